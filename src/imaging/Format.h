@@ -1,0 +1,86 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <memory>
+#include <vector>
+
+#include "imaging/FileInfo.h"
+#include "imaging/Progress.h"
+#include "imaging/Raster.h"
+
+namespace pixavant::imaging {
+
+// The first bytes of a file and its name, for choosing a reader.
+struct FileHeader {
+    QByteArray bytes;  // up to the first 4096 bytes
+    QString suffix;    // the name's extension, lower case, without the dot
+};
+
+struct ReadOptions {
+    // When non-zero, the caller only displays the image within this many pixels: a reader may decode
+    // at a reduced scale as long as the result still covers the box (or is the full image).
+    int fitWidth = 0;
+    int fitHeight = 0;
+};
+
+// One image format's reader. Readers never trust the file: every size is checked before it is
+// used, an image over kMaxPixels fails with kErrNoMemory before pixels are allocated, and a damaged
+// file ends in kErrCorrupt (or kErrFormat), never in a crash.
+class FormatReader {
+public:
+    virtual ~FormatReader() = default;
+    // True when the header is this reader's format.
+    virtual bool recognises(const FileHeader& header) const = 0;
+    // Fills everything of `info` but SizeDisk (the caller knows the file size). Returns kSuccess or a
+    // failure code.
+    virtual int readInfo(const QString& path, const FileHeader& header, FileInfoRecord& info) = 0;
+    // Decodes the first page into a Gray8 or Rgb8 raster, EXIF orientation applied.
+    virtual int read(const QString& path, const FileHeader& header, const ReadOptions& options,
+                     DecodedImage& image, Progress& progress) = 0;
+};
+
+struct SaveRequest {
+    int formatCode = 0;
+    int qualityFactor = 0;
+    SaveResolution resolution;
+};
+
+// One image format's writer. `raster` already has the depth the caller asked for; the writer writes
+// the nearest depth its format holds. It writes to `path`, a new empty file, and reports a failure
+// to write (disk full, file size limit) as kErrWrite; the caller removes the file on any failure.
+class FormatWriter {
+public:
+    virtual ~FormatWriter() = default;
+    virtual bool writes(int formatCode) const = 0;
+    virtual int write(const QString& path, const Raster& raster, const ImageMeta& meta,
+                      const SaveRequest& request, Progress& progress) = 0;
+};
+
+// The readers and writers of every format, one pair per source file.
+std::unique_ptr<FormatReader> makeJpegReader();
+std::unique_ptr<FormatWriter> makeJpegWriter();
+std::unique_ptr<FormatReader> makeTiffReader();
+std::unique_ptr<FormatWriter> makeTiffWriter();
+std::unique_ptr<FormatReader> makePixavantReader();
+std::unique_ptr<FormatWriter> makePixavantWriter();
+std::unique_ptr<FormatReader> makeMagickReader();  // every other format, through GraphicsMagick
+
+class FormatRegistry {
+public:
+    static FormatRegistry& instance();
+    // The reader for the file, or nullptr when no reader recognises it.
+    FormatReader* readerFor(const FileHeader& header) const;
+    FormatWriter* writerFor(int formatCode) const;
+
+private:
+    FormatRegistry();
+    std::vector<std::unique_ptr<FormatReader>> readers_;
+    std::vector<std::unique_ptr<FormatWriter>> writers_;
+};
+
+// Reads the header of the file at `path`. Returns kSuccess, or kErrFileNotFound when the path is
+// not a readable regular file.
+int readFileHeader(const QString& path, FileHeader& header, qint64& fileSize);
+
+}  // namespace pixavant::imaging

@@ -1,0 +1,48 @@
+#include <QFile>
+#include <QFileInfo>
+
+#include "imaging/Format.h"
+#include "imaging/ImagingStatus.h"
+
+namespace pixavant::imaging {
+
+FormatRegistry& FormatRegistry::instance() {
+    static FormatRegistry registry;
+    return registry;
+}
+
+FormatRegistry::FormatRegistry() {
+    // Readers with a signature of their own first; GraphicsMagick last, for everything else.
+    readers_.push_back(makeJpegReader());
+    readers_.push_back(makeTiffReader());
+    readers_.push_back(makePixavantReader());
+    readers_.push_back(makeMagickReader());
+    writers_.push_back(makeJpegWriter());
+    writers_.push_back(makeTiffWriter());
+    writers_.push_back(makePixavantWriter());
+}
+
+FormatReader* FormatRegistry::readerFor(const FileHeader& header) const {
+    for (const auto& reader : readers_)
+        if (reader->recognises(header)) return reader.get();
+    return nullptr;
+}
+
+FormatWriter* FormatRegistry::writerFor(int formatCode) const {
+    for (const auto& writer : writers_)
+        if (writer->writes(formatCode)) return writer.get();
+    return nullptr;
+}
+
+int readFileHeader(const QString& path, FileHeader& header, qint64& fileSize) {
+    const QFileInfo info(path);
+    if (path.isEmpty() || !info.exists() || !info.isFile()) return kErrFileNotFound;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return kErrFileNotFound;
+    fileSize = file.size();
+    header.bytes = file.read(4096);
+    header.suffix = info.suffix().toLower();
+    return kSuccess;
+}
+
+}  // namespace pixavant::imaging

@@ -1,0 +1,159 @@
+#include "imaging/ImagingControl.h"
+
+#include <csignal>
+#include <cmath>
+#include <new>
+
+#include "imaging/ImagingStatus.h"
+#include "imaging/OutputFile.h"
+#include "imaging/PixelOps.h"
+
+namespace pixavant::imaging {
+
+namespace {
+bool validDepth(int bitsPerPixel) {
+    return bitsPerPixel == 0 || bitsPerPixel == 1 || bitsPerPixel == 8 || bitsPerPixel == 16 ||
+           bitsPerPixel == 24;
+}
+}  // namespace
+
+ImagingControl::ImagingControl() {
+    // A write past the file-size limit must fail with EFBIG, not end the process.
+    std::signal(SIGXFSZ, SIG_IGN);
+}
+
+bool ImagingControl::notify(int percent) {
+    if (progressEnabled_ && handler_) handler_(int16_t(percent));
+    return !abortRequested_;
+}
+
+Progress ImagingControl::makeProgress() {
+    abortRequested_ = false;
+    return Progress([this](int percent) { return notify(percent); });
+}
+
+void ImagingControl::clear() {
+    image_ = {};
+    displayCache_.reset();
+    pendingBits_ = 0;
+    width_ = height_ = 0;
+}
+
+int16_t ImagingControl::load(const QString& path, int16_t bitsPerPixel, int16_t page,
+                             int16_t pageCount) {
+    if (!validDepth(bitsPerPixel) || page < 0 || pageCount < 1) return kErrInvalidArgument;
+    FileHeader header;
+    qint64 fileSize = 0;
+    if (const int status = readFileHeader(path, header, fileSize); status != kSuccess)
+        return int16_t(status);
+    FormatReader* reader = FormatRegistry::instance().readerFor(header);
+    if (reader == nullptr) return kErrFormat;
+
+    Progress progress = makeProgress();
+    if (!progress.report(0)) return kErrCancelled;
+    DecodedImage decoded;
+    int status = kSuccess;
+    try {
+        status = reader->read(path, header, readOptions_, decoded, progress);
+    } catch (const std::bad_alloc&) {
+        status = kErrNoMemory;
+    }
+    if (status != kSuccess) return int16_t(status);
+    if (decoded.raster.empty()) return kErrCorrupt;
+    if (!progress.report(100)) return kErrCancelled;
+
+    image_ = std::move(decoded);
+    pendingBits_ = bitsPerPixel;
+    displayCache_.reset();
+    width_ = float(image_.raster.width);
+    height_ = float(image_.raster.height);
+    return kSuccess;
+}
+
+int16_t ImagingControl::save(const QString& path, int16_t formatCode, int16_t bitsPerPixel,
+                             int16_t qualityFactor, int16_t flags) {
+    (void)flags;
+    if (!hasImage()) return kErrNoImage;
+    if (!validDepth(bitsPerPixel)) return kErrInvalidArgument;
+    FormatWriter* writer = FormatRegistry::instance().writerFor(formatCode);
+    if (writer == nullptr) return kErrInvalidArgument;
+
+    Progress progress = makeProgress();
+    if (!progress.report(0)) return kErrCancelled;
+    Raster converted;
+    const int depth = bitsPerPixel != 0 ? bitsPerPixel : pendingBits_;
+    int status = kSuccess;
+    try {
+        status = convertDepth(image_.raster, depth, converted);
+    } catch (const std::bad_alloc&) {
+        status = kErrNoMemory;
+    }
+    if (status != kSuccess) return int16_t(status);
+
+    OutputFile output(path);
+    if (const int created = output.create(); created != kSuccess) return int16_t(created);
+    SaveRequest request{formatCode, qualityFactor, currentSaveResolution()};
+    try {
+        status = writer->write(output.temporaryPath(), converted, image_.meta, request, progress);
+    } catch (const std::bad_alloc&) {
+        status = kErrNoMemory;
+    }
+    if (status != kSuccess) return int16_t(status);
+    if (!progress.report(100)) return kErrCancelled;
+    return int16_t(output.commit());
+}
+
+int16_t ImagingControl::resize(float width, float height, int16_t flags) {
+    (void)flags;
+    if (!hasImage()) return kErrNoImage;
+    if (!std::isfinite(width) || !std::isfinite(height)) return kErrInvalidArgument;
+    const long w = std::lrint(width);
+    const long h = std::lrint(height);
+    if (w < 1 || h < 1 || w > 65535 || h > 65535) return kErrInvalidArgument;
+    if (const int16_t size = checkImageSize(w, h); size != kSuccess) return size;
+    int status = kSuccess;
+    try {
+        status = resample(image_.raster, int(w), int(h));
+    } catch (const std::bad_alloc&) {
+        status = kErrNoMemory;
+    }
+    if (status != kSuccess) return int16_t(status);
+    displayCache_.reset();
+    width_ = float(w);
+    height_ = float(h);
+    return kSuccess;
+}
+
+int16_t ImagingControl::readFileInfo(const QString& path, int16_t flags) {
+    (void)flags;
+    FileInfoRecord record;
+    const int32_t result = imaging::readFileInfo(path, record);
+    if (result != 1) return int16_t(result);
+    width_ = float(record.Width);
+    height_ = float(record.Height);
+    return kSuccess;
+}
+
+int16_t ImagingControl::convertToGray() {
+    if (!hasImage()) return kErrNoImage;
+    int status = kSuccess;
+    try {
+        status = imaging::convertToGray(image_.raster);
+    } catch (const std::bad_alloc&) {
+        status = kErrNoMemory;
+    }
+    displayCache_.reset();
+    return int16_t(status);
+}
+
+const Raster& ImagingControl::displayRaster() {
+    if (pendingBits_ == 0 || !hasImage()) return image_.raster;
+    if (!displayCache_) {
+        Raster converted;
+        if (convertDepth(image_.raster, pendingBits_, converted) != kSuccess) return image_.raster;
+        displayCache_ = std::move(converted);
+    }
+    return *displayCache_;
+}
+
+}  // namespace pixavant::imaging

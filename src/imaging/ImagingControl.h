@@ -1,0 +1,74 @@
+#pragma once
+
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+#include "imaging/FileInfo.h"
+#include "imaging/Format.h"
+#include "imaging/Raster.h"
+
+namespace pixavant::imaging {
+
+// The imaging control: holds one image, loads, resizes and saves it, and reports progress.
+// Operations return a 16-bit status, 0 for success (ImagingStatus.h).
+//
+// The depth asked for at load is remembered and applied when the image is saved or shown, so a
+// resize always resamples the full-depth pixels, never dithered ones.
+class ImagingControl {
+public:
+    using ProgressStatusHandler = std::function<void(int16_t percent)>;
+
+    ImagingControl();
+
+    // Loads the first page of `path`. bitsPerPixel: 0 native, 1, 8, 16 or 24.
+    int16_t load(const QString& path, int16_t bitsPerPixel, int16_t page, int16_t pageCount);
+    // Writes the image to `path` in the format `formatCode` at `bitsPerPixel` (0: the depth asked at
+    // load) with `qualityFactor`. The file appears complete or not at all.
+    int16_t save(const QString& path, int16_t formatCode, int16_t bitsPerPixel,
+                 int16_t qualityFactor, int16_t flags);
+    // Resamples the image to width x height (rounded to whole pixels).
+    int16_t resize(float width, float height, int16_t flags);
+    // Reads the file's information; bitmapWidth() and bitmapHeight() then give the file's size.
+    int16_t readFileInfo(const QString& path, int16_t flags);
+    // Turns the held image gray (the depth asked at load still applies).
+    int16_t convertToGray();
+
+    float bitmapWidth() const { return width_; }
+    float bitmapHeight() const { return height_; }
+    bool hasImage() const { return !image_.raster.empty(); }
+
+    // The progress notification, raised synchronously inside load and save while enabled.
+    void onProgressStatus(ProgressStatusHandler handler) { handler_ = std::move(handler); }
+    void setEnableProgressEvent(bool enabled) { progressEnabled_ = enabled; }
+    bool enableProgressEvent() const { return progressEnabled_; }
+    // Makes the operation in progress stop at its next progress point with kErrCancelled. Meant to
+    // be called from inside the progress notification.
+    void abortOperation() { abortRequested_ = true; }
+
+    // Limits decoding to what a display of this size needs (0 x 0: full size).
+    void setDisplayFit(int width, int height) { readOptions_ = {width, height}; }
+
+    // The image as it is shown: the depth asked at load applied. Empty when nothing is loaded.
+    const Raster& displayRaster();
+    const ImageMeta& meta() const { return image_.meta; }
+
+    void clear();
+
+private:
+    bool notify(int percent);
+    Progress makeProgress();
+
+    DecodedImage image_;
+    int pendingBits_ = 0;
+    std::optional<Raster> displayCache_;
+    float width_ = 0;
+    float height_ = 0;
+    bool progressEnabled_ = false;
+    bool abortRequested_ = false;
+    ProgressStatusHandler handler_;
+    ReadOptions readOptions_;
+};
+
+}  // namespace pixavant::imaging

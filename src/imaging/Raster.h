@@ -1,0 +1,54 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace pixavant::imaging {
+
+enum class PixelFormat {
+    Bilevel,   // one byte per pixel, 0 (black) or 255 (white)
+    Gray8,     // one byte per pixel
+    Indexed8,  // one byte per pixel, an index into `palette`
+    Rgb8,      // three bytes per pixel, R G B
+};
+
+using PaletteEntry = std::array<uint8_t, 3>;
+
+// An uncompressed image: rows top to bottom, tightly packed, no padding between rows.
+struct Raster {
+    int width = 0;
+    int height = 0;
+    PixelFormat format = PixelFormat::Rgb8;
+    std::vector<uint8_t> pixels;
+    std::vector<PaletteEntry> palette;  // Indexed8 only, at most 256 entries
+    // Bits that carry information in each 8-bit sample: 8 normally, 5 for the 16-bit colour depth
+    // (values are the 5-bit levels scaled to 0..255).
+    int significantBits = 8;
+
+    int channels() const { return format == PixelFormat::Rgb8 ? 3 : 1; }
+    size_t rowBytes() const { return size_t(width) * size_t(channels()); }
+    uint8_t* row(int y) { return pixels.data() + size_t(y) * rowBytes(); }
+    const uint8_t* row(int y) const { return pixels.data() + size_t(y) * rowBytes(); }
+    bool empty() const { return width <= 0 || height <= 0; }
+    bool isGray() const { return format == PixelFormat::Bilevel || format == PixelFormat::Gray8; }
+
+    // Sizes the pixel buffer for the current width, height and format. Returns false when the memory
+    // cannot be had (the caller reports kErrNoMemory).
+    bool allocate();
+};
+
+// What a file carries besides its pixels.
+struct ImageMeta {
+    double xDpi = 0;  // 0: the file states no resolution
+    double yDpi = 0;
+    std::vector<uint8_t> iccProfile;  // empty: none
+};
+
+struct DecodedImage {
+    Raster raster;  // Gray8 or Rgb8 from every reader
+    ImageMeta meta;
+};
+
+}  // namespace pixavant::imaging
