@@ -1,0 +1,10 @@
+#include "settings/AppState.h"
+
+namespace pixavant {
+
+AppState& appState() {
+    static AppState state;
+    return state;
+}
+
+}  // namespace pixavant
