@@ -103,8 +103,9 @@ void CompressOptionDialog::buildControls() {
 
     Frame1 = makeFrame(this, "Frame1", QStringLiteral("Size"), 0, 174, 459, 101);
     const QPoint s = Frame1->pos();
+    // Two pixels to the left, so that the caption ends where "Other (Specify)" begins.
     SizeSame = makeControl<QRadioButton>(Frame1, "SizeSame", QStringLiteral("Same as Original"), s,
-                                         44, 200, 103, 25);
+                                         42, 200, 105, 25);
     SizeOther = makeControl<QRadioButton>(Frame1, "SizeOther", QStringLiteral("Other (Specify)"), s,
                                           152, 200, 93, 25);
     ckAspect = makeControl<WrappingCheckBox>(

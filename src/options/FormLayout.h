@@ -7,7 +7,7 @@ class QWidget;
 
 namespace pixavant {
 
-// The font of the dialogs: the platform's sans-serif at the given point size.
+// The font of the dialogs: the platform's sans-serif at the given point size, semi-condensed.
 QFont formFont(double pointSize = 8);
 
 // Places a control at a position and size in pixels within its parent. Buttons and labels grow to
