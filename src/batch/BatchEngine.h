@@ -56,7 +56,6 @@ class BatchEngine {
   private:
     int32_t convertFile();
     int32_t convertFileGuarded();
-    void addToSourceList(const QString& entry);
     void endNormally();
     void fail(int32_t code);
     void showCompleted();
@@ -80,5 +79,9 @@ class BatchEngine {
     std::set<QString> protectedPaths_;
     std::set<std::pair<uint64_t, uint64_t>> protectedFiles_;  // device and inode
 };
+
+// Adds `entry` to the view's source list unless an entry of exactly that text is there, and
+// rewrites the source count label; the main window's list-click updates are off meanwhile.
+void addToSourceList(BatchView& view, const QString& entry);
 
 }  // namespace pixavant::batch

@@ -53,8 +53,9 @@ TEST(SourceResolution, OnlyTheTiffFamilyStatesItsOwn) {
     for (const Case& c : cases) {
         int16_t dpi = 0;
         EXPECT_EQ(sourceResolution(c.format, c.xres, dpi), c.code) << c.format << " " << c.xres;
-        if (c.code == 0)
+        if (c.code == 0) {
             EXPECT_EQ(dpi, c.dpi) << c.format << " " << c.xres;
+        }
     }
 }
 
