@@ -196,6 +196,7 @@ int32_t BatchEngine::convertFile() {
     if (saved != 0)
         return saved;
 
+    control_.clear();  // the next file's image is not decoded beside this one
     state_.DoneBytes += state_.CurrentBytes;
     view_.fileConverted(sourcePath, outputPath);
     if (s.OutputDir == sourceDir_)

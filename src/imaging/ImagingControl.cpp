@@ -83,10 +83,17 @@ int16_t ImagingControl::save(const QString& path, int16_t formatCode, int16_t bi
     Raster converted;
     const int depth = bitsPerPixel != 0 ? bitsPerPixel : pendingBits_;
     int status = kSuccess;
-    try {
-        status = convertDepth(image_.raster, depth, converted);
-    } catch (const std::bad_alloc&) {
-        status = kErrNoMemory;
+    // The held image is full-depth gray or colour: written at that depth it needs no copy.
+    const Raster& held = image_.raster;
+    const bool asHeld = held.significantBits == 8 &&
+                        (depth == 0 || (depth == 24 && held.format == PixelFormat::Rgb8) ||
+                         (depth == 8 && held.format == PixelFormat::Gray8));
+    if (!asHeld) {
+        try {
+            status = convertDepth(held, depth, converted);
+        } catch (const std::bad_alloc&) {
+            status = kErrNoMemory;
+        }
     }
     if (status != kSuccess) return int16_t(status);
 
@@ -94,7 +101,8 @@ int16_t ImagingControl::save(const QString& path, int16_t formatCode, int16_t bi
     if (const int created = output.create(); created != kSuccess) return int16_t(created);
     SaveRequest request{formatCode, qualityFactor, currentSaveResolution()};
     try {
-        status = writer->write(output.temporaryPath(), converted, image_.meta, request, progress);
+        status = writer->write(output.temporaryPath(), asHeld ? held : converted, image_.meta,
+                               request, progress);
     } catch (const std::bad_alloc&) {
         status = kErrNoMemory;
     }
