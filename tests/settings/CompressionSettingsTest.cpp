@@ -26,23 +26,6 @@ TEST(CompressionSettings, StartUpDefaults) {
     EXPECT_TRUE(s.OutputExt.isEmpty());
 }
 
-TEST(CompressionSettings, OneSharedRecord) {
-    compressionSettings().OutputExt = QStringLiteral("X");
-    EXPECT_EQ(&compressionSettings(), &compressionSettings());
-    EXPECT_EQ(compressionSettings().OutputExt, QStringLiteral("X"));
-    compressionSettings() = CompressionSettings{};
-}
-
-TEST(CompressionChoices, ResolutionAndDepth) {
-    const std::pair<int, int> dpis[] = {{72, 0},  {100, 1}, {200, 2}, {300, 3},
-                                        {400, 4}, {150, 5}, {73, 5},  {0, 5}};
-    for (const auto& [dpi, choice] : dpis)
-        EXPECT_EQ(dpiChoiceFor(dpi), choice) << dpi;
-    const std::pair<int, int> depths[] = {{0, 1}, {1, 8}, {2, 8}, {3, 16}, {4, 24}, {9, 24}};
-    for (const auto& [choice, bits] : depths)
-        EXPECT_EQ(bitsPerPixelFor(choice), bits) << choice;
-}
-
 TEST(CompressionChoices, FormatAndQualityByTypeAndLevel) {
     struct Case {
         int choice;
