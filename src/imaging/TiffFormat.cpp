@@ -387,12 +387,20 @@ class ScanlineDecoder {
         const bool inverted = l_.photometric == PHOTOMETRIC_MINISWHITE;
         const int bits = l_.bitsPerSample;
         const int maxValue = (1 << bits) - 1;
+        // Rows that are already what the raster holds: 8-bit gray or RGB, nothing to convert.
+        const bool plain = bits == 8 && spp == colourSamples && !palette && !inverted;
 
         for (uint32_t y = 0; y < l_.height; ++y) {
             if (TIFFReadScanline(tif, line.data(), y, 0) != 1)
                 return file_.readFailure();
             uint8_t* out = raster.row(int(y));
             const uint8_t* in = line.data();
+            if (plain) {
+                std::memcpy(out, in, raster.rowBytes());
+                if (!progress.report(int64_t(y) + 1, int64_t(l_.height)))
+                    return kErrCancelled;
+                continue;
+            }
             for (uint32_t x = 0; x < l_.width; ++x) {
                 const size_t first = size_t(x) * size_t(spp);
                 if (palette) {
@@ -550,9 +558,11 @@ class TiffReader final : public FormatReader {
         return hasTiffSignature(header.bytes);
     }
 
+    // Files are opened memory-mapped (libtiff's default): without the mapping, libtiff 4.5's RGBA
+    // reader rejects uncompressed gray tiles as having a wrong byte count.
     int readInfo(const QString& path, const FileHeader&, FileInfoRecord& info) override {
         TiffFile file;
-        if (!file.open(path, "rm"))
+        if (!file.open(path, "r"))
             return file.readFailure();
         TiffLayout layout;
         if (!readLayout(file.get(), layout))
@@ -581,7 +591,7 @@ class TiffReader final : public FormatReader {
     int read(const QString& path, const FileHeader&, const ReadOptions&, DecodedImage& image,
              Progress& progress) override {
         TiffFile file;
-        if (!file.open(path, "rm"))
+        if (!file.open(path, "r"))
             return file.readFailure();
         TIFF* tif = file.get();
         TiffLayout layout;
