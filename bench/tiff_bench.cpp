@@ -26,18 +26,23 @@ double msSince(Clock::time_point start) {
 struct GapMeter {
     Clock::time_point last = Clock::now();
     double longest = 0;
+    int endedAt = -1;  // the percent that ended the longest gap
     void attach(ImagingControl& control) {
         control.setEnableProgressEvent(true);
-        control.onProgressStatus([this](int16_t) {
+        control.onProgressStatus([this](int16_t percent) {
             const auto now = Clock::now();
-            longest =
-                std::max(longest, std::chrono::duration<double, std::milli>(now - last).count());
+            const double gap = std::chrono::duration<double, std::milli>(now - last).count();
+            if (gap > longest) {
+                longest = gap;
+                endedAt = percent;
+            }
             last = now;
         });
     }
     void reset() {
         last = Clock::now();
         longest = 0;
+        endedAt = -1;
     }
 };
 
@@ -91,8 +96,9 @@ int main(int argc, char** argv) {
     gaps.attach(control);
     auto start = Clock::now();
     int status = control.load(source, 0, 0, 1);
-    std::printf("load 12 MP uncompressed RGB: %d, %.1f ms, longest progress gap %.1f ms\n", status,
-                msSince(start), gaps.longest);
+    std::printf(
+        "load 12 MP uncompressed RGB: %d, %.1f ms, longest progress gap %.1f ms (before %d%%)\n",
+        status, msSince(start), gaps.longest, gaps.endedAt);
     for (int code : {3, 17, 27, 28, 29}) {
         const QString out = dir.filePath(QString("out%1.tif").arg(code));
         gaps.reset();
@@ -100,16 +106,18 @@ int main(int argc, char** argv) {
         status = control.save(out, int16_t(code), 0, 0, 0);
         const double saveMs = msSince(start);
         const double saveGap = gaps.longest;
+        const int saveAt = gaps.endedAt;
         ImagingControl again;
         GapMeter readGaps;
         readGaps.attach(again);
         start = Clock::now();
         const int loaded = again.load(out, 0, 0, 1);
         std::printf(
-            "code %2d: save %d in %.1f ms (gap %.1f ms), %lld bytes; load %d in %.1f ms (gap %.1f "
-            "ms)\n",
-            code, status, saveMs, saveGap, QFile(out).size(), loaded, msSince(start),
-            readGaps.longest);
+            "code %2d: save %d in %.1f ms (gap %.1f ms before %d%%), %lld bytes; load %d in %.1f "
+            "ms "
+            "(gap %.1f ms before %d%%)\n",
+            code, status, saveMs, saveGap, saveAt, QFile(out).size(), loaded, msSince(start),
+            readGaps.longest, readGaps.endedAt);
     }
 
     // 20000 pages of 1 x 1 pixel.
