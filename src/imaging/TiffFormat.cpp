@@ -10,7 +10,9 @@
 // Writing: uncompressed and LZW keep the raster's format (bilevel as 1-bit min-is-white, gray,
 // 8-bit palette, RGB); the CCITT codes write 1-bit min-is-white only.
 //
-// libtiff never prints: each open installs handlers of its own that record the last message.
+// libtiff never prints: each open installs handlers of its own that record the last message. They
+// are per file, so they also win over the process-wide handlers GraphicsMagick installs (and leaves
+// behind) whenever it uses libtiff itself.
 
 #include <tiffio.h>
 

@@ -828,13 +828,5 @@ TEST_F(TiffTest, WriteFailuresAreReportedAsWriteErrors) {
     EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
-TEST_F(TiffTest, WriterRefusesOtherCodes) {
-    auto writer = makeTiffWriter();
-    for (int code : {3, 17, 27, 28, 29})
-        EXPECT_TRUE(writer->writes(code)) << code;
-    for (int code : {0, 10, 11, 25, 85, 87})
-        EXPECT_FALSE(writer->writes(code)) << code;
-}
-
 }  // namespace
 }  // namespace pixavant::imaging
