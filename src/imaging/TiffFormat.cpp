@@ -391,14 +391,21 @@ class ScanlineDecoder {
         const int maxValue = (1 << bits) - 1;
         // Rows that are already what the raster holds: 8-bit gray or RGB, nothing to convert.
         const bool plain = bits == 8 && spp == colourSamples && !palette && !inverted;
+        const bool bilevel = bits == 1 && spp == 1 && !palette;
 
         for (uint32_t y = 0; y < l_.height; ++y) {
             if (TIFFReadScanline(tif, line.data(), y, 0) != 1)
                 return file_.readFailure();
             uint8_t* out = raster.row(int(y));
             const uint8_t* in = line.data();
-            if (plain) {
-                std::memcpy(out, in, raster.rowBytes());
+            if (plain || bilevel) {
+                if (plain) {
+                    std::memcpy(out, in, raster.rowBytes());
+                } else {
+                    const uint8_t one = inverted ? 0 : 255;
+                    for (uint32_t x = 0; x < l_.width; ++x)
+                        out[x] = (in[x >> 3] & (0x80u >> (x & 7))) != 0 ? one : uint8_t(255 - one);
+                }
                 if (!progress.report(int64_t(y) + 1, int64_t(l_.height)))
                     return kErrCancelled;
                 continue;

@@ -324,6 +324,8 @@ TEST_F(TiffTest, MinIsWhiteAndLowDepthGrayAreExpandedToEightBits) {
     fourBitWhite.data = {0x0f};
     TiffFixture bilevel = patterned(8, 1, 1, 1, PHOTOMETRIC_MINISWHITE);
     bilevel.data = {0b10100000};
+    TiffFixture blackZero = patterned(10, 1, 1, 1, PHOTOMETRIC_MINISBLACK);
+    blackZero.data = {0b10100000, 0b01000000};
     struct {
         TiffFixture f;
         std::vector<uint8_t> expected;
@@ -332,6 +334,7 @@ TEST_F(TiffTest, MinIsWhiteAndLowDepthGrayAreExpandedToEightBits) {
         {twoBit, {0, 85, 170, 255}},
         {fourBitWhite, {255, 0}},
         {bilevel, {0, 255, 0, 255, 255, 255, 255, 255}},
+        {blackZero, {255, 0, 255, 0, 0, 0, 0, 0, 0, 255}},
     };
     for (const auto& c : cases) {
         DecodedImage image;
