@@ -1,6 +1,8 @@
-#include <cstdio>
+#include <QApplication>
 
-int main() {
-    std::puts("PIXAVANT");
-    return 0;
+#include "app/Startup.h"
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    return pixavant::runDesktop(app, app.arguments().mid(1));
 }
