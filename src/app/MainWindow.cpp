@@ -4,7 +4,6 @@
 
 #include <QAction>
 #include <QCloseEvent>
-#include <QDialog>
 #include <QFile>
 #include <QFontMetrics>
 #include <QLabel>
@@ -19,6 +18,7 @@
 #include "app/Message.h"
 #include "app/SourceScan.h"
 #include "app/WindowMetrics.h"
+#include "options/CompressOptionDialog.h"
 #include "settings/AppState.h"
 #include "settings/CompressionSettings.h"
 
@@ -39,22 +39,13 @@ constexpr int kShortClientHeight = 4385 - (7254 - kFullClientHeight);
 // Where the preview and the information panel begin.
 constexpr int kLowerPartTop = 3735;
 
-// Until the compression options dialog exists: an empty window in its place.
-void openPlaceholderOptions(QWidget* parent) {
-    QDialog dialog(parent);
-    dialog.setObjectName(QStringLiteral("CompressOption"));
-    dialog.setWindowTitle(QStringLiteral("Compression Options"));
-    dialog.resize(400, 300);
-    dialog.exec();
-}
-
 }  // namespace
 
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     liveInstance() = this;
     setObjectName(QStringLiteral("FileList"));
     setWindowTitle(QStringLiteral("Professional Archiving Compression Program"));
-    compressHook_ = [this] { openPlaceholderOptions(this); };
+    compressHook_ = [this] { openCompressOption(this); };
     buildWindow();
 }
 
