@@ -5,12 +5,14 @@
 #include <QRandomGenerator>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <cstring>
 
 #include "MagickFixtures.h"
 #include "imaging/FileInfo.h"
 #include "imaging/Format.h"
 #include "imaging/FormatCodes.h"
 #include "imaging/ImagingStatus.h"
+#include "imaging/MagickRuntime.h"
 
 namespace pixavant::imaging {
 namespace {
@@ -129,6 +131,55 @@ TEST_F(MagickFormatTest, HandMadeOs2BitmapAndMetafile) {
     EXPECT_EQ(image.raster.width, 72);  // 1 x 0.5 inch at 72 dpi
     EXPECT_EQ(image.raster.height, 36);
     EXPECT_TRUE(near(pixelAt(image.raster, 18, 18), {0, 0, 0}));
+}
+
+TEST_F(MagickFormatTest, IconsCursorsAndIccProfile) {
+    for (const int type : {1, 2}) {
+        SCOPED_TRACE(type);
+        const QString file = path(type == 1 ? "a.ico" : "a.cur");
+        ASSERT_TRUE(writeBytes(file, testsupport::iconFile(type)));
+        FileInfoRecord info;
+        ASSERT_EQ(readFileInfo(file, info), 1);
+        EXPECT_EQ(info.Format, type == 1 ? format::kIcon : format::kCursor);
+        EXPECT_EQ(info.Width, 4);
+        EXPECT_EQ(info.Height, 4);
+        DecodedImage image;
+        ASSERT_EQ(decode(file, image), kSuccess);
+        EXPECT_TRUE(near(pixelAt(image.raster, 1, 0), {255, 0, 0}));
+        EXPECT_TRUE(near(pixelAt(image.raster, 1, 3), {0, 0, 255}));
+    }
+}
+
+TEST_F(MagickFormatTest, IccProfileIsCarried) {
+    // A real RGB profile: the one Ghostscript installs (libpng refuses a bare header).
+    QFile profile("/usr/share/color/icc/ghostscript/default_rgb.icc");
+    if (!profile.open(QIODevice::ReadOnly))
+        GTEST_SKIP() << "no RGB profile on this system";
+    const QByteArray icc = profile.readAll();
+    const QString png = path("icc.png");
+    ASSERT_TRUE(writeMagickImage(png, 8, 8, quadrantPattern(8, 8), {.coder = "PNG", .icc = icc}));
+    DecodedImage image;
+    ASSERT_EQ(decode(png, image), kSuccess);
+    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(image.meta.iccProfile.data()),
+                         qsizetype(image.meta.iccProfile.size())),
+              icc);
+}
+
+TEST(MagickRuntimeTest, DelegateAndScriptCodersCannotDecode) {
+    magick::ensureInitialized();
+    for (const char* name : {"PS", "EPS", "EPSF", "PDF", "SVG", "MVG", "MSL", "TXT", "TEXT", "URL",
+                             "HTTP", "FTP", "MPEG", "M2V", "MPG", "TILE", "VID", "NEF"}) {
+        magick::Exception exception;
+        const MagickInfo* info = GetMagickInfo(name, exception.get());
+        const bool decodes =
+            info != nullptr && std::strcmp(info->name, name) == 0 && info->decoder != nullptr;
+        EXPECT_FALSE(decodes) << name;
+    }
+    // Writing EPS still works (fixtures and other tools use the encoder).
+    magick::Exception exception;
+    const MagickInfo* eps = GetMagickInfo("EPS", exception.get());
+    ASSERT_NE(eps, nullptr);
+    EXPECT_NE(eps->encoder, nullptr);
 }
 
 TEST_F(MagickFormatTest, GrayAlphaAndResolution) {

@@ -50,6 +50,10 @@ magick::ImagePtr makeImage(int width, int height, const std::vector<uint8_t>& rg
         SetImageType(image.get(), GrayscaleType);
     if (options.palette)
         SetImageType(image.get(), PaletteType);
+    if (!options.icc.isEmpty())
+        SetImageProfile(image.get(), "ICM",
+                        reinterpret_cast<const unsigned char*>(options.icc.constData()),
+                        size_t(options.icc.size()));
     if (options.dpi > 0) {
         image->x_resolution = image->y_resolution = options.dpi;
         image->units = PixelsPerInchResolution;
@@ -187,6 +191,39 @@ QByteArray placeableMetafile() {
         checksum ^= uint16_t(uint8_t(placeable[i]) | uint8_t(placeable[i + 1]) << 8);
     put16(placeable, checksum);
     return placeable + header + records;
+}
+
+QByteArray iconFile(int type) {
+    QByteArray b;
+    put16(b, 0);
+    put16(b, uint32_t(type));
+    put16(b, 1);
+    // Directory entry: 4 x 4, no palette; planes/bit count (or the cursor's hot spot).
+    const int dibSize = 40 + 4 * 4 * 4 + 4 * 4;  // header, pixels, AND mask (rows of 4 bytes)
+    b += char(4);
+    b += char(4);
+    b += char(0);
+    b += char(0);
+    put16(b, type == 1 ? 1 : 0);
+    put16(b, type == 1 ? 32 : 0);
+    put32(b, uint32_t(dibSize));
+    put32(b, 6 + 16);
+    put32(b, 40);
+    put32(b, 4);
+    put32(b, 8);  // twice the height: image and mask
+    put16(b, 1);
+    put16(b, 32);
+    b += QByteArray(24, '\0');
+    for (int y = 3; y >= 0; --y)  // bottom-up, BGRA
+        for (int x = 0; x < 4; ++x) {
+            const bool top = y < 2;
+            b += char(top ? 0 : 255);
+            b += char(0);
+            b += char(top ? 255 : 0);
+            b += char(255);
+        }
+    b += QByteArray(16, '\0');  // AND mask: all opaque
+    return b;
 }
 
 bool writeBytes(const QString& path, const QByteArray& bytes) {

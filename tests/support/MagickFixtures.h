@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <cstdint>
 #include <vector>
@@ -18,6 +19,7 @@ struct MagickWriteOptions {
     bool manyColours = false;  // overwrite the middle row with a gray ramp (over 16 colours)
     int frames = 1;            // frames after the first are solid blue (GIF only)
     double dpi = 0;            // stored resolution, when the format has one
+    QByteArray icc{};          // ICC profile to embed
 };
 
 // Writes the RGB pixels with GraphicsMagick. Returns false on any failure.
@@ -33,6 +35,10 @@ QByteArray os2V2Bitmap(int width, int height);
 
 // A placeable Windows metafile of 1 x 0.5 inch whose left half is a black rectangle.
 QByteArray placeableMetafile();
+
+// A Windows icon (type 1) or cursor (type 2) holding one 4 x 4 32-bit image: red top half, blue
+// bottom half.
+QByteArray iconFile(int type);
 
 bool writeBytes(const QString& path, const QByteArray& bytes);
 
