@@ -304,6 +304,8 @@ Detected detectFormat(const FileHeader& h) {
         d.compression = "Uncompressed";
         return d;
     }
+    if (hasAt(b, 0, "\x52\xcc", 2) && b.size() >= 15)  // Utah RLE
+        return magickFormat("RLE", format::kUnknown);
     if (be16(b, 0) == 0x01DA && byteAt(b, 2) <= 1)
         return magickFormat("SGI", format::kUnknown);
     if (hasAt(b, 0, "SDPX", 4) || hasAt(b, 0, "XPDS", 4))

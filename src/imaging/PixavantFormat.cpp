@@ -5,7 +5,7 @@ namespace pixavant::imaging {
 
 namespace {
 class PixavantReader final : public FormatReader {
-public:
+  public:
     bool recognises(const FileHeader&) const override { return false; }
     int readInfo(const QString&, const FileHeader&, FileInfoRecord&) override { return kErrFormat; }
     int read(const QString&, const FileHeader&, const ReadOptions&, DecodedImage&,
@@ -14,7 +14,7 @@ public:
     }
 };
 class PixavantWriter final : public FormatWriter {
-public:
+  public:
     bool writes(int) const override { return false; }
     int write(const QString&, const Raster&, const ImageMeta&, const SaveRequest&,
               Progress&) override {
@@ -23,7 +23,11 @@ public:
 };
 }  // namespace
 
-std::unique_ptr<FormatReader> makePixavantReader() { return std::make_unique<PixavantReader>(); }
-std::unique_ptr<FormatWriter> makePixavantWriter() { return std::make_unique<PixavantWriter>(); }
+std::unique_ptr<FormatReader> makePixavantReader() {
+    return std::make_unique<PixavantReader>();
+}
+std::unique_ptr<FormatWriter> makePixavantWriter() {
+    return std::make_unique<PixavantWriter>();
+}
 
 }  // namespace pixavant::imaging

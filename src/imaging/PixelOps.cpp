@@ -317,6 +317,9 @@ int convertToGray(Raster& raster) {
 }
 
 int convertDepth(const Raster& source, int bitsPerPixel, Raster& result) {
+    if (bitsPerPixel != 0 && bitsPerPixel != 1 && bitsPerPixel != 8 && bitsPerPixel != 16 &&
+        bitsPerPixel != 24)
+        return kErrInvalidArgument;
     if (source.empty())
         return kErrNoImage;
     Raster out;

@@ -260,6 +260,32 @@ TEST_F(MagickFormatTest, PostScriptThroughGhostscript) {
     }
 }
 
+TEST_F(MagickFormatTest, PostScriptWithoutBoundingBoxIsOnePage) {
+    if (QStandardPaths::findExecutable("gs").isEmpty())
+        GTEST_SKIP() << "no Ghostscript";
+    const QString file = path("page.ps");
+    ASSERT_TRUE(writeBytes(file,
+                           "%!PS\n<< /PageSize [200 100] >> setpagedevice\n"
+                           "0 0 1 setrgbcolor 0 0 50 50 rectfill showpage\n"
+                           "1 0 0 setrgbcolor 0 0 200 100 rectfill showpage\n"));
+    FileInfoRecord info;
+    ASSERT_EQ(readFileInfo(file, info), 1);
+    EXPECT_EQ(info.Format, format::kEps);
+    EXPECT_EQ(info.Width, 200);
+    EXPECT_EQ(info.Height, 100);
+    DecodedImage image;
+    ASSERT_EQ(decode(file, image), kSuccess);
+    ASSERT_EQ(image.raster.width, 200);
+    EXPECT_TRUE(near(pixelAt(image.raster, 10, 90), {0, 0, 255}));  // first page, bottom left
+    EXPECT_TRUE(near(pixelAt(image.raster, 150, 10), {255, 255, 255}));
+
+    // A box too large to render is refused before Ghostscript runs.
+    const QString huge = path("huge.eps");
+    ASSERT_TRUE(writeBytes(huge, "%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 0 0 90000 90000\n"));
+    EXPECT_EQ(readFileInfo(huge, info), kErrNoMemory);
+    EXPECT_EQ(decode(huge, image), kErrNoMemory);
+}
+
 TEST_F(MagickFormatTest, PostScriptThatLoopsForeverHitsTheTimeLimitOrFailsCleanly) {
     if (QStandardPaths::findExecutable("gs").isEmpty())
         GTEST_SKIP() << "no Ghostscript";
