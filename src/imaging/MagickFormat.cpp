@@ -398,8 +398,12 @@ magick::ImagePtr openImage(const char* coder, const QString& path, bool ping, in
         status = info ? kErrFileNotFound : kErrNoMemory;
         return nullptr;
     }
-    info->subimage = 0;  // the first frame only
-    info->subrange = 1;
+    // The first frame only. (PhotoCD's coder reads its frame range as the resolution: left alone,
+    // it decodes the 768 x 512 base image.)
+    if (std::strcmp(coder, "PCD") != 0) {
+        info->subimage = 0;
+        info->subrange = 1;
+    }
     magick::Exception exception;
     magick::ImagePtr image(ping ? PingImage(info.get(), exception.get())
                                 : ReadImage(info.get(), exception.get()));

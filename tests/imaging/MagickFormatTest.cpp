@@ -133,6 +133,23 @@ TEST_F(MagickFormatTest, HandMadeOs2BitmapAndMetafile) {
     EXPECT_TRUE(near(pixelAt(image.raster, 18, 18), {0, 0, 0}));
 }
 
+TEST_F(MagickFormatTest, PhotoCdGivesTheBaseImage) {
+    // GraphicsMagick writes a small image centred on the 768 x 512 base image.
+    const QString file = path("a.pcd");
+    ASSERT_TRUE(writeMagickImage(file, 64, 48, quadrantPattern(64, 48), {.coder = "PCD"}));
+    FileInfoRecord info;
+    ASSERT_EQ(readFileInfo(file, info), 1);
+    EXPECT_EQ(info.Format, format::kPhotoCd);
+    EXPECT_EQ(info.Width, 768);
+    EXPECT_EQ(info.Height, 512);
+    DecodedImage image;
+    ASSERT_EQ(decode(file, image), kSuccess);
+    ASSERT_EQ(image.raster.width, 768);
+    ASSERT_EQ(image.raster.height, 512);
+    EXPECT_TRUE(near(pixelAt(image.raster, 352 + 8, 232 + 8), {255, 0, 0}, 48));
+    EXPECT_TRUE(near(pixelAt(image.raster, 352 + 8, 232 + 40), {0, 0, 255}, 48));
+}
+
 TEST_F(MagickFormatTest, IconsCursorsAndIccProfile) {
     for (const int type : {1, 2}) {
         SCOPED_TRACE(type);
