@@ -70,7 +70,7 @@ int ditherToBilevel(const Raster& gray, Raster& result) {
     } catch (const std::bad_alloc&) {
         return kErrNoMemory;
     }
-    // Errors are kept in sixteenths; index x + 1 holds column x.
+    // Errors are kept in sixteenths of a level; index x + 1 holds column x.
     for (int y = 0; y < gray.height; ++y) {
         const uint8_t* in = gray.row(y);
         uint8_t* out = result.row(y);
@@ -83,8 +83,7 @@ int ditherToBilevel(const Raster& gray, Raster& result) {
             const int level = wanted >= 128 * 16 ? 255 : 0;
             out[x] = uint8_t(level);
             const int error = wanted - level * 16;
-            // 7/16 ahead, 3/16 behind below, 5/16 below, 1/16 ahead below (errors in sixteenths
-            // times sixteen, divided once here to keep the rounding in one place).
+            // 7/16 ahead on this row; 3/16 behind, 5/16 below and 1/16 ahead on the next.
             current[size_t(x + step) + 1] += error * 7 / 16;
             next[size_t(x - step) + 1] += error * 3 / 16;
             next[size_t(x) + 1] += error * 5 / 16;
@@ -247,15 +246,16 @@ int quantize(const Raster& rgb, Raster& result) {
         for (int i = 0; i < rgb.width; ++i) {
             const int x = leftToRight ? i : rgb.width - 1 - i;
             const size_t at = size_t(x + 1) * 3;
+            // The colour wanted here, in sixteenths, kept within the cube so errors stay bounded.
             int wanted[3];
             for (size_t c = 0; c < 3; ++c)
-                wanted[c] = std::clamp((int(in[size_t(x) * 3 + c]) * 16 + current[at + c] + 8) / 16,
-                                       0, 255);
-            const uint8_t index = nearest(wanted[0], wanted[1], wanted[2]);
+                wanted[c] =
+                    std::clamp(int(in[size_t(x) * 3 + c]) * 16 + current[at + c], 0, 255 * 16);
+            const uint8_t index =
+                nearest((wanted[0] + 8) / 16, (wanted[1] + 8) / 16, (wanted[2] + 8) / 16);
             out[x] = index;
             for (size_t c = 0; c < 3; ++c) {
-                const int error = (int(in[size_t(x) * 3 + c]) * 16 + current[at + c]) -
-                                  int(palette[index][c]) * 16;
+                const int error = wanted[c] - int(palette[index][c]) * 16;
                 current[size_t(int(at) + step * 3) + c] += error * 7 / 16;
                 next[size_t(int(at) - step * 3) + c] += error * 3 / 16;
                 next[at + c] += error * 5 / 16;
