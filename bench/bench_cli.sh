@@ -56,6 +56,8 @@ for ((i = 1; i <= rounds; i++)); do
     run_magick >>"$tmp/m.txt"
 done
 
+echo "rounds (wall s, cpu s, peak KiB):"
+paste -d' ' <(sed 's/^/pixavant /' "$tmp/p.txt") <(sed 's/^/| ImageMagick /' "$tmp/m.txt") | sed 's/^/  /'
 read -r p_wall _ _ < <(best "$tmp/p.txt" 1)
 read -r _ p_cpu _ < <(best "$tmp/p.txt" 2)
 read -r m_wall _ _ < <(best "$tmp/m.txt" 1)
