@@ -79,8 +79,8 @@ TEST(FileListBox, KeepsItemsSortedIgnoringLetterCase) {
     EXPECT_EQ(f.list.addItem(" B2.gif"), 2);
     EXPECT_EQ(f.list.addItem(" 0.gif"), 0);
     EXPECT_EQ(f.list.addItem(" zz.gif"), 6);
-    EXPECT_EQ(f.list.items(),
-              QStringList({" 0.gif", " a.TIF", " b.jpg", " B2.gif", " C.bmp", " z.gif", " zz.gif"}));
+    EXPECT_EQ(f.list.items(), QStringList({" 0.gif", " a.TIF", " b.jpg", " B2.gif", " C.bmp",
+                                           " z.gif", " zz.gif"}));
 }
 
 TEST(FileListBox, ItemsEqualButForCaseStayInAdditionOrder) {
@@ -176,8 +176,7 @@ TEST(FileListBox, DoubleClickIsTwoClicksThenADoubleClick) {
     ListFixture f({" a.gif", " b.gif"});
     f.show();
     int clicksAtDouble = -1;
-    QObject::connect(&f.list, &FileListBox::listDoubleClicked,
-                     [&] { clicksAtDouble = f.clicks; });
+    QObject::connect(&f.list, &FileListBox::listDoubleClicked, [&] { clicksAtDouble = f.clicks; });
     mouseDoubleClick(f.list.viewport(), f.centreOf(1));
     EXPECT_EQ(f.doubleClicks, 1);
     EXPECT_EQ(clicksAtDouble, 2);  // both presses were clicks before the double-click
