@@ -33,8 +33,8 @@ MainWindow*& liveInstance() {
 
 constexpr int kClientWidth = 8160;
 constexpr int kFullClientHeight = 6555;
-// The outer heights 7254 and 4385 twips less the frame and menu bar (699 twips) of the original
-// layout: the short window shows the lists and their buttons only.
+// The window's two outer heights, 7254 and 4385 twips, include 699 twips of frame and menu bar:
+// the short window shows the lists and their buttons only.
 constexpr int kShortClientHeight = 4385 - (7254 - kFullClientHeight);
 // Where the preview and the information panel begin.
 constexpr int kLowerPartTop = 3735;
