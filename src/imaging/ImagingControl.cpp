@@ -93,29 +93,29 @@ int16_t ImagingControl::save(const QString& path, int16_t formatCode, int16_t bi
         return kErrCancelled;
     Raster converted;
     const int depth = bitsPerPixel != 0 ? bitsPerPixel : pendingBits_;
+    // The held image at the depth asked is written as it is: copying a photo costs as much time
+    // and memory as decoding it.
+    const bool asHeld =
+        depth == 0 || (depth == 24 && image_.raster.format == PixelFormat::Rgb8 &&
+                       image_.raster.significantBits == 8);
     int status = kSuccess;
-    // The held image is full-depth gray or colour: written at that depth it needs no copy.
-    const Raster& held = image_.raster;
-    const bool asHeld = held.significantBits == 8 &&
-                        (depth == 0 || (depth == 24 && held.format == PixelFormat::Rgb8) ||
-                         (depth == 8 && held.format == PixelFormat::Gray8));
     if (!asHeld) {
         try {
-            status = convertDepth(held, depth, converted);
+            status = convertDepth(image_.raster, depth, converted);
         } catch (const std::bad_alloc&) {
             status = kErrNoMemory;
         }
     }
     if (status != kSuccess)
         return int16_t(status);
+    const Raster& pixels = asHeld ? image_.raster : converted;
 
     OutputFile output(path);
     if (const int created = output.create(); created != kSuccess)
         return int16_t(created);
     SaveRequest request{formatCode, qualityFactor, currentSaveResolution()};
     try {
-        status = writer->write(output.temporaryPath(), asHeld ? held : converted, image_.meta,
-                               request, progress);
+        status = writer->write(output.temporaryPath(), pixels, image_.meta, request, progress);
     } catch (const std::bad_alloc&) {
         status = kErrNoMemory;
     }
