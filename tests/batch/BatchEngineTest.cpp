@@ -64,8 +64,8 @@ class BatchEngineTest : public ::testing::Test {
 };
 
 TEST_F(BatchEngineTest, LoadSumsTheWorkListSizesAndResetsTheDisplay) {
-    writeBytes(src + "a.tif", QByteArray(100, 'a'));
-    writeBytes(src + "c.tif", QByteArray(50, 'c'));
+    writeEngineFile(src + "a.tif", QByteArray(100, 'a'));
+    writeEngineFile(src + "c.tif", QByteArray(50, 'c'));
     list({"a.tif", "missing.tif", "c.tif"});
     BatchEngine engine(view, settings, src);
     engine.load();
@@ -96,7 +96,7 @@ TEST_F(BatchEngineTest, EmptyWorkListEndsAtOnceAndClosesOnTheNextTimerEvent) {
 }
 
 TEST_F(BatchEngineTest, FirstFailureShowsOneMessageAndClosesAtOnce) {
-    writeBytes(src + "notes.tif", "this is not an image at all, only some text");
+    writeEngineFile(src + "notes.tif", "this is not an image at all, only some text");
     list({"missing.tif", "notes.tif"});
     BatchEngine engine(view, settings, src);
     engine.load();
@@ -114,7 +114,7 @@ TEST_F(BatchEngineTest, FirstFailureShowsOneMessageAndClosesAtOnce) {
 }
 
 TEST_F(BatchEngineTest, AFileThatIsNoImageFails) {
-    writeBytes(src + "notes.tif", "this is not an image at all, only some text");
+    writeEngineFile(src + "notes.tif", "this is not an image at all, only some text");
     list({"notes.tif"});
     BatchEngine engine(view, settings, src);
     engine.load();
@@ -224,7 +224,7 @@ TEST_F(BatchEngineTest, FailureInTheMiddleKeepsTheFirstAndSkipsTheThird) {
     writeEngineTiff(src + "b.tif", 64, 64, 3, 72);
     QByteArray damaged = bytes(src + "b.tif");
     damaged.truncate(damaged.size() / 3);
-    writeBytes(src + "b.tif", damaged);
+    writeEngineFile(src + "b.tif", damaged);
     writeEngineTiff(src + "c.tif", 20, 20, 3, 72);
     list({"a.tif", "b.tif", "c.tif"});
     BatchEngine engine(view, settings, src);

@@ -74,7 +74,7 @@ TEST_F(CliTest, CommandDetection) {
 }
 
 TEST_F(CliTest, RefusedCommandsTouchNothing) {
-    ASSERT_TRUE(writeBytes(dir + "a.tif", "not looked at"));
+    ASSERT_TRUE(writeEngineFile(dir + "a.tif", "not looked at"));
     const QStringList cases[] = {
         {"convert", "--depth", "32", dir + "a.tif"},
         {"convert", dir + "a.tif", dir + "missing.tif"},
@@ -149,7 +149,7 @@ TEST_F(CliTest, StopsAtTheFirstFailure) {
     needCodecs();
     QDir(dir).mkpath("out");
     writeEngineTiff(dir + "a.tif", 10, 10, 3, 72);
-    ASSERT_TRUE(writeBytes(dir + "b.tif", "no image here"));
+    ASSERT_TRUE(writeEngineFile(dir + "b.tif", "no image here"));
     writeEngineTiff(dir + "c.tif", 10, 10, 3, 72);
     EXPECT_EQ(run({"convert", "-o", dir + "out", dir + "a.tif", dir + "b.tif", dir + "c.tif"}),
               kExitFailed);
@@ -196,7 +196,7 @@ TEST_F(CliTest, InfoPrintsThePanelFields) {
     EXPECT_EQ(lines[6],
               "File Size:      " + QString::number(QFileInfo(dir + "a.tif").size()) + " bytes");
 
-    ASSERT_TRUE(writeBytes(dir + "x.tif", "no image"));
+    ASSERT_TRUE(writeEngineFile(dir + "x.tif", "no image"));
     EXPECT_EQ(run({"info", dir + "a.tif", dir + "x.tif", dir + "missing"}), kExitFailed);
     EXPECT_TRUE(out.startsWith(dir + "a.tif:\nFormat:")) << out.toStdString();
     EXPECT_EQ(err.count('\n'), 2) << err.toStdString();

@@ -14,7 +14,7 @@ class ConvertOptionsTest : public ::testing::Test {
     void SetUp() override {
         ASSERT_TRUE(tmp.isValid());
         file = tmp.path() + "/a.tif";
-        ASSERT_TRUE(testsupport::writeBytes(file, "x"));
+        ASSERT_TRUE(testsupport::writeEngineFile(file, "x"));
     }
     ConvertParse parse(QStringList args) const { return parseConvert(args << file); }
 
@@ -125,15 +125,15 @@ TEST_F(ConvertOptionsTest, RefusesMissingAndOddFiles) {
     EXPECT_FALSE(parseConvert({"--dpi", "72"}).error.isEmpty());
     EXPECT_FALSE(parseConvert({file, tmp.path() + "/missing.tif"}).error.isEmpty());
     EXPECT_FALSE(parseConvert({tmp.path()}).error.isEmpty());
-    ASSERT_TRUE(testsupport::writeBytes(tmp.path() + "/ spaced.tif", "x"));
+    ASSERT_TRUE(testsupport::writeEngineFile(tmp.path() + "/ spaced.tif", "x"));
     EXPECT_FALSE(parseConvert({tmp.path() + "/ spaced.tif"}).error.isEmpty());
 }
 
 TEST_F(ConvertOptionsTest, GroupsFilesByDirectoryInTheGivenOrder) {
     QDir(tmp.path()).mkpath("b");
     const QString other = tmp.path() + "/b/z.tif";
-    ASSERT_TRUE(testsupport::writeBytes(other, "x"));
-    ASSERT_TRUE(testsupport::writeBytes(tmp.path() + "/-dash.tif", "x"));
+    ASSERT_TRUE(testsupport::writeEngineFile(other, "x"));
+    ASSERT_TRUE(testsupport::writeEngineFile(tmp.path() + "/-dash.tif", "x"));
     const QString cwd = QDir::currentPath();
     QDir::setCurrent(tmp.path());
     const ConvertParse p =

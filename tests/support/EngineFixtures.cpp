@@ -93,7 +93,7 @@ bool writeEngineJpeg(const QString& path, int width, int height, int channels, i
     return std::fclose(file) == 0;
 }
 
-bool writeBytes(const QString& path, const QByteArray& bytes) {
+bool writeEngineFile(const QString& path, const QByteArray& bytes) {
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }

@@ -12,7 +12,7 @@ bool writeEngineTiff(const QString& path, int width, int height, int channels, i
 // A JFIF JPEG, quality 90, 1 or 3 components, with the given density in dots per inch.
 bool writeEngineJpeg(const QString& path, int width, int height, int channels, int dpi);
 // Writes `bytes` arbitrary bytes (a file that is no image).
-bool writeBytes(const QString& path, const QByteArray& bytes);
+bool writeEngineFile(const QString& path, const QByteArray& bytes);
 
 struct ProbedImage {
     bool ok = false;
