@@ -61,7 +61,7 @@ constexpr std::array<float, 9> kLossyDistance = {1.0f, 1.5f, 2.0f, 2.7f, 3.5f,
 // Encoder efforts. Lossy: a 12-megapixel photograph in about a second on one core.
 constexpr int kLossyEffort = 4;
 constexpr int kLosslessEffort = 3;
-constexpr int kBilevelEffort = 9;
+constexpr int kBilevelEffort = 7;
 
 bool startsWith(const QByteArray& bytes, const uint8_t* signature, size_t size) {
     return size_t(bytes.size()) >= size && std::memcmp(bytes.constData(), signature, size) == 0;
