@@ -510,10 +510,6 @@ int runDecode(DecodeJob& job) {
                 raster.height = int(height);
                 raster.format =
                     info.num_color_channels == 1 ? PixelFormat::Gray8 : PixelFormat::Rgb8;
-                if (!raster.allocate())
-                    return kErrNoMemory;
-                if (info.num_color_channels == 1)
-                    std::fill(raster.pixels.begin(), raster.pixels.end(), 255);
                 job.sink.raster = &raster;
                 job.sink.inputChannels = raster.channels() + (info.alpha_bits > 0 ? 1 : 0);
                 pixelFormat.num_channels = uint32_t(job.sink.inputChannels);
@@ -526,8 +522,13 @@ int runDecode(DecodeJob& job) {
                     return kErrCorrupt;
                 break;
             case JXL_DEC_NEED_IMAGE_OUT_BUFFER:
-                if (!haveInfo ||
-                    JxlDecoderSetImageOutCallback(decoder.get(), &pixelFormat, &PixelSink::receive,
+                // The pixels are allocated only once the frame's header has been read: a file
+                // that is damaged before its pixel data costs no memory.
+                if (!haveInfo)
+                    return kErrCorrupt;
+                if (!raster.allocate())
+                    return kErrNoMemory;
+                if (JxlDecoderSetImageOutCallback(decoder.get(), &pixelFormat, &PixelSink::receive,
                                                   &job.sink) != JXL_DEC_SUCCESS)
                     return kErrCorrupt;
                 break;
@@ -742,10 +743,16 @@ int levelOf(int qualityFactor) {
 struct EncodeJob {
     EncoderPtr encoder;
     RunnerPtr runner;
+    JxlEncoderFrameSettings* settings = nullptr;
+    // The caller's pixels: valid until pixelsTaken, when libjxl has its own copy.
+    const uint8_t* pixels = nullptr;
+    size_t size = 0;
+    JxlPixelFormat pixelFormat{1, JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0};
     std::vector<uint8_t> output;
     int status = kSuccess;
     std::mutex mutex;
     std::condition_variable finished;
+    bool pixelsTaken = false;
     bool done = false;
 };
 
@@ -753,7 +760,7 @@ int encoderFailure(JxlEncoder* encoder) {
     return JxlEncoderGetError(encoder) == JXL_ENC_ERR_OOM ? kErrNoMemory : kErrInvalidArgument;
 }
 
-// Sets up the encoder and hands it the pixels (libjxl copies them).
+// Sets up the encoder; the pixels are handed over on the worker.
 int configureEncoder(EncodeJob& job, const EncoderInput& input, const Raster& raster,
                      const ImageMeta& meta, const SaveRequest& request, bool withIcc) {
     job.encoder.reset(JxlEncoderCreate(nullptr));
@@ -817,16 +824,27 @@ int configureEncoder(EncodeJob& job, const EncoderInput& input, const Raster& ra
             return encoderFailure(encoder);
         JxlEncoderCloseBoxes(encoder);
     }
-    const JxlPixelFormat pixelFormat{input.channels, JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0};
-    if (JxlEncoderAddImageFrame(settings, &pixelFormat, input.pixels, input.size) !=
-        JXL_ENC_SUCCESS)
-        return encoderFailure(encoder);
-    JxlEncoderCloseInput(encoder);
+    job.settings = settings;
+    job.pixels = input.pixels;
+    job.size = input.size;
+    job.pixelFormat.num_channels = input.channels;
     return kSuccess;
 }
 
 int runEncode(EncodeJob& job) {
     JxlEncoder* encoder = job.encoder.get();
+    // libjxl copies the pixels here (and converts them, which takes a while on a large image).
+    const bool added = JxlEncoderAddImageFrame(job.settings, &job.pixelFormat, job.pixels,
+                                               job.size) == JXL_ENC_SUCCESS;
+    {
+        std::lock_guard lock(job.mutex);
+        job.pixels = nullptr;
+        job.pixelsTaken = true;
+        job.finished.notify_all();
+    }
+    if (!added)
+        return encoderFailure(encoder);
+    JxlEncoderCloseInput(encoder);
     job.output.resize(1 << 16);
     size_t used = 0;
     for (;;) {
@@ -847,9 +865,7 @@ int runEncode(EncodeJob& job) {
 // Rough single-core time of an encode, for the progress estimate: nanoseconds per pixel.
 double expectedSeconds(const Raster& raster, int formatCode) {
     const double pixels = double(raster.width) * double(raster.height);
-    const double perPixel = formatCode == format::kPixavant       ? 80e-9
-                            : formatCode == format::kPixavant1Bit ? 150e-9
-                                                                  : 120e-9;
+    const double perPixel = formatCode == format::kPixavant ? 80e-9 : 700e-9;
     const double threads =
         double(std::max<size_t>(JxlThreadParallelRunnerDefaultNumWorkerThreads(), 1));
     return std::max(pixels * perPixel / std::sqrt(threads), 0.01);
@@ -921,7 +937,11 @@ class PixavantWriter final : public FormatWriter {
             const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
             const int percent = 1 + int(98.0 * (1.0 - std::exp(-1.5 * elapsed / expected)));
             if (!progress.report(percent)) {
-                // libjxl cannot be interrupted: the worker owns its state and finishes alone.
+                // libjxl cannot be interrupted: once it holds its own copy of the pixels, the
+                // worker owns everything it touches and finishes alone.
+                lock.lock();
+                job->finished.wait(lock, [&] { return job->pixelsTaken || job->done; });
+                lock.unlock();
                 worker.detach();
                 return kErrCancelled;
             }
