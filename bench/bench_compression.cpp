@@ -87,7 +87,15 @@ int encodeCommand(char** argv, int argc) {
     const int quality = std::atoi(argv[4]);
     const QString out = QString::fromLocal8Bit(argv[5]);
     QFile(out).open(QIODevice::WriteOnly);
-    Progress progress;
+    // The longest time the window would go without a progress notification.
+    auto last = Clock::now();
+    double longestGap = 0;
+    Progress progress([&](int) {
+        const auto now = Clock::now();
+        longestGap = std::max(longestGap, std::chrono::duration<double>(now - last).count());
+        last = now;
+        return true;
+    });
     const auto start = Clock::now();
     const int status =
         makePixavantWriter()->write(out, raster, {}, SaveRequest{code, quality, {}}, progress);
@@ -97,17 +105,24 @@ int encodeCommand(char** argv, int argc) {
         return 1;
     }
     std::printf("%lld %.4f\n", QFile(out).size(), seconds);
+    std::fprintf(stderr, "longest time without progress: writing %.0f ms", longestGap * 1000);
     if (argc > 6) {
         FileHeader header;
         qint64 size = 0;
         DecodedImage image;
+        longestGap = 0;
+        last = Clock::now();
+        const auto decodeStart = last;
         if (readFileHeader(out, header, size) != kSuccess ||
             makePixavantReader()->read(out, header, {}, image, progress) != kSuccess ||
             !writePnm(QString::fromLocal8Bit(argv[6]), image.raster)) {
             std::fprintf(stderr, "decode failed\n");
             return 1;
         }
+        std::fprintf(stderr, ", reading %.0f ms (decode %.3f s)", longestGap * 1000,
+                     std::chrono::duration<double>(Clock::now() - decodeStart).count());
     }
+    std::fprintf(stderr, "\n");
     return 0;
 }
 

@@ -53,7 +53,7 @@ constexpr size_t kInputChunk = 64 * 1024;
 // An Exif box larger than this is not a resolution record: it is skipped.
 constexpr uint64_t kMaxExifBox = 1 << 20;
 // How often the calling thread reports while the worker runs.
-constexpr auto kPollInterval = std::chrono::milliseconds(20);
+constexpr auto kPollInterval = std::chrono::milliseconds(10);
 
 // JPEG XL distance per quality level, -1 (visually lossless) to -9. Each level strictly larger.
 constexpr std::array<float, 9> kLossyDistance = {1.0f, 1.5f, 2.0f, 2.7f, 3.5f,
