@@ -17,6 +17,7 @@
 #include "imaging/FormatCodes.h"
 #include "imaging/ImagingControl.h"
 #include "imaging/ImagingStatus.h"
+#include "imaging/PixelOps.h"
 
 namespace pixavant::imaging {
 namespace {
@@ -279,6 +280,66 @@ INSTANTIATE_TEST_SUITE_P(
         RoundTrip{"LossyGrayBest", true, false, 5, -1, {0, 0}, 8, "JPEG XL", 35},
         RoundTrip{"LossySmallest", false, false, 5, -9, {150, 150}, 24, "JPEG XL", 20}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// ---- the depth asked at saving ----------------------------------------------------------------
+
+struct SavedDepth {
+    const char* name;
+    bool gray;
+    int code;
+    int16_t bitsAsked;
+    int bitsStored;
+};
+
+class PixavantSavedDepth : public PixavantFormatTest,
+                           public ::testing::WithParamInterface<SavedDepth> {};
+
+TEST_P(PixavantSavedDepth, FileHoldsTheNearestDepth) {
+    const SavedDepth& c = GetParam();
+    const Raster source = photoLike(120, 80, c.gray ? PixelFormat::Gray8 : PixelFormat::Rgb8);
+    ASSERT_EQ(writeDirect(path("in.jxl"), source, format::kPixavantLossless), kSuccess);
+    ImagingControl control;
+    ASSERT_EQ(control.load(path("in.jxl"), 0, 0, 1), kSuccess);
+    ASSERT_EQ(control.save(path("out.jxl"), int16_t(c.code), c.bitsAsked, -2, 0), kSuccess);
+    FileInfoRecord info;
+    ASSERT_EQ(readFileInfo(path("out.jxl"), info), 1);
+    EXPECT_EQ(info.Format, c.code);
+    EXPECT_EQ(info.BitsPerPixel, c.bitsStored);
+
+    ImagingControl reloaded;
+    ASSERT_EQ(reloaded.load(path("out.jxl"), 0, 0, 1), kSuccess);
+    const Raster& back = reloaded.displayRaster();
+    if (c.code == format::kPixavant1Bit) {
+        // Dithered: black and white only, about as bright as the source.
+        ASSERT_EQ(back.format, PixelFormat::Gray8);
+        double sum = 0;
+        for (const uint8_t v : back.pixels) {
+            ASSERT_TRUE(v == 0 || v == 255);
+            sum += v;
+        }
+        Raster gray = source;
+        ASSERT_EQ(convertToGray(gray), kSuccess);
+        double sourceSum = 0;
+        for (const uint8_t v : gray.pixels)
+            sourceSum += v;
+        EXPECT_NEAR(sum / double(back.pixels.size()), sourceSum / double(gray.pixels.size()), 8);
+    } else if (c.bitsStored == 15) {
+        // Five significant bits per sample, exactly as the control reduced them.
+        Raster reduced;
+        ASSERT_EQ(convertDepth(source, 16, reduced), kSuccess);
+        EXPECT_EQ(back.pixels, reduced.pixels);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Depths, PixavantSavedDepth,
+                         ::testing::Values(SavedDepth{"FiveBitColour", false, 30, 16, 15},
+                                           SavedDepth{"PaletteAsColour", false, 30, 8, 24},
+                                           SavedDepth{"GrayStaysGray", true, 30, 8, 8},
+                                           SavedDepth{"LossyFromFiveBit", false, 5, 16, 24},
+                                           SavedDepth{"BilevelDitheredFromColour", false, 26, 24,
+                                                      1},
+                                           SavedDepth{"BilevelAskedForGray", true, 26, 1, 1}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // ---- what the writer makes of other rasters ------------------------------------------------
 
