@@ -447,6 +447,53 @@ TEST_F(PixavantFormatTest, ColourProfilesTravelWithLosslessFiles) {
     EXPECT_GT(psnr(lossy.raster, image.raster), 35);
 }
 
+// ---- the resolution record as other tools may write it ------------------------------------------
+
+struct ExifPatch {
+    const char* name;
+    size_t offset;  // in the Exif box payload
+    std::vector<uint8_t> bytes;
+    int32_t dpi;
+};
+
+class PixavantExifRecord : public PixavantFormatTest,
+                           public ::testing::WithParamInterface<ExifPatch> {};
+
+TEST_P(PixavantExifRecord, ResolutionFollowsTheUnitAndDamageIsIgnored) {
+    const ExifPatch& c = GetParam();
+    ASSERT_EQ(writeDirect(path("r.jxl"), textLike(40, 30), format::kPixavant1Bit, 0, {300, 300}),
+              kSuccess);
+    std::vector<uint8_t> bytes = readBytes(path("r.jxl"));
+    const std::vector<uint8_t> type = {'E', 'x', 'i', 'f'};
+    const auto box = std::search(bytes.begin(), bytes.end(), type.begin(), type.end());
+    ASSERT_NE(box, bytes.end());
+    const size_t payload = size_t(box - bytes.begin()) + 4;
+    // As written: offset 0, "MM", three entries; the unit (2, inches) is the third one's value.
+    ASSERT_EQ(bytes[payload + 4], 'M');
+    ASSERT_EQ(bytes[payload + 46], 0);
+    ASSERT_EQ(bytes[payload + 47], 2);
+    ASSERT_LE(payload + c.offset + c.bytes.size(), bytes.size());
+    std::copy(c.bytes.begin(), c.bytes.end(), bytes.begin() + ptrdiff_t(payload + c.offset));
+    ASSERT_TRUE(writeBytes(path("r.jxl"), bytes));
+
+    FileInfoRecord info;
+    ASSERT_EQ(readFileInfo(path("r.jxl"), info), 1);
+    EXPECT_EQ(info.XResolution, c.dpi);
+    EXPECT_EQ(info.YResolution, c.dpi);
+    DecodedImage image;
+    ASSERT_EQ(readDirect(path("r.jxl"), image), kSuccess);
+    EXPECT_DOUBLE_EQ(image.meta.xDpi, c.dpi);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Records, PixavantExifRecord,
+    ::testing::Values(ExifPatch{"Inches", 47, {2}, 300}, ExifPatch{"Centimetres", 47, {3}, 762},
+                      ExifPatch{"NoAbsoluteUnit", 47, {1}, 0},
+                      ExifPatch{"OffsetBeyondTheBox", 0, {0x7F, 0xFF, 0xFF, 0xFF}, 0},
+                      ExifPatch{"NotTiff", 4, {'X', 'X', 0, 0}, 0},
+                      ExifPatch{"EntryCountBeyondTheData", 12, {0xFF, 0xFF}, 300}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // ---- reading files of other origin ----------------------------------------------------------
 
 TEST_F(PixavantFormatTest, OrientationAndTransparencyAreAppliedOnReading) {
