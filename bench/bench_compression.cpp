@@ -3,11 +3,12 @@
 //   bench_compression encode IN.pnm CODE QUALITY OUT.jxl [DECODED.pnm]
 //       Writes IN (binary PGM or PPM) with PIXAVANT's own writer and prints "bytes seconds"; with
 //       DECODED, also decodes OUT with PIXAVANT's reader into a PNM for comparison.
-//   bench_compression efforts IN.pnm MODE [THREADS [FIRST LAST [PATCHES [TREE%]]]]
+//   bench_compression efforts IN.pnm MODE [THREADS [FIRST LAST [PATCHES [GROUP]]]]
 //       Encodes IN with libjxl at several efforts (MODE lossy: distance 1, efforts 3..7;
 //       lossless: efforts 1..5; bilevel: efforts 5..9 on a 1-bit image) and prints the time and
 //       size of each, with THREADS worker threads (0: on the calling thread only); FIRST and LAST
-//       choose other efforts, PATCHES (0/1) and TREE% override those libjxl settings.
+//       choose other efforts, PATCHES (0/1) and GROUP (modular group size 0..3: 128 to 1024 pixels)
+//       override those libjxl settings.
 //
 // bench_compression.py beside this file runs the whole comparison against JPEG and CCITT G4.
 
@@ -172,8 +173,7 @@ int effortsCommand(char** argv, int argc) {
             JxlEncoderFrameSettingsSetOption(settings, JXL_ENC_FRAME_SETTING_PATCHES,
                                              std::atoi(argv[7]));
         if (argc > 8)
-            JxlEncoderFrameSettingsSetOption(settings,
-                                             JXL_ENC_FRAME_SETTING_MODULAR_MA_TREE_LEARNING_PERCENT,
+            JxlEncoderFrameSettingsSetOption(settings, JXL_ENC_FRAME_SETTING_MODULAR_GROUP_SIZE,
                                              std::atoi(argv[8]));
         const JxlPixelFormat format{uint32_t(raster.channels()), JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN,
                                     0};
@@ -215,7 +215,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr,
                  "usage: %s encode IN.pnm CODE QUALITY OUT.jxl [DECODED.pnm]\n"
                  "       %s efforts IN.pnm lossy|lossless|bilevel [THREADS [FIRST LAST [PATCHES "
-                 "[TREE%%]]]]\n",
+                 "[GROUP]]]]\n",
                  argv[0], argv[0]);
     return 2;
 }
