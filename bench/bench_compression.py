@@ -9,13 +9,14 @@
    bytes compared.
 2. A text page (the `ls` manual page rendered at 200 dpi, thresholded to black and white): PIXAVANT
    1-bit against TIFF CCITT G4 (`tiffcp -c g4`).
+   With --scan FILE, the same for a scanned black and white page.
 3. With --photo FILE: the time of a lossy write of one large photograph, with every core and on
    one core per effort.
 
 Bench-only dependencies (Debian): python3-skimage python3-pil ghostscript groff libtiff-tools
     apt-get install -y --no-install-recommends python3-skimage python3-pil ghostscript groff libtiff-tools
 
-Usage: bench/bench_compression.py [--build build] [--kodak DIR] [--photo FILE]
+Usage: bench/bench_compression.py [--build build] [--kodak DIR] [--photo FILE] [--scan FILE]
 """
 
 import argparse
@@ -132,13 +133,18 @@ def photos(tool, kodak, workdir):
               f" {1 - ours / theirs:.1%} smaller")
 
 
-def text_page(tool, workdir):
-    print("== Text page: `man -t ls`, first page at 200 dpi, thresholded at 50 %")
-    ps = subprocess.run(["man", "-t", "ls"], check=True, capture_output=True).stdout
-    png = Path(workdir) / "page.png"
-    subprocess.run(["gs", "-q", "-dNOPAUSE", "-dBATCH", "-dSAFER", "-sDEVICE=pnggray", "-r200",
-                    "-dFirstPage=1", "-dLastPage=1", f"-sOutputFile={png}", "-"], input=ps, check=True)
-    gray = np.asarray(Image.open(png).convert("L"))
+def text_page(tool, workdir, scan=None):
+    if scan:
+        print(f"== Scanned page: {scan}")
+        gray = np.asarray(Image.open(scan).convert("L"))
+    else:
+        print("== Text page: `man -t ls`, first page at 200 dpi, thresholded at 50 %")
+        ps = subprocess.run(["man", "-t", "ls"], check=True, capture_output=True).stdout
+        png = Path(workdir) / "page.png"
+        subprocess.run(["gs", "-q", "-dNOPAUSE", "-dBATCH", "-dSAFER", "-sDEVICE=pnggray", "-r200",
+                        "-dFirstPage=1", "-dLastPage=1", f"-sOutputFile={png}", "-"], input=ps,
+                       check=True)
+        gray = np.asarray(Image.open(png).convert("L"))
     bilevel = np.where(gray < 128, 0, 255).astype(np.uint8)
     pgm = Path(workdir) / "page.pgm"
     write_pnm(pgm, bilevel)
@@ -178,6 +184,7 @@ def main():
         (str(d) for d in (ROOT.parent / "shared/testdata/kodak", ROOT.parent.parent / "shared/testdata/kodak")
          if d.is_dir()), "testdata/kodak"))
     parser.add_argument("--photo", help="a large photograph to time")
+    parser.add_argument("--scan", help="also a black and white scan (for example a G4 TIFF)")
     parser.add_argument("--skip-photos", action="store_true")
     args = parser.parse_args()
     tool = str(Path(args.build) / "bench" / "bench_compression")
@@ -187,6 +194,8 @@ def main():
         if not args.skip_photos:
             photos(tool, args.kodak, workdir)
         text_page(tool, workdir)
+        if args.scan:
+            text_page(tool, workdir, args.scan)
         if args.photo:
             large_photo(tool, args.photo, workdir)
 
