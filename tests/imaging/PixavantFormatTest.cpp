@@ -689,21 +689,6 @@ TEST_F(PixavantFormatTest, CancelFromProgressAbandonsReadAndWrite) {
         EXPECT_EQ(status, kSuccess);
 }
 
-TEST_F(PixavantFormatTest, ProgressRisesAndStaysBelowCompletion) {
-    std::vector<int> seen;
-    Progress progress([&](int percent) {
-        seen.push_back(percent);
-        return true;
-    });
-    QFile(path("out.jxl")).open(QIODevice::WriteOnly);
-    ASSERT_EQ(makePixavantWriter()->write(path("out.jxl"), photoLike(300, 200), {},
-                                          SaveRequest{5, -1, {}}, progress),
-              kSuccess);
-    ASSERT_FALSE(seen.empty());
-    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
-    EXPECT_LT(seen.back(), 100);  // completion is the caller's to report
-}
-
 // ---- other decoders open our files -----------------------------------------------------------
 
 // Reads a binary PGM or PPM written by djxl.
