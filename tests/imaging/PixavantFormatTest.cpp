@@ -445,6 +445,17 @@ TEST_F(PixavantFormatTest, ColourProfilesTravelWithLosslessFiles) {
     ASSERT_EQ(readDirect(path("lossy.jxl"), lossy), kSuccess);
     EXPECT_FALSE(lossy.meta.iccProfile.empty());
     EXPECT_GT(psnr(lossy.raster, image.raster), 35);
+
+    // A profile libjxl cannot use is dropped: the file is still written, as sRGB.
+    ImageMeta junk;
+    junk.iccProfile.assign(300, 0x5A);
+    std::memcpy(junk.iccProfile.data() + 16, "RGB ", 4);
+    for (const int code : {format::kPixavantLossless, format::kPixavant}) {
+        ASSERT_EQ(writeDirect(path("junk.jxl"), image.raster, code, -1, {}, junk), kSuccess);
+        DecodedImage back;
+        ASSERT_EQ(readDirect(path("junk.jxl"), back), kSuccess);
+        EXPECT_TRUE(back.meta.iccProfile.empty());
+    }
 }
 
 // ---- the resolution record as other tools may write it ------------------------------------------
