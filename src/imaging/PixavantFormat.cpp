@@ -875,7 +875,10 @@ int runEncode(EncodeJob& job) {
 // Rough single-core time of an encode, for the progress estimate: nanoseconds per pixel.
 double expectedSeconds(const Raster& raster, int formatCode) {
     const double pixels = double(raster.width) * double(raster.height);
-    const double perPixel = formatCode == format::kPixavant ? 80e-9 : 700e-9;
+    // Measured on one core: lossy 70 ns, lossless 270 ns, black and white text 750 ns.
+    const double perPixel = formatCode == format::kPixavant           ? 70e-9
+                            : formatCode == format::kPixavantLossless ? 270e-9
+                                                                      : 750e-9;
     const double threads =
         double(std::max<size_t>(JxlThreadParallelRunnerDefaultNumWorkerThreads(), 1));
     return std::max(pixels * perPixel / std::sqrt(threads), 0.01);
