@@ -9,6 +9,7 @@
 #include <QSlider>
 #include <optional>
 
+#include "batch/FileOutputDialog.h"
 #include "options/FormLayout.h"
 #include "options/NumberReading.h"
 #include "settings/CompressionSettings.h"
@@ -551,7 +552,8 @@ void openCompressOption(QWidget* parent) {
         CompressOptionDialog dialog(parent);
         stored = dialog.exec() == QDialog::Accepted;
     }
-    (void)stored;  // the output dialog follows once it exists
+    if (stored)
+        openFileOutput(parent);
 }
 
 }  // namespace pixavant
