@@ -1,6 +1,7 @@
-#include <cstdio>
+#include "cli/Cli.h"
 
-int main() {
-    std::puts("PIXAVANT");
-    return 0;
+int main(int argc, char** argv) {
+    if (pixavant::cli::isCliCommand(argc, argv))
+        return pixavant::cli::runCli(argc, argv);
+    return pixavant::cli::showUsage();
 }

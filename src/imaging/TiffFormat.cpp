@@ -1,29 +1,795 @@
+// TIFF reading and writing on libtiff.
+//
+// Reading: the file information comes from the first directory's tags alone. Pixels of the first
+// page are decoded by one of two roads: plain stripped gray, palette and RGB images (the bulk of
+// real files) are read scanline by scanline, which keeps memory at one row and reports progress per
+// row; everything else (tiles, separate planes, CMYK, YCbCr, JPEG, Lab, ...) goes through libtiff's
+// RGBA image interface strip by strip or tile row by tile row. Both produce the rows in stored
+// order; the Orientation tag is applied afterwards to the whole raster.
+//
+// Writing: uncompressed and LZW keep the raster's format (bilevel as 1-bit min-is-white, gray,
+// 8-bit palette, RGB); the CCITT codes write 1-bit min-is-white only.
+//
+// libtiff never prints: each open installs handlers of its own that record the last message.
+
+#include <tiffio.h>
+
+#include <QFile>
+#include <algorithm>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <mutex>
+#include <new>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
 #include "imaging/Format.h"
+#include "imaging/FormatCodes.h"
 #include "imaging/ImagingStatus.h"
+#include "imaging/PixelOps.h"
 
 namespace pixavant::imaging {
 
 namespace {
-class TiffReader final : public FormatReader {
-public:
-    bool recognises(const FileHeader&) const override { return false; }
-    int readInfo(const QString&, const FileHeader&, FileInfoRecord&) override { return kErrFormat; }
-    int read(const QString&, const FileHeader&, const ReadOptions&, DecodedImage&,
-             Progress&) override {
+
+// More directories than this are not counted: the page count of a file with more is reported as
+// this number, so that a file with a huge (or endless) chain of directories stays quick to inspect.
+constexpr int kMaxCountedPages = 10000;
+
+// Uncompressed bytes per strip the writer aims at.
+constexpr size_t kStripBytes = 64 * 1024;
+
+// What libtiff said during one operation on one file.
+struct TiffMessages {
+    std::string lastError;
+    bool outOfMemory = false;
+};
+
+int onTiffError(TIFF*, void* userData, const char*, const char* fmt, va_list ap) {
+    auto* messages = static_cast<TiffMessages*>(userData);
+    if (messages != nullptr) {
+        char text[512];
+        std::vsnprintf(text, sizeof text, fmt, ap);
+        messages->lastError = text;
+        if (std::strstr(text, "emory") != nullptr || std::strstr(text, "allocate") != nullptr)
+            messages->outOfMemory = true;
+    }
+    return 1;  // handled: the process-wide handlers are not called
+}
+
+int onTiffWarning(TIFF*, void*, const char*, const char*, va_list) {
+    return 1;
+}
+
+// Messages raised outside any open file go nowhere.
+void installQuietGlobalHandlers() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        TIFFSetErrorHandler(nullptr);
+        TIFFSetWarningHandler(nullptr);
+    });
+}
+
+// An open TIFF file with its message record; closed on destruction.
+class TiffFile {
+  public:
+    TiffFile() = default;
+    ~TiffFile() { close(); }
+    TiffFile(const TiffFile&) = delete;
+    TiffFile& operator=(const TiffFile&) = delete;
+
+    bool open(const QString& path, const char* mode) {
+        installQuietGlobalHandlers();
+        TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+        if (options == nullptr) {
+            messages_.outOfMemory = true;
+            return false;
+        }
+        TIFFOpenOptionsSetErrorHandlerExtR(options, onTiffError, &messages_);
+        TIFFOpenOptionsSetWarningHandlerExtR(options, onTiffWarning, &messages_);
+        tif_ = TIFFOpenExt(QFile::encodeName(path).constData(), mode, options);
+        TIFFOpenOptionsFree(options);
+        return tif_ != nullptr;
+    }
+    void close() {
+        if (tif_ != nullptr)
+            TIFFClose(tif_);
+        tif_ = nullptr;
+    }
+    TIFF* get() const { return tif_; }
+    const TiffMessages& messages() const { return messages_; }
+    // The code for a failed read: memory, or damaged data.
+    int readFailure() const { return messages_.outOfMemory ? kErrNoMemory : kErrCorrupt; }
+
+  private:
+    TIFF* tif_ = nullptr;
+    TiffMessages messages_;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Reading
+
+bool hasTiffSignature(const QByteArray& bytes) {
+    if (bytes.size() < 4)
+        return false;
+    const char* b = bytes.constData();
+    return (std::memcmp(b, "II*\0", 4) == 0 || std::memcmp(b, "MM\0*", 4) == 0 ||
+            std::memcmp(b, "II+\0", 4) == 0 || std::memcmp(b, "MM\0+", 4) == 0);
+}
+
+// The tags the reader decides on, read once from the current directory.
+struct TiffLayout {
+    uint32_t width = 0;
+    uint32_t height = 0;
+    uint16_t bitsPerSample = 1;
+    uint16_t samplesPerPixel = 1;
+    uint16_t compression = COMPRESSION_NONE;
+    uint16_t photometric = PHOTOMETRIC_MINISBLACK;
+    uint16_t planar = PLANARCONFIG_CONTIG;
+    uint16_t sampleFormat = SAMPLEFORMAT_UINT;
+    uint16_t orientation = ORIENTATION_TOPLEFT;
+    uint16_t alpha = EXTRASAMPLE_UNSPECIFIED;  // kind of the first extra sample, if any
+    uint16_t extraSamples = 0;
+};
+
+bool readLayout(TIFF* tif, TiffLayout& layout) {
+    if (TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &layout.width) != 1 ||
+        TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &layout.height) != 1)
+        return false;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &layout.bitsPerSample);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &layout.samplesPerPixel);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &layout.compression);
+    if (TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &layout.photometric) != 1)
+        layout.photometric = layout.samplesPerPixel >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &layout.planar);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLEFORMAT, &layout.sampleFormat);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_ORIENTATION, &layout.orientation);
+    uint16_t count = 0;
+    uint16_t* kinds = nullptr;
+    if (TIFFGetField(tif, TIFFTAG_EXTRASAMPLES, &count, &kinds) == 1 && count > 0 &&
+        kinds != nullptr) {
+        layout.extraSamples = count;
+        layout.alpha = kinds[0];
+    }
+    return true;
+}
+
+bool isJpeg(uint16_t compression) {
+    return compression == COMPRESSION_JPEG || compression == COMPRESSION_OJPEG;
+}
+
+int formatCodeOf(TIFF* tif, const TiffLayout& layout) {
+    namespace f = format;
+    const bool cmyk = layout.photometric == PHOTOMETRIC_SEPARATED;
+    const bool ycc = layout.photometric == PHOTOMETRIC_YCBCR;
+    switch (layout.compression) {
+        case COMPRESSION_NONE:
+            return cmyk ? f::kTiffCmyk : ycc ? f::kTiffYcc : f::kTiff;
+        case COMPRESSION_LZW:
+            return cmyk ? f::kTiffCmykLzw : ycc ? f::kTiffYccLzw : f::kTiffLzw;
+        case COMPRESSION_PACKBITS:
+            return cmyk ? f::kTiffCmykPackBits : ycc ? f::kTiffYccPackBits : f::kTiffPackBits;
+        case COMPRESSION_CCITTRLE:
+        case COMPRESSION_CCITTRLEW:
+            return f::kTiffCcittRle;
+        case COMPRESSION_CCITTFAX3: {
+            uint32_t options = 0;
+            TIFFGetField(tif, TIFFTAG_GROUP3OPTIONS, &options);
+            return (options & GROUP3OPT_2DENCODING) != 0 ? f::kTiffG3_2D : f::kTiffG3_1D;
+        }
+        case COMPRESSION_CCITTFAX4:
+            return f::kTiffG4;
+        case COMPRESSION_JPEG:
+        case COMPRESSION_OJPEG: {
+            if (!ycc)
+                return f::kTiffJpeg444;  // gray, RGB or CMYK: no subsampling
+            uint16_t horizontal = 2;
+            uint16_t vertical = 2;
+            TIFFGetFieldDefaulted(tif, TIFFTAG_YCBCRSUBSAMPLING, &horizontal, &vertical);
+            if (horizontal <= 1 && vertical <= 1)
+                return f::kTiffJpeg444;
+            return vertical >= 2 ? f::kTiffJpeg420 : f::kTiffJpeg422;
+        }
+        default:
+            return f::kTiff;
+    }
+}
+
+QString compressionName(uint16_t compression) {
+    switch (compression) {
+        case COMPRESSION_NONE:
+            return QStringLiteral("Uncompressed");
+        case COMPRESSION_CCITTRLE:
+        case COMPRESSION_CCITTRLEW:
+            return QStringLiteral("CCITT RLE");
+        case COMPRESSION_CCITTFAX3:
+            return QStringLiteral("CCITT G3");
+        case COMPRESSION_CCITTFAX4:
+            return QStringLiteral("CCITT G4");
+        case COMPRESSION_LZW:
+            return QStringLiteral("LZW");
+        case COMPRESSION_OJPEG:
+        case COMPRESSION_JPEG:
+            return QStringLiteral("JPEG");
+        case COMPRESSION_PACKBITS:
+            return QStringLiteral("PackBits");
+        case COMPRESSION_DEFLATE:
+        case COMPRESSION_ADOBE_DEFLATE:
+            return QStringLiteral("Deflate");
+        case COMPRESSION_JBIG:
+            return QStringLiteral("JBIG");
+        case COMPRESSION_LZMA:
+            return QStringLiteral("LZMA");
+        case COMPRESSION_ZSTD:
+            return QStringLiteral("ZSTD");
+        case COMPRESSION_WEBP:
+            return QStringLiteral("WebP");
+        case COMPRESSION_JXL:
+            return QStringLiteral("JPEG XL");
+        case COMPRESSION_LERC:
+            return QStringLiteral("LERC");
+        case COMPRESSION_NEXT:
+            return QStringLiteral("NeXT");
+        case COMPRESSION_THUNDERSCAN:
+            return QStringLiteral("ThunderScan");
+        case COMPRESSION_PIXARLOG:
+            return QStringLiteral("PixarLog");
+        case COMPRESSION_SGILOG:
+        case COMPRESSION_SGILOG24:
+            return QStringLiteral("SGI Log");
+        default:
+            return QStringLiteral("Unknown");
+    }
+}
+
+// Resolution in dots per inch from the current directory; 0 when the file states none or states
+// one without a unit.
+void readResolution(TIFF* tif, double& xDpi, double& yDpi) {
+    xDpi = yDpi = 0;
+    float x = 0;
+    float y = 0;
+    uint16_t unit = RESUNIT_INCH;
+    const bool hasX = TIFFGetField(tif, TIFFTAG_XRESOLUTION, &x) == 1;
+    const bool hasY = TIFFGetField(tif, TIFFTAG_YRESOLUTION, &y) == 1;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_RESOLUTIONUNIT, &unit);
+    double factor = 0;
+    if (unit == RESUNIT_INCH)
+        factor = 1;
+    if (unit == RESUNIT_CENTIMETER)
+        factor = 2.54;
+    auto valid = [](float v) { return std::isfinite(v) && v > 0 && v < 1e7f; };
+    if (hasX && valid(x))
+        xDpi = double(x) * factor;
+    if (hasY && valid(y))
+        yDpi = double(y) * factor;
+}
+
+int32_t roundDpi(double dpi) {
+    if (!(dpi > 0))
+        return 0;
+    // Halves to even, as every conversion of a fraction to a whole number in this program.
+    return int32_t(std::min(std::nearbyint(dpi), double(std::numeric_limits<int32_t>::max())));
+}
+
+int32_t saturate32(int64_t value) {
+    return int32_t(std::clamp<int64_t>(value, 0, std::numeric_limits<int32_t>::max()));
+}
+
+// Counts the directories of the file by following the chain of directory offsets, at most
+// kMaxCountedPages of them; a loop in the chain ends the count. At least 1 (the caller has read the
+// first directory).
+int countPages(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return 1;
+    uint8_t head[16];
+    if (file.read(reinterpret_cast<char*>(head), 16) < 8)
+        return 1;
+    const bool big = head[0] == 'M';
+    auto value = [big](const uint8_t* p, int bytes) {
+        uint64_t v = 0;
+        for (int i = 0; i < bytes; ++i)
+            v |= uint64_t(p[big ? bytes - 1 - i : i]) << (8 * i);
+        return v;
+    };
+    const bool bigTiff = value(head + 2, 2) == 43;
+    const int offsetBytes = bigTiff ? 8 : 4;
+    const int countBytes = bigTiff ? 8 : 2;
+    const int entryBytes = bigTiff ? 20 : 12;
+    uint64_t offset = bigTiff ? value(head + 8, 8) : value(head + 4, 4);
+    std::unordered_set<uint64_t> seen;
+    int pages = 0;
+    const uint64_t size = uint64_t(file.size());
+    while (offset != 0 && offset < size && pages < kMaxCountedPages) {
+        if (!seen.insert(offset).second)
+            break;
+        uint8_t buffer[8];
+        if (!file.seek(qint64(offset)) ||
+            file.read(reinterpret_cast<char*>(buffer), countBytes) != countBytes)
+            break;
+        const uint64_t entries = value(buffer, countBytes);
+        ++pages;
+        const uint64_t next = offset + uint64_t(countBytes) + entries * uint64_t(entryBytes);
+        if (entries > size || next >= size || !file.seek(qint64(next)) ||
+            file.read(reinterpret_cast<char*>(buffer), offsetBytes) != offsetBytes)
+            break;
+        offset = value(buffer, offsetBytes);
+    }
+    return std::max(pages, 1);
+}
+
+uint8_t clampByte(int v) {
+    return uint8_t(std::clamp(v, 0, 255));
+}
+
+// Over a white background: `c` premultiplied by `a` (associated alpha), or not.
+uint8_t overWhite(int c, int a, bool premultiplied) {
+    if (premultiplied)
+        return clampByte(c + 255 - a);
+    return uint8_t((c * a + 255 * (255 - a) + 127) / 255);
+}
+
+// Plain stripped images read scanline by scanline.
+class ScanlineDecoder {
+  public:
+    static bool handles(const TiffLayout& l) {
+        if (l.planar != PLANARCONFIG_CONTIG || isJpeg(l.compression))
+            return false;
+        const int bits = l.bitsPerSample;
+        switch (l.photometric) {
+            case PHOTOMETRIC_MINISBLACK:
+            case PHOTOMETRIC_MINISWHITE:
+                return (bits == 1 || bits == 2 || bits == 4 || bits == 8 || bits == 16) &&
+                       l.samplesPerPixel >= 1 && l.samplesPerPixel <= 2;
+            case PHOTOMETRIC_PALETTE:
+                return (bits == 1 || bits == 2 || bits == 4 || bits == 8) && l.samplesPerPixel == 1;
+            case PHOTOMETRIC_RGB:
+                return (bits == 8 || bits == 16) && l.samplesPerPixel >= 3 &&
+                       l.samplesPerPixel <= 8;
+            default:
+                return false;
+        }
+    }
+
+    ScanlineDecoder(TiffFile& file, const TiffLayout& layout) : file_(file), l_(layout) {}
+
+    int decode(Raster& raster, Progress& progress) {
+        TIFF* tif = file_.get();
+        const bool palette = l_.photometric == PHOTOMETRIC_PALETTE;
+        const bool rgb = l_.photometric == PHOTOMETRIC_RGB;
+        if (palette && !loadColormap(tif))
+            return kErrCorrupt;
+        const tmsize_t scanline = TIFFScanlineSize(tif);
+        const int64_t needed = (int64_t(l_.width) * l_.samplesPerPixel * l_.bitsPerSample + 7) / 8;
+        if (scanline <= 0 || scanline < needed)
+            return kErrCorrupt;
+        std::vector<uint8_t> line;
+        try {
+            line.resize(size_t(scanline));
+        } catch (const std::bad_alloc&) {
+            return kErrNoMemory;
+        }
+        raster.width = int(l_.width);
+        raster.height = int(l_.height);
+        raster.format = (rgb || palette) ? PixelFormat::Rgb8 : PixelFormat::Gray8;
+        if (!raster.allocate())
+            return kErrNoMemory;
+
+        const int spp = l_.samplesPerPixel;
+        const int colourSamples = rgb ? 3 : 1;
+        const bool hasAlpha = spp > colourSamples && (l_.alpha == EXTRASAMPLE_ASSOCALPHA ||
+                                                      l_.alpha == EXTRASAMPLE_UNASSALPHA);
+        const bool premultiplied = l_.alpha == EXTRASAMPLE_ASSOCALPHA;
+        const bool inverted = l_.photometric == PHOTOMETRIC_MINISWHITE;
+        const int bits = l_.bitsPerSample;
+        const int maxValue = (1 << bits) - 1;
+
+        for (uint32_t y = 0; y < l_.height; ++y) {
+            if (TIFFReadScanline(tif, line.data(), y, 0) != 1)
+                return file_.readFailure();
+            uint8_t* out = raster.row(int(y));
+            const uint8_t* in = line.data();
+            for (uint32_t x = 0; x < l_.width; ++x) {
+                const size_t first = size_t(x) * size_t(spp);
+                if (palette) {
+                    const unsigned index = sample(in, first, bits);
+                    out[0] = map_[0][index];
+                    out[1] = map_[1][index];
+                    out[2] = map_[2][index];
+                    out += 3;
+                    continue;
+                }
+                int c[3];
+                for (int s = 0; s < colourSamples; ++s) {
+                    const unsigned v = sample(in, first + size_t(s), bits);
+                    c[s] = bits == 8    ? int(v)
+                           : bits == 16 ? int((v + 128) / 257)
+                                        : int(v * 255 / unsigned(maxValue));
+                    if (inverted)
+                        c[s] = 255 - c[s];
+                }
+                if (hasAlpha) {
+                    const unsigned v = sample(in, first + size_t(colourSamples), bits);
+                    const int a = bits == 8    ? int(v)
+                                  : bits == 16 ? int((v + 128) / 257)
+                                               : int(v * 255 / unsigned(maxValue));
+                    for (int s = 0; s < colourSamples; ++s)
+                        c[s] = overWhite(c[s], a, premultiplied);
+                }
+                for (int s = 0; s < colourSamples; ++s)
+                    *out++ = uint8_t(c[s]);
+            }
+            if (!progress.report(int64_t(y) + 1, int64_t(l_.height)))
+                return kErrCancelled;
+        }
+        return kSuccess;
+    }
+
+  private:
+    // Sample number `n` of a row of `bits`-bit samples (libtiff has put the row in native order,
+    // most significant bit first).
+    static unsigned sample(const uint8_t* row, size_t n, int bits) {
+        switch (bits) {
+            case 8:
+                return row[n];
+            case 16: {
+                uint16_t v;
+                std::memcpy(&v, row + 2 * n, 2);
+                return v;
+            }
+            default: {
+                const size_t bit = n * size_t(bits);
+                const int shift = 8 - bits - int(bit % 8);
+                return (row[bit / 8] >> shift) & ((1u << bits) - 1);
+            }
+        }
+    }
+
+    // The colormap as 8-bit entries. Its entries are 16-bit by the standard; some writers store
+    // 8-bit values, recognised (as libtiff does) by no entry exceeding 255.
+    bool loadColormap(TIFF* tif) {
+        uint16_t* r = nullptr;
+        uint16_t* g = nullptr;
+        uint16_t* b = nullptr;
+        if (TIFFGetField(tif, TIFFTAG_COLORMAP, &r, &g, &b) != 1 || !r || !g || !b)
+            return false;
+        const size_t entries = size_t(1) << l_.bitsPerSample;
+        bool sixteenBit = false;
+        for (size_t i = 0; i < entries; ++i)
+            if (r[i] > 255 || g[i] > 255 || b[i] > 255)
+                sixteenBit = true;
+        for (size_t i = 0; i < 256; ++i) {
+            const uint16_t* maps[3] = {r, g, b};
+            for (int c = 0; c < 3; ++c) {
+                const unsigned v = i < entries ? maps[c][i] : 0;
+                map_[c][i] = uint8_t(sixteenBit ? (v + 128) / 257 : v);
+            }
+        }
+        return true;
+    }
+
+    TiffFile& file_;
+    const TiffLayout& l_;
+    uint8_t map_[3][256] = {};
+};
+
+// Every other image, through libtiff's RGBA interface.
+int decodeRgba(TiffFile& file, const TiffLayout& layout, Raster& raster, Progress& progress) {
+    TIFF* tif = file.get();
+    char message[1024] = "";
+    if (TIFFRGBAImageOK(tif, message) != 1)
         return kErrFormat;
+    TIFFRGBAImage image;
+    if (TIFFRGBAImageBegin(&image, tif, 1, message) != 1)
+        return file.readFailure();
+    struct End {
+        TIFFRGBAImage* image;
+        ~End() { TIFFRGBAImageEnd(image); }
+    } end{&image};
+    // Rows in the order they are stored: the orientation is applied to the whole image later.
+    image.req_orientation = image.orientation;
+
+    // Whole strips or rows of tiles at a time, so that no strip is decoded twice.
+    uint32_t chunk = 0;
+    if (TIFFIsTiled(tif) != 0)
+        TIFFGetField(tif, TIFFTAG_TILELENGTH, &chunk);
+    else
+        TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &chunk);
+    chunk = std::clamp<uint32_t>(chunk, 1, layout.height);
+
+    std::vector<uint32_t> buffer;
+    try {
+        buffer.resize(size_t(layout.width) * chunk);
+    } catch (const std::bad_alloc&) {
+        return kErrNoMemory;
+    } catch (const std::length_error&) {
+        return kErrNoMemory;
+    }
+    const bool gray = layout.photometric == PHOTOMETRIC_MINISBLACK ||
+                      layout.photometric == PHOTOMETRIC_MINISWHITE;
+    raster.width = int(layout.width);
+    raster.height = int(layout.height);
+    raster.format = gray ? PixelFormat::Gray8 : PixelFormat::Rgb8;
+    if (!raster.allocate())
+        return kErrNoMemory;
+
+    for (uint32_t row = 0; row < layout.height; row += chunk) {
+        const uint32_t rows = std::min(chunk, layout.height - row);
+        image.row_offset = int(row);
+        image.col_offset = 0;
+        if (TIFFRGBAImageGet(&image, buffer.data(), layout.width, rows) != 1)
+            return file.readFailure();
+        for (uint32_t r = 0; r < rows; ++r) {
+            const uint32_t* in = buffer.data() + size_t(r) * layout.width;
+            uint8_t* out = raster.row(int(row + r));
+            for (uint32_t x = 0; x < layout.width; ++x) {
+                const uint32_t p = in[x];
+                const int a = int(TIFFGetA(p));
+                if (gray) {
+                    *out++ = overWhite(int(TIFFGetR(p)), a, true);
+                } else {
+                    *out++ = overWhite(int(TIFFGetR(p)), a, true);
+                    *out++ = overWhite(int(TIFFGetG(p)), a, true);
+                    *out++ = overWhite(int(TIFFGetB(p)), a, true);
+                }
+            }
+        }
+        if (!progress.report(int64_t(row) + rows, int64_t(layout.height)))
+            return kErrCancelled;
+    }
+    return kSuccess;
+}
+
+class TiffReader final : public FormatReader {
+  public:
+    bool recognises(const FileHeader& header) const override {
+        return hasTiffSignature(header.bytes);
+    }
+
+    int readInfo(const QString& path, const FileHeader&, FileInfoRecord& info) override {
+        TiffFile file;
+        if (!file.open(path, "rm"))
+            return file.readFailure();
+        TiffLayout layout;
+        if (!readLayout(file.get(), layout))
+            return kErrCorrupt;
+        if (layout.width == 0 || layout.height == 0 ||
+            layout.width > uint32_t(std::numeric_limits<int32_t>::max()) ||
+            layout.height > uint32_t(std::numeric_limits<int32_t>::max()))
+            return kErrCorrupt;
+        info.Format = formatCodeOf(file.get(), layout);
+        info.Width = int32_t(layout.width);
+        info.Height = int32_t(layout.height);
+        // Every sample of a pixel counts, extra samples (alpha) included: the depth as stored.
+        info.BitsPerPixel = int32_t(layout.bitsPerSample) * int32_t(layout.samplesPerPixel);
+        info.Compression = compressionName(layout.compression);
+        double xDpi = 0;
+        double yDpi = 0;
+        readResolution(file.get(), xDpi, yDpi);
+        info.XResolution = roundDpi(xDpi);
+        info.YResolution = roundDpi(yDpi);
+        info.SizeMem = saturate32(imageDataSize(layout.width, layout.height, info.BitsPerPixel));
+        file.close();
+        info.TotalPages = countPages(path);
+        return kSuccess;
+    }
+
+    int read(const QString& path, const FileHeader&, const ReadOptions&, DecodedImage& image,
+             Progress& progress) override {
+        TiffFile file;
+        if (!file.open(path, "rm"))
+            return file.readFailure();
+        TIFF* tif = file.get();
+        TiffLayout layout;
+        if (!readLayout(tif, layout))
+            return kErrCorrupt;
+        if (const int16_t size = checkImageSize(layout.width, layout.height); size != kSuccess)
+            return size;
+        if (layout.sampleFormat != SAMPLEFORMAT_UINT && layout.sampleFormat != SAMPLEFORMAT_VOID)
+            return kErrFormat;  // floating-point and signed samples are not images we show
+        if (layout.bitsPerSample == 0 || layout.samplesPerPixel == 0)
+            return kErrCorrupt;
+
+        DecodedImage decoded;
+        readResolution(tif, decoded.meta.xDpi, decoded.meta.yDpi);
+        uint32_t iccSize = 0;
+        void* icc = nullptr;
+        if (TIFFGetField(tif, TIFFTAG_ICCPROFILE, &iccSize, &icc) == 1 && icc != nullptr &&
+            iccSize > 0) {
+            const auto* bytes = static_cast<const uint8_t*>(icc);
+            decoded.meta.iccProfile.assign(bytes, bytes + iccSize);
+        }
+
+        int status = kSuccess;
+        if (TIFFIsTiled(tif) == 0 && ScanlineDecoder::handles(layout)) {
+            ScanlineDecoder decoder(file, layout);
+            status = decoder.decode(decoded.raster, progress);
+        } else {
+            status = decodeRgba(file, layout, decoded.raster, progress);
+        }
+        if (status != kSuccess)
+            return status;
+        file.close();
+        if (layout.orientation > ORIENTATION_TOPLEFT && layout.orientation <= ORIENTATION_LEFTBOT) {
+            // TIFF and EXIF number the eight orientations alike.
+            if (const int turned = applyOrientation(decoded.raster, layout.orientation);
+                turned != kSuccess)
+                return turned;
+        }
+        image = std::move(decoded);
+        return kSuccess;
     }
 };
+
+// ---------------------------------------------------------------------------------------------
+// Writing
+
+bool isCcitt(int code) {
+    return code == format::kTiffG3_1D || code == format::kTiffG3_2D || code == format::kTiffG4;
+}
+
+// A gray raster that holds only black and white: written to 1 bit without any dithering.
+bool isTwoLevel(const Raster& raster) {
+    if (raster.format == PixelFormat::Bilevel)
+        return true;
+    if (raster.format != PixelFormat::Gray8)
+        return false;
+    return std::all_of(raster.pixels.begin(), raster.pixels.end(),
+                       [](uint8_t v) { return v == 0 || v == 255; });
+}
+
+// The colour space an ICC profile describes ("RGB ", "GRAY", ...), from its header.
+std::string iccColourSpace(const std::vector<uint8_t>& profile) {
+    if (profile.size() < 128)
+        return {};
+    return std::string(reinterpret_cast<const char*>(profile.data()) + 16, 4);
+}
+
 class TiffWriter final : public FormatWriter {
-public:
-    bool writes(int) const override { return false; }
-    int write(const QString&, const Raster&, const ImageMeta&, const SaveRequest&,
-              Progress&) override {
-        return kErrInvalidArgument;
+  public:
+    bool writes(int code) const override {
+        return code == format::kTiff || code == format::kTiffLzw || isCcitt(code);
+    }
+
+    int write(const QString& path, const Raster& raster, const ImageMeta& meta,
+              const SaveRequest& request, Progress& progress) override {
+        const int code = request.formatCode;
+        if (!writes(code))
+            return kErrInvalidArgument;
+        if (raster.empty() || raster.pixels.size() < raster.rowBytes() * size_t(raster.height))
+            return kErrInvalidArgument;
+
+        // CCITT holds black and white only: anything else is dithered first.
+        const Raster* source = &raster;
+        Raster bilevel;
+        if (isCcitt(code) && !isTwoLevel(raster)) {
+            if (const int status = convertDepth(raster, 1, bilevel); status != kSuccess)
+                return status;
+            if (!isTwoLevel(bilevel))
+                return kErrInvalidArgument;
+            source = &bilevel;
+        }
+        const Raster& image = *source;
+        const bool oneBit = isCcitt(code) || image.format == PixelFormat::Bilevel;
+        if (image.format == PixelFormat::Indexed8 && image.palette.size() > 256)
+            return kErrInvalidArgument;
+
+        const uint16_t samples = (!oneBit && image.format == PixelFormat::Rgb8) ? 3 : 1;
+        const size_t lineBytes =
+            oneBit ? (size_t(image.width) + 7) / 8 : size_t(image.width) * samples;
+        const uint32_t rowsPerStrip =
+            uint32_t(std::clamp<size_t>(kStripBytes / lineBytes, 1, size_t(image.height)));
+
+        TiffFile file;
+        if (!file.open(path, "w"))
+            return kErrWrite;
+        TIFF* tif = file.get();
+
+        uint16_t photometric = PHOTOMETRIC_MINISWHITE;
+        if (!oneBit) {
+            if (image.format == PixelFormat::Rgb8)
+                photometric = PHOTOMETRIC_RGB;
+            if (image.format == PixelFormat::Gray8)
+                photometric = PHOTOMETRIC_MINISBLACK;
+            if (image.format == PixelFormat::Indexed8)
+                photometric = PHOTOMETRIC_PALETTE;
+        }
+        uint16_t compression = COMPRESSION_NONE;
+        if (code == format::kTiffLzw)
+            compression = COMPRESSION_LZW;
+        if (code == format::kTiffG3_1D || code == format::kTiffG3_2D)
+            compression = COMPRESSION_CCITTFAX3;
+        if (code == format::kTiffG4)
+            compression = COMPRESSION_CCITTFAX4;
+
+        bool ok = TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, uint32_t(image.width)) == 1 &&
+                  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, uint32_t(image.height)) == 1 &&
+                  TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, uint16_t(oneBit ? 1 : 8)) == 1 &&
+                  TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, samples) == 1 &&
+                  TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, photometric) == 1 &&
+                  TIFFSetField(tif, TIFFTAG_PLANARCONFIG, uint16_t(PLANARCONFIG_CONTIG)) == 1 &&
+                  TIFFSetField(tif, TIFFTAG_ORIENTATION, uint16_t(ORIENTATION_TOPLEFT)) == 1 &&
+                  TIFFSetField(tif, TIFFTAG_COMPRESSION, compression) == 1 &&
+                  TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rowsPerStrip) == 1;
+        if (oneBit)
+            ok = ok && TIFFSetField(tif, TIFFTAG_FILLORDER, uint16_t(FILLORDER_MSB2LSB)) == 1;
+        if (compression == COMPRESSION_CCITTFAX3) {
+            const uint32_t options = code == format::kTiffG3_2D ? GROUP3OPT_2DENCODING : 0;
+            ok = ok && TIFFSetField(tif, TIFFTAG_GROUP3OPTIONS, options) == 1;
+        }
+        // The horizontal predictor makes LZW markedly smaller on photographs and scans.
+        if (compression == COMPRESSION_LZW && !oneBit && photometric != PHOTOMETRIC_PALETTE)
+            ok = ok && TIFFSetField(tif, TIFFTAG_PREDICTOR, uint16_t(PREDICTOR_HORIZONTAL)) == 1;
+
+        const int32_t xDpi = request.resolution.x > 0 ? request.resolution.x : request.resolution.y;
+        const int32_t yDpi = request.resolution.y > 0 ? request.resolution.y : request.resolution.x;
+        if (xDpi > 0 && yDpi > 0)
+            ok = ok && TIFFSetField(tif, TIFFTAG_XRESOLUTION, double(xDpi)) == 1 &&
+                 TIFFSetField(tif, TIFFTAG_YRESOLUTION, double(yDpi)) == 1 &&
+                 TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, uint16_t(RESUNIT_INCH)) == 1;
+
+        const std::string space = iccColourSpace(meta.iccProfile);
+        const bool colourOut = photometric == PHOTOMETRIC_RGB || photometric == PHOTOMETRIC_PALETTE;
+        if ((colourOut && space == "RGB ") || (!colourOut && space == "GRAY"))
+            ok = ok && TIFFSetField(tif, TIFFTAG_ICCPROFILE, uint32_t(meta.iccProfile.size()),
+                                    meta.iccProfile.data()) == 1;
+
+        if (photometric == PHOTOMETRIC_PALETTE) {
+            std::vector<uint16_t> map(3 * 256, 0);
+            for (size_t i = 0; i < image.palette.size(); ++i)
+                for (size_t c = 0; c < 3; ++c)
+                    map[c * 256 + i] = uint16_t(image.palette[i][c] * 257);
+            ok = ok && TIFFSetField(tif, TIFFTAG_COLORMAP, map.data(), map.data() + 256,
+                                    map.data() + 512) == 1;
+        }
+        if (!ok)
+            return kErrWrite;
+
+        std::vector<uint8_t> strip;
+        try {
+            strip.resize(lineBytes * rowsPerStrip);
+        } catch (const std::bad_alloc&) {
+            return kErrNoMemory;
+        }
+        const uint32_t height = uint32_t(image.height);
+        for (uint32_t row = 0, index = 0; row < height; row += rowsPerStrip, ++index) {
+            const uint32_t rows = std::min(rowsPerStrip, height - row);
+            for (uint32_t r = 0; r < rows; ++r) {
+                uint8_t* out = strip.data() + size_t(r) * lineBytes;
+                const uint8_t* in = image.row(int(row + r));
+                if (oneBit) {
+                    // Min-is-white: a set bit is black.
+                    std::memset(out, 0, lineBytes);
+                    for (int x = 0; x < image.width; ++x)
+                        if (in[x] < 128)
+                            out[x >> 3] |= uint8_t(0x80u >> (x & 7));
+                } else {
+                    std::memcpy(out, in, lineBytes);
+                }
+            }
+            if (TIFFWriteEncodedStrip(tif, index, strip.data(), tmsize_t(lineBytes * rows)) < 0)
+                return file.messages().outOfMemory ? kErrNoMemory : kErrWrite;
+            if (!progress.report(int64_t(row) + rows, int64_t(height)))
+                return kErrCancelled;
+        }
+        if (TIFFFlush(tif) != 1)
+            return kErrWrite;
+        file.close();
+        return kSuccess;
     }
 };
+
 }  // namespace
 
-std::unique_ptr<FormatReader> makeTiffReader() { return std::make_unique<TiffReader>(); }
-std::unique_ptr<FormatWriter> makeTiffWriter() { return std::make_unique<TiffWriter>(); }
+std::unique_ptr<FormatReader> makeTiffReader() {
+    return std::make_unique<TiffReader>();
+}
+std::unique_ptr<FormatWriter> makeTiffWriter() {
+    return std::make_unique<TiffWriter>();
+}
 
 }  // namespace pixavant::imaging

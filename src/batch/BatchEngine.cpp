@@ -1,0 +1,248 @@
+#include "batch/BatchEngine.h"
+
+#include <sys/stat.h>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <exception>
+#include <new>
+
+#include "batch/BatchRules.h"
+#include "imaging/ImagingStatus.h"
+#include "settings/AppState.h"
+
+namespace pixavant::batch {
+
+namespace {
+
+constexpr int kCloseDelayMs = 6000;
+
+QString absoluteClean(const QString& path) {
+    return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+}
+
+bool fileIdentity(const QString& path, std::pair<uint64_t, uint64_t>& id) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return false;
+    id = {uint64_t(st.st_dev), uint64_t(st.st_ino)};
+    return true;
+}
+
+}  // namespace
+
+BatchEngine::BatchEngine(BatchView& view, const CompressionSettings& settings, QString sourceDir)
+    : view_(view), settings_(settings), sourceDir_(std::move(sourceDir)) {
+    control_.onProgressStatus([this](int16_t percent) { onProgressStatus(percent); });
+}
+
+void BatchEngine::load() {
+    state_ = {};
+    state_.FileCount = view_.workCount();
+    for (int i = 0; i < state_.FileCount; ++i) {
+        // A file that cannot be sized counts 0 bytes; the run fails on it when it gets there.
+        const QFileInfo file(sourceDir_ + view_.workEntry(i).trimmed());
+        if (file.isFile())
+            state_.TotalBytes += file.size();
+    }
+    view_.setTotalPct(QStringLiteral("0 %"));
+    view_.setTotalBar(0);
+    view_.setSingleBar(0);
+    view_.setSinglePct(QStringLiteral("0 %"));
+    control_.setEnableProgressEvent(true);
+}
+
+void BatchEngine::addProtectedPaths(const QStringList& paths) {
+    extraProtected_ += paths;
+}
+
+void BatchEngine::cancel() {
+    cancelled_ = true;
+    control_.abortOperation();
+}
+
+void BatchEngine::onProgressStatus(int16_t percent) {
+    if (cancelled_)
+        return;
+    view_.progressStatus(percent, state_);
+}
+
+void BatchEngine::timerEvent() {
+    if (cancelled_)
+        return;
+    if (state_.Finished) {
+        view_.setTimerEnabled(false);
+        view_.closeWindow();
+        return;
+    }
+    view_.setTimerEnabled(false);
+    extOptions_.fill(0);
+
+    protectedPaths_.clear();
+    protectedFiles_.clear();
+    QStringList sources = extraProtected_;
+    for (int i = 0; i < state_.FileCount; ++i)
+        sources << sourceDir_ + view_.workEntry(i).trimmed();
+    for (const QString& source : sources) {
+        protectedPaths_.insert(absoluteClean(source));
+        const QString canonical = QFileInfo(source).canonicalFilePath();
+        if (!canonical.isEmpty())
+            protectedPaths_.insert(canonical);
+        std::pair<uint64_t, uint64_t> id;
+        if (fileIdentity(source, id))
+            protectedFiles_.insert(id);
+    }
+
+    for (state_.FileIndex = 0; state_.FileIndex < state_.FileCount; ++state_.FileIndex) {
+        const int32_t code = convertFileGuarded();
+        if (cancelled_) {
+            control_.setEnableProgressEvent(false);
+            state_.Finished = true;
+            outcome_ = Outcome::Cancelled;
+            return;
+        }
+        if (code != 0) {
+            fail(code);
+            return;
+        }
+    }
+    endNormally();
+}
+
+int32_t BatchEngine::convertFileGuarded() {
+    try {
+        return convertFile();
+    } catch (const std::bad_alloc&) {
+        return imaging::kErrNoMemory;
+    } catch (const std::exception&) {
+        return kErrInternal;
+    }
+}
+
+bool BatchEngine::wouldReplaceSource(const QString& outputPath) const {
+    if (protectedPaths_.count(absoluteClean(outputPath)) != 0)
+        return true;
+    const QString canonical = QFileInfo(outputPath).canonicalFilePath();
+    if (!canonical.isEmpty() && protectedPaths_.count(canonical) != 0)
+        return true;
+    std::pair<uint64_t, uint64_t> id;
+    return fileIdentity(outputPath, id) && protectedFiles_.count(id) != 0;
+}
+
+int32_t BatchEngine::convertFile() {
+    const CompressionSettings& s = settings_;
+    view_.setTotalFileLeft(filesLeftText(state_.FileCount - state_.FileIndex));
+    const QString fileName = view_.workEntry(state_.FileIndex).trimmed();
+    view_.setSingleFileName(fileName);
+    failedFile_ = fileName;
+    outputName_.clear();
+    const QString sourcePath = sourceDir_ + fileName;
+
+    if (const int32_t result = imaging::readFileInfo(sourcePath, fileInfo_); result != 1)
+        return result;
+    int16_t sourceDpi = 72;
+    if (const int32_t e = sourceResolution(fileInfo_.Format, fileInfo_.XResolution, sourceDpi))
+        return e;
+
+    state_.Saving = false;
+    const QFileInfo source(sourcePath);
+    if (!source.isFile())
+        return imaging::kErrFileNotFound;
+    state_.CurrentBytes = source.size();
+
+    if (const int16_t result = control_.load(sourcePath, s.BitsPerPixel, 0, 1); result != 0)
+        return result;
+    if (cancelled_)
+        return imaging::kErrCancelled;
+    if (s.DepthChoice == 1) {
+        if (const int16_t result = control_.convertToGray(); result != 0)
+            return result;
+    }
+
+    // The loaded image, which is the file's stored size turned by its orientation, if any.
+    SizeRequest size{s.SizeChoice,
+                     s.OutWidth,
+                     s.OutHeight,
+                     s.Dpi,
+                     sourceDpi,
+                     int32_t(control_.bitmapWidth()),
+                     int32_t(control_.bitmapHeight())};
+    ResizeTarget target;
+    if (const int32_t e = resizeTarget(size, target))
+        return e;
+    if (target.resize) {
+        control_.setEnableProgressEvent(false);
+        const int16_t result = control_.resize(float(target.width), float(target.height), 1);
+        if (result != 0)
+            return result;
+        control_.setEnableProgressEvent(true);
+    }
+    state_.Saving = true;
+
+    outputName_ = outputFileName(fileName, s.OutputExt);
+    const QString outputPath = s.OutputDir + outputName_;
+    if (wouldReplaceSource(outputPath))
+        return kErrReplacesSource;
+
+    imaging::L_GetExtFileOption(extOptions_.data());
+    imaging::writeInt32(&extOptions_[0], s.Dpi);
+    imaging::writeInt32(&extOptions_[4], s.Dpi);
+    imaging::L_SetExtFileOption(extOptions_.data());
+
+    const int16_t saved =
+        control_.save(outputPath, s.FileFormat, s.BitsPerPixel, s.QualityFactor, 0);
+    if (cancelled_)
+        return imaging::kErrCancelled;
+    if (saved != 0)
+        return saved;
+
+    state_.DoneBytes += state_.CurrentBytes;
+    view_.fileConverted(sourcePath, outputPath);
+    if (s.OutputDir == sourceDir_)
+        addToSourceList(QLatin1Char(' ') + outputName_);
+    failedFile_.clear();
+    return 0;
+}
+
+void BatchEngine::addToSourceList(const QString& entry) {
+    AppState& app = appState();
+    app.ListClickUpdatesEnabled = false;
+    bool listed = false;
+    for (int i = 0, n = view_.sourceCount(); i < n && !listed; ++i)
+        listed = view_.sourceEntry(i) == entry;
+    if (!listed)
+        view_.addSourceEntry(entry);
+    view_.setSourceCountLabel(countLabelText(kSourceFilesHeading, view_.sourceCount()));
+    app.ListClickUpdatesEnabled = true;
+}
+
+void BatchEngine::showCompleted() {
+    control_.setEnableProgressEvent(false);
+    view_.setTotalFileLeft(filesLeftText(0));
+    view_.setTotalPct(QStringLiteral("100 %"));
+    view_.setTotalBar(100);
+    view_.setSingleBar(100);
+    view_.setSinglePct(QStringLiteral("100 %"));
+}
+
+void BatchEngine::endNormally() {
+    showCompleted();
+    state_.Finished = true;
+    outcome_ = Outcome::Completed;
+    view_.setTimerInterval(kCloseDelayMs);
+    view_.setTimerEnabled(true);
+}
+
+void BatchEngine::fail(int32_t code) {
+    errorCode_ = code;
+    errorMessage_ = failureMessage(code, outputName_);
+    view_.showMessage(errorMessage_);
+    showCompleted();
+    state_.Finished = true;
+    outcome_ = Outcome::Failed;
+    view_.setTimerInterval(kCloseDelayMs);
+    view_.setTimerEnabled(false);
+    view_.closeWindow();
+}
+
+}  // namespace pixavant::batch

@@ -1,0 +1,84 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <set>
+#include <utility>
+
+#include "batch/BatchView.h"
+#include "batch/RunState.h"
+#include "imaging/FileInfo.h"
+#include "imaging/ImagingControl.h"
+#include "settings/CompressionSettings.h"
+
+namespace pixavant::batch {
+
+// Converts every file of a work list into the output directory, as the settings record prescribes.
+//
+// Use: construct it for one run, call load() when the driving window loads, then timerEvent() on
+// each event of the view's timer. The first timer event converts the whole work list, one file
+// after the other, and ends the run (normally: the timer is re-armed at 6000 ms, and the next
+// event closes the window; after a failure: one message, then the window closes at once).
+class BatchEngine {
+  public:
+    enum class Outcome { NotRun, Completed, Failed, Cancelled };
+
+    // `settings` and `sourceDir` (ending in "/") are read, never changed.
+    BatchEngine(BatchView& view, const CompressionSettings& settings, QString sourceDir);
+    BatchEngine(const BatchEngine&) = delete;
+    BatchEngine& operator=(const BatchEngine&) = delete;
+
+    // Takes the file count and the total size of the work list and resets the display.
+    void load();
+    // Runs the whole work list, or closes the window when the run has finished.
+    void timerEvent();
+    // Stops the run: the file in progress is abandoned (nothing of it is written), the remaining
+    // files are skipped, no message is shown and the view is not touched again. Meant to be called
+    // from inside BatchView::progressStatus().
+    void cancel();
+
+    // Paths besides the work list's that no output may replace (for a driver that runs several
+    // work lists as one job). Compared by identity: canonical path, or the same file on disk.
+    void addProtectedPaths(const QStringList& paths);
+
+    const RunState& state() const { return state_; }
+    Outcome outcome() const { return outcome_; }
+    bool cancelled() const { return cancelled_; }
+    int32_t errorCode() const { return errorCode_; }
+    QString errorMessage() const { return errorMessage_; }
+    // The work-list file the run failed on (its name), empty when none.
+    QString failedFile() const { return failedFile_; }
+    imaging::ImagingControl& control() { return control_; }
+    // The information of the file last examined.
+    const imaging::FileInfoRecord& fileInfo() const { return fileInfo_; }
+
+  private:
+    int32_t convertFile();
+    int32_t convertFileGuarded();
+    void addToSourceList(const QString& entry);
+    void endNormally();
+    void fail(int32_t code);
+    void showCompleted();
+    bool wouldReplaceSource(const QString& outputPath) const;
+    void onProgressStatus(int16_t percent);
+
+    BatchView& view_;
+    const CompressionSettings& settings_;
+    QString sourceDir_;
+    imaging::ImagingControl control_;
+    imaging::FileInfoRecord fileInfo_;
+    imaging::ExtFileOptionBlock extOptions_{};
+    RunState state_;
+    Outcome outcome_ = Outcome::NotRun;
+    bool cancelled_ = false;
+    int32_t errorCode_ = 0;
+    QString errorMessage_;
+    QString failedFile_;
+    QString outputName_;  // of the file in progress
+    QStringList extraProtected_;
+    std::set<QString> protectedPaths_;
+    std::set<std::pair<uint64_t, uint64_t>> protectedFiles_;  // device and inode
+};
+
+}  // namespace pixavant::batch

@@ -1,0 +1,123 @@
+#include "batch/BatchRules.h"
+
+#include <cmath>
+#include <limits>
+
+#include "imaging/ImagingStatus.h"
+
+namespace pixavant::batch {
+
+QString outputFileName(const QString& fileName, const QString& ext) {
+    const qsizetype dot = fileName.indexOf(QLatin1Char('.'));
+    const QString stem = dot < 0 ? fileName : fileName.left(dot);
+    return stem + QLatin1Char('.') + ext;
+}
+
+bool formatCarriesResolution(int32_t formatCode) {
+    switch (formatCode) {
+        case 3:
+        case 17:
+        case 63:
+        case 66:
+        case 67:
+        case 68:
+        case 85:
+        case 86:
+        case 87:
+        case 88:
+        case 93:
+        case 94:
+        case 95:
+        case 96:
+            return true;
+        default:
+            return false;
+    }
+}
+
+int32_t sourceResolution(int32_t formatCode, int32_t xResolution, int16_t& dpi) {
+    if (!formatCarriesResolution(formatCode)) {
+        dpi = 72;
+        return 0;
+    }
+    if (xResolution < std::numeric_limits<int16_t>::min() ||
+        xResolution > std::numeric_limits<int16_t>::max())
+        return kErrOverflow;
+    dpi = int16_t(xResolution);
+    return 0;
+}
+
+int32_t scaleRounded(int64_t x, int64_t num, int64_t den, int16_t& result) {
+    if (den == 0)
+        return kErrDivisionByZero;
+    // |x| < 2^16 and |num| < 2^32 at every caller: the product is exact in 64 bits and in a double.
+    const double quotient = double(x * num) / double(den);
+    const double rounded = std::nearbyint(quotient);  // default rounding: halves to even
+    if (!(rounded >= std::numeric_limits<int16_t>::min() &&
+          rounded <= std::numeric_limits<int16_t>::max()))
+        return kErrOverflow;
+    result = int16_t(rounded);
+    return 0;
+}
+
+int32_t resizeTarget(const SizeRequest& r, ResizeTarget& target) {
+    target = {};
+    int16_t width = 0;
+    int16_t height = 0;
+    if (r.sizeChoice == 1) {
+        if (r.outWidth == r.imageWidth && r.outHeight == r.imageHeight)
+            return 0;
+        if (r.outWidth == 0 && r.outHeight == 0)
+            return 0;
+        width = r.outWidth;
+        height = r.outHeight;
+        if (width == 0) {
+            if (const int32_t e = scaleRounded(height, r.imageWidth, r.imageHeight, width))
+                return e;
+        }
+        if (height == 0) {
+            if (const int32_t e = scaleRounded(width, r.imageHeight, r.imageWidth, height))
+                return e;
+        }
+        if (r.sourceDpi != r.dpi) {
+            if (const int32_t e = scaleRounded(width, r.dpi, r.sourceDpi, width))
+                return e;
+            if (const int32_t e = scaleRounded(height, r.dpi, r.sourceDpi, height))
+                return e;
+        }
+    } else {
+        if (r.sourceDpi == r.dpi)
+            return 0;
+        if (const int32_t e = scaleRounded(r.dpi, r.imageWidth, r.sourceDpi, width))
+            return e;
+        if (const int32_t e = scaleRounded(r.dpi, r.imageHeight, r.sourceDpi, height))
+            return e;
+    }
+    target = {true, width, height};
+    return 0;
+}
+
+QString failureMessage(int32_t code, const QString& outputName) {
+    switch (code) {
+        case imaging::kErrNoMemory:
+            return QStringLiteral("Not enough memory available.");
+        case imaging::kErrWrite:
+            return QStringLiteral("Error writing file, or disk is full");
+        case kErrReplacesSource:
+            return QStringLiteral("The output file would replace a source file: %1")
+                .arg(outputName);
+        default:
+            return QStringLiteral("Compression error.");
+    }
+}
+
+QString filesLeftText(int count) {
+    return QString::number(count) + QStringLiteral(" files");
+}
+
+QString countLabelText(const QString& heading, int count) {
+    return heading + QString(20, QLatin1Char(' ')) + QString::number(count) +
+           QStringLiteral(" files");
+}
+
+}  // namespace pixavant::batch

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QString>
+#include <cstdint>
+
+namespace pixavant::batch {
+
+// Failure codes of the engine's own, besides the imaging status codes. The numbers for an
+// arithmetic overflow and a division by zero are the classic runtime error numbers; both show
+// "Compression error.".
+inline constexpr int32_t kErrOverflow = 6;
+inline constexpr int32_t kErrDivisionByZero = 11;
+inline constexpr int32_t kErrInternal = 51;
+// The output path names a file of the run's work list.
+inline constexpr int32_t kErrReplacesSource = 20101;
+
+// The output name of a work-list file: everything from the first dot on is replaced by "." and
+// `ext`, used exactly as given ("scan.2.tif" + "JPG" -> "scan.JPG", "README" -> "README.JPG").
+QString outputFileName(const QString& fileName, const QString& ext);
+
+// True for the formats whose files carry a resolution the engine trusts (the TIFF family);
+// every other format counts as 72 dots per inch.
+bool formatCarriesResolution(int32_t formatCode);
+
+// The source resolution for the size rules. Returns 0, or kErrOverflow when the stated resolution
+// does not fit 16 bits.
+int32_t sourceResolution(int32_t formatCode, int32_t xResolution, int16_t& dpi);
+
+// x * num / den, the product in 64 bits, the quotient in floating point, rounded to the nearest
+// integer with halves to even. Returns 0, kErrDivisionByZero or kErrOverflow (outside 16 bits).
+int32_t scaleRounded(int64_t x, int64_t num, int64_t den, int16_t& result);
+
+struct SizeRequest {
+    int16_t sizeChoice = 0;  // 0 same as the original, 1 outWidth x outHeight
+    int16_t outWidth = 0;    // 0: follow the aspect (or no size given)
+    int16_t outHeight = 0;
+    int16_t dpi = 0;  // output resolution
+    int16_t sourceDpi = 0;
+    int32_t imageWidth = 0;  // the source image
+    int32_t imageHeight = 0;
+};
+
+struct ResizeTarget {
+    bool resize = false;
+    int16_t width = 0;
+    int16_t height = 0;
+};
+
+// Decides whether and to what size a file is resized. Returns 0, kErrOverflow or
+// kErrDivisionByZero.
+int32_t resizeTarget(const SizeRequest& request, ResizeTarget& target);
+
+// The message a failed run shows for `code`. `outputName` names the output file for
+// kErrReplacesSource.
+QString failureMessage(int32_t code, const QString& outputName = {});
+
+// "3 files": the files left, the current one included.
+QString filesLeftText(int count);
+
+// A list's count label: the heading, 20 spaces, the count and " files".
+QString countLabelText(const QString& heading, int count);
+inline const QString kSourceFilesHeading = QStringLiteral("Source Files(s)");
+
+}  // namespace pixavant::batch

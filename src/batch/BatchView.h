@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QString>
+#include <cstdint>
+
+#include "batch/RunState.h"
+
+namespace pixavant::batch {
+
+// What the batch engine drives: the progress window, the command line, or a test. The names are
+// those of the progress window's controls (TotalFileLeft, SingleFileName, ...), the work list and
+// the source list of the main window.
+//
+// After BatchEngine::cancel() the engine calls nothing of the view any more, so a driver may close
+// (but not destroy) its window from inside progressStatus().
+class BatchView {
+  public:
+    virtual ~BatchView() = default;
+
+    virtual void setTotalFileLeft(const QString& text) = 0;
+    virtual void setSingleFileName(const QString& text) = 0;
+    virtual void setTotalPct(const QString& text) = 0;
+    virtual void setSinglePct(const QString& text) = 0;
+    virtual void setTotalBar(float value) = 0;
+    virtual void setSingleBar(float value) = 0;
+
+    // The timer whose events run the engine (BatchEngine::timerEvent()).
+    virtual void setTimerEnabled(bool enabled) = 0;
+    virtual void setTimerInterval(int milliseconds) = 0;
+
+    // The work list: entries are one space and a file name of the source directory.
+    virtual int workCount() const = 0;
+    virtual QString workEntry(int index) const = 0;
+
+    // The source list, to which converted files are added when the output directory is the
+    // source directory, and its count label.
+    virtual int sourceCount() const = 0;
+    virtual QString sourceEntry(int index) const = 0;
+    virtual void addSourceEntry(const QString& entry) = 0;
+    virtual void setSourceCountLabel(const QString& text) = 0;
+
+    // Shows a message with an OK button, titled PIXAVANT, and returns once it is confirmed.
+    virtual void showMessage(const QString& text) = 0;
+    // Closes the driving window.
+    virtual void closeWindow() = 0;
+
+    // A progress notification of the imaging control during a load or save (only while the
+    // control's progress notifications are switched on). The driver shows it (ProgressMath) and
+    // may service its event loop here; BatchEngine::control() gives the notification switch.
+    virtual void progressStatus(int16_t percent, const RunState& state) {
+        (void)percent;
+        (void)state;
+    }
+    // A file has been converted and written to `outputPath`.
+    virtual void fileConverted(const QString& sourcePath, const QString& outputPath) {
+        (void)sourcePath;
+        (void)outputPath;
+    }
+};
+
+}  // namespace pixavant::batch

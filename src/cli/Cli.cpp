@@ -1,0 +1,129 @@
+#include "cli/Cli.h"
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+#include <QFile>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+
+namespace pixavant::cli {
+
+namespace {
+volatile std::sig_atomic_t interruptRequested = 0;
+extern "C" void onInterrupt(int) {
+    interruptRequested = 1;
+}
+}  // namespace
+
+bool isCliCommand(int argc, char** argv) {
+    if (argc < 2)
+        return false;
+    const char* first = argv[1];
+    return std::strcmp(first, "convert") == 0 || std::strcmp(first, "info") == 0 ||
+           std::strcmp(first, "--help") == 0 || std::strcmp(first, "-h") == 0;
+}
+
+QString usageText() {
+    return QStringLiteral(
+        "Usage:\n"
+        "  pixavant convert [OPTIONS] FILE...   convert image files\n"
+        "  pixavant info FILE...                show what image files hold\n"
+        "  pixavant --help                      show this text\n"
+        "\n"
+        "convert: converts every FILE into a new image file, as the options dialog would.\n"
+        "The defaults are the program's start-up settings: 72 dpi, 24-bit colour, same size,\n"
+        "JPEG at the best quality, written as NAME.JPG beside each file.\n"
+        "\n"
+        "  --dpi N            resolution of the output in dots per inch, 1 to 32767 (default 72).\n"
+        "                     TIFF files state their own resolution; files of every other format\n"
+        "                     count as 72 dpi. When the two differ the image is resampled so that\n"
+        "                     its physical size stays the same.\n"
+        "  --depth D          colour depth: bw, gray, 8, 16 or 24 (default 24).\n"
+        "                     bw goes with g3 and g4 only (and is their default).\n"
+        "  --size S           same: keep the pixel size (default; rescaled for a change of\n"
+        "                     resolution); WxH: that size in pixels, 0 for one side follows the\n"
+        "                     aspect ratio (640x0). A given size is also scaled by the ratio of\n"
+        "                     --dpi to the file's resolution when they differ.\n"
+        "  --compression C    lzw                TIFF, LZW\n"
+        "                     g3                 TIFF, CCITT Group 3 (level 0: 1-D, 1: 2-D)\n"
+        "                     g4                 level 0: TIFF, CCITT Group 4;\n"
+        "                                        level 1: PIXAVANT 1-bit\n"
+        "                     jpeg               JPEG (default)\n"
+        "                     pixavant           PIXAVANT (a JPEG XL file), lossy\n"
+        "                     pixavant-lossless  PIXAVANT (a JPEG XL file), lossless\n"
+        "  --level N          the compression level, the options dialog's slider position:\n"
+        "                     jpeg 0 to 25 (quality factor 2 + 10 x N: 0 is the best quality,\n"
+        "                     25 the smallest file; default 0), pixavant 0 to 8 (0 visually\n"
+        "                     lossless, 8 smallest), g3 and g4 0 or 1. Not for lzw or\n"
+        "                     pixavant-lossless.\n"
+        "  -o, --output DIR   directory for the output files (default: each file's own).\n"
+        "  --ext EXT          extension of the output files, used exactly as given, letter case\n"
+        "                     included (default: TIF for lzw, g3 and g4; JPG for jpeg, pixavant\n"
+        "                     and pixavant-lossless, as the output dialog proposes; give\n"
+        "                     --ext JXL for names other JPEG XL tools recognise).\n"
+        "\n"
+        "An output file is named after its source up to the first dot: scan.2.tif becomes\n"
+        "scan.JPG. Files of the same name in the output directory are replaced, but never one of\n"
+        "the files being converted: that file fails instead. Conversion stops at the first file\n"
+        "that fails; the files converted before it stay. Ctrl-C abandons the file in progress\n"
+        "(nothing of it is written) and stops.\n"
+        "\n"
+        "info: prints format, compression, width, height, bits per pixel, resolution, file size\n"
+        "and image size of each FILE.\n"
+        "\n"
+        "Exit status: 0 done; 1 a file could not be converted or read; 2 a wrong option or\n"
+        "value (nothing was touched); 130 interrupted.\n");
+}
+
+int showUsage() {
+    QTextStream out(stdout);
+    out << usageText();
+    return kExitOk;
+}
+
+int runCli(const QStringList& args, CliIo& io) {
+    if (args.isEmpty()) {
+        io.out << usageText();
+        return kExitOk;
+    }
+    const QString command = args.first();
+    const QStringList rest = args.mid(1);
+    if (command == QLatin1String("--help") || command == QLatin1String("-h")) {
+        io.out << usageText();
+        return kExitOk;
+    }
+    if (command == QLatin1String("convert"))
+        return runConvert(rest, io);
+    if (command == QLatin1String("info"))
+        return runInfo(rest, io);
+    io.err << "pixavant: unknown command '" << command << "' (see pixavant --help)\n";
+    return kExitUsage;
+}
+
+int runCli(int argc, char** argv) {
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args << QFile::decodeName(argv[i]);
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    CliIo io{out, err};
+    io.terminal = ::isatty(STDOUT_FILENO) == 1;
+    if (io.terminal) {
+        winsize size{};
+        if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col >= 20)
+            io.terminalWidth = size.ws_col;
+    }
+    if (!args.isEmpty() && args.first() == QLatin1String("convert")) {
+        // Ctrl-C lets the file in progress be abandoned cleanly instead of ending the process.
+        struct sigaction action {};
+        action.sa_handler = onInterrupt;
+        sigemptyset(&action.sa_mask);
+        ::sigaction(SIGINT, &action, nullptr);
+        ::sigaction(SIGTERM, &action, nullptr);
+        io.interrupted = [] { return interruptRequested != 0; };
+    }
+    return runCli(args, io);
+}
+
+}  // namespace pixavant::cli

@@ -1,0 +1,230 @@
+#include "cli/ConvertOptions.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <optional>
+
+#include "settings/CompressionChoices.h"
+
+namespace pixavant::cli {
+
+namespace {
+
+struct Compression {
+    const char* name;
+    int choice;
+    bool lossless;
+};
+constexpr Compression kCompressions[] = {
+    {"lzw", 0, false},  {"g3", 1, false},       {"g4", 2, false},
+    {"jpeg", 3, false}, {"pixavant", 4, false}, {"pixavant-lossless", 4, true},
+};
+
+struct Depth {
+    const char* name;
+    int choice;
+};
+constexpr Depth kDepths[] = {{"bw", 0}, {"gray", 1}, {"8", 2}, {"16", 3}, {"24", 4}};
+
+// A whole-text non-negative integer within 0..32767.
+std::optional<int16_t> parsePixels(const QString& text) {
+    bool ok = false;
+    const int value = text.toInt(&ok);
+    if (!ok || value < 0 || value > 32767)
+        return std::nullopt;
+    return int16_t(value);
+}
+
+}  // namespace
+
+ConvertParse parseConvert(const QStringList& args) {
+    ConvertParse parse;
+    auto refuse = [&parse](const QString& message) {
+        parse.error = message;
+        return parse;
+    };
+
+    std::map<QString, QString> values;  // option name -> value
+    QStringList files;
+    static const QStringList kValued = {"--dpi",   "--depth",  "--size", "--compression",
+                                        "--level", "--output", "--ext"};
+    bool optionsEnded = false;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString& arg = args[i];
+        if (optionsEnded || !arg.startsWith(QLatin1Char('-')) || arg == QLatin1String("-")) {
+            files << arg;
+            continue;
+        }
+        if (arg == QLatin1String("--")) {
+            optionsEnded = true;
+            continue;
+        }
+        if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
+            parse.help = true;
+            return parse;
+        }
+        QString name = arg;
+        std::optional<QString> value;
+        if (const qsizetype eq = arg.indexOf(QLatin1Char('='));
+            arg.startsWith(QLatin1String("--")) && eq > 0) {
+            name = arg.left(eq);
+            value = arg.mid(eq + 1);
+        } else if (arg.startsWith(QLatin1String("-o")) && arg.size() > 2 &&
+                   !arg.startsWith(QLatin1String("--"))) {
+            name = QStringLiteral("-o");
+            value = arg.mid(2);
+        }
+        if (name == QLatin1String("-o"))
+            name = QStringLiteral("--output");
+        if (!kValued.contains(name))
+            return refuse(QStringLiteral("unknown option '%1'").arg(arg));
+        if (!value) {
+            if (i + 1 >= args.size())
+                return refuse(QStringLiteral("option '%1' needs a value").arg(name));
+            value = args[++i];
+        }
+        if (values.count(name) != 0)
+            return refuse(QStringLiteral("option '%1' given twice").arg(name));
+        values[name] = *value;
+    }
+
+    CompressionSettings& s = parse.job.settings;
+    s = CompressionSettings{};
+
+    // Resolution.
+    int dpi = 72;
+    if (values.count("--dpi") != 0) {
+        bool ok = false;
+        const double number = values["--dpi"].trimmed().toDouble(&ok);
+        const double rounded = std::nearbyint(number);
+        if (!ok || !std::isfinite(number) || rounded < 1 || rounded > 32767)
+            return refuse(
+                QStringLiteral("--dpi: '%1' is not a number from 1 to 32767").arg(values["--dpi"]));
+        dpi = int(rounded);
+    }
+    s.DpiChoice = dpiChoiceFor(dpi);
+    s.Dpi = int16_t(dpi);
+
+    // Size.
+    if (values.count("--size") != 0 && values["--size"] != QLatin1String("same")) {
+        const QString text = values["--size"];
+        const QStringList parts = text.toLower().split(QLatin1Char('x'));
+        std::optional<int16_t> width;
+        std::optional<int16_t> height;
+        if (parts.size() == 2) {
+            width = parsePixels(parts[0]);
+            height = parsePixels(parts[1]);
+        }
+        if (!width || !height)
+            return refuse(
+                QStringLiteral("--size: '%1' is neither 'same' nor WIDTHxHEIGHT with each side "
+                               "from 0 to 32767")
+                    .arg(text));
+        s.SizeChoice = 1;
+        s.OutWidth = *width;
+        s.OutHeight = *height;
+    }
+
+    // Colour depth and compression type, which go together as in the options dialog: B/W only
+    // with the CCITT groups, the colour depths only with the others.
+    std::optional<int> depth;
+    if (values.count("--depth") != 0) {
+        for (const Depth& d : kDepths)
+            if (values["--depth"] == QLatin1String(d.name))
+                depth = d.choice;
+        if (!depth)
+            return refuse(QStringLiteral("--depth: '%1' is not one of bw, gray, 8, 16, 24")
+                              .arg(values["--depth"]));
+    }
+    std::optional<Compression> compression;
+    if (values.count("--compression") != 0) {
+        for (const Compression& c : kCompressions)
+            if (values["--compression"] == QLatin1String(c.name))
+                compression = c;
+        if (!compression)
+            return refuse(QStringLiteral("--compression: '%1' is not one of lzw, g3, g4, jpeg, "
+                                         "pixavant, pixavant-lossless")
+                              .arg(values["--compression"]));
+    }
+    const bool ccitt = compression && (compression->choice == 1 || compression->choice == 2);
+    if (ccitt && depth && *depth != 0)
+        return refuse(QStringLiteral("--compression %1 writes black and white only: use it with "
+                                     "--depth bw (or without --depth)")
+                          .arg(QLatin1String(compression->name)));
+    if (depth && *depth == 0 && compression && !ccitt)
+        return refuse(QStringLiteral("--depth bw goes with --compression g3 or g4 only"));
+    if (!compression)
+        compression = depth && *depth == 0 ? kCompressions[2] : kCompressions[3];
+    if (!depth)
+        depth = ccitt ? 0 : 4;
+    s.DepthChoice = int16_t(*depth);
+    s.BitsPerPixel = bitsPerPixelFor(*depth);
+
+    int level = 0;
+    const int maxLevel = compression->lossless ? 0 : maxCompressionLevel(compression->choice);
+    if (values.count("--level") != 0) {
+        const QString name = QLatin1String(compression->name);
+        if (maxLevel == 0)
+            return refuse(QStringLiteral("--level does not apply to --compression %1").arg(name));
+        bool ok = false;
+        level = values["--level"].toInt(&ok);
+        if (!ok || level < 0 || level > maxLevel)
+            return refuse(QStringLiteral("--level: '%1' is not a level of %2 (0 to %3)")
+                              .arg(values["--level"], name)
+                              .arg(maxLevel));
+    }
+    s.CompressionChoice = int16_t(compression->choice);
+    s.FileFormat = compression->lossless ? int16_t(30) : *fileFormatFor(compression->choice, level);
+    if (const auto quality = qualityFactorFor(compression->choice, level))
+        s.QualityFactor = *quality;
+
+    // Output.
+    if (values.count("--ext") != 0) {
+        parse.job.outputExt = values["--ext"].trimmed();
+        if (parse.job.outputExt.contains(QLatin1Char('/')))
+            return refuse(QStringLiteral("--ext: '%1' must not contain '/'").arg(values["--ext"]));
+    } else {
+        parse.job.outputExt = proposedExtension(s.CompressionChoice);
+    }
+    if (values.count("--output") != 0) {
+        const QFileInfo dir(values["--output"]);
+        if (values["--output"].isEmpty() || !dir.isDir())
+            return refuse(
+                QStringLiteral("--output: '%1' is not a directory").arg(values["--output"]));
+        parse.job.outputDir = QDir::cleanPath(dir.absoluteFilePath());
+        if (!parse.job.outputDir.endsWith(QLatin1Char('/')))
+            parse.job.outputDir += QLatin1Char('/');
+    }
+
+    // Files.
+    if (files.isEmpty())
+        return refuse(QStringLiteral("no files to convert"));
+    for (const QString& file : files) {
+        const QFileInfo info(file);
+        if (!info.exists())
+            return refuse(QStringLiteral("%1: no such file").arg(file));
+        if (!info.isFile())
+            return refuse(QStringLiteral("%1: not a regular file").arg(file));
+        if (info.fileName() != info.fileName().trimmed())
+            return refuse(QStringLiteral("%1: names that begin or end with a space are not "
+                                         "supported")
+                              .arg(file));
+        QString dir = QDir::cleanPath(info.absolutePath());
+        if (!dir.endsWith(QLatin1Char('/')))
+            dir += QLatin1Char('/');
+        auto group = std::find_if(parse.job.groups.begin(), parse.job.groups.end(),
+                                  [&dir](const SourceGroup& g) { return g.sourceDir == dir; });
+        if (group == parse.job.groups.end()) {
+            parse.job.groups.push_back({dir, {}});
+            group = parse.job.groups.end() - 1;
+        }
+        group->names << info.fileName();
+        parse.job.sourcePaths << dir + info.fileName();
+    }
+    return parse;
+}
+
+}  // namespace pixavant::cli

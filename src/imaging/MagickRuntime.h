@@ -1,0 +1,42 @@
+#pragma once
+
+#include <magick/api.h>
+
+#include <memory>
+
+namespace pixavant::imaging::magick {
+
+// Starts GraphicsMagick once per process (thread-safe; later calls return at once): no signal
+// handlers, silent warning and error handlers, resource limits for pixels, memory, disk and open
+// files, and every coder that runs a delegate program, a script or reads other files disabled for
+// reading. Call it before any other GraphicsMagick function.
+void ensureInitialized();
+
+// An ExceptionInfo that is set up and released with its scope.
+class Exception {
+  public:
+    Exception() { GetExceptionInfo(&info_); }
+    ~Exception() { DestroyExceptionInfo(&info_); }
+    Exception(const Exception&) = delete;
+    Exception& operator=(const Exception&) = delete;
+    ExceptionInfo* get() { return &info_; }
+    int severity() const { return int(info_.severity); }
+
+  private:
+    ExceptionInfo info_;
+};
+
+struct ImageDeleter {
+    void operator()(Image* image) const { DestroyImageList(image); }
+};
+using ImagePtr = std::unique_ptr<Image, ImageDeleter>;
+
+struct ImageInfoDeleter {
+    void operator()(ImageInfo* info) const { DestroyImageInfo(info); }
+};
+using ImageInfoPtr = std::unique_ptr<ImageInfo, ImageInfoDeleter>;
+
+// Maps a GraphicsMagick exception severity onto a status code (kSuccess for none).
+int statusForSeverity(int severity);
+
+}  // namespace pixavant::imaging::magick

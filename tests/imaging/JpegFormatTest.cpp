@@ -1,0 +1,475 @@
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <array>
+#include <csignal>
+
+#include "JpegFixtures.h"
+#include "imaging/FileInfo.h"
+#include "imaging/Format.h"
+#include "imaging/FormatCodes.h"
+#include "imaging/ImagingControl.h"
+#include "imaging/ImagingStatus.h"
+
+namespace pixavant::imaging {
+namespace {
+
+using testing::JpegFixture;
+using testing::makeJpeg;
+using testing::makePhotoLike;
+using testing::makeSolid;
+
+class JpegFormatTest : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
+    void TearDown() override { setSaveResolution(0, 0); }
+
+    QString path(const QString& name) const { return dir_.filePath(name); }
+
+    QString writeJpeg(const QString& name, const Raster& image, const JpegFixture& fixture = {}) {
+        const QString file = path(name);
+        EXPECT_TRUE(testing::writeBytes(file, makeJpeg(image, fixture)));
+        return file;
+    }
+
+    static void setSaveResolution(int32_t x, int32_t y) {
+        ExtFileOptionBlock block{};
+        L_GetExtFileOption(block.data());
+        writeInt32(&block[0], x);
+        writeInt32(&block[4], y);
+        L_SetExtFileOption(block.data());
+    }
+
+    static FileInfoRecord info(const QString& file) {
+        FileInfoRecord record;
+        EXPECT_EQ(readFileInfo(file, record), 1) << file.toStdString();
+        return record;
+    }
+
+    QTemporaryDir dir_;
+};
+
+Raster grayOf(const Raster& rgb) {
+    Raster gray;
+    gray.width = rgb.width;
+    gray.height = rgb.height;
+    gray.format = PixelFormat::Gray8;
+    gray.allocate();
+    for (size_t i = 0; i < gray.pixels.size(); ++i)
+        gray.pixels[i] = rgb.pixels[3 * i + 1];
+    return gray;
+}
+
+TEST_F(JpegFormatTest, SavesBaseline444WithResolutionAndReadsItBack) {
+    struct Case {
+        bool gray;
+        int dpi;
+        int bits;
+    };
+    for (const Case c : {Case{false, 300, 24}, Case{true, 150, 8}, Case{false, 0, 24}}) {
+        SCOPED_TRACE(::testing::Message() << "gray " << c.gray << " dpi " << c.dpi);
+        const Raster source = c.gray ? grayOf(makePhotoLike(97, 61)) : makePhotoLike(97, 61);
+        const QString in = writeJpeg("in.jpg", source, {.hSamp = 2, .vSamp = 2, .quality = 100});
+        ImagingControl control;
+        ASSERT_EQ(control.load(in, 0, 0, 1), kSuccess);
+        setSaveResolution(c.dpi, c.dpi);
+        const QString out = path("out.jpg");
+        ASSERT_EQ(control.save(out, format::kJpeg444, 0, 2, 0), kSuccess);
+
+        const FileInfoRecord record = info(out);
+        EXPECT_EQ(record.Format, format::kJpeg444);
+        EXPECT_EQ(record.Width, 97);
+        EXPECT_EQ(record.Height, 61);
+        EXPECT_EQ(record.BitsPerPixel, c.bits);
+        EXPECT_EQ(record.XResolution, c.dpi);
+        EXPECT_EQ(record.YResolution, c.dpi);
+        EXPECT_EQ(record.Compression, "JPEG");
+        EXPECT_EQ(record.SizeDisk, QFileInfo(out).size());
+        EXPECT_EQ(testing::jpegSampling(out), c.gray ? "1x1" : "1x1,1x1,1x1");
+
+        ImagingControl reloaded;
+        ASSERT_EQ(reloaded.load(out, 0, 0, 1), kSuccess);
+        EXPECT_EQ(reloaded.meta().xDpi, c.dpi);
+        // Quality factor 2 is visually lossless.
+        EXPECT_LT(testing::meanDifference(reloaded.displayRaster(), control.displayRaster()), 1.0);
+        EXPECT_LE(testing::maxDifference(reloaded.displayRaster(), control.displayRaster()), 12);
+    }
+}
+
+TEST_F(JpegFormatTest, FormatCodeFollowsHeaderAndSampling) {
+    struct Case {
+        const char* name;
+        JpegFixture fixture;
+        bool gray;
+        int code;
+    };
+    const Case cases[] = {
+        {"jfif 444", {.hSamp = 1, .vSamp = 1}, false, format::kJpeg444},
+        {"jfif 420", {.hSamp = 2, .vSamp = 2}, false, format::kJpeg420},
+        {"jfif 422", {.hSamp = 2, .vSamp = 1}, false, format::kJpeg422},
+        {"jfif gray", {}, true, format::kJpeg444},
+        {"exif 420",
+         {.hSamp = 2, .vSamp = 2, .jfif = false, .exif = true},
+         false,
+         format::kExifJpeg420},
+        {"exif 444",
+         {.hSamp = 1, .vSamp = 1, .jfif = false, .exif = true},
+         false,
+         format::kExifJpeg},
+        {"exif 422",
+         {.hSamp = 2, .vSamp = 1, .jfif = false, .exif = true},
+         false,
+         format::kExifJpeg},
+        {"exif gray", {.jfif = false, .exif = true}, true, format::kExifJpeg},
+        {"jfif and exif 420",
+         {.hSamp = 2, .vSamp = 2, .jfif = true, .exif = true},
+         false,
+         format::kJpeg420},
+        {"bare 420", {.hSamp = 2, .vSamp = 2, .jfif = false}, false, format::kJpeg420},
+        {"bare 444", {.hSamp = 1, .vSamp = 1, .jfif = false}, false, format::kJpeg444},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Raster image = c.gray ? grayOf(makePhotoLike(40, 24)) : makePhotoLike(40, 24);
+        const FileInfoRecord record = info(writeJpeg("f.jpg", image, c.fixture));
+        EXPECT_EQ(record.Format, c.code);
+        EXPECT_EQ(record.BitsPerPixel, c.gray ? 8 : 24);
+        EXPECT_EQ(record.Width, 40);
+        EXPECT_EQ(record.Height, 24);
+    }
+    const FileInfoRecord progressive =
+        info(writeJpeg("p.jpg", makePhotoLike(40, 24), {.progressive = true}));
+    EXPECT_EQ(progressive.Compression, "Progressive JPEG");
+}
+
+TEST_F(JpegFormatTest, ResolutionFromJfifDensityOrExif) {
+    struct Case {
+        const char* name;
+        JpegFixture fixture;
+        int x, y;
+    };
+    const Case cases[] = {
+        {"dpi", {.densityUnit = 1, .xDensity = 300, .yDensity = 200}, 300, 200},
+        // 118 dots per cm is 299.72 dpi.
+        {"dots per cm", {.densityUnit = 2, .xDensity = 118, .yDensity = 118}, 300, 300},
+        {"aspect only", {.densityUnit = 0, .xDensity = 1, .yDensity = 1}, 0, 0},
+        {"aspect only, exif inches",
+         {.exif = true,
+          .exifFields = {.xResolution = 200, .yResolution = 200, .resolutionUnit = 2}},
+         200,
+         200},
+        {"jfif density wins over exif",
+         {.densityUnit = 1,
+          .xDensity = 96,
+          .yDensity = 96,
+          .exif = true,
+          .exifFields = {.xResolution = 200, .yResolution = 200, .resolutionUnit = 2}},
+         96,
+         96},
+        {"exif centimetres",
+         {.jfif = false,
+          .exif = true,
+          .exifFields = {.xResolution = 72, .yResolution = 72, .resolutionUnit = 3}},
+         183,
+         183},
+        {"exif without unit means inches",
+         {.jfif = false, .exif = true, .exifFields = {.xResolution = 240, .yResolution = 240}},
+         240,
+         240},
+        {"exif without resolution",
+         {.jfif = false, .exif = true, .exifFields = {.orientation = 1}},
+         0,
+         0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString file = writeJpeg("r.jpg", makePhotoLike(16, 16), c.fixture);
+        const FileInfoRecord record = info(file);
+        EXPECT_EQ(record.XResolution, c.x);
+        EXPECT_EQ(record.YResolution, c.y);
+        ImagingControl control;
+        ASSERT_EQ(control.load(file, 0, 0, 1), kSuccess);
+        EXPECT_EQ(std::lround(control.meta().xDpi), c.x);
+    }
+}
+
+TEST_F(JpegFormatTest, EveryCoarserSliderPositionGivesASmallerFile) {
+    const QString in = writeJpeg("photo.jpg", makePhotoLike(320, 240), {.quality = 100});
+    ImagingControl control;
+    ASSERT_EQ(control.load(in, 0, 0, 1), kSuccess);
+    qint64 previous = 0;
+    qint64 best = 0;
+    for (int position = 0; position <= 25; ++position) {
+        const int qf = 2 + 10 * position;
+        const QString out = path(QStringLiteral("q%1.jpg").arg(qf));
+        ASSERT_EQ(control.save(out, format::kJpeg444, 0, int16_t(qf), 0), kSuccess);
+        const qint64 size = QFileInfo(out).size();
+        if (position == 0)
+            best = size;
+        if (position > 0) {
+            EXPECT_LT(size, previous) << "quality factor " << qf;
+        }
+        previous = size;
+    }
+    EXPECT_LT(previous * 10, best) << "the coarsest factor gives a very small file";
+}
+
+TEST_F(JpegFormatTest, IccProfileTravelsWhenItsColourSpaceMatches) {
+    struct Case {
+        const char* name;
+        const char* space;
+        size_t size;
+        bool gray;
+        bool kept;
+    };
+    const Case cases[] = {
+        {"rgb", "RGB ", 3000, false, true},
+        {"rgb over several markers", "RGB ", 150000, false, true},
+        {"gray", "GRAY", 500, true, true},
+        {"gray profile, colour image", "GRAY", 500, false, false},
+        {"rgb profile, gray image", "RGB ", 500, true, false},
+        {"cmyk profile", "CMYK", 500, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::vector<uint8_t> icc = testing::makeIccProfile(c.space, c.size);
+        const Raster image = c.gray ? grayOf(makePhotoLike(32, 32)) : makePhotoLike(32, 32);
+        const QString in = writeJpeg("icc.jpg", image, {.icc = icc});
+        ImagingControl control;
+        ASSERT_EQ(control.load(in, 0, 0, 1), kSuccess);
+        EXPECT_EQ(control.meta().iccProfile, icc);
+        const QString out = path("icc-out.jpg");
+        ASSERT_EQ(control.save(out, format::kJpeg444, 0, 2, 0), kSuccess);
+        EXPECT_EQ(testing::jpegIccProfile(out), c.kept ? icc : std::vector<uint8_t>{});
+    }
+}
+
+TEST_F(JpegFormatTest, ExifOrientationTurnsTheImage) {
+    // Quadrants red, green / blue, white, 32 x 16; the corners after each orientation.
+    Raster source = makeSolid(32, 16, 0, 0, 0);
+    const std::array<uint8_t, 3> colours[4] = {
+        {255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 255}};
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 32; ++x) {
+            const auto& c = colours[(y >= 8 ? 2 : 0) + (x >= 16 ? 1 : 0)];
+            std::copy(c.begin(), c.end(), source.row(y) + 3 * x);
+        }
+    enum { R, G, B, W };
+    struct Case {
+        int orientation;
+        std::array<int, 4> corners;  // top left, top right, bottom left, bottom right
+    };
+    const Case cases[] = {{1, {R, G, B, W}}, {2, {G, R, W, B}}, {3, {W, B, G, R}},
+                          {4, {B, W, R, G}}, {5, {R, B, G, W}}, {6, {B, R, W, G}},
+                          {7, {W, G, B, R}}, {8, {G, W, R, B}}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "orientation " << c.orientation);
+        const QString file = writeJpeg(
+            "o.jpg", source,
+            {.exif = true,
+             .exifFields = {.orientation = c.orientation, .xResolution = 300, .yResolution = 100}});
+        const bool turned = c.orientation >= 5;
+        const FileInfoRecord record = info(file);
+        EXPECT_EQ(record.Width, turned ? 16 : 32);
+        EXPECT_EQ(record.Height, turned ? 32 : 16);
+        EXPECT_EQ(record.XResolution, turned ? 100 : 300);
+
+        ImagingControl control;
+        ASSERT_EQ(control.load(file, 0, 0, 1), kSuccess);
+        const Raster& image = control.displayRaster();
+        ASSERT_EQ(image.width, record.Width);
+        ASSERT_EQ(image.height, record.Height);
+        const int w = image.width - 1;
+        const int h = image.height - 1;
+        const std::array<std::pair<int, int>, 4> at = {
+            {{1, 1}, {w - 1, 1}, {1, h - 1}, {w - 1, h - 1}}};
+        for (size_t i = 0; i < 4; ++i) {
+            const uint8_t* p = image.row(at[i].second) + 3 * at[i].first;
+            const auto& want = colours[c.corners[i]];
+            for (int k = 0; k < 3; ++k)
+                EXPECT_NEAR(p[k], want[size_t(k)], 40) << "corner " << i;
+        }
+    }
+}
+
+TEST_F(JpegFormatTest, DisplayFitDecodesAtTheSmallestCoveringScale) {
+    struct Case {
+        int fitWidth, fitHeight;
+        int width, height;
+    };
+    const Case cases[] = {
+        {0, 0, 800, 600},    {100, 75, 100, 75},   {100, 100, 200, 150},
+        {401, 10, 800, 600}, {400, 300, 400, 300}, {1000, 1000, 800, 600},
+    };
+    const QString file = writeJpeg("big.jpg", makePhotoLike(800, 600));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.fitWidth << "x" << c.fitHeight);
+        ImagingControl control;
+        control.setDisplayFit(c.fitWidth, c.fitHeight);
+        ASSERT_EQ(control.load(file, 0, 0, 1), kSuccess);
+        EXPECT_EQ(control.displayRaster().width, c.width);
+        EXPECT_EQ(control.displayRaster().height, c.height);
+    }
+}
+
+TEST_F(JpegFormatTest, AdobeCmykBecomesRgb) {
+    Raster image = makeSolid(32, 16, 200, 40, 90);
+    const QString file = writeJpeg("cmyk.jpg", image, {.quality = 100, .cmyk = true});
+    EXPECT_EQ(info(file).BitsPerPixel, 24);
+    ImagingControl control;
+    ASSERT_EQ(control.load(file, 0, 0, 1), kSuccess);
+    ASSERT_EQ(control.displayRaster().format, PixelFormat::Rgb8);
+    EXPECT_LE(testing::maxDifference(control.displayRaster(), image), 4);
+}
+
+TEST_F(JpegFormatTest, DamagedFilesFailWithoutCrashing) {
+    const QByteArray good = makeJpeg(makePhotoLike(128, 96));
+    struct Case {
+        const char* name;
+        QByteArray bytes;
+        int load;
+        bool infoReadable;
+    };
+    QByteArray flipped = good;
+    for (qsizetype i = good.size() / 2; i < good.size() / 2 + 40; ++i)
+        flipped[i] = char(0xFF);
+    const Case cases[] = {
+        {"cut in the image data", good.left(good.size() * 6 / 10), kErrCorrupt, true},
+        {"end marker missing", good.left(good.size() - 2), kSuccess, true},
+        {"cut in the header", good.left(40), kErrCorrupt, false},
+        {"signature only", QByteArray("\xFF\xD8\xFF", 3), kErrCorrupt, false},
+        {"markers in the image data", flipped, kErrCorrupt, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString file = path("bad.jpg");
+        ASSERT_TRUE(testing::writeBytes(file, c.bytes));
+        ImagingControl control;
+        EXPECT_EQ(control.load(file, 0, 0, 1), c.load);
+        EXPECT_EQ(control.hasImage(), c.load == kSuccess);
+        FileInfoRecord record;
+        EXPECT_EQ(readFileInfo(file, record) == 1, c.infoReadable);
+    }
+}
+
+TEST_F(JpegFormatTest, HeaderOverThePixelLimitFailsBeforeDecoding) {
+    QByteArray bytes = makeJpeg(makePhotoLike(16, 16));
+    const qsizetype sof = bytes.indexOf(QByteArray("\xFF\xC0", 2));
+    ASSERT_GT(sof, 0);
+    for (const qsizetype at : {sof + 5, sof + 7}) {  // height, then width: 65000 = 0xFDE8
+        bytes[at] = char(0xFD);
+        bytes[at + 1] = char(0xE8);
+    }
+    const QString file = path("huge.jpg");
+    ASSERT_TRUE(testing::writeBytes(file, bytes));
+    const FileInfoRecord record = info(file);
+    EXPECT_EQ(record.Width, 65000);
+    ImagingControl control;
+    EXPECT_EQ(control.load(file, 0, 0, 1), kErrNoMemory);
+}
+
+TEST_F(JpegFormatTest, FailedWritesReportWriteError) {
+    const Raster image = makePhotoLike(256, 256);
+    // A full device, through the writer itself.
+    auto writer = makeJpegWriter();
+    Progress progress;
+    EXPECT_EQ(writer->write("/dev/full", image, {}, {format::kJpeg444, 2, {}}, progress),
+              kErrWrite);
+
+    // A file-size limit, in a child process so the limit stays there.
+    const QString in = writeJpeg("in.jpg", image);
+    const QString out = path("limited.jpg");
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ImagingControl control;  // ignores SIGXFSZ
+        int code = 1;
+        if (control.load(in, 0, 0, 1) == kSuccess) {
+            const rlimit limit{2000, 2000};
+            setrlimit(RLIMIT_FSIZE, &limit);
+            code = control.save(out, format::kJpeg444, 0, 2, 0) == kErrWrite ? 0 : 2;
+        }
+        _exit(code);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_FALSE(QFile::exists(out));
+    EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files).size(), 1) << "no temporary file left";
+}
+
+TEST_F(JpegFormatTest, WritesPaletteAsColourAndBilevelAsGray) {
+    Raster indexed;
+    indexed.width = 16;
+    indexed.height = 16;
+    indexed.format = PixelFormat::Indexed8;
+    indexed.palette = {{{10, 200, 30}}, {{250, 250, 0}}};
+    indexed.allocate();
+    for (int y = 8; y < 16; ++y)
+        std::fill_n(indexed.row(y), 16, uint8_t(1));
+    Raster bilevel = indexed;
+    bilevel.format = PixelFormat::Bilevel;
+    bilevel.palette.clear();
+    for (auto& p : bilevel.pixels)
+        p = p ? 255 : 0;
+
+    auto writer = makeJpegWriter();
+    auto reader = makeJpegReader();
+    for (const Raster* source : {&indexed, &bilevel}) {
+        const QString file = path("w.jpg");
+        Progress progress;
+        ASSERT_EQ(writer->write(file, *source, {}, {format::kJpeg444, 2, {}}, progress), kSuccess);
+        DecodedImage decoded;
+        ASSERT_EQ(reader->read(file, {}, {}, decoded, progress), kSuccess);
+        const Raster& r = decoded.raster;
+        if (source == &indexed) {
+            ASSERT_EQ(r.format, PixelFormat::Rgb8);
+            EXPECT_NEAR(r.row(2)[0], 10, 4);
+            EXPECT_NEAR(r.row(2)[1], 200, 4);
+            EXPECT_NEAR(r.row(13)[2], 0, 4);
+        } else {
+            ASSERT_EQ(r.format, PixelFormat::Gray8);
+            EXPECT_NEAR(r.row(2)[0], 0, 4);
+            EXPECT_NEAR(r.row(13)[0], 255, 4);
+        }
+    }
+}
+
+TEST_F(JpegFormatTest, ProgressRisesAndCancelLeavesNothing) {
+    const QString in = writeJpeg("in.jpg", makePhotoLike(64, 400), {.progressive = true});
+    ImagingControl control;
+    std::vector<int> seen;
+    control.onProgressStatus([&](int16_t percent) { seen.push_back(percent); });
+    control.setEnableProgressEvent(true);
+    ASSERT_EQ(control.load(in, 0, 0, 1), kSuccess);
+    EXPECT_GT(seen.size(), 5u);
+    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+    EXPECT_EQ(seen.back(), 100);
+
+    seen.clear();
+    const QString out = path("out.jpg");
+    ASSERT_EQ(control.save(out, format::kJpeg444, 0, 2, 0), kSuccess);
+    EXPECT_GT(seen.size(), 5u);
+    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+
+    for (const bool saving : {false, true}) {
+        control.onProgressStatus([&](int16_t percent) {
+            if (percent >= 30)
+                control.abortOperation();
+        });
+        const QString cancelled = path("cancelled.jpg");
+        const int16_t status =
+            saving ? control.save(cancelled, format::kJpeg444, 0, 2, 0) : control.load(in, 0, 0, 1);
+        EXPECT_EQ(status, kErrCancelled);
+        EXPECT_FALSE(QFile::exists(cancelled));
+    }
+}
+
+}  // namespace
+}  // namespace pixavant::imaging

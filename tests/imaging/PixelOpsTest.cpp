@@ -1,0 +1,273 @@
+#include "imaging/PixelOps.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <set>
+
+#include "imaging/ImagingStatus.h"
+
+namespace pixavant::imaging {
+namespace {
+
+Raster makeRaster(int width, int height, PixelFormat format) {
+    Raster r;
+    r.width = width;
+    r.height = height;
+    r.format = format;
+    EXPECT_TRUE(r.allocate());
+    return r;
+}
+
+Raster grayField(int width, int height, uint8_t level) {
+    Raster r = makeRaster(width, height, PixelFormat::Gray8);
+    std::fill(r.pixels.begin(), r.pixels.end(), level);
+    return r;
+}
+
+// A smooth colour gradient with far more than 256 colours.
+Raster photoLike(int width, int height) {
+    Raster r = makeRaster(width, height, PixelFormat::Rgb8);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            uint8_t* p = r.row(y) + x * 3;
+            p[0] = uint8_t(x * 255 / (width - 1));
+            p[1] = uint8_t(y * 255 / (height - 1));
+            p[2] = uint8_t((x + y) * 127 / (width + height));
+        }
+    return r;
+}
+
+std::array<uint8_t, 3> rgbAt(const Raster& r, int x, int y) {
+    if (r.format == PixelFormat::Indexed8)
+        return r.palette.at(r.row(y)[x]);
+    const uint8_t* p = r.row(y) + x * r.channels();
+    if (r.channels() == 1)
+        return {p[0], p[0], p[0]};
+    return {p[0], p[1], p[2]};
+}
+
+TEST(PixelOpsDepth, DitherGivesOnlyBlackAndWhiteAndKeepsTheMeanLevel) {
+    for (const uint8_t level : {uint8_t(32), uint8_t(128), uint8_t(200)}) {
+        Raster out;
+        ASSERT_EQ(convertDepth(grayField(64, 64, level), 1, out), kSuccess);
+        EXPECT_EQ(out.format, PixelFormat::Bilevel);
+        size_t black = 0;
+        for (const uint8_t v : out.pixels) {
+            ASSERT_TRUE(v == 0 || v == 255);
+            black += v == 0;
+        }
+        const double blackShare = double(black) / double(out.pixels.size());
+        EXPECT_NEAR(blackShare, 1.0 - level / 255.0, 0.03) << int(level);
+    }
+}
+
+TEST(PixelOpsDepth, DitherOfColourGoesThroughLuma) {
+    Raster red = makeRaster(32, 32, PixelFormat::Rgb8);
+    for (size_t i = 0; i < red.pixels.size(); i += 3)
+        red.pixels[i] = 255;  // luma 76
+    Raster out;
+    ASSERT_EQ(convertDepth(red, 1, out), kSuccess);
+    const auto black = std::count(out.pixels.begin(), out.pixels.end(), 0);
+    EXPECT_NEAR(double(black) / double(out.pixels.size()), 1.0 - 76 / 255.0, 0.04);
+}
+
+TEST(PixelOpsDepth, FewColoursKeepTheirExactValuesAtEightBits) {
+    Raster r = makeRaster(9, 5, PixelFormat::Rgb8);
+    const std::array<std::array<uint8_t, 3>, 3> colours{{{255, 0, 0}, {12, 200, 77}, {1, 2, 3}}};
+    for (int y = 0; y < r.height; ++y)
+        for (int x = 0; x < r.width; ++x) {
+            const auto& c = colours[size_t((x + y) % 3)];
+            std::copy(c.begin(), c.end(), r.row(y) + x * 3);
+        }
+    Raster out;
+    ASSERT_EQ(convertDepth(r, 8, out), kSuccess);
+    EXPECT_EQ(out.format, PixelFormat::Indexed8);
+    EXPECT_EQ(out.palette.size(), 3u);
+    for (int y = 0; y < r.height; ++y)
+        for (int x = 0; x < r.width; ++x)
+            EXPECT_EQ(rgbAt(out, x, y), rgbAt(r, x, y));
+}
+
+TEST(PixelOpsDepth, PhotoAtEightBitsHasAnOptimisedPaletteCloseToTheSource) {
+    const Raster photo = photoLike(96, 64);
+    Raster out;
+    ASSERT_EQ(convertDepth(photo, 8, out), kSuccess);
+    ASSERT_EQ(out.format, PixelFormat::Indexed8);
+    EXPECT_LE(out.palette.size(), 256u);
+    EXPECT_GT(out.palette.size(), 64u);
+    double error = 0;
+    for (int y = 0; y < photo.height; ++y)
+        for (int x = 0; x < photo.width; ++x) {
+            ASSERT_LT(out.row(y)[x], out.palette.size());
+            const auto a = rgbAt(photo, x, y), b = rgbAt(out, x, y);
+            for (int c = 0; c < 3; ++c)
+                error += std::abs(int(a[size_t(c)]) - int(b[size_t(c)]));
+        }
+    EXPECT_LT(error / (photo.width * photo.height * 3.0), 8.0);
+}
+
+TEST(PixelOpsDepth, GrayStaysGrayAtEightBits) {
+    Raster bilevel = makeRaster(4, 4, PixelFormat::Bilevel);
+    bilevel.pixels[5] = 255;
+    for (const Raster& source : {grayField(4, 4, 77), bilevel}) {
+        Raster out;
+        ASSERT_EQ(convertDepth(source, 8, out), kSuccess);
+        EXPECT_EQ(out.format, PixelFormat::Gray8);
+        EXPECT_EQ(out.pixels, source.pixels);
+    }
+}
+
+TEST(PixelOpsDepth, SixteenBitsGivesThirtyTwoLevelsPerChannel) {
+    Raster ramp = makeRaster(256, 1, PixelFormat::Rgb8);
+    for (int x = 0; x < 256; ++x)
+        ramp.pixels[size_t(x) * 3] = ramp.pixels[size_t(x) * 3 + 1] =
+            ramp.pixels[size_t(x) * 3 + 2] = uint8_t(x);
+    Raster out;
+    ASSERT_EQ(convertDepth(ramp, 16, out), kSuccess);
+    EXPECT_EQ(out.format, PixelFormat::Rgb8);
+    EXPECT_EQ(out.significantBits, 5);
+    std::set<uint8_t> levels(out.pixels.begin(), out.pixels.end());
+    EXPECT_EQ(levels.size(), 32u);
+    EXPECT_EQ(*levels.begin(), 0);
+    EXPECT_EQ(*levels.rbegin(), 255);
+    for (int x = 0; x < 256; ++x)
+        EXPECT_LE(std::abs(int(out.pixels[size_t(x) * 3]) - x), 4);
+}
+
+TEST(PixelOpsDepth, TwentyFourBitsExpandsGrayAndPalette) {
+    Raster indexed = makeRaster(2, 1, PixelFormat::Indexed8);
+    indexed.palette = {{10, 20, 30}, {200, 100, 0}};
+    indexed.pixels = {1, 0};
+    Raster out;
+    ASSERT_EQ(convertDepth(indexed, 24, out), kSuccess);
+    EXPECT_EQ(out.format, PixelFormat::Rgb8);
+    EXPECT_EQ(out.pixels, (std::vector<uint8_t>{200, 100, 0, 10, 20, 30}));
+    ASSERT_EQ(convertDepth(grayField(1, 1, 9), 24, out), kSuccess);
+    EXPECT_EQ(out.pixels, (std::vector<uint8_t>{9, 9, 9}));
+    ASSERT_EQ(convertDepth(indexed, 0, out), kSuccess);
+    EXPECT_EQ(out.format, PixelFormat::Indexed8);
+}
+
+TEST(PixelOpsDepth, UnknownDepthIsRefused) {
+    for (const int depth : {-1, 2, 4, 12, 32}) {
+        Raster out;
+        EXPECT_EQ(convertDepth(grayField(2, 2, 0), depth, out), kErrInvalidArgument) << depth;
+    }
+}
+
+TEST(PixelOpsGray, LumaIsRec601Rounded) {
+    Raster r = makeRaster(4, 1, PixelFormat::Rgb8);
+    r.pixels = {255, 0, 0, 0, 255, 0, 0, 0, 255, 100, 150, 200};
+    ASSERT_EQ(convertToGray(r), kSuccess);
+    EXPECT_EQ(r.format, PixelFormat::Gray8);
+    // 0.299 * 255 = 76.2, 0.587 * 255 = 149.7, 0.114 * 255 = 29.1, 29.9 + 88.05 + 22.8 = 140.75
+    EXPECT_EQ(r.pixels, (std::vector<uint8_t>{76, 150, 29, 141}));
+}
+
+// Orientation of a 3 x 2 image with pixel values 1..6 (rows: 1 2 3 / 4 5 6).
+TEST(PixelOpsOrientation, EveryExifOrientation) {
+    struct Case {
+        int orientation;
+        int width, height;
+        std::vector<uint8_t> pixels;
+    };
+    const Case cases[] = {
+        {1, 3, 2, {1, 2, 3, 4, 5, 6}}, {2, 3, 2, {3, 2, 1, 6, 5, 4}}, {3, 3, 2, {6, 5, 4, 3, 2, 1}},
+        {4, 3, 2, {4, 5, 6, 1, 2, 3}}, {5, 2, 3, {1, 4, 2, 5, 3, 6}}, {6, 2, 3, {4, 1, 5, 2, 6, 3}},
+        {7, 2, 3, {6, 3, 5, 2, 4, 1}}, {8, 2, 3, {3, 6, 2, 5, 1, 4}}, {0, 3, 2, {1, 2, 3, 4, 5, 6}},
+        {9, 3, 2, {1, 2, 3, 4, 5, 6}},
+    };
+    for (const Case& c : cases) {
+        Raster r = makeRaster(3, 2, PixelFormat::Gray8);
+        r.pixels = {1, 2, 3, 4, 5, 6};
+        ASSERT_EQ(applyOrientation(r, c.orientation), kSuccess);
+        EXPECT_EQ(r.width, c.width) << c.orientation;
+        EXPECT_EQ(r.height, c.height) << c.orientation;
+        EXPECT_EQ(r.pixels, c.pixels) << c.orientation;
+    }
+}
+
+TEST(PixelOpsOrientation, ColourPixelsMoveWhole) {
+    Raster r = makeRaster(2, 1, PixelFormat::Rgb8);
+    r.pixels = {1, 2, 3, 4, 5, 6};
+    ASSERT_EQ(applyOrientation(r, 6), kSuccess);
+    EXPECT_EQ(r.width, 1);
+    EXPECT_EQ(r.height, 2);
+    EXPECT_EQ(r.pixels, (std::vector<uint8_t>{1, 2, 3, 4, 5, 6}));
+}
+
+TEST(PixelOpsResample, SizesAndFormats) {
+    Raster gray = grayField(40, 30, 100);
+    ASSERT_EQ(resample(gray, 17, 61), kSuccess);
+    EXPECT_EQ(gray.format, PixelFormat::Gray8);
+    EXPECT_EQ(gray.width, 17);
+    EXPECT_EQ(gray.height, 61);
+    EXPECT_EQ(gray.pixels.size(), 17u * 61u);
+    for (const uint8_t v : gray.pixels)
+        EXPECT_NEAR(v, 100, 1);
+
+    Raster colour = photoLike(50, 40);
+    ASSERT_EQ(resample(colour, 100, 80), kSuccess);
+    EXPECT_EQ(colour.format, PixelFormat::Rgb8);
+    EXPECT_EQ(colour.pixels.size(), 100u * 80u * 3u);
+    const auto corner = rgbAt(colour, 99, 79);
+    EXPECT_GT(corner[0], 240);
+    EXPECT_GT(corner[1], 240);
+
+    Raster indexed = makeRaster(4, 4, PixelFormat::Indexed8);
+    indexed.palette = {{0, 0, 255}};
+    ASSERT_EQ(resample(indexed, 8, 8), kSuccess);
+    EXPECT_EQ(indexed.format, PixelFormat::Rgb8);
+    EXPECT_EQ(rgbAt(indexed, 3, 3), (std::array<uint8_t, 3>{0, 0, 255}));
+
+    EXPECT_EQ(resample(gray, 0, 5), kErrInvalidArgument);
+    EXPECT_EQ(resample(gray, 1 << 15, 1 << 15), kErrNoMemory);
+    EXPECT_EQ(gray.width, 17);  // unchanged by a failure
+    Raster empty;
+    EXPECT_EQ(resample(empty, 5, 5), kErrNoImage);
+}
+
+// Black strokes on white, two pixels wide, like scanned text.
+Raster textLike(int width, int height) {
+    Raster r = makeRaster(width, height, PixelFormat::Bilevel);
+    std::fill(r.pixels.begin(), r.pixels.end(), 255);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const bool vertical = (x % 16) < 2 && (y % 32) < 24;
+            const bool horizontal = (y % 32) < 2 && (x % 16) < 10;
+            if (vertical || horizontal)
+                r.row(y)[x] = 0;
+        }
+    return r;
+}
+
+TEST(PixelOpsResample, BilevelTextSurvivesHalvingThenDithering) {
+    const Raster text = textLike(256, 128);
+    Raster half = text;
+    ASSERT_EQ(resample(half, 128, 64), kSuccess);
+    EXPECT_EQ(half.format, PixelFormat::Gray8);
+    Raster dithered;
+    ASSERT_EQ(convertDepth(half, 1, dithered), kSuccess);
+    ASSERT_EQ(dithered.format, PixelFormat::Bilevel);
+    // Each stroke pixel of the half-size image is black; the paper stays white.
+    int strokes = 0, kept = 0, paper = 0, stained = 0;
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 128; ++x) {
+            const bool stroke = text.row(2 * y)[2 * x] == 0 && text.row(2 * y + 1)[2 * x + 1] == 0;
+            const bool farFromInk = (x % 8) >= 3 && (x % 8) <= 4 && (y % 16) >= 3 && (y % 16) <= 11;
+            if (stroke) {
+                ++strokes;
+                kept += dithered.row(y)[x] == 0;
+            } else if (farFromInk) {
+                ++paper;
+                stained += dithered.row(y)[x] == 0;
+            }
+        }
+    ASSERT_GT(strokes, 0);
+    EXPECT_GT(kept, strokes * 9 / 10);
+    EXPECT_LT(stained, paper / 20);
+}
+
+}  // namespace
+}  // namespace pixavant::imaging

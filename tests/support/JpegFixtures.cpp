@@ -1,0 +1,292 @@
+#include "JpegFixtures.h"
+
+#include <QFile>
+#include <QStringList>
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <stdexcept>
+
+// jpeglib.h needs FILE and size_t declared first.
+#include <jpeglib.h>
+
+namespace pixavant::testing {
+
+using imaging::PixelFormat;
+using imaging::Raster;
+
+namespace {
+
+void put16(std::vector<uint8_t>& out, unsigned v) {
+    out.push_back(uint8_t(v));
+    out.push_back(uint8_t(v >> 8));
+}
+void put32(std::vector<uint8_t>& out, uint32_t v) {
+    put16(out, v & 0xFFFF);
+    put16(out, v >> 16);
+}
+
+// "Exif\0\0" and a little-endian TIFF structure with one IFD.
+std::vector<uint8_t> exifPayload(const ExifFields& f) {
+    struct Entry {
+        uint16_t tag;
+        uint16_t type;  // 3 SHORT, 5 RATIONAL
+        uint32_t value;
+        double rational;
+    };
+    std::vector<Entry> entries;
+    if (f.orientation != 0)
+        entries.push_back({0x0112, 3, uint32_t(f.orientation), 0});
+    if (f.xResolution != 0)
+        entries.push_back({0x011A, 5, 0, f.xResolution});
+    if (f.yResolution != 0)
+        entries.push_back({0x011B, 5, 0, f.yResolution});
+    if (f.resolutionUnit != 0)
+        entries.push_back({0x0128, 3, uint32_t(f.resolutionUnit), 0});
+
+    std::vector<uint8_t> tiff = {'I', 'I', 42, 0};
+    put32(tiff, 8);
+    put16(tiff, unsigned(entries.size()));
+    uint32_t dataOffset = 8 + 2 + uint32_t(entries.size()) * 12 + 4;
+    std::vector<uint8_t> data;
+    for (const Entry& e : entries) {
+        put16(tiff, e.tag);
+        put16(tiff, e.type);
+        put32(tiff, 1);
+        if (e.type == 3) {
+            put16(tiff, e.value);
+            put16(tiff, 0);
+        } else {
+            put32(tiff, dataOffset + uint32_t(data.size()));
+            put32(data, uint32_t(std::lround(e.rational * 100)));
+            put32(data, 100);
+        }
+    }
+    put32(tiff, 0);
+    tiff.insert(tiff.end(), data.begin(), data.end());
+    std::vector<uint8_t> out = {'E', 'x', 'i', 'f', 0, 0};
+    out.insert(out.end(), tiff.begin(), tiff.end());
+    return out;
+}
+
+// A fixture that libjpeg refuses is a fault of the test itself.
+[[noreturn]] void throwError(j_common_ptr cinfo) {
+    char message[JMSG_LENGTH_MAX];
+    cinfo->err->format_message(cinfo, message);
+    std::fprintf(stderr, "libjpeg: %s\n", message);
+    std::abort();
+}
+
+}  // namespace
+
+QByteArray makeJpeg(const Raster& image, const JpegFixture& fixture) {
+    jpeg_compress_struct cinfo{};
+    jpeg_error_mgr err{};
+    cinfo.err = jpeg_std_error(&err);
+    err.error_exit = throwError;
+    jpeg_create_compress(&cinfo);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&cinfo, &buffer, &size);
+
+    const bool gray = image.format == PixelFormat::Gray8;
+    cinfo.image_width = JDIMENSION(image.width);
+    cinfo.image_height = JDIMENSION(image.height);
+    cinfo.input_components = fixture.cmyk ? 4 : gray ? 1 : 3;
+    cinfo.in_color_space = fixture.cmyk ? JCS_CMYK : gray ? JCS_GRAYSCALE : JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    if (fixture.cmyk)
+        jpeg_set_colorspace(&cinfo, JCS_YCCK);
+    jpeg_set_quality(&cinfo, fixture.quality, TRUE);
+    cinfo.comp_info[0].h_samp_factor = fixture.hSamp;
+    cinfo.comp_info[0].v_samp_factor = fixture.vSamp;
+    for (int i = 1; i < cinfo.num_components; ++i) {
+        cinfo.comp_info[i].h_samp_factor = 1;
+        cinfo.comp_info[i].v_samp_factor = 1;
+    }
+    if (fixture.cmyk) {
+        cinfo.comp_info[3].h_samp_factor = fixture.hSamp;
+        cinfo.comp_info[3].v_samp_factor = fixture.vSamp;
+    }
+    cinfo.write_JFIF_header = fixture.jfif ? TRUE : FALSE;
+    cinfo.density_unit = UINT8(fixture.densityUnit);
+    cinfo.X_density = UINT16(fixture.xDensity);
+    cinfo.Y_density = UINT16(fixture.yDensity);
+    if (fixture.progressive)
+        jpeg_simple_progression(&cinfo);
+
+    jpeg_start_compress(&cinfo, TRUE);
+    if (fixture.exif) {
+        const std::vector<uint8_t> payload = exifPayload(fixture.exifFields);
+        jpeg_write_marker(&cinfo, JPEG_APP0 + 1, payload.data(), unsigned(payload.size()));
+    }
+    if (!fixture.icc.empty())
+        jpeg_write_icc_profile(&cinfo, fixture.icc.data(), unsigned(fixture.icc.size()));
+    std::vector<uint8_t> row(size_t(image.width) * 4);
+    while (cinfo.next_scanline < cinfo.image_height) {
+        const uint8_t* src = image.row(int(cinfo.next_scanline));
+        JSAMPROW rowPointer = const_cast<JSAMPROW>(src);
+        if (fixture.cmyk) {
+            // Adobe's inverted form: stored value 255 means no ink.
+            for (int x = 0; x < image.width; ++x) {
+                const int r = gray ? src[x] : src[3 * x];
+                const int g = gray ? src[x] : src[3 * x + 1];
+                const int b = gray ? src[x] : src[3 * x + 2];
+                const int k = 255 - std::max({r, g, b});
+                const int scale = 255 - k;
+                auto ink = [&](int c) { return scale == 0 ? 0 : (scale - c) * 255 / scale; };
+                row[4 * size_t(x)] = uint8_t(255 - ink(r));
+                row[4 * size_t(x) + 1] = uint8_t(255 - ink(g));
+                row[4 * size_t(x) + 2] = uint8_t(255 - ink(b));
+                row[4 * size_t(x) + 3] = uint8_t(255 - k);
+            }
+            rowPointer = row.data();
+        }
+        jpeg_write_scanlines(&cinfo, &rowPointer, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    QByteArray bytes(reinterpret_cast<const char*>(buffer), qsizetype(size));
+    jpeg_destroy_compress(&cinfo);
+    std::free(buffer);
+    return bytes;
+}
+
+Raster makePhotoLike(int width, int height, uint32_t seed) {
+    Raster r;
+    r.width = width;
+    r.height = height;
+    r.format = PixelFormat::Rgb8;
+    r.allocate();
+    std::mt19937 random(seed);
+    std::normal_distribution<double> noise(0.0, 4.0);
+    for (int y = 0; y < height; ++y) {
+        uint8_t* p = r.row(y);
+        for (int x = 0; x < width; ++x) {
+            const double u = double(x) / width;
+            const double v = double(y) / height;
+            // Sky-like gradient, a soft disc, a band of fine texture and sensor noise.
+            double red = 60 + 120 * v + 40 * std::sin(6.0 * u);
+            double green = 90 + 80 * u + 30 * std::cos(5.0 * v);
+            double blue = 200 - 110 * v;
+            const double dx = u - 0.6;
+            const double dy = v - 0.4;
+            const double disc = std::exp(-(dx * dx + dy * dy) * 30);
+            red += 80 * disc;
+            green += 40 * disc;
+            if (v > 0.7) {
+                const double texture = 25 * std::sin(x * 0.9) * std::cos(y * 1.3);
+                red += texture;
+                green += texture;
+                blue += texture;
+            }
+            const double n = noise(random);
+            p[3 * x] = uint8_t(std::clamp(red + n, 0.0, 255.0));
+            p[3 * x + 1] = uint8_t(std::clamp(green + n, 0.0, 255.0));
+            p[3 * x + 2] = uint8_t(std::clamp(blue + n, 0.0, 255.0));
+        }
+    }
+    return r;
+}
+
+Raster makeSolid(int width, int height, uint8_t r, uint8_t g, uint8_t b) {
+    Raster raster;
+    raster.width = width;
+    raster.height = height;
+    raster.format = PixelFormat::Rgb8;
+    raster.allocate();
+    for (size_t i = 0; i + 2 < raster.pixels.size(); i += 3) {
+        raster.pixels[i] = r;
+        raster.pixels[i + 1] = g;
+        raster.pixels[i + 2] = b;
+    }
+    return raster;
+}
+
+std::vector<uint8_t> makeIccProfile(const char space[4], size_t size) {
+    std::vector<uint8_t> icc(size);
+    for (size_t i = 0; i < size; ++i)
+        icc[i] = uint8_t(i * 7 + 3);
+    icc[0] = uint8_t(size >> 24);
+    icc[1] = uint8_t(size >> 16);
+    icc[2] = uint8_t(size >> 8);
+    icc[3] = uint8_t(size);
+    std::memcpy(&icc[12], "mntr", 4);
+    std::memcpy(&icc[16], space, 4);
+    std::memcpy(&icc[36], "acsp", 4);
+    return icc;
+}
+
+namespace {
+// Runs `body` on a decompressor that has read the header of `path` (APP2 markers saved).
+template <typename Body>
+auto withHeader(const QString& path, Body body) {
+    FILE* file = std::fopen(QFile::encodeName(path).constData(), "rb");
+    if (file == nullptr)
+        throw std::runtime_error("cannot open " + path.toStdString());
+    jpeg_decompress_struct cinfo{};
+    jpeg_error_mgr err{};
+    cinfo.err = jpeg_std_error(&err);
+    err.error_exit = throwError;
+    jpeg_create_decompress(&cinfo);
+    jpeg_stdio_src(&cinfo, file);
+    jpeg_save_markers(&cinfo, JPEG_APP0 + 2, 0xFFFF);
+    jpeg_read_header(&cinfo, TRUE);
+    auto result = body(cinfo);
+    jpeg_destroy_decompress(&cinfo);
+    std::fclose(file);
+    return result;
+}
+}  // namespace
+
+QString jpegSampling(const QString& path) {
+    return withHeader(path, [](jpeg_decompress_struct& cinfo) {
+        QStringList parts;
+        for (int i = 0; i < cinfo.num_components; ++i)
+            parts << QStringLiteral("%1x%2")
+                         .arg(cinfo.comp_info[i].h_samp_factor)
+                         .arg(cinfo.comp_info[i].v_samp_factor);
+        return parts.join(',');
+    });
+}
+
+std::vector<uint8_t> jpegIccProfile(const QString& path) {
+    return withHeader(path, [](jpeg_decompress_struct& cinfo) {
+        JOCTET* data = nullptr;
+        unsigned size = 0;
+        std::vector<uint8_t> icc;
+        if (jpeg_read_icc_profile(&cinfo, &data, &size))
+            icc.assign(data, data + size);
+        std::free(data);
+        return icc;
+    });
+}
+
+int maxDifference(const Raster& a, const Raster& b) {
+    if (a.width != b.width || a.height != b.height || a.format != b.format ||
+        a.pixels.size() != b.pixels.size())
+        return -1;
+    int worst = 0;
+    for (size_t i = 0; i < a.pixels.size(); ++i)
+        worst = std::max(worst, std::abs(int(a.pixels[i]) - int(b.pixels[i])));
+    return worst;
+}
+
+double meanDifference(const Raster& a, const Raster& b) {
+    if (a.pixels.size() != b.pixels.size() || a.pixels.empty())
+        return 1e9;
+    double sum = 0;
+    for (size_t i = 0; i < a.pixels.size(); ++i)
+        sum += std::abs(int(a.pixels[i]) - int(b.pixels[i]));
+    return sum / double(a.pixels.size());
+}
+
+bool writeBytes(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+           file.write(bytes) == bytes.size() && file.flush();
+}
+
+}  // namespace pixavant::testing

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <cstdint>
+#include <vector>
+
+#include "imaging/Raster.h"
+
+namespace pixavant::testing {
+
+// EXIF fields written into an APP1 "Exif" marker (IFD0 only). A value of 0 leaves the tag out.
+struct ExifFields {
+    int orientation = 0;
+    double xResolution = 0;  // rational
+    double yResolution = 0;
+    int resolutionUnit = 0;  // 2 inches, 3 centimetres
+};
+
+// How a fixture JPEG is written with libjpeg.
+struct JpegFixture {
+    int hSamp = 1;  // luma sampling factors; chroma is 1 x 1
+    int vSamp = 1;
+    bool jfif = true;
+    int densityUnit = 0;  // JFIF: 0 aspect only, 1 dots per inch, 2 dots per cm
+    int xDensity = 1;
+    int yDensity = 1;
+    bool exif = false;
+    ExifFields exifFields{};
+    bool progressive = false;
+    int quality = 90;
+    std::vector<uint8_t> icc{};
+    bool cmyk = false;  // Gray8/Rgb8 input written as Adobe (inverted) CMYK
+};
+
+// The JPEG file of `image` (Gray8 or Rgb8).
+QByteArray makeJpeg(const imaging::Raster& image, const JpegFixture& fixture = {});
+
+// A smooth, textured image like a photograph: gradients, soft shapes, fine detail and noise.
+imaging::Raster makePhotoLike(int width, int height, uint32_t seed = 1);
+
+// A raster of one colour.
+imaging::Raster makeSolid(int width, int height, uint8_t r, uint8_t g, uint8_t b);
+
+// An ICC profile shell with the given colour space ("RGB " or "GRAY") and total size.
+std::vector<uint8_t> makeIccProfile(const char space[4], size_t size);
+
+// The sampling factors written in a JPEG file's frame header, "2x2,1x1,1x1".
+QString jpegSampling(const QString& path);
+
+// The ICC profile stored in a JPEG file (empty when none).
+std::vector<uint8_t> jpegIccProfile(const QString& path);
+
+// Largest absolute difference of two rasters of the same size and format (-1 when they differ in
+// size or format), and their mean absolute difference.
+int maxDifference(const imaging::Raster& a, const imaging::Raster& b);
+double meanDifference(const imaging::Raster& a, const imaging::Raster& b);
+
+bool writeBytes(const QString& path, const QByteArray& bytes);
+
+}  // namespace pixavant::testing
