@@ -1,5 +1,7 @@
 #include "batch/FileOutputDialog.h"
 
+#include "batch/FileCompressWindow.h"
+
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -105,7 +107,8 @@ void openFileOutput(QWidget* parent) {
         FileOutputDialog dialog(parent);
         confirmed = dialog.exec() == QDialog::Accepted;
     }
-    (void)confirmed;  // the progress window follows once it exists
+    if (confirmed)
+        openFileCompress(parent);
 }
 
 }  // namespace pixavant
