@@ -10,7 +10,9 @@
 // Writing: uncompressed and LZW keep the raster's format (bilevel as 1-bit min-is-white, gray,
 // 8-bit palette, RGB); the CCITT codes write 1-bit min-is-white only.
 //
-// libtiff never prints: each open installs handlers of its own that record the last message.
+// libtiff never prints: each open installs handlers of its own that record the last message. They
+// are per file, so they also win over the process-wide handlers GraphicsMagick installs (and leaves
+// behind) whenever it uses libtiff itself.
 
 #include <tiffio.h>
 
@@ -387,12 +389,27 @@ class ScanlineDecoder {
         const bool inverted = l_.photometric == PHOTOMETRIC_MINISWHITE;
         const int bits = l_.bitsPerSample;
         const int maxValue = (1 << bits) - 1;
+        // Rows that are already what the raster holds: 8-bit gray or RGB, nothing to convert.
+        const bool plain = bits == 8 && spp == colourSamples && !palette && !inverted;
+        const bool bilevel = bits == 1 && spp == 1 && !palette;
 
         for (uint32_t y = 0; y < l_.height; ++y) {
             if (TIFFReadScanline(tif, line.data(), y, 0) != 1)
                 return file_.readFailure();
             uint8_t* out = raster.row(int(y));
             const uint8_t* in = line.data();
+            if (plain || bilevel) {
+                if (plain) {
+                    std::memcpy(out, in, raster.rowBytes());
+                } else {
+                    const uint8_t one = inverted ? 0 : 255;
+                    for (uint32_t x = 0; x < l_.width; ++x)
+                        out[x] = (in[x >> 3] & (0x80u >> (x & 7))) != 0 ? one : uint8_t(255 - one);
+                }
+                if (!progress.report(int64_t(y) + 1, int64_t(l_.height)))
+                    return kErrCancelled;
+                continue;
+            }
             for (uint32_t x = 0; x < l_.width; ++x) {
                 const size_t first = size_t(x) * size_t(spp);
                 if (palette) {
@@ -550,9 +567,11 @@ class TiffReader final : public FormatReader {
         return hasTiffSignature(header.bytes);
     }
 
+    // Files are opened memory-mapped (libtiff's default): without the mapping, libtiff 4.5's RGBA
+    // reader rejects uncompressed gray tiles as having a wrong byte count.
     int readInfo(const QString& path, const FileHeader&, FileInfoRecord& info) override {
         TiffFile file;
-        if (!file.open(path, "rm"))
+        if (!file.open(path, "r"))
             return file.readFailure();
         TiffLayout layout;
         if (!readLayout(file.get(), layout))
@@ -581,7 +600,7 @@ class TiffReader final : public FormatReader {
     int read(const QString& path, const FileHeader&, const ReadOptions&, DecodedImage& image,
              Progress& progress) override {
         TiffFile file;
-        if (!file.open(path, "rm"))
+        if (!file.open(path, "r"))
             return file.readFailure();
         TIFF* tif = file.get();
         TiffLayout layout;

@@ -113,7 +113,8 @@ bool writeTiffFixture(const QString& path, const TiffFixture& fixture) {
     TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
     TIFFOpenOptionsSetErrorHandlerExtR(options, quietHandler, nullptr);
     TIFFOpenOptionsSetWarningHandlerExtR(options, quietHandler, nullptr);
-    TIFF* tif = TIFFOpenExt(QFile::encodeName(path).constData(), "w", options);
+    TIFF* tif =
+        TIFFOpenExt(QFile::encodeName(path).constData(), fixture.bigTiff ? "w8" : "w", options);
     TIFFOpenOptionsFree(options);
     if (tif == nullptr) {
         ADD_FAILURE() << "cannot create " << path.toStdString();

@@ -34,6 +34,7 @@ struct TiffFixture {
     // Samples of the whole image, rows packed as libtiff wants them for a scanline (contiguous) or
     // plane after plane (separate). For 16-bit samples, native byte order.
     std::vector<uint8_t> data;
+    bool bigTiff = false;
     int pages = 1;  // further pages hold the first one's samples inverted
 };
 
