@@ -1,7 +1,12 @@
+#include <QApplication>
+
+#include "app/Startup.h"
 #include "cli/Cli.h"
 
 int main(int argc, char** argv) {
-    if (pixavant::cli::isCliCommand(argc, argv))
+    if (pixavant::cli::isCliCommand(argc, argv)) {
         return pixavant::cli::runCli(argc, argv);
-    return pixavant::cli::showUsage();
+    }
+    QApplication app(argc, argv);
+    return pixavant::runDesktop(app, app.arguments().mid(1));
 }

@@ -1,0 +1,114 @@
+#pragma once
+
+#include <QMainWindow>
+#include <functional>
+
+class QAction;
+class QLabel;
+class QPushButton;
+
+namespace pixavant {
+
+class FileListBox;
+
+// The main window ("FileList"): the source list and the work list with their count labels and
+// buttons, the preview and information area below them, and the menu.
+//
+// Construction builds the window; load() runs the start-up steps (flags, start directory, scan,
+// settings defaults). The module-level state lives in appState().
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+
+  public:
+    explicit MainWindow(QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // The live main window, if any (the progress window adds converted files to its source list).
+    static MainWindow* instance();
+
+    // Start-up: sets the flags, SourceDir := startDir (which must end in "/"), scans it, writes the
+    // work count and resets the settings record with OutputDir := SourceDir.
+    void load(const QString& startDir);
+
+    FileListBox* sourceList() const { return srcFileList_; }
+    FileListBox* workList() const { return workFileList_; }
+    QLabel* sourceCountLabel() const { return label1_; }
+    QLabel* workCountLabel() const { return label2_; }
+
+    // The lower part of the window: the preview area and the information panel area.
+    QWidget* previewArea() const { return lead1_; }
+    QWidget* infoPanelArea() const { return infoPanel_; }
+
+    // Extension points for the windows that other parts of the program provide.
+    using Hook = std::function<void()>;
+    // Runs when a list click may refresh the information panel and preview: after the click made
+    // its item the current file, only while "&Info" is checked and list updates are enabled.
+    void setInspectionHook(Hook hook) { inspectionHook_ = std::move(hook); }
+    // "View" and the double-clicks: opens the viewer.
+    void setViewHook(Hook hook) { viewHook_ = std::move(hook); }
+    // "Compress" with a non-empty work list: opens the compression options dialog.
+    void setCompressHook(Hook hook) { compressHook_ = std::move(hook); }
+
+    // Rescans SourceDir into the source list and selects its first item.
+    void fillSourceList();
+    // Adds a file of SourceDir to the source list (as the batch run does with its outputs) and
+    // rewrites the source count.
+    void addSourceFile(const QString& fileName);
+    void updateSourceCount();
+    void updateWorkCount();
+
+    // Sets SelectedList and AllSelected from the two lists' selections.
+    void findSelectedList();
+
+    // The handlers of the window's controls.
+    void srcFileListClick();
+    void workFileListClick();
+    void addClick();
+    void removeClick();
+    void deleteFileClick();
+    void selectAllClick();
+    void srcBrowserClick();
+    void srcViewClick();
+    void compressClick();
+    void previewImageClick();
+    void imageInfoClick();
+    void aboutClick();
+
+    // Whether the lower part (preview and information panel) is shown.
+    bool lowerPartShown() const;
+
+  signals:
+    // The window was closed: the program ends.
+    void closed();
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    void buildWindow();
+    void listClick(FileListBox* clicked, FileListBox* other);
+    void applyHeight();
+
+    QLabel* label1_ = nullptr;
+    QLabel* label2_ = nullptr;
+    FileListBox* srcFileList_ = nullptr;
+    FileListBox* workFileList_ = nullptr;
+    QPushButton* add_ = nullptr;
+    QPushButton* delete_ = nullptr;
+    QPushButton* selectAll_ = nullptr;
+    QPushButton* srcBrowser_ = nullptr;
+    QPushButton* srcView_ = nullptr;
+    QPushButton* deleteFile_ = nullptr;
+    QPushButton* compress_ = nullptr;
+    QWidget* lead1_ = nullptr;
+    QWidget* infoPanel_ = nullptr;
+    QAction* mPreviewImage_ = nullptr;
+    QAction* mImageInfo_ = nullptr;
+    QAction* mAbout_ = nullptr;
+
+    Hook inspectionHook_;
+    Hook viewHook_;
+    Hook compressHook_;
+};
+
+}  // namespace pixavant

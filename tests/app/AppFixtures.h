@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QDir>
+#include <QFile>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include "settings/AppState.h"
+#include "settings/CompressionSettings.h"
+
+namespace pixavant::testing {
+
+// A temporary directory holding the given entries: a name ending in "/" is a subdirectory, any
+// other an empty file.
+class FixtureDir {
+public:
+    explicit FixtureDir(const QStringList& entries = {}) { add(entries); }
+    void add(const QStringList& entries) {
+        for (const QString& entry : entries) {
+            if (entry.endsWith(QLatin1Char('/'))) {
+                QDir(dir_.path()).mkpath(entry);
+            } else {
+                QFile file(path() + entry);
+                file.open(QIODevice::WriteOnly);
+            }
+        }
+    }
+    // The directory's path, ending in "/".
+    QString path() const { return dir_.path() + QLatin1Char('/'); }
+    bool exists(const QString& name) const { return QFile::exists(path() + name); }
+
+private:
+    QTemporaryDir dir_;
+};
+
+// Module-level state back at its start values.
+inline void resetState() {
+    appState() = AppState{};
+    compressionSettings() = CompressionSettings{};
+}
+
+}  // namespace pixavant::testing

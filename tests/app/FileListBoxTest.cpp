@@ -1,0 +1,204 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+
+#include "app/FileListBox.h"
+
+using pixavant::FileListBox;
+
+namespace {
+
+// Mouse and key events as the window system delivers them.
+void sendMouse(QWidget* target, QEvent::Type type, QPoint pos, Qt::KeyboardModifiers modifiers) {
+    const Qt::MouseButtons buttons =
+        type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::MouseButtons(Qt::LeftButton);
+    QMouseEvent event(type, pos, target->mapToGlobal(pos), Qt::LeftButton, buttons, modifiers);
+    QApplication::sendEvent(target, &event);
+}
+void mouseClick(QWidget* target, QPoint pos, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    sendMouse(target, QEvent::MouseButtonPress, pos, modifiers);
+    sendMouse(target, QEvent::MouseButtonRelease, pos, modifiers);
+}
+// A double-click: press, release, double-click, release.
+void mouseDoubleClick(QWidget* target, QPoint pos) {
+    mouseClick(target, pos);
+    sendMouse(target, QEvent::MouseButtonDblClick, pos, Qt::NoModifier);
+    sendMouse(target, QEvent::MouseButtonRelease, pos, Qt::NoModifier);
+}
+void keyClick(QWidget* target, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    QKeyEvent press(QEvent::KeyPress, key, modifiers);
+    QApplication::sendEvent(target, &press);
+    QKeyEvent release(QEvent::KeyRelease, key, modifiers);
+    QApplication::sendEvent(target, &release);
+}
+
+// A shown list with the given items and a counter of its click notifications.
+struct ListFixture {
+    FileListBox list;
+    int clicks = 0;
+    int doubleClicks = 0;
+    QList<QList<bool>> seen;  // the selection each click notification saw
+
+    explicit ListFixture(const QStringList& texts) {
+        for (const QString& text : texts) {
+            list.addItem(text);
+        }
+        QObject::connect(&list, &FileListBox::listClicked, [this] {
+            ++clicks;
+            QList<bool> states;
+            for (int i = 0; i < list.count(); ++i) {
+                states.append(list.isSelected(i));
+            }
+            seen.append(states);
+        });
+        QObject::connect(&list, &FileListBox::listDoubleClicked, [this] { ++doubleClicks; });
+        list.resize(200, 200);
+    }
+    void show() {
+        list.show();
+        QApplication::processEvents();
+    }
+    QPoint centreOf(int index) { return list.visualItemRect(list.item(index)).center(); }
+    QList<int> selected() const {
+        QList<int> rows;
+        for (int i = 0; i < list.count(); ++i) {
+            if (list.isSelected(i)) {
+                rows.append(i);
+            }
+        }
+        return rows;
+    }
+};
+
+TEST(FileListBox, KeepsItemsSortedIgnoringLetterCase) {
+    ListFixture f({" z.gif", " b.jpg", " C.bmp", " a.TIF"});
+    EXPECT_EQ(f.list.items(), QStringList({" a.TIF", " b.jpg", " C.bmp", " z.gif"}));
+    // An appended item takes its sorted place and the call says where.
+    EXPECT_EQ(f.list.addItem(" B2.gif"), 2);
+    EXPECT_EQ(f.list.addItem(" 0.gif"), 0);
+    EXPECT_EQ(f.list.addItem(" zz.gif"), 6);
+    EXPECT_EQ(f.list.items(),
+              QStringList({" 0.gif", " a.TIF", " b.jpg", " B2.gif", " C.bmp", " z.gif", " zz.gif"}));
+}
+
+TEST(FileListBox, ItemsEqualButForCaseStayInAdditionOrder) {
+    ListFixture f({" a.gif", " A.gif", " a.gif"});
+    EXPECT_EQ(f.list.items(), QStringList({" a.gif", " A.gif", " a.gif"}));
+    EXPECT_EQ(f.list.count(), 3);
+}
+
+TEST(FileListBox, StartsWithoutCurrentItemOrSelection) {
+    ListFixture f({" a.gif", " b.gif"});
+    EXPECT_EQ(f.list.currentItemIndex(), -1);
+    EXPECT_TRUE(f.selected().isEmpty());
+    EXPECT_EQ(f.clicks, 0);
+    FileListBox empty;
+    EXPECT_EQ(empty.currentItemIndex(), -1);
+    EXPECT_EQ(empty.itemText(0), QString());
+    EXPECT_FALSE(empty.isSelected(0));
+}
+
+TEST(FileListBox, SettingSelectedStateNotifiesOncePerChangeBeforeReturning) {
+    ListFixture f({" a.gif", " b.gif", " c.gif"});
+    f.list.setSelected(1, true);
+    ASSERT_EQ(f.clicks, 1);
+    EXPECT_EQ(f.seen.last(), QList<bool>({false, true, false}));  // already applied when notified
+    EXPECT_EQ(f.list.currentItemIndex(), 1);                      // selecting makes it current
+
+    f.list.setSelected(1, true);  // no change, no notification
+    EXPECT_EQ(f.clicks, 1);
+
+    f.list.setSelected(2, true);
+    EXPECT_EQ(f.clicks, 2);
+    EXPECT_EQ(f.selected(), QList<int>({1, 2}));  // extended selection keeps the others
+    EXPECT_EQ(f.list.currentItemIndex(), 2);
+
+    f.list.setSelected(2, false);
+    EXPECT_EQ(f.clicks, 3);
+    EXPECT_EQ(f.seen.last(), QList<bool>({false, true, false}));
+    EXPECT_EQ(f.list.currentItemIndex(), 2);  // deselecting leaves the current item
+
+    f.list.setSelected(0, false);  // no change
+    f.list.setSelected(7, true);   // no such item
+    f.list.setSelected(-1, true);
+    EXPECT_EQ(f.clicks, 3);
+}
+
+TEST(FileListBox, AddingAndRemovingItemsRaiseNoNotification) {
+    ListFixture f({" a.gif", " b.gif", " c.gif"});
+    f.list.setSelected(1, true);
+    f.list.setSelected(2, true);
+    const int before = f.clicks;
+    f.list.addItem(" 0.gif");  // shifts the selection down with its items
+    EXPECT_EQ(f.selected(), QList<int>({2, 3}));
+    f.list.removeItem(2);
+    EXPECT_EQ(f.list.items(), QStringList({" 0.gif", " a.gif", " c.gif"}));
+    EXPECT_EQ(f.selected(), QList<int>({2}));
+    f.list.clearItems();
+    EXPECT_EQ(f.list.count(), 0);
+    EXPECT_EQ(f.list.currentItemIndex(), -1);
+    EXPECT_EQ(f.clicks, before);
+}
+
+TEST(FileListBox, UserClicksNotifyExactlyOnce) {
+    ListFixture f({" a.gif", " b.gif", " c.gif", " d.gif"});
+    f.show();
+    QWidget* viewport = f.list.viewport();
+
+    mouseClick(viewport, f.centreOf(1));
+    EXPECT_EQ(f.clicks, 1);
+    EXPECT_EQ(f.selected(), QList<int>({1}));
+    EXPECT_EQ(f.list.currentItemIndex(), 1);
+
+    // Clicking the selected item again changes nothing but still is a click.
+    mouseClick(viewport, f.centreOf(1));
+    EXPECT_EQ(f.clicks, 2);
+
+    mouseClick(viewport, f.centreOf(3), Qt::ShiftModifier);
+    EXPECT_EQ(f.clicks, 3);
+    EXPECT_EQ(f.selected(), QList<int>({1, 2, 3}));
+
+    mouseClick(viewport, f.centreOf(2), Qt::ControlModifier);
+    EXPECT_EQ(f.clicks, 4);
+    EXPECT_EQ(f.selected(), QList<int>({1, 3}));
+    EXPECT_EQ(f.list.currentItemIndex(), 2);
+
+    // A plain click selects one item only.
+    mouseClick(viewport, f.centreOf(0));
+    EXPECT_EQ(f.clicks, 5);
+    EXPECT_EQ(f.selected(), QList<int>({0}));
+    EXPECT_EQ(f.doubleClicks, 0);
+}
+
+TEST(FileListBox, DoubleClickIsTwoClicksThenADoubleClick) {
+    ListFixture f({" a.gif", " b.gif"});
+    f.show();
+    int clicksAtDouble = -1;
+    QObject::connect(&f.list, &FileListBox::listDoubleClicked,
+                     [&] { clicksAtDouble = f.clicks; });
+    mouseDoubleClick(f.list.viewport(), f.centreOf(1));
+    EXPECT_EQ(f.doubleClicks, 1);
+    EXPECT_EQ(clicksAtDouble, 2);  // both presses were clicks before the double-click
+    EXPECT_EQ(f.clicks, 2);
+    EXPECT_EQ(f.selected(), QList<int>({1}));
+    EXPECT_EQ(f.list.currentItemIndex(), 1);
+}
+
+TEST(FileListBox, KeyboardSelectionChangesNotify) {
+    ListFixture f({" a.gif", " b.gif", " c.gif"});
+    f.show();
+    f.list.setFocus();
+    f.list.setSelected(0, true);
+    ASSERT_EQ(f.clicks, 1);
+    keyClick(&f.list, Qt::Key_Down);
+    EXPECT_EQ(f.clicks, 2);
+    EXPECT_EQ(f.selected(), QList<int>({1}));
+    EXPECT_EQ(f.list.currentItemIndex(), 1);
+    keyClick(&f.list, Qt::Key_Down, Qt::ShiftModifier);
+    EXPECT_EQ(f.clicks, 3);
+    EXPECT_EQ(f.selected(), QList<int>({1, 2}));
+}
+
+}  // namespace

@@ -1,0 +1,112 @@
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <unistd.h>
+
+#include "AppFixtures.h"
+#include "app/SourceScan.h"
+#include "app/Startup.h"
+
+namespace pixavant {
+namespace {
+
+using testing::FixtureDir;
+
+QStringList sorted(QStringList list) {
+    list.sort();
+    return list;
+}
+
+TEST(SourceScan, ListsEveryPatternAndNothingElse) {
+    const QStringList images = {"a.gif", "b.jpg", "c.tif", "d.mpeg", "e.mov", "f.pict",
+                                "g.tga", "h.pcx", "i.eps", "j.rle", "k.jpeg", "l.tiff",
+                                "m.wmf", "n.bmp", "o.cmp"};
+    FixtureDir dir(images);
+    dir.add({"x.png", "readme.txt", "gif", "jpg.", "a.gif.bak", "noext", "b.jpgx"});
+    EXPECT_EQ(sorted(scanSourceDirectory(dir.path())), images);
+    EXPECT_EQ(sourcePatterns().size(), 15);
+}
+
+TEST(SourceScan, IgnoresLetterCase) {
+    FixtureDir dir({"A.GIF", "Photo.Jpg", "SCAN.TIFF", "shot.BmP"});
+    EXPECT_EQ(sorted(scanSourceDirectory(dir.path())),
+              QStringList({"A.GIF", "Photo.Jpg", "SCAN.TIFF", "shot.BmP"}));
+}
+
+TEST(SourceScan, SkipsHiddenFilesDirectoriesAndSpecialFiles) {
+    FixtureDir dir({"seen.gif", ".hidden.gif", "y.gif/", "folder.jpg/", "sub/inner.gif"});
+    // A link to a file is listed like the file; a dangling link is not.
+    ASSERT_TRUE(QFile::link(dir.path() + "seen.gif", dir.path() + "link.gif"));
+    ASSERT_TRUE(QFile::link(dir.path() + "missing.gif", dir.path() + "dangling.gif"));
+    ASSERT_EQ(mkfifo((dir.path() + "pipe.gif").toLocal8Bit().constData(), 0600), 0);
+    EXPECT_EQ(sorted(scanSourceDirectory(dir.path())), QStringList({"link.gif", "seen.gif"}));
+}
+
+TEST(SourceScan, ListsByPatternThenName) {
+    FixtureDir dir({"z.jpg", "b.gif", "a.jpg", "c.gif"});
+    EXPECT_EQ(scanSourceDirectory(dir.path()), QStringList({"b.gif", "c.gif", "a.jpg", "z.jpg"}));
+}
+
+TEST(SourceScan, MissingOrEmptyDirectoryGivesNothing) {
+    FixtureDir dir;
+    EXPECT_TRUE(scanSourceDirectory(dir.path()).isEmpty());
+    EXPECT_TRUE(scanSourceDirectory(dir.path() + "gone/").isEmpty());
+}
+
+TEST(SourceScan, UnreadableDirectoryGivesNothing) {
+    if (geteuid() == 0) {
+        GTEST_SKIP() << "permissions do not apply to root";
+    }
+    FixtureDir dir({"locked/a.gif"});
+    QFile::setPermissions(dir.path() + "locked", QFileDevice::WriteOwner);
+    EXPECT_TRUE(scanSourceDirectory(dir.path() + "locked/").isEmpty());
+    QFile::setPermissions(dir.path() + "locked", QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                     QFileDevice::ExeOwner);
+}
+
+TEST(SourceScan, ItemsAndPathsAndCountTexts) {
+    EXPECT_EQ(listItemText("photo.jpg"), " photo.jpg");
+    EXPECT_EQ(listItemFileName(" photo.jpg"), "photo.jpg");
+    // Only the list's own blank goes: names with blanks of their own keep them.
+    EXPECT_EQ(listItemFileName("  spaced .jpg "), " spaced .jpg ");
+    EXPECT_EQ(listItemPath("/pics/", " a.gif"), "/pics/a.gif");
+    const QString blanks(20, ' ');
+    EXPECT_EQ(sourceCountText(3), "Source Files(s)" + blanks + "3 files");
+    EXPECT_EQ(sourceCountText(12), "Source Files(s)" + blanks + "12 files");
+    EXPECT_EQ(workCountText(0), "Destination Files(s)" + blanks + "0 files");
+    EXPECT_EQ(workCountText(12345), "Destination Files(s)" + blanks + "12345 files");
+}
+
+TEST(Startup, StartDirectoryIsTheWorkingDirectoryOrTheArgument) {
+    QString error;
+    const auto cwd = startDirectory({}, &error);
+    ASSERT_TRUE(cwd);
+    EXPECT_EQ(*cwd, QDir::currentPath() + "/");
+
+    FixtureDir dir({"sub/"});
+    const auto given = startDirectory({dir.path() + "sub/../sub"}, &error);
+    ASSERT_TRUE(given);
+    EXPECT_EQ(*given, dir.path() + "sub/");
+
+    const auto root = startDirectory({"/"}, &error);
+    ASSERT_TRUE(root);
+    EXPECT_EQ(*root, "/");
+
+    const auto relative = startDirectory({"."}, &error);
+    ASSERT_TRUE(relative);
+    EXPECT_EQ(*relative, QDir::currentPath() + "/");
+}
+
+TEST(Startup, RefusesWhatIsNotOneDirectory) {
+    FixtureDir dir({"file.gif"});
+    QString error;
+    EXPECT_FALSE(startDirectory({dir.path() + "file.gif"}, &error));
+    EXPECT_TRUE(error.contains("not a directory"));
+    EXPECT_FALSE(startDirectory({dir.path() + "nowhere"}, &error));
+    EXPECT_TRUE(error.contains("no such directory"));
+    EXPECT_FALSE(startDirectory({dir.path(), dir.path()}, &error));
+    EXPECT_TRUE(error.contains("usage"));
+}
+
+}  // namespace
+}  // namespace pixavant
