@@ -2,11 +2,13 @@
 
 #include <QCoreApplication>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPushButton>
 #include <algorithm>
 #include <cmath>
 
+#include "app/FileListBox.h"
+#include "app/MainWindow.h"
+#include "app/Message.h"
 #include "batch/ProgressMath.h"
 #include "options/FormLayout.h"
 #include "settings/AppState.h"
@@ -19,11 +21,6 @@ namespace {
 std::optional<FileCompressWindow::Delays>& testDelays() {
     static std::optional<FileCompressWindow::Delays> delays;
     return delays;
-}
-
-FileCompressWindow::MessageHandler& testMessageHandler() {
-    static FileCompressWindow::MessageHandler handler;
-    return handler;
 }
 
 RunLists*& testLists() {
@@ -100,10 +97,6 @@ void FileCompressWindow::setDelaysForTesting(std::optional<Delays> delays) {
     testDelays() = delays;
 }
 
-void FileCompressWindow::setMessageHandlerForTesting(MessageHandler handler) {
-    testMessageHandler() = std::move(handler);
-}
-
 void FileCompressWindow::Form_Load() {
     // The engine takes the file count and the byte total of the work list, resets the bars and
     // percentages and switches the progress notifications on.
@@ -168,12 +161,7 @@ void FileCompressWindow::setTimerInterval(int milliseconds) {
 }
 
 void FileCompressWindow::showMessage(const QString& text) {
-    if (testMessageHandler()) {
-        testMessageHandler()(text);
-        return;
-    }
-    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("PIXAVANT"), text, QMessageBox::Ok, this);
-    box.exec();
+    pixavant::showMessage(this, text);
 }
 
 void FileCompressWindow::closeWindow() {
@@ -202,16 +190,27 @@ void FileCompressWindow::progressStatus(int16_t percent, const batch::RunState& 
 }
 
 RunLists& mainWindowLists() {
-    // Until the main window provides its lists: an empty work list.
-    struct NoLists final : RunLists {
-        int workCount() const override { return 0; }
-        QString workEntry(int) const override { return {}; }
-        int sourceCount() const override { return 0; }
-        QString sourceEntry(int) const override { return {}; }
-        void addSourceEntry(const QString&) override {}
-        void setSourceCountLabel(const QString&) override {}
+    // The main window's work list, source list and source count label (Label1).
+    struct MainWindowLists final : RunLists {
+        static MainWindow* window() { return MainWindow::instance(); }
+        int workCount() const override { return window() ? window()->workList()->count() : 0; }
+        QString workEntry(int index) const override {
+            return window() ? window()->workList()->itemText(index) : QString();
+        }
+        int sourceCount() const override { return window() ? window()->sourceList()->count() : 0; }
+        QString sourceEntry(int index) const override {
+            return window() ? window()->sourceList()->itemText(index) : QString();
+        }
+        void addSourceEntry(const QString& entry) override {
+            if (window())
+                window()->sourceList()->addItem(entry);
+        }
+        void setSourceCountLabel(const QString& text) override {
+            if (window())
+                window()->sourceCountLabel()->setText(text);
+        }
     };
-    static NoLists lists;
+    static MainWindowLists lists;
     return lists;
 }
 

@@ -59,10 +59,6 @@ class FileCompressWindow : public QDialog, public batch::BatchView {
     };
     static void setDelaysForTesting(std::optional<Delays> delays);
 
-    // Replaces the message box of a failed run (tests record the messages); empty: the box.
-    using MessageHandler = std::function<void(const QString& text)>;
-    static void setMessageHandlerForTesting(MessageHandler handler);
-
     batch::BatchEngine& engine() { return *engine_; }
     bool running() const { return running_; }
 
@@ -111,7 +107,7 @@ class FileCompressWindow : public QDialog, public batch::BatchView {
     QPushButton* Cancel = nullptr;
 };
 
-// The lists of the main window.
+// The lists of the main window (empty while there is none).
 RunLists& mainWindowLists();
 // Replaces the lists that openFileCompress() runs on (tests); nullptr restores the main window's.
 void setRunListsForTesting(RunLists* lists);

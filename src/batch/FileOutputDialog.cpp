@@ -1,11 +1,11 @@
 #include "batch/FileOutputDialog.h"
 
-#include "batch/FileCompressWindow.h"
-
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "app/DirectoryBrowser.h"
+#include "batch/FileCompressWindow.h"
 #include "options/FormLayout.h"
 #include "settings/AppState.h"
 #include "settings/CompressionSettings.h"
@@ -94,9 +94,10 @@ void FileOutputDialog::Compress_Click() {
 
 void FileOutputDialog::OutputDirBrowser_Click() {
     // The picker starts at the source directory, whatever the field holds.
-    if (!directoryPicker())
-        return;
-    if (const std::optional<QString> picked = directoryPicker()(this, appState().SourceDir)) {
+    const std::optional<QString> picked = directoryPicker()
+                                              ? directoryPicker()(this, appState().SourceDir)
+                                              : DirectoryBrowser::pickOutputDirectory(this);
+    if (picked) {
         TxtOutputDir->setText(*picked);
     }
 }

@@ -30,7 +30,7 @@ class FileOutputDialog : public QDialog {
 
     explicit FileOutputDialog(QWidget* parent = nullptr);
 
-    // Replaces the picker that "Change" opens (the destination directory picker by default).
+    // Replaces the picker that "Change" opens (tests); empty: the output directory picker.
     static void setDirectoryPicker(DirectoryPicker picker);
 
   private:

@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "JpegFixtures.h"
+#include "app/Message.h"
 #include "batch/FileCompressWindow.h"
 #include "batch/FileOutputDialog.h"
 #include "options/CompressOptionDialog.h"
@@ -53,12 +54,11 @@ class FileCompressTest : public ::testing::Test {
         s.OutputExt = "JPG";
         s.OutputDir = outputDir;
         FileCompressWindow::setDelaysForTesting(FileCompressWindow::Delays{0, 10});
-        FileCompressWindow::setMessageHandlerForTesting(
-            [this](const QString& text) { messages << text; });
+        setMessageHandler([this](QWidget*, const QString& text) { messages << text; });
     }
     void TearDown() override {
         FileCompressWindow::setDelaysForTesting(std::nullopt);
-        FileCompressWindow::setMessageHandlerForTesting({});
+        setMessageHandler({});
         setRunListsForTesting(nullptr);
     }
 
