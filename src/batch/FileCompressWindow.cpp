@@ -23,11 +23,6 @@ std::optional<FileCompressWindow::Delays>& testDelays() {
     return delays;
 }
 
-RunLists*& testLists() {
-    static RunLists* lists = nullptr;
-    return lists;
-}
-
 // Passes over the pending events per progress notification.
 constexpr int kEventPasses = 8;
 
@@ -214,13 +209,8 @@ RunLists& mainWindowLists() {
     return lists;
 }
 
-void setRunListsForTesting(RunLists* lists) {
-    testLists() = lists;
-}
-
 void openFileCompress(QWidget* parent) {
-    RunLists& lists = testLists() ? *testLists() : mainWindowLists();
-    FileCompressWindow window(lists, parent);
+    FileCompressWindow window(mainWindowLists(), parent);
     window.exec();
 }
 

@@ -109,8 +109,6 @@ class FileCompressWindow : public QDialog, public batch::BatchView {
 
 // The lists of the main window (empty while there is none).
 RunLists& mainWindowLists();
-// Replaces the lists that openFileCompress() runs on (tests); nullptr restores the main window's.
-void setRunListsForTesting(RunLists* lists);
 
 // Opens the progress window modally over `parent` and returns when it has closed.
 void openFileCompress(QWidget* parent);

@@ -12,6 +12,8 @@
 #include <memory>
 
 #include "JpegFixtures.h"
+#include "app/FileListBox.h"
+#include "app/MainWindow.h"
 #include "app/Message.h"
 #include "batch/FileCompressWindow.h"
 #include "batch/FileOutputDialog.h"
@@ -59,7 +61,6 @@ class FileCompressTest : public ::testing::Test {
     void TearDown() override {
         FileCompressWindow::setDelaysForTesting(std::nullopt);
         setMessageHandler({});
-        setRunListsForTesting(nullptr);
     }
 
     void addPhoto(const QString& name, int width = 96, int height = 64) {
@@ -274,20 +275,29 @@ class DialogDriver : public QObject {
     QString last_;
 };
 
-TEST_F(FileCompressTest, WholeRoadFromTheOptionsToTheOutputs) {
-    compressionSettings() = CompressionSettings::defaults(sourceDir);
+TEST_F(FileCompressTest, WholeRoadFromTheMainWindowToTheOutputs) {
+    addPhoto("one.jpg");
+    addPhoto("two.jpg", 30, 20);
+    MainWindow window;
+    window.load(sourceDir);                       // the output directory is the source directory
     compressionSettings().CompressionChoice = 0;  // LZW: TIFF outputs
     compressionSettings().LastColorCompression = 0;
-    addPhoto("one.jpg");
-    addPhoto("two.jpg");
-    setRunListsForTesting(&lists);
-    DialogDriver driver(" " + outputDir.chopped(1) + " ");
-    openCompressOption(nullptr);
+    window.selectAllClick();
+    window.addClick();
+    ASSERT_EQ(window.workList()->items(), QStringList({" one.jpg", " two.jpg"}));
+
+    DialogDriver driver(" " + sourceDir.chopped(1) + " ");
+    window.compressClick();
     EXPECT_EQ(driver.seen, QStringList({"CompressOption", "FileOutput", "frmFileCompress"}));
     EXPECT_EQ(compressionSettings().FileFormat, 17);
-    EXPECT_EQ(compressionSettings().OutputDir, outputDir);
+    EXPECT_EQ(compressionSettings().OutputDir, sourceDir);
     EXPECT_EQ(compressionSettings().OutputExt, "tif");
-    EXPECT_EQ(outputs(), QStringList({"one.tif", "two.tif"}));
+    EXPECT_TRUE(QFileInfo::exists(sourceDir + "one.tif"));
+    EXPECT_TRUE(QFileInfo::exists(sourceDir + "two.tif"));
+    EXPECT_EQ(window.sourceList()->items(),
+              QStringList({" one.jpg", " one.tif", " two.jpg", " two.tif"}));
+    EXPECT_EQ(window.sourceCountLabel()->text(), "Source Files(s)" + QString(20, ' ') + "4 files");
+    EXPECT_EQ(window.workList()->items(), QStringList({" one.jpg", " two.jpg"}));
     EXPECT_TRUE(messages.isEmpty());
 }
 
