@@ -8,6 +8,7 @@
 #include "batch/FileCompressWindow.h"
 #include "options/FormLayout.h"
 #include "settings/AppState.h"
+#include "settings/CompressionChoices.h"
 #include "settings/CompressionSettings.h"
 
 namespace pixavant {
@@ -20,22 +21,6 @@ FileOutputDialog::DirectoryPicker& directoryPicker() {
 }
 
 }  // namespace
-
-QString proposedExtension(int compressionChoice) {
-    switch (compressionChoice) {
-        case 0:
-        case 1:
-        case 2:
-            return QStringLiteral("TIF");
-        case 3:
-        case 4:
-            return QStringLiteral("JPG");
-        case 5:
-            return QStringLiteral("CMP");
-        default:
-            return {};
-    }
-}
 
 QString outputDirectoryFromText(const QString& text) {
     const QString directory = text.trimmed();

@@ -10,10 +10,6 @@ class QPushButton;
 
 namespace pixavant {
 
-// The extension proposed for a compression type: TIF for LZW and the CCITT groups, JPG for JPEG and
-// PIXAVANT, CMP for the other types; empty for an unknown type.
-QString proposedExtension(int compressionChoice);
-
 // The output directory a typed text stands for: trimmed, with "/" appended unless it already ends
 // in one (an empty text gives "/").
 QString outputDirectoryFromText(const QString& text);

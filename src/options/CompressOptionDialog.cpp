@@ -12,6 +12,7 @@
 #include "batch/FileOutputDialog.h"
 #include "options/FormLayout.h"
 #include "options/NumberReading.h"
+#include "settings/CompressionChoices.h"
 #include "settings/CompressionSettings.h"
 
 namespace pixavant {
@@ -350,38 +351,31 @@ void CompressOptionDialog::Compress_Click() {
         settings.OutHeight = *height;
     }
 
-    if (Bit1->isChecked()) {
-        settings.DepthChoice = 0, settings.BitsPerPixel = 1;
-    } else if (BitGrayScale->isChecked()) {
-        settings.DepthChoice = 1, settings.BitsPerPixel = 8;
-    } else if (Bit8->isChecked()) {
-        settings.DepthChoice = 2, settings.BitsPerPixel = 8;
-    } else if (Bit16->isChecked()) {
-        settings.DepthChoice = 3, settings.BitsPerPixel = 16;
-    } else {
-        settings.DepthChoice = 4, settings.BitsPerPixel = 24;
-    }
+    // The first selected option of a group decides.
+    const auto firstSelected = [](std::initializer_list<QRadioButton*> options) {
+        int index = 0;
+        for (QRadioButton* option : options) {
+            if (option->isChecked()) {
+                return index;
+            }
+            ++index;
+        }
+        return index;  // none: the value after the last option
+    };
 
+    settings.DepthChoice = int16_t(firstSelected({Bit1, BitGrayScale, Bit8, Bit16}));
+    settings.BitsPerPixel = bitsPerPixelFor(settings.DepthChoice);
+
+    // JBIG, PKZIP or nothing selected: type 5, which keeps the format code and quality factor.
     const int level = CompSlider->value();
-    if (CompLZW->isChecked()) {
-        settings.CompressionChoice = 0;
-        settings.FileFormat = 17;
-    } else if (CompCCITTG3->isChecked()) {
-        settings.CompressionChoice = 1;
-        settings.FileFormat = level == 0 ? 27 : 28;
-    } else if (CompCCITTG4->isChecked()) {
-        settings.CompressionChoice = 2;
-        settings.FileFormat = level == 0 ? 29 : 26;
-    } else if (CompJPEG1->isChecked()) {
-        settings.CompressionChoice = 3;
-        settings.FileFormat = 10;
-        settings.QualityFactor = int16_t(10 * level + 2);
-    } else if (CompJPEG2->isChecked()) {
-        settings.CompressionChoice = 4;
-        settings.FileFormat = 5;
-        settings.QualityFactor = int16_t(level >= 0 && level <= 7 ? -1 - level : -9);
-    } else {
-        settings.CompressionChoice = 5;
+    settings.CompressionChoice =
+        int16_t(firstSelected({CompLZW, CompCCITTG3, CompCCITTG4, CompJPEG1, CompJPEG2}));
+    if (const std::optional<int16_t> format = fileFormatFor(settings.CompressionChoice, level)) {
+        settings.FileFormat = *format;
+    }
+    if (const std::optional<int16_t> quality =
+            qualityFactorFor(settings.CompressionChoice, level)) {
+        settings.QualityFactor = *quality;
     }
 
     accept();

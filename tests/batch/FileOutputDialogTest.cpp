@@ -8,6 +8,7 @@
 #include "batch/FileCompressWindow.h"
 #include "batch/FileOutputDialog.h"
 #include "settings/AppState.h"
+#include "settings/CompressionChoices.h"
 #include "settings/CompressionSettings.h"
 
 using namespace pixavant;
