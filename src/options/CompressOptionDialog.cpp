@@ -45,6 +45,18 @@ QGroupBox* makeFrame(QWidget* parent, const char* name, const QString& caption, 
     return frame;
 }
 
+// The position of the first selected option in `options`, or their count when none is selected.
+int firstSelected(std::initializer_list<QRadioButton*> options) {
+    int index = 0;
+    for (QRadioButton* option : options) {
+        if (option->isChecked()) {
+            return index;
+        }
+        ++index;
+    }
+    return index;
+}
+
 // The number in a field, or a message naming the field when it does not fit the settings.
 std::optional<int16_t> readField(QWidget* dialog, QLineEdit* field, const QString& fieldName) {
     const std::optional<int16_t> value = readInt16(field->text());
@@ -304,15 +316,9 @@ void CompressOptionDialog::openFromSettings() {
 
 void CompressOptionDialog::Compress_Click() {
     // Every number is read before anything is stored, so a refused number stores nothing.
-    QRadioButton* resolution = nullptr;
-    for (QRadioButton* option : {DPI72, DPI100, DPI200, DPI300, DPI400, DPIOther}) {
-        if (option->isChecked()) {
-            resolution = option;
-            break;
-        }
-    }
+    const int resolution = firstSelected({DPI72, DPI100, DPI200, DPI300, DPI400, DPIOther});
     std::optional<int16_t> otherDpi;
-    if (resolution == DPIOther) {
+    if (resolution == 5) {
         otherDpi = readField(this, DPIEnter, QStringLiteral("The \"Other\" resolution"));
         if (!otherDpi)
             return;
@@ -329,40 +335,24 @@ void CompressOptionDialog::Compress_Click() {
 
     CompressionSettings& settings = compressionSettings();
 
-    if (resolution == DPI72) {
-        settings.DpiChoice = 0, settings.Dpi = 72;
-    } else if (resolution == DPI100) {
-        settings.DpiChoice = 1, settings.Dpi = 100;
-    } else if (resolution == DPI200) {
-        settings.DpiChoice = 2, settings.Dpi = 200;
-    } else if (resolution == DPI300) {
-        settings.DpiChoice = 3, settings.Dpi = 300;
-    } else if (resolution == DPI400) {
-        settings.DpiChoice = 4, settings.Dpi = 400;
-    } else if (resolution == DPIOther) {
-        settings.DpiChoice = 5, settings.Dpi = *otherDpi;
-    }
+    constexpr int16_t kFixedDpi[] = {72, 100, 200, 300, 400};
+    if (resolution < 5) {
+        settings.DpiChoice = int16_t(resolution);
+        settings.Dpi = kFixedDpi[resolution];
+    } else if (resolution == 5) {
+        settings.DpiChoice = 5;
+        settings.Dpi = *otherDpi;
+    }  // none selected: both kept
 
     if (SizeSame->isChecked()) {
-        settings.SizeChoice = 0;
+        settings.SizeChoice = 0;  // the stored width and height are kept
     } else {
         settings.SizeChoice = 1;
         settings.OutWidth = *width;
         settings.OutHeight = *height;
     }
 
-    // The first selected option of a group decides.
-    const auto firstSelected = [](std::initializer_list<QRadioButton*> options) {
-        int index = 0;
-        for (QRadioButton* option : options) {
-            if (option->isChecked()) {
-                return index;
-            }
-            ++index;
-        }
-        return index;  // none: the value after the last option
-    };
-
+    // None of the four: 24-bit colour.
     settings.DepthChoice = int16_t(firstSelected({Bit1, BitGrayScale, Bit8, Bit16}));
     settings.BitsPerPixel = bitsPerPixelFor(settings.DepthChoice);
 
