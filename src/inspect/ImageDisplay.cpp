@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "app/WindowMetrics.h"
+#include "imaging/ImagingStatus.h"
 #include "inspect/RasterImage.h"
 
 namespace pixavant {
