@@ -86,6 +86,9 @@ FileListBox::Snapshot FileListBox::snapshot() const {
 }
 
 void FileListBox::mousePressEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) {
+        return;  // only the left button selects
+    }
     const Snapshot before = snapshot();
     QListWidget::mousePressEvent(event);
     if (indexAt(event->position().toPoint()).isValid() || snapshot() != before) {
@@ -106,6 +109,9 @@ void FileListBox::mouseMoveEvent(QMouseEvent* event) {
 }
 
 void FileListBox::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) {
+        return;
+    }
     const Snapshot before = snapshot();
     QListWidget::mouseReleaseEvent(event);
     if (clickPending_ || snapshot() != before) {
@@ -115,6 +121,9 @@ void FileListBox::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 void FileListBox::mouseDoubleClickEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) {
+        return;
+    }
     const QModelIndex index = indexAt(event->position().toPoint());
     if (!index.isValid() || index.row() != currentRow()) {
         // Not a second press on the item just clicked: a plain press (the base class forwards it

@@ -33,8 +33,8 @@ MainWindow*& liveInstance() {
 
 constexpr int kClientWidth = 8160;
 constexpr int kFullClientHeight = 6555;
-// The outer heights 7254 and 4385 twips less the frame and menu bar (699 twips) of the original
-// layout: the short window shows the lists and their buttons only.
+// The window's two outer heights, 7254 and 4385 twips, include 699 twips of frame and menu bar:
+// the short window shows the lists and their buttons only.
 constexpr int kShortClientHeight = 4385 - (7254 - kFullClientHeight);
 // Where the preview and the information panel begin.
 constexpr int kLowerPartTop = 3735;
@@ -79,18 +79,6 @@ void MainWindow::buildWindow() {
     label1_ = makeLabel("Label1", QStringLiteral("Source File(s)"), twipRect(210, 240, 3015, 345));
     label2_ =
         makeLabel("Label2", QStringLiteral("Destination File(s)"), twipRect(4920, 240, 3015, 345));
-    // The count texts are wider than the design captions: the labels take the room they need
-    // (the source label up to the work label, the work label up to the window's right edge).
-    const QFontMetrics metrics(labelFont);
-    const int countWidth = std::max(metrics.horizontalAdvance(sourceCountText(99999)),
-                                    metrics.horizontalAdvance(workCountText(99999))) +
-                           4;
-    const int clientWidth = twipsToPixels(kClientWidth);
-    label1_->resize(std::clamp(countWidth, label1_->width(), label2_->x() - label1_->x() - 4),
-                    label1_->height());
-    label2_->resize(std::clamp(countWidth, label2_->width(), clientWidth - label2_->x() - 2),
-                    label2_->height());
-
     srcFileList_ = new FileListBox(client);
     srcFileList_->setObjectName(QStringLiteral("SrcFileList"));
     srcFileList_->setFont(labelFont);
@@ -229,11 +217,22 @@ void MainWindow::addSourceFile(const QString& fileName) {
 }
 
 void MainWindow::updateSourceCount() {
-    label1_->setText(sourceCountText(srcFileList_->count()));
+    setCountText(label1_, sourceCountText(srcFileList_->count()), twipRect(210, 240, 3015, 345));
 }
 
 void MainWindow::updateWorkCount() {
-    label2_->setText(workCountText(workFileList_->count()));
+    setCountText(label2_, workCountText(workFileList_->count()), twipRect(4920, 240, 3015, 345));
+}
+
+void MainWindow::setCountText(QLabel* label, const QString& text, const QRect& design) {
+    // A count text wider than the design's label widens it to the right, and once it reaches the
+    // window's edge, to the left.
+    label->setText(text);
+    const int needed = label->fontMetrics().horizontalAdvance(text) + 2;
+    const int width = std::max(design.width(), needed);
+    const int rightEdge = twipsToPixels(kClientWidth) - 2;
+    const int left = std::max(0, std::min(design.left(), rightEdge - width));
+    label->setGeometry(left, design.top(), width, design.height());
 }
 
 void MainWindow::listClick(FileListBox* clicked, FileListBox* other) {

@@ -91,6 +91,7 @@ class MainWindow : public QMainWindow {
     void buildWindow();
     void listClick(FileListBox* clicked, FileListBox* other);
     void applyHeight();
+    void setCountText(QLabel* label, const QString& text, const QRect& design);
 
     QLabel* label1_ = nullptr;
     QLabel* label2_ = nullptr;

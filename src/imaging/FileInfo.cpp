@@ -12,7 +12,8 @@
 namespace pixavant::imaging {
 
 int32_t readInt32(const uint8_t* p) {
-    return int32_t(uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24);
+    return int32_t(uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 |
+                   uint32_t(p[3]) << 24);
 }
 
 void writeInt32(uint8_t* p, int32_t value) {
@@ -51,7 +52,8 @@ FileInfoRecord fromBlock(const FileInfoBlock& block) {
     record.SizeMem = readInt32(&block[off::kSizeMem]);
     const auto* name = reinterpret_cast<const char*>(&block[off::kCompression]);
     // The name fills all 20 bytes when it is 20 characters long: no NUL then.
-    record.Compression = QString::fromLatin1(name, qsizetype(strnlen(name, off::kCompressionLength)));
+    record.Compression =
+        QString::fromLatin1(name, qsizetype(strnlen(name, off::kCompressionLength)));
     record.XResolution = readInt32(&block[off::kXResolution]);
     record.YResolution = readInt32(&block[off::kYResolution]);
     record.TotalPages = readInt32(&block[off::kTotalPages]);
@@ -59,7 +61,8 @@ FileInfoRecord fromBlock(const FileInfoBlock& block) {
 }
 
 int64_t imageDataSize(int64_t width, int64_t height, int bitsPerPixel) {
-    if (width <= 0 || height <= 0 || bitsPerPixel <= 0) return 0;
+    if (width <= 0 || height <= 0 || bitsPerPixel <= 0)
+        return 0;
     const int64_t stride = (width * bitsPerPixel + 31) / 32 * 4;
     return stride * height;
 }
@@ -70,14 +73,16 @@ static int32_t saturate32(int64_t value) {
 
 int32_t L_FileInfo(const char* path, uint8_t* block, int32_t flags) {
     (void)flags;
-    if (path == nullptr || block == nullptr) return kErrInvalidArgument;
+    if (path == nullptr || block == nullptr)
+        return kErrInvalidArgument;
     const QString filePath = QFile::decodeName(path);
     FileHeader header;
     qint64 fileSize = 0;
     if (const int status = readFileHeader(filePath, header, fileSize); status != kSuccess)
         return status;
     FormatReader* reader = FormatRegistry::instance().readerFor(header);
-    if (reader == nullptr) return kErrFormat;
+    if (reader == nullptr)
+        return kErrFormat;
 
     FileInfoRecord found;
     found.TotalPages = 1;
@@ -94,7 +99,8 @@ int32_t L_FileInfo(const char* path, uint8_t* block, int32_t flags) {
 int32_t readFileInfo(const QString& path, FileInfoRecord& record) {
     FileInfoBlock block = toBlock(record);
     const int32_t result = L_FileInfo(QFile::encodeName(path).constData(), block.data(), 1);
-    if (result == 1) record = fromBlock(block);
+    if (result == 1)
+        record = fromBlock(block);
     return result;
 }
 
@@ -104,14 +110,16 @@ ExtFileOptionBlock extOptions{};
 }  // namespace
 
 int32_t L_GetExtFileOption(uint8_t* block) {
-    if (block == nullptr) return kErrInvalidArgument;
+    if (block == nullptr)
+        return kErrInvalidArgument;
     std::lock_guard lock(extOptionsMutex);
     std::memcpy(block, extOptions.data(), kExtFileOptionSize);
     return kSuccess;
 }
 
 int32_t L_SetExtFileOption(const uint8_t* block) {
-    if (block == nullptr) return kErrInvalidArgument;
+    if (block == nullptr)
+        return kErrInvalidArgument;
     std::lock_guard lock(extOptionsMutex);
     std::memcpy(extOptions.data(), block, kExtFileOptionSize);
     return kSuccess;

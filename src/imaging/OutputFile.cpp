@@ -1,12 +1,12 @@
 #include "imaging/OutputFile.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <QFile>
 #include <QFileInfo>
 #include <cerrno>
 #include <cstdio>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "imaging/ImagingStatus.h"
 
@@ -15,16 +15,19 @@ namespace pixavant::imaging {
 OutputFile::OutputFile(QString finalPath) : finalPath_(std::move(finalPath)) {}
 
 OutputFile::~OutputFile() {
-    if (!committed_ && !tempPath_.isEmpty()) ::unlink(QFile::encodeName(tempPath_).constData());
+    if (!committed_ && !tempPath_.isEmpty())
+        ::unlink(QFile::encodeName(tempPath_).constData());
 }
 
 int OutputFile::create() {
     const QFileInfo target(finalPath_);
-    if (finalPath_.isEmpty() || target.fileName().isEmpty()) return kErrWrite;
+    if (finalPath_.isEmpty() || target.fileName().isEmpty())
+        return kErrWrite;
     QByteArray pattern = QFile::encodeName(target.absolutePath() + QStringLiteral("/.") +
                                            target.fileName() + QStringLiteral(".XXXXXX"));
     const int fd = ::mkstemp(pattern.data());
-    if (fd < 0) return kErrWrite;
+    if (fd < 0)
+        return kErrWrite;
     // mkstemp makes the file private; give it the permissions a newly created file would get.
     const mode_t mask = ::umask(0);
     ::umask(mask);
@@ -35,14 +38,18 @@ int OutputFile::create() {
 }
 
 int OutputFile::commit() {
-    if (tempPath_.isEmpty()) return kErrWrite;
+    if (tempPath_.isEmpty())
+        return kErrWrite;
     const QByteArray temp = QFile::encodeName(tempPath_);
     const int fd = ::open(temp.constData(), O_RDONLY);
-    if (fd < 0) return kErrWrite;
+    if (fd < 0)
+        return kErrWrite;
     const bool synced = ::fsync(fd) == 0;
     ::close(fd);
-    if (!synced) return kErrWrite;
-    if (::rename(temp.constData(), QFile::encodeName(finalPath_).constData()) != 0) return kErrWrite;
+    if (!synced)
+        return kErrWrite;
+    if (::rename(temp.constData(), QFile::encodeName(finalPath_).constData()) != 0)
+        return kErrWrite;
     committed_ = true;
     return kSuccess;
 }

@@ -70,7 +70,7 @@ int ditherToBilevel(const Raster& gray, Raster& result) {
     } catch (const std::bad_alloc&) {
         return kErrNoMemory;
     }
-    // Errors are kept in sixteenths; index x + 1 holds column x.
+    // Errors are kept in sixteenths of a level; index x + 1 holds column x.
     for (int y = 0; y < gray.height; ++y) {
         const uint8_t* in = gray.row(y);
         uint8_t* out = result.row(y);
@@ -83,8 +83,7 @@ int ditherToBilevel(const Raster& gray, Raster& result) {
             const int level = wanted >= 128 * 16 ? 255 : 0;
             out[x] = uint8_t(level);
             const int error = wanted - level * 16;
-            // 7/16 ahead, 3/16 behind below, 5/16 below, 1/16 ahead below (errors in sixteenths
-            // times sixteen, divided once here to keep the rounding in one place).
+            // 7/16 ahead on this row; 3/16 behind, 5/16 below and 1/16 ahead on the next.
             current[size_t(x + step) + 1] += error * 7 / 16;
             next[size_t(x - step) + 1] += error * 3 / 16;
             next[size_t(x) + 1] += error * 5 / 16;
@@ -140,11 +139,33 @@ int failureOf(magick::Exception& exception) {
     return status == kSuccess ? kErrNoMemory : status;
 }
 
-// A 256-colour palette chosen by GraphicsMagick's colour quantiser (with dithering).
-int quantize(const Raster& rgb, Raster& result) {
+// Pixels GraphicsMagick's quantiser looks at to choose a palette: larger images are sampled
+// (every n-th pixel of every n-th row), which chooses nearly the same colours many times faster.
+constexpr int64_t kPaletteSamplePixels = int64_t{1} << 19;
+
+// The palette GraphicsMagick's colour quantiser chooses for the image (at most 256 colours).
+int choosePalette(const Raster& rgb, std::vector<PaletteEntry>& palette) {
+    const int64_t pixels = int64_t(rgb.width) * rgb.height;
+    int step = 1;
+    while (pixels / (int64_t(step) * step) > kPaletteSamplePixels)
+        ++step;
+    Raster sample;
+    const Raster* source = &rgb;
+    if (step > 1) {
+        if (!makeRaster(sample, (rgb.width + step - 1) / step, (rgb.height + step - 1) / step,
+                        PixelFormat::Rgb8, 8))
+            return kErrNoMemory;
+        for (int y = 0; y < sample.height; ++y) {
+            const uint8_t* in = rgb.row(y * step);
+            uint8_t* out = sample.row(y);
+            for (int x = 0; x < sample.width; ++x, out += 3)
+                std::memcpy(out, in + size_t(x) * size_t(step) * 3, 3);
+        }
+        source = &sample;
+    }
     magick::ensureInitialized();
     magick::Exception exception;
-    magick::ImagePtr image = constitute(rgb, exception);
+    magick::ImagePtr image = constitute(*source, exception);
     if (!image)
         return failureOf(exception);
     QuantizeInfo options;
@@ -157,25 +178,93 @@ int quantize(const Raster& rgb, Raster& result) {
         return image->exception.severity != UndefinedException
                    ? magick::statusForSeverity(image->exception.severity)
                    : kErrNoMemory;
-    if (!makeRaster(result, rgb.width, rgb.height, PixelFormat::Indexed8, 8))
-        return kErrNoMemory;
-    result.palette.resize(image->colors);
+    palette.resize(image->colors);
     for (unsigned long i = 0; i < image->colors; ++i) {
         const PixelPacket& c = image->colormap[i];
-        result.palette[i] = {ScaleQuantumToChar(c.red), ScaleQuantumToChar(c.green),
-                             ScaleQuantumToChar(c.blue)};
+        palette[i] = {ScaleQuantumToChar(c.red), ScaleQuantumToChar(c.green),
+                      ScaleQuantumToChar(c.blue)};
     }
+    return kSuccess;
+}
+
+// The nearest palette entry of a colour, cached for cells of 4 x 4 x 4 levels.
+class NearestColour {
+  public:
+    explicit NearestColour(const std::vector<PaletteEntry>& palette)
+        : palette_(palette), cache_(size_t(1) << 18, -1) {}
+
+    uint8_t operator()(int r, int g, int b) {
+        const size_t cell = size_t(r >> 2) << 12 | size_t(g >> 2) << 6 | size_t(b >> 2);
+        int16_t& cached = cache_[cell];
+        if (cached < 0)
+            cached = int16_t(search((r & ~3) + 2, (g & ~3) + 2, (b & ~3) + 2));
+        return uint8_t(cached);
+    }
+
+  private:
+    size_t search(int r, int g, int b) const {
+        size_t best = 0;
+        int bestDistance = 1 << 30;
+        for (size_t i = 0; i < palette_.size(); ++i) {
+            const int dr = r - palette_[i][0], dg = g - palette_[i][1], db = b - palette_[i][2];
+            const int distance = dr * dr + dg * dg + db * db;
+            if (distance < bestDistance) {
+                bestDistance = distance;
+                best = i;
+            }
+        }
+        return best;
+    }
+
+    const std::vector<PaletteEntry>& palette_;
+    std::vector<int16_t> cache_;
+};
+
+// A 256-colour image: the palette GraphicsMagick's quantiser chooses, the pixels mapped onto it
+// with Floyd-Steinberg error diffusion.
+int quantize(const Raster& rgb, Raster& result) {
+    std::vector<PaletteEntry> palette;
+    if (const int status = choosePalette(rgb, palette); status != kSuccess)
+        return status;
+    if (!makeRaster(result, rgb.width, rgb.height, PixelFormat::Indexed8, 8))
+        return kErrNoMemory;
+    std::vector<int> current, next;
+    try {
+        current.assign((size_t(rgb.width) + 2) * 3, 0);
+        next.assign((size_t(rgb.width) + 2) * 3, 0);
+    } catch (const std::bad_alloc&) {
+        return kErrNoMemory;
+    }
+    NearestColour nearest(palette);
+    // Errors in sixteenths of a level; entry (x + 1) * 3 + c holds column x.
     for (int y = 0; y < rgb.height; ++y) {
-        if (AcquireImagePixels(image.get(), 0, y, static_cast<unsigned long>(rgb.width), 1,
-                               exception.get()) == nullptr)
-            return failureOf(exception);
-        const IndexPacket* indexes = AccessImmutableIndexes(image.get());
-        if (indexes == nullptr)
-            return kErrNoMemory;
+        const uint8_t* in = rgb.row(y);
         uint8_t* out = result.row(y);
-        for (int x = 0; x < rgb.width; ++x)
-            out[x] = uint8_t(std::min<unsigned>(indexes[x], 255));
+        std::fill(next.begin(), next.end(), 0);
+        const bool leftToRight = (y % 2) == 0;
+        const int step = leftToRight ? 1 : -1;
+        for (int i = 0; i < rgb.width; ++i) {
+            const int x = leftToRight ? i : rgb.width - 1 - i;
+            const size_t at = size_t(x + 1) * 3;
+            // The colour wanted here, in sixteenths, kept within the cube so errors stay bounded.
+            int wanted[3];
+            for (size_t c = 0; c < 3; ++c)
+                wanted[c] =
+                    std::clamp(int(in[size_t(x) * 3 + c]) * 16 + current[at + c], 0, 255 * 16);
+            const uint8_t index =
+                nearest((wanted[0] + 8) / 16, (wanted[1] + 8) / 16, (wanted[2] + 8) / 16);
+            out[x] = index;
+            for (size_t c = 0; c < 3; ++c) {
+                const int error = wanted[c] - int(palette[index][c]) * 16;
+                current[size_t(int(at) + step * 3) + c] += error * 7 / 16;
+                next[size_t(int(at) - step * 3) + c] += error * 3 / 16;
+                next[at + c] += error * 5 / 16;
+                next[size_t(int(at) + step * 3) + c] += error / 16;
+            }
+        }
+        std::swap(current, next);
     }
+    result.palette = std::move(palette);
     return kSuccess;
 }
 
@@ -228,6 +317,9 @@ int convertToGray(Raster& raster) {
 }
 
 int convertDepth(const Raster& source, int bitsPerPixel, Raster& result) {
+    if (bitsPerPixel != 0 && bitsPerPixel != 1 && bitsPerPixel != 8 && bitsPerPixel != 16 &&
+        bitsPerPixel != 24)
+        return kErrInvalidArgument;
     if (source.empty())
         return kErrNoImage;
     Raster out;

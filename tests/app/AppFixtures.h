@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -14,13 +15,14 @@ namespace pixavant::testing {
 // A temporary directory holding the given entries: a name ending in "/" is a subdirectory, any
 // other an empty file.
 class FixtureDir {
-public:
+  public:
     explicit FixtureDir(const QStringList& entries = {}) { add(entries); }
     void add(const QStringList& entries) {
         for (const QString& entry : entries) {
             if (entry.endsWith(QLatin1Char('/'))) {
                 QDir(dir_.path()).mkpath(entry);
             } else {
+                QDir(dir_.path()).mkpath(QFileInfo(entry).path());
                 QFile file(path() + entry);
                 file.open(QIODevice::WriteOnly);
             }
@@ -30,7 +32,7 @@ public:
     QString path() const { return dir_.path() + QLatin1Char('/'); }
     bool exists(const QString& name) const { return QFile::exists(path() + name); }
 
-private:
+  private:
     QTemporaryDir dir_;
 };
 

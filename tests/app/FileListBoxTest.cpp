@@ -11,15 +11,17 @@ using pixavant::FileListBox;
 namespace {
 
 // Mouse and key events as the window system delivers them.
-void sendMouse(QWidget* target, QEvent::Type type, QPoint pos, Qt::KeyboardModifiers modifiers) {
+void sendMouse(QWidget* target, QEvent::Type type, QPoint pos, Qt::KeyboardModifiers modifiers,
+               Qt::MouseButton button = Qt::LeftButton) {
     const Qt::MouseButtons buttons =
-        type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::MouseButtons(Qt::LeftButton);
-    QMouseEvent event(type, pos, target->mapToGlobal(pos), Qt::LeftButton, buttons, modifiers);
+        type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::MouseButtons(button);
+    QMouseEvent event(type, pos, target->mapToGlobal(pos), button, buttons, modifiers);
     QApplication::sendEvent(target, &event);
 }
-void mouseClick(QWidget* target, QPoint pos, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
-    sendMouse(target, QEvent::MouseButtonPress, pos, modifiers);
-    sendMouse(target, QEvent::MouseButtonRelease, pos, modifiers);
+void mouseClick(QWidget* target, QPoint pos, Qt::KeyboardModifiers modifiers = Qt::NoModifier,
+                Qt::MouseButton button = Qt::LeftButton) {
+    sendMouse(target, QEvent::MouseButtonPress, pos, modifiers, button);
+    sendMouse(target, QEvent::MouseButtonRelease, pos, modifiers, button);
 }
 // A double-click: press, release, double-click, release.
 void mouseDoubleClick(QWidget* target, QPoint pos) {
@@ -79,8 +81,8 @@ TEST(FileListBox, KeepsItemsSortedIgnoringLetterCase) {
     EXPECT_EQ(f.list.addItem(" B2.gif"), 2);
     EXPECT_EQ(f.list.addItem(" 0.gif"), 0);
     EXPECT_EQ(f.list.addItem(" zz.gif"), 6);
-    EXPECT_EQ(f.list.items(),
-              QStringList({" 0.gif", " a.TIF", " b.jpg", " B2.gif", " C.bmp", " z.gif", " zz.gif"}));
+    EXPECT_EQ(f.list.items(), QStringList({" 0.gif", " a.TIF", " b.jpg", " B2.gif", " C.bmp",
+                                           " z.gif", " zz.gif"}));
 }
 
 TEST(FileListBox, ItemsEqualButForCaseStayInAdditionOrder) {
@@ -170,14 +172,32 @@ TEST(FileListBox, UserClicksNotifyExactlyOnce) {
     EXPECT_EQ(f.clicks, 5);
     EXPECT_EQ(f.selected(), QList<int>({0}));
     EXPECT_EQ(f.doubleClicks, 0);
+
+    // The right button neither selects nor clicks.
+    mouseClick(viewport, f.centreOf(2), Qt::NoModifier, Qt::RightButton);
+    EXPECT_EQ(f.clicks, 5);
+    EXPECT_EQ(f.selected(), QList<int>({0}));
+}
+
+TEST(FileListBox, DraggingOverItemsIsOneClick) {
+    ListFixture f({" a.gif", " b.gif", " c.gif", " d.gif"});
+    f.show();
+    QWidget* viewport = f.list.viewport();
+    sendMouse(viewport, QEvent::MouseButtonPress, f.centreOf(0), Qt::NoModifier);
+    sendMouse(viewport, QEvent::MouseMove, f.centreOf(1), Qt::NoModifier);
+    sendMouse(viewport, QEvent::MouseMove, f.centreOf(2), Qt::NoModifier);
+    EXPECT_EQ(f.clicks, 0);
+    sendMouse(viewport, QEvent::MouseButtonRelease, f.centreOf(2), Qt::NoModifier);
+    EXPECT_EQ(f.clicks, 1);
+    EXPECT_EQ(f.selected(), QList<int>({0, 1, 2}));
+    EXPECT_EQ(f.seen.last(), QList<bool>({true, true, true, false}));
 }
 
 TEST(FileListBox, DoubleClickIsTwoClicksThenADoubleClick) {
     ListFixture f({" a.gif", " b.gif"});
     f.show();
     int clicksAtDouble = -1;
-    QObject::connect(&f.list, &FileListBox::listDoubleClicked,
-                     [&] { clicksAtDouble = f.clicks; });
+    QObject::connect(&f.list, &FileListBox::listDoubleClicked, [&] { clicksAtDouble = f.clicks; });
     mouseDoubleClick(f.list.viewport(), f.centreOf(1));
     EXPECT_EQ(f.doubleClicks, 1);
     EXPECT_EQ(clicksAtDouble, 2);  // both presses were clicks before the double-click

@@ -31,7 +31,7 @@ struct Inspection {
 };
 
 class MainWindowTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         testing::resetState();
         previousHandler_ =
@@ -45,8 +45,8 @@ protected:
         auto window = std::make_unique<MainWindow>();
         window->setInspectionHook([this] {
             const AppState& s = appState();
-            inspections.append({s.CurrentImagePath, s.ListClickUpdatesEnabled,
-                                s.CrossDeselectEnabled});
+            inspections.append(
+                {s.CurrentImagePath, s.ListClickUpdatesEnabled, s.CrossDeselectEnabled});
         });
         window->setViewHook([this] { ++views; });
         window->setCompressHook([this] { ++compressions; });
@@ -77,7 +77,7 @@ protected:
     int views = 0;
     int compressions = 0;
 
-private:
+  private:
     MessageHandler previousHandler_;
     QTemporaryDir dataHome_;
 };
@@ -466,9 +466,8 @@ TEST_F(MainWindowTest, OperationsRestoreTheGuardFlagsAndNeverInspect) {
     select(w->sourceList(), {0, 1});
     inspections.clear();
     const std::function<void()> operations[] = {
-        [&] { w->addClick(); },       [&] { w->removeClick(); },
-        [&] { w->selectAllClick(); }, [&] { w->selectAllClick(); },
-        [&] { w->deleteFileClick(); },
+        [&] { w->addClick(); },       [&] { w->removeClick(); },     [&] { w->selectAllClick(); },
+        [&] { w->selectAllClick(); }, [&] { w->deleteFileClick(); },
     };
     for (const auto& operation : operations) {
         operation();
@@ -552,8 +551,12 @@ TEST_F(MainWindowTest, MenuItemsSwitchTheLowerPart) {
 TEST_F(MainWindowTest, ControlsCarryTheirNamesAndCaptions) {
     MainWindow w;
     const std::pair<const char*, const char*> buttons[] = {
-        {"Add", "Add"},           {"Delete", "Remove"}, {"SelectAll", "Select All"},
-        {"SrcBrowser", "Browser"}, {"SrcView", "View"},  {"DeleteFile", "Delete"},
+        {"Add", "Add"},
+        {"Delete", "Remove"},
+        {"SelectAll", "Select All"},
+        {"SrcBrowser", "Browser"},
+        {"SrcView", "View"},
+        {"DeleteFile", "Delete"},
         {"Compress", "Compress"},
     };
     for (const auto& [name, caption] : buttons) {
@@ -579,20 +582,36 @@ TEST_F(MainWindowTest, ControlsCarryTheirNamesAndCaptions) {
     EXPECT_EQ(about->text(), "&About");
     EXPECT_TRUE(info->isChecked() && preview->isChecked());
     EXPECT_NE(w.findChild<QMenu*>("mOption"), nullptr);
+}
 
-    // The count texts fit their labels.
-    for (QLabel* label : {w.sourceCountLabel(), w.workCountLabel()}) {
-        const QString widest =
-            label == w.sourceCountLabel() ? sourceCountText(9999) : workCountText(9999);
-        EXPECT_LE(label->fontMetrics().horizontalAdvance(widest), label->width());
+TEST_F(MainWindowTest, CountLabelsShowTheirWholeTextWithinTheWindow) {
+    FixtureDir dir({"a.gif"});
+    auto w = open(dir.path());
+    const QWidget* client = w->centralWidget();
+    for (int count : {0, 7, 123, 2000}) {
+        SCOPED_TRACE(count);
+        for (int i = w->workList()->count(); i < count; ++i) {
+            w->workList()->addItem(QStringLiteral(" f%1.gif").arg(i));
+        }
+        w->updateWorkCount();
+        QLabel* label = w->workCountLabel();
+        const QString text = label->text();
+        EXPECT_EQ(text, workCountText(count));
+        EXPECT_LE(label->fontMetrics().horizontalAdvance(text), label->width());
+        EXPECT_LE(label->geometry().right(), client->width());
+        EXPECT_GE(label->x(), 0);
+        // Never over the source count label.
+        EXPECT_GT(label->x(), w->sourceCountLabel()->geometry().right());
     }
+    QLabel* source = w->sourceCountLabel();
+    EXPECT_LE(source->fontMetrics().horizontalAdvance(source->text()), source->width());
 }
 
 TEST_F(MainWindowTest, TabOrder) {
     MainWindow w;
-    const QStringList expected = {"SrcBrowser", "SrcView",      "Compress",   "DeleteFile",
-                                  "SelectAll",  "Delete",       "Add",        "WorkFileList",
-                                  "SrcFileList"};
+    const QStringList expected = {"SrcBrowser", "SrcView",      "Compress",
+                                  "DeleteFile", "SelectAll",    "Delete",
+                                  "Add",        "WorkFileList", "SrcFileList"};
     QWidget* widget = w.findChild<QWidget*>("SrcBrowser");
     QStringList order;
     for (int guard = 0; guard < 100 && order.size() < expected.size(); ++guard) {

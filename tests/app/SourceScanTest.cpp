@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <QFile>
 #include <unistd.h>
+#include <QFile>
 
 #include "AppFixtures.h"
 #include "app/SourceScan.h"
@@ -18,9 +18,9 @@ QStringList sorted(QStringList list) {
 }
 
 TEST(SourceScan, ListsEveryPatternAndNothingElse) {
-    const QStringList images = {"a.gif", "b.jpg", "c.tif", "d.mpeg", "e.mov", "f.pict",
-                                "g.tga", "h.pcx", "i.eps", "j.rle", "k.jpeg", "l.tiff",
-                                "m.wmf", "n.bmp", "o.cmp"};
+    const QStringList images = {"a.gif",  "b.jpg",  "c.tif", "d.mpeg", "e.mov",
+                                "f.pict", "g.tga",  "h.pcx", "i.eps",  "j.rle",
+                                "k.jpeg", "l.tiff", "m.wmf", "n.bmp",  "o.cmp"};
     FixtureDir dir(images);
     dir.add({"x.png", "readme.txt", "gif", "jpg.", "a.gif.bak", "noext", "b.jpgx"});
     EXPECT_EQ(sorted(scanSourceDirectory(dir.path())), images);
@@ -60,8 +60,8 @@ TEST(SourceScan, UnreadableDirectoryGivesNothing) {
     FixtureDir dir({"locked/a.gif"});
     QFile::setPermissions(dir.path() + "locked", QFileDevice::WriteOwner);
     EXPECT_TRUE(scanSourceDirectory(dir.path() + "locked/").isEmpty());
-    QFile::setPermissions(dir.path() + "locked", QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                                     QFileDevice::ExeOwner);
+    QFile::setPermissions(dir.path() + "locked",
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 }
 
 TEST(SourceScan, ItemsAndPathsAndCountTexts) {

@@ -357,6 +357,38 @@ TEST_F(JpegFormatTest, DamagedFilesFailWithoutCrashing) {
     }
 }
 
+TEST_F(JpegFormatTest, RandomlyDamagedFilesNeverCrash) {
+    const JpegFixture variants[] = {
+        {.hSamp = 2, .vSamp = 2, .exif = true, .exifFields = {.orientation = 6, .xResolution = 72}},
+        {.progressive = true, .icc = testing::makeIccProfile("RGB ", 400)},
+    };
+    auto reader = makeJpegReader();
+    uint32_t state = 12345;
+    auto next = [&] { return state = state * 1664525u + 1013904223u; };
+    for (const JpegFixture& fixture : variants) {
+        const QByteArray good = makeJpeg(makePhotoLike(48, 32), fixture);
+        for (int round = 0; round < 100; ++round) {
+            QByteArray bytes = good;
+            const int edits = 1 + int(next() % 4);
+            for (int e = 0; e < edits; ++e)
+                bytes[qsizetype(next() % uint32_t(bytes.size()))] = char(next() >> 24);
+            const QString file = path("fuzz.jpg");
+            ASSERT_TRUE(testing::writeBytes(file, bytes));
+            FileInfoRecord record;
+            const int infoStatus = reader->readInfo(file, {}, record);
+            DecodedImage image;
+            Progress progress;
+            const int status = reader->read(file, {}, {}, image, progress);
+            if (status == kSuccess && infoStatus == kSuccess) {
+                EXPECT_EQ(image.raster.width, record.Width);
+                EXPECT_EQ(image.raster.height, record.Height);
+                EXPECT_EQ(image.raster.pixels.size(),
+                          image.raster.rowBytes() * size_t(image.raster.height));
+            }
+        }
+    }
+}
+
 TEST_F(JpegFormatTest, HeaderOverThePixelLimitFailsBeforeDecoding) {
     QByteArray bytes = makeJpeg(makePhotoLike(16, 16));
     const qsizetype sof = bytes.indexOf(QByteArray("\xFF\xC0", 2));

@@ -154,6 +154,8 @@ TEST(PixelOpsDepth, UnknownDepthIsRefused) {
         Raster out;
         EXPECT_EQ(convertDepth(grayField(2, 2, 0), depth, out), kErrInvalidArgument) << depth;
     }
+    Raster out;
+    EXPECT_EQ(convertDepth(Raster{}, 8, out), kErrNoImage);
 }
 
 TEST(PixelOpsGray, LumaIsRec601Rounded) {

@@ -1,0 +1,221 @@
+// Compression benchmark of the PIXAVANT formats.
+//
+//   bench_compression encode IN.pnm CODE QUALITY OUT.jxl [DECODED.pnm]
+//       Writes IN (binary PGM or PPM) with PIXAVANT's own writer and prints "bytes seconds"; with
+//       DECODED, also decodes OUT with PIXAVANT's reader into a PNM for comparison.
+//   bench_compression efforts IN.pnm MODE [THREADS [FIRST LAST [PATCHES [GROUP]]]]
+//       Encodes IN with libjxl at several efforts (MODE lossy: distance 1, efforts 3..7;
+//       lossless: efforts 1..5; bilevel: efforts 5..9 on a 1-bit image) and prints the time and
+//       size of each, with THREADS worker threads (0: on the calling thread only); FIRST and LAST
+//       choose other efforts, PATCHES (0/1) and GROUP (modular group size 0..3: 128 to 1024 pixels)
+//       override those libjxl settings.
+//
+// bench_compression.py beside this file runs the whole comparison against JPEG and CCITT G4.
+
+#include <jxl/encode.h>
+#include <jxl/thread_parallel_runner.h>
+
+#include <QCoreApplication>
+#include <QFile>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "imaging/Format.h"
+#include "imaging/FormatCodes.h"
+#include "imaging/ImagingStatus.h"
+
+using namespace pixavant::imaging;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+bool readPnm(const char* path, Raster& raster) {
+    QFile file(QString::fromLocal8Bit(path));
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray bytes = file.readAll();
+    if (bytes.size() < 2 || bytes[0] != 'P' || (bytes[1] != '5' && bytes[1] != '6'))
+        return false;
+    long fields[3] = {};
+    qsizetype pos = 2;
+    for (long& field : fields) {
+        while (pos < bytes.size() && (std::isspace(uchar(bytes[pos])) || bytes[pos] == '#')) {
+            if (bytes[pos] == '#')
+                while (pos < bytes.size() && bytes[pos] != '\n')
+                    ++pos;
+            ++pos;
+        }
+        while (pos < bytes.size() && std::isdigit(uchar(bytes[pos])))
+            field = field * 10 + (bytes[pos++] - '0');
+    }
+    ++pos;
+    if (fields[2] != 255 || checkImageSize(fields[0], fields[1]) != kSuccess)
+        return false;
+    raster.width = int(fields[0]);
+    raster.height = int(fields[1]);
+    raster.format = bytes[1] == '5' ? PixelFormat::Gray8 : PixelFormat::Rgb8;
+    const size_t size = raster.rowBytes() * size_t(raster.height);
+    if (size_t(bytes.size() - pos) < size)
+        return false;
+    raster.pixels.assign(bytes.begin() + pos, bytes.begin() + pos + qsizetype(size));
+    return true;
+}
+
+bool writePnm(const QString& path, const Raster& raster) {
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    const QByteArray head = QStringLiteral("P%1\n%2 %3\n255\n")
+                                .arg(raster.channels() == 1 ? 5 : 6)
+                                .arg(raster.width)
+                                .arg(raster.height)
+                                .toLatin1();
+    file.write(head);
+    return file.write(reinterpret_cast<const char*>(raster.pixels.data()),
+                      qint64(raster.pixels.size())) == qint64(raster.pixels.size());
+}
+
+int encodeCommand(char** argv, int argc) {
+    Raster raster;
+    if (!readPnm(argv[2], raster)) {
+        std::fprintf(stderr, "cannot read %s\n", argv[2]);
+        return 2;
+    }
+    const int code = std::atoi(argv[3]);
+    const int quality = std::atoi(argv[4]);
+    const QString out = QString::fromLocal8Bit(argv[5]);
+    QFile(out).open(QIODevice::WriteOnly);
+    // The longest time the window would go without a progress notification.
+    auto last = Clock::now();
+    double longestGap = 0;
+    Progress progress([&](int) {
+        const auto now = Clock::now();
+        longestGap = std::max(longestGap, std::chrono::duration<double>(now - last).count());
+        last = now;
+        return true;
+    });
+    const auto start = Clock::now();
+    const int status =
+        makePixavantWriter()->write(out, raster, {}, SaveRequest{code, quality, {}}, progress);
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    if (status != kSuccess) {
+        std::fprintf(stderr, "write failed: %d\n", status);
+        return 1;
+    }
+    std::printf("%lld %.4f\n", QFile(out).size(), seconds);
+    std::fprintf(stderr, "longest time without progress: writing %.0f ms", longestGap * 1000);
+    if (argc > 6) {
+        FileHeader header;
+        qint64 size = 0;
+        DecodedImage image;
+        longestGap = 0;
+        last = Clock::now();
+        const auto decodeStart = last;
+        if (readFileHeader(out, header, size) != kSuccess ||
+            makePixavantReader()->read(out, header, {}, image, progress) != kSuccess ||
+            !writePnm(QString::fromLocal8Bit(argv[6]), image.raster)) {
+            std::fprintf(stderr, "decode failed\n");
+            return 1;
+        }
+        std::fprintf(stderr, ", reading %.0f ms (decode %.3f s)", longestGap * 1000,
+                     std::chrono::duration<double>(Clock::now() - decodeStart).count());
+    }
+    std::fprintf(stderr, "\n");
+    return 0;
+}
+
+int effortsCommand(char** argv, int argc) {
+    Raster raster;
+    if (!readPnm(argv[2], raster)) {
+        std::fprintf(stderr, "cannot read %s\n", argv[2]);
+        return 2;
+    }
+    const std::string mode = argv[3];
+    const size_t threads = argc > 4 ? size_t(std::atoi(argv[4])) : 0;
+    const bool lossy = mode == "lossy";
+    const bool bilevel = mode == "bilevel";
+    const int first = argc > 5 ? std::atoi(argv[5]) : lossy ? 3 : bilevel ? 5 : 1;
+    const int last = argc > 6 ? std::atoi(argv[6]) : lossy ? 7 : bilevel ? 9 : 5;
+    if (bilevel) {
+        if (raster.channels() != 1)
+            return 2;
+        for (uint8_t& v : raster.pixels)
+            v = v < 128 ? 0 : 255;
+    }
+    std::printf("%s %dx%d, %zu threads\n", mode.c_str(), raster.width, raster.height, threads);
+    for (int effort = first; effort <= last; ++effort) {
+        JxlEncoder* encoder = JxlEncoderCreate(nullptr);
+        void* runner = threads > 0 ? JxlThreadParallelRunnerCreate(nullptr, threads) : nullptr;
+        if (runner)
+            JxlEncoderSetParallelRunner(encoder, JxlThreadParallelRunner, runner);
+        JxlEncoderUseContainer(encoder, JXL_TRUE);
+        JxlBasicInfo info;
+        JxlEncoderInitBasicInfo(&info);
+        info.xsize = uint32_t(raster.width);
+        info.ysize = uint32_t(raster.height);
+        info.bits_per_sample = bilevel ? 1 : 8;
+        info.num_color_channels = uint32_t(raster.channels());
+        info.uses_original_profile = lossy ? JXL_FALSE : JXL_TRUE;
+        JxlEncoderSetBasicInfo(encoder, &info);
+        JxlColorEncoding colour{};
+        JxlColorEncodingSetToSRGB(&colour, raster.channels() == 1);
+        JxlEncoderSetColorEncoding(encoder, &colour);
+        JxlEncoderFrameSettings* settings = JxlEncoderFrameSettingsCreate(encoder, nullptr);
+        if (lossy)
+            JxlEncoderSetFrameDistance(settings, 1.0f);
+        else
+            JxlEncoderSetFrameLossless(settings, JXL_TRUE);
+        JxlEncoderFrameSettingsSetOption(settings, JXL_ENC_FRAME_SETTING_EFFORT, effort);
+        if (argc > 7)
+            JxlEncoderFrameSettingsSetOption(settings, JXL_ENC_FRAME_SETTING_PATCHES,
+                                             std::atoi(argv[7]));
+        if (argc > 8)
+            JxlEncoderFrameSettingsSetOption(settings, JXL_ENC_FRAME_SETTING_MODULAR_GROUP_SIZE,
+                                             std::atoi(argv[8]));
+        const JxlPixelFormat format{uint32_t(raster.channels()), JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN,
+                                    0};
+        const auto start = Clock::now();
+        JxlEncoderAddImageFrame(settings, &format, raster.pixels.data(), raster.pixels.size());
+        JxlEncoderCloseInput(encoder);
+        std::vector<uint8_t> out(1 << 20);
+        size_t used = 0;
+        JxlEncoderStatus status;
+        for (;;) {
+            uint8_t* next = out.data() + used;
+            size_t avail = out.size() - used;
+            status = JxlEncoderProcessOutput(encoder, &next, &avail);
+            used = size_t(next - out.data());
+            if (status != JXL_ENC_NEED_MORE_OUTPUT)
+                break;
+            out.resize(out.size() * 2);
+        }
+        const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        std::printf("effort %d: %s %zu bytes %.3f s (%.1f MP/s)\n", effort,
+                    status == JXL_ENC_SUCCESS ? "ok" : "FAILED", used, seconds,
+                    double(raster.width) * raster.height / 1e6 / seconds);
+        std::fflush(stdout);
+        if (runner)
+            JxlThreadParallelRunnerDestroy(runner);
+        JxlEncoderDestroy(encoder);
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    if (argc >= 6 && std::strcmp(argv[1], "encode") == 0)
+        return encodeCommand(argv, argc);
+    if (argc >= 4 && std::strcmp(argv[1], "efforts") == 0)
+        return effortsCommand(argv, argc);
+    std::fprintf(stderr,
+                 "usage: %s encode IN.pnm CODE QUALITY OUT.jxl [DECODED.pnm]\n"
+                 "       %s efforts IN.pnm lossy|lossless|bilevel [THREADS [FIRST LAST [PATCHES "
+                 "[GROUP]]]]\n",
+                 argv[0], argv[0]);
+    return 2;
+}

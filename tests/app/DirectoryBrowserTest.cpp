@@ -1,0 +1,228 @@
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+#include <QComboBox>
+#include <QListWidget>
+#include <QPushButton>
+
+#include "AppFixtures.h"
+#include "app/DirectoryBrowser.h"
+#include "app/Message.h"
+
+namespace pixavant {
+namespace {
+
+using testing::FixtureDir;
+using Mode = DirectoryBrowser::Mode;
+
+class DirectoryBrowserTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        testing::resetState();
+        previous_ =
+            setMessageHandler([this](QWidget*, const QString& text) { messages.append(text); });
+    }
+    void TearDown() override { setMessageHandler(previous_); }
+
+    // The directory list's entries as "indent name" lines.
+    static QStringList entries(DirectoryBrowser& browser) {
+        auto* list = browser.findChild<QListWidget*>("Dir1");
+        QStringList lines;
+        for (int i = 0; i < list->count(); ++i) {
+            lines.append(list->item(i)->text());
+        }
+        return lines;
+    }
+    static int rowOf(DirectoryBrowser& browser, const QString& name) {
+        const QStringList lines = entries(browser);
+        return static_cast<int>(lines.lastIndexOf(name));
+    }
+
+    QStringList messages;
+
+  private:
+    MessageHandler previous_;
+};
+
+TEST_F(DirectoryBrowserTest, SourcePickerStoresThePathWithOneSlash) {
+    FixtureDir dir({"images/"});
+    appState().SourceDir = dir.path();
+    compressionSettings().OutputDir = "/elsewhere/";
+    DirectoryBrowser browser(Mode::Source);
+    EXPECT_EQ(browser.windowTitle(), "Source Files Browser");
+    EXPECT_EQ(browser.path() + "/", dir.path());  // opens at the source directory
+
+    ASSERT_TRUE(browser.openItem(rowOf(browser, "images")));  // a double-click
+    EXPECT_EQ(browser.path(), dir.path() + "images");
+    EXPECT_EQ(appState().SourceDir, dir.path());  // nothing stored before OK
+    browser.findChild<QPushButton*>("OK")->click();
+    EXPECT_EQ(browser.result(), QDialog::Accepted);
+    EXPECT_EQ(appState().SourceDir, dir.path() + "images/");
+    EXPECT_EQ(compressionSettings().OutputDir, dir.path() + "images/");
+}
+
+TEST_F(DirectoryBrowserTest, SourcePickerAtTheRootStoresASingleSlash) {
+    appState().SourceDir = "/";
+    DirectoryBrowser browser(Mode::Source);
+    EXPECT_EQ(browser.path(), "/");
+    EXPECT_EQ(browser.drive(), "/");
+    browser.okClick();
+    EXPECT_EQ(appState().SourceDir, "/");
+    EXPECT_EQ(compressionSettings().OutputDir, "/");
+}
+
+TEST_F(DirectoryBrowserTest, OutputPickerHandsBackThePathAndStoresNothing) {
+    FixtureDir source({"out/"});
+    appState().SourceDir = source.path();
+    compressionSettings().OutputDir = "/somewhere/else/";
+    DirectoryBrowser browser(Mode::Output);
+    EXPECT_EQ(browser.windowTitle(), "Browser");
+    EXPECT_EQ(browser.path() + "/", source.path());  // the source directory, not the output one
+    ASSERT_TRUE(browser.openItem(rowOf(browser, "out")));
+    browser.okClick();
+    ASSERT_TRUE(browser.chosenPath());
+    EXPECT_EQ(*browser.chosenPath(), source.path() + "out");  // no slash added
+    EXPECT_EQ(appState().SourceDir, source.path());
+    EXPECT_EQ(compressionSettings().OutputDir, "/somewhere/else/");
+}
+
+TEST_F(DirectoryBrowserTest, ClosingStoresNothing) {
+    FixtureDir dir({"sub/"});
+    appState().SourceDir = dir.path();
+    compressionSettings().OutputDir = dir.path();
+    DirectoryBrowser browser(Mode::Source);
+    browser.openItem(rowOf(browser, "sub"));
+    browser.reject();
+    EXPECT_FALSE(browser.chosenPath());
+    EXPECT_EQ(appState().SourceDir, dir.path());
+    EXPECT_EQ(compressionSettings().OutputDir, dir.path());
+}
+
+TEST_F(DirectoryBrowserTest, ListShowsParentsThenSubdirectoriesAndOpensEither) {
+    FixtureDir dir({"b/", "A/", "c/deeper/", ".hidden/", "file.gif"});
+    appState().SourceDir = dir.path() + "c/";
+    DirectoryBrowser browser(Mode::Output);
+    const QStringList lines = entries(browser);
+    ASSERT_GE(lines.size(), 3);
+    EXPECT_EQ(lines.front(), "/");
+    EXPECT_EQ(lines.mid(lines.size() - 2), QStringList({"c", "deeper"}));
+    // The open directory is highlighted.
+    auto* list = browser.findChild<QListWidget*>("Dir1");
+    EXPECT_EQ(list->currentItem()->text(), "c");
+
+    // Up to the parent: its subdirectories in name order, letter case ignored, hidden ones left
+    // out.
+    ASSERT_TRUE(browser.openItem(lines.size() - 3));
+    EXPECT_EQ(browser.path() + "/", dir.path());
+    const QStringList parent = entries(browser);
+    EXPECT_EQ(parent.mid(parent.size() - 3), QStringList({"A", "b", "c"}));
+    EXPECT_FALSE(browser.openItem(999));
+}
+
+TEST_F(DirectoryBrowserTest, UnreadableDirectoryKeepsThePreviousOne) {
+    FixtureDir dir({"gone/", "stay/"});
+    appState().SourceDir = dir.path();
+    DirectoryBrowser browser(Mode::Source);
+    const int row = rowOf(browser, "gone");
+    QDir(dir.path()).rmdir("gone");
+    EXPECT_FALSE(browser.openItem(row));
+    EXPECT_EQ(browser.path() + "/", dir.path());
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].contains("gone"));
+    EXPECT_FALSE(browser.setPath(dir.path() + "missing"));
+    EXPECT_EQ(browser.path() + "/", dir.path());
+    browser.okClick();
+    EXPECT_EQ(appState().SourceDir, dir.path());
+}
+
+TEST_F(DirectoryBrowserTest, UnreadableStartOpensAtTheRoot) {
+    FixtureDir dir;
+    appState().SourceDir = dir.path() + "vanished/";
+    DirectoryBrowser browser(Mode::Source);
+    EXPECT_EQ(browser.path(), "/");
+    EXPECT_TRUE(messages.isEmpty());  // opening shows no message
+}
+
+TEST_F(DirectoryBrowserTest, LockedDirectoryCannotBeOpened) {
+    if (geteuid() == 0) {
+        GTEST_SKIP() << "permissions do not apply to root";
+    }
+    FixtureDir dir({"locked/"});
+    appState().SourceDir = dir.path();
+    QFile::setPermissions(dir.path() + "locked", QFileDevice::ReadOwner);
+    DirectoryBrowser browser(Mode::Source);
+    EXPECT_FALSE(browser.setPath(dir.path() + "locked"));
+    QFile::setPermissions(dir.path() + "locked",
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+}
+
+TEST_F(DirectoryBrowserTest, ChoosingADriveMovesToItsMountPoint) {
+    FixtureDir dir({"mnt/usb/photos/", "work/"});
+    appState().SourceDir = dir.path() + "work/";
+    DirectoryBrowser browser(Mode::Source);
+    const QString usb = dir.path() + "mnt/usb";
+    browser.setDrives({"/", usb, dir.path() + "mnt/absent"});
+    EXPECT_EQ(browser.drive(), "/");
+
+    ASSERT_TRUE(browser.setDrive(usb));
+    EXPECT_EQ(browser.drive(), usb);
+    EXPECT_EQ(browser.path(), usb);
+    EXPECT_EQ(browser.findChild<QComboBox*>("Drive1")->currentText(), usb);
+
+    // A drive that cannot be read: drive and directory stay.
+    EXPECT_FALSE(browser.setDrive(dir.path() + "mnt/absent"));
+    EXPECT_EQ(browser.drive(), usb);
+    EXPECT_EQ(browser.path(), usb);
+    EXPECT_EQ(browser.findChild<QComboBox*>("Drive1")->currentText(), usb);
+
+    // Leaving the mounted tree through the directory list follows with the drive list.
+    ASSERT_TRUE(browser.setPath(dir.path() + "work"));
+    EXPECT_EQ(browser.drive(), "/");
+    ASSERT_TRUE(browser.setPath(usb + "/photos"));
+    EXPECT_EQ(browser.drive(), usb);
+}
+
+TEST_F(DirectoryBrowserTest, UserChoosingAnUnreadableDriveIsToldAndKeepsTheChoice) {
+    FixtureDir dir({"here/"});
+    appState().SourceDir = dir.path() + "here/";
+    DirectoryBrowser browser(Mode::Source);
+    browser.setDrives({"/", dir.path() + "absent"});
+    auto* drives = browser.findChild<QComboBox*>("Drive1");
+    emit drives->activated(1);
+    EXPECT_EQ(messages.size(), 1);
+    EXPECT_EQ(browser.path() + "/", dir.path() + "here/");
+    EXPECT_EQ(drives->currentText(), "/");
+}
+
+TEST(DirectoryBrowserDrives, MountsTableGivesRootFirstWithoutSystemFileSystems) {
+    const QString mounts =
+        "proc /proc proc rw 0 0\n"
+        "sysfs /sys sysfs rw 0 0\n"
+        "/dev/sda2 /home ext4 rw 0 0\n"
+        "devtmpfs /dev devtmpfs rw 0 0\n"
+        "/dev/sda1 / ext4 rw 0 0\n"
+        "tmpfs /run tmpfs rw 0 0\n"
+        "/dev/sdb1 /run/media/ann/USB\\040STICK vfat rw 0 0\n"
+        "/dev/sdc1 /media/backup ext4 rw 0 0\n"
+        "cgroup2 /sys/fs/cgroup cgroup2 rw 0 0\n"
+        "/dev/loop0 /snap/core/1 squashfs ro 0 0\n"
+        "server:/export /mnt/nfs nfs4 rw 0 0\n"
+        "/dev/sda2 /home ext4 rw 0 0\n"
+        "garbage\n";
+    EXPECT_EQ(DirectoryBrowser::drivesFromMounts(mounts),
+              QStringList({"/", "/home", "/media/backup", "/mnt/nfs", "/run/media/ann/USB STICK"}));
+    EXPECT_EQ(DirectoryBrowser::drivesFromMounts(QString()), QStringList({"/"}));
+}
+
+TEST(DirectoryBrowserDrives, DriveOfAPathIsTheDeepestMountHoldingIt) {
+    const QStringList drives = {"/", "/home", "/home/ann/usb", "/media/x"};
+    EXPECT_EQ(DirectoryBrowser::driveOf("/home/ann/pics", drives), "/home");
+    EXPECT_EQ(DirectoryBrowser::driveOf("/home/ann/usb/a", drives), "/home/ann/usb");
+    EXPECT_EQ(DirectoryBrowser::driveOf("/home/ann/usb", drives), "/home/ann/usb");
+    EXPECT_EQ(DirectoryBrowser::driveOf("/home/ann/usbstick", drives), "/home");
+    EXPECT_EQ(DirectoryBrowser::driveOf("/media/xy", drives), "/");
+    EXPECT_EQ(DirectoryBrowser::driveOf("/", drives), "/");
+}
+
+}  // namespace
+}  // namespace pixavant

@@ -1,0 +1,393 @@
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <cstring>
+
+#include "MagickFixtures.h"
+#include "imaging/FileInfo.h"
+#include "imaging/Format.h"
+#include "imaging/FormatCodes.h"
+#include "imaging/ImagingStatus.h"
+#include "imaging/MagickRuntime.h"
+
+namespace pixavant::imaging {
+namespace {
+
+using testsupport::MagickWriteOptions;
+using testsupport::quadrantPattern;
+using testsupport::writeBytes;
+using testsupport::writeMagickImage;
+
+using Rgb = std::array<int, 3>;
+
+Rgb pixelAt(const Raster& r, int x, int y) {
+    const uint8_t* p = r.row(y) + x * r.channels();
+    if (r.channels() == 1)
+        return {p[0], p[0], p[0]};
+    return {p[0], p[1], p[2]};
+}
+
+bool near(const Rgb& a, const Rgb& b, int tolerance = 8) {
+    for (size_t i = 0; i < 3; ++i)
+        if (std::abs(a[i] - b[i]) > tolerance)
+            return false;
+    return true;
+}
+
+class MagickFormatTest : public ::testing::Test {
+  protected:
+    QString path(const QString& name) const { return dir_.filePath(name); }
+
+    // Decodes through the registry, as the control does.
+    int decode(const QString& file, DecodedImage& image, Progress& progress) {
+        FileHeader header;
+        qint64 size = 0;
+        if (const int status = readFileHeader(file, header, size); status != kSuccess)
+            return status;
+        FormatReader* reader = FormatRegistry::instance().readerFor(header);
+        if (reader == nullptr)
+            return kErrFormat;
+        return reader->read(file, header, ReadOptions{}, image, progress);
+    }
+    int decode(const QString& file, DecodedImage& image) {
+        Progress progress;
+        return decode(file, image, progress);
+    }
+
+    // Writes the quadrant pattern and checks what the information and a read give back.
+    void roundTrip(const QString& name, const MagickWriteOptions& options, int expectedCode,
+                   int expectedBits, const QString& expectedCompression) {
+        SCOPED_TRACE(name.toStdString());
+        const int width = 40, height = 30;
+        const QString file = path(name);
+        ASSERT_TRUE(writeMagickImage(file, width, height, quadrantPattern(width, height), options));
+        FileInfoRecord info;
+        ASSERT_EQ(readFileInfo(file, info), 1);
+        EXPECT_EQ(info.Format, expectedCode);
+        EXPECT_EQ(info.Width, width);
+        EXPECT_EQ(info.Height, height);
+        EXPECT_EQ(info.BitsPerPixel, expectedBits);
+        EXPECT_EQ(info.Compression, expectedCompression);
+        EXPECT_EQ(info.SizeDisk, QFileInfo(file).size());
+
+        DecodedImage image;
+        ASSERT_EQ(decode(file, image), kSuccess);
+        ASSERT_EQ(image.raster.width, width);
+        ASSERT_EQ(image.raster.height, height);
+        ASSERT_EQ(image.raster.format, PixelFormat::Rgb8);
+        EXPECT_TRUE(near(pixelAt(image.raster, 2, 2), {255, 0, 0}));
+        EXPECT_TRUE(near(pixelAt(image.raster, 37, 2), {0, 255, 0}));
+        EXPECT_TRUE(near(pixelAt(image.raster, 2, 27), {0, 0, 255}));
+        EXPECT_TRUE(near(pixelAt(image.raster, 37, 27), {255, 255, 255}));
+    }
+
+    QTemporaryDir dir_;
+};
+
+TEST_F(MagickFormatTest, FormatsWrittenByGraphicsMagickReadBack) {
+    roundTrip("a.gif", {.coder = "GIF"}, format::kGif, 2, "LZW");  // a 4-colour palette
+    roundTrip("a2.gif", {.coder = "GIF", .manyColours = true}, format::kGif, 6, "LZW");
+    roundTrip("b.bmp", {.coder = "BMP3"}, format::kBmp, 24, "Uncompressed");
+    roundTrip("c.bmp", {.coder = "BMP3", .palette = true, .rle = true, .manyColours = true},
+              format::kBmpRle, 8, "RLE");
+    roundTrip("d.bmp", {.coder = "BMP2"}, format::kOs2BmpV1, 24, "Uncompressed");
+    roundTrip("e.pcx", {.coder = "PCX", .rle = true}, format::kPcx, 24, "RLE");
+    roundTrip("e2.pcx", {.coder = "PCX"}, format::kPcx, 24, "Uncompressed");
+    roundTrip("f.tga", {.coder = "TGA"}, format::kTga, 24, "Uncompressed");
+    roundTrip("g.pict", {.coder = "PICT"}, format::kPict, 24, "PackBits");
+    roundTrip("h.png", {.coder = "PNG"}, format::kPng, 24, "Deflate");
+    roundTrip("i.ras", {.coder = "SUN"}, format::kSunRaster, 24, "Uncompressed");
+    roundTrip("k.ppm", {.coder = "PPM"}, format::kUnknown, 24, "Uncompressed");
+}
+
+TEST_F(MagickFormatTest, RleFileIsAnRleBitmap) {
+    roundTrip("scan.rle", {.coder = "BMP3", .palette = true, .rle = true, .manyColours = true},
+              format::kBmpRle, 8, "RLE");
+}
+
+TEST_F(MagickFormatTest, HandMadeOs2BitmapAndMetafile) {
+    const QString bmp = path("os2.bmp");
+    ASSERT_TRUE(writeBytes(bmp, testsupport::os2V2Bitmap(20, 10)));
+    FileInfoRecord info;
+    ASSERT_EQ(readFileInfo(bmp, info), 1);
+    EXPECT_EQ(info.Format, format::kOs2BmpV2);
+    EXPECT_EQ(info.BitsPerPixel, 24);
+    DecodedImage image;
+    ASSERT_EQ(decode(bmp, image), kSuccess);
+    EXPECT_TRUE(near(pixelAt(image.raster, 1, 1), {255, 0, 0}));
+    EXPECT_TRUE(near(pixelAt(image.raster, 18, 8), {255, 255, 255}));
+
+    const QString wmf = path("box.wmf");
+    ASSERT_TRUE(writeBytes(wmf, testsupport::placeableMetafile()));
+    ASSERT_EQ(readFileInfo(wmf, info), 1);
+    EXPECT_EQ(info.Format, format::kWmf);
+    ASSERT_EQ(decode(wmf, image), kSuccess);
+    EXPECT_EQ(info.Width, image.raster.width);
+    EXPECT_EQ(info.Height, image.raster.height);
+    EXPECT_EQ(image.raster.width, 72);  // 1 x 0.5 inch at 72 dpi
+    EXPECT_EQ(image.raster.height, 36);
+    EXPECT_TRUE(near(pixelAt(image.raster, 18, 18), {0, 0, 0}));
+}
+
+TEST_F(MagickFormatTest, PhotoCdGivesTheBaseImage) {
+    // GraphicsMagick writes a small image centred on the 768 x 512 base image.
+    const QString file = path("a.pcd");
+    ASSERT_TRUE(writeMagickImage(file, 64, 48, quadrantPattern(64, 48), {.coder = "PCD"}));
+    FileInfoRecord info;
+    ASSERT_EQ(readFileInfo(file, info), 1);
+    EXPECT_EQ(info.Format, format::kPhotoCd);
+    EXPECT_EQ(info.Width, 768);
+    EXPECT_EQ(info.Height, 512);
+    DecodedImage image;
+    ASSERT_EQ(decode(file, image), kSuccess);
+    ASSERT_EQ(image.raster.width, 768);
+    ASSERT_EQ(image.raster.height, 512);
+    EXPECT_TRUE(near(pixelAt(image.raster, 352 + 8, 232 + 8), {255, 0, 0}, 48));
+    EXPECT_TRUE(near(pixelAt(image.raster, 352 + 8, 232 + 40), {0, 0, 255}, 48));
+}
+
+TEST_F(MagickFormatTest, IconsCursorsAndIccProfile) {
+    for (const int type : {1, 2}) {
+        SCOPED_TRACE(type);
+        const QString file = path(type == 1 ? "a.ico" : "a.cur");
+        ASSERT_TRUE(writeBytes(file, testsupport::iconFile(type)));
+        FileInfoRecord info;
+        ASSERT_EQ(readFileInfo(file, info), 1);
+        EXPECT_EQ(info.Format, type == 1 ? format::kIcon : format::kCursor);
+        EXPECT_EQ(info.Width, 4);
+        EXPECT_EQ(info.Height, 4);
+        DecodedImage image;
+        ASSERT_EQ(decode(file, image), kSuccess);
+        EXPECT_TRUE(near(pixelAt(image.raster, 1, 0), {255, 0, 0}));
+        EXPECT_TRUE(near(pixelAt(image.raster, 1, 3), {0, 0, 255}));
+    }
+}
+
+TEST_F(MagickFormatTest, IccProfileIsCarried) {
+    // A real RGB profile: the one Ghostscript installs (libpng refuses a bare header).
+    QFile profile("/usr/share/color/icc/ghostscript/default_rgb.icc");
+    if (!profile.open(QIODevice::ReadOnly))
+        GTEST_SKIP() << "no RGB profile on this system";
+    const QByteArray icc = profile.readAll();
+    const QString png = path("icc.png");
+    ASSERT_TRUE(writeMagickImage(png, 8, 8, quadrantPattern(8, 8), {.coder = "PNG", .icc = icc}));
+    DecodedImage image;
+    ASSERT_EQ(decode(png, image), kSuccess);
+    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(image.meta.iccProfile.data()),
+                         qsizetype(image.meta.iccProfile.size())),
+              icc);
+}
+
+TEST(MagickRuntimeTest, DelegateAndScriptCodersCannotDecode) {
+    magick::ensureInitialized();
+    for (const char* name : {"PS", "EPS", "EPSF", "PDF", "SVG", "MVG", "MSL", "TXT", "TEXT", "URL",
+                             "HTTP", "FTP", "MPEG", "M2V", "MPG", "TILE", "VID", "NEF"}) {
+        magick::Exception exception;
+        const MagickInfo* info = GetMagickInfo(name, exception.get());
+        const bool decodes =
+            info != nullptr && std::strcmp(info->name, name) == 0 && info->decoder != nullptr;
+        EXPECT_FALSE(decodes) << name;
+    }
+    // Writing EPS still works (fixtures and other tools use the encoder).
+    magick::Exception exception;
+    const MagickInfo* eps = GetMagickInfo("EPS", exception.get());
+    ASSERT_NE(eps, nullptr);
+    EXPECT_NE(eps->encoder, nullptr);
+}
+
+TEST_F(MagickFormatTest, GrayAlphaAndResolution) {
+    const QString gray = path("gray.png");
+    std::vector<uint8_t> ramp(64 * 8 * 3);
+    for (size_t i = 0; i < ramp.size(); ++i)
+        ramp[i] = uint8_t((i / 3) % 64 * 4);
+    ASSERT_TRUE(writeMagickImage(gray, 64, 8, ramp, {.coder = "PNG", .gray = true, .dpi = 300}));
+    DecodedImage image;
+    ASSERT_EQ(decode(gray, image), kSuccess);
+    EXPECT_EQ(image.raster.format, PixelFormat::Gray8);
+    EXPECT_EQ(image.raster.row(3)[10], 40);
+    EXPECT_NEAR(image.meta.xDpi, 300, 1);
+    FileInfoRecord info;
+    ASSERT_EQ(readFileInfo(gray, info), 1);
+    EXPECT_NEAR(info.XResolution, 300, 1);
+
+    const QString bmp = path("dpi.bmp");
+    ASSERT_TRUE(writeMagickImage(bmp, 8, 8, quadrantPattern(8, 8), {.coder = "BMP3", .dpi = 150}));
+    ASSERT_EQ(readFileInfo(bmp, info), 1);
+    EXPECT_EQ(info.XResolution, 150);
+    ASSERT_EQ(decode(bmp, image), kSuccess);
+    EXPECT_NEAR(image.meta.xDpi, 150, 1);
+
+    // Transparent pixels come out white.
+    const QString alpha = path("alpha.png");
+    ASSERT_TRUE(
+        writeMagickImage(alpha, 40, 30, quadrantPattern(40, 30), {.coder = "PNG", .alpha = true}));
+    ASSERT_EQ(decode(alpha, image), kSuccess);
+    EXPECT_TRUE(near(pixelAt(image.raster, 2, 2), {255, 0, 0}));
+    EXPECT_TRUE(near(pixelAt(image.raster, 37, 2), {255, 255, 255}));
+    EXPECT_TRUE(near(pixelAt(image.raster, 37, 27), {255, 255, 255}));
+}
+
+TEST_F(MagickFormatTest, MultiFrameGifGivesTheFirstFrame) {
+    const QString file = path("anim.gif");
+    ASSERT_TRUE(
+        writeMagickImage(file, 16, 16, quadrantPattern(16, 16), {.coder = "GIF", .frames = 5}));
+    DecodedImage image;
+    std::vector<int> reported;
+    Progress progress([&](int percent) {
+        reported.push_back(percent);
+        return true;
+    });
+    ASSERT_EQ(decode(file, image, progress), kSuccess);
+    EXPECT_TRUE(near(pixelAt(image.raster, 1, 1), {255, 0, 0}));
+    ASSERT_FALSE(reported.empty());
+    EXPECT_EQ(reported.back(), 100);
+    EXPECT_TRUE(std::is_sorted(reported.begin(), reported.end()));
+}
+
+TEST_F(MagickFormatTest, CancelFromProgressStopsTheRead) {
+    const QString file = path("big.bmp");
+    ASSERT_TRUE(writeMagickImage(file, 600, 400, quadrantPattern(600, 400), {.coder = "BMP3"}));
+    DecodedImage image;
+    Progress progress([](int percent) { return percent < 5; });
+    EXPECT_EQ(decode(file, image, progress), kErrCancelled);
+}
+
+TEST_F(MagickFormatTest, PostScriptThroughGhostscript) {
+    if (QStandardPaths::findExecutable("gs").isEmpty())
+        GTEST_SKIP() << "no Ghostscript";
+    for (const bool binary : {false, true}) {
+        SCOPED_TRACE(binary);
+        const QString file = path(binary ? "b.eps" : "a.eps");
+        ASSERT_TRUE(testsupport::writeEpsFile(file, 80, 50, binary));
+        FileInfoRecord info;
+        ASSERT_EQ(readFileInfo(file, info), 1);
+        EXPECT_EQ(info.Format, format::kEps);
+        EXPECT_EQ(info.Width, 80);
+        EXPECT_EQ(info.Height, 50);
+        DecodedImage image;
+        ASSERT_EQ(decode(file, image), kSuccess);
+        EXPECT_EQ(image.raster.width, 80);
+        EXPECT_EQ(image.raster.height, 50);
+        EXPECT_TRUE(near(pixelAt(image.raster, 10, 25), {0, 0, 0}));
+        EXPECT_TRUE(near(pixelAt(image.raster, 70, 25), {255, 0, 0}));
+    }
+}
+
+TEST_F(MagickFormatTest, PostScriptWithoutBoundingBoxIsOnePage) {
+    if (QStandardPaths::findExecutable("gs").isEmpty())
+        GTEST_SKIP() << "no Ghostscript";
+    const QString file = path("page.ps");
+    ASSERT_TRUE(writeBytes(file,
+                           "%!PS\n<< /PageSize [200 100] >> setpagedevice\n"
+                           "0 0 1 setrgbcolor 0 0 50 50 rectfill showpage\n"
+                           "1 0 0 setrgbcolor 0 0 200 100 rectfill showpage\n"));
+    FileInfoRecord info;
+    ASSERT_EQ(readFileInfo(file, info), 1);
+    EXPECT_EQ(info.Format, format::kEps);
+    EXPECT_EQ(info.Width, 200);
+    EXPECT_EQ(info.Height, 100);
+    DecodedImage image;
+    ASSERT_EQ(decode(file, image), kSuccess);
+    ASSERT_EQ(image.raster.width, 200);
+    EXPECT_TRUE(near(pixelAt(image.raster, 10, 90), {0, 0, 255}));  // first page, bottom left
+    EXPECT_TRUE(near(pixelAt(image.raster, 150, 10), {255, 255, 255}));
+
+    // A box too large to render is refused before Ghostscript runs.
+    const QString huge = path("huge.eps");
+    ASSERT_TRUE(writeBytes(huge, "%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 0 0 90000 90000\n"));
+    EXPECT_EQ(readFileInfo(huge, info), kErrNoMemory);
+    EXPECT_EQ(decode(huge, image), kErrNoMemory);
+}
+
+TEST_F(MagickFormatTest, PostScriptThatLoopsForeverHitsTheTimeLimitOrFailsCleanly) {
+    if (QStandardPaths::findExecutable("gs").isEmpty())
+        GTEST_SKIP() << "no Ghostscript";
+    const QString file = path("loop.eps");
+    ASSERT_TRUE(writeBytes(file, "%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 0 0 10 10\n{} loop\n"));
+    DecodedImage image;
+    int calls = 0;
+    Progress progress([&](int) { return ++calls < 4; });  // the user gives up
+    EXPECT_EQ(decode(file, image, progress), kErrCancelled);
+}
+
+TEST_F(MagickFormatTest, VideoAndScriptsAreRefused) {
+    QByteArray mpeg("\x00\x00\x01\xba\x44\x00\x04\x00\x04\x01\x01\x89\xc3\xf8", 14);
+    mpeg += QByteArray(2000, '\0');
+    QByteArray mov(
+        "\x00\x00\x00\x14"
+        "ftypqt  \x00\x00\x02\x00qt  \x00\x00\x00\x08moov",
+        28);
+    mov += QByteArray(2000, '\x11');
+    const std::pair<QString, QByteArray> files[] = {
+        {"clip.mpeg", mpeg},
+        {"clip.mov", mov},
+        {"script.svg",
+         "<svg xmlns=\"http://www.w3.org/2000/svg\"><image href=\"/etc/passwd\"/></svg>"},
+        {"draw.mvg", "viewbox 0 0 10 10\nimage over 0,0 0,0 '/etc/passwd'\n"},
+        {"empty.gif", ""},
+        {"noise.gif", QByteArray(3000, '\x5a')},
+        {"text.tga", "hello, this is not a targa file at all"},
+    };
+    for (const auto& [name, bytes] : files) {
+        SCOPED_TRACE(name.toStdString());
+        const QString file = path(name);
+        ASSERT_TRUE(writeBytes(file, bytes));
+        FileInfoRecord info;
+        EXPECT_EQ(readFileInfo(file, info), kErrFormat);
+        DecodedImage image;
+        EXPECT_EQ(decode(file, image), kErrFormat);
+    }
+}
+
+TEST_F(MagickFormatTest, DamagedFilesFailCleanly) {
+    const QString gif = path("full.gif"), bmp = path("full.bmp");
+    ASSERT_TRUE(writeMagickImage(gif, 64, 64, quadrantPattern(64, 64), {.coder = "GIF"}));
+    ASSERT_TRUE(writeMagickImage(bmp, 64, 64, quadrantPattern(64, 64), {.coder = "BMP3"}));
+    for (const QString& source : {gif, bmp}) {
+        QFile in(source);
+        ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+        const QByteArray whole = in.readAll();
+        const QString cut = path("cut." + QFileInfo(source).suffix());
+        ASSERT_TRUE(writeBytes(cut, whole.left(whole.size() / 2)));
+        DecodedImage image;
+        EXPECT_EQ(decode(cut, image), kErrCorrupt) << source.toStdString();
+    }
+}
+
+TEST_F(MagickFormatTest, OversizedBitmapIsRefusedBeforeDecoding) {
+    QByteArray bmp(54, '\0');
+    const auto put32 = [&](int at, uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            bmp[at + i] = char(v >> (8 * i));
+    };
+    bmp[0] = 'B';
+    bmp[1] = 'M';
+    put32(2, 54 + 16);
+    put32(10, 54);
+    put32(14, 40);
+    put32(18, 100000);
+    put32(22, 100000);
+    bmp[26] = 1;
+    bmp[28] = 24;
+    bmp += QByteArray(16, '\x7f');
+    const QString file = path("huge.bmp");
+    ASSERT_TRUE(writeBytes(file, bmp));
+    FileInfoRecord info;
+    EXPECT_EQ(readFileInfo(file, info), kErrNoMemory);
+    DecodedImage image;
+    EXPECT_EQ(decode(file, image), kErrNoMemory);
+}
+
+TEST_F(MagickFormatTest, DirectoryNamedLikeAnImageIsNotFound) {
+    ASSERT_TRUE(QDir(dir_.path()).mkdir("x.gif"));
+    FileInfoBlock block{};
+    EXPECT_EQ(L_FileInfo(QFile::encodeName(path("x.gif")).constData(), block.data(), 1),
+              kErrFileNotFound);
+}
+
+}  // namespace
+}  // namespace pixavant::imaging

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <cstdint>
+#include <vector>
+
+namespace pixavant::testsupport {
+
+// Four quadrants: red top left, green top right, blue bottom left, white bottom right.
+std::vector<uint8_t> quadrantPattern(int width, int height);
+
+struct MagickWriteOptions {
+    QString coder;             // GraphicsMagick coder: "GIF", "BMP", "BMP2", "PCX", "TGA", ...
+    bool palette = false;      // write a palette image
+    bool gray = false;         // write a grayscale image
+    bool rle = false;          // ask for RLE compression
+    bool alpha = false;        // make the right half fully transparent
+    bool manyColours = false;  // overwrite the middle row with a gray ramp (over 16 colours)
+    int frames = 1;            // frames after the first are solid blue (GIF only)
+    double dpi = 0;            // stored resolution, when the format has one
+    QByteArray icc{};          // ICC profile to embed
+};
+
+// Writes the RGB pixels with GraphicsMagick. Returns false on any failure.
+bool writeMagickImage(const QString& path, int width, int height, const std::vector<uint8_t>& rgb,
+                      const MagickWriteOptions& options);
+
+// A small EPS file: a white page of width x height points with a black box in the left half and a
+// red box in the right half. With `binaryHeader` it is wrapped in a DOS EPS binary header.
+bool writeEpsFile(const QString& path, int width, int height, bool binaryHeader = false);
+
+// An OS/2 2.x bitmap (64-byte header), 24 bits, with the quadrant pattern.
+QByteArray os2V2Bitmap(int width, int height);
+
+// A placeable Windows metafile of 1 x 0.5 inch whose left half is a black rectangle.
+QByteArray placeableMetafile();
+
+// A Windows icon (type 1) or cursor (type 2) holding one 4 x 4 32-bit image: red top half, blue
+// bottom half.
+QByteArray iconFile(int type);
+
+bool writeBytes(const QString& path, const QByteArray& bytes);
+
+}  // namespace pixavant::testsupport
