@@ -3,6 +3,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QWidget>
+#include <map>
 #include <memory>
 
 #include "inspect/InfoPanel.h"
@@ -87,6 +88,87 @@ TEST_F(InfoPanelTest, ResolutionIsShownOnlyForNamesContainingTiff) {
     }
     // A TIFF that states no resolution shows 0.
     EXPECT_EQ(show(record(17, 0))[5], " 0 DPI");
+}
+
+TEST(FormatNameTest, NamesEveryKnownCodeAndNoOther) {
+    const std::map<int32_t, const char*> names = {
+        {1, "PCX"},
+        {2, "GIF"},
+        {3, "TIFF"},
+        {4, "TARGA"},
+        {5, "Proprietary"},
+        {6, "Windows BMP"},
+        {10, "JPEG YUV4:4:4"},
+        {11, "JTIF YUV4:4:4"},
+        {14, "OS/2 BMP version 1.x"},
+        {15, "Windows Meta File"},
+        {16, "PostScript"},
+        {17, "TIFF"},
+        {21, "JPEG YUV4:1:1"},
+        {22, "JTIF YUV4:1:1"},
+        {23, "JPEG YUV4:2:2"},
+        {24, "JTIF YUV4:2:2"},
+        {25, "TIFF"},
+        {26, "Proprietary 1-bit"},
+        {27, "TIFF"},
+        {28, "TIFF"},
+        {29, "TIFF"},
+        {30, "Proprietary lossless"},
+        {50, "CALS"},
+        {51, "MacPaint"},
+        {52, "GEM Image"},
+        {53, "Microsoft Paint"},
+        {54, "Word Perfect"},
+        {55, "Sun Raster"},
+        {56, "PICT"},
+        {57, "PhotoCD"},
+        {59, "AVI"},
+        {63, "PostScript TIFF"},
+        {64, "PostScript WMF"},
+        {66, "Raw Fax"},
+        {67, "Raw Fax"},
+        {68, "Raw Fax"},
+        {69, "Winfax"},
+        {70, "Winfax"},
+        {71, "IOCA"},
+        {72, "IOCA"},
+        {73, "IOCA"},
+        {74, "OS/2 BMP version 2.x"},
+        {75, "PNG"},
+        {76, "Adobe Photoshop"},
+        {77, "IOCA"},
+        {78, "IOCA"},
+        {79, "IOCA"},
+        {80, "FlashPix"},
+        {81, "FlashPix single color"},
+        {82, "FlashPix JPEG"},
+        {83, "FlashPix JPEG"},
+        {84, "Windows BMP"},
+        {85, "TIFF CMYK"},
+        {86, "TIFF CMYK"},
+        {87, "TIFF"},
+        {88, "TIFF CMYK"},
+        {89, "DICOM grayscae"},
+        {90, "DICOM color (RGB)"},
+        {91, "Windows icon file"},
+        {92, "Windows cursor file"},
+        {93, "TIFF YCbCr"},
+        {94, "TIFF YCbCr"},
+        {95, "TIFF YCbCr"},
+        {96, "Exif TIFF"},
+        {97, "Exif YCC"},
+        {98, "Exif JPEG"},
+        {99, "Microsoft FAX format"},
+        {101, "Exif JPEG"},
+    };
+    for (int32_t code = -3; code <= 130; ++code) {
+        const auto known = names.find(code);
+        EXPECT_EQ(imaging::formatName(code),
+                  known != names.end() ? known->second : "Unknown format")
+            << code;
+    }
+    EXPECT_EQ(imaging::formatName(INT32_MIN), "Unknown format");
+    EXPECT_EQ(imaging::formatName(INT32_MAX), "Unknown format");
 }
 
 TEST_F(InfoPanelTest, ProprietaryFormatsOverwriteTheCompression) {
