@@ -34,26 +34,4 @@ QStringList scanSourceDirectory(const QString& dir) {
     return names;
 }
 
-QString listItemText(const QString& fileName) {
-    return QLatin1Char(' ') + fileName;
-}
-
-QString listItemFileName(const QString& itemText) {
-    return itemText.startsWith(QLatin1Char(' ')) ? itemText.mid(1) : itemText;
-}
-
-QString listItemPath(const QString& dir, const QString& itemText) {
-    return dir + listItemFileName(itemText);
-}
-
-QString sourceCountText(int count) {
-    return QStringLiteral("Source Files(s)") + QString(20, QLatin1Char(' ')) +
-           QString::number(count) + QStringLiteral(" files");
-}
-
-QString workCountText(int count) {
-    return QStringLiteral("Destination Files(s)") + QString(20, QLatin1Char(' ')) +
-           QString::number(count) + QStringLiteral(" files");
-}
-
 }  // namespace pixavant

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "settings/ListEntry.h"
+
 namespace pixavant {
 
 // The file patterns that decide which files of the source directory are listed, in scan order.
@@ -13,16 +15,5 @@ const QStringList& sourcePatterns();
 // matched two patterns would be listed twice (no duplicate check). An unreadable or missing
 // directory gives no names.
 QStringList scanSourceDirectory(const QString& dir);
-
-// A list item: one blank followed by the bare file name.
-QString listItemText(const QString& fileName);
-// The file name that a list item names: the item without its leading blank.
-QString listItemFileName(const QString& itemText);
-// The path of the file a list item names in dir (which ends in "/").
-QString listItemPath(const QString& dir, const QString& itemText);
-
-// The count labels above the lists.
-QString sourceCountText(int count);
-QString workCountText(int count);
 
 }  // namespace pixavant

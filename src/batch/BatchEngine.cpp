@@ -10,6 +10,7 @@
 #include "batch/BatchRules.h"
 #include "imaging/ImagingStatus.h"
 #include "settings/AppState.h"
+#include "settings/ListEntry.h"
 
 namespace pixavant::batch {
 
@@ -41,7 +42,7 @@ void BatchEngine::load() {
     state_.FileCount = view_.workCount();
     for (int i = 0; i < state_.FileCount; ++i) {
         // A file that cannot be sized counts 0 bytes; the run fails on it when it gets there.
-        const QFileInfo file(sourceDir_ + view_.workEntry(i).trimmed());
+        const QFileInfo file(sourceDir_ + listItemFileName(view_.workEntry(i)));
         if (file.isFile())
             state_.TotalBytes += file.size();
     }
@@ -82,7 +83,7 @@ void BatchEngine::timerEvent() {
     protectedFiles_.clear();
     QStringList sources = extraProtected_;
     for (int i = 0; i < state_.FileCount; ++i)
-        sources << sourceDir_ + view_.workEntry(i).trimmed();
+        sources << sourceDir_ + listItemFileName(view_.workEntry(i));
     for (const QString& source : sources) {
         protectedPaths_.insert(absoluteClean(source));
         const QString canonical = QFileInfo(source).canonicalFilePath();
@@ -132,7 +133,7 @@ bool BatchEngine::wouldReplaceSource(const QString& outputPath) const {
 int32_t BatchEngine::convertFile() {
     const CompressionSettings& s = settings_;
     view_.setTotalFileLeft(filesLeftText(state_.FileCount - state_.FileIndex));
-    const QString fileName = view_.workEntry(state_.FileIndex).trimmed();
+    const QString fileName = listItemFileName(view_.workEntry(state_.FileIndex));
     view_.setSingleFileName(fileName);
     failedFile_ = fileName;
     outputName_.clear();
@@ -213,7 +214,7 @@ void addToSourceList(BatchView& view, const QString& entry) {
         listed = view.sourceEntry(i) == entry;
     if (!listed)
         view.addSourceEntry(entry);
-    view.setSourceCountLabel(countLabelText(kSourceFilesHeading, view.sourceCount()));
+    view.setSourceCountLabel(sourceCountText(view.sourceCount()));
     app.ListClickUpdatesEnabled = true;
 }
 

@@ -115,9 +115,4 @@ QString filesLeftText(int count) {
     return QString::number(count) + QStringLiteral(" files");
 }
 
-QString countLabelText(const QString& heading, int count) {
-    return heading + QString(20, QLatin1Char(' ')) + QString::number(count) +
-           QStringLiteral(" files");
-}
-
 }  // namespace pixavant::batch

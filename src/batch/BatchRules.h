@@ -57,8 +57,4 @@ QString failureMessage(int32_t code, const QString& outputName = {});
 // "3 files": the files left, the current one included.
 QString filesLeftText(int count);
 
-// A list's count label: the heading, 20 spaces, the count and " files".
-QString countLabelText(const QString& heading, int count);
-inline const QString kSourceFilesHeading = QStringLiteral("Source Files(s)");
-
 }  // namespace pixavant::batch

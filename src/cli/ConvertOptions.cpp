@@ -208,10 +208,6 @@ ConvertParse parseConvert(const QStringList& args) {
             return refuse(QStringLiteral("%1: no such file").arg(file));
         if (!info.isFile())
             return refuse(QStringLiteral("%1: not a regular file").arg(file));
-        if (info.fileName() != info.fileName().trimmed())
-            return refuse(QStringLiteral("%1: names that begin or end with a space are not "
-                                         "supported")
-                              .arg(file));
         QString dir = QDir::cleanPath(info.absolutePath());
         if (!dir.endsWith(QLatin1Char('/')))
             dir += QLatin1Char('/');

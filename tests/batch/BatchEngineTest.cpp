@@ -63,6 +63,16 @@ class BatchEngineTest : public ::testing::Test {
     FakeBatchView view;
 };
 
+TEST_F(BatchEngineTest, AnEntryNamesItsFileBlanksAndAll) {
+    // "a.tif " must be sized as itself, not as its neighbour "a.tif".
+    writeEngineFile(src + "a.tif ", QByteArray(100, 'a'));
+    writeEngineFile(src + "a.tif", QByteArray(7, 'b'));
+    list({"a.tif "});
+    BatchEngine engine(view, settings, src);
+    engine.load();
+    EXPECT_EQ(engine.state().TotalBytes, 100);
+}
+
 TEST_F(BatchEngineTest, LoadSumsTheWorkListSizesAndResetsTheDisplay) {
     writeEngineFile(src + "a.tif", QByteArray(100, 'a'));
     writeEngineFile(src + "c.tif", QByteArray(50, 'c'));

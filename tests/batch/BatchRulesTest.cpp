@@ -3,6 +3,7 @@
 #include "batch/BatchRules.h"
 #include "batch/ProgressMath.h"
 #include "imaging/ImagingStatus.h"
+#include "settings/ListEntry.h"
 
 namespace pixavant::batch {
 namespace {
@@ -147,8 +148,7 @@ TEST(Labels, FilesLeftAndCountLabel) {
     EXPECT_EQ(filesLeftText(3), QStringLiteral("3 files"));
     EXPECT_EQ(filesLeftText(1), QStringLiteral("1 files"));
     EXPECT_EQ(filesLeftText(0), QStringLiteral("0 files"));
-    EXPECT_EQ(countLabelText(kSourceFilesHeading, 12),
-              QStringLiteral("Source Files(s)                    12 files"));
+    EXPECT_EQ(sourceCountText(12), QStringLiteral("Source Files(s)                    12 files"));
 }
 
 TEST(ProgressMath, NotificationDisplay) {

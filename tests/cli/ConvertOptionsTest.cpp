@@ -125,8 +125,14 @@ TEST_F(ConvertOptionsTest, RefusesMissingAndOddFiles) {
     EXPECT_FALSE(parseConvert({"--dpi", "72"}).error.isEmpty());
     EXPECT_FALSE(parseConvert({file, tmp.path() + "/missing.tif"}).error.isEmpty());
     EXPECT_FALSE(parseConvert({tmp.path()}).error.isEmpty());
-    ASSERT_TRUE(testsupport::writeEngineFile(tmp.path() + "/ spaced.tif", "x"));
-    EXPECT_FALSE(parseConvert({tmp.path() + "/ spaced.tif"}).error.isEmpty());
+}
+
+TEST_F(ConvertOptionsTest, KeepsBlanksThatBelongToTheFileName) {
+    ASSERT_TRUE(testsupport::writeEngineFile(tmp.path() + "/ spaced.tif ", "x"));
+    const auto parse = parseConvert({tmp.path() + "/ spaced.tif "});
+    ASSERT_TRUE(parse.error.isEmpty()) << parse.error.toStdString();
+    ASSERT_EQ(parse.job.groups.size(), 1u);
+    EXPECT_EQ(parse.job.groups[0].names, QStringList{" spaced.tif "});
 }
 
 TEST_F(ConvertOptionsTest, GroupsFilesByDirectoryInTheGivenOrder) {
