@@ -173,6 +173,16 @@ void MainWindow::applyHeight() {
     setFixedSize(twipsToPixels(kClientWidth), menuBar()->sizeHint().height() + clientHeight);
 }
 
+void MainWindow::setPreviewControl(QWidget* control) {
+    control->setParent(lead1_->parentWidget());
+    control->setObjectName(lead1_->objectName());
+    control->setGeometry(lead1_->geometry());
+    control->setHidden(lead1_->isHidden());
+    control->stackUnder(lead1_);
+    delete lead1_;
+    lead1_ = control;
+}
+
 bool MainWindow::lowerPartShown() const {
     return mPreviewImage_->isChecked() || mImageInfo_->isChecked();
 }

@@ -38,6 +38,9 @@ class MainWindow : public QMainWindow {
     // The lower part of the window: the preview area and the information panel area.
     QWidget* previewArea() const { return lead1_; }
     QWidget* infoPanelArea() const { return infoPanel_; }
+    // Puts the preview's display control in place of the preview area: it takes the area's
+    // geometry, name and visibility, and the area is discarded.
+    void setPreviewControl(QWidget* control);
 
     // Extension points for the windows that other parts of the program provide.
     using Hook = std::function<void()>;

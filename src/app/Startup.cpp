@@ -9,6 +9,7 @@
 
 #include "app/MainWindow.h"
 #include "app/SplashWindow.h"
+#include "inspect/Inspection.h"
 
 namespace pixavant {
 
@@ -56,6 +57,7 @@ int runDesktop(QApplication& app, const QStringList& arguments, int splashMs) {
     QObject::connect(&splash, &SplashWindow::finished, &app, [&] {
         mainWindow = std::make_unique<MainWindow>();
         QObject::connect(mainWindow.get(), &MainWindow::closed, &app, &QApplication::quit);
+        installInspection(*mainWindow);
         mainWindow->load(*dir);
         mainWindow->show();
         if (QScreen* screen = mainWindow->screen()) {

@@ -196,23 +196,24 @@ int32_t BatchEngine::convertFile() {
     if (saved != 0)
         return saved;
 
+    control_.clear();  // the next file's image is not decoded beside this one
     state_.DoneBytes += state_.CurrentBytes;
     view_.fileConverted(sourcePath, outputPath);
     if (s.OutputDir == sourceDir_)
-        addToSourceList(QLatin1Char(' ') + outputName_);
+        addToSourceList(view_, QLatin1Char(' ') + outputName_);
     failedFile_.clear();
     return 0;
 }
 
-void BatchEngine::addToSourceList(const QString& entry) {
+void addToSourceList(BatchView& view, const QString& entry) {
     AppState& app = appState();
     app.ListClickUpdatesEnabled = false;
     bool listed = false;
-    for (int i = 0, n = view_.sourceCount(); i < n && !listed; ++i)
-        listed = view_.sourceEntry(i) == entry;
+    for (int i = 0, n = view.sourceCount(); i < n && !listed; ++i)
+        listed = view.sourceEntry(i) == entry;
     if (!listed)
-        view_.addSourceEntry(entry);
-    view_.setSourceCountLabel(countLabelText(kSourceFilesHeading, view_.sourceCount()));
+        view.addSourceEntry(entry);
+    view.setSourceCountLabel(countLabelText(kSourceFilesHeading, view.sourceCount()));
     app.ListClickUpdatesEnabled = true;
 }
 

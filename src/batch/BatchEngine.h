@@ -20,6 +20,12 @@ namespace pixavant::batch {
 // each event of the view's timer. The first timer event converts the whole work list, one file
 // after the other, and ends the run (normally: the timer is re-armed at 6000 ms, and the next
 // event closes the window; after a failure: one message, then the window closes at once).
+//
+// A window drives it like this: construct it with compressionSettings() and appState().SourceDir;
+// its timer starts on at 500 ms and calls timerEvent(); its progressStatus() switches the
+// control's notifications off (control().setEnableProgressEvent(false)), shows progressDisplay()
+// (ProgressMath.h), lets the event loop run, and switches them on again unless cancelled(); its
+// Cancel calls cancel() and closes the window. The engine must outlive the window's last call.
 class BatchEngine {
   public:
     enum class Outcome { NotRun, Completed, Failed, Cancelled };
@@ -56,7 +62,6 @@ class BatchEngine {
   private:
     int32_t convertFile();
     int32_t convertFileGuarded();
-    void addToSourceList(const QString& entry);
     void endNormally();
     void fail(int32_t code);
     void showCompleted();
@@ -80,5 +85,9 @@ class BatchEngine {
     std::set<QString> protectedPaths_;
     std::set<std::pair<uint64_t, uint64_t>> protectedFiles_;  // device and inode
 };
+
+// Adds `entry` to the view's source list unless an entry of exactly that text is there, and
+// rewrites the source count label; the main window's list-click updates are off meanwhile.
+void addToSourceList(BatchView& view, const QString& entry);
 
 }  // namespace pixavant::batch

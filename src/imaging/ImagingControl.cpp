@@ -72,8 +72,9 @@ int16_t ImagingControl::load(const QString& path, int16_t bitsPerPixel, int16_t 
     image_ = std::move(decoded);
     pendingBits_ = bitsPerPixel;
     displayCache_.reset();
-    width_ = float(image_.raster.width);
-    height_ = float(image_.raster.height);
+    // A reduced-scale decode for display still reports the file's own size.
+    width_ = float(image_.fileWidth > 0 ? image_.fileWidth : image_.raster.width);
+    height_ = float(image_.fileHeight > 0 ? image_.fileHeight : image_.raster.height);
     return kSuccess;
 }
 

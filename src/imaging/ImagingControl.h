@@ -47,7 +47,10 @@ public:
     // be called from inside the progress notification.
     void abortOperation() { abortRequested_ = true; }
 
-    // Limits decoding to what a display of this size needs (0 x 0: full size).
+    // Limits decoding to what a display of this size needs (0 x 0: full size). The held image may
+    // then be smaller than the file (JPEG decodes at 1/2, 1/4 or 1/8 scale); bitmapWidth() and
+    // bitmapHeight() still give the file's size. Meant for display only: resize and save work on
+    // the held pixels.
     void setDisplayFit(int width, int height) { readOptions_ = {width, height}; }
 
     // The image as it is shown: the depth asked at load applied. Empty when nothing is loaded.

@@ -433,6 +433,10 @@ int decodeJob(DecodeJob& job, const ReadOptions& options, DecodedImage& image, P
     cinfo->scale_denom = unsigned(scaleDenominator(cinfo, options, swap));
     cinfo->dct_method = JDCT_ISLOW;
     jpeg_calc_output_dimensions(cinfo);
+    if (cinfo->scale_denom > 1) {
+        image.fileWidth = int(swap ? cinfo->image_height : cinfo->image_width);
+        image.fileHeight = int(swap ? cinfo->image_width : cinfo->image_height);
+    }
 
     const int width = int(cinfo->output_width);
     const int height = int(cinfo->output_height);

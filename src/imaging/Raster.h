@@ -49,6 +49,10 @@ struct ImageMeta {
 struct DecodedImage {
     Raster raster;  // Gray8 or Rgb8 from every reader
     ImageMeta meta;
+    // The image's size in the file when a reader decoded it at reduced scale for display
+    // (ReadOptions); 0 when the raster has the file's own size.
+    int fileWidth = 0;
+    int fileHeight = 0;
 };
 
 }  // namespace pixavant::imaging

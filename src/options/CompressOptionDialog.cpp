@@ -9,8 +9,10 @@
 #include <QSlider>
 #include <optional>
 
+#include "batch/FileOutputDialog.h"
 #include "options/FormLayout.h"
 #include "options/NumberReading.h"
+#include "settings/CompressionChoices.h"
 #include "settings/CompressionSettings.h"
 
 namespace pixavant {
@@ -41,6 +43,18 @@ QGroupBox* makeFrame(QWidget* parent, const char* name, const QString& caption, 
     frame->setObjectName(QString::fromLatin1(name));
     frame->setGeometry(left, top, width, height);
     return frame;
+}
+
+// The position of the first selected option in `options`, or their count when none is selected.
+int firstSelected(std::initializer_list<QRadioButton*> options) {
+    int index = 0;
+    for (QRadioButton* option : options) {
+        if (option->isChecked()) {
+            return index;
+        }
+        ++index;
+    }
+    return index;
 }
 
 // The number in a field, or a message naming the field when it does not fit the settings.
@@ -302,15 +316,9 @@ void CompressOptionDialog::openFromSettings() {
 
 void CompressOptionDialog::Compress_Click() {
     // Every number is read before anything is stored, so a refused number stores nothing.
-    QRadioButton* resolution = nullptr;
-    for (QRadioButton* option : {DPI72, DPI100, DPI200, DPI300, DPI400, DPIOther}) {
-        if (option->isChecked()) {
-            resolution = option;
-            break;
-        }
-    }
+    const int resolution = firstSelected({DPI72, DPI100, DPI200, DPI300, DPI400, DPIOther});
     std::optional<int16_t> otherDpi;
-    if (resolution == DPIOther) {
+    if (resolution == 5) {
         otherDpi = readField(this, DPIEnter, QStringLiteral("The \"Other\" resolution"));
         if (!otherDpi)
             return;
@@ -327,60 +335,37 @@ void CompressOptionDialog::Compress_Click() {
 
     CompressionSettings& settings = compressionSettings();
 
-    if (resolution == DPI72) {
-        settings.DpiChoice = 0, settings.Dpi = 72;
-    } else if (resolution == DPI100) {
-        settings.DpiChoice = 1, settings.Dpi = 100;
-    } else if (resolution == DPI200) {
-        settings.DpiChoice = 2, settings.Dpi = 200;
-    } else if (resolution == DPI300) {
-        settings.DpiChoice = 3, settings.Dpi = 300;
-    } else if (resolution == DPI400) {
-        settings.DpiChoice = 4, settings.Dpi = 400;
-    } else if (resolution == DPIOther) {
-        settings.DpiChoice = 5, settings.Dpi = *otherDpi;
-    }
+    constexpr int16_t kFixedDpi[] = {72, 100, 200, 300, 400};
+    if (resolution < 5) {
+        settings.DpiChoice = int16_t(resolution);
+        settings.Dpi = kFixedDpi[resolution];
+    } else if (resolution == 5) {
+        settings.DpiChoice = 5;
+        settings.Dpi = *otherDpi;
+    }  // none selected: both kept
 
     if (SizeSame->isChecked()) {
-        settings.SizeChoice = 0;
+        settings.SizeChoice = 0;  // the stored width and height are kept
     } else {
         settings.SizeChoice = 1;
         settings.OutWidth = *width;
         settings.OutHeight = *height;
     }
 
-    if (Bit1->isChecked()) {
-        settings.DepthChoice = 0, settings.BitsPerPixel = 1;
-    } else if (BitGrayScale->isChecked()) {
-        settings.DepthChoice = 1, settings.BitsPerPixel = 8;
-    } else if (Bit8->isChecked()) {
-        settings.DepthChoice = 2, settings.BitsPerPixel = 8;
-    } else if (Bit16->isChecked()) {
-        settings.DepthChoice = 3, settings.BitsPerPixel = 16;
-    } else {
-        settings.DepthChoice = 4, settings.BitsPerPixel = 24;
-    }
+    // None of the four: 24-bit colour.
+    settings.DepthChoice = int16_t(firstSelected({Bit1, BitGrayScale, Bit8, Bit16}));
+    settings.BitsPerPixel = bitsPerPixelFor(settings.DepthChoice);
 
+    // JBIG, PKZIP or nothing selected: type 5, which keeps the format code and quality factor.
     const int level = CompSlider->value();
-    if (CompLZW->isChecked()) {
-        settings.CompressionChoice = 0;
-        settings.FileFormat = 17;
-    } else if (CompCCITTG3->isChecked()) {
-        settings.CompressionChoice = 1;
-        settings.FileFormat = level == 0 ? 27 : 28;
-    } else if (CompCCITTG4->isChecked()) {
-        settings.CompressionChoice = 2;
-        settings.FileFormat = level == 0 ? 29 : 26;
-    } else if (CompJPEG1->isChecked()) {
-        settings.CompressionChoice = 3;
-        settings.FileFormat = 10;
-        settings.QualityFactor = int16_t(10 * level + 2);
-    } else if (CompJPEG2->isChecked()) {
-        settings.CompressionChoice = 4;
-        settings.FileFormat = 5;
-        settings.QualityFactor = int16_t(level >= 0 && level <= 7 ? -1 - level : -9);
-    } else {
-        settings.CompressionChoice = 5;
+    settings.CompressionChoice =
+        int16_t(firstSelected({CompLZW, CompCCITTG3, CompCCITTG4, CompJPEG1, CompJPEG2}));
+    if (const std::optional<int16_t> format = fileFormatFor(settings.CompressionChoice, level)) {
+        settings.FileFormat = *format;
+    }
+    if (const std::optional<int16_t> quality =
+            qualityFactorFor(settings.CompressionChoice, level)) {
+        settings.QualityFactor = *quality;
     }
 
     accept();
@@ -551,7 +536,8 @@ void openCompressOption(QWidget* parent) {
         CompressOptionDialog dialog(parent);
         stored = dialog.exec() == QDialog::Accepted;
     }
-    (void)stored;  // the output dialog follows once it exists
+    if (stored)
+        openFileOutput(parent);
 }
 
 }  // namespace pixavant

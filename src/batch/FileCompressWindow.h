@@ -1,0 +1,116 @@
+#pragma once
+
+#include <QDialog>
+#include <QProgressBar>
+#include <QTimer>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "batch/BatchEngine.h"
+#include "batch/BatchView.h"
+
+class QLabel;
+class QPushButton;
+
+namespace pixavant {
+
+// The main window's lists as a run sees them: it reads the work list and adds its outputs to the
+// source list when they are written to the source directory.
+class RunLists {
+  public:
+    virtual ~RunLists() = default;
+    virtual int workCount() const = 0;
+    virtual QString workEntry(int index) const = 0;
+    virtual int sourceCount() const = 0;
+    virtual QString sourceEntry(int index) const = 0;
+    virtual void addSourceEntry(const QString& entry) = 0;
+    virtual void setSourceCountLabel(const QString& text) = 0;
+};
+
+// A progress bar that holds a fractional value (12.5) and shows it to the nearest step.
+class ProgressBar : public QProgressBar {
+  public:
+    explicit ProgressBar(QWidget* parent = nullptr);
+    void setBarValue(float value);
+    float barValue() const { return value_; }
+
+  private:
+    float value_ = 0;
+};
+
+// "File Compress": runs one batch and shows how far it has got. Half a second after it opens, its
+// timer converts the whole work list (the batch engine); the window stays responsive by servicing
+// its events inside the imaging control's progress notifications. It closes itself 6 seconds after
+// a successful run and at once after a failure; "Cancel" closes it at any time, abandoning a run in
+// progress without leaving a partial file.
+class FileCompressWindow : public QDialog, public batch::BatchView {
+    Q_OBJECT
+
+  public:
+    FileCompressWindow(RunLists& lists, QWidget* parent = nullptr);
+    ~FileCompressWindow() override;
+
+    // Delays of the start and of the close after success, shortened by tests (nullopt: the usual
+    // 500 ms and 6 s).
+    struct Delays {
+        int startMs = 500;
+        int closeMs = 6000;
+    };
+    static void setDelaysForTesting(std::optional<Delays> delays);
+
+    batch::BatchEngine& engine() { return *engine_; }
+    bool running() const { return running_; }
+
+    void reject() override;
+
+  private:
+    void Form_Load();
+    void Timer1_Timer();
+    void Cancel_Click();
+
+    // The engine's view of the window.
+    void setTotalFileLeft(const QString& text) override;
+    void setSingleFileName(const QString& text) override;
+    void setTotalPct(const QString& text) override;
+    void setSinglePct(const QString& text) override;
+    void setTotalBar(float value) override;
+    void setSingleBar(float value) override;
+    void setTimerEnabled(bool enabled) override;
+    void setTimerInterval(int milliseconds) override;
+    int workCount() const override { return lists_.workCount(); }
+    QString workEntry(int index) const override { return lists_.workEntry(index); }
+    int sourceCount() const override { return lists_.sourceCount(); }
+    QString sourceEntry(int index) const override { return lists_.sourceEntry(index); }
+    void addSourceEntry(const QString& entry) override { lists_.addSourceEntry(entry); }
+    void setSourceCountLabel(const QString& text) override { lists_.setSourceCountLabel(text); }
+    void showMessage(const QString& text) override;
+    void closeWindow() override;
+    void progressStatus(int16_t percent, const batch::RunState& state) override;
+
+    RunLists& lists_;
+    std::unique_ptr<batch::BatchEngine> engine_;
+    QTimer Timer1;
+    bool running_ = false;
+    bool closing_ = false;
+
+    QLabel* TotalFile = nullptr;
+    QLabel* TotalFileLeft = nullptr;
+    QLabel* TotalStatus = nullptr;
+    ProgressBar* TotalBar = nullptr;
+    QLabel* TotalPct = nullptr;
+    QLabel* SingleFile = nullptr;
+    QLabel* SingleFileName = nullptr;
+    QLabel* SingleStatus = nullptr;
+    ProgressBar* SingleBar = nullptr;
+    QLabel* SinglePct = nullptr;
+    QPushButton* Cancel = nullptr;
+};
+
+// The lists of the main window (empty while there is none).
+RunLists& mainWindowLists();
+
+// Opens the progress window modally over `parent` and returns when it has closed.
+void openFileCompress(QWidget* parent);
+
+}  // namespace pixavant

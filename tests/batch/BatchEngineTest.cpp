@@ -1,0 +1,398 @@
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include "EngineFixtures.h"
+#include "FakeBatchView.h"
+#include "batch/BatchEngine.h"
+#include "batch/BatchRules.h"
+#include "imaging/ImagingStatus.h"
+#include "settings/AppState.h"
+
+namespace pixavant::batch {
+namespace {
+
+using test::FakeBatchView;
+using namespace pixavant::testsupport;
+
+// The settings a first "Compress" of the options dialog stores, writing NAME.JPG to `dir`.
+CompressionSettings startUpSettings(const QString& dir) {
+    CompressionSettings s = CompressionSettings::defaults(dir);
+    s.Dpi = 72;
+    s.BitsPerPixel = 24;
+    s.FileFormat = 10;
+    s.QualityFactor = 2;
+    s.OutputExt = QStringLiteral("JPG");
+    return s;
+}
+
+class BatchEngineTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(tmp.isValid());
+        src = tmp.path() + "/src/";
+        out = tmp.path() + "/out/";
+        QDir().mkpath(src);
+        QDir().mkpath(out);
+        settings = startUpSettings(out);
+    }
+    void needCodecs() {
+        QString why;
+        if (!engineCodecsReady(why))
+            GTEST_SKIP() << why.toStdString();
+    }
+    void list(const QStringList& names) {
+        for (const QString& n : names)
+            view.work << " " + n;
+    }
+    QStringList outputs() const {
+        return QDir(out).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+    }
+    QByteArray bytes(const QString& path) const {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+
+    QTemporaryDir tmp;
+    QString src;
+    QString out;
+    CompressionSettings settings;
+    FakeBatchView view;
+};
+
+TEST_F(BatchEngineTest, LoadSumsTheWorkListSizesAndResetsTheDisplay) {
+    writeEngineFile(src + "a.tif", QByteArray(100, 'a'));
+    writeEngineFile(src + "c.tif", QByteArray(50, 'c'));
+    list({"a.tif", "missing.tif", "c.tif"});
+    BatchEngine engine(view, settings, src);
+    engine.load();
+    EXPECT_EQ(engine.state().FileCount, 3);
+    EXPECT_EQ(engine.state().TotalBytes, 150);  // the missing file counts 0
+    EXPECT_EQ(engine.state().DoneBytes, 0);
+    EXPECT_FALSE(engine.state().Finished);
+    EXPECT_EQ(view.calls,
+              (QStringList{"TotalPct=0 %", "TotalBar=0", "SingleBar=0", "SinglePct=0 %"}));
+    EXPECT_TRUE(engine.control().enableProgressEvent());
+}
+
+TEST_F(BatchEngineTest, EmptyWorkListEndsAtOnceAndClosesOnTheNextTimerEvent) {
+    BatchEngine engine(view, settings, src);
+    engine.load();
+    view.calls.clear();
+    engine.timerEvent();
+    EXPECT_EQ(view.calls,
+              (QStringList{"Timer=off", "TotalFileLeft=0 files", "TotalPct=100 %", "TotalBar=100",
+                           "SingleBar=100", "SinglePct=100 %", "Interval=6000", "Timer=on"}));
+    EXPECT_EQ(engine.outcome(), BatchEngine::Outcome::Completed);
+    EXPECT_TRUE(engine.state().Finished);
+    EXPECT_FALSE(engine.control().enableProgressEvent());
+    view.calls.clear();
+    engine.timerEvent();
+    EXPECT_EQ(view.calls, (QStringList{"Timer=off", "Close"}));
+    EXPECT_TRUE(outputs().isEmpty());
+}
+
+TEST_F(BatchEngineTest, FirstFailureShowsOneMessageAndClosesAtOnce) {
+    writeEngineFile(src + "notes.tif", "this is not an image at all, only some text");
+    list({"missing.tif", "notes.tif"});
+    BatchEngine engine(view, settings, src);
+    engine.load();
+    view.calls.clear();
+    engine.timerEvent();
+    EXPECT_EQ(view.calls,
+              (QStringList{"Timer=off", "TotalFileLeft=2 files", "SingleFileName=missing.tif",
+                           "Message=Compression error.", "TotalFileLeft=0 files", "TotalPct=100 %",
+                           "TotalBar=100", "SingleBar=100", "SinglePct=100 %", "Interval=6000",
+                           "Timer=off", "Close"}));
+    EXPECT_EQ(engine.outcome(), BatchEngine::Outcome::Failed);
+    EXPECT_EQ(engine.errorCode(), imaging::kErrFileNotFound);
+    EXPECT_EQ(engine.failedFile(), QStringLiteral("missing.tif"));
+    EXPECT_TRUE(outputs().isEmpty());
+}
+
+TEST_F(BatchEngineTest, AFileThatIsNoImageFails) {
+    writeEngineFile(src + "notes.tif", "this is not an image at all, only some text");
+    list({"notes.tif"});
+    BatchEngine engine(view, settings, src);
+    engine.load();
+    engine.timerEvent();
+    EXPECT_EQ(view.messages, QStringList{"Compression error."});
+    EXPECT_EQ(engine.outcome(), BatchEngine::Outcome::Failed);
+    EXPECT_TRUE(outputs().isEmpty());
+}
+
+TEST(AddToSourceList, ExactTextDuplicateTestAndCountLabel) {
+    FakeBatchView view;
+    view.sources = {" a.JPG", " b.JPG"};
+    addToSourceList(view, " a.JPG");
+    addToSourceList(view, " A.JPG");  // letter case differs: a new entry
+    addToSourceList(view, "a.JPG");   // no leading space: a new entry
+    addToSourceList(view, " A.JPG");
+    EXPECT_EQ(view.sources, (QStringList{" a.JPG", " b.JPG", " A.JPG", "a.JPG"}));
+    const QString spaces(20, ' ');
+    EXPECT_EQ(view.values("Label1"),
+              (QStringList{
+                  "Source Files(s)" + spaces + "2 files", "Source Files(s)" + spaces + "3 files",
+                  "Source Files(s)" + spaces + "4 files", "Source Files(s)" + spaces + "4 files"}));
+    EXPECT_FALSE(view.clickUpdatesWhileAdding);
+    EXPECT_TRUE(appState().ListClickUpdatesEnabled);
+}
+
+// ---- with the codecs ----
+
+TEST_F(BatchEngineTest, ConvertsEveryFileWithProgress) {
+    needCodecs();
+    writeEngineTiff(src + "a.tif", 40, 20, 3, 72);
+    writeEngineJpeg(src + "b.2.jpg", 30, 30, 3, 300);
+    writeEngineTiff(src + "c", 16, 8, 1, 72);
+    list({"a.tif", "b.2.jpg", "c"});
+    std::vector<std::pair<int, bool>> notes;
+    view.onProgress = [&](int16_t percent, const RunState& state) {
+        notes.emplace_back(percent, state.Saving);
+        EXPECT_LE(state.DoneBytes + state.CurrentBytes, state.TotalBytes);
+    };
+    BatchEngine engine(view, settings, src);
+    engine.load();
+    engine.timerEvent();
+    ASSERT_EQ(engine.outcome(), BatchEngine::Outcome::Completed)
+        << engine.errorMessage().toStdString();
+    EXPECT_EQ(outputs(), (QStringList{"a.JPG", "b.JPG", "c.JPG"}));
+    EXPECT_EQ(view.values("TotalFileLeft"),
+              (QStringList{"3 files", "2 files", "1 files", "0 files"}));
+    EXPECT_EQ(view.values("SingleFileName"), (QStringList{"a.tif", "b.2.jpg", "c"}));
+    EXPECT_EQ(engine.state().DoneBytes, engine.state().TotalBytes);
+    EXPECT_TRUE(view.messages.isEmpty());
+    EXPECT_TRUE(view.values("AddSource").isEmpty());  // output directory is not the source's
+    ASSERT_FALSE(notes.empty());
+    EXPECT_FALSE(notes.front().second);
+    EXPECT_TRUE(notes.back().second);
+    const ProbedImage a = probeJpeg(out + "a.JPG");
+    EXPECT_EQ(a.width, 40);
+    EXPECT_EQ(a.height, 20);
+    EXPECT_EQ(a.xDpi, 72);
+    const ProbedImage b = probeJpeg(out + "b.JPG");  // a JPEG counts as 72 dpi whatever it states
+    EXPECT_EQ(b.width, 30);
+    EXPECT_EQ(b.height, 30);
+}
+
+TEST_F(BatchEngineTest, ResolutionChangeResamplesTiffButNotJpeg) {
+    needCodecs();
+    writeEngineTiff(src + "t.tif", 40, 20, 3, 72);
+    writeEngineTiff(src + "h.tif", 40, 20, 3, 300);
+    writeEngineJpeg(src + "j.jpg", 40, 20, 3, 300);
+    list({"t.tif", "h.tif", "j.jpg"});
+    settings.Dpi = 144;
+    BatchEngine engine(view, settings, src);
+    engine.load();
+    engine.timerEvent();
+    ASSERT_EQ(engine.outcome(), BatchEngine::Outcome::Completed)
+        << engine.errorMessage().toStdString();
+    const ProbedImage t = probeJpeg(out + "t.JPG");
+    EXPECT_EQ(t.width, 80);
+    EXPECT_EQ(t.height, 40);
+    EXPECT_EQ(t.xDpi, 144);
+    const ProbedImage h = probeJpeg(out + "h.JPG");  // 40 x 144 / 300 = 19.2, 20 x 144 / 300 = 9.6
+    EXPECT_EQ(h.width, 19);
+    EXPECT_EQ(h.height, 10);
+    const ProbedImage j = probeJpeg(out + "j.JPG");  // 72-class: 40 x 144 / 72
+    EXPECT_EQ(j.width, 80);
+    EXPECT_EQ(j.height, 40);
+}
+
+TEST_F(BatchEngineTest, EachFileKeepsItsOwnAspectWithOnlyAWidth) {
+    needCodecs();
+    writeEngineTiff(src + "wide.tif", 40, 20, 3, 72);
+    writeEngineTiff(src + "tall.tif", 20, 40, 3, 72);
+    list({"wide.tif", "tall.tif"});
+    settings.SizeChoice = 1;
+    settings.OutWidth = 10;
+    BatchEngine engine(view, settings, src);
+    engine.load();
+    engine.timerEvent();
+    ASSERT_EQ(engine.outcome(), BatchEngine::Outcome::Completed)
+        << engine.errorMessage().toStdString();
+    EXPECT_EQ(probeJpeg(out + "wide.JPG").height, 5);
+    EXPECT_EQ(probeJpeg(out + "tall.JPG").height, 20);
+}
+
+TEST_F(BatchEngineTest, FailureInTheMiddleKeepsTheFirstAndSkipsTheThird) {
+    needCodecs();
+    writeEngineTiff(src + "a.tif", 20, 20, 3, 72);
+    writeEngineTiff(src + "b.tif", 64, 64, 3, 72);
+    QByteArray damaged = bytes(src + "b.tif");
+    damaged.truncate(damaged.size() / 3);
+    writeEngineFile(src + "b.tif", damaged);
+    writeEngineTiff(src + "c.tif", 20, 20, 3, 72);
+    list({"a.tif", "b.tif", "c.tif"});
+    BatchEngine engine(view, settings, src);
+    engine.load();
+    engine.timerEvent();
+    EXPECT_EQ(engine.outcome(), BatchEngine::Outcome::Failed);
+    EXPECT_EQ(view.messages, QStringList{"Compression error."});
+    EXPECT_EQ(outputs(), QStringList{"a.JPG"});
+    EXPECT_EQ(view.values("SingleFileName"), (QStringList{"a.tif", "b.tif"}));
+    EXPECT_EQ(view.calls.back(), "Close");
+}
+
+TEST_F(BatchEngineTest, SizeRuleFailuresTakeTheFailurePath) {
+    needCodecs();
+    writeEngineTiff(src + "nores.tif", 20, 10, 3, 0);  // states no resolution: 0 dpi
+    list({"nores.tif"});
+    {
+        BatchEngine engine(view, settings, src);
+        engine.load();
+        engine.timerEvent();
+        EXPECT_EQ(engine.errorCode(), kErrDivisionByZero);
+        EXPECT_EQ(view.messages, QStringList{"Compression error."});
+    }
+    // The file's own size asked for: no resize and no resolution scaling, so no division.
+    settings.SizeChoice = 1;
+    settings.OutWidth = 20;
+    settings.OutHeight = 10;
+    FakeBatchView second;
+    second.work = view.work;
+    BatchEngine engine(second, settings, src);
+    engine.load();
+    engine.timerEvent();
+    EXPECT_EQ(engine.outcome(), BatchEngine::Outcome::Completed);
+    EXPECT_EQ(probeJpeg(out + "nores.JPG").width, 20);
+}
+
+TEST_F(BatchEngineTest, TargetAbove32767Fails) {
+    needCodecs();
+    writeEngineTiff(src + "a.tif", 20, 40, 3, 72);
+    list({"a.tif"});
+    settings.SizeChoice = 1;
+    settings.OutWidth = 20000;  // height 40000
+    BatchEngine engine(view, settings, src);
+    engine.load();
+    engine.timerEvent();
+    EXPECT_EQ(engine.errorCode(), kErrOverflow);
+    EXPECT_EQ(view.messages, QStringList{"Compression error."});
+}
+
+TEST_F(BatchEngineTest, MissingOutputDirectoryIsAWriteFailure) {
+    needCodecs();
+    writeEngineTiff(src + "a.tif", 20, 20, 3, 72);
+    list({"a.tif"});
+    settings.OutputDir = tmp.path() + "/no/such/dir/";
+    BatchEngine engine(view, settings, src);
+    engine.load();
+    engine.timerEvent();
+    EXPECT_EQ(engine.errorCode(), imaging::kErrWrite);
+    EXPECT_EQ(view.messages, QStringList{"Error writing file, or disk is full"});
+}
+
+TEST_F(BatchEngineTest, NeverReplacesAFileOfTheWorkList) {
+    needCodecs();
+    writeEngineTiff(src + "b.tif", 20, 20, 3, 72);
+    writeEngineJpeg(src + "b.jpg", 20, 20, 3, 72);
+    const QByteArray before = bytes(src + "b.jpg");
+    list({"b.tif", "b.jpg"});
+    settings.OutputDir = src;
+    settings.OutputExt = "jpg";
+    BatchEngine engine(view, settings, src);
+    engine.load();
+    engine.timerEvent();
+    EXPECT_EQ(engine.errorCode(), kErrReplacesSource);
+    EXPECT_EQ(view.messages, QStringList{"The output file would replace a source file: b.jpg"});
+    EXPECT_EQ(bytes(src + "b.jpg"), before);
+    EXPECT_EQ(QDir(src).entryList(QDir::Files).size(), 2);
+}
+
+TEST_F(BatchEngineTest, NeverReplacesTheSourceThroughAnotherName) {
+    needCodecs();
+    writeEngineJpeg(src + "p.jpg", 20, 20, 3, 72);
+    ASSERT_TRUE(QFile::link(src + "p.jpg", out + "p.JPG"));  // the output name is a link to it
+    const QByteArray before = bytes(src + "p.jpg");
+    list({"p.jpg"});
+    BatchEngine engine(view, settings, src);
+    engine.load();
+    engine.timerEvent();
+    EXPECT_EQ(engine.errorCode(), kErrReplacesSource);
+    EXPECT_EQ(bytes(src + "p.jpg"), before);
+}
+
+TEST_F(BatchEngineTest, OutputInTheSourceDirectoryIsListedOnce) {
+    needCodecs();
+    writeEngineTiff(src + "a.tif", 20, 20, 3, 72);
+    writeEngineTiff(src + "b.tif", 20, 20, 3, 72);
+    list({"a.tif", "b.tif"});
+    view.sources = {" a.tif", " b.tif"};
+    settings.OutputDir = src;
+    for (int run = 0; run < 2; ++run) {
+        view.calls.clear();
+        BatchEngine engine(view, settings, src);
+        engine.load();
+        engine.timerEvent();
+        ASSERT_EQ(engine.outcome(), BatchEngine::Outcome::Completed)
+            << engine.errorMessage().toStdString();
+        EXPECT_EQ(view.values("Label1").size(), 2);  // rewritten after each file
+    }
+    EXPECT_EQ(view.sources, (QStringList{" a.tif", " b.tif", " a.JPG", " b.JPG"}));
+}
+
+TEST_F(BatchEngineTest, OutputDirectoryDifferingInLetterCaseLeavesTheSourceListAlone) {
+    needCodecs();
+    const QString upper = tmp.path() + "/SRC/";
+    QDir().mkpath(upper);
+    writeEngineTiff(src + "a.tif", 20, 20, 3, 72);
+    list({"a.tif"});
+    settings.OutputDir = upper;
+    BatchEngine engine(view, settings, src);
+    engine.load();
+    engine.timerEvent();
+    ASSERT_EQ(engine.outcome(), BatchEngine::Outcome::Completed)
+        << engine.errorMessage().toStdString();
+    EXPECT_TRUE(view.values("AddSource").isEmpty());
+    EXPECT_TRUE(view.values("Label1").isEmpty());
+    EXPECT_TRUE(QFileInfo::exists(upper + "a.JPG"));
+}
+
+TEST_F(BatchEngineTest, GrayScaleGivesGrayOutputAndEightBitColourDoesNot) {
+    needCodecs();
+    writeEngineTiff(src + "c.tif", 24, 24, 3, 72);
+    list({"c.tif"});
+    settings.BitsPerPixel = 8;
+    const std::pair<int16_t, int> cases[] = {{1, 1}, {2, 3}, {4, 3}};
+    for (const auto& [depthChoice, channels] : cases) {
+        settings.DepthChoice = depthChoice;
+        settings.BitsPerPixel = depthChoice == 4 ? 24 : 8;
+        FakeBatchView v;
+        v.work = view.work;
+        BatchEngine engine(v, settings, src);
+        engine.load();
+        engine.timerEvent();
+        ASSERT_EQ(engine.outcome(), BatchEngine::Outcome::Completed) << depthChoice;
+        EXPECT_EQ(probeJpeg(out + "c.JPG").channels, channels) << depthChoice;
+    }
+}
+
+TEST_F(BatchEngineTest, CancelAbandonsTheFileInProgressAndSkipsTheRest) {
+    needCodecs();
+    for (const char* name : {"a.tif", "b.tif", "c.tif"})
+        writeEngineTiff(src + name, 64, 64, 3, 72);
+    list({"a.tif", "b.tif", "c.tif"});
+    BatchEngine engine(view, settings, src);
+    qsizetype callsAtCancel = -1;
+    view.onProgress = [&](int16_t, const RunState& state) {
+        if (state.FileIndex == 1 && state.Saving && callsAtCancel < 0) {
+            engine.cancel();
+            callsAtCancel = view.calls.size();
+        }
+    };
+    engine.load();
+    engine.timerEvent();
+    EXPECT_EQ(engine.outcome(), BatchEngine::Outcome::Cancelled);
+    EXPECT_EQ(view.calls.size(), callsAtCancel);  // nothing touched the view after the cancel
+    EXPECT_TRUE(view.messages.isEmpty());
+    EXPECT_EQ(outputs(), QStringList{"a.JPG"});  // no b.JPG, no temporary file
+    engine.timerEvent();
+    EXPECT_EQ(view.calls.size(), callsAtCancel);
+}
+
+}  // namespace
+}  // namespace pixavant::batch

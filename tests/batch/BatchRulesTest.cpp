@@ -1,0 +1,199 @@
+#include <gtest/gtest.h>
+
+#include "batch/BatchRules.h"
+#include "batch/ProgressMath.h"
+#include "imaging/ImagingStatus.h"
+
+namespace pixavant::batch {
+namespace {
+
+TEST(OutputFileName, ReplacesEverythingFromTheFirstDot) {
+    const std::tuple<const char*, const char*, const char*> cases[] = {
+        {"scan.2.tif", "JPG", "scan.JPG"},    {"README", "JPG", "README.JPG"},
+        {"photo.bmp", "", "photo."},          {"photo.tif", "jpg", "photo.jpg"},
+        {"photo.bmp", "JPG", "photo.JPG"},    {"a.b.c.d", "TIF", "a.TIF"},
+        {".hidden", "JPG", ".JPG"},           {"photo.bmp", "x.y", "photo.x.y"},
+        {"trailing.", "TIF", "trailing.TIF"},
+    };
+    for (const auto& [name, ext, expected] : cases)
+        EXPECT_EQ(outputFileName(QString::fromUtf8(name), QString::fromUtf8(ext)),
+                  QString::fromUtf8(expected))
+            << name;
+}
+
+TEST(SourceResolution, OnlyTheTiffFamilyStatesItsOwn) {
+    struct Case {
+        int32_t format;
+        int32_t xres;
+        int32_t code;
+        int16_t dpi;
+    };
+    const Case cases[] = {
+        {3, 300, 0, 300},
+        {17, 0, 0, 0},
+        {87, 96, 0, 96},
+        {63, 150, 0, 150},
+        {66, 200, 0, 200},
+        {85, 300, 0, 300},
+        {93, 120, 0, 120},
+        {96, 50, 0, 50},
+        {25, 200, 0, 72},
+        {27, 200, 0, 72},
+        {28, 200, 0, 72},
+        {29, 200, 0, 72},
+        {10, 300, 0, 72},
+        {6, 999, 0, 72},
+        {0, 300, 0, 72},
+        {5, 300, 0, 72},
+        {10, 99999, 0, 72},
+        {3, 32767, 0, 32767},
+        {3, 32768, kErrOverflow, 0},
+        {17, -40000, kErrOverflow, 0},
+    };
+    for (const Case& c : cases) {
+        int16_t dpi = 0;
+        EXPECT_EQ(sourceResolution(c.format, c.xres, dpi), c.code) << c.format << " " << c.xres;
+        if (c.code == 0) {
+            EXPECT_EQ(dpi, c.dpi) << c.format << " " << c.xres;
+        }
+    }
+}
+
+TEST(ResizeTarget, SizeRules) {
+    struct Case {
+        const char* what;
+        SizeRequest request;
+        int32_t code;
+        bool resize;
+        int16_t width;
+        int16_t height;
+    };
+    const Case cases[] = {
+        {"given size equals the image: no resize even with another dpi",
+         {1, 640, 480, 144, 72, 640, 480},
+         0,
+         false,
+         0,
+         0},
+        {"no size given", {1, 0, 0, 144, 72, 640, 480}, 0, false, 0, 0},
+        {"width only", {1, 320, 0, 72, 72, 640, 480}, 0, true, 320, 240},
+        {"width only, then scaled by dpi", {1, 320, 0, 144, 72, 640, 480}, 0, true, 640, 480},
+        {"height only", {1, 0, 240, 72, 72, 640, 480}, 0, true, 320, 240},
+        {"both given: aspect not enforced", {1, 500, 100, 72, 72, 640, 480}, 0, true, 500, 100},
+        {"both given, scaled by dpi", {1, 500, 100, 144, 72, 640, 480}, 0, true, 1000, 200},
+        {"same size, 72-class source to 300 dpi", {0, 0, 0, 300, 72, 100, 50}, 0, true, 417, 208},
+        {"same size and resolution", {0, 0, 0, 72, 72, 100, 50}, 0, false, 0, 0},
+        {"same size ignores the requested size", {0, 320, 0, 72, 72, 640, 480}, 0, false, 0, 0},
+        {"same size, downscale", {0, 0, 0, 72, 300, 1000, 500}, 0, true, 240, 120},
+        {"half rounds to even (down)", {0, 0, 0, 100, 200, 5, 3}, 0, true, 2, 2},
+        {"half rounds to even (up)", {0, 0, 0, 100, 200, 7, 9}, 0, true, 4, 4},
+        {"aspect half to even gives 0", {1, 1, 0, 72, 72, 2, 1}, 0, true, 1, 0},
+        {"aspect 2.5 gives 2", {1, 0, 5, 72, 72, 1, 2}, 0, true, 2, 5},
+        {"resolution 0 under same size",
+         {0, 0, 0, 72, 0, 640, 480},
+         kErrDivisionByZero,
+         false,
+         0,
+         0},
+        {"resolution 0 with a given size",
+         {1, 100, 0, 72, 0, 640, 480},
+         kErrDivisionByZero,
+         false,
+         0,
+         0},
+        {"image height 0 when following the aspect",
+         {1, 0, 240, 72, 72, 640, 0},
+         kErrDivisionByZero,
+         false,
+         0,
+         0},
+        {"result above 32767", {0, 0, 0, 300, 72, 8000, 100}, kErrOverflow, false, 0, 0},
+        {"aspect result above 32767", {1, 32767, 0, 72, 72, 1, 2}, kErrOverflow, false, 0, 0},
+        {"result exactly 32767", {1, 0, 32767, 72, 72, 1, 1}, 0, true, 32767, 32767},
+        {"products beyond 32 bits", {1, 30000, 0, 72, 72, 100000, 100000}, 0, true, 30000, 30000},
+    };
+    for (const Case& c : cases) {
+        ResizeTarget target;
+        EXPECT_EQ(resizeTarget(c.request, target), c.code) << c.what;
+        if (c.code != 0)
+            continue;
+        EXPECT_EQ(target.resize, c.resize) << c.what;
+        if (c.resize) {
+            EXPECT_EQ(target.width, c.width) << c.what;
+            EXPECT_EQ(target.height, c.height) << c.what;
+        }
+    }
+}
+
+TEST(FailureMessage, ByCode) {
+    const std::pair<int32_t, const char*> cases[] = {
+        {imaging::kErrNoMemory, "Not enough memory available."},
+        {imaging::kErrWrite, "Error writing file, or disk is full"},
+        {imaging::kErrFileNotFound, "Compression error."},
+        {imaging::kErrFormat, "Compression error."},
+        {imaging::kErrCancelled, "Compression error."},
+        {kErrOverflow, "Compression error."},
+        {kErrDivisionByZero, "Compression error."},
+        {-1, "Compression error."},
+        {20002, "Compression error."},
+    };
+    for (const auto& [code, message] : cases)
+        EXPECT_EQ(failureMessage(code), QString::fromLatin1(message)) << code;
+    EXPECT_EQ(failureMessage(kErrReplacesSource, QStringLiteral("photo.tif")),
+              QStringLiteral("The output file would replace a source file: photo.tif"));
+}
+
+TEST(Labels, FilesLeftAndCountLabel) {
+    EXPECT_EQ(filesLeftText(3), QStringLiteral("3 files"));
+    EXPECT_EQ(filesLeftText(1), QStringLiteral("1 files"));
+    EXPECT_EQ(filesLeftText(0), QStringLiteral("0 files"));
+    EXPECT_EQ(countLabelText(kSourceFilesHeading, 12),
+              QStringLiteral("Source Files(s)                    12 files"));
+}
+
+TEST(ProgressMath, NotificationDisplay) {
+    struct Case {
+        int percent;
+        bool saving;
+        int64_t current;
+        int64_t done;
+        int64_t total;
+        float singleBar;
+        const char* singlePct;
+        int totalBar;
+        const char* totalPct;
+    };
+    const Case cases[] = {
+        {50, false, 1000, 0, 1000, 25, "25 %", 25, "25 %"},
+        {50, true, 1000, 0, 1000, 75, "75 %", 75, "75 %"},
+        {50, false, 3000, 1000, 4000, 25, "25 %", 44, "44 %"},    // 43.75
+        {25, false, 1000, 0, 1000, 12.5f, "12.5 %", 12, "12 %"},  // 12.5: half to even
+        {15, false, 1000, 0, 1000, 7.5f, " 7.5 %", 8, "8 %"},     // 7.5: half to even
+        {20, false, 1000, 0, 1000, 10, "10 %", 10, "10 %"},
+        {12, false, 1000, 0, 1000, 6, " 6 %", 6, "6 %"},
+        {0, false, 1000, 0, 1000, 0, " 0 %", 0, "0 %"},
+        {1, false, 1000, 0, 1000, 0.5f, " 0.5 %", 0, "0 %"},
+        {1, true, 1000, 0, 1000, 50.5f, "50.5 %", 50, "50 %"},  // 50.5: half to even
+        {100, true, 1000, 0, 1000, 100, "100 %", 100, "100 %"},
+        {50, true, 1000, 0, 0, 75, "75 %", 0, "0 %"},  // nothing has bytes: stays 0
+        {100, true, 3'000'000'000, 2'000'000'000, 5'000'000'000, 100, "100 %", 100, "100 %"},
+        {50, false, 3'000'000'000, 3'000'000'000, 6'000'000'000, 25, "25 %", 62, "62 %"},
+        {100, true, 2000, 0, 1000, 100, "100 %", 100, "100 %"},  // grew since the load
+    };
+    for (const Case& c : cases) {
+        RunState state;
+        state.Saving = c.saving;
+        state.CurrentBytes = c.current;
+        state.DoneBytes = c.done;
+        state.TotalBytes = c.total;
+        const ProgressDisplay d = progressDisplay(c.percent, state);
+        const std::string what = std::to_string(c.percent) + (c.saving ? " saving" : " loading");
+        EXPECT_FLOAT_EQ(d.singleBar, c.singleBar) << what;
+        EXPECT_EQ(d.singlePct, QString::fromLatin1(c.singlePct)) << what;
+        EXPECT_EQ(d.totalBar, c.totalBar) << what;
+        EXPECT_EQ(d.totalPct, QString::fromLatin1(c.totalPct)) << what;
+    }
+}
+
+}  // namespace
+}  // namespace pixavant::batch

@@ -1,0 +1,304 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <memory>
+
+#include "JpegFixtures.h"
+#include "app/FileListBox.h"
+#include "app/MainWindow.h"
+#include "app/Message.h"
+#include "batch/FileCompressWindow.h"
+#include "batch/FileOutputDialog.h"
+#include "options/CompressOptionDialog.h"
+#include "settings/AppState.h"
+#include "settings/CompressionSettings.h"
+
+using namespace pixavant;
+
+namespace {
+
+struct FakeLists : RunLists {
+    QStringList work;
+    QStringList source;
+    QString sourceLabel;
+    int workCount() const override { return int(work.size()); }
+    QString workEntry(int index) const override { return work.at(index); }
+    int sourceCount() const override { return int(source.size()); }
+    QString sourceEntry(int index) const override { return source.at(index); }
+    void addSourceEntry(const QString& entry) override { source.append(entry); }
+    void setSourceCountLabel(const QString& text) override { sourceLabel = text; }
+};
+
+class FileCompressTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        sourceDir = dir.path() + "/src/";
+        outputDir = dir.path() + "/out/";
+        QDir().mkpath(sourceDir);
+        QDir().mkpath(outputDir);
+        appState().SourceDir = sourceDir;
+        CompressionSettings& s = compressionSettings();
+        s = CompressionSettings::defaults(sourceDir);
+        // What "Compress" stores at once in the options dialog.
+        s.Dpi = 72;
+        s.BitsPerPixel = 24;
+        s.FileFormat = 10;
+        s.QualityFactor = 2;
+        s.OutputExt = "JPG";
+        s.OutputDir = outputDir;
+        FileCompressWindow::setDelaysForTesting(FileCompressWindow::Delays{0, 10});
+        setMessageHandler([this](QWidget*, const QString& text) { messages << text; });
+    }
+    void TearDown() override {
+        FileCompressWindow::setDelaysForTesting(std::nullopt);
+        setMessageHandler({});
+    }
+
+    void addPhoto(const QString& name, int width = 96, int height = 64) {
+        ASSERT_TRUE(pixavant::testing::writeBytes(
+            sourceDir + name,
+            pixavant::testing::makeJpeg(pixavant::testing::makePhotoLike(width, height))));
+        lists.work << " " + name;
+        lists.source << " " + name;
+    }
+    void addFile(const QString& name, const QByteArray& bytes) {
+        ASSERT_TRUE(pixavant::testing::writeBytes(sourceDir + name, bytes));
+        lists.work << " " + name;
+    }
+    QStringList outputs() const {
+        return QDir(outputDir).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+    }
+    QString text(QWidget& window, const char* name) {
+        return window.findChild<QLabel*>(QString::fromLatin1(name))->text();
+    }
+    float bar(QWidget& window, const char* name) {
+        return window.findChild<ProgressBar*>(QString::fromLatin1(name))->barValue();
+    }
+
+    QTemporaryDir dir;
+    QString sourceDir, outputDir;
+    FakeLists lists;
+    QStringList messages;
+};
+
+TEST_F(FileCompressTest, LoadedWindowShowsNothingDoneYet) {
+    FileCompressWindow::setDelaysForTesting(FileCompressWindow::Delays{60000, 10});
+    addPhoto("a.jpg");
+    addFile("b.jpg", QByteArray(1000, 'x'));
+    lists.work << " missing.jpg";  // cannot be sized: counts 0
+    FileCompressWindow window(lists);
+    EXPECT_EQ(window.windowTitle(), "File Compress");
+    EXPECT_EQ(window.objectName(), "frmFileCompress");
+    EXPECT_EQ(text(window, "TotalFile"), "Files Left:");
+    EXPECT_EQ(text(window, "TotalFileLeft"), "0 files");
+    EXPECT_EQ(text(window, "TotalPct"), "0 %");
+    EXPECT_EQ(text(window, "SinglePct"), "0 %");
+    EXPECT_EQ(text(window, "SingleFile"), "File Compressed:");
+    EXPECT_EQ(text(window, "SingleFileName"), "");
+    EXPECT_EQ(bar(window, "TotalBar"), 0);
+    EXPECT_EQ(bar(window, "SingleBar"), 0);
+    EXPECT_EQ(window.findChild<QPushButton*>("Cancel")->text(), "&Cancel");
+    EXPECT_EQ(window.engine().state().FileCount, 3);
+    EXPECT_EQ(window.engine().state().TotalBytes, QFileInfo(sourceDir + "a.jpg").size() + 1000);
+    EXPECT_TRUE(window.engine().control().enableProgressEvent());
+}
+
+TEST_F(FileCompressTest, ProgressNotificationsShowBarsAndPercentages) {
+    FileCompressWindow::setDelaysForTesting(FileCompressWindow::Delays{60000, 10});
+    FileCompressWindow window(lists);
+    struct Case {
+        int percent;
+        bool saving;
+        int64_t current, done, total;
+        float singleBar;
+        const char* singlePct;
+        float totalBar;
+        const char* totalPct;
+    };
+    const Case cases[] = {
+        {50, false, 1000, 0, 1000, 25, "25 %", 25, "25 %"},
+        {50, true, 1000, 0, 1000, 75, "75 %", 75, "75 %"},
+        {50, false, 3000, 1000, 4000, 25, "25 %", 44, "44 %"},
+        {15, false, 1000, 0, 1000, 7.5f, " 7.5 %", 8, "8 %"},
+        {25, false, 1000, 0, 1000, 12.5f, "12.5 %", 12, "12 %"},
+        {20, false, 1000, 0, 1000, 10, "10 %", 10, "10 %"},
+        {12, false, 1000, 0, 1000, 6, " 6 %", 6, "6 %"},
+        {100, true, 1000, 0, 1000, 100, "100 %", 100, "100 %"},
+        {50, false, 1000, 0, 0, 25, "25 %", 0, "0 %"},
+    };
+    batch::BatchView& view = window;
+    for (const Case& c : cases) {
+        batch::RunState state;
+        state.Saving = c.saving;
+        state.CurrentBytes = c.current;
+        state.DoneBytes = c.done;
+        state.TotalBytes = c.total;
+        view.progressStatus(int16_t(c.percent), state);
+        EXPECT_FLOAT_EQ(bar(window, "SingleBar"), c.singleBar) << c.percent;
+        EXPECT_EQ(text(window, "SinglePct"), c.singlePct) << c.percent;
+        EXPECT_FLOAT_EQ(bar(window, "TotalBar"), c.totalBar) << c.percent;
+        EXPECT_EQ(text(window, "TotalPct"), c.totalPct) << c.percent;
+    }
+}
+
+TEST_F(FileCompressTest, NotificationsAreOffWhileTheHandlerServicesEvents) {
+    FileCompressWindow::setDelaysForTesting(FileCompressWindow::Delays{60000, 10});
+    FileCompressWindow window(lists);
+    int serviced = 0;
+    bool enabledDuringYield = true;
+    QTimer::singleShot(0, [&] {
+        ++serviced;
+        enabledDuringYield = window.engine().control().enableProgressEvent();
+    });
+    batch::BatchView& view = window;
+    view.progressStatus(10, batch::RunState{});
+    EXPECT_EQ(serviced, 1);
+    EXPECT_FALSE(enabledDuringYield);
+    EXPECT_TRUE(window.engine().control().enableProgressEvent());
+}
+
+TEST_F(FileCompressTest, RunConvertsEveryFileAndClosesItself) {
+    addPhoto("a.jpg");
+    addPhoto("b.tif.jpg", 40, 30);
+    FileCompressWindow window(lists);
+    EXPECT_EQ(window.exec(), QDialog::Accepted);
+    EXPECT_EQ(window.engine().outcome(), batch::BatchEngine::Outcome::Completed);
+    EXPECT_EQ(outputs(), QStringList({"a.JPG", "b.JPG"}));
+    EXPECT_TRUE(messages.isEmpty());
+    EXPECT_EQ(text(window, "TotalFileLeft"), "0 files");
+    EXPECT_EQ(text(window, "TotalPct"), "100 %");
+    EXPECT_EQ(text(window, "SinglePct"), "100 %");
+    EXPECT_EQ(bar(window, "TotalBar"), 100);
+    EXPECT_EQ(text(window, "SingleFileName"), "b.tif.jpg");
+    // Written elsewhere than the source directory: the source list stays as it was.
+    EXPECT_EQ(lists.source, QStringList({" a.jpg", " b.tif.jpg"}));
+}
+
+TEST_F(FileCompressTest, OutputsInTheSourceDirectoryJoinTheSourceList) {
+    compressionSettings().OutputDir = sourceDir;
+    addPhoto("a.jpg");
+    addPhoto("c.bmp.jpg", 20, 20);
+    lists.source << " a.JPG";  // already listed from an earlier run
+    FileCompressWindow window(lists);
+    EXPECT_EQ(window.exec(), QDialog::Accepted);
+    EXPECT_EQ(lists.source, QStringList({" a.jpg", " c.bmp.jpg", " a.JPG", " c.JPG"}));
+    EXPECT_EQ(lists.sourceLabel, "Source Files(s)" + QString(20, ' ') + "4 files");
+    EXPECT_TRUE(appState().ListClickUpdatesEnabled);
+}
+
+TEST_F(FileCompressTest, FailureShowsOneMessageAndClosesAtOnce) {
+    addPhoto("a.jpg");
+    addFile("broken.jpg", QByteArray("not an image at all"));
+    addPhoto("c.jpg");
+    FileCompressWindow::setDelaysForTesting(FileCompressWindow::Delays{0, 60000});
+    FileCompressWindow window(lists);
+    EXPECT_EQ(window.exec(), QDialog::Accepted);  // no 60 s wait: closed after the message
+    EXPECT_EQ(window.engine().outcome(), batch::BatchEngine::Outcome::Failed);
+    EXPECT_EQ(messages, QStringList({"Compression error."}));
+    EXPECT_EQ(outputs(), QStringList({"a.JPG"}));
+}
+
+TEST_F(FileCompressTest, CancelDuringARunLeavesNoPartialFile) {
+    addPhoto("big.jpg", 800, 600);
+    addPhoto("next.jpg");
+    FileCompressWindow window(lists);
+    auto* cancel = window.findChild<QPushButton*>("Cancel");
+    auto* singleBar = window.findChild<ProgressBar*>("SingleBar");
+    // The user presses "Cancel" as soon as the run shows progress; the click is handled while the
+    // progress handler services the window.
+    bool clicked = false;
+    QObject::connect(singleBar, &QProgressBar::valueChanged, &window, [&](int value) {
+        if (value > 0 && !clicked) {
+            clicked = true;
+            QTimer::singleShot(0, cancel, &QPushButton::click);
+        }
+    });
+    EXPECT_EQ(window.exec(), QDialog::Rejected);
+    EXPECT_TRUE(clicked);
+    EXPECT_EQ(window.engine().outcome(), batch::BatchEngine::Outcome::Cancelled);
+    EXPECT_TRUE(outputs().isEmpty()) << outputs().join(", ").toStdString();
+    EXPECT_TRUE(messages.isEmpty());
+    EXPECT_EQ(text(window, "TotalFileLeft"), "2 files");  // untouched after the cancel
+}
+
+TEST_F(FileCompressTest, CancelAfterTheRunClosesBeforeTheDelay) {
+    addPhoto("a.jpg");
+    FileCompressWindow::setDelaysForTesting(FileCompressWindow::Delays{0, 600000});
+    FileCompressWindow window(lists);
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &window, [&] {
+        if (window.engine().outcome() == batch::BatchEngine::Outcome::Completed) {
+            window.findChild<QPushButton*>("Cancel")->click();
+        }
+    });
+    poll.start(5);
+    EXPECT_EQ(window.exec(), QDialog::Rejected);
+    EXPECT_EQ(outputs(), QStringList({"a.JPG"}));
+}
+
+// Clicks through the dialogs as they come up: "Compress" in the options, the output directory and
+// "OK" in the output dialog.
+class DialogDriver : public QObject {
+  public:
+    explicit DialogDriver(QString outputText) : outputText_(std::move(outputText)) {
+        connect(&timer_, &QTimer::timeout, this, &DialogDriver::step);
+        timer_.start(5);
+    }
+    QStringList seen;
+
+  private:
+    void step() {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal || modal->objectName() == last_)
+            return;
+        last_ = modal->objectName();
+        seen << last_;
+        if (last_ == "CompressOption") {
+            modal->findChild<QPushButton*>("Compress")->click();
+        } else if (last_ == "FileOutput") {
+            modal->findChild<QLineEdit*>("txtExt")->setText(" tif ");
+            modal->findChild<QLineEdit*>("TxtOutputDir")->setText(outputText_);
+            modal->findChild<QPushButton*>("Compress")->click();
+        }
+    }
+    QTimer timer_;
+    QString outputText_;
+    QString last_;
+};
+
+TEST_F(FileCompressTest, WholeRoadFromTheMainWindowToTheOutputs) {
+    addPhoto("one.jpg");
+    addPhoto("two.jpg", 30, 20);
+    MainWindow window;
+    window.load(sourceDir);                       // the output directory is the source directory
+    compressionSettings().CompressionChoice = 0;  // LZW: TIFF outputs
+    compressionSettings().LastColorCompression = 0;
+    window.selectAllClick();
+    window.addClick();
+    ASSERT_EQ(window.workList()->items(), QStringList({" one.jpg", " two.jpg"}));
+
+    DialogDriver driver(" " + sourceDir.chopped(1) + " ");
+    window.compressClick();
+    EXPECT_EQ(driver.seen, QStringList({"CompressOption", "FileOutput", "frmFileCompress"}));
+    EXPECT_EQ(compressionSettings().FileFormat, 17);
+    EXPECT_EQ(compressionSettings().OutputDir, sourceDir);
+    EXPECT_EQ(compressionSettings().OutputExt, "tif");
+    EXPECT_TRUE(QFileInfo::exists(sourceDir + "one.tif"));
+    EXPECT_TRUE(QFileInfo::exists(sourceDir + "two.tif"));
+    EXPECT_EQ(window.sourceList()->items(),
+              QStringList({" one.jpg", " one.tif", " two.jpg", " two.tif"}));
+    EXPECT_EQ(window.sourceCountLabel()->text(), "Source Files(s)" + QString(20, ' ') + "4 files");
+    EXPECT_EQ(window.workList()->items(), QStringList({" one.jpg", " two.jpg"}));
+    EXPECT_TRUE(messages.isEmpty());
+}
+
+}  // namespace

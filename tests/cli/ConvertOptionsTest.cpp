@@ -1,0 +1,152 @@
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QTemporaryDir>
+
+#include "EngineFixtures.h"
+#include "cli/ConvertOptions.h"
+
+namespace pixavant::cli {
+namespace {
+
+class ConvertOptionsTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(tmp.isValid());
+        file = tmp.path() + "/a.tif";
+        ASSERT_TRUE(testsupport::writeEngineFile(file, "x"));
+    }
+    ConvertParse parse(QStringList args) const { return parseConvert(args << file); }
+
+    QTemporaryDir tmp;
+    QString file;
+};
+
+TEST_F(ConvertOptionsTest, FillsTheSettingsAsTheOptionsDialogWould) {
+    struct Case {
+        QStringList args;
+        int dpiChoice, dpi, sizeChoice, width, height, depthChoice, bits, compression, format,
+            quality;
+        const char* ext;
+    };
+    const Case cases[] = {
+        {{}, 0, 72, 0, 0, 0, 4, 24, 3, 10, 2, "JPG"},
+        {{"--dpi", "300"}, 3, 300, 0, 0, 0, 4, 24, 3, 10, 2, "JPG"},
+        {{"--dpi=100"}, 1, 100, 0, 0, 0, 4, 24, 3, 10, 2, "JPG"},
+        {{"--dpi", "150"}, 5, 150, 0, 0, 0, 4, 24, 3, 10, 2, "JPG"},
+        {{"--dpi", "72.5"}, 0, 72, 0, 0, 0, 4, 24, 3, 10, 2, "JPG"},
+        {{"--dpi", "73.5"}, 5, 74, 0, 0, 0, 4, 24, 3, 10, 2, "JPG"},
+        {{"--size", "640x0"}, 0, 72, 1, 640, 0, 4, 24, 3, 10, 2, "JPG"},
+        {{"--size", "0X480"}, 0, 72, 1, 0, 480, 4, 24, 3, 10, 2, "JPG"},
+        {{"--size", "same"}, 0, 72, 0, 0, 0, 4, 24, 3, 10, 2, "JPG"},
+        {{"--depth", "gray"}, 0, 72, 0, 0, 0, 1, 8, 3, 10, 2, "JPG"},
+        {{"--depth", "8"}, 0, 72, 0, 0, 0, 2, 8, 3, 10, 2, "JPG"},
+        {{"--depth", "16"}, 0, 72, 0, 0, 0, 3, 16, 3, 10, 2, "JPG"},
+        {{"--level", "25"}, 0, 72, 0, 0, 0, 4, 24, 3, 10, 252, "JPG"},
+        {{"--compression", "jpeg", "--level", "3"}, 0, 72, 0, 0, 0, 4, 24, 3, 10, 32, "JPG"},
+        {{"--compression", "lzw"}, 0, 72, 0, 0, 0, 4, 24, 0, 17, 0, "TIF"},
+        {{"--compression", "g3"}, 0, 72, 0, 0, 0, 0, 1, 1, 27, 0, "TIF"},
+        {{"--compression", "g3", "--level", "1"}, 0, 72, 0, 0, 0, 0, 1, 1, 28, 0, "TIF"},
+        {{"--compression", "g4", "--depth", "bw"}, 0, 72, 0, 0, 0, 0, 1, 2, 29, 0, "TIF"},
+        {{"--compression", "g4", "--level", "1"}, 0, 72, 0, 0, 0, 0, 1, 2, 26, 0, "TIF"},
+        {{"--depth", "bw"}, 0, 72, 0, 0, 0, 0, 1, 2, 29, 0, "TIF"},
+        {{"--compression", "pixavant"}, 0, 72, 0, 0, 0, 4, 24, 4, 5, -1, "JPG"},
+        {{"--compression", "pixavant", "--level", "7"}, 0, 72, 0, 0, 0, 4, 24, 4, 5, -8, "JPG"},
+        {{"--compression", "pixavant", "--level", "8"}, 0, 72, 0, 0, 0, 4, 24, 4, 5, -9, "JPG"},
+        {{"--compression", "pixavant-lossless"}, 0, 72, 0, 0, 0, 4, 24, 4, 30, -1, "JPG"},
+        {{"--ext", "jxl", "--compression", "pixavant"}, 0, 72, 0, 0, 0, 4, 24, 4, 5, -1, "jxl"},
+        {{"--ext", " tif "}, 0, 72, 0, 0, 0, 4, 24, 3, 10, 2, "tif"},
+        {{"--ext="}, 0, 72, 0, 0, 0, 4, 24, 3, 10, 2, ""},
+    };
+    for (const Case& c : cases) {
+        const ConvertParse p = parse(c.args);
+        const std::string what = c.args.join(' ').toStdString();
+        ASSERT_TRUE(p.error.isEmpty()) << what << ": " << p.error.toStdString();
+        const CompressionSettings& s = p.job.settings;
+        EXPECT_EQ(s.DpiChoice, c.dpiChoice) << what;
+        EXPECT_EQ(s.Dpi, c.dpi) << what;
+        EXPECT_EQ(s.SizeChoice, c.sizeChoice) << what;
+        EXPECT_EQ(s.OutWidth, c.width) << what;
+        EXPECT_EQ(s.OutHeight, c.height) << what;
+        EXPECT_EQ(s.DepthChoice, c.depthChoice) << what;
+        EXPECT_EQ(s.BitsPerPixel, c.bits) << what;
+        EXPECT_EQ(s.CompressionChoice, c.compression) << what;
+        EXPECT_EQ(s.FileFormat, c.format) << what;
+        EXPECT_EQ(s.QualityFactor, c.quality) << what;
+        EXPECT_EQ(p.job.outputExt, QString::fromLatin1(c.ext)) << what;
+        // What the options dialog never writes keeps its start-up value.
+        EXPECT_EQ(s.OtherDpiDefault, 72) << what;
+        EXPECT_EQ(s.KeepAspect, 1) << what;
+    }
+}
+
+TEST_F(ConvertOptionsTest, RefusesWrongOptionsAndValues) {
+    const QStringList cases[] = {
+        {"--bogus"},
+        {"-x"},
+        {"--dpi"},
+        {"--dpi", "0"},
+        {"--dpi", "-72"},
+        {"--dpi", "abc"},
+        {"--dpi", "72dpi"},
+        {"--dpi", "40000"},
+        {"--dpi", "nan"},
+        {"--dpi", "72", "--dpi", "100"},
+        {"--size", "640"},
+        {"--size", "-1x5"},
+        {"--size", "40000x1"},
+        {"--size", "axb"},
+        {"--size", "1x2x3"},
+        {"--depth", "32"},
+        {"--compression", "png"},
+        {"--compression", "JPEG"},
+        {"--level", "26"},
+        {"--level", "-1"},
+        {"--level", "1.5"},
+        {"--compression", "pixavant", "--level", "9"},
+        {"--compression", "g3", "--level", "2"},
+        {"--compression", "lzw", "--level", "0"},
+        {"--compression", "pixavant-lossless", "--level", "1"},
+        {"--depth", "bw", "--compression", "jpeg"},
+        {"--depth", "bw", "--compression", "lzw"},
+        {"--depth", "24", "--compression", "g4"},
+        {"--output", "/no/such/directory"},
+        {"-o", ""},
+        {"--ext", "a/b"},
+    };
+    for (const QStringList& args : cases) {
+        const ConvertParse p = parse(args);
+        EXPECT_FALSE(p.error.isEmpty()) << args.join(' ').toStdString();
+    }
+}
+
+TEST_F(ConvertOptionsTest, RefusesMissingAndOddFiles) {
+    EXPECT_FALSE(parseConvert({}).error.isEmpty());
+    EXPECT_FALSE(parseConvert({"--dpi", "72"}).error.isEmpty());
+    EXPECT_FALSE(parseConvert({file, tmp.path() + "/missing.tif"}).error.isEmpty());
+    EXPECT_FALSE(parseConvert({tmp.path()}).error.isEmpty());
+    ASSERT_TRUE(testsupport::writeEngineFile(tmp.path() + "/ spaced.tif", "x"));
+    EXPECT_FALSE(parseConvert({tmp.path() + "/ spaced.tif"}).error.isEmpty());
+}
+
+TEST_F(ConvertOptionsTest, GroupsFilesByDirectoryInTheGivenOrder) {
+    QDir(tmp.path()).mkpath("b");
+    const QString other = tmp.path() + "/b/z.tif";
+    ASSERT_TRUE(testsupport::writeEngineFile(other, "x"));
+    ASSERT_TRUE(testsupport::writeEngineFile(tmp.path() + "/-dash.tif", "x"));
+    const QString cwd = QDir::currentPath();
+    QDir::setCurrent(tmp.path());
+    const ConvertParse p =
+        parseConvert({"-o", "b", file, other, "--", "-dash.tif", "./b/../a.tif"});
+    QDir::setCurrent(cwd);
+    ASSERT_TRUE(p.error.isEmpty()) << p.error.toStdString();
+    ASSERT_EQ(p.job.groups.size(), 2u);
+    EXPECT_EQ(p.job.groups[0].names, (QStringList{"a.tif", "-dash.tif", "a.tif"}));
+    EXPECT_EQ(p.job.groups[1].sourceDir, QDir::cleanPath(tmp.path() + "/b") + "/");
+    EXPECT_EQ(p.job.groups[1].names, QStringList{"z.tif"});
+    EXPECT_EQ(p.job.outputDir, QDir::cleanPath(tmp.path() + "/b") + "/");
+    EXPECT_EQ(p.job.sourcePaths.size(), 4);
+}
+
+}  // namespace
+}  // namespace pixavant::cli

@@ -1,0 +1,82 @@
+#include <gtest/gtest.h>
+
+#include "imaging/FormatNames.h"
+
+namespace pixavant::imaging {
+namespace {
+
+TEST(FormatName, NamesAndGaps) {
+    // The names are shown as stored, spelling included; codes without a name are unknown.
+    const std::pair<int, const char*> cases[] = {
+        {3, "TIFF"},
+        {29, "TIFF"},
+        {11, "JTIF YUV4:4:4"},
+        {21, "JPEG YUV4:1:1"},
+        {26, "Proprietary 1-bit"},
+        {84, "Windows BMP"},
+        {88, "TIFF CMYK"},
+        {89, "DICOM grayscae"},
+        {101, "Exif JPEG"},
+        {0, "Unknown format"},
+        {-3, "Unknown format"},
+        {7, "Unknown format"},
+        {58, "Unknown format"},
+        {100, "Unknown format"},
+        {102, "Unknown format"},
+    };
+    for (const auto& [code, name] : cases)
+        EXPECT_EQ(formatName(code), QString::fromLatin1(name)) << code;
+}
+
+TEST(ImageInfoTexts, AsTheInformationPanelShowsThem) {
+    FileInfoRecord info;
+    info.Format = 3;
+    info.Width = 640;
+    info.Height = 0;
+    info.BitsPerPixel = 24;
+    info.SizeDisk = 12345;
+    info.SizeMem = -1;
+    info.Compression = "LZW";
+    info.XResolution = 300;
+    const ImageInfoTexts t = imageInfoTexts(info);
+    EXPECT_EQ(t.format, " TIFF");
+    EXPECT_EQ(t.compress, " LZW");
+    EXPECT_EQ(t.width, " 640 pixels");
+    EXPECT_EQ(t.height, " 0 pixels");
+    EXPECT_EQ(t.bitsPerPixel, " 24 bits");
+    EXPECT_EQ(t.resolution, " 300 DPI");
+    EXPECT_EQ(t.fileSize, " 12345 bytes");
+    EXPECT_EQ(t.imageSize, " -1 bytes");
+
+    // Only names containing "TIFF" show the stored resolution.
+    const std::pair<int, const char*> resolution[] = {
+        {10, " 72 DPI"},  {11, " 72 DPI"}, {63, " 300 DPI"}, {96, " 300 DPI"},
+        {29, " 300 DPI"}, {0, " 72 DPI"},  {5, " 72 DPI"}};
+    for (const auto& [code, text] : resolution) {
+        info.Format = code;
+        EXPECT_EQ(imageInfoTexts(info).resolution, QString::fromLatin1(text)) << code;
+    }
+    // The PIXAVANT formats show "Proprietary" as their compression.
+    const std::tuple<int, const char*, const char*> proprietary[] = {
+        {5, " Proprietary", " Proprietary"},
+        {26, " Proprietary 1-bit", " Proprietary"},
+        {30, " Proprietary lossless", " Proprietary"},
+        {0, " Unknown format", " LZW"}};
+    for (const auto& [code, format, compress] : proprietary) {
+        info.Format = code;
+        EXPECT_EQ(imageInfoTexts(info).format, QString::fromLatin1(format)) << code;
+        EXPECT_EQ(imageInfoTexts(info).compress, QString::fromLatin1(compress)) << code;
+    }
+    info.Compression = "ABCDEFGHIJKLMNOPQRST";  // all 20 characters
+    EXPECT_EQ(imageInfoTexts(info).compress, " ABCDEFGHIJKLMNOPQRST");
+}
+
+TEST(ImageInfoTexts, Captions) {
+    const auto captions = imageInfoCaptions();
+    EXPECT_EQ(captions[0], "Format:");
+    EXPECT_EQ(captions[5], "Resoultion:");
+    EXPECT_EQ(captions[7], "Image Size:");
+}
+
+}  // namespace
+}  // namespace pixavant::imaging

@@ -1,0 +1,279 @@
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QLineEdit>
+#include <QMenuBar>
+
+#include "InspectFixtures.h"
+#include "inspect/ImageDisplay.h"
+#include "inspect/InfoPanel.h"
+
+namespace pixavant {
+namespace {
+
+using testing::ImageDir;
+
+// The eight panel texts, top to bottom.
+using Texts = std::array<QString, 8>;
+
+class InspectionTest : public testing::InspectTest {
+  protected:
+    Texts texts() const {
+        Texts t;
+        for (int row = 0; row < 8; ++row)
+            t[size_t(row)] = inspection->panel().field(row)->text();
+        return t;
+    }
+    ImageDisplay& preview() { return inspection->preview(); }
+    static QList<int> selected(const FileListBox* list) {
+        QList<int> rows;
+        for (int i = 0; i < list->count(); ++i)
+            if (list->isSelected(i))
+                rows.append(i);
+        return rows;
+    }
+};
+
+const Texts kFailure{"Unknown format", "", "", "", "", "", "", ""};
+
+TEST_F(InspectionTest, StartUpShowsTheFirstFileInThePanelAndThePreview) {
+    ImageDir dir;
+    dir.jpeg("a.jpg", 640, 480);
+    dir.tiff("b.tif", 100, 400);
+    auto w = open(dir.path());
+
+    // The box is the preview's design rectangle, taken before the first file was shown.
+    const PreviewBox box = inspection->previewBox();
+    EXPECT_EQ(box.width, 229);
+    EXPECT_EQ(box.height, 173);
+    EXPECT_EQ(box.left, 23 * 15);
+    EXPECT_EQ(box.top, 250 * 15);
+    EXPECT_EQ(w->previewArea(), &preview());
+    EXPECT_EQ(preview().objectName(), "LEAD1");
+
+    EXPECT_EQ(texts(),
+              (Texts{" JPEG YUV4:4:4", " JPEG", " 640 pixels", " 480 pixels", " 24 bits", " 72 DPI",
+                     " " + QString::number(QFileInfo(dir.path() + "a.jpg").size()) + " bytes",
+                     " 921600 bytes"}));
+    // 640 x 480 in 229 x 173: 229 x 172, offsets 0 and round(0.5) = 0.
+    EXPECT_TRUE(preview().hasImage());
+    EXPECT_EQ(preview().geometry(), QRect(23, 250, 229, 172));
+    EXPECT_EQ(preview().displayMode(), ImageDisplay::kScaleToFit);
+    EXPECT_TRUE(messages.isEmpty());
+}
+
+TEST_F(InspectionTest, AClickShowsTheFileScaledIntoTheBox) {
+    ImageDir dir;
+    dir.jpeg("a.jpg", 640, 480);
+    dir.tiff("b.tif", 100, 400);
+    auto w = open(dir.path());
+    click(w->sourceList(), 1);
+
+    EXPECT_EQ(appState().CurrentImagePath, dir.path() + "b.tif");
+    EXPECT_EQ(texts(), (Texts{" TIFF", " Uncompressed", " 100 pixels", " 400 pixels", " 8 bits",
+                              " 300 DPI", texts()[6], " 40000 bytes"}));
+    // 100 x 400: 43 x 173, centred at round(93) = 93.
+    EXPECT_EQ(preview().geometry(), QRect(23 + 93, 250, 43, 173));
+
+    // What is painted: the whole image over the whole control.
+    dir.jpeg("c.jpg", 300, 300, 20, 40, 220);
+    w->fillSourceList();
+    click(w->sourceList(), 2);
+    EXPECT_EQ(preview().geometry(), QRect(23 + 28, 250, 173, 173));  // enlarged
+    const QImage shot = preview().grab().toImage();
+    ASSERT_EQ(shot.size(), QSize(173, 173));
+    for (const QPoint p : {QPoint(1, 1), QPoint(86, 86), QPoint(171, 171)}) {
+        const QColor c = shot.pixelColor(p);
+        EXPECT_NEAR(c.red(), 20, 6);
+        EXPECT_NEAR(c.green(), 40, 6);
+        EXPECT_NEAR(c.blue(), 220, 6);
+    }
+}
+
+TEST_F(InspectionTest, ALargePhotoIsDecodedAtReducedScale) {
+    ImageDir dir;
+    dir.jpeg("big.jpg", 2400, 1600);
+    auto w = open(dir.path());
+    EXPECT_EQ(texts()[2], " 2400 pixels");
+    EXPECT_EQ(preview().geometry(), QRect(23, 250 + 10, 229, 153));
+    // 1/8 scale still covers 229 x 153; the control goes on reporting the file's size.
+    EXPECT_EQ(preview().shownImage().size(), QSize(300, 200));
+    EXPECT_EQ(preview().bitmapWidth(), 2400.0f);
+    EXPECT_EQ(preview().bitmapHeight(), 1600.0f);
+}
+
+TEST_F(InspectionTest, AClickDeselectsTheOtherListBothWays) {
+    ImageDir dir;
+    dir.jpeg("a.jpg", 640, 480);
+    dir.tiff("b.tif", 100, 400);
+    dir.tiff("c.tif", 400, 100);
+    dir.tiff("d.tif", 50, 50);
+    auto w = open(dir.path());
+    for (int i = 0; i < 4; ++i)
+        w->sourceList()->setSelected(i, true);
+    w->addClick();
+    ASSERT_EQ(w->workList()->count(), 4);
+
+    // Three work items selected, then a click in the source list.
+    click(w->workList(), 1);
+    w->workList()->setSelected(2, true);
+    w->workList()->setSelected(3, true);
+    ASSERT_EQ(selected(w->workList()), QList<int>({1, 2, 3}));
+    EXPECT_TRUE(selected(w->sourceList()).isEmpty());
+    click(w->sourceList(), 0);
+    EXPECT_TRUE(selected(w->workList()).isEmpty());
+    EXPECT_EQ(selected(w->sourceList()), QList<int>({0}));
+    EXPECT_EQ(appState().CurrentImagePath, dir.path() + "a.jpg");
+    EXPECT_EQ(texts()[0], " JPEG YUV4:4:4");
+    EXPECT_EQ(preview().geometry(), QRect(23, 250, 229, 172));
+    EXPECT_TRUE(appState().ListClickUpdatesEnabled);
+    EXPECT_TRUE(appState().CrossDeselectEnabled);
+
+    // And the other way round.
+    w->sourceList()->setSelected(1, true);
+    w->sourceList()->setSelected(2, true);
+    click(w->workList(), 2);
+    EXPECT_TRUE(selected(w->sourceList()).isEmpty());
+    EXPECT_EQ(appState().CurrentImagePath, dir.path() + "c.tif");
+    EXPECT_EQ(texts()[2], " 400 pixels");
+    EXPECT_EQ(preview().geometry(), QRect(23, 250 + 58, 229, 57));
+    EXPECT_TRUE(appState().ListClickUpdatesEnabled);
+    EXPECT_TRUE(appState().CrossDeselectEnabled);
+}
+
+TEST_F(InspectionTest, WithInfoUncheckedAClickOnlyChangesTheCurrentFile) {
+    ImageDir dir;
+    dir.jpeg("a.jpg", 640, 480);
+    dir.tiff("b.tif", 100, 400);
+    auto w = open(dir.path());
+    const Texts before = texts();
+    const QRect geometry = preview().geometry();
+    const qint64 image = preview().shownImage().cacheKey();
+
+    w->imageInfoClick();
+    EXPECT_FALSE(appState().ImageInfoEnabled);
+    click(w->sourceList(), 1);
+    EXPECT_EQ(appState().CurrentImagePath, dir.path() + "b.tif");
+    EXPECT_EQ(texts(), before);
+    EXPECT_EQ(preview().geometry(), geometry);
+    EXPECT_EQ(preview().shownImage().cacheKey(), image);
+
+    // Checked again: nothing is refreshed until the next click.
+    w->imageInfoClick();
+    EXPECT_EQ(texts(), before);
+    click(w->sourceList(), 1);
+    EXPECT_EQ(texts()[0], " TIFF");
+}
+
+TEST_F(InspectionTest, WithPreviewUncheckedThePanelIsFilledAndThePreviewKept) {
+    ImageDir dir;
+    dir.jpeg("a.jpg", 640, 480);
+    dir.tiff("b.tif", 100, 400);
+    dir.brokenTiff("c.tif");
+    auto w = open(dir.path());
+    const QRect geometry = preview().geometry();
+    const qint64 image = preview().shownImage().cacheKey();
+
+    w->previewImageClick();
+    EXPECT_FALSE(appState().PreviewEnabled);
+    click(w->sourceList(), 1);
+    EXPECT_EQ(texts()[0], " TIFF");
+    EXPECT_EQ(preview().geometry(), geometry);
+    EXPECT_EQ(preview().shownImage().cacheKey(), image);
+    // A file whose pixels cannot be read is no failure while only its information is shown.
+    click(w->sourceList(), 2);
+    EXPECT_EQ(texts()[2], " 64 pixels");
+}
+
+TEST_F(InspectionTest, AListWithoutCurrentItemOnlyDeselectsTheOtherList) {
+    ImageDir dir;
+    dir.jpeg("a.jpg", 640, 480);
+    dir.tiff("b.tif", 100, 400);
+    auto w = open(dir.path());
+    const Texts before = texts();
+    ASSERT_EQ(w->workList()->currentItemIndex(), -1);
+    emit w->workList()->listClicked();
+    EXPECT_TRUE(selected(w->sourceList()).isEmpty());
+    EXPECT_EQ(appState().CurrentImagePath, dir.path() + "a.jpg");
+    EXPECT_EQ(texts(), before);
+}
+
+TEST_F(InspectionTest, AnUnreadableFileLeavesThePanelEmptyAndThePreviewAsItWas) {
+    ImageDir dir;
+    dir.jpeg("a.jpg", 640, 480);
+    dir.junk("b.gif");
+    auto w = open(dir.path());
+    const QRect geometry = preview().geometry();
+    click(w->sourceList(), 1);
+    EXPECT_EQ(texts(), Texts{});
+    EXPECT_EQ(preview().geometry(), geometry);
+    EXPECT_TRUE(preview().hasImage());
+    // A file that vanished since the scan: the same.
+    click(w->sourceList(), 0);
+    QFile::remove(dir.path() + "a.jpg");
+    click(w->sourceList(), 0);
+    EXPECT_EQ(texts(), Texts{});
+    EXPECT_TRUE(messages.isEmpty());
+}
+
+TEST_F(InspectionTest, APreviewThatCannotLoadShowsTheFailureState) {
+    ImageDir dir;
+    dir.jpeg("a.jpg", 640, 480);
+    dir.brokenTiff("b.tif");
+    auto w = open(dir.path());
+    const QRect geometry = preview().geometry();
+    const qint64 image = preview().shownImage().cacheKey();
+
+    click(w->sourceList(), 1);
+    EXPECT_EQ(texts(), kFailure);
+    EXPECT_EQ(appState().CurrentImagePath, dir.path() + "b.tif");
+    // The last image stays, as it was shown.
+    EXPECT_EQ(preview().shownImage().cacheKey(), image);
+    EXPECT_EQ(preview().geometry(), geometry);
+    EXPECT_TRUE(messages.isEmpty());
+
+    // The next good file is shown normally.
+    click(w->sourceList(), 0);
+    EXPECT_EQ(texts()[0], " JPEG YUV4:4:4");
+}
+
+TEST_F(InspectionTest, TheLowerPartIsShownWhileInfoOrPreviewIsChecked) {
+    ImageDir dir;
+    auto w = open(dir.path());
+    w->show();
+    QWidget* panel = w->infoPanelArea();
+    const int fullClient = w->centralWidget()->height();
+    EXPECT_EQ(fullClient, 437);  // 6555 twips
+    struct Step {
+        void (MainWindow::*toggle)();
+        bool info, preview;
+    };
+    // From both checked: Info off, Preview off, Info on, Preview on.
+    const Step steps[] = {{&MainWindow::imageInfoClick, false, true},
+                          {&MainWindow::previewImageClick, false, false},
+                          {&MainWindow::imageInfoClick, true, false},
+                          {&MainWindow::previewImageClick, true, true}};
+    for (const Step& step : steps) {
+        ((*w).*step.toggle)();
+        SCOPED_TRACE(::testing::Message() << "info " << step.info << " preview " << step.preview);
+        EXPECT_EQ(appState().ImageInfoEnabled, step.info);
+        EXPECT_EQ(appState().PreviewEnabled, step.preview);
+        const bool shown = step.info || step.preview;
+        EXPECT_EQ(w->lowerPartShown(), shown);
+        EXPECT_EQ(preview().isVisible(), shown);
+        EXPECT_EQ(panel->isVisible(), shown);
+        const int client = w->centralWidget()->height();
+        if (shown) {
+            EXPECT_EQ(client, fullClient);
+            // Nothing of the panel is cut off by the window.
+            EXPECT_LE(panel->geometry().bottom(), client - 1);
+        } else {
+            // Only the lists and their buttons: the window ends above the lower part.
+            EXPECT_LT(client, 250);
+            EXPECT_GT(client, 3030 / 15 + 29);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace pixavant

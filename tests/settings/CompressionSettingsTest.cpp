@@ -1,0 +1,67 @@
+#include <gtest/gtest.h>
+
+#include "settings/CompressionChoices.h"
+#include "settings/CompressionSettings.h"
+
+namespace pixavant {
+namespace {
+
+TEST(CompressionSettings, StartUpDefaults) {
+    const CompressionSettings s = CompressionSettings::defaults(QStringLiteral("/pictures/"));
+    EXPECT_EQ(s.DpiChoice, 0);
+    EXPECT_EQ(s.Dpi, 0);
+    EXPECT_EQ(s.OtherDpiDefault, 72);
+    EXPECT_EQ(s.SizeChoice, 0);
+    EXPECT_EQ(s.OutWidth, 0);
+    EXPECT_EQ(s.OutHeight, 0);
+    EXPECT_EQ(s.KeepAspect, 1);
+    EXPECT_EQ(s.DepthChoice, 4);
+    EXPECT_EQ(s.BitsPerPixel, 0);
+    EXPECT_EQ(s.CompressionChoice, 3);
+    EXPECT_EQ(s.FileFormat, 0);
+    EXPECT_EQ(s.QualityFactor, 0);
+    EXPECT_EQ(s.LastColorCompression, 1);
+    EXPECT_EQ(s.LastBilevelCompression, 0);
+    EXPECT_EQ(s.OutputDir, QStringLiteral("/pictures/"));
+    EXPECT_TRUE(s.OutputExt.isEmpty());
+}
+
+TEST(CompressionChoices, FormatAndQualityByTypeAndLevel) {
+    struct Case {
+        int choice;
+        int level;
+        std::optional<int16_t> format;
+        std::optional<int16_t> quality;
+    };
+    const Case cases[] = {
+        {0, 0, 17, std::nullopt},
+        {1, 0, 27, std::nullopt},
+        {1, 1, 28, std::nullopt},
+        {2, 0, 29, std::nullopt},
+        {2, 1, 26, std::nullopt},
+        {3, 0, 10, 2},
+        {3, 20, 10, 202},
+        {3, 25, 10, 252},
+        {4, 0, 5, -1},
+        {4, 7, 5, -8},
+        {4, 8, 5, -9},
+        {5, 3, std::nullopt, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(fileFormatFor(c.choice, c.level), c.format) << c.choice << "/" << c.level;
+        EXPECT_EQ(qualityFactorFor(c.choice, c.level), c.quality) << c.choice << "/" << c.level;
+    }
+    EXPECT_EQ(maxCompressionLevel(3), 25);
+    EXPECT_EQ(maxCompressionLevel(4), 8);
+    EXPECT_EQ(maxCompressionLevel(1), 1);
+}
+
+TEST(CompressionChoices, ProposedExtension) {
+    const std::pair<int, const char*> cases[] = {{0, "TIF"}, {1, "TIF"}, {2, "TIF"}, {3, "JPG"},
+                                                 {4, "JPG"}, {5, "CMP"}, {6, ""},    {-1, ""}};
+    for (const auto& [choice, ext] : cases)
+        EXPECT_EQ(proposedExtension(choice), QString::fromLatin1(ext)) << choice;
+}
+
+}  // namespace
+}  // namespace pixavant

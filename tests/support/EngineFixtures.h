@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QString>
+
+namespace pixavant::testsupport {
+
+// Image files for the batch engine's and the command line's tests, written with libtiff and
+// libjpeg directly (not through the component under test). The pixels are a colour gradient.
+
+// An LZW TIFF, 8 bits per sample, 1 (gray) or 3 (RGB) channels. dpi 0: no resolution tags.
+bool writeEngineTiff(const QString& path, int width, int height, int channels, int dpi);
+// A JFIF JPEG, quality 90, 1 or 3 components, with the given density in dots per inch.
+bool writeEngineJpeg(const QString& path, int width, int height, int channels, int dpi);
+// Writes `bytes` arbitrary bytes (a file that is no image).
+bool writeEngineFile(const QString& path, const QByteArray& bytes);
+
+struct ProbedImage {
+    bool ok = false;
+    int width = 0;
+    int height = 0;
+    int channels = 0;
+    double xDpi = 0;
+    int compression = 0;  // TIFF only
+};
+ProbedImage probeJpeg(const QString& path);
+ProbedImage probeTiff(const QString& path);
+
+// True when the codecs that the end-to-end tests need (TIFF and JPEG read, JPEG and TIFF write)
+// are present; otherwise `why` says what is missing.
+bool engineCodecsReady(QString& why);
+
+}  // namespace pixavant::testsupport
