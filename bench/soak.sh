@@ -47,7 +47,7 @@ marks=()
 while kill -0 "$pid" 2>/dev/null; do
     rss=$(field VmRSS "$pid"); hwm=$(field VmHWM "$pid")
     done_files=$(ls "$work/out" 2>/dev/null | wc -l)
-    [ -n "$rss" ] && marks+=("$done_files $rss $hwm")
+    [ -n "$rss" ] && [ -n "$hwm" ] && marks+=("$done_files $rss $hwm")
     sleep 0.2
 done
 wait "$pid" || { echo "pixavant failed:"; tail -5 "$work/log"; exit 1; }
