@@ -64,7 +64,7 @@ report() {  # the first sample at or after a given number of converted files
         fi
     done
 }
-echo "pixavant: $outputs outputs in $(echo "$end - $start" | bc) s"
+echo "pixavant: $outputs outputs in $(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.1f", b - a }') s"
 report 20 start
 report $((total / 2)) middle
 last=${marks[-1]}; set -- $last
@@ -74,4 +74,4 @@ printf '  %-6s after %4d files: VmRSS %6d KiB, VmHWM %6d KiB\n' end "$1" "$2" "$
 start=$(date +%s.%N)
 mogrify -path "$work/im" -format jpg "$work"/src/*
 end=$(date +%s.%N)
-echo "ImageMagick mogrify: $(ls "$work/im" | wc -l) outputs in $(echo "$end - $start" | bc) s"
+echo "ImageMagick mogrify: $(ls "$work/im" | wc -l) outputs in $(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.1f", b - a }') s"
