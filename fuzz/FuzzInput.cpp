@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <cstdlib>
 #include <iterator>
@@ -19,7 +20,7 @@ constexpr const char* kSuffixes[] = {".img", ".tga", ".pct", ".eps", ".rle",
 QString scratchDirectory() {
     static const QString dir = [] {
         QByteArray pattern =
-            QFile::encodeName(QString("/tmp/pixavant-fuzz-%1-XXXXXX").arg(getpid()));
+            QFile::encodeName(QDir::tempPath() + QString("/pixavant-fuzz-%1-XXXXXX").arg(getpid()));
         if (mkdtemp(pattern.data()) == nullptr)
             std::abort();
         return QFile::decodeName(pattern);
