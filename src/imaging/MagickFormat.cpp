@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
@@ -633,6 +634,12 @@ int renderPostScript(const QString& path, const QByteArray& header, const QTempo
     QProcess process;
     process.setProgram(gs);
     process.setArguments(arguments);
+    // Safe mode still lets a job delete, rename and write files in the temporary directory it is
+    // told of: give it only its own scratch directory, so it cannot touch the user's files there.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"TMPDIR", "TEMP", "TMP"})
+        environment.insert(QString::fromLatin1(name), dir.path());
+    process.setProcessEnvironment(environment);
     process.setStandardInputFile(QProcess::nullDevice());
     process.setStandardOutputFile(QProcess::nullDevice());
     process.setStandardErrorFile(QProcess::nullDevice());

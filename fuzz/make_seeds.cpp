@@ -1,0 +1,162 @@
+// Writes the fuzzers' starting corpus: a tiny file of every format the readers take, made with the
+// project's own writers and with libjpeg, libtiff and GraphicsMagick.
+//   fuzz_seeds DIR
+#include <QCoreApplication>
+#include <QDir>
+#include <cstdio>
+#include <functional>
+
+#include "JpegFixtures.h"
+#include "MagickFixtures.h"
+#include "TiffFixtures.h"
+#include "imaging/FormatCodes.h"
+#include "imaging/ImagingControl.h"
+#include "imaging/MagickRuntime.h"
+
+using namespace pixavant;
+namespace ts = pixavant::testsupport;
+namespace tt = pixavant::testing;
+
+namespace {
+
+int failures = 0;
+
+void check(bool ok, const QString& name) {
+    if (!ok) {
+        std::fprintf(stderr, "fuzz_seeds: could not write %s\n", qPrintable(name));
+        ++failures;
+    }
+}
+
+tt::TiffFixture tiff(uint16_t compression, uint16_t photometric, uint16_t spp, uint16_t bits) {
+    tt::TiffFixture f;
+    f.width = 8;
+    f.height = 6;
+    f.compression = compression;
+    f.photometric = photometric;
+    f.samplesPerPixel = spp;
+    f.bitsPerSample = bits;
+    const size_t rowBytes = (size_t(f.width) * spp * bits + 7) / 8;
+    f.data.resize(rowBytes * f.height);
+    for (size_t i = 0; i < f.data.size(); ++i)
+        f.data[i] = uint8_t(i * 37 + 11);
+    return f;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: fuzz_seeds DIR\n");
+        return 2;
+    }
+    imaging::magick::ensureInitialized();
+    const QString dir = QFile::decodeName(argv[1]);
+    QDir().mkpath(dir);
+    const auto path = [&](const QString& name) { return dir + "/" + name; };
+
+    // JPEG: JFIF at three samplings, EXIF, progressive, gray, Adobe CMYK.
+    const imaging::Raster photo = tt::makePhotoLike(16, 12, 7);
+    const imaging::Raster gray = [&] {
+        imaging::Raster g = tt::makeSolid(16, 12, 0, 0, 0);
+        g.format = imaging::PixelFormat::Gray8;
+        g.allocate();
+        for (size_t i = 0; i < g.pixels.size(); ++i)
+            g.pixels[i] = uint8_t(i * 3);
+        return g;
+    }();
+    struct JpegSeed {
+        const char* name;
+        tt::JpegFixture fixture;
+    };
+    JpegSeed jpegs[] = {{"jfif444.jpg", {}}, {"jfif420.jpg", {}}, {"jfif422.jpg", {}},
+                        {"exif.jpg", {}},    {"prog.jpg", {}},    {"cmyk.jpg", {}}};
+    jpegs[1].fixture.hSamp = jpegs[1].fixture.vSamp = 2;
+    jpegs[2].fixture.hSamp = 2;
+    jpegs[3].fixture.jfif = false;
+    jpegs[3].fixture.exif = true;
+    jpegs[3].fixture.exifFields = {6, 300, 300, 2};
+    jpegs[4].fixture.progressive = true;
+    jpegs[5].fixture.cmyk = true;
+    for (const JpegSeed& s : jpegs)
+        check(tt::writeBytes(path(s.name), tt::makeJpeg(photo, s.fixture)), s.name);
+    check(tt::writeBytes(path("gray.jpg"), tt::makeJpeg(gray)), "gray.jpg");
+
+    // TIFF: the compressions and photometrics the reader sorts into codes, pages, tiles.
+    struct TiffSeed {
+        const char* name;
+        tt::TiffFixture fixture;
+    };
+    TiffSeed tiffs[] = {
+        {"none.tif", tiff(1, 2, 3, 8)},         {"lzw.tif", tiff(5, 2, 3, 8)},
+        {"packbits.tif", tiff(32773, 1, 1, 8)}, {"deflate.tif", tiff(8, 1, 1, 8)},
+        {"ccittrle.tif", tiff(2, 0, 1, 1)},     {"g3.tif", tiff(3, 0, 1, 1)},
+        {"g3-2d.tif", tiff(3, 0, 1, 1)},        {"g4.tif", tiff(4, 0, 1, 1)},
+        {"cmyk.tif", tiff(5, 5, 4, 8)},         {"gray16.tif", tiff(1, 1, 1, 16)},
+        {"palette.tif", tiff(1, 3, 1, 4)},      {"jpeg.tif", tiff(7, 6, 3, 8)},
+        {"pages.tif", tiff(5, 1, 1, 8)},        {"tiled.tif", tiff(1, 1, 1, 8)},
+    };
+    tiffs[6].fixture.group3Options = 1;
+    tiffs[10].fixture.colormap.resize(3 * 16);
+    for (size_t i = 0; i < tiffs[10].fixture.colormap.size(); ++i)
+        tiffs[10].fixture.colormap[i] = uint16_t(i * 4099);
+    tiffs[11].fixture.jpegRgbInput = true;
+    tiffs[11].fixture.ycbcrHorizontal = tiffs[11].fixture.ycbcrVertical = 2;
+    tiffs[11].fixture.width = tiffs[11].fixture.height = 16;
+    tiffs[11].fixture.data.assign(16 * 16 * 3, 128);
+    tiffs[12].fixture.pages = 3;
+    tiffs[12].fixture.xResolution = tiffs[12].fixture.yResolution = 200;
+    tiffs[13].fixture.width = tiffs[13].fixture.height = 16;
+    tiffs[13].fixture.data.assign(16 * 16, 200);
+    tiffs[13].fixture.tileWidth = tiffs[13].fixture.tileHeight = 16;
+    for (const TiffSeed& s : tiffs)
+        check(tt::writeTiffFixture(path(s.name), s.fixture), s.name);
+    check(tt::writeFile(path("raw.tif"), tt::buildRawTiff({})), "raw.tif");
+
+    // GraphicsMagick's formats.
+    const std::vector<uint8_t> rgb = ts::quadrantPattern(8, 6);
+    struct MagickSeed {
+        const char* name;
+        ts::MagickWriteOptions options;
+    };
+    MagickSeed magickSeeds[] = {
+        {"image.gif", {.coder = "GIF", .frames = 3}},
+        {"image.bmp", {.coder = "BMP"}},
+        {"image2.bmp", {.coder = "BMP2"}},
+        {"rle.bmp", {.coder = "BMP2", .palette = true, .rle = true}},
+        {"image.pcx", {.coder = "PCX"}},
+        {"image.tga", {.coder = "TGA"}},
+        {"rle.tga", {.coder = "TGA", .rle = true}},
+        {"image.pct", {.coder = "PICT"}},
+        {"image.png", {.coder = "PNG", .alpha = true}},
+        {"image.ras", {.coder = "SUN"}},
+        {"image.pnm", {.coder = "PPM"}},
+        {"image.xpm", {.coder = "XPM"}},
+    };
+    for (const MagickSeed& s : magickSeeds)
+        check(ts::writeMagickImage(path(s.name), 8, 6, rgb, s.options), s.name);
+    check(ts::writeEpsFile(path("page.eps"), 20, 10), "page.eps");
+    check(ts::writeEpsFile(path("dos.eps"), 20, 10, true), "dos.eps");
+    check(ts::writeBytes(path("os2v2.bmp"), ts::os2V2Bitmap(4, 4)), "os2v2.bmp");
+    check(ts::writeBytes(path("image.wmf"), ts::placeableMetafile()), "image.wmf");
+    check(ts::writeBytes(path("image.ico"), ts::iconFile(1)), "image.ico");
+    check(ts::writeBytes(path("image.cur"), ts::iconFile(2)), "image.cur");
+
+    // PIXAVANT files, written by the control itself.
+    imaging::ImagingControl control;
+    const QString source = path("jfif444.jpg");
+    struct Own {
+        const char* name;
+        int16_t code;
+        int16_t bits;
+    };
+    for (const Own& o : {Own{"lossy.jxl", imaging::format::kPixavant, 24},
+                         Own{"bilevel.jxl", imaging::format::kPixavant1Bit, 1},
+                         Own{"lossless.jxl", imaging::format::kPixavantLossless, 8}}) {
+        const bool ok = control.load(source, o.bits, 0, 1) == 0 &&
+                        control.save(path(o.name), o.code, o.bits, -5, 0) == 0;
+        check(ok, o.name);
+    }
+    return failures == 0 ? 0 : 1;
+}
