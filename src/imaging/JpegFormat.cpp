@@ -26,6 +26,7 @@
 #include <jerror.h>
 // clang-format on
 
+#include "imaging/ExifSupport.h"
 #include "imaging/Format.h"
 #include "imaging/FormatCodes.h"
 #include "imaging/ImagingStatus.h"
@@ -132,12 +133,9 @@ struct ExifFacts {
 ExifFacts parseExif(const uint8_t* data, unsigned size) {
     ExifFacts facts;
     facts.present = true;
-    ExifData* exif = exif_data_new();
+    ExifData* exif = newLiteralExifData();
     if (exif == nullptr)
         return facts;
-    // Read the tags as they are: the library would otherwise add the mandatory ones with default
-    // values (a resolution of 72 dpi that the file never stated).
-    exif_data_unset_option(exif, EXIF_DATA_OPTION_FOLLOW_SPECIFICATION);
     exif_data_load_data(exif, data, size);
     const ExifByteOrder order = exif_data_get_byte_order(exif);
     ExifContent* ifd0 = exif->ifd[EXIF_IFD_0];

@@ -33,6 +33,7 @@
 #include <new>
 #include <thread>
 
+#include "imaging/ExifSupport.h"
 #include "imaging/Format.h"
 #include "imaging/FormatCodes.h"
 #include "imaging/ImagingStatus.h"
@@ -160,11 +161,9 @@ std::vector<uint8_t> makeExifPayload(int32_t xDpi, int32_t yDpi) {
         yDpi = xDpi;
     if (xDpi <= 0)
         return {};
-    ExifData* exif = exif_data_new();
+    ExifData* exif = newLiteralExifData();
     if (exif == nullptr)
         return {};
-    // Only what is set here is written: no mandatory tags added behind our back.
-    exif_data_unset_option(exif, EXIF_DATA_OPTION_FOLLOW_SPECIFICATION);
     const ExifByteOrder order = EXIF_BYTE_ORDER_MOTOROLA;
     exif_data_set_byte_order(exif, order);
     ExifContent* ifd0 = exif->ifd[EXIF_IFD_0];
@@ -216,11 +215,9 @@ void parseExifResolution(const std::vector<uint8_t>& payload, double& xDpi, doub
     std::vector<uint8_t> app1 = {'E', 'x', 'i', 'f', 0, 0};
     app1.insert(app1.end(), payload.begin() + 4 + ptrdiff_t(offset), payload.end());
 
-    ExifData* exif = exif_data_new();
+    ExifData* exif = newLiteralExifData();
     if (exif == nullptr)
         return;
-    // Report what the file says, not the defaults libexif would fill in.
-    exif_data_unset_option(exif, EXIF_DATA_OPTION_FOLLOW_SPECIFICATION);
     exif_data_load_data(exif, app1.data(), unsigned(app1.size()));
     const ExifByteOrder order = exif_data_get_byte_order(exif);
     ExifContent* ifd0 = exif->ifd[EXIF_IFD_0];
