@@ -4,7 +4,6 @@
 
 #include <QAction>
 #include <QCloseEvent>
-#include <QFile>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QMenu>
@@ -17,6 +16,7 @@
 #include "app/FileListBox.h"
 #include "app/Message.h"
 #include "app/SourceScan.h"
+#include "app/Trash.h"
 #include "app/WindowMetrics.h"
 #include "options/CompressOptionDialog.h"
 #include "settings/AppState.h"
@@ -211,6 +211,17 @@ void MainWindow::fillSourceList() {
     }
 }
 
+void MainWindow::selectSourceFile(const QString& fileName) {
+    const int index = srcFileList_->items().indexOf(listItemText(fileName));
+    if (index < 0)
+        return;
+    appState().ListClickUpdatesEnabled = false;
+    for (int i = 0; i < srcFileList_->count(); ++i)
+        srcFileList_->setSelected(i, false);
+    appState().ListClickUpdatesEnabled = true;
+    srcFileList_->setSelected(index, true);
+}
+
 void MainWindow::addSourceFile(const QString& fileName) {
     srcFileList_->addItem(listItemText(fileName));
     updateSourceCount();
@@ -324,6 +335,7 @@ void MainWindow::deleteFileClick() {
     state.ListClickUpdatesEnabled = false;
     QStringList failures;
     if (srcFileList_->currentItemIndex() != -1) {
+        const Trash trash;
         QStringList trashed;
         for (int i = srcFileList_->count() - 1; i >= 0; --i) {
             if (!srcFileList_->isSelected(i)) {
@@ -335,12 +347,12 @@ void MainWindow::deleteFileClick() {
                 srcFileList_->removeItem(i);
                 continue;
             }
-            QFile file(state.SourceDir + name);
-            if (file.moveToTrash()) {
+            QString error;
+            if (trash.moveToTrash(state.SourceDir + name, &error)) {
                 trashed.append(name);
                 srcFileList_->removeItem(i);
             } else {
-                failures.prepend(name + QStringLiteral(": ") + file.errorString());
+                failures.prepend(name + QStringLiteral(": ") + error);
             }
         }
     }

@@ -54,6 +54,9 @@ class MainWindow : public QMainWindow {
 
     // Rescans SourceDir into the source list and selects its first item.
     void fillSourceList();
+    // Makes the source list's item of a file of SourceDir its only selection, as a click on it
+    // would; nothing when the file is not listed.
+    void selectSourceFile(const QString& fileName);
     // Adds a file of SourceDir to the source list (as the batch run does with its outputs) and
     // rewrites the source count.
     void addSourceFile(const QString& fileName);

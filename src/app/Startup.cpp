@@ -13,7 +13,8 @@
 
 namespace pixavant {
 
-std::optional<QString> startDirectory(const QStringList& arguments, QString* error) {
+std::optional<QString> startDirectory(const QStringList& arguments, QString* error,
+                                      QString* fileName) {
     QString dir;
     if (arguments.isEmpty()) {
         dir = QDir::currentPath();
@@ -26,13 +27,18 @@ std::optional<QString> startDirectory(const QStringList& arguments, QString* err
             *error = QStringLiteral("%1: no such directory").arg(arguments.front());
             return std::nullopt;
         }
-        if (!info.isDir()) {
-            *error = QStringLiteral("%1: not a directory").arg(arguments.front());
+        if (info.isFile()) {
+            dir = info.absolutePath();
+            if (fileName)
+                *fileName = info.fileName();
+        } else if (info.isDir()) {
+            dir = info.absoluteFilePath();
+        } else {
+            *error = QStringLiteral("%1: neither a directory nor a file").arg(arguments.front());
             return std::nullopt;
         }
-        dir = info.absoluteFilePath();
     } else {
-        *error = QStringLiteral("usage: pixavant [DIRECTORY]");
+        *error = QStringLiteral("usage: pixavant [DIRECTORY | FILE]");
         return std::nullopt;
     }
     dir = QDir::cleanPath(dir);
@@ -44,7 +50,8 @@ std::optional<QString> startDirectory(const QStringList& arguments, QString* err
 
 int runDesktop(QApplication& app, const QStringList& arguments, int splashMs) {
     QString error;
-    const std::optional<QString> dir = startDirectory(arguments, &error);
+    QString fileName;
+    const std::optional<QString> dir = startDirectory(arguments, &error, &fileName);
     if (!dir) {
         QTextStream(stderr) << "pixavant: " << error << '\n';
         return 2;
@@ -59,6 +66,8 @@ int runDesktop(QApplication& app, const QStringList& arguments, int splashMs) {
         QObject::connect(mainWindow.get(), &MainWindow::closed, &app, &QApplication::quit);
         installInspection(*mainWindow);
         mainWindow->load(*dir);
+        if (!fileName.isEmpty())
+            mainWindow->selectSourceFile(fileName);
         mainWindow->show();
         if (QScreen* screen = mainWindow->screen()) {
             const QRect frame = mainWindow->frameGeometry();

@@ -66,7 +66,7 @@ void FileOutputDialog::setDirectoryPicker(DirectoryPicker picker) {
 
 void FileOutputDialog::Form_Load() {
     const CompressionSettings& settings = compressionSettings();
-    txtExt->setText(proposedExtension(settings.CompressionChoice));
+    txtExt->setText(proposedExtension(settings.CompressionChoice, settings.FileFormat));
     TxtOutputDir->setText(settings.OutputDir);
 }
 

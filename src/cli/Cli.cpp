@@ -23,7 +23,8 @@ bool isCliCommand(int argc, char** argv) {
         return false;
     const char* first = argv[1];
     return std::strcmp(first, "convert") == 0 || std::strcmp(first, "info") == 0 ||
-           std::strcmp(first, "--help") == 0 || std::strcmp(first, "-h") == 0;
+           std::strcmp(first, "--help") == 0 || std::strcmp(first, "-h") == 0 ||
+           std::strcmp(first, "--version") == 0;
 }
 
 QString usageText() {
@@ -32,6 +33,7 @@ QString usageText() {
         "  pixavant convert [OPTIONS] FILE...   convert image files\n"
         "  pixavant info FILE...                show what image files hold\n"
         "  pixavant --help                      show this text\n"
+        "  pixavant --version                   show the version\n"
         "\n"
         "convert: converts every FILE into a new image file, as the options dialog would.\n"
         "The defaults are the program's start-up settings: 72 dpi, 24-bit colour, same size,\n"
@@ -62,9 +64,9 @@ QString usageText() {
         "                     pixavant-lossless.\n"
         "  -o, --output DIR   directory for the output files (default: each file's own).\n"
         "  --ext EXT          extension of the output files, used exactly as given, letter case\n"
-        "                     included (default: TIF for lzw, g3 and g4; JPG for jpeg, pixavant\n"
-        "                     and pixavant-lossless, as the output dialog proposes; give\n"
-        "                     --ext JXL for names other JPEG XL tools recognise).\n"
+        "                     included (default: TIF for lzw, g3 and g4 level 0; JPG for jpeg;\n"
+        "                     JXL for pixavant, pixavant-lossless and g4 level 1, which write\n"
+        "                     JPEG XL files, as the output dialog proposes).\n"
         "\n"
         "An output file is named after its source up to the first dot: scan.2.tif becomes\n"
         "scan.JPG. Files of the same name in the output directory are replaced, but never one of\n"
@@ -94,6 +96,10 @@ int runCli(const QStringList& args, CliIo& io) {
     const QStringList rest = args.mid(1);
     if (command == QLatin1String("--help") || command == QLatin1String("-h")) {
         io.out << usageText();
+        return kExitOk;
+    }
+    if (command == QLatin1String("--version")) {
+        io.out << "pixavant " << PIXAVANT_VERSION << "\n";
         return kExitOk;
     }
     if (command == QLatin1String("convert"))

@@ -187,7 +187,7 @@ ConvertParse parseConvert(const QStringList& args) {
         if (parse.job.outputExt.contains(QLatin1Char('/')))
             return refuse(QStringLiteral("--ext: '%1' must not contain '/'").arg(values["--ext"]));
     } else {
-        parse.job.outputExt = proposedExtension(s.CompressionChoice);
+        parse.job.outputExt = proposedExtension(s.CompressionChoice, s.FileFormat);
     }
     if (values.count("--output") != 0) {
         const QFileInfo dir(values["--output"]);

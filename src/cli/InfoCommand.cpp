@@ -50,7 +50,9 @@ int runInfo(const QStringList& args, CliIo& io) {
         return kExitUsage;
     }
 
-    const auto captions = imaging::imageInfoCaptions();
+    // The command line spells its own captions; the window's panel keeps its label.
+    auto captions = imaging::imageInfoCaptions();
+    captions[5] = QStringLiteral("Resolution:");
     int width = 0;
     for (const QString& caption : captions)
         width = std::max(width, int(caption.size()));

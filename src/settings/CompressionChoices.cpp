@@ -1,5 +1,7 @@
 #include "settings/CompressionChoices.h"
 
+#include "imaging/FormatCodes.h"
+
 namespace pixavant {
 
 int16_t dpiChoiceFor(int dpi) {
@@ -91,6 +93,14 @@ QString proposedExtension(int compressionChoice) {
         default:
             return {};
     }
+}
+
+QString proposedExtension(int compressionChoice, int fileFormat) {
+    namespace format = imaging::format;
+    if (fileFormat == format::kPixavant || fileFormat == format::kPixavant1Bit ||
+        fileFormat == format::kPixavantLossless)
+        return QStringLiteral("JXL");
+    return proposedExtension(compressionChoice);
 }
 
 }  // namespace pixavant

@@ -30,4 +30,8 @@ std::optional<int16_t> qualityFactorFor(int compressionChoice, int level);
 // The output extension proposed for a compression type; empty for unknown values.
 QString proposedExtension(int compressionChoice);
 
+// The extension proposed for what a batch writes: "JXL" whenever the format code is a PIXAVANT one
+// (a JPEG XL file, which no JPEG or TIFF reader opens), otherwise the compression type's.
+QString proposedExtension(int compressionChoice, int fileFormat);
+
 }  // namespace pixavant

@@ -97,11 +97,14 @@ TEST(Startup, StartDirectoryIsTheWorkingDirectoryOrTheArgument) {
     EXPECT_EQ(*relative, QDir::currentPath() + "/");
 }
 
-TEST(Startup, RefusesWhatIsNotOneDirectory) {
+TEST(Startup, AFileOpensItsDirectoryAndRefusesWhatIsNotOneDirectoryOrFile) {
     FixtureDir dir({"file.gif"});
     QString error;
-    EXPECT_FALSE(startDirectory({dir.path() + "file.gif"}, &error));
-    EXPECT_TRUE(error.contains("not a directory"));
+    QString fileName;
+    EXPECT_EQ(startDirectory({dir.path() + "file.gif"}, &error, &fileName), dir.path());
+    EXPECT_EQ(fileName, "file.gif");
+    EXPECT_FALSE(startDirectory({"/dev/null"}, &error));
+    EXPECT_TRUE(error.contains("neither a directory nor a file"));
     EXPECT_FALSE(startDirectory({dir.path() + "nowhere"}, &error));
     EXPECT_TRUE(error.contains("no such directory"));
     EXPECT_FALSE(startDirectory({dir.path(), dir.path()}, &error));

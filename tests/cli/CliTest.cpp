@@ -64,11 +64,13 @@ TEST_F(CliTest, CommandDetection) {
     const char* convert[] = {"pixavant", "convert"};
     const char* info[] = {"pixavant", "info"};
     const char* help[] = {"pixavant", "-h"};
+    const char* version[] = {"pixavant", "--version"};
     const char* directory[] = {"pixavant", "/home"};
     const char* none[] = {"pixavant"};
     EXPECT_TRUE(isCliCommand(2, const_cast<char**>(convert)));
     EXPECT_TRUE(isCliCommand(2, const_cast<char**>(info)));
     EXPECT_TRUE(isCliCommand(2, const_cast<char**>(help)));
+    EXPECT_TRUE(isCliCommand(2, const_cast<char**>(version)));
     EXPECT_FALSE(isCliCommand(2, const_cast<char**>(directory)));
     EXPECT_FALSE(isCliCommand(1, const_cast<char**>(none)));
 }
@@ -192,7 +194,7 @@ TEST_F(CliTest, InfoPrintsThePanelFields) {
     EXPECT_EQ(lines[2], "Width:          40 pixels");
     EXPECT_EQ(lines[3], "Height:         20 pixels");
     EXPECT_EQ(lines[4], "Bits Per Pixel: 24 bits");
-    EXPECT_EQ(lines[5], "Resoultion:     300 DPI");
+    EXPECT_EQ(lines[5], "Resolution:     300 DPI");
     EXPECT_EQ(lines[6],
               "File Size:      " + QString::number(QFileInfo(dir + "a.tif").size()) + " bytes");
 

@@ -61,6 +61,18 @@ TEST(CompressionChoices, ProposedExtension) {
                                                  {4, "JPG"}, {5, "CMP"}, {6, ""},    {-1, ""}};
     for (const auto& [choice, ext] : cases)
         EXPECT_EQ(proposedExtension(choice), QString::fromLatin1(ext)) << choice;
+
+    // What is written decides: a JPEG XL file is named as one, whatever the type's proposal.
+    struct Written {
+        int choice, format;
+        const char* ext;
+    };
+    const Written written[] = {{4, 5, "JXL"},  {2, 26, "JXL"}, {2, 29, "TIF"}, {4, 30, "JXL"},
+                               {5, 5, "JXL"},  {5, 10, "CMP"}, {3, 10, "JPG"}, {0, 17, "TIF"},
+                               {6, 30, "JXL"}, {6, 10, ""}};
+    for (const Written& w : written)
+        EXPECT_EQ(proposedExtension(w.choice, w.format), QString::fromLatin1(w.ext))
+            << w.choice << "/" << w.format;
 }
 
 }  // namespace
