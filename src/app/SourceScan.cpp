@@ -12,6 +12,8 @@ const QStringList& sourcePatterns() {
         QStringLiteral("*.tga"),  QStringLiteral("*.pcx"),  QStringLiteral("*.eps"),
         QStringLiteral("*.rle"),  QStringLiteral("*.jpeg"), QStringLiteral("*.tiff"),
         QStringLiteral("*.wmf"),  QStringLiteral("*.bmp"),  QStringLiteral("*.cmp"),
+        // PIXAVANT files are written as .JXL: a folder of them lists them too.
+        QStringLiteral("*.jxl"),
     };
     return patterns;
 }

@@ -32,7 +32,7 @@ QString usageText() {
         "Usage:\n"
         "  pixavant convert [OPTIONS] FILE...   convert image files\n"
         "  pixavant info FILE...                show what image files hold\n"
-        "  pixavant --help                      show this text\n"
+        "  pixavant --help, -h                  show this text\n"
         "  pixavant --version                   show the version\n"
         "\n"
         "convert: converts every FILE into a new image file, as the options dialog would.\n"

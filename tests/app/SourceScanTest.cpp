@@ -20,11 +20,12 @@ QStringList sorted(QStringList list) {
 TEST(SourceScan, ListsEveryPatternAndNothingElse) {
     const QStringList images = {"a.gif",  "b.jpg",  "c.tif", "d.mpeg", "e.mov",
                                 "f.pict", "g.tga",  "h.pcx", "i.eps",  "j.rle",
-                                "k.jpeg", "l.tiff", "m.wmf", "n.bmp",  "o.cmp"};
+                                "k.jpeg", "l.tiff", "m.wmf", "n.bmp",  "o.cmp",
+                                "p.jxl"};
     FixtureDir dir(images);
     dir.add({"x.png", "readme.txt", "gif", "jpg.", "a.gif.bak", "noext", "b.jpgx"});
     EXPECT_EQ(sorted(scanSourceDirectory(dir.path())), images);
-    EXPECT_EQ(sourcePatterns().size(), 15);
+    EXPECT_EQ(sourcePatterns().size(), 16);
 }
 
 TEST(SourceScan, IgnoresLetterCase) {
