@@ -5,6 +5,7 @@
 #include <QPalette>
 #include <QPushButton>
 
+#include "app/WindowLooks.h"
 #include "app/WindowMetrics.h"
 
 namespace pixavant {
@@ -60,6 +61,8 @@ AboutBox::AboutBox(QWidget* parent) : QDialog(parent) {
     lAbout_->setGeometry(textRect);
     ok->setGeometry(twipRect(4110, 1770, 1125, 465).translated(0, extra));
     setFixedSize(twipsToPixels(5700), twipsToPixels(2685) + extra);
+    keepWindowFixed(this);
+    nameControls(this);
 }
 
 }  // namespace pixavant

@@ -5,13 +5,16 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QListWidget>
 #include <QPushButton>
 #include <QSet>
 #include <QStyle>
 #include <QStyledItemDelegate>
 
+#include "app/FocusMarks.h"
 #include "app/Message.h"
+#include "app/WindowLooks.h"
 #include "app/WindowMetrics.h"
 #include "settings/AppState.h"
 #include "settings/CompressionSettings.h"
@@ -24,14 +27,14 @@ constexpr int kPathRole = Qt::UserRole;
 constexpr int kLevelRole = Qt::UserRole + 1;
 
 // Indents each directory by its depth in the tree.
-class IndentDelegate : public QStyledItemDelegate {
+class IndentDelegate : public FocusItemDelegate {
   public:
-    using QStyledItemDelegate::QStyledItemDelegate;
+    using FocusItemDelegate::FocusItemDelegate;
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override {
         QStyleOptionViewItem indented = option;
         indented.rect.adjust(index.data(kLevelRole).toInt() * kIndent, 0, 0, 0);
-        QStyledItemDelegate::paint(painter, indented, index);
+        FocusItemDelegate::paint(painter, indented, index);
     }
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
         QSize size = QStyledItemDelegate::sizeHint(option, index);
@@ -41,6 +44,38 @@ class IndentDelegate : public QStyledItemDelegate {
 
   private:
     static constexpr int kIndent = 8;
+};
+
+// The directory list, operated from the keyboard as in a file dialog: the arrows move, Enter or
+// Right opens the highlighted directory, Left or Backspace opens the parent of the open one.
+class DirectoryList : public FocusMarkedView<QListWidget> {
+  public:
+    DirectoryList(DirectoryBrowser* browser) : FocusMarkedView<QListWidget>(browser),
+                                               browser_(browser) {}
+
+  protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        switch (event->key()) {
+            case Qt::Key_Return:
+            case Qt::Key_Enter:
+            case Qt::Key_Right:
+                // Taken here, so that Enter does not also confirm the dialog.
+                if (currentRow() >= 0)
+                    browser_->openItem(currentRow());
+                event->accept();
+                return;
+            case Qt::Key_Left:
+            case Qt::Key_Backspace:
+                browser_->openParent();
+                event->accept();
+                return;
+            default:
+                QListWidget::keyPressEvent(event);
+        }
+    }
+
+  private:
+    DirectoryBrowser* browser_;
 };
 
 bool isReadableDirectory(const QString& dir) {
@@ -129,13 +164,14 @@ DirectoryBrowser::DirectoryBrowser(Mode mode, QWidget* parent) : QDialog(parent)
 
 void DirectoryBrowser::buildWindow() {
     setFixedSize(twipsToPixels(4680), twipsToPixels(2820));
+    keepWindowFixed(this);
     const QFont font = sansFont(8.25);
     setFont(font);
 
     drive1_ = new QComboBox(this);
     drive1_->setObjectName(QStringLiteral("Drive1"));
     drive1_->setGeometry(twipRect(600, 300, 2505, 315));
-    dir1_ = new QListWidget(this);
+    dir1_ = new DirectoryList(this);
     dir1_->setObjectName(QStringLiteral("Dir1"));
     dir1_->setGeometry(twipRect(600, 780, 2505, 1665));
     dir1_->setItemDelegate(new IndentDelegate(dir1_));
@@ -144,6 +180,9 @@ void DirectoryBrowser::buildWindow() {
     ok_->setObjectName(QStringLiteral("OK"));
     ok_->setGeometry(twipRect(3510, 1200, 885, 465));
     ok_->setDefault(true);
+    drive1_->setAccessibleName(QStringLiteral("Drive"));
+    dir1_->setAccessibleName(QStringLiteral("Directory"));
+    nameControls(this);
 
     setTabOrder(ok_, dir1_);
     setTabOrder(dir1_, drive1_);
@@ -225,12 +264,19 @@ bool DirectoryBrowser::openItem(int row) {
     if (!item) {
         return false;
     }
-    const QString target = item->data(kPathRole).toString();
+    return openDirectory(item->data(kPathRole).toString());
+}
+
+bool DirectoryBrowser::openDirectory(const QString& target) {
     if (!setPath(target)) {
         showMessage(this, QStringLiteral("The directory %1 cannot be opened.").arg(target));
         return false;
     }
     return true;
+}
+
+bool DirectoryBrowser::openParent() {
+    return path_ != QLatin1String("/") && openDirectory(QFileInfo(path_).path());
 }
 
 QStringList DirectoryBrowser::drives() const {

@@ -35,8 +35,10 @@ class DirectoryBrowser : public QDialog {
     QString path() const { return path_; }
     // Opens dir. Returns false, changing nothing, when it cannot be read.
     bool setPath(const QString& dir);
-    // Opens the directory list's item at row (as a double-click does).
+    // Opens the directory list's item at row (as a double-click, Enter or Right does).
     bool openItem(int row);
+    // Opens the parent of the open directory (Left or Backspace); false at the root.
+    bool openParent();
 
     // The drive list: mount points, and the one selected.
     QStringList drives() const;
@@ -58,6 +60,8 @@ class DirectoryBrowser : public QDialog {
     static QString driveOf(const QString& path, const QStringList& drives);
 
   private:
+    // Opens dir, or says that it cannot be opened.
+    bool openDirectory(const QString& dir);
     void buildWindow();
     void fillDirectoryList();
     void driveActivated(int index);

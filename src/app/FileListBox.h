@@ -3,6 +3,8 @@
 #include <QListWidget>
 #include <QString>
 
+#include "app/FocusMarks.h"
+
 namespace pixavant {
 
 // The list box of the main window's two file lists.
@@ -20,7 +22,8 @@ namespace pixavant {
 // press and then listDoubleClicked().
 //
 // Code must change the selection through setSelected() only, so that every change is notified.
-class FileListBox : public QListWidget {
+// The focus shows as a frame around the list and a mark on the current item.
+class FileListBox : public FocusMarkedView<QListWidget> {
     Q_OBJECT
 
   public:

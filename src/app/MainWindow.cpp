@@ -17,6 +17,7 @@
 #include "app/Message.h"
 #include "app/SourceScan.h"
 #include "app/Trash.h"
+#include "app/WindowLooks.h"
 #include "app/WindowMetrics.h"
 #include "options/CompressOptionDialog.h"
 #include "settings/AppState.h"
@@ -45,6 +46,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     liveInstance() = this;
     setObjectName(QStringLiteral("FileList"));
     setWindowTitle(QStringLiteral("Professional Archiving Compression Program"));
+    keepWindowFixed(this);
     compressHook_ = [this] { openCompressOption(this); };
     buildWindow();
 }
@@ -92,7 +94,7 @@ void MainWindow::buildWindow() {
         auto* button = new QPushButton(caption, client);
         button->setObjectName(QLatin1String(name));
         button->setFont(buttonFont);
-        button->setAutoDefault(false);
+        button->setAutoDefault(true);  // Enter clicks the focused button, as Space does
         button->setGeometry(twipRect(left, top, 1005, 435));
         return button;
     };
@@ -113,6 +115,10 @@ void MainWindow::buildWindow() {
     infoPanel_->setObjectName(QStringLiteral("InfoPanel"));
     // Eight rows 312 twips apart, captions from x = 4230, value fields up to 5640 + 1845.
     infoPanel_->setGeometry(twipRect(4230, kLowerPartTop, 5640 + 1845 - 4230, 7 * 312 + 285));
+
+    srcFileList_->setAccessibleName(QStringLiteral("Source Files(s)"));
+    workFileList_->setAccessibleName(QStringLiteral("Destination Files(s)"));
+    lead1_->setAccessibleName(QStringLiteral("Preview"));
 
     // Tab order.
     setTabOrder(srcBrowser_, srcView_);
@@ -161,6 +167,7 @@ void MainWindow::buildWindow() {
     connect(srcView_, &QPushButton::clicked, this, &MainWindow::srcViewClick);
     connect(compress_, &QPushButton::clicked, this, &MainWindow::compressClick);
 
+    nameControls(this);
     applyHeight();
 }
 
@@ -176,6 +183,7 @@ void MainWindow::applyHeight() {
 void MainWindow::setPreviewControl(QWidget* control) {
     control->setParent(lead1_->parentWidget());
     control->setObjectName(lead1_->objectName());
+    control->setAccessibleName(lead1_->accessibleName());
     control->setGeometry(lead1_->geometry());
     control->setHidden(lead1_->isHidden());
     control->stackUnder(lead1_);

@@ -2,6 +2,8 @@
 
 #include <QMessageBox>
 
+#include "app/WindowLooks.h"
+
 namespace pixavant {
 
 namespace {
@@ -17,6 +19,8 @@ void showMessage(QWidget* parent, const QString& text) {
         return;
     }
     QMessageBox box(QMessageBox::NoIcon, QStringLiteral("PIXAVANT"), text, QMessageBox::Ok, parent);
+    keepWindowFixed(&box);
+    widenForTitle(box);
     box.exec();
 }
 

@@ -9,6 +9,7 @@
 #include "app/FileListBox.h"
 #include "app/MainWindow.h"
 #include "app/Message.h"
+#include "app/WindowLooks.h"
 #include "batch/ProgressMath.h"
 #include "options/FormLayout.h"
 #include "settings/AppState.h"
@@ -60,6 +61,7 @@ FileCompressWindow::FileCompressWindow(RunLists& lists, QWidget* parent)
     setWindowTitle(QStringLiteral("File Compress"));
     setFont(formFont(8));
     setFixedSize(354, 222);
+    keepWindowFixed(this);
 
     TotalFile = makeLabel(this, "TotalFile", QStringLiteral("Files Left:"), 40, 20, 73, 21);
     TotalFileLeft = makeLabel(this, "TotalFileLeft", QStringLiteral("0 files"), 124, 20, 137, 21);
@@ -75,6 +77,9 @@ FileCompressWindow::FileCompressWindow(RunLists& lists, QWidget* parent)
     Cancel->setObjectName(QStringLiteral("Cancel"));
     placeControl(Cancel, 144, 182, 67, 29);
     connect(Cancel, &QPushButton::clicked, this, [this] { Cancel_Click(); });
+    TotalBar->setAccessibleName(QStringLiteral("Total Status"));
+    SingleBar->setAccessibleName(QStringLiteral("File Status"));
+    nameControls(this);
 
     Timer1.setObjectName(QStringLiteral("Timer1"));
     Timer1.setInterval(testDelays() ? testDelays()->startMs : 500);

@@ -5,6 +5,7 @@
 #include <QPushButton>
 
 #include "app/DirectoryBrowser.h"
+#include "app/WindowLooks.h"
 #include "batch/FileCompressWindow.h"
 #include "options/FormLayout.h"
 #include "settings/AppState.h"
@@ -32,6 +33,7 @@ FileOutputDialog::FileOutputDialog(QWidget* parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("Ouput As"));
     setFont(formFont(8));
     setFixedSize(341, 152);
+    keepWindowFixed(this);
 
     Label2 = new QLabel(QStringLiteral("Output Extension"), this);
     Label2->setObjectName(QStringLiteral("Label2"));
@@ -54,6 +56,7 @@ FileOutputDialog::FileOutputDialog(QWidget* parent) : QDialog(parent) {
     Compress->setDefault(true);
     Label2->setBuddy(txtExt);
     Label1->setBuddy(TxtOutputDir);
+    nameControls(this);
 
     connect(Compress, &QPushButton::clicked, this, [this] { Compress_Click(); });
     connect(OutputDirBrowser, &QPushButton::clicked, this, [this] { OutputDirBrowser_Click(); });

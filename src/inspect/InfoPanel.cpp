@@ -81,6 +81,7 @@ InfoPanel::InfoPanel(QWidget* area, int areaLeftTwips, int areaTopTwips) : QObje
         field->setReadOnly(true);
         field->setFocusPolicy(Qt::ClickFocus);  // selectable for copying, not in the tab order
         field->setGeometry(fieldRect.translated(-origin));
+        field->setAccessibleName(captionTexts[size_t(row)].chopped(1));
         fields_[size_t(row)] = field;
     }
     const QRect lastField = fields_.back()->geometry();

@@ -6,6 +6,7 @@
 #include "app/FileListBox.h"
 #include "app/MainWindow.h"
 #include "app/SourceScan.h"
+#include "app/WindowLooks.h"
 #include "app/WindowMetrics.h"
 #include "imaging/ImagingStatus.h"
 #include "inspect/ImageDisplay.h"
@@ -23,6 +24,7 @@ ViewerWindow::ViewerWindow(MainWindow& mainWindow) : QDialog(&mainWindow), mainW
     setWindowTitle(QStringLiteral("Form1"));
     setModal(true);
     setFixedSize(twipsToPixels(kClientWidth), twipsToPixels(kClientHeight));
+    keepWindowFixed(this);
 
     lead1_ = new ImageDisplay(this);
     lead1_->setGeometry(twipRect(60, 60, 8115, 6585));
@@ -32,12 +34,14 @@ ViewerWindow::ViewerWindow(MainWindow& mainWindow) : QDialog(&mainWindow), mainW
         auto* button = new QPushButton(caption, this);
         button->setObjectName(QLatin1String(name));
         button->setFont(buttonFont);
-        button->setAutoDefault(false);
+        button->setAutoDefault(true);  // Enter clicks the focused button
         button->setGeometry(twipRect(left, 6870, 1005, 435));
         return button;
     };
     previous_ = makeButton("Previous", QStringLiteral("Previous"), 2513);
     next_ = makeButton("Next", QStringLiteral("Next"), 4703);
+    lead1_->setAccessibleName(QStringLiteral("Image"));
+    nameControls(this);
     connect(previous_, &QPushButton::clicked, this, &ViewerWindow::previousClick);
     connect(next_, &QPushButton::clicked, this, &ViewerWindow::nextClick);
 

@@ -3,15 +3,17 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
 #include <optional>
 
+#include "app/Message.h"
+#include "app/WindowLooks.h"
 #include "batch/FileOutputDialog.h"
 #include "options/FormLayout.h"
 #include "options/NumberReading.h"
+#include "options/OptionGroupFocus.h"
 #include "settings/CompressionChoices.h"
 #include "settings/CompressionSettings.h"
 
@@ -61,10 +63,8 @@ int firstSelected(std::initializer_list<QRadioButton*> options) {
 std::optional<int16_t> readField(QWidget* dialog, QLineEdit* field, const QString& fieldName) {
     const std::optional<int16_t> value = readInt16(field->text());
     if (!value) {
-        QMessageBox box(QMessageBox::NoIcon, QStringLiteral("PIXAVANT"),
-                        QStringLiteral("%1 must be a number from -32768 to 32767.").arg(fieldName),
-                        QMessageBox::Ok, dialog);
-        box.exec();
+        showMessage(dialog,
+                    QStringLiteral("%1 must be a number from -32768 to 32767.").arg(fieldName));
         field->setFocus();
         field->selectAll();
     }
@@ -78,8 +78,11 @@ CompressOptionDialog::CompressOptionDialog(QWidget* parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("Compression Palette"));
     setFont(formFont(8));
     setFixedSize(461, 453);
+    keepWindowFixed(this);
     buildControls();
     connectReactions();
+    for (QGroupBox* group : {Resolution, ColorDepth, Frame1, Frame2})
+        OptionGroupFocus::install(group);
     openFromSettings();
 }
 
@@ -167,6 +170,13 @@ void CompressOptionDialog::buildControls() {
     Compress = makeControl<QPushButton>(this, "Compress", QStringLiteral("Compress"), top, 278, 416,
                                         67, 29);
     Compress->setDefault(true);
+
+    // Names for screen readers where the caption is not the control's own.
+    labWidth->setBuddy(txtWidth);
+    labHeight->setBuddy(txtHeight);
+    DPIEnter->setAccessibleName(QStringLiteral("Other DPI"));
+    CompSlider->setAccessibleName(QStringLiteral("Compression Level"));
+    nameControls(this);
 }
 
 void CompressOptionDialog::connectReactions() {
