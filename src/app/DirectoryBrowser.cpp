@@ -50,8 +50,8 @@ class IndentDelegate : public FocusItemDelegate {
 // Right opens the highlighted directory, Left or Backspace opens the parent of the open one.
 class DirectoryList : public FocusMarkedView<QListWidget> {
   public:
-    DirectoryList(DirectoryBrowser* browser) : FocusMarkedView<QListWidget>(browser),
-                                               browser_(browser) {}
+    DirectoryList(DirectoryBrowser* browser)
+        : FocusMarkedView<QListWidget>(browser), browser_(browser) {}
 
   protected:
     void keyPressEvent(QKeyEvent* event) override {

@@ -7,11 +7,21 @@ namespace pixavant {
 
 const QStringList& sourcePatterns() {
     static const QStringList patterns = {
-        QStringLiteral("*.gif"),  QStringLiteral("*.jpg"),  QStringLiteral("*.tif"),
-        QStringLiteral("*.mpeg"), QStringLiteral("*.mov"),  QStringLiteral("*.pict"),
-        QStringLiteral("*.tga"),  QStringLiteral("*.pcx"),  QStringLiteral("*.eps"),
-        QStringLiteral("*.rle"),  QStringLiteral("*.jpeg"), QStringLiteral("*.tiff"),
-        QStringLiteral("*.wmf"),  QStringLiteral("*.bmp"),  QStringLiteral("*.cmp"),
+        QStringLiteral("*.gif"),
+        QStringLiteral("*.jpg"),
+        QStringLiteral("*.tif"),
+        QStringLiteral("*.mpeg"),
+        QStringLiteral("*.mov"),
+        QStringLiteral("*.pict"),
+        QStringLiteral("*.tga"),
+        QStringLiteral("*.pcx"),
+        QStringLiteral("*.eps"),
+        QStringLiteral("*.rle"),
+        QStringLiteral("*.jpeg"),
+        QStringLiteral("*.tiff"),
+        QStringLiteral("*.wmf"),
+        QStringLiteral("*.bmp"),
+        QStringLiteral("*.cmp"),
         // PIXAVANT files are written as .JXL: a folder of them lists them too.
         QStringLiteral("*.jxl"),
     };

@@ -18,10 +18,9 @@ QStringList sorted(QStringList list) {
 }
 
 TEST(SourceScan, ListsEveryPatternAndNothingElse) {
-    const QStringList images = {"a.gif",  "b.jpg",  "c.tif", "d.mpeg", "e.mov",
-                                "f.pict", "g.tga",  "h.pcx", "i.eps",  "j.rle",
-                                "k.jpeg", "l.tiff", "m.wmf", "n.bmp",  "o.cmp",
-                                "p.jxl"};
+    const QStringList images = {"a.gif", "b.jpg", "c.tif", "d.mpeg", "e.mov",  "f.pict",
+                                "g.tga", "h.pcx", "i.eps", "j.rle",  "k.jpeg", "l.tiff",
+                                "m.wmf", "n.bmp", "o.cmp", "p.jxl"};
     FixtureDir dir(images);
     dir.add({"x.png", "readme.txt", "gif", "jpg.", "a.gif.bak", "noext", "b.jpgx"});
     EXPECT_EQ(sorted(scanSourceDirectory(dir.path())), images);

@@ -60,6 +60,14 @@ TEST_F(FileOutputTest, OpensWithTheProposalAndTheOutputDirectory) {
         EXPECT_EQ(field("txtExt")->text(), proposedExtension(choice));
         EXPECT_EQ(field("TxtOutputDir")->text(), "/srv/out/");
     }
+    // A JPEG XL file is proposed its own extension ("CCITT Group4" at level 1 writes one too).
+    const std::pair<int, int> pixavant[] = {{4, 5}, {2, 26}};
+    for (const auto& [choice, format] : pixavant) {
+        compressionSettings().CompressionChoice = int16_t(choice);
+        compressionSettings().FileFormat = int16_t(format);
+        open();
+        EXPECT_EQ(field("txtExt")->text(), "JXL") << choice << "/" << format;
+    }
 }
 
 TEST_F(FileOutputTest, OkStoresTrimmedFields) {

@@ -25,8 +25,8 @@ QSet<QString> optionsIn(const QString& text) {
 }
 
 bool names(const QString& text, const QString& word) {
-    const QRegularExpression whole(QStringLiteral("(?<![\\w-])%1(?![\\w-])")
-                                       .arg(QRegularExpression::escape(word)));
+    const QRegularExpression whole(
+        QStringLiteral("(?<![\\w-])%1(?![\\w-])").arg(QRegularExpression::escape(word)));
     return whole.match(text).hasMatch();
 }
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QKeyEvent>
 #include <QPushButton>
 #include <QTimer>
 
@@ -88,6 +89,19 @@ TEST_F(ViewerTest, StepsWithoutWrappingAround) {
     viewer.previousClick();  // the first item
     EXPECT_EQ(viewer.currentIndex(), 0);
     EXPECT_EQ(viewer.windowTitle(), path("a.tif"));
+}
+
+TEST_F(ViewerTest, EnterClicksTheFocusedButton) {
+    click(window->sourceList(), 0);
+    ViewerWindow viewer(*window);
+    viewer.show();
+    for (const char* name : {"Next", "Next", "Previous"}) {
+        auto* button = viewer.findChild<QPushButton*>(name);
+        button->setFocus();
+        QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+        QApplication::sendEvent(button, &enter);
+    }
+    EXPECT_EQ(viewer.currentIndex(), 1);
 }
 
 TEST_F(ViewerTest, StepsThroughEveryItemOfTheWorkList) {

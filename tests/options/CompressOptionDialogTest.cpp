@@ -553,4 +553,31 @@ TEST_F(CompressOptionTest, NoCaptionIsClippedAndNoControlsOverlap) {
     }
 }
 
+// Tab into an option group lands on its selected option (an enabled one when that is not).
+TEST_F(CompressOptionTest, TabReachesEachGroupAtItsSelectedOption) {
+    auto tabStops = [this] {
+        std::string stops;
+        for (QWidget* w = dialog->nextInFocusChain(); w != dialog.get();
+             w = w->nextInFocusChain()) {
+            auto* option = qobject_cast<QRadioButton*>(w);
+            if (option && option->isEnabled() && (option->focusPolicy() & Qt::TabFocus))
+                stops += (stops.empty() ? "" : " ") + option->objectName().toStdString();
+        }
+        return stops;
+    };
+    open();
+    EXPECT_EQ(tabStops(), "DPI72 Bit24 SizeSame CompJPEG1");
+    click("DPI300");
+    click("CompJPEG2");
+    EXPECT_EQ(tabStops(), "DPI300 Bit24 SizeSame CompJPEG2");
+    click("Bit1");  // B/W: the CCITT groups only
+    EXPECT_EQ(tabStops(), "DPI300 Bit1 SizeSame " + selectedCompression());
+
+    // The selected option is disabled: the first enabled option takes the Tab.
+    compressionSettings().CompressionChoice = 5;
+    open();
+    EXPECT_EQ(selectedCompression(), "CompMPEG");
+    EXPECT_EQ(tabStops(), "DPI72 Bit24 SizeSame CompJPEG1");
+}
+
 }  // namespace

@@ -1,0 +1,212 @@
+#include <gtest/gtest.h>
+
+#include <QAccessible>
+#include <QApplication>
+#include <QKeyEvent>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+#include <memory>
+#include <vector>
+
+#include "AppFixtures.h"
+#include "about/AboutBox.h"
+#include "app/DirectoryBrowser.h"
+#include "app/FileListBox.h"
+#include "app/MainWindow.h"
+#include "app/Message.h"
+#include "batch/FileCompressWindow.h"
+#include "batch/FileOutputDialog.h"
+#include "inspect/Inspection.h"
+#include "inspect/ViewerWindow.h"
+#include "options/CompressOptionDialog.h"
+
+namespace pixavant {
+namespace {
+
+using testing::FixtureDir;
+
+// A key pressed where the focus is: what the widget does not take goes on to its parents.
+void press(QWidget* widget, int key) {
+    QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier);
+    QApplication::sendEvent(widget, &event);
+}
+
+QString accessibleName(QWidget* widget) {
+    QAccessibleInterface* face = QAccessible::queryAccessibleInterface(widget);
+    return face ? face->text(QAccessible::Name) : QString();
+}
+
+class KeyboardAndLooksTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        testing::resetState();
+        previous_ = setMessageHandler([](QWidget*, const QString&) {});
+        appState().SourceDir = dir.path();
+        compressionSettings() = CompressionSettings::defaults(dir.path());
+        main = std::make_unique<MainWindow>();
+        installInspection(*main);
+        main->load(dir.path());
+    }
+    void TearDown() override { setMessageHandler(previous_); }
+
+    // Every window but the splash, as the program opens it: the main window first.
+    std::vector<QWidget*> everyWindow() {
+        if (windows_.empty()) {
+            windows_.push_back(std::make_unique<CompressOptionDialog>(main.get()));
+            windows_.push_back(std::make_unique<FileOutputDialog>(main.get()));
+            windows_.push_back(std::make_unique<FileCompressWindow>(mainWindowLists(), main.get()));
+            windows_.push_back(
+                std::make_unique<DirectoryBrowser>(DirectoryBrowser::Mode::Source, main.get()));
+            windows_.push_back(std::make_unique<ViewerWindow>(*main));
+            windows_.push_back(std::make_unique<AboutBox>(main.get()));
+        }
+        std::vector<QWidget*> all = {main.get()};
+        for (auto& window : windows_)
+            all.push_back(window.get());
+        return all;
+    }
+
+    FixtureDir dir{{"a.gif", "b.gif", "photos/", "scans/"}};
+    std::unique_ptr<MainWindow> main;
+
+  private:
+    MessageHandler previous_;
+    std::vector<std::unique_ptr<QWidget>> windows_;
+};
+
+TEST_F(KeyboardAndLooksTest, FixedSizeWindowsOfferNoMaximise) {
+    const std::vector<QWidget*> all = everyWindow();
+    for (QWidget* window : all) {
+        SCOPED_TRACE(window->objectName().toStdString());
+        EXPECT_EQ(window->minimumSize(), window->maximumSize());
+        const Qt::WindowFlags flags = window->windowFlags();
+        EXPECT_TRUE(flags.testFlag(Qt::CustomizeWindowHint));
+        EXPECT_FALSE(flags.testFlag(Qt::WindowMaximizeButtonHint));
+        EXPECT_TRUE(flags.testFlag(Qt::WindowCloseButtonHint));
+        EXPECT_TRUE(flags.testFlag(Qt::WindowTitleHint));
+    }
+    // Only the main window can be minimised.
+    EXPECT_TRUE(main->windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
+    EXPECT_FALSE(all[1]->windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
+}
+
+TEST_F(KeyboardAndLooksTest, EveryControlHasAnAccessibleName) {
+    const std::vector<QWidget*> all = everyWindow();
+    for (QWidget* window : all) {
+        for (QWidget* control : window->findChildren<QWidget*>()) {
+            const bool operable = control->focusPolicy() != Qt::NoFocus &&
+                                  !control->objectName().startsWith(QLatin1String("qt_"));
+            if (!operable && !qobject_cast<QProgressBar*>(control))
+                continue;
+            EXPECT_FALSE(accessibleName(control).isEmpty())
+                << window->objectName().toStdString() << " / " << control->metaObject()->className()
+                << " " << control->objectName().toStdString();
+        }
+    }
+    // Named by their captions.
+    const std::pair<const char*, const char*> expected[] = {
+        {"SrcFileList", "Source Files(s)"},
+        {"Compress", "Compress"},
+        {"txtFormat", "Format"},
+        {"txtResoultion", "Resoultion"},
+        {"CompJPEG2", "PIXAVANT"},
+        {"txtWidth", "Width"},
+        {"ckAspect", "Keep Aspect Ratios"},
+        {"CompSlider", "Compression Level"},
+        {"txtExt", "Output Extension"},
+        {"TxtOutputDir", "Output Dirctory"},
+        {"Dir1", "Directory"},
+        {"Next", "Next"},
+        {"TotalBar", "Total Status"},
+    };
+    for (const auto& [name, caption] : expected) {
+        QWidget* control = nullptr;
+        for (QWidget* window : all) {
+            // The options dialog's width field, not the information panel's.
+            if (!control || std::string(name) == "txtWidth")
+                if (QWidget* found = window->findChild<QWidget*>(QLatin1String(name)))
+                    control = found;
+        }
+        ASSERT_NE(control, nullptr) << name;
+        EXPECT_EQ(accessibleName(control), QLatin1String(caption)) << name;
+    }
+}
+
+TEST_F(KeyboardAndLooksTest, MessageBoxesShowTheirTitleWhole) {
+    setMessageHandler({});
+    int width = 0;
+    bool maximisable = true;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        width = box->width();
+        maximisable = box->windowFlags().testFlag(Qt::WindowMaximizeButtonHint);
+        box->accept();
+    });
+    showMessage(main.get(), "No files selected.");
+    EXPECT_GE(width, 240);
+    EXPECT_FALSE(maximisable);
+}
+
+TEST_F(KeyboardAndLooksTest, FolderTreeWorksFromTheKeyboard) {
+    DirectoryBrowser browser(DirectoryBrowser::Mode::Source, main.get());
+    browser.show();
+    auto* tree = browser.findChild<QListWidget*>("Dir1");
+    const QString top = dir.path().chopped(1);
+    auto highlight = [&](const QString& name) {
+        tree->setCurrentItem(tree->findItems(name, Qt::MatchExactly).value(0));
+    };
+    struct Step {
+        const char* highlighted;  // nullptr: as it is
+        int key;
+        QString opened;
+    };
+    const Step steps[] = {
+        {"photos", Qt::Key_Return, top + "/photos"},
+        {nullptr, Qt::Key_Left, top},
+        {"scans", Qt::Key_Right, top + "/scans"},
+        {nullptr, Qt::Key_Backspace, top},
+        {"photos", Qt::Key_Down, top},  // the arrows only move
+        {nullptr, Qt::Key_Enter, top + "/scans"},
+    };
+    for (const Step& step : steps) {
+        if (step.highlighted)
+            highlight(QLatin1String(step.highlighted));
+        press(tree, step.key);
+        EXPECT_EQ(browser.path().toStdString(), step.opened.toStdString()) << step.key;
+        // Enter opens the folder; it does not confirm the dialog.
+        EXPECT_TRUE(browser.isVisible());
+        EXPECT_EQ(appState().SourceDir, dir.path());
+    }
+    // Enter on the OK button confirms what is open.
+    press(browser.findChild<QPushButton*>("OK"), Qt::Key_Return);
+    EXPECT_EQ(appState().SourceDir, dir.path() + "scans/");
+}
+
+TEST_F(KeyboardAndLooksTest, EnterClicksTheFocusedButtonOfTheMainWindow) {
+    int views = 0;
+    main->setViewHook([&] { ++views; });
+    main->show();
+    press(main->findChild<QPushButton*>("SrcView"), Qt::Key_Return);
+    press(main->findChild<QPushButton*>("SrcView"), Qt::Key_Enter);
+    EXPECT_EQ(views, 2);
+}
+
+TEST_F(KeyboardAndLooksTest, FocusedListsShowAFocusFrame) {
+    main->show();
+    QApplication::setActiveWindow(main.get());
+    FileListBox* list = main->workList();  // empty: no item to show it
+    const QColor highlight = list->palette().color(QPalette::Active, QPalette::Highlight);
+    auto leftEdge = [&] { return list->grab().toImage().pixelColor(0, list->height() / 2); };
+    main->sourceList()->setFocus();
+    EXPECT_NE(leftEdge(), highlight);
+    list->setFocus();
+    ASSERT_TRUE(list->hasFocus());
+    EXPECT_EQ(leftEdge(), highlight);
+}
+
+}  // namespace
+}  // namespace pixavant
