@@ -50,7 +50,7 @@ class IndentDelegate : public FocusItemDelegate {
 // Right opens the highlighted directory, Left or Backspace opens the parent of the open one.
 class DirectoryList : public FocusMarkedView<QListWidget> {
   public:
-    DirectoryList(DirectoryBrowser* browser)
+    explicit DirectoryList(DirectoryBrowser* browser)
         : FocusMarkedView<QListWidget>(browser), browser_(browser) {}
 
   protected:

@@ -230,6 +230,20 @@ TEST_F(MainWindowTest, RemoveWithoutCurrentWorkItemDoesNothing) {
     EXPECT_EQ(w->workCountLabel()->text(), "Destination Files(s)" + kBlanks + "0 files");
 }
 
+TEST_F(MainWindowTest, AFileGivenAtStartIsTheSelectedOne) {
+    FixtureDir dir({"a.gif", "b.gif", "c.gif"});
+    auto w = open(dir.path());
+    inspections.clear();
+    w->selectSourceFile("b.gif");
+    EXPECT_EQ(selected(w->sourceList()), QList<int>({1}));
+    EXPECT_EQ(w->sourceList()->currentItemIndex(), 1);
+    // Refreshed once, for the file itself.
+    ASSERT_EQ(inspections.size(), 1);
+    EXPECT_EQ(inspections[0].path, dir.path() + "b.gif");
+    w->selectSourceFile("unlisted.txt");
+    EXPECT_EQ(selected(w->sourceList()), QList<int>({1}));
+}
+
 TEST_F(MainWindowTest, DeleteMovesSelectedFilesToTheTrash) {
     FixtureDir dir({"a.gif", "b.gif", "c.gif", "d.gif"});
     auto w = open(dir.path());
