@@ -31,7 +31,7 @@ TEST(SourceResolution, OnlyTheTiffFamilyStatesItsOwn) {
     };
     const Case cases[] = {
         {3, 300, 0, 300},
-        {17, 0, 0, 0},
+        {17, 0, 0, 72},  // a TIFF that states no resolution counts as 72
         {87, 96, 0, 96},
         {63, 150, 0, 150},
         {66, 200, 0, 200},
