@@ -82,6 +82,9 @@ struct Detected {
     std::array<int, 4> sampleBits{};
     // GIF: the image is the logical screen, with the first frame at its offset.
     bool logicalScreen = false;
+    // OS/2 2.x BMP: the colour table as the file has it (GraphicsMagick reads its four-byte entries
+    // as three-byte ones); empty for every other file.
+    std::vector<PaletteEntry> palette;
 };
 
 Detected magickFormat(const char* coder, int code) {
@@ -150,6 +153,14 @@ std::optional<Detected> detectBmp(const QByteArray& b) {
     d.alphaFromHeader = true;
     if (!os2 && (d.bitsPerPixel == 16 || d.bitsPerPixel == 32))
         describeBmpSamples(b, headerSize, compression, d);
+    if (os2 && headerSize == 64 && d.bitsPerPixel <= 8) {
+        const uint32_t used = le32(b, 46);
+        const uint32_t entries = used != 0 && used < 256 ? used : 1u << d.bitsPerPixel;
+        for (uint32_t i = 0; i < entries && 14 + 64 + 4 * (i + 1) <= uint32_t(b.size()); ++i) {
+            const qsizetype at = 14 + 64 + 4 * qsizetype(i);  // blue, green, red, unused
+            d.palette.push_back({byteAt(b, at + 2), byteAt(b, at + 1), byteAt(b, at)});
+        }
+    }
     if (compression == 1 || compression == 2 || (os2 && compression == 4))
         d.compression = "RLE";
     else if (os2 && compression == 3)
@@ -197,8 +208,9 @@ std::optional<Detected> detectTga(const FileHeader& h) {
         return std::nullopt;
     if (depth != 1 && depth != 8 && depth != 15 && depth != 16 && depth != 24 && depth != 32)
         return std::nullopt;
-    if ((type == 3 || type == 11) && depth == 16)
-        return std::nullopt;  // gray with alpha: TgaFormat.cpp
+    if (((type == 3 || type == 11) && depth == 16) ||
+        ((type == 2 || type == 10) && depth == 32 && (byteAt(b, 17) & 15) == 0))
+        return std::nullopt;  // TgaFormat.cpp
     Detected d = magickFormat("TGA", format::kTga);
     d.width = le16(b, 12);
     d.height = le16(b, 14);
@@ -589,7 +601,8 @@ int toRaster(Image* image, const Detected& d, DecodedImage& out, Progress& progr
     if (const int status = checkWritten(image, alphaWritten); status != kSuccess)
         return status;
     magick::Exception exception;
-    const bool gray = IsGrayImage(image, exception.get()) != MagickFalse;
+    const bool recolour = !d.palette.empty() && image->storage_class == PseudoClass;
+    const bool gray = !recolour && IsGrayImage(image, exception.get()) != MagickFalse;
     const bool alpha = alphaWritten && (!d.alphaFromHeader || d.headerAlpha);
     Raster& raster = out.raster;
     raster = Raster{};
@@ -609,6 +622,18 @@ int toRaster(Image* image, const Detected& d, DecodedImage& out, Progress& progr
         if (p == nullptr)
             return kErrCorrupt;
         uint8_t* q = raster.row(int(canvas.y + y)) + canvas.x * channels;
+        if (recolour) {
+            const IndexPacket* index = AccessImmutableIndexes(image);
+            if (index == nullptr)
+                return kErrCorrupt;
+            for (long x = 0; x < columns; ++x, ++index) {
+                if (size_t(*index) >= d.palette.size())
+                    return kErrCorrupt;
+                const PaletteEntry& colour = d.palette[size_t(*index)];
+                q = std::copy_n(colour.begin(), channels, q);
+            }
+            continue;
+        }
         for (long x = 0; x < columns; ++x, ++p) {
             const unsigned a = alpha ? sampleOf(MaxRGB - p->opacity, bits[3]) : 255u;
             *q++ = overWhite(sampleOf(p->red, bits[0]), a);
