@@ -412,6 +412,9 @@ class RowReader {
                 tileRowBytes_ <= 0 || uint64_t(tileRowBytes_) != bitsAcross / 8 ||
                 tileLength_ > l_.height + 0x10000u)
                 return kErrCorrupt;
+            if (tileBytes_ > kMaxTiffAllocation ||
+                rowBytes_ * tileLength_ > size_t(kMaxTiffAllocation))
+                return kErrNoMemory;
             bufferBytes = rowBytes_ * tileLength_;
         } else {
             const tmsize_t scanline = TIFFScanlineSize(tif);

@@ -289,6 +289,50 @@ TEST_F(BatchEngineTest, MissingOutputDirectoryIsAWriteFailure) {
     EXPECT_EQ(view.messages, QStringList{"Error writing file, or disk is full"});
 }
 
+TEST_F(BatchEngineTest, FilesMappingOntoOneOutputAreRefusedBeforeAnythingIsWritten) {
+    needCodecs();
+    for (const char* name : {"a.tif", "photo.gif.tif", "photo.tif"})
+        writeEngineTiff(src + name, 8, 8, 3, 72);
+    list({"a.tif", "photo.gif.tif", "photo.tif"});
+    BatchEngine engine(view, settings, src);
+    engine.load();
+    engine.timerEvent();
+    EXPECT_EQ(engine.errorCode(), kErrOutputClash);
+    EXPECT_EQ(view.messages, QStringList{"photo.gif.tif and photo.tif would both be written to "
+                                         "photo.JPG.\nNothing was converted."});
+    EXPECT_EQ(view.details, QStringList{"Output directory: " + out +
+                                        "\nphoto.JPG: photo.gif.tif, "
+                                        "photo.tif"});
+    EXPECT_TRUE(outputs().isEmpty());  // not even a.tif, which clashes with nothing
+    EXPECT_TRUE(view.values("SingleFileName").isEmpty());
+    EXPECT_TRUE(view.calls.contains("Close"));
+}
+
+TEST_F(BatchEngineTest, FailureDetailsNameTheFileAndTheReason) {
+    needCodecs();
+    writeEngineTiff(src + "a.tif", 8, 8, 3, 72);
+    writeEngineFile(src + "b.tif", QByteArray("II*\0\x08\0\0\0\xff\xff", 10));  // no directory
+    writeEngineFile(src + "c.pcx", QByteArray(200, 'x'));
+    list({"a.tif", "b.tif"});
+    BatchEngine engine(view, settings, src);
+    engine.load();
+    engine.timerEvent();
+    ASSERT_EQ(view.messages, QStringList{"Compression error."});
+    ASSERT_EQ(view.details.size(), 1);
+    EXPECT_TRUE(view.details[0].startsWith("File: " + src + "b.tif\nReason: the file is damaged: "))
+        << view.details[0].toStdString();  // and libtiff's words
+    EXPECT_EQ(engine.failureReason(), view.details[0].section("Reason: ", 1));
+
+    FakeBatchView other;
+    other.work << " c.pcx";
+    BatchEngine second(other, settings, src);
+    second.load();
+    second.timerEvent();
+    EXPECT_EQ(other.details, QStringList{"File: " + src +
+                                         "c.pcx\nReason: not an image in a format "
+                                         "PIXAVANT reads"});
+}
+
 TEST_F(BatchEngineTest, NeverReplacesAFileOfTheWorkList) {
     needCodecs();
     writeEngineJpeg(src + "b.jpg", 20, 20, 3, 72);

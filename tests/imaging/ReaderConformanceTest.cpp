@@ -1,0 +1,349 @@
+// Readers against files laid out as other programs write them: BMP header versions and pixel
+// layouts, GIF frames on a larger screen, TGA alpha, EPS pages, damaged fax TIFFs, 16-bit CMYK.
+
+#include <gtest/gtest.h>
+#include <tiffio.h>
+
+#include <QFile>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <cstdlib>
+#include <cstring>
+
+#include "MagickFixtures.h"
+#include "TiffFixtures.h"
+#include "imaging/ErrorDetail.h"
+#include "imaging/FileInfo.h"
+#include "imaging/Format.h"
+#include "imaging/ImagingStatus.h"
+
+namespace pixavant::imaging {
+namespace {
+
+using testsupport::BmpLayout;
+using testsupport::quadrantPattern;
+
+// Leaves freed heap blocks of many sizes full of 0x40, so that a decoder that hands out memory it
+// never wrote shows it (a fresh process would give zeros and hide it).
+void dirtyTheHeap() {
+    for (size_t size = 64; size <= 512 * 1024; size += size / 4) {
+        void* blocks[4];
+        for (void*& block : blocks) {
+            block = std::malloc(size);
+            std::memset(block, 0x40, size);
+        }
+        for (void* block : blocks)
+            std::free(block);
+    }
+}
+
+class ReaderConformance : public ::testing::Test {
+  protected:
+    QString path(const QString& name) const { return dir_.filePath(name); }
+
+    int decode(const QString& file, DecodedImage& image) {
+        FileHeader header;
+        qint64 size = 0;
+        if (const int status = readFileHeader(file, header, size); status != kSuccess)
+            return status;
+        FormatReader* reader = FormatRegistry::instance().readerFor(header);
+        if (reader == nullptr)
+            return kErrFormat;
+        Progress progress;
+        clearErrorDetail();
+        return reader->read(file, header, ReadOptions{}, image, progress);
+    }
+
+    // The raster as RGB bytes.
+    static std::vector<uint8_t> rgb(const Raster& r) {
+        if (r.channels() == 3)
+            return r.pixels;
+        std::vector<uint8_t> out;
+        for (uint8_t v : r.pixels)
+            out.insert(out.end(), {v, v, v});
+        return out;
+    }
+
+    QTemporaryDir dir_;
+};
+
+TEST_F(ReaderConformance, BmpHeaderVersionsAndPixelLayouts) {
+    const int w = 16, h = 12;
+    struct Case {
+        const char* name;
+        BmpLayout layout;
+        bool white;  // the header declares alpha and every pixel is transparent
+    };
+    const Case cases[] = {
+        {"v3-24", {40, 24}, false},
+        // ImageMagick's kind: a V5 header whose (inapplicable) masks name an alpha channel.
+        {"v5-24-alpha-mask", {124, 24, 0, {0xff0000, 0xff00, 0xff, 0xff000000}}, false},
+        {"v4-24", {108, 24, 0, {0xff0000, 0xff00, 0xff, 0xff000000}}, false},
+        {"os2v1-8", {12, 8}, false},
+        {"os2v2-8", {64, 8}, false},
+        {"v3-4", {40, 4}, false},
+        {"v5-8", {124, 8}, false},
+        {"rgb555", {40, 16}, false},
+        {"rgb565", {40, 16, 3, {0xf800, 0x07e0, 0x001f, 0}}, false},
+        {"rgba4444-opaque", {124, 16, 3, {0x0f00, 0x00f0, 0x000f, 0xf000}}, false},
+        {"rgb32-unused-zero", {40, 32, 0, {}, 0}, false},
+        {"rgb32-unused-set", {40, 32, 0, {}, 0x80}, false},
+        {"rgb32-fields-no-alpha", {52, 32, 3, {0xff0000, 0xff00, 0xff, 0}, 0}, false},
+        {"rgba32-h56-transparent", {56, 32, 3, {0xff0000, 0xff00, 0xff, 0xff000000}, 0}, true},
+        {"rgb101010", {40, 32, 3, {0x3ff00000, 0x000ffc00, 0x000003ff, 0}}, false},
+    };
+    std::vector<uint8_t> expected = quadrantPattern(w, h);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString file = path(QString(c.name) + ".bmp");
+        ASSERT_TRUE(testsupport::writeBytes(file, testsupport::bmpFile(w, h, c.layout)));
+        dirtyTheHeap();
+        DecodedImage image;
+        ASSERT_EQ(decode(file, image), kSuccess) << errorDetail().toStdString();
+        ASSERT_EQ(image.raster.width, w);
+        ASSERT_EQ(image.raster.height, h);
+        const std::vector<uint8_t> pixels = rgb(image.raster);
+        if (c.white)
+            EXPECT_TRUE(
+                std::all_of(pixels.begin(), pixels.end(), [](uint8_t v) { return v == 255; }));
+        else
+            EXPECT_EQ(pixels, expected);
+    }
+}
+
+TEST_F(ReaderConformance, GifFrameLiesOnItsLogicalScreen) {
+    const int fw = 6, fh = 4;
+    const QString frame = path("frame.gif");
+    ASSERT_TRUE(
+        testsupport::writeMagickImage(frame, fw, fh, quadrantPattern(fw, fh), {.coder = "GIF"}));
+    QFile read(frame);
+    ASSERT_TRUE(read.open(QIODevice::ReadOnly));
+    const QByteArray gif = read.readAll();
+    struct Case {
+        int screenW, screenH, left, top;
+        int width, height;  // of the image
+    } cases[] = {
+        {16, 10, 3, 2, 16, 10},  // inside the screen
+        {4, 4, 2, 1, 8, 5},      // beyond it: the screen grows to hold the frame
+        {0, 0, 1, 1, 7, 5},      // a screen of no size
+    };
+    const std::vector<uint8_t> pattern = quadrantPattern(fw, fh);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.screenW);
+        const QString file = path("screen.gif");
+        const QByteArray placed =
+            testsupport::gifOnScreen(gif, c.screenW, c.screenH, c.left, c.top);
+        ASSERT_FALSE(placed.isEmpty());
+        ASSERT_TRUE(testsupport::writeBytes(file, placed));
+        FileInfoRecord info;
+        ASSERT_EQ(readFileInfo(file, info), 1);
+        EXPECT_EQ(info.Width, c.width);
+        EXPECT_EQ(info.Height, c.height);
+        DecodedImage image;
+        ASSERT_EQ(decode(file, image), kSuccess);
+        ASSERT_EQ(image.raster.width, c.width);
+        ASSERT_EQ(image.raster.height, c.height);
+        const std::vector<uint8_t> pixels = rgb(image.raster);
+        for (int y = 0; y < c.height; ++y)
+            for (int x = 0; x < c.width; ++x) {
+                const bool inside = x >= c.left && x < c.left + fw && y >= c.top && y < c.top + fh;
+                for (int ch = 0; ch < 3; ++ch) {
+                    const uint8_t want =
+                        inside ? pattern[(size_t(y - c.top) * fw + size_t(x - c.left)) * 3 +
+                                         size_t(ch)]
+                               : 255;  // outside the frame: transparent, shown over white
+                    ASSERT_EQ(pixels[(size_t(y) * size_t(c.width) + size_t(x)) * 3 + size_t(ch)],
+                              want)
+                        << x << "," << y;
+                }
+            }
+    }
+}
+
+// A TGA file: 18-byte header, then `pixels` as given (run-length packets when rle).
+QByteArray tga(int type, int depth, int alphaBits, int w, int h, const QByteArray& pixels) {
+    QByteArray b(18, '\0');
+    b[2] = char(type);
+    b[12] = char(w);
+    b[14] = char(h);
+    b[16] = char(depth);
+    b[17] = char(0x20 | alphaBits);  // rows top to bottom
+    return b + pixels;
+}
+
+TEST_F(ReaderConformance, TgaAlphaAsEveryOtherReaderTakesIt) {
+    // Gray with alpha, raw and run-length: gray 200 at alpha 255, gray 0 at alpha 0 (white).
+    const QByteArray rawLa = QByteArray("\xc8\xff\x00\x00", 4).repeated(2);
+    const QByteArray rleLa = QByteArray("\x80\xc8\xff\x80\x00\x00", 6);
+    // 32-bit colour whose header counts no alpha bits: alpha used when not 0 throughout.
+    const QByteArray bgra = QByteArray("\x00\x00\xff\xff\x00\x00\xff\x00", 8);  // red, then clear
+    const QByteArray bgrx = QByteArray("\x00\x00\xff\x00\xff\x00\x00\x00", 8);  // red, blue
+    struct Case {
+        const char* name;
+        QByteArray file;
+        std::vector<uint8_t> expected;
+    } cases[] = {
+        {"la-raw",
+         tga(3, 16, 8, 2, 2, rawLa),
+         {200, 200, 200, 255, 255, 255, 200, 200, 200, 255, 255, 255}},
+        {"la-rle", tga(11, 16, 8, 2, 1, rleLa), {200, 200, 200, 255, 255, 255}},
+        {"bgra-no-alpha-bits", tga(2, 32, 0, 2, 1, bgra), {255, 0, 0, 255, 255, 255}},
+        {"bgrx-unused", tga(2, 32, 0, 2, 1, bgrx), {255, 0, 0, 0, 0, 255}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString file = path(QString(c.name) + ".tga");
+        ASSERT_TRUE(testsupport::writeBytes(file, c.file));
+        DecodedImage image;
+        ASSERT_EQ(decode(file, image), kSuccess) << errorDetail().toStdString();
+        EXPECT_EQ(rgb(image.raster), c.expected);
+        FileInfoRecord info;
+        ASSERT_EQ(readFileInfo(file, info), 1);
+        EXPECT_EQ(info.Width, image.raster.width);
+    }
+}
+
+TEST_F(ReaderConformance, EpsPageIsItsBoxAndEndsWithoutShowpage) {
+    if (QStandardPaths::findExecutable("gs").isEmpty())
+        GTEST_SKIP() << "Ghostscript is not installed";
+    struct Case {
+        const char* name;
+        const char* text;
+        int width, height;
+    } cases[] = {
+        // Not marked EPSF, no showpage: the page is the box all the same, and ended.
+        {"plain",
+         "%!PS-Adobe-2.0\n%%BoundingBox: 10 20 50 40\n0 0 1 setrgbcolor 10 20 20 20 "
+         "rectfill\n",
+         40, 20},
+        // A box of fractional size: information and rendering agree on whole pixels covering it.
+        {"fraction",
+         "%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 0 0 30.4 20.6\n0 setgray 0 0 10 10 "
+         "rectfill showpage\n",
+         31, 21},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString file = path(QString(c.name) + ".eps");
+        ASSERT_TRUE(testsupport::writeBytes(file, c.text));
+        FileInfoRecord info;
+        ASSERT_EQ(readFileInfo(file, info), 1);
+        DecodedImage image;
+        ASSERT_EQ(decode(file, image), kSuccess) << errorDetail().toStdString();
+        EXPECT_EQ(info.Width, c.width);
+        EXPECT_EQ(info.Height, c.height);
+        EXPECT_EQ(image.raster.width, c.width);
+        EXPECT_EQ(image.raster.height, c.height);
+        // The drawing lies at the box's lower left corner, not off the page.
+        const std::vector<uint8_t> pixels = rgb(image.raster);
+        const size_t lowerLeft = (size_t(c.height - 2) * size_t(c.width) + 1) * 3;
+        EXPECT_LT(pixels[lowerLeft + 0] + pixels[lowerLeft + 1], 100) << "not drawn";
+    }
+}
+
+TEST_F(ReaderConformance, DamagedFaxDataFailsAsDamaged) {
+    testing::TiffFixture fixture;
+    fixture.width = 64;
+    fixture.height = 64;
+    fixture.bitsPerSample = 1;
+    fixture.photometric = PHOTOMETRIC_MINISWHITE;
+    fixture.compression = COMPRESSION_CCITTFAX4;
+    fixture.data.resize(8 * 64);
+    for (size_t i = 0; i < fixture.data.size(); ++i)
+        fixture.data[i] = uint8_t((i * 37) ^ (i >> 3));
+    const QString good = path("good.tif");
+    ASSERT_TRUE(testing::writeTiffFixture(good, fixture));
+    QFile file(good);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    QByteArray bytes = file.readAll();
+    file.close();
+    // The strip follows the 8-byte header: garble its middle.
+    for (qsizetype i = 8 + 40; i < 8 + 80 && i < bytes.size(); ++i)
+        bytes[i] = char(bytes[i] ^ 0xa5);
+    const QString bad = path("bad.tif");
+    ASSERT_TRUE(testsupport::writeBytes(bad, bytes));
+
+    DecodedImage image;
+    ASSERT_EQ(decode(good, image), kSuccess);
+    EXPECT_EQ(decode(bad, image), kErrCorrupt);
+    EXPECT_TRUE(errorDetail().contains("Fax4Decode")) << errorDetail().toStdString();
+}
+
+TEST_F(ReaderConformance, SixteenBitCmykTiff) {
+    for (const bool tiled : {false, true}) {
+        SCOPED_TRACE(tiled);
+        testing::TiffFixture f;
+        f.width = 16;
+        f.height = 16;
+        f.bitsPerSample = 16;
+        f.samplesPerPixel = 4;
+        f.photometric = PHOTOMETRIC_SEPARATED;
+        f.compression = COMPRESSION_LZW;
+        if (tiled)
+            f.tileWidth = f.tileHeight = 16;
+        std::vector<uint16_t> samples;
+        std::vector<uint8_t> expected;
+        for (int i = 0; i < 16 * 16; ++i) {
+            const uint16_t c = uint16_t(i * 257), m = uint16_t(65535 - i * 257), y = 0,
+                           k = uint16_t((i % 4) * 16384);
+            samples.insert(samples.end(), {c, m, y, k});
+            const unsigned k8 = 255u - (k + 128u) / 257u;
+            for (const uint16_t ink : {c, m, y})
+                expected.push_back(uint8_t(k8 * (255u - (ink + 128u) / 257u) / 255u));
+        }
+        f.data.resize(samples.size() * 2);
+        std::memcpy(f.data.data(), samples.data(), f.data.size());
+        const QString file = path(tiled ? "cmyk16t.tif" : "cmyk16.tif");
+        ASSERT_TRUE(testing::writeTiffFixture(file, f));
+        DecodedImage image;
+        ASSERT_EQ(decode(file, image), kSuccess) << errorDetail().toStdString();
+        EXPECT_EQ(image.raster.pixels, expected);
+    }
+}
+
+TEST_F(ReaderConformance, TileSizeOverTheAllocationLimitIsRefused) {
+    // A 16 x 16 image stored in one tile that claims 65536 x 65536 pixels of 4 x 16 bits: 32 GiB.
+    testing::TiffFixture f;
+    f.width = f.height = 16;
+    f.data.assign(16 * 16, 0);
+    f.tileWidth = f.tileHeight = 16;
+    const QString file = path("tile.tif");
+    ASSERT_TRUE(testing::writeTiffFixture(file, f));
+    TIFF* tif = TIFFOpen(QFile::encodeName(file).constData(), "r+");
+    ASSERT_NE(tif, nullptr);
+    TIFFSetField(tif, TIFFTAG_TILEWIDTH, 65536u);
+    TIFFSetField(tif, TIFFTAG_TILELENGTH, 65536u);
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 16);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 4);
+    TIFFRewriteDirectory(tif);
+    TIFFClose(tif);
+    DecodedImage image;
+    const int status = decode(file, image);
+    EXPECT_TRUE(status == kErrNoMemory || status == kErrCorrupt) << status;
+}
+
+TEST_F(ReaderConformance, TiffCutShortWhileReadFailsCleanly) {
+    testing::TiffFixture f;
+    f.width = f.height = 512;
+    f.rowsPerStrip = 1;
+    f.data.assign(512 * 512, 128);
+    const QString file = path("cut.tif");
+    ASSERT_TRUE(testing::writeTiffFixture(file, f));
+    FileHeader header;
+    qint64 size = 0;
+    ASSERT_EQ(readFileHeader(file, header, size), kSuccess);
+    FormatReader* reader = FormatRegistry::instance().readerFor(header);
+    ASSERT_NE(reader, nullptr);
+    // Another program cuts the file down to its first rows while it is being decoded (a mapped
+    // file would end the process with SIGBUS here).
+    Progress progress([&](int percent) {
+        if (percent >= 10)
+            QFile::resize(file, 8 + 512 * 20);
+        return true;
+    });
+    DecodedImage image;
+    EXPECT_EQ(reader->read(file, header, ReadOptions{}, image, progress), kErrCorrupt);
+}
+
+}  // namespace
+}  // namespace pixavant::imaging
