@@ -30,5 +30,3 @@ for file in "$work"/photo.bmp "$work"/photo.tga "$work"/photo.pcx; do
     done
     hyperfine --warmup 1 --runs 5 --prepare "rm -rf $work/out; mkdir $work/out" "${commands[@]}"
 done
-    hyperfine --warmup 1 --runs 5 -N 2>/dev/null "${commands[@]}" || hyperfine --warmup 1 --runs 5 "${commands[@]}"
-done
