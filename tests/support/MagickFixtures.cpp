@@ -6,6 +6,8 @@
 #include <bit>
 #include <cstring>
 
+#include "imaging/Format.h"
+#include "imaging/ImagingStatus.h"
 #include "imaging/MagickRuntime.h"
 
 namespace pixavant::testsupport {
@@ -390,6 +392,17 @@ bool writeEpsFile(const QString& path, int width, int height, bool binaryHeader)
     put32(8, uint32_t(ps.size()));
     bytes[28] = bytes[29] = char(0xff);  // no checksum
     return writeBytes(path, bytes + ps);
+}
+
+int decodeFile(const QString& path, imaging::DecodedImage& image, imaging::Progress& progress) {
+    imaging::FileHeader header;
+    qint64 size = 0;
+    if (const int status = imaging::readFileHeader(path, header, size); status != imaging::kSuccess)
+        return status;
+    imaging::FormatReader* reader = imaging::FormatRegistry::instance().readerFor(header);
+    if (reader == nullptr)
+        return imaging::kErrFormat;
+    return reader->read(path, header, imaging::ReadOptions{}, image, progress);
 }
 
 }  // namespace pixavant::testsupport

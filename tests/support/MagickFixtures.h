@@ -6,6 +6,12 @@
 #include <cstdint>
 #include <vector>
 
+#include "imaging/Raster.h"
+
+namespace pixavant::imaging {
+class Progress;
+}
+
 namespace pixavant::testsupport {
 
 // Four quadrants: red top left, green top right, blue bottom left, white bottom right.
@@ -60,5 +66,8 @@ QByteArray placeableMetafile();
 QByteArray iconFile(int type);
 
 bool writeBytes(const QString& path, const QByteArray& bytes);
+
+// Decodes the file through the reader registry, as the imaging control does. Returns the status.
+int decodeFile(const QString& path, imaging::DecodedImage& image, imaging::Progress& progress);
 
 }  // namespace pixavant::testsupport
