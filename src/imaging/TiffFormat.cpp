@@ -188,6 +188,7 @@ struct TiffLayout {
     uint16_t alpha = EXTRASAMPLE_UNSPECIFIED;  // kind of the first extra sample, if any
     uint16_t extraSamples = 0;
     uint16_t inkSet = INKSET_CMYK;
+    bool tiled = false;
 };
 
 bool readLayout(TIFF* tif, TiffLayout& layout) {
@@ -203,6 +204,7 @@ bool readLayout(TIFF* tif, TiffLayout& layout) {
     TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLEFORMAT, &layout.sampleFormat);
     TIFFGetFieldDefaulted(tif, TIFFTAG_ORIENTATION, &layout.orientation);
     TIFFGetFieldDefaulted(tif, TIFFTAG_INKSET, &layout.inkSet);
+    layout.tiled = TIFFIsTiled(tif) != 0;
     uint16_t count = 0;
     uint16_t* kinds = nullptr;
     if (TIFFGetField(tif, TIFFTAG_EXTRASAMPLES, &count, &kinds) == 1 && count > 0 &&
@@ -416,6 +418,19 @@ class RowReader {
                 rowBytes_ * tileLength_ > size_t(kMaxTiffAllocation))
                 return kErrNoMemory;
             bufferBytes = rowBytes_ * tileLength_;
+        } else if (l_.planar == PLANARCONFIG_SEPARATE) {
+            // A strip of each plane at a time, interleaved into rows of whole pixels.
+            TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &tileLength_);
+            tileLength_ = std::clamp<uint32_t>(tileLength_, 1, l_.height);
+            tileBytes_ = TIFFStripSize(tif);
+            const uint64_t planeRow = (uint64_t(l_.width) * l_.bitsPerSample + 7) / 8;
+            if (l_.bitsPerSample % 8 != 0 || tileBytes_ <= 0 ||
+                uint64_t(tileBytes_) < planeRow * tileLength_)
+                return kErrCorrupt;
+            if (tileBytes_ > kMaxTiffAllocation ||
+                rowBytes_ * tileLength_ > size_t(kMaxTiffAllocation))
+                return kErrNoMemory;
+            bufferBytes = rowBytes_ * tileLength_;
         } else {
             const tmsize_t scanline = TIFFScanlineSize(tif);
             if (scanline <= 0 || size_t(scanline) < rowBytes_)
@@ -424,7 +439,7 @@ class RowReader {
         }
         try {
             buffer_.resize(bufferBytes);
-            if (tiled_)
+            if (tiled_ || l_.planar == PLANARCONFIG_SEPARATE)
                 tile_.resize(size_t(tileBytes_));
         } catch (const std::bad_alloc&) {
             return kErrNoMemory;
@@ -437,17 +452,40 @@ class RowReader {
     // Row y (rows are asked for in order); nullptr when it cannot be read.
     const uint8_t* row(uint32_t y) {
         TIFF* tif = file_.get();
-        if (!tiled_)
+        const bool separate = !tiled_ && l_.planar == PLANARCONFIG_SEPARATE;
+        if (!tiled_ && !separate)
             return TIFFReadScanline(tif, buffer_.data(), y, 0) == 1 ? buffer_.data() : nullptr;
         const uint32_t bandTop = y - y % tileLength_;
         if (!bandLoaded_ || bandTop != bandTop_) {
-            if (!loadBand(bandTop))
+            if (!(separate ? loadPlanes(bandTop) : loadBand(bandTop)))
                 return nullptr;
         }
         return buffer_.data() + size_t(y - bandTop) * rowBytes_;
     }
 
   private:
+    bool loadPlanes(uint32_t top) {
+        TIFF* tif = file_.get();
+        const uint32_t rows = std::min(tileLength_, l_.height - top);
+        const size_t sampleBytes = l_.bitsPerSample / 8;
+        const size_t spp = l_.samplesPerPixel;
+        const uint32_t stripsPerPlane = (l_.height + tileLength_ - 1) / tileLength_;
+        for (size_t plane = 0; plane < spp; ++plane) {
+            const uint32_t strip = uint32_t(plane) * stripsPerPlane + top / tileLength_;
+            if (TIFFReadEncodedStrip(tif, strip, tile_.data(), tileBytes_) < 0)
+                return false;
+            const uint8_t* in = tile_.data();
+            for (uint32_t r = 0; r < rows; ++r) {
+                uint8_t* out = buffer_.data() + size_t(r) * rowBytes_ + plane * sampleBytes;
+                for (uint32_t x = 0; x < l_.width; ++x, in += sampleBytes, out += spp * sampleBytes)
+                    std::memcpy(out, in, sampleBytes);
+            }
+        }
+        bandTop_ = top;
+        bandLoaded_ = true;
+        return true;
+    }
+
     bool loadBand(uint32_t top) {
         TIFF* tif = file_.get();
         const uint32_t rows = std::min(tileLength_, l_.height - top);
@@ -484,8 +522,12 @@ class RowReader {
 class ScanlineDecoder {
   public:
     static bool handles(const TiffLayout& l) {
-        if (l.planar != PLANARCONFIG_CONTIG || isJpeg(l.compression))
+        if (isJpeg(l.compression))
             return false;
+        if (l.planar != PLANARCONFIG_CONTIG)  // separate planes: 16-bit CMYK in strips only
+            return l.planar == PLANARCONFIG_SEPARATE && !l.tiled &&
+                   l.photometric == PHOTOMETRIC_SEPARATED && l.bitsPerSample == 16 &&
+                   l.inkSet == INKSET_CMYK && l.samplesPerPixel >= 4 && l.samplesPerPixel <= 8;
         const int bits = l.bitsPerSample;
         switch (l.photometric) {
             case PHOTOMETRIC_MINISBLACK:

@@ -263,8 +263,9 @@ TEST_F(ReaderConformance, DamagedFaxDataFailsAsDamaged) {
 }
 
 TEST_F(ReaderConformance, SixteenBitCmykTiff) {
-    for (const bool tiled : {false, true}) {
-        SCOPED_TRACE(tiled);
+    enum Layout { kStrips, kTiles, kPlanes };
+    for (const Layout layout : {kStrips, kTiles, kPlanes}) {
+        SCOPED_TRACE(int(layout));
         testing::TiffFixture f;
         f.width = 16;
         f.height = 16;
@@ -272,21 +273,27 @@ TEST_F(ReaderConformance, SixteenBitCmykTiff) {
         f.samplesPerPixel = 4;
         f.photometric = PHOTOMETRIC_SEPARATED;
         f.compression = COMPRESSION_LZW;
-        if (tiled)
+        f.rowsPerStrip = 5;
+        if (layout == kTiles)
             f.tileWidth = f.tileHeight = 16;
-        std::vector<uint16_t> samples;
+        if (layout == kPlanes)
+            f.planar = PLANARCONFIG_SEPARATE;
+        const int pixels = 16 * 16;
+        std::vector<uint16_t> samples(size_t(pixels) * 4);
         std::vector<uint8_t> expected;
-        for (int i = 0; i < 16 * 16; ++i) {
-            const uint16_t c = uint16_t(i * 257), m = uint16_t(65535 - i * 257), y = 0,
-                           k = uint16_t((i % 4) * 16384);
-            samples.insert(samples.end(), {c, m, y, k});
-            const unsigned k8 = 255u - (k + 128u) / 257u;
-            for (const uint16_t ink : {c, m, y})
-                expected.push_back(uint8_t(k8 * (255u - (ink + 128u) / 257u) / 255u));
+        for (int i = 0; i < pixels; ++i) {
+            const uint16_t ink[4] = {uint16_t(i * 257), uint16_t(65535 - i * 257), 0,
+                                     uint16_t((i % 4) * 16384)};
+            for (size_t s = 0; s < 4; ++s)  // pixel by pixel, or plane after plane
+                samples[layout == kPlanes ? s * size_t(pixels) + size_t(i) : size_t(i) * 4 + s] =
+                    ink[s];
+            const unsigned k8 = 255u - (ink[3] + 128u) / 257u;
+            for (size_t s = 0; s < 3; ++s)
+                expected.push_back(uint8_t(k8 * (255u - (ink[s] + 128u) / 257u) / 255u));
         }
         f.data.resize(samples.size() * 2);
         std::memcpy(f.data.data(), samples.data(), f.data.size());
-        const QString file = path(tiled ? "cmyk16t.tif" : "cmyk16.tif");
+        const QString file = path(QStringLiteral("cmyk16-%1.tif").arg(int(layout)));
         ASSERT_TRUE(testing::writeTiffFixture(file, f));
         DecodedImage image;
         ASSERT_EQ(decode(file, image), kSuccess) << errorDetail().toStdString();
