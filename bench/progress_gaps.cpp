@@ -41,7 +41,7 @@ class GapView : public batch::BatchView {
     QString sourceEntry(int) const override { return {}; }
     void addSourceEntry(const QString&) override {}
     void setSourceCountLabel(const QString&) override {}
-    void showMessage(const QString& text) override {
+    void showMessage(const QString& text, const QString&) override {
         std::printf("message: %s\n", qPrintable(text));
     }
     void closeWindow() override {}

@@ -3,6 +3,7 @@
 //   fuzz_seeds DIR
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <cstdio>
 #include <functional>
 
@@ -136,6 +137,69 @@ int main(int argc, char** argv) {
     };
     for (const MagickSeed& s : magickSeeds)
         check(ts::writeMagickImage(path(s.name), 8, 6, rgb, s.options), s.name);
+    // BMP header versions and pixel layouts: OS/2 1.x and 2.x, Windows 3 to 5, the 52- and
+    // 56-byte headers, colour tables, plain and bit-field 16- and 32-bit pixels with and without
+    // alpha masks (and masks a plain pixel layout ignores).
+    struct BmpSeed {
+        const char* name;
+        ts::BmpLayout layout;
+    };
+    const BmpSeed bmps[] = {
+        {"v2-8.bmp", {12, 8}},
+        {"os2v2-8.bmp", {64, 8}},
+        {"v3-4.bmp", {40, 4}},
+        {"v3-555.bmp", {40, 16}},
+        {"v3-565.bmp", {40, 16, 3, {0xf800, 0x07e0, 0x001f, 0}}},
+        {"v3-32-unused.bmp", {40, 32, 0, {}, 0x80}},
+        {"v3-alphabitfields.bmp", {40, 32, 6, {0xff0000, 0xff00, 0xff, 0xff000000}, 0x40}},
+        {"h52-32.bmp", {52, 32, 3, {0xff000000, 0xff00, 0xff, 0}}},
+        {"h56-32-alpha.bmp", {56, 32, 3, {0xff0000, 0xff00, 0xff, 0xff000000}, 0x80}},
+        {"v4-24-masks.bmp", {108, 24, 0, {0xff0000, 0xff00, 0xff, 0xff000000}}},
+        {"v4-4444.bmp", {108, 16, 3, {0x0f00, 0x00f0, 0x000f, 0xf000}, 0x80}},
+        {"v5-24-masks.bmp", {124, 24, 0, {0xff0000, 0xff00, 0xff, 0xff000000}}},
+        {"v5-101010.bmp", {124, 32, 3, {0x3ff00000, 0x000ffc00, 0x000003ff, 0}}},
+        {"v5-8.bmp", {124, 8}},
+    };
+    for (const BmpSeed& b : bmps)
+        check(ts::writeBytes(path(b.name), ts::bmpFile(8, 6, b.layout)), b.name);
+
+    // GIF frames placed on logical screens: inside, beyond the screen, a screen of no size.
+    {
+        const QString frame = path("frame.gif");
+        QByteArray gif;
+        if (ts::writeMagickImage(frame, 6, 4, rgb, {.coder = "GIF"})) {
+            QFile file(frame);
+            if (file.open(QIODevice::ReadOnly))
+                gif = file.readAll();
+            QFile::remove(frame);
+        }
+        const int screens[][4] = {{16, 10, 3, 2}, {4, 4, 2, 1}, {0, 0, 1, 1}};
+        for (const auto& s : screens) {
+            const QString name =
+                QStringLiteral("screen-%1x%2+%3+%4.gif").arg(s[0]).arg(s[1]).arg(s[2]).arg(s[3]);
+            check(ts::writeBytes(path(name), ts::gifOnScreen(gif, s[0], s[1], s[2], s[3])), name);
+        }
+    }
+
+    // TGA: gray with alpha, raw and run-length; 32-bit colour whose header counts no alpha bits.
+    const auto tga = [](int type, int depth, int alphaBits, const QByteArray& pixels) {
+        QByteArray b(18, '\0');
+        b[2] = char(type);
+        b[12] = 2;
+        b[14] = 2;
+        b[16] = char(depth);
+        b[17] = char(alphaBits);
+        return b + pixels;
+    };
+    check(ts::writeBytes(path("la.tga"),
+                         tga(3, 16, 8, QByteArray("\xc8\xff\x10\x80", 4).repeated(2))),
+          "la.tga");
+    check(ts::writeBytes(path("la-rle.tga"), tga(11, 16, 8, QByteArray("\x83\xc8\x7f", 3))),
+          "la-rle.tga");
+    check(ts::writeBytes(path("bgra-noalpha.tga"),
+                         tga(10, 32, 0, QByteArray("\x83\x00\x00\xff\x80", 5))),
+          "bgra-noalpha.tga");
+
     check(ts::writeEpsFile(path("page.eps"), 20, 10), "page.eps");
     check(ts::writeEpsFile(path("dos.eps"), 20, 10, true), "dos.eps");
     check(ts::writeBytes(path("os2v2.bmp"), ts::os2V2Bitmap(4, 4)), "os2v2.bmp");

@@ -11,6 +11,10 @@ MessageHandler& handler() {
     static MessageHandler h;
     return h;
 }
+DetailedMessageHandler& detailedHandler() {
+    static DetailedMessageHandler h;
+    return h;
+}
 }  // namespace
 
 void showMessage(QWidget* parent, const QString& text) {
@@ -22,6 +26,26 @@ void showMessage(QWidget* parent, const QString& text) {
     keepWindowFixed(&box);
     widenForTitle(box);
     box.exec();
+}
+
+void showMessage(QWidget* parent, const QString& text, const QString& details) {
+    if (detailedHandler()) {
+        detailedHandler()(parent, text, details);
+        return;
+    }
+    if (handler()) {
+        handler()(parent, text);
+        return;
+    }
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("PIXAVANT"), text, QMessageBox::Ok, parent);
+    box.setDetailedText(details);
+    box.exec();
+}
+
+DetailedMessageHandler setDetailedMessageHandler(DetailedMessageHandler h) {
+    DetailedMessageHandler previous = std::move(detailedHandler());
+    detailedHandler() = std::move(h);
+    return previous;
 }
 
 MessageHandler setMessageHandler(MessageHandler h) {

@@ -8,6 +8,7 @@
 #include <new>
 
 #include "batch/BatchRules.h"
+#include "imaging/ErrorDetail.h"
 #include "imaging/ImagingStatus.h"
 #include "settings/AppState.h"
 #include "settings/ListEntry.h"
@@ -94,6 +95,8 @@ void BatchEngine::timerEvent() {
             protectedFiles_.insert(id);
     }
 
+    if (refuseOutputClashes())
+        return;
     for (state_.FileIndex = 0; state_.FileIndex < state_.FileCount; ++state_.FileIndex) {
         const int32_t code = convertFileGuarded();
         if (cancelled_) {
@@ -110,7 +113,30 @@ void BatchEngine::timerEvent() {
     endNormally();
 }
 
+// Two work-list files that map onto one output name would overwrite each other's output: such a
+// run is refused before anything is written.
+bool BatchEngine::refuseOutputClashes() {
+    QStringList names;
+    QStringList outputs;
+    for (int i = 0; i < state_.FileCount; ++i) {
+        names << listItemFileName(view_.workEntry(i));
+        outputs << outputFileName(names.last(), settings_.OutputExt);
+    }
+    const std::vector<OutputClash> clashes = findOutputClashes(names, outputs);
+    if (clashes.empty())
+        return false;
+    QStringList details;
+    for (const OutputClash& clash : clashes)
+        details << QStringLiteral("%1: %2").arg(clash.output,
+                                                clash.sources.join(QStringLiteral(", ")));
+    failedFile_.clear();
+    fail(kErrOutputClash, outputClashText(clashes),
+         QStringLiteral("Output directory: %1\n").arg(settings_.OutputDir) + details.join('\n'));
+    return true;
+}
+
 int32_t BatchEngine::convertFileGuarded() {
+    libraryDetail_.clear();
     try {
         return convertFile();
     } catch (const std::bad_alloc&) {
@@ -139,8 +165,10 @@ int32_t BatchEngine::convertFile() {
     outputName_.clear();
     const QString sourcePath = sourceDir_ + fileName;
 
-    if (const int32_t result = imaging::readFileInfo(sourcePath, fileInfo_); result != 1)
+    if (const int32_t result = imaging::readFileInfo(sourcePath, fileInfo_); result != 1) {
+        libraryDetail_ = imaging::errorDetail();
         return result;
+    }
     int16_t sourceDpi = 72;
     if (const int32_t e = sourceResolution(fileInfo_.Format, fileInfo_.XResolution, sourceDpi))
         return e;
@@ -151,8 +179,10 @@ int32_t BatchEngine::convertFile() {
         return imaging::kErrFileNotFound;
     state_.CurrentBytes = source.size();
 
-    if (const int16_t result = control_.load(sourcePath, s.BitsPerPixel, 0, 1); result != 0)
+    if (const int16_t result = control_.load(sourcePath, s.BitsPerPixel, 0, 1); result != 0) {
+        libraryDetail_ = control_.lastErrorDetail();
         return result;
+    }
     if (cancelled_)
         return imaging::kErrCancelled;
     if (s.DepthChoice == 1) {
@@ -194,8 +224,10 @@ int32_t BatchEngine::convertFile() {
         control_.save(outputPath, s.FileFormat, s.BitsPerPixel, s.QualityFactor, 0);
     if (cancelled_)
         return imaging::kErrCancelled;
-    if (saved != 0)
+    if (saved != 0) {
+        libraryDetail_ = control_.lastErrorDetail();
         return saved;
+    }
 
     control_.clear();  // the next file's image is not decoded beside this one
     state_.DoneBytes += state_.CurrentBytes;
@@ -236,9 +268,18 @@ void BatchEngine::endNormally() {
 }
 
 void BatchEngine::fail(int32_t code) {
+    failureReason_ = batch::failureReason(code, libraryDetail_);
+    QString reason = failureReason_;
+    if (reason.isEmpty())
+        reason = QStringLiteral("error %1").arg(code);
+    fail(code, failureMessage(code, outputName_), failureDetails(sourceDir_ + failedFile_, reason));
+}
+
+void BatchEngine::fail(int32_t code, const QString& message, const QString& details) {
     errorCode_ = code;
-    errorMessage_ = failureMessage(code, outputName_);
-    view_.showMessage(errorMessage_);
+    errorMessage_ = message;
+    errorDetails_ = details;
+    view_.showMessage(errorMessage_, errorDetails_);
     showCompleted();
     state_.Finished = true;
     outcome_ = Outcome::Failed;

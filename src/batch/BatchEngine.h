@@ -53,6 +53,10 @@ class BatchEngine {
     bool cancelled() const { return cancelled_; }
     int32_t errorCode() const { return errorCode_; }
     QString errorMessage() const { return errorMessage_; }
+    // The failed file's name and why it failed, as the message's details.
+    QString errorDetails() const { return errorDetails_; }
+    // Why the file failed: the reason for the code, with the library's own words when it gave any.
+    QString failureReason() const { return failureReason_; }
     // The work-list file the run failed on (its name), empty when none.
     QString failedFile() const { return failedFile_; }
     imaging::ImagingControl& control() { return control_; }
@@ -64,6 +68,8 @@ class BatchEngine {
     int32_t convertFileGuarded();
     void endNormally();
     void fail(int32_t code);
+    void fail(int32_t code, const QString& message, const QString& details);
+    bool refuseOutputClashes();
     void showCompleted();
     bool wouldReplaceSource(const QString& outputPath) const;
     void onProgressStatus(int16_t percent);
@@ -79,6 +85,9 @@ class BatchEngine {
     bool cancelled_ = false;
     int32_t errorCode_ = 0;
     QString errorMessage_;
+    QString errorDetails_;
+    QString failureReason_;
+    QString libraryDetail_;  // of the failure in progress
     QString failedFile_;
     QString outputName_;  // of the file in progress
     QStringList extraProtected_;

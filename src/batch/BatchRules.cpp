@@ -1,7 +1,10 @@
 #include "batch/BatchRules.h"
 
+#include <QDir>
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <map>
 
 #include "imaging/ImagingStatus.h"
 
@@ -36,8 +39,8 @@ bool formatCarriesResolution(int32_t formatCode) {
 }
 
 int32_t sourceResolution(int32_t formatCode, int32_t xResolution, int16_t& dpi) {
-    if (!formatCarriesResolution(formatCode)) {
-        dpi = 72;
+    if (!formatCarriesResolution(formatCode) || xResolution == 0) {
+        dpi = kDefaultDpi;
         return 0;
     }
     if (xResolution < std::numeric_limits<int16_t>::min() ||
@@ -109,6 +112,86 @@ QString failureMessage(int32_t code, const QString& outputName) {
         default:
             return QStringLiteral("Compression error.");
     }
+}
+
+std::vector<OutputClash> findOutputClashes(const QStringList& sources, const QStringList& outputs) {
+    std::vector<OutputClash> clashes;
+    std::map<QString, size_t> firstOf;  // cleaned output path -> index of its first source
+    std::map<size_t, size_t> clashOf;   // that index -> its entry in `clashes`
+    for (qsizetype i = 0; i < sources.size() && i < outputs.size(); ++i) {
+        const QString key = QDir::cleanPath(outputs[i]);
+        const auto [seen, added] = firstOf.emplace(key, size_t(i));
+        if (added)
+            continue;
+        auto clash = clashOf.find(seen->second);
+        if (clash == clashOf.end()) {
+            clash = clashOf.emplace(seen->second, clashes.size()).first;
+            clashes.push_back(
+                {outputs[qsizetype(seen->second)], {sources[qsizetype(seen->second)]}});
+        }
+        clashes[clash->second].sources << sources[i];
+    }
+    std::sort(clashes.begin(), clashes.end(), [&](const OutputClash& a, const OutputClash& b) {
+        return sources.indexOf(a.sources.first()) < sources.indexOf(b.sources.first());
+    });
+    return clashes;
+}
+
+QString outputClashText(const std::vector<OutputClash>& clashes) {
+    QStringList lines;
+    for (const OutputClash& clash : clashes) {
+        QStringList names = clash.sources;
+        const QString last = names.takeLast();
+        const QString both = names.size() == 1 ? QStringLiteral("both") : QStringLiteral("all");
+        lines << QStringLiteral("%1 and %2 would %3 be written to %4.")
+                     .arg(names.join(QStringLiteral(", ")), last, both, clash.output);
+    }
+    lines << QStringLiteral("Nothing was converted.");
+    return lines.join(QLatin1Char('\n'));
+}
+
+namespace {
+QString reasonForCode(int32_t code) {
+    switch (code) {
+        case imaging::kErrNoMemory:
+            return QStringLiteral("not enough memory, or the image is over 268435456 pixels");
+        case imaging::kErrWrite:
+            return QStringLiteral("the output file cannot be created or written");
+        case imaging::kErrFileNotFound:
+            return QStringLiteral("the file cannot be opened");
+        case imaging::kErrFormat:
+            return QStringLiteral("not an image in a format PIXAVANT reads");
+        case imaging::kErrCorrupt:
+            return QStringLiteral("the file is damaged");
+        case imaging::kErrInvalidArgument:
+            return QStringLiteral("a size or setting the format cannot take");
+        case imaging::kErrNoImage:
+            return QStringLiteral("nothing was loaded");
+        case imaging::kErrLimit:
+            return QStringLiteral("a resource limit was reached");
+        case kErrOverflow:
+            return QStringLiteral("the new size does not fit 1 to 32767 pixels");
+        case kErrDivisionByZero:
+            return QStringLiteral("a size of 0 in the size rules");
+        case kErrReplacesSource:
+            return QStringLiteral("the output file would replace a file of the list");
+        case kErrInternal:
+            return QStringLiteral("an unexpected internal error");
+        default:
+            return {};
+    }
+}
+}  // namespace
+
+QString failureReason(int32_t code, const QString& libraryDetail) {
+    const QString reason = reasonForCode(code);
+    if (libraryDetail.isEmpty())
+        return reason;
+    return reason.isEmpty() ? libraryDetail : reason + QStringLiteral(": ") + libraryDetail;
+}
+
+QString failureDetails(const QString& path, const QString& reason) {
+    return QStringLiteral("File: %1\nReason: %2").arg(path, reason);
 }
 
 QString filesLeftText(int count) {

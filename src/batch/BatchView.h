@@ -40,7 +40,8 @@ class BatchView {
     virtual void setSourceCountLabel(const QString& text) = 0;
 
     // Shows a message with an OK button, titled PIXAVANT, and returns once it is confirmed.
-    virtual void showMessage(const QString& text) = 0;
+    // `details` (the file's name and the reason it failed) go in the box's details area.
+    virtual void showMessage(const QString& text, const QString& details) = 0;
     // Closes the driving window.
     virtual void closeWindow() = 0;
 

@@ -160,8 +160,8 @@ void FileCompressWindow::setTimerInterval(int milliseconds) {
     Timer1.setInterval(testDelays() ? testDelays()->closeMs : milliseconds);
 }
 
-void FileCompressWindow::showMessage(const QString& text) {
-    pixavant::showMessage(this, text);
+void FileCompressWindow::showMessage(const QString& text, const QString& details) {
+    pixavant::showMessage(this, text, details);
 }
 
 void FileCompressWindow::closeWindow() {

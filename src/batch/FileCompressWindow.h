@@ -84,7 +84,7 @@ class FileCompressWindow : public QDialog, public batch::BatchView {
     QString sourceEntry(int index) const override { return lists_.sourceEntry(index); }
     void addSourceEntry(const QString& entry) override { lists_.addSourceEntry(entry); }
     void setSourceCountLabel(const QString& text) override { lists_.setSourceCountLabel(text); }
-    void showMessage(const QString& text) override;
+    void showMessage(const QString& text, const QString& details) override;
     void closeWindow() override;
     void progressStatus(int16_t percent, const batch::RunState& state) override;
 

@@ -13,28 +13,25 @@ namespace pixavant::cli {
 
 namespace {
 
-// Why a file failed, beyond the message a window would show.
-QString failureDetail(int32_t code) {
-    switch (code) {
-        case imaging::kErrFileNotFound:
-            return QStringLiteral("the file cannot be opened");
-        case imaging::kErrFormat:
-            return QStringLiteral("not an image in a format PIXAVANT reads");
-        case imaging::kErrCorrupt:
-            return QStringLiteral("the file is damaged");
-        case imaging::kErrInvalidArgument:
-            return QStringLiteral("a size or setting the format cannot take");
-        case imaging::kErrNoImage:
-            return QStringLiteral("nothing was loaded");
-        case imaging::kErrLimit:
-            return QStringLiteral("a resource limit was reached");
-        case batch::kErrOverflow:
-            return QStringLiteral("the new size does not fit 1 to 32767 pixels");
-        case batch::kErrDivisionByZero:
-            return QStringLiteral("the file states a resolution of 0 dpi");
-        default:
-            return {};
+// Refuses a job in which two files would be written to one output file, before anything is
+// written. False (and the message printed) when it is refused.
+bool outputNamesAreDistinct(const ConvertJob& job, CliIo& io) {
+    QStringList sources;
+    QStringList outputs;
+    for (const SourceGroup& group : job.groups) {
+        const QString dir = job.outputDir.isEmpty() ? group.sourceDir : job.outputDir;
+        for (const QString& name : group.names) {
+            sources << group.sourceDir + name;
+            outputs << dir + batch::outputFileName(name, job.outputExt);
+        }
     }
+    const std::vector<batch::OutputClash> clashes = batch::findOutputClashes(sources, outputs);
+    if (clashes.empty())
+        return true;
+    io.err << "pixavant: "
+           << batch::outputClashText(clashes).replace('\n', QStringLiteral("\npixavant: ")) << "\n";
+    io.err.flush();
+    return false;
 }
 
 // The terminal's progress line: a bar, the whole-run percentage, the file count and name.
@@ -118,12 +115,12 @@ class CliBatchView final : public batch::BatchView {
     void setSourceCountLabel(const QString&) override {}
     void closeWindow() override {}
 
-    void showMessage(const QString& text) override {
+    void showMessage(const QString& text, const QString&) override {
         line_.end();
         io_.err << "pixavant: " << name_ << ": " << text;
-        const QString detail = engine_ ? failureDetail(engine_->errorCode()) : QString();
-        if (!detail.isEmpty())
-            io_.err << " (" << detail << ")";
+        const QString reason = engine_ ? engine_->failureReason() : QString();
+        if (!reason.isEmpty())
+            io_.err << " (" << reason << ")";
         io_.err << "\n";
         io_.err.flush();
     }
@@ -178,6 +175,8 @@ int runConvert(const QStringList& args, CliIo& io) {
         return kExitUsage;
     }
     const ConvertJob& job = parse.job;
+    if (!outputNamesAreDistinct(job, io))
+        return kExitUsage;
 
     int64_t bytesAll = 0;
     for (const QString& path : job.sourcePaths)

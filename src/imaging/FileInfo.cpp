@@ -6,6 +6,7 @@
 #include <limits>
 #include <mutex>
 
+#include "imaging/ErrorDetail.h"
 #include "imaging/Format.h"
 #include "imaging/ImagingStatus.h"
 
@@ -73,6 +74,7 @@ static int32_t saturate32(int64_t value) {
 
 int32_t L_FileInfo(const char* path, uint8_t* block, int32_t flags) {
     (void)flags;
+    clearErrorDetail();
     if (path == nullptr || block == nullptr)
         return kErrInvalidArgument;
     const QString filePath = QFile::decodeName(path);

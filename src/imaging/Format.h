@@ -18,8 +18,8 @@ struct FileHeader {
 };
 
 struct ReadOptions {
-    // When non-zero, the caller only displays the image within this many pixels: a reader may decode
-    // at a reduced scale as long as the result still covers the box (or is the full image).
+    // When non-zero, the caller only displays the image within this many pixels: a reader may
+    // decode at a reduced scale as long as the result still covers the box (or is the full image).
     int fitWidth = 0;
     int fitHeight = 0;
 };
@@ -28,12 +28,12 @@ struct ReadOptions {
 // used, an image over kMaxPixels fails with kErrNoMemory before pixels are allocated, and a damaged
 // file ends in kErrCorrupt (or kErrFormat), never in a crash.
 class FormatReader {
-public:
+  public:
     virtual ~FormatReader() = default;
     // True when the header is this reader's format.
     virtual bool recognises(const FileHeader& header) const = 0;
-    // Fills everything of `info` but SizeDisk (the caller knows the file size). Returns kSuccess or a
-    // failure code.
+    // Fills everything of `info` but SizeDisk (the caller knows the file size). Returns kSuccess or
+    // a failure code.
     virtual int readInfo(const QString& path, const FileHeader& header, FileInfoRecord& info) = 0;
     // Decodes the first page into a Gray8 or Rgb8 raster, EXIF orientation applied.
     virtual int read(const QString& path, const FileHeader& header, const ReadOptions& options,
@@ -50,7 +50,7 @@ struct SaveRequest {
 // the nearest depth its format holds. It writes to `path`, a new empty file, and reports a failure
 // to write (disk full, file size limit) as kErrWrite; the caller removes the file on any failure.
 class FormatWriter {
-public:
+  public:
     virtual ~FormatWriter() = default;
     virtual bool writes(int formatCode) const = 0;
     virtual int write(const QString& path, const Raster& raster, const ImageMeta& meta,
@@ -64,16 +64,17 @@ std::unique_ptr<FormatReader> makeTiffReader();
 std::unique_ptr<FormatWriter> makeTiffWriter();
 std::unique_ptr<FormatReader> makePixavantReader();
 std::unique_ptr<FormatWriter> makePixavantWriter();
+std::unique_ptr<FormatReader> makeTgaReader();     // the TGA images GraphicsMagick cannot read
 std::unique_ptr<FormatReader> makeMagickReader();  // every other format, through GraphicsMagick
 
 class FormatRegistry {
-public:
+  public:
     static FormatRegistry& instance();
     // The reader for the file, or nullptr when no reader recognises it.
     FormatReader* readerFor(const FileHeader& header) const;
     FormatWriter* writerFor(int formatCode) const;
 
-private:
+  private:
     FormatRegistry();
     std::vector<std::unique_ptr<FormatReader>> readers_;
     std::vector<std::unique_ptr<FormatWriter>> writers_;

@@ -4,6 +4,7 @@
 #include <csignal>
 #include <new>
 
+#include "imaging/ErrorDetail.h"
 #include "imaging/ImagingStatus.h"
 #include "imaging/OutputFile.h"
 #include "imaging/PixelOps.h"
@@ -30,6 +31,8 @@ bool ImagingControl::notify(int percent) {
 
 Progress ImagingControl::makeProgress() {
     abortRequested_ = false;
+    clearErrorDetail();
+    lastErrorDetail_.clear();
     return Progress([this](int percent) { return notify(percent); });
 }
 
@@ -62,6 +65,7 @@ int16_t ImagingControl::load(const QString& path, int16_t bitsPerPixel, int16_t 
     } catch (const std::bad_alloc&) {
         status = kErrNoMemory;
     }
+    lastErrorDetail_ = errorDetail();
     if (status != kSuccess)
         return int16_t(status);
     if (decoded.raster.empty())
@@ -96,9 +100,8 @@ int16_t ImagingControl::save(const QString& path, int16_t formatCode, int16_t bi
     const int depth = bitsPerPixel != 0 ? bitsPerPixel : pendingBits_;
     // The held image at the depth asked is written as it is: copying a photo costs as much time
     // and memory as decoding it.
-    const bool asHeld =
-        depth == 0 || (depth == 24 && image_.raster.format == PixelFormat::Rgb8 &&
-                       image_.raster.significantBits == 8);
+    const bool asHeld = depth == 0 || (depth == 24 && image_.raster.format == PixelFormat::Rgb8 &&
+                                       image_.raster.significantBits == 8);
     int status = kSuccess;
     if (!asHeld) {
         try {
@@ -120,6 +123,7 @@ int16_t ImagingControl::save(const QString& path, int16_t formatCode, int16_t bi
     } catch (const std::bad_alloc&) {
         status = kErrNoMemory;
     }
+    lastErrorDetail_ = errorDetail();
     if (status != kSuccess)
         return int16_t(status);
     if (!progress.report(100))
@@ -157,6 +161,7 @@ int16_t ImagingControl::readFileInfo(const QString& path, int16_t flags) {
     (void)flags;
     FileInfoRecord record;
     const int32_t result = imaging::readFileInfo(path, record);
+    lastErrorDetail_ = errorDetail();
     if (result != 1)
         return int16_t(result);
     width_ = float(record.Width);

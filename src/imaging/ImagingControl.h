@@ -17,15 +17,15 @@ namespace pixavant::imaging {
 // The depth asked for at load is remembered and applied when the image is saved or shown, so a
 // resize always resamples the full-depth pixels, never dithered ones.
 class ImagingControl {
-public:
+  public:
     using ProgressStatusHandler = std::function<void(int16_t percent)>;
 
     ImagingControl();
 
     // Loads the first page of `path`. bitsPerPixel: 0 native, 1, 8, 16 or 24.
     int16_t load(const QString& path, int16_t bitsPerPixel, int16_t page, int16_t pageCount);
-    // Writes the image to `path` in the format `formatCode` at `bitsPerPixel` (0: the depth asked at
-    // load) with `qualityFactor`. The file appears complete or not at all.
+    // Writes the image to `path` in the format `formatCode` at `bitsPerPixel` (0: the depth asked
+    // at load) with `qualityFactor`. The file appears complete or not at all.
     int16_t save(const QString& path, int16_t formatCode, int16_t bitsPerPixel,
                  int16_t qualityFactor, int16_t flags);
     // Resamples the image to width x height (rounded to whole pixels).
@@ -56,10 +56,12 @@ public:
     // The image as it is shown: the depth asked at load applied. Empty when nothing is loaded.
     const Raster& displayRaster();
     const ImageMeta& meta() const { return image_.meta; }
+    // The library's own words on why the last operation failed, when it gave any (ErrorDetail.h).
+    const QString& lastErrorDetail() const { return lastErrorDetail_; }
 
     void clear();
 
-private:
+  private:
     bool notify(int percent);
     Progress makeProgress();
 
@@ -72,6 +74,7 @@ private:
     bool abortRequested_ = false;
     ProgressStatusHandler handler_;
     ReadOptions readOptions_;
+    QString lastErrorDetail_;
 };
 
 }  // namespace pixavant::imaging

@@ -18,11 +18,14 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <mutex>
 #include <optional>
 
+#include "imaging/ErrorDetail.h"
 #include "imaging/Format.h"
 #include "imaging/FormatCodes.h"
 #include "imaging/ImagingStatus.h"
@@ -70,6 +73,18 @@ struct Detected {
     int bitsPerPixel = 0;
     QString compression;
     int dpi = -1;  // horizontal resolution from the header (-1: ask GraphicsMagick)
+    // BMP: the header alone says whether there is alpha (GraphicsMagick also takes the unused
+    // byte of plain 32-bit pixels, or a mask that does not apply, for one).
+    bool alphaFromHeader = false;
+    bool headerAlpha = false;
+    // Bits of red, green, blue and alpha as stored, when the file packs them into fewer (or more)
+    // than 8: rescaled to 0..255 here. 0: the sample as decoded.
+    std::array<int, 4> sampleBits{};
+    // GIF: the image is the logical screen, with the first frame at its offset.
+    bool logicalScreen = false;
+    // OS/2 2.x BMP: the colour table as the file has it (GraphicsMagick reads its four-byte entries
+    // as three-byte ones); empty for every other file.
+    std::vector<PaletteEntry> palette;
 };
 
 Detected magickFormat(const char* coder, int code) {
@@ -78,6 +93,25 @@ Detected magickFormat(const char* coder, int code) {
     d.coder = coder;
     d.code = code;
     return d;
+}
+
+// The channel layout of 16- and 32-bit pixels. Plain ones (BI_RGB) are 5-5-5 or 8-8-8 with the
+// rest unused; bit fields (BI_BITFIELDS, BI_ALPHABITFIELDS) give their masks, in the header from
+// 52 bytes on or right after a 40-byte one. Only a non-zero alpha mask of bit fields makes alpha.
+void describeBmpSamples(const QByteArray& b, uint32_t headerSize, uint32_t compression,
+                        Detected& d) {
+    std::array<uint32_t, 4> masks{};
+    if (compression == 0) {
+        masks = d.bitsPerPixel == 16 ? std::array<uint32_t, 4>{0x7c00, 0x03e0, 0x001f, 0}
+                                     : std::array<uint32_t, 4>{0xff0000, 0x00ff00, 0x0000ff, 0};
+    } else if (compression == 3 || compression == 6) {
+        masks = {le32(b, 54), le32(b, 58), le32(b, 62), 0};
+        if (headerSize >= 56 || compression == 6)
+            masks[3] = le32(b, 66);
+    }
+    d.headerAlpha = masks[3] != 0;
+    for (size_t c = 0; c < 4; ++c)
+        d.sampleBits[c] = std::popcount(masks[c]);
 }
 
 std::optional<Detected> detectBmp(const QByteArray& b) {
@@ -116,6 +150,17 @@ std::optional<Detected> detectBmp(const QByteArray& b) {
         std::find(std::begin(kDepths), std::end(kDepths), d.bitsPerPixel) == std::end(kDepths))
         return std::nullopt;
     const bool os2 = d.code == format::kOs2BmpV2;
+    d.alphaFromHeader = true;
+    if (!os2 && (d.bitsPerPixel == 16 || d.bitsPerPixel == 32))
+        describeBmpSamples(b, headerSize, compression, d);
+    if (os2 && headerSize == 64 && d.bitsPerPixel <= 8) {
+        const uint32_t used = le32(b, 46);
+        const uint32_t entries = used != 0 && used < 256 ? used : 1u << d.bitsPerPixel;
+        for (uint32_t i = 0; i < entries && 14 + 64 + 4 * (i + 1) <= uint32_t(b.size()); ++i) {
+            const qsizetype at = 14 + 64 + 4 * qsizetype(i);  // blue, green, red, unused
+            d.palette.push_back({byteAt(b, at + 2), byteAt(b, at + 1), byteAt(b, at)});
+        }
+    }
     if (compression == 1 || compression == 2 || (os2 && compression == 4))
         d.compression = "RLE";
     else if (os2 && compression == 3)
@@ -163,6 +208,9 @@ std::optional<Detected> detectTga(const FileHeader& h) {
         return std::nullopt;
     if (depth != 1 && depth != 8 && depth != 15 && depth != 16 && depth != 24 && depth != 32)
         return std::nullopt;
+    if (((type == 3 || type == 11) && depth == 16) ||
+        ((type == 2 || type == 10) && depth == 32 && (byteAt(b, 17) & 15) == 0))
+        return std::nullopt;  // TgaFormat.cpp
     Detected d = magickFormat("TGA", format::kTga);
     d.width = le16(b, 12);
     d.height = le16(b, 14);
@@ -250,6 +298,7 @@ Detected detectFormat(const FileHeader& h) {
         const uint8_t flags = byteAt(b, 10);
         d.bitsPerPixel = (flags & 0x80) ? (flags & 7) + 1 : 8;
         d.compression = "LZW";
+        d.logicalScreen = true;
         return d;
     }
     if (hasAt(b, 0, "\x89PNG\r\n\x1a\n", 8)) {
@@ -378,17 +427,36 @@ bool setFilename(ImageInfo* info, const char* coder, const QString& path) {
 
 // Failure of a GraphicsMagick read: the image, the exception it left. A corrupt-image warning
 // counts as a failure too: the pixels of a truncated file are not all there.
-int readStatus(const Image* image, magick::Exception& exception, Progress* progress) {
+int readStatus(const Image* image, magick::Exception& exception, Progress* progress,
+               const QString& path) {
     if (progress != nullptr && progress->cancelled())
         return kErrCancelled;
-    const int severity = exception.severity();
+    // Coders report to the exception they are given or to the image's own.
+    const ExceptionInfo* worst = exception.get();
+    if (image != nullptr && image->exception.severity > worst->severity)
+        worst = &image->exception;
+    const int severity = int(worst->severity);
+    int status = kSuccess;
     if (image == nullptr) {
-        const int status = magick::statusForSeverity(severity);
-        return status == kSuccess ? kErrCorrupt : status;
+        status = magick::statusForSeverity(severity);
+        if (status == kSuccess)
+            status = kErrCorrupt;
+    } else if (severity >= ErrorException || severity == CorruptImageWarning) {
+        status = magick::statusForSeverity(severity);
     }
-    if (severity >= ErrorException || severity == CorruptImageWarning)
-        return magick::statusForSeverity(severity);
-    return kSuccess;
+    if (status != kSuccess && worst->reason != nullptr) {
+        // The library's words, without the file's path (the caller names the file).
+        QString description = QString::fromUtf8(worst->description ? worst->description : "");
+        description.remove(QFileInfo(path).absoluteFilePath());
+        description = description.trimmed();
+        while (description.endsWith(QLatin1Char(',')) || description.endsWith(QLatin1Char(':')))
+            description.chop(1);
+        QString text = QString::fromUtf8(worst->reason);
+        if (!description.isEmpty())
+            text += QStringLiteral(" (") + description + QLatin1Char(')');
+        noteErrorDetail(text);
+    }
+    return status;
 }
 
 magick::ImagePtr openImage(const char* coder, const QString& path, bool ping, int& status,
@@ -408,7 +476,7 @@ magick::ImagePtr openImage(const char* coder, const QString& path, bool ping, in
     magick::Exception exception;
     magick::ImagePtr image(ping ? PingImage(info.get(), exception.get())
                                 : ReadImage(info.get(), exception.get()));
-    status = readStatus(image.get(), exception, progress);
+    status = readStatus(image.get(), exception, progress, path);
     if (status == kSuccess && !image)
         status = kErrCorrupt;
     if (status != kSuccess)
@@ -464,56 +532,117 @@ int bitsOf(const Image* image) {
     return depth * (image->matte ? 4 : 3);
 }
 
-// The first frame as Gray8 (gray images) or Rgb8, transparency composited over white.
-int toRaster(Image* image, DecodedImage& out, Progress& progress) {
-    if (const int status = checkImageSize(int64_t(image->columns), int64_t(image->rows));
-        status != kSuccess)
+// Where the first frame lies: its own size, or for a GIF the logical screen (grown to hold the
+// frame, as no pixel of it is dropped) with the frame at its offset.
+struct Canvas {
+    int64_t width = 0;
+    int64_t height = 0;
+    int64_t x = 0;
+    int64_t y = 0;
+};
+
+Canvas canvasOf(const Detected& d, const Image* image) {
+    Canvas c{int64_t(image->columns), int64_t(image->rows), 0, 0};
+    if (!d.logicalScreen)
+        return c;
+    c.x = std::max<int64_t>(0, image->page.x);
+    c.y = std::max<int64_t>(0, image->page.y);
+    c.width = std::max(d.width, c.x + int64_t(image->columns));
+    c.height = std::max(d.height, c.y + int64_t(image->rows));
+    return c;
+}
+
+// An 8-bit sample from a quantum that holds `bits` significant bits at its top (0: an ordinary
+// 16-bit quantum).
+uint8_t sampleOf(unsigned quantum, int bits) {
+    if (bits <= 0 || bits > 16 || bits == 8)
+        return uint8_t(quantum / 257u);
+    const unsigned value = quantum >> (16 - bits);
+    const unsigned top = (1u << bits) - 1;
+    return uint8_t((value * 255u + top / 2) / top);
+}
+
+uint8_t overWhite(unsigned c, unsigned a) {
+    return uint8_t((c * a + 255u * (255u - a) + 127u) / 255u);
+}
+
+bool unset(const PixelPacket& p) {
+    return p.red == magick::kUnsetQuantum && p.green == magick::kUnsetQuantum &&
+           p.blue == magick::kUnsetQuantum;
+}
+
+// What the coder left in the pixel cache. A row whose every pixel still holds the allocator's mark
+// was never written: the decode stopped short without saying so, and the file counts as damaged.
+// An opacity channel that was never written anywhere is no alpha.
+int checkWritten(Image* image, bool& alphaWritten) {
+    magick::Exception exception;
+    alphaWritten = false;
+    for (long y = 0; y < long(image->rows); ++y) {
+        const PixelPacket* row =
+            AcquireImagePixels(image, 0, y, image->columns, 1, exception.get());
+        if (row == nullptr)
+            return kErrCorrupt;
+        const PixelPacket* end = row + image->columns;
+        if (std::all_of(row, end, unset))
+            return kErrCorrupt;
+        if (!alphaWritten && image->matte)
+            alphaWritten = std::any_of(
+                row, end, [](const PixelPacket& p) { return p.opacity != magick::kUnsetQuantum; });
+    }
+    return kSuccess;
+}
+
+// The first frame on its canvas as Gray8 (gray images) or Rgb8, transparency composited over white.
+int toRaster(Image* image, const Detected& d, DecodedImage& out, Progress& progress) {
+    const Canvas canvas = canvasOf(d, image);
+    if (const int status = checkImageSize(canvas.width, canvas.height); status != kSuccess)
+        return status;
+    bool alphaWritten = false;
+    if (const int status = checkWritten(image, alphaWritten); status != kSuccess)
         return status;
     magick::Exception exception;
-    const bool gray = IsGrayImage(image, exception.get()) != MagickFalse;
-    const bool alpha = image->matte != MagickFalse;
+    const bool recolour = !d.palette.empty() && image->storage_class == PseudoClass;
+    const bool gray = !recolour && IsGrayImage(image, exception.get()) != MagickFalse;
+    const bool alpha = alphaWritten && (!d.alphaFromHeader || d.headerAlpha);
     Raster& raster = out.raster;
     raster = Raster{};
-    raster.width = int(image->columns);
-    raster.height = int(image->rows);
+    raster.width = int(canvas.width);
+    raster.height = int(canvas.height);
     raster.format = gray ? PixelFormat::Gray8 : PixelFormat::Rgb8;
     if (!raster.allocate())
         return kErrNoMemory;
+    if (canvas.width != int64_t(image->columns) || canvas.height != int64_t(image->rows))
+        std::fill(raster.pixels.begin(), raster.pixels.end(), uint8_t(255));  // transparent
 
-    const int channels = alpha ? 4 : (gray ? 1 : 3);
-    const char* map = alpha ? "RGBA" : (gray ? "I" : "RGB");
-    std::vector<uint8_t> band;
-    const int bandRows = std::max(1, 65536 / std::max(1, raster.width));
-    try {
-        band.resize(size_t(raster.width) * size_t(channels) * size_t(bandRows));
-    } catch (const std::bad_alloc&) {
-        return kErrNoMemory;
-    }
-    for (int y = 0; y < raster.height; y += bandRows) {
-        const int rows = std::min(bandRows, raster.height - y);
-        uint8_t* target = alpha ? band.data() : raster.row(y);
-        if (!DispatchImage(image, 0, y, image->columns, static_cast<unsigned long>(rows), map,
-                           CharPixel, target, exception.get()))
+    const std::array<int, 4>& bits = d.sampleBits;
+    const int channels = raster.channels();
+    const long columns = long(image->columns);
+    for (long y = 0; y < long(image->rows); ++y) {
+        const PixelPacket* p = AcquireImagePixels(image, 0, y, image->columns, 1, exception.get());
+        if (p == nullptr)
             return kErrCorrupt;
-        if (alpha) {
-            const size_t count = size_t(raster.width) * size_t(rows);
-            uint8_t* dst = raster.row(y);
-            const uint8_t* src = band.data();
-            for (size_t i = 0; i < count; ++i, src += 4) {
-                const unsigned a = src[3];
-                const auto over = [a](unsigned c) {
-                    return uint8_t((c * a + 255u * (255u - a) + 127u) / 255u);
-                };
-                if (gray) {
-                    *dst++ = over(src[0]);
-                } else {
-                    *dst++ = over(src[0]);
-                    *dst++ = over(src[1]);
-                    *dst++ = over(src[2]);
-                }
+        uint8_t* q = raster.row(int(canvas.y + y)) + canvas.x * channels;
+        if (recolour) {
+            const IndexPacket* index = AccessImmutableIndexes(image);
+            if (index == nullptr)
+                return kErrCorrupt;
+            for (long x = 0; x < columns; ++x, ++index) {
+                if (size_t(*index) >= d.palette.size())
+                    return kErrCorrupt;
+                const PaletteEntry& colour = d.palette[size_t(*index)];
+                q = std::copy_n(colour.begin(), channels, q);
+            }
+            continue;
+        }
+        for (long x = 0; x < columns; ++x, ++p) {
+            const unsigned a = alpha ? sampleOf(MaxRGB - p->opacity, bits[3]) : 255u;
+            *q++ = overWhite(sampleOf(p->red, bits[0]), a);
+            if (!gray) {
+                *q++ = overWhite(sampleOf(p->green, bits[1]), a);
+                *q++ = overWhite(sampleOf(p->blue, bits[2]), a);
             }
         }
-        if (!progress.report(90 + 10LL * (y + rows) / raster.height))
+        if ((y & 63) == 63 && !progress.report(90 + 10LL * (y + 1) / long(image->rows)))
             return kErrCancelled;
     }
 
@@ -535,6 +664,21 @@ constexpr int kPostScriptDpi = 72;
 struct BoundingBox {
     double llx = 0, lly = 0, urx = 0, ury = 0;
 };
+
+struct PageSize {
+    int64_t width = 0;
+    int64_t height = 0;
+};
+
+// The page rendered for a bounding box: whole pixels that cover it. The information and the
+// rendering both use it, and Ghostscript is given it, so they always agree.
+PageSize pageSizeOf(const BoundingBox& box) {
+    const double scale = kPostScriptDpi / 72.0;
+    const auto pixels = [](double extent) {
+        return std::max<int64_t>(1, int64_t(std::ceil(std::min(extent, 1e12) - 1e-6)));
+    };
+    return {pixels((box.urx - box.llx) * scale), pixels((box.ury - box.lly) * scale)};
+}
 
 std::optional<BoundingBox> parseBoundingBox(const QByteArray& text) {
     qsizetype at = 0;
@@ -591,8 +735,9 @@ std::optional<BoundingBox> findBoundingBox(const QString& path, const QByteArray
 }
 
 // Renders the first page of the PostScript file into `ppm` with Ghostscript.
-int renderPostScript(const QString& path, const QByteArray& header, const QTemporaryDir& dir,
-                     QString& ppm, Progress& progress) {
+int renderPostScript(const QString& path, const QByteArray& header,
+                     const std::optional<BoundingBox>& box, const QTemporaryDir& dir, QString& ppm,
+                     Progress& progress) {
     const QString gs = QStandardPaths::findExecutable("gs");
     if (gs.isEmpty())
         return kErrFormat;
@@ -614,22 +759,26 @@ int renderPostScript(const QString& path, const QByteArray& header, const QTempo
         }
         input = section.fileName();
     }
-    ppm = dir.filePath("page.ppm");
-    const QStringList arguments = {"-q",
-                                   "-dSAFER",
-                                   "-dBATCH",
-                                   "-dNOPAUSE",
-                                   "-dNOPROMPT",
-                                   "-dEPSCrop",
-                                   "-dFirstPage=1",
-                                   "-dLastPage=1",
-                                   "-dTextAlphaBits=4",
-                                   "-dGraphicsAlphaBits=4",
-                                   "-sDEVICE=ppmraw",
-                                   QStringLiteral("-r%1").arg(kPostScriptDpi),
-                                   "-sOutputFile=" + ppm,
-                                   "--",
-                                   input};
+    ppm = dir.filePath("page1.ppm");
+    QStringList arguments = {"-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-dNOPROMPT", "-dFirstPage=1",
+                             "-dLastPage=1", "-dTextAlphaBits=4", "-dGraphicsAlphaBits=4",
+                             "-sDEVICE=ppmraw", QStringLiteral("-r%1").arg(kPostScriptDpi),
+                             // Later pages, if any, go to files of their own and are not read.
+                             "-sOutputFile=" + dir.filePath("page%d.ppm")};
+    if (box) {
+        // The page is exactly the box: its size fixed, its lower left corner at the origin.
+        const PageSize page = pageSizeOf(*box);
+        arguments << "-dFIXEDMEDIA"
+                  << QStringLiteral("-g%1x%2").arg(page.width).arg(page.height)
+                  // (a leading blank: an argument that starts with "-" would be an option)
+                  << "-c"
+                  << QStringLiteral(" %1 %2 translate")
+                         .arg(-box->llx, 0, 'g', 12)
+                         .arg(-box->lly, 0, 'g', 12);
+    }
+    // An EPS file need not end its page: when it has not, the page is ended for it.
+    arguments << "-f" << input << "-c"
+              << "currentpagedevice /PageCount get 0 eq {showpage} if";
 
     QProcess process;
     process.setProgram(gs);
@@ -642,7 +791,7 @@ int renderPostScript(const QString& path, const QByteArray& header, const QTempo
     process.setProcessEnvironment(environment);
     process.setStandardInputFile(QProcess::nullDevice());
     process.setStandardOutputFile(QProcess::nullDevice());
-    process.setStandardErrorFile(QProcess::nullDevice());
+    process.setStandardErrorFile(dir.filePath("messages.txt"));
     process.setChildProcessModifier([] {
         // Memory, CPU time and output size of the renderer: a page of at most kMaxPixels.
         const rlimit memory{rlim_t(3) << 30, rlim_t(3) << 30};
@@ -669,8 +818,12 @@ int renderPostScript(const QString& path, const QByteArray& header, const QTempo
     if (process.exitStatus() != QProcess::NormalExit)
         return kErrLimit;
     // A page that was written is usable even when the document failed later.
-    if (QFileInfo(ppm).size() <= 0)
+    if (QFileInfo(ppm).size() <= 0) {
+        QFile messages(dir.filePath("messages.txt"));
+        if (messages.open(QIODevice::ReadOnly))
+            noteErrorDetail(QString::fromUtf8(messages.read(300)).section(QLatin1Char('\n'), 0, 1));
         return kErrCorrupt;
+    }
     return kSuccess;
 }
 
@@ -699,11 +852,12 @@ class MagickReader final : public FormatReader {
         magick::ImagePtr image = openImage(d.coder, path, true, status, nullptr);
         if (!image)
             return status;
-        if (const int sizeStatus = checkImageSize(int64_t(image->columns), int64_t(image->rows));
+        const Canvas canvas = canvasOf(d, image.get());
+        if (const int sizeStatus = checkImageSize(canvas.width, canvas.height);
             sizeStatus != kSuccess)
             return sizeStatus;
-        info.Width = int32_t(image->columns);
-        info.Height = int32_t(image->rows);
+        info.Width = int32_t(canvas.width);
+        info.Height = int32_t(canvas.height);
         info.XResolution = dpiOf(image.get(), image->x_resolution);
         info.YResolution = dpiOf(image.get(), image->y_resolution);
         if (d.dpi >= 0)
@@ -731,41 +885,39 @@ class MagickReader final : public FormatReader {
                 return status;
         int status = kSuccess;
         if (magick::ImagePtr pinged = openImage(d.coder, path, true, status, nullptr)) {
-            status = checkImageSize(int64_t(pinged->columns), int64_t(pinged->rows));
+            const Canvas canvas = canvasOf(d, pinged.get());
+            status = checkImageSize(canvas.width, canvas.height);
             if (status != kSuccess)
                 return status;
         } else {
             return status;
         }
-        return decode(d.coder, path, out, progress, 0);
+        return decode(d, path, out, progress, 0);
     }
 
   private:
-    static int decode(const char* coder, const QString& path, DecodedImage& out, Progress& progress,
+    static int decode(const Detected& d, const QString& path, DecodedImage& out, Progress& progress,
                       int from) {
         int status = kSuccess;
         magick::ImagePtr image;
         {
             MonitorScope scope(progress, from, 90);
-            image = openImage(coder, path, false, status, &progress);
+            image = openImage(d.coder, path, false, status, &progress);
         }
         if (!image)
             return status;
-        if ((status = toRaster(image.get(), out, progress)) != kSuccess)
+        if ((status = toRaster(image.get(), d, out, progress)) != kSuccess)
             return status;
         return progress.report(100) ? kSuccess : kErrCancelled;
     }
 
     static int postScriptInfo(const QString& path, const FileHeader& header, FileInfoRecord& info) {
         if (auto box = findBoundingBox(path, header.bytes)) {
-            // Ghostscript's page for the box at the rendering resolution.
-            const double scale = kPostScriptDpi / 72.0;
-            const int64_t width = int64_t(std::ceil((box->urx - box->llx) * scale - 1e-6));
-            const int64_t height = int64_t(std::ceil((box->ury - box->lly) * scale - 1e-6));
-            if (const int status = checkImageSize(width, height); status != kSuccess)
+            const PageSize page = pageSizeOf(*box);
+            if (const int status = checkImageSize(page.width, page.height); status != kSuccess)
                 return status;
-            info.Width = int32_t(width);
-            info.Height = int32_t(height);
+            info.Width = int32_t(page.width);
+            info.Height = int32_t(page.height);
         } else {
             // No bounding box: the size is the page Ghostscript renders.
             DecodedImage page;
@@ -781,21 +933,21 @@ class MagickReader final : public FormatReader {
 
     static int readPostScript(const QString& path, const FileHeader& header, DecodedImage& out,
                               Progress& progress) {
-        if (auto box = findBoundingBox(path, header.bytes)) {
-            const double scale = kPostScriptDpi / 72.0;
-            const int status = checkImageSize(int64_t(std::ceil((box->urx - box->llx) * scale)),
-                                              int64_t(std::ceil((box->ury - box->lly) * scale)));
-            if (status != kSuccess)
+        const std::optional<BoundingBox> box = findBoundingBox(path, header.bytes);
+        if (box) {
+            const PageSize page = pageSizeOf(*box);
+            if (const int status = checkImageSize(page.width, page.height); status != kSuccess)
                 return status;
         }
         QTemporaryDir dir;
         if (!dir.isValid())
             return kErrWrite;
         QString ppm;
-        if (const int status = renderPostScript(path, header.bytes, dir, ppm, progress);
+        if (const int status = renderPostScript(path, header.bytes, box, dir, ppm, progress);
             status != kSuccess)
             return status;
-        const int status = decode("PNM", ppm, out, progress, 50);
+        Detected pnm = magickFormat("PNM", format::kUnknown);
+        const int status = decode(pnm, ppm, out, progress, 50);
         if (status == kSuccess)
             out.meta.xDpi = out.meta.yDpi = kPostScriptDpi;
         return status;

@@ -1,9 +1,12 @@
 #include "imaging/MagickRuntime.h"
 
 #include <magick/api.h>
+#include <malloc.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 
@@ -14,6 +17,35 @@ namespace pixavant::imaging::magick {
 namespace {
 
 void quietHandler(const ExceptionType, const char*, const char*) {}
+
+// Writes kUnsetQuantum (little-endian, word-aligned from the block's start) into bytes [from, to).
+void markUnset(void* block, size_t from, size_t to) {
+    static_assert(std::endian::native == std::endian::little);
+    auto* bytes = static_cast<uint8_t*>(block);
+    if (from < to && (from & 1) != 0)
+        bytes[from++] = uint8_t(kUnsetQuantum >> 8);
+    std::fill_n(reinterpret_cast<uint16_t*>(bytes + from), (to - from) / 2, kUnsetQuantum);
+    if (from < to && ((to - from) & 1) != 0)
+        bytes[to - 1] = uint8_t(kUnsetQuantum & 0xff);
+}
+
+void* markedMalloc(size_t size) {
+    void* block = std::malloc(size == 0 ? 1 : size);
+    if (block != nullptr)
+        markUnset(block, 0, malloc_usable_size(block));
+    return block;
+}
+
+void* markedRealloc(void* old, size_t size) {
+    const size_t kept = old != nullptr ? malloc_usable_size(old) : 0;
+    void* block = std::realloc(old, size == 0 ? 1 : size);
+    if (block != nullptr) {
+        const size_t usable = malloc_usable_size(block);
+        if (usable > kept)
+            markUnset(block, kept, usable);
+    }
+    return block;
+}
 
 // Coders that must never decode: they run delegate programs (Ghostscript, camera-raw converters,
 // video decoders), interpret scripts or vector descriptions that can name other files, fetch URLs,
@@ -70,6 +102,7 @@ void disarm() {
 }
 
 void initialize() {
+    MagickAllocFunctions(std::free, markedMalloc, markedRealloc);
     ExceptionInfo exception;
     GetExceptionInfo(&exception);
     InitializeMagickEx(nullptr, MAGICK_OPT_NO_SIGNAL_HANDER, &exception);

@@ -2,14 +2,22 @@
 
 #include <magick/api.h>
 
+#include <cstdint>
 #include <memory>
 
 namespace pixavant::imaging::magick {
 
-// Starts GraphicsMagick once per process (thread-safe; later calls return at once): no signal
-// handlers, silent warning and error handlers, resource limits for pixels, memory, disk and open
-// files, and every coder that runs a delegate program, a script or reads other files disabled for
-// reading. Call it before any other GraphicsMagick function.
+static_assert(QuantumDepth == 16, "the unset-pixel mark below is a 16-bit quantum");
+
+// Every block GraphicsMagick allocates starts with this value in each 16-bit word, so a pixel its
+// coder never wrote holds a known value, never what the heap held before. No 8-bit or smaller
+// sample scales to it (those become multiples of 257, or repeat their top byte).
+inline constexpr uint16_t kUnsetQuantum = 0x5AA5;
+
+// Starts GraphicsMagick once per process (thread-safe; later calls return at once): the marking
+// allocator above, no signal handlers, silent warning and error handlers, resource limits for
+// pixels, memory, disk and open files, and every coder that runs a delegate program, a script or
+// reads other files disabled for reading. Call it before any other GraphicsMagick function.
 void ensureInitialized();
 
 // An ExceptionInfo that is set up and released with its scope.

@@ -29,6 +29,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "imaging/ErrorDetail.h"
 #include "imaging/Format.h"
 #include "imaging/FormatCodes.h"
 #include "imaging/ImagingStatus.h"
@@ -45,25 +46,58 @@ constexpr int kMaxCountedPages = 10000;
 // Uncompressed bytes per strip the writer aims at.
 constexpr size_t kStripBytes = 64 * 1024;
 
+// The largest single allocation libtiff may make for one file: a whole image of kMaxPixels
+// pixels at 4 samples of 16 bits. A header that claims more is refused before memory is asked for.
+constexpr tmsize_t kMaxTiffAllocation = tmsize_t(kMaxPixels) * 8;
+
 // What libtiff said during one operation on one file.
 struct TiffMessages {
     std::string lastError;
     bool outOfMemory = false;
+    // Since the pixels began to be decoded: errors, and warnings that mean pixels were lost or made
+    // up (a fax line of the wrong length, a strip that ends early, damaged JPEG data).
+    int damage = 0;
+    std::string firstDamage;
 };
 
-int onTiffError(TIFF*, void* userData, const char*, const char* fmt, va_list ap) {
+std::string messageText(const char* module, const char* fmt, va_list ap) {
+    char text[512];
+    std::vsnprintf(text, sizeof text, fmt, ap);
+    return module != nullptr && *module != '\0' ? std::string(module) + ": " + text : text;
+}
+
+void noteDamage(TiffMessages& messages, const std::string& text) {
+    if (messages.damage++ == 0)
+        messages.firstDamage = text;
+}
+
+int onTiffError(TIFF*, void* userData, const char* module, const char* fmt, va_list ap) {
     auto* messages = static_cast<TiffMessages*>(userData);
     if (messages != nullptr) {
-        char text[512];
-        std::vsnprintf(text, sizeof text, fmt, ap);
+        const std::string text = messageText(module, fmt, ap);
         messages->lastError = text;
-        if (std::strstr(text, "emory") != nullptr || std::strstr(text, "allocate") != nullptr)
+        if (text.find("emory") != std::string::npos || text.find("allocate") != std::string::npos)
             messages->outOfMemory = true;
+        noteDamage(*messages, text);
     }
     return 1;  // handled: the process-wide handlers are not called
 }
 
-int onTiffWarning(TIFF*, void*, const char*, const char*, va_list) {
+bool meansLostData(const std::string& text) {
+    static const char* const kSigns[] = {"Premature EOL",   "Premature EOF", "Line length mismatch",
+                                         "Bad code word",   "Corrupt JPEG",  "Premature end",
+                                         "Not enough data", "Read error",    "not terminated"};
+    return std::any_of(std::begin(kSigns), std::end(kSigns),
+                       [&](const char* sign) { return text.find(sign) != std::string::npos; });
+}
+
+int onTiffWarning(TIFF*, void* userData, const char* module, const char* fmt, va_list ap) {
+    auto* messages = static_cast<TiffMessages*>(userData);
+    if (messages != nullptr) {
+        const std::string text = messageText(module, fmt, ap);
+        if (meansLostData(text))
+            noteDamage(*messages, text);
+    }
     return 1;
 }
 
@@ -93,6 +127,7 @@ class TiffFile {
         }
         TIFFOpenOptionsSetErrorHandlerExtR(options, onTiffError, &messages_);
         TIFFOpenOptionsSetWarningHandlerExtR(options, onTiffWarning, &messages_);
+        TIFFOpenOptionsSetMaxSingleMemAlloc(options, kMaxTiffAllocation);
         tif_ = TIFFOpenExt(QFile::encodeName(path).constData(), mode, options);
         TIFFOpenOptionsFree(options);
         return tif_ != nullptr;
@@ -104,8 +139,24 @@ class TiffFile {
     }
     TIFF* get() const { return tif_; }
     const TiffMessages& messages() const { return messages_; }
-    // The code for a failed read: memory, or damaged data.
-    int readFailure() const { return messages_.outOfMemory ? kErrNoMemory : kErrCorrupt; }
+    // The code for a failed read: memory, or damaged data. libtiff's message becomes the detail.
+    int readFailure() const {
+        if (!messages_.lastError.empty())
+            noteErrorDetail(QString::fromStdString(messages_.lastError));
+        return messages_.outOfMemory ? kErrNoMemory : kErrCorrupt;
+    }
+    // Counts damage from here on (what opening the file said about its tags does not count).
+    void startDecoding() {
+        messages_.damage = 0;
+        messages_.firstDamage.clear();
+    }
+    // kErrCorrupt when the decoding since startDecoding() lost or made up pixels.
+    int decodingStatus() const {
+        if (messages_.damage == 0)
+            return kSuccess;
+        noteErrorDetail(QString::fromStdString(messages_.firstDamage));
+        return messages_.outOfMemory ? kErrNoMemory : kErrCorrupt;
+    }
 
   private:
     TIFF* tif_ = nullptr;
@@ -136,6 +187,8 @@ struct TiffLayout {
     uint16_t orientation = ORIENTATION_TOPLEFT;
     uint16_t alpha = EXTRASAMPLE_UNSPECIFIED;  // kind of the first extra sample, if any
     uint16_t extraSamples = 0;
+    uint16_t inkSet = INKSET_CMYK;
+    bool tiled = false;
 };
 
 bool readLayout(TIFF* tif, TiffLayout& layout) {
@@ -150,6 +203,8 @@ bool readLayout(TIFF* tif, TiffLayout& layout) {
     TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &layout.planar);
     TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLEFORMAT, &layout.sampleFormat);
     TIFFGetFieldDefaulted(tif, TIFFTAG_ORIENTATION, &layout.orientation);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_INKSET, &layout.inkSet);
+    layout.tiled = TIFFIsTiled(tif) != 0;
     uint16_t count = 0;
     uint16_t* kinds = nullptr;
     if (TIFFGetField(tif, TIFFTAG_EXTRASAMPLES, &count, &kinds) == 1 && count > 0 &&
@@ -335,12 +390,144 @@ uint8_t overWhite(int c, int a, bool premultiplied) {
     return uint8_t((c * a + 255 * (255 - a) + 127) / 255);
 }
 
-// Plain stripped images read scanline by scanline.
+// The decoded rows of a contiguous image, top to bottom: scanline by scanline from strips, a row
+// of tiles at a time from tiles. (libtiff 4.5's RGBA interface cannot read uncompressed gray
+// tiles from a file that is not memory-mapped, and files are not mapped: a file cut short while it
+// is read must fail, not end the process.)
+class RowReader {
+  public:
+    RowReader(TiffFile& file, const TiffLayout& layout) : file_(file), l_(layout) {}
+
+    int prepare() {
+        TIFF* tif = file_.get();
+        rowBytes_ = size_t((int64_t(l_.width) * l_.samplesPerPixel * l_.bitsPerSample + 7) / 8);
+        tiled_ = TIFFIsTiled(tif) != 0;
+        size_t bufferBytes = 0;
+        if (tiled_) {
+            TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tileWidth_);
+            TIFFGetField(tif, TIFFTAG_TILELENGTH, &tileLength_);
+            tileBytes_ = TIFFTileSize(tif);
+            tileRowBytes_ = TIFFTileRowSize(tif);
+            const uint64_t bitsAcross =
+                uint64_t(tileWidth_) * l_.samplesPerPixel * l_.bitsPerSample;
+            if (tileWidth_ == 0 || tileLength_ == 0 || bitsAcross % 8 != 0 || tileBytes_ <= 0 ||
+                tileRowBytes_ <= 0 || uint64_t(tileRowBytes_) != bitsAcross / 8 ||
+                tileLength_ > l_.height + 0x10000u)
+                return kErrCorrupt;
+            if (tileBytes_ > kMaxTiffAllocation ||
+                rowBytes_ * tileLength_ > size_t(kMaxTiffAllocation))
+                return kErrNoMemory;
+            bufferBytes = rowBytes_ * tileLength_;
+        } else if (l_.planar == PLANARCONFIG_SEPARATE) {
+            // A strip of each plane at a time, interleaved into rows of whole pixels.
+            TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &tileLength_);
+            tileLength_ = std::clamp<uint32_t>(tileLength_, 1, l_.height);
+            tileBytes_ = TIFFStripSize(tif);
+            const uint64_t planeRow = (uint64_t(l_.width) * l_.bitsPerSample + 7) / 8;
+            if (l_.bitsPerSample % 8 != 0 || tileBytes_ <= 0 ||
+                uint64_t(tileBytes_) < planeRow * tileLength_)
+                return kErrCorrupt;
+            if (tileBytes_ > kMaxTiffAllocation ||
+                rowBytes_ * tileLength_ > size_t(kMaxTiffAllocation))
+                return kErrNoMemory;
+            bufferBytes = rowBytes_ * tileLength_;
+        } else {
+            const tmsize_t scanline = TIFFScanlineSize(tif);
+            if (scanline <= 0 || size_t(scanline) < rowBytes_)
+                return kErrCorrupt;
+            bufferBytes = size_t(scanline);
+        }
+        try {
+            buffer_.resize(bufferBytes);
+            if (tiled_ || l_.planar == PLANARCONFIG_SEPARATE)
+                tile_.resize(size_t(tileBytes_));
+        } catch (const std::bad_alloc&) {
+            return kErrNoMemory;
+        } catch (const std::length_error&) {
+            return kErrNoMemory;
+        }
+        return kSuccess;
+    }
+
+    // Row y (rows are asked for in order); nullptr when it cannot be read.
+    const uint8_t* row(uint32_t y) {
+        TIFF* tif = file_.get();
+        const bool separate = !tiled_ && l_.planar == PLANARCONFIG_SEPARATE;
+        if (!tiled_ && !separate)
+            return TIFFReadScanline(tif, buffer_.data(), y, 0) == 1 ? buffer_.data() : nullptr;
+        const uint32_t bandTop = y - y % tileLength_;
+        if (!bandLoaded_ || bandTop != bandTop_) {
+            if (!(separate ? loadPlanes(bandTop) : loadBand(bandTop)))
+                return nullptr;
+        }
+        return buffer_.data() + size_t(y - bandTop) * rowBytes_;
+    }
+
+  private:
+    bool loadPlanes(uint32_t top) {
+        TIFF* tif = file_.get();
+        const uint32_t rows = std::min(tileLength_, l_.height - top);
+        const size_t sampleBytes = l_.bitsPerSample / 8;
+        const size_t spp = l_.samplesPerPixel;
+        const uint32_t stripsPerPlane = (l_.height + tileLength_ - 1) / tileLength_;
+        for (size_t plane = 0; plane < spp; ++plane) {
+            const uint32_t strip = uint32_t(plane) * stripsPerPlane + top / tileLength_;
+            if (TIFFReadEncodedStrip(tif, strip, tile_.data(), tileBytes_) < 0)
+                return false;
+            const uint8_t* in = tile_.data();
+            for (uint32_t r = 0; r < rows; ++r) {
+                uint8_t* out = buffer_.data() + size_t(r) * rowBytes_ + plane * sampleBytes;
+                for (uint32_t x = 0; x < l_.width; ++x, in += sampleBytes, out += spp * sampleBytes)
+                    std::memcpy(out, in, sampleBytes);
+            }
+        }
+        bandTop_ = top;
+        bandLoaded_ = true;
+        return true;
+    }
+
+    bool loadBand(uint32_t top) {
+        TIFF* tif = file_.get();
+        const uint32_t rows = std::min(tileLength_, l_.height - top);
+        for (uint32_t x = 0, column = 0; x < l_.width; x += tileWidth_, ++column) {
+            const uint32_t index = TIFFComputeTile(tif, x, top, 0, 0);
+            if (TIFFReadEncodedTile(tif, index, tile_.data(), tileBytes_) < 0)
+                return false;
+            const size_t offset = size_t(column) * size_t(tileRowBytes_);
+            const size_t bytes = std::min(size_t(tileRowBytes_), rowBytes_ - offset);
+            for (uint32_t r = 0; r < rows; ++r)
+                std::memcpy(buffer_.data() + size_t(r) * rowBytes_ + offset,
+                            tile_.data() + size_t(r) * size_t(tileRowBytes_), bytes);
+        }
+        bandTop_ = top;
+        bandLoaded_ = true;
+        return true;
+    }
+
+    TiffFile& file_;
+    const TiffLayout& l_;
+    bool tiled_ = false;
+    size_t rowBytes_ = 0;
+    uint32_t tileWidth_ = 0;
+    uint32_t tileLength_ = 0;
+    tmsize_t tileBytes_ = 0;
+    tmsize_t tileRowBytes_ = 0;
+    std::vector<uint8_t> buffer_;
+    std::vector<uint8_t> tile_;
+    uint32_t bandTop_ = 0;
+    bool bandLoaded_ = false;
+};
+
+// Plain images (gray, palette, RGB, 16-bit CMYK) read row by row.
 class ScanlineDecoder {
   public:
     static bool handles(const TiffLayout& l) {
-        if (l.planar != PLANARCONFIG_CONTIG || isJpeg(l.compression))
+        if (isJpeg(l.compression))
             return false;
+        if (l.planar != PLANARCONFIG_CONTIG)  // separate planes: 16-bit CMYK in strips only
+            return l.planar == PLANARCONFIG_SEPARATE && !l.tiled &&
+                   l.photometric == PHOTOMETRIC_SEPARATED && l.bitsPerSample == 16 &&
+                   l.inkSet == INKSET_CMYK && l.samplesPerPixel >= 4 && l.samplesPerPixel <= 8;
         const int bits = l.bitsPerSample;
         switch (l.photometric) {
             case PHOTOMETRIC_MINISBLACK:
@@ -351,6 +538,9 @@ class ScanlineDecoder {
                 return (bits == 1 || bits == 2 || bits == 4 || bits == 8) && l.samplesPerPixel == 1;
             case PHOTOMETRIC_RGB:
                 return (bits == 8 || bits == 16) && l.samplesPerPixel >= 3 &&
+                       l.samplesPerPixel <= 8;
+            case PHOTOMETRIC_SEPARATED:  // libtiff's RGBA interface takes 8-bit CMYK only
+                return bits == 16 && l.inkSet == INKSET_CMYK && l.samplesPerPixel >= 4 &&
                        l.samplesPerPixel <= 8;
             default:
                 return false;
@@ -365,24 +555,18 @@ class ScanlineDecoder {
         const bool rgb = l_.photometric == PHOTOMETRIC_RGB;
         if (palette && !loadColormap(tif))
             return kErrCorrupt;
-        const tmsize_t scanline = TIFFScanlineSize(tif);
-        const int64_t needed = (int64_t(l_.width) * l_.samplesPerPixel * l_.bitsPerSample + 7) / 8;
-        if (scanline <= 0 || scanline < needed)
-            return kErrCorrupt;
-        std::vector<uint8_t> line;
-        try {
-            line.resize(size_t(scanline));
-        } catch (const std::bad_alloc&) {
-            return kErrNoMemory;
-        }
+        const bool cmyk = l_.photometric == PHOTOMETRIC_SEPARATED;
+        RowReader rows(file_, l_);
+        if (const int status = rows.prepare(); status != kSuccess)
+            return status;
         raster.width = int(l_.width);
         raster.height = int(l_.height);
-        raster.format = (rgb || palette) ? PixelFormat::Rgb8 : PixelFormat::Gray8;
+        raster.format = (rgb || palette || cmyk) ? PixelFormat::Rgb8 : PixelFormat::Gray8;
         if (!raster.allocate())
             return kErrNoMemory;
 
         const int spp = l_.samplesPerPixel;
-        const int colourSamples = rgb ? 3 : 1;
+        const int colourSamples = rgb ? 3 : cmyk ? 4 : 1;
         const bool hasAlpha = spp > colourSamples && (l_.alpha == EXTRASAMPLE_ASSOCALPHA ||
                                                       l_.alpha == EXTRASAMPLE_UNASSALPHA);
         const bool premultiplied = l_.alpha == EXTRASAMPLE_ASSOCALPHA;
@@ -394,10 +578,10 @@ class ScanlineDecoder {
         const bool bilevel = bits == 1 && spp == 1 && !palette;
 
         for (uint32_t y = 0; y < l_.height; ++y) {
-            if (TIFFReadScanline(tif, line.data(), y, 0) != 1)
+            const uint8_t* in = rows.row(y);
+            if (in == nullptr)
                 return file_.readFailure();
             uint8_t* out = raster.row(int(y));
-            const uint8_t* in = line.data();
             if (plain || bilevel) {
                 if (plain) {
                     std::memcpy(out, in, raster.rowBytes());
@@ -418,6 +602,15 @@ class ScanlineDecoder {
                     out[1] = map_[1][index];
                     out[2] = map_[2][index];
                     out += 3;
+                    continue;
+                }
+                if (cmyk) {
+                    // As libtiff turns 8-bit CMYK into RGB: each ink scaled by the black's
+                    // complement, no colour management.
+                    const unsigned k = 255u - (sample(in, first + 3, 16) + 128u) / 257u;
+                    for (int s = 0; s < 3; ++s)
+                        *out++ = uint8_t(
+                            k * (255u - (sample(in, first + size_t(s), 16) + 128u) / 257u) / 255u);
                     continue;
                 }
                 int c[3];
@@ -567,11 +760,10 @@ class TiffReader final : public FormatReader {
         return hasTiffSignature(header.bytes);
     }
 
-    // Files are opened memory-mapped (libtiff's default): without the mapping, libtiff 4.5's RGBA
-    // reader rejects uncompressed gray tiles as having a wrong byte count.
+    // Files are read, never memory-mapped: a file cut short while it is read then fails cleanly.
     int readInfo(const QString& path, const FileHeader&, FileInfoRecord& info) override {
         TiffFile file;
-        if (!file.open(path, "r"))
+        if (!file.open(path, "rm"))
             return file.readFailure();
         TiffLayout layout;
         if (!readLayout(file.get(), layout))
@@ -600,7 +792,7 @@ class TiffReader final : public FormatReader {
     int read(const QString& path, const FileHeader&, const ReadOptions&, DecodedImage& image,
              Progress& progress) override {
         TiffFile file;
-        if (!file.open(path, "r"))
+        if (!file.open(path, "rm"))
             return file.readFailure();
         TIFF* tif = file.get();
         TiffLayout layout;
@@ -624,12 +816,15 @@ class TiffReader final : public FormatReader {
         }
 
         int status = kSuccess;
-        if (TIFFIsTiled(tif) == 0 && ScanlineDecoder::handles(layout)) {
+        file.startDecoding();
+        if (ScanlineDecoder::handles(layout)) {
             ScanlineDecoder decoder(file, layout);
             status = decoder.decode(decoded.raster, progress);
         } else {
             status = decodeRgba(file, layout, decoded.raster, progress);
         }
+        if (status == kSuccess)
+            status = file.decodingStatus();
         if (status != kSuccess)
             return status;
         file.close();

@@ -247,28 +247,21 @@ TEST_F(BatchEngineTest, FailureInTheMiddleKeepsTheFirstAndSkipsTheThird) {
     EXPECT_EQ(view.calls.back(), "Close");
 }
 
-TEST_F(BatchEngineTest, SizeRuleFailuresTakeTheFailurePath) {
+TEST_F(BatchEngineTest, TiffWithoutResolutionCountsAs72Dpi) {
     needCodecs();
     writeEngineTiff(src + "nores.tif", 20, 10, 3, 0);  // states no resolution: 0 dpi
     list({"nores.tif"});
-    {
-        BatchEngine engine(view, settings, src);
+    for (const int16_t dpi : {72, 144}) {
+        settings.Dpi = dpi;
+        FakeBatchView run;
+        run.work = view.work;
+        BatchEngine engine(run, settings, src);
         engine.load();
         engine.timerEvent();
-        EXPECT_EQ(engine.errorCode(), kErrDivisionByZero);
-        EXPECT_EQ(view.messages, QStringList{"Compression error."});
+        ASSERT_EQ(engine.outcome(), BatchEngine::Outcome::Completed)
+            << run.messages.join(' ').toStdString();
+        EXPECT_EQ(probeJpeg(out + "nores.JPG").width, 20 * dpi / 72);
     }
-    // The file's own size asked for: no resize and no resolution scaling, so no division.
-    settings.SizeChoice = 1;
-    settings.OutWidth = 20;
-    settings.OutHeight = 10;
-    FakeBatchView second;
-    second.work = view.work;
-    BatchEngine engine(second, settings, src);
-    engine.load();
-    engine.timerEvent();
-    EXPECT_EQ(engine.outcome(), BatchEngine::Outcome::Completed);
-    EXPECT_EQ(probeJpeg(out + "nores.JPG").width, 20);
 }
 
 TEST_F(BatchEngineTest, TargetAbove32767Fails) {
@@ -296,12 +289,55 @@ TEST_F(BatchEngineTest, MissingOutputDirectoryIsAWriteFailure) {
     EXPECT_EQ(view.messages, QStringList{"Error writing file, or disk is full"});
 }
 
+TEST_F(BatchEngineTest, FilesMappingOntoOneOutputAreRefusedBeforeAnythingIsWritten) {
+    needCodecs();
+    for (const char* name : {"a.tif", "photo.gif.tif", "photo.tif"})
+        writeEngineTiff(src + name, 8, 8, 3, 72);
+    list({"a.tif", "photo.gif.tif", "photo.tif"});
+    BatchEngine engine(view, settings, src);
+    engine.load();
+    engine.timerEvent();
+    EXPECT_EQ(engine.errorCode(), kErrOutputClash);
+    EXPECT_EQ(view.messages, QStringList{"photo.gif.tif and photo.tif would both be written to "
+                                         "photo.JPG.\nNothing was converted."});
+    EXPECT_EQ(view.details, QStringList{"Output directory: " + out +
+                                        "\nphoto.JPG: photo.gif.tif, "
+                                        "photo.tif"});
+    EXPECT_TRUE(outputs().isEmpty());  // not even a.tif, which clashes with nothing
+    EXPECT_TRUE(view.values("SingleFileName").isEmpty());
+    EXPECT_TRUE(view.calls.contains("Close"));
+}
+
+TEST_F(BatchEngineTest, FailureDetailsNameTheFileAndTheReason) {
+    needCodecs();
+    writeEngineTiff(src + "a.tif", 8, 8, 3, 72);
+    writeEngineFile(src + "b.tif", QByteArray("II*\0\x08\0\0\0\xff\xff", 10));  // no directory
+    writeEngineFile(src + "c.pcx", QByteArray(200, 'x'));
+    list({"a.tif", "b.tif"});
+    BatchEngine engine(view, settings, src);
+    engine.load();
+    engine.timerEvent();
+    ASSERT_EQ(view.messages, QStringList{"Compression error."});
+    ASSERT_EQ(view.details.size(), 1);
+    EXPECT_TRUE(view.details[0].startsWith("File: " + src + "b.tif\nReason: the file is damaged: "))
+        << view.details[0].toStdString();  // and libtiff's words
+    EXPECT_EQ(engine.failureReason(), view.details[0].section("Reason: ", 1));
+
+    FakeBatchView other;
+    other.work << " c.pcx";
+    BatchEngine second(other, settings, src);
+    second.load();
+    second.timerEvent();
+    EXPECT_EQ(other.details, QStringList{"File: " + src +
+                                         "c.pcx\nReason: not an image in a format "
+                                         "PIXAVANT reads"});
+}
+
 TEST_F(BatchEngineTest, NeverReplacesAFileOfTheWorkList) {
     needCodecs();
-    writeEngineTiff(src + "b.tif", 20, 20, 3, 72);
     writeEngineJpeg(src + "b.jpg", 20, 20, 3, 72);
     const QByteArray before = bytes(src + "b.jpg");
-    list({"b.tif", "b.jpg"});
+    list({"b.jpg"});
     settings.OutputDir = src;
     settings.OutputExt = "jpg";
     BatchEngine engine(view, settings, src);
@@ -310,7 +346,7 @@ TEST_F(BatchEngineTest, NeverReplacesAFileOfTheWorkList) {
     EXPECT_EQ(engine.errorCode(), kErrReplacesSource);
     EXPECT_EQ(view.messages, QStringList{"The output file would replace a source file: b.jpg"});
     EXPECT_EQ(bytes(src + "b.jpg"), before);
-    EXPECT_EQ(QDir(src).entryList(QDir::Files).size(), 2);
+    EXPECT_EQ(QDir(src).entryList(QDir::Files).size(), 1);
 }
 
 TEST_F(BatchEngineTest, NeverReplacesTheSourceThroughAnotherName) {

@@ -31,7 +31,7 @@ TEST(SourceResolution, OnlyTheTiffFamilyStatesItsOwn) {
     };
     const Case cases[] = {
         {3, 300, 0, 300},
-        {17, 0, 0, 0},
+        {17, 0, 0, 72},  // a TIFF that states no resolution counts as 72
         {87, 96, 0, 96},
         {63, 150, 0, 150},
         {66, 200, 0, 200},
@@ -142,6 +142,50 @@ TEST(FailureMessage, ByCode) {
         EXPECT_EQ(failureMessage(code), QString::fromLatin1(message)) << code;
     EXPECT_EQ(failureMessage(kErrReplacesSource, QStringLiteral("photo.tif")),
               QStringLiteral("The output file would replace a source file: photo.tif"));
+}
+
+TEST(OutputClashes, FilesThatMapOntoOneOutput) {
+    struct Case {
+        QStringList sources;
+        QStringList outputs;
+        std::vector<std::pair<QString, QStringList>> clashes;
+    } cases[] = {
+        {{"a.gif", "b.tif"}, {"o/a.JPG", "o/b.JPG"}, {}},
+        {{"photo.gif", "photo.tif"},
+         {"o/photo.JPG", "o/photo.JPG"},
+         {{"o/photo.JPG", {"photo.gif", "photo.tif"}}}},
+        // Letter case tells names apart; a path is compared once cleaned.
+        {{"P.gif", "p.tif", "x/q.tif", "y/q.tif"},
+         {"o/P.JPG", "o/p.JPG", "o/q.JPG", "o//./q.JPG"},
+         {{"o/q.JPG", {"x/q.tif", "y/q.tif"}}}},
+        // Several clashes, in the order of their first file; three files onto one.
+        {{"b.1", "a.1", "b.2", "a.2", "a.3"},
+         {"o/b", "o/a", "o/b", "o/a", "o/a"},
+         {{"o/b", {"b.1", "b.2"}}, {"o/a", {"a.1", "a.2", "a.3"}}}},
+    };
+    for (const Case& c : cases) {
+        const std::vector<OutputClash> found = findOutputClashes(c.sources, c.outputs);
+        ASSERT_EQ(found.size(), c.clashes.size()) << c.sources.join(' ').toStdString();
+        for (size_t i = 0; i < found.size(); ++i) {
+            EXPECT_EQ(found[i].output, c.clashes[i].first);
+            EXPECT_EQ(found[i].sources, c.clashes[i].second);
+        }
+    }
+    EXPECT_EQ(outputClashText(findOutputClashes({"b.1", "a.1", "b.2", "a.2", "a.3"},
+                                                {"b", "a", "b", "a", "a"})),
+              "b.1 and b.2 would both be written to b.\n"
+              "a.1, a.2 and a.3 would all be written to a.\n"
+              "Nothing was converted.");
+}
+
+TEST(FailureReason, CodeThenTheLibrarysWords) {
+    EXPECT_EQ(failureReason(imaging::kErrCorrupt), "the file is damaged");
+    EXPECT_EQ(failureReason(imaging::kErrCorrupt, "Fax4Decode: Bad code word"),
+              "the file is damaged: Fax4Decode: Bad code word");
+    EXPECT_EQ(failureReason(20002, "something"), "something");
+    EXPECT_TRUE(failureReason(20002).isEmpty());
+    EXPECT_EQ(failureDetails("/p/a.tif", "the file is damaged"),
+              "File: /p/a.tif\nReason: the file is damaged");
 }
 
 TEST(Labels, FilesLeftAndCountLabel) {

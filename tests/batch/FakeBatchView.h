@@ -16,6 +16,7 @@ class FakeBatchView : public BatchView {
     QStringList work;
     QStringList sources;
     QStringList messages;
+    QStringList details;  // of each message
     std::function<void(int16_t, const RunState&)> onProgress;
     int progressCount = 0;
     bool clickUpdatesWhileAdding = true;
@@ -38,8 +39,9 @@ class FakeBatchView : public BatchView {
         calls << "AddSource=" + e;
     }
     void setSourceCountLabel(const QString& t) override { calls << "Label1=" + t; }
-    void showMessage(const QString& t) override {
+    void showMessage(const QString& t, const QString& d) override {
         messages << t;
+        details << d;
         calls << "Message=" + t;
     }
     void closeWindow() override { calls << "Close"; }

@@ -55,7 +55,7 @@ class RecordingView : public BatchView {
     QString sourceEntry(int index) const override { return sources.at(index); }
     void addSourceEntry(const QString& entry) override { sources.append(entry); }
     void setSourceCountLabel(const QString&) override {}
-    void showMessage(const QString& text) override { messages.append(text); }
+    void showMessage(const QString& text, const QString&) override { messages.append(text); }
     void closeWindow() override { ++closes; }
     void fileConverted(const QString&, const QString& outputPath) override {
         converted.append(outputPath);

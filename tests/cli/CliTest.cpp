@@ -42,6 +42,10 @@ class CliTest : public ::testing::Test {
     QStringList files(const QString& path) const {
         return QDir(path).entryList(QDir::Files | QDir::Hidden, QDir::Name);
     }
+    static QByteArray readAll(const QString& path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
 
     QTemporaryDir tmp;
     QString dir;
@@ -165,12 +169,20 @@ TEST_F(CliTest, NeverReplacesAFileOfTheCommand) {
     QDir(dir).mkpath("two");
     writeEngineTiff(dir + "one/a.tif", 10, 10, 3, 72);
     writeEngineJpeg(dir + "two/a.JPG", 10, 10, 3, 72);
-    const QFileInfo before(dir + "two/a.JPG");
-    // one/a.tif would become two/a.JPG, which is converted by the same command.
-    EXPECT_EQ(run({"convert", "-o", dir + "two", dir + "two/a.JPG", dir + "one/a.tif"}),
-              kExitFailed);
+    const QByteArray before = readAll(dir + "two/a.JPG");
+    // two/a.JPG would become itself.
+    EXPECT_EQ(run({"convert", "-o", dir + "two", dir + "two/a.JPG"}), kExitFailed);
     EXPECT_TRUE(err.contains("would replace a source file: a.JPG")) << err.toStdString();
-    EXPECT_EQ(QFileInfo(dir + "two/a.JPG").size(), before.size());
+    EXPECT_EQ(readAll(dir + "two/a.JPG"), before);
+    // one/a.tif would become two/a.JPG too: the command is refused before anything is written.
+    err.clear();
+    EXPECT_EQ(run({"convert", "-o", dir + "two", dir + "one/a.tif", dir + "two/a.JPG"}),
+              kExitUsage);
+    EXPECT_TRUE(err.contains(dir + "one/a.tif and " + dir + "two/a.JPG would both be written to " +
+                             dir + "two/a.JPG."))
+        << err.toStdString();
+    EXPECT_EQ(readAll(dir + "two/a.JPG"), before);
+    EXPECT_EQ(files(dir + "two").size(), 1);
 }
 
 TEST_F(CliTest, InterruptAbandonsTheFileInProgress) {

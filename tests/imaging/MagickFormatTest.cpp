@@ -44,14 +44,7 @@ class MagickFormatTest : public ::testing::Test {
 
     // Decodes through the registry, as the control does.
     int decode(const QString& file, DecodedImage& image, Progress& progress) {
-        FileHeader header;
-        qint64 size = 0;
-        if (const int status = readFileHeader(file, header, size); status != kSuccess)
-            return status;
-        FormatReader* reader = FormatRegistry::instance().readerFor(header);
-        if (reader == nullptr)
-            return kErrFormat;
-        return reader->read(file, header, ReadOptions{}, image, progress);
+        return testsupport::decodeFile(file, image, progress);
     }
     int decode(const QString& file, DecodedImage& image) {
         Progress progress;

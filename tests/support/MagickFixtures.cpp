@@ -3,8 +3,11 @@
 #include <QByteArray>
 #include <QFile>
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
+#include "imaging/Format.h"
+#include "imaging/ImagingStatus.h"
 #include "imaging/MagickRuntime.h"
 
 namespace pixavant::testsupport {
@@ -157,6 +160,137 @@ QByteArray os2V2Bitmap(int width, int height) {
     return b;
 }
 
+QByteArray bmpFile(int width, int height, const BmpLayout& layout) {
+    const std::vector<uint8_t> rgb = quadrantPattern(width, height);
+    const int bits = layout.bits;
+    const bool palette = bits <= 8;
+    const int entryBytes = layout.headerSize == 12 ? 3 : 4;
+    const std::array<std::array<uint8_t, 3>, 4> colours = {
+        {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 255}}};
+    const int stride = (width * bits + 31) / 32 * 4;
+    const bool fieldsAfterHeader = layout.headerSize == 40 && layout.compression != 0;
+    const int fieldBytes = fieldsAfterHeader ? (layout.compression == 6 ? 16 : 12) : 0;
+    const int tableBytes = palette ? entryBytes * (layout.headerSize == 12 ? 1 << bits : 4) : 0;
+    const uint32_t offset = uint32_t(14 + layout.headerSize + fieldBytes + tableBytes);
+
+    QByteArray header;
+    put32(header, uint32_t(layout.headerSize));
+    if (layout.headerSize == 12) {
+        put16(header, uint32_t(width));
+        put16(header, uint32_t(height));
+        put16(header, 1);
+        put16(header, uint32_t(bits));
+    } else {
+        put32(header, uint32_t(width));
+        put32(header, uint32_t(height));
+        put16(header, 1);
+        put16(header, uint32_t(bits));
+        put32(header, layout.compression);
+        put32(header, uint32_t(stride * height));
+        put32(header, 2835);  // 72 dpi
+        put32(header, 2835);
+        put32(header, palette ? 4 : 0);
+        put32(header, 0);
+        if (layout.headerSize != 64)  // OS/2 2.x has fields of its own here: left zero
+            for (int i = 0; i < 4 && header.size() < layout.headerSize; ++i)
+                put32(header, layout.masks[size_t(i)]);
+    }
+    header += QByteArray(layout.headerSize - header.size(), '\0');
+    if (fieldsAfterHeader)
+        for (int i = 0; i < fieldBytes / 4; ++i)
+            put32(header, layout.masks[size_t(i)]);
+
+    QByteArray b("BM");
+    put32(b, offset + uint32_t(stride * height));
+    put32(b, 0);
+    put32(b, offset);
+    b += header;
+    if (palette)
+        for (const auto& c : colours) {
+            b += char(c[2]);
+            b += char(c[1]);
+            b += char(c[0]);
+            if (entryBytes == 4)
+                b += '\0';
+        }
+    if (palette && layout.headerSize == 12)  // OS/2 1.x: a full table, it has no count
+        b += QByteArray(entryBytes * ((1 << bits) - 4), '\0');
+
+    const auto field = [](uint32_t mask, unsigned value) {
+        if (mask == 0)
+            return 0u;
+        const int shift = std::countr_zero(mask);
+        const uint32_t top = mask >> shift;
+        return uint32_t((value * top + 127) / 255) << shift;
+    };
+    for (int y = height - 1; y >= 0; --y) {
+        QByteArray row;
+        uint32_t nibbles = 0;
+        for (int x = 0; x < width; ++x) {
+            const uint8_t* p = rgb.data() + (size_t(y) * size_t(width) + size_t(x)) * 3;
+            if (palette) {
+                const unsigned index = p[0] && p[1] ? 3 : p[0] ? 0 : p[1] ? 1 : 2;
+                if (bits == 8) {
+                    row += char(index);
+                } else {
+                    nibbles = nibbles << 4 | index;
+                    if (x % 2 == 1 || x == width - 1) {
+                        row += char(x % 2 == 1 ? nibbles : nibbles << 4);
+                        nibbles = 0;
+                    }
+                }
+                continue;
+            }
+            if (layout.compression == 0 && bits == 24) {
+                row += char(p[2]);
+                row += char(p[1]);
+                row += char(p[0]);
+                continue;
+            }
+            std::array<uint32_t, 4> masks = layout.masks;
+            if (layout.compression == 0)
+                masks = bits == 16 ? std::array<uint32_t, 4>{0x7c00, 0x3e0, 0x1f, 0}
+                                   : std::array<uint32_t, 4>{0xff0000, 0xff00, 0xff, 0xff000000};
+            const uint32_t value = field(masks[0], p[0]) | field(masks[1], p[1]) |
+                                   field(masks[2], p[2]) | field(masks[3], layout.alpha);
+            for (int i = 0; i < bits / 8; ++i)
+                row += char(value >> (8 * i));
+        }
+        b += row + QByteArray(stride - row.size(), '\0');
+    }
+    return b;
+}
+
+QByteArray gifOnScreen(const QByteArray& gif, int screenWidth, int screenHeight, int left,
+                       int top) {
+    if (gif.size() < 13)
+        return {};
+    QByteArray out = gif;
+    const auto set16 = [&out](qsizetype at, int value) {
+        out[at] = char(value & 0xff);
+        out[at + 1] = char((value >> 8) & 0xff);
+    };
+    set16(6, screenWidth);
+    set16(8, screenHeight);
+    const uint8_t flags = uint8_t(gif[10]);
+    qsizetype at = 13 + ((flags & 0x80) ? 3 * (2 << (flags & 7)) : 0);
+    while (at < gif.size()) {
+        const uint8_t block = uint8_t(gif[at]);
+        if (block == 0x2c) {  // the image descriptor
+            set16(at + 1, left);
+            set16(at + 3, top);
+            return out;
+        }
+        if (block != 0x21)
+            return {};
+        at += 2;  // extension introducer and label, then data sub-blocks up to an empty one
+        while (at < gif.size() && gif[at] != 0)
+            at += 1 + uint8_t(gif[at]);
+        ++at;
+    }
+    return {};
+}
+
 QByteArray placeableMetafile() {
     QByteArray records;
     const auto record = [&](uint32_t function, std::initializer_list<uint32_t> words) {
@@ -258,6 +392,17 @@ bool writeEpsFile(const QString& path, int width, int height, bool binaryHeader)
     put32(8, uint32_t(ps.size()));
     bytes[28] = bytes[29] = char(0xff);  // no checksum
     return writeBytes(path, bytes + ps);
+}
+
+int decodeFile(const QString& path, imaging::DecodedImage& image, imaging::Progress& progress) {
+    imaging::FileHeader header;
+    qint64 size = 0;
+    if (const int status = imaging::readFileHeader(path, header, size); status != imaging::kSuccess)
+        return status;
+    imaging::FormatReader* reader = imaging::FormatRegistry::instance().readerFor(header);
+    if (reader == nullptr)
+        return imaging::kErrFormat;
+    return reader->read(path, header, imaging::ReadOptions{}, image, progress);
 }
 
 }  // namespace pixavant::testsupport

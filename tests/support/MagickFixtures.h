@@ -2,8 +2,15 @@
 
 #include <QByteArray>
 #include <QString>
+#include <array>
 #include <cstdint>
 #include <vector>
+
+#include "imaging/Raster.h"
+
+namespace pixavant::imaging {
+class Progress;
+}
 
 namespace pixavant::testsupport {
 
@@ -33,6 +40,24 @@ bool writeEpsFile(const QString& path, int width, int height, bool binaryHeader 
 // An OS/2 2.x bitmap (64-byte header), 24 bits, with the quadrant pattern.
 QByteArray os2V2Bitmap(int width, int height);
 
+// How bmpFile() stores its pixels.
+struct BmpLayout {
+    int headerSize = 40;       // 12 (OS/2 1.x), 40, 52, 56, 64 (OS/2 2.x), 108 (V4), 124 (V5)
+    int bits = 24;             // 4 or 8 (a colour table of the pattern's four colours), 16, 24, 32
+    uint32_t compression = 0;  // 0 BI_RGB, 3 BI_BITFIELDS, 6 BI_ALPHABITFIELDS
+    std::array<uint32_t, 4> masks{};  // red, green, blue, alpha: bit fields, and V4/V5 headers
+    uint8_t alpha = 255;  // every pixel's alpha, in the alpha field if there is one, else in
+                          // the fourth byte of 32-bit pixels
+};
+
+// A bottom-up BMP of the quadrant pattern laid out as `layout` says. Channels of n bits hold the
+// 8-bit value scaled to n bits (rounded).
+QByteArray bmpFile(int width, int height, const BmpLayout& layout);
+
+// The GIF `gif` (one frame, as writeMagickImage() writes it) with a logical screen of
+// screenWidth x screenHeight and its frame at (left, top). Empty when it cannot be parsed.
+QByteArray gifOnScreen(const QByteArray& gif, int screenWidth, int screenHeight, int left, int top);
+
 // A placeable Windows metafile of 1 x 0.5 inch whose left half is a black rectangle.
 QByteArray placeableMetafile();
 
@@ -41,5 +66,8 @@ QByteArray placeableMetafile();
 QByteArray iconFile(int type);
 
 bool writeBytes(const QString& path, const QByteArray& bytes);
+
+// Decodes the file through the reader registry, as the imaging control does. Returns the status.
+int decodeFile(const QString& path, imaging::DecodedImage& image, imaging::Progress& progress);
 
 }  // namespace pixavant::testsupport

@@ -67,9 +67,10 @@ bool writePage(TIFF* tif, const TiffFixture& f, int page) {
     if (f.tileWidth != 0) {
         ok = TIFFSetField(tif, TIFFTAG_TILEWIDTH, f.tileWidth) == 1 &&
              TIFFSetField(tif, TIFFTAG_TILELENGTH, f.tileHeight) == 1;
-        if (!ok || f.planar != PLANARCONFIG_CONTIG || f.bitsPerSample != 8)
+        if (!ok || f.planar != PLANARCONFIG_CONTIG ||
+            (f.bitsPerSample != 8 && f.bitsPerSample != 16))
             return false;
-        const size_t pixelBytes = f.samplesPerPixel;
+        const size_t pixelBytes = size_t(f.samplesPerPixel) * f.bitsPerSample / 8;
         std::vector<uint8_t> tile(size_t(TIFFTileSize(tif)));
         for (uint32_t ty = 0; ty < f.height; ty += f.tileHeight)
             for (uint32_t tx = 0; tx < f.width; tx += f.tileWidth) {

@@ -1,0 +1,285 @@
+// Conversion of real files that others made: every file of the test data's conformance suites and
+// format samples is converted losslessly (TIFF LZW, no resampling) and its pixels are compared by
+// reference.py with independent decodings; the outputs must not depend on the files converted
+// before them, whether in one run, in reverse order or one process per file, nor may what the
+// preview and the viewer show. Skipped when the test data is absent.
+
+#include <gtest/gtest.h>
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "batch/BatchRules.h"
+#include "imaging/ErrorDetail.h"
+#include "imaging/FileInfo.h"
+#include "imaging/FormatCodes.h"
+#include "imaging/ImagingControl.h"
+#include "inspect/ImageDisplay.h"
+
+namespace pixavant {
+namespace {
+
+// Files that are refused, and why. Any other file must convert and match its reference; each of
+// these must be refused, with a reason, and nothing written.
+const std::map<QString, const char*> kRefused = {
+    {"formats/01r_00.pcx", "cut short: its last rows are missing"},
+    {"formats/p_8.tga", "an 18-byte header and nothing else; its colour map has 8-bit entries"},
+    {"formats/truncated_jpeg.jpg", "cut short in the middle of its scan"},
+    {"b/badbitcount.bmp", "30000 bits per pixel"},
+    {"b/badfilesize.bmp", "states a file size larger than the file"},
+    {"b/badheadersize.bmp", "a header size no BMP version has"},
+    {"b/badpalettesize.bmp", "a colour table of 305402420 entries"},
+    {"b/badplanes.bmp", "a plane count other than 1"},
+    {"b/badwidth.bmp", "a negative width"},
+    {"b/pal8badindex.bmp", "pixels that index past the colour table"},
+    {"b/reallybig.bmp", "3000000 x 2000000 pixels, over the pixel limit"},
+    {"b/rletopdown.bmp", "run-length encoded rows stored top-down, which the format forbids"},
+    {"b/shortfile.bmp", "cut short"},
+    {"q/pal2.bmp", "2 bits per pixel, which BMP does not define"},
+    {"q/pal8os2v2-16.bmp", "an OS/2 header of 16 bytes, which the decoder does not take"},
+    {"q/pal8oversizepal.bmp", "a colour table larger than 8 bits can index"},
+    {"q/rgb24jpeg.bmp", "a JPEG stream inside a BMP (printer use only)"},
+    {"q/rgb24png.bmp", "a PNG stream inside a BMP (printer use only)"},
+    {"q/rgba32abf.bmp", "BI_ALPHABITFIELDS, a Windows CE compression the decoder does not take"},
+};
+
+// Files read without a check of their pixels: there is no independent decoder of them here (b/
+// files are read "without harm": the suite defines no right image for them).
+const std::map<QString, const char*> kUnverified = {
+    {"formats/drawing.wmf", "no other WMF renderer is installed"},
+    {"b/badbitssize.bmp", "bad file, read: its image size field is wrong but unused"},
+    {"b/baddens1.bmp", "bad file, read: an absurd resolution"},
+    {"b/baddens2.bmp", "bad file, read: an absurd resolution"},
+    {"b/badrle.bmp", "bad file, read: runs past the row end are clipped"},
+};
+
+QString testData() {
+    const QByteArray fromEnvironment = qgetenv("PIXAVANT_TESTDATA");
+    return fromEnvironment.isEmpty() ? QStringLiteral(PIXAVANT_TESTDATA)
+                                     : QString::fromLocal8Bit(fromEnvironment);
+}
+
+struct SourceFile {
+    QString path;  // absolute
+    QString key;   // "formats/hopper.bmp", "g/pal8.bmp"
+};
+
+std::vector<SourceFile> sourceFiles(const QString& root) {
+    std::vector<SourceFile> files;
+    const QString suite = root + "/conformance/bmpsuite/";
+    const std::pair<QString, QString> folders[] = {{suite + "g", "g/"},
+                                                   {suite + "q", "q/"},
+                                                   {suite + "b", "b/"},
+                                                   {root + "/formats", "formats/"}};
+    for (const auto& [folder, prefix] : folders)
+        for (const QString& name : QDir(folder).entryList(QDir::Files, QDir::Name))
+            files.push_back({folder + "/" + name, prefix + name});
+    return files;
+}
+
+QByteArray contents(const QString& path) {
+    if (path.isEmpty())
+        return {};
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Converts one file as a run does (file information, load at 24 bits, LZW at 72 dpi, same size).
+// Returns 0, or the failure code with the reason in `reason`.
+int convert(imaging::ImagingControl& control, const QString& source, const QString& output,
+            QString& reason) {
+    imaging::FileInfoRecord info;
+    int code = imaging::readFileInfo(source, info);
+    QString detail = imaging::errorDetail();
+    if (code == 1) {
+        code = control.load(source, 24, 0, 1);
+        detail = control.lastErrorDetail();
+    }
+    if (code == 0) {
+        imaging::ExtFileOptionBlock options{};
+        imaging::writeInt32(&options[0], 72);
+        imaging::writeInt32(&options[4], 72);
+        imaging::L_SetExtFileOption(options.data());
+        code = control.save(output, imaging::format::kTiffLzw, 24, 0, 0);
+        detail = control.lastErrorDetail();
+    }
+    control.clear();
+    reason = code == 0 ? QString() : batch::failureReason(code, detail);
+    return code;
+}
+
+class Conformance : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        root_ = testData();
+        if (!QFileInfo::exists(root_ + "/conformance/bmpsuite") ||
+            !QFileInfo::exists(root_ + "/formats"))
+            return;
+        files_ = sourceFiles(root_);
+        work_ = std::make_unique<QTemporaryDir>();
+        forward_ = convertAll("forward", files_);
+    }
+    static void TearDownTestSuite() { work_.reset(); }
+
+    void SetUp() override {
+        if (files_.empty())
+            GTEST_SKIP() << "no test data at " << root_.toStdString()
+                         << " (set PIXAVANT_TESTDATA to the folder of conformance/ and formats/)";
+    }
+
+    struct Converted {
+        QString output;  // empty when refused
+        QString reason;
+    };
+
+    // Every file in the given order through one imaging control, as one run converts them.
+    static std::map<QString, Converted> convertAll(const QString& name,
+                                                   const std::vector<SourceFile>& files) {
+        std::map<QString, Converted> result;
+        imaging::ImagingControl control;
+        for (const SourceFile& file : files) {
+            const QString output = work_->filePath(name + "/" + file.key + ".tif");
+            QDir().mkpath(QFileInfo(output).path());
+            QString reason;
+            const int code = convert(control, file.path, output, reason);
+            result[file.key] = {code == 0 ? output : QString(), reason};
+        }
+        return result;
+    }
+
+    static QString root_;
+    static std::vector<SourceFile> files_;
+    static std::unique_ptr<QTemporaryDir> work_;
+    static std::map<QString, Converted> forward_;
+};
+
+QString Conformance::root_;
+std::vector<SourceFile> Conformance::files_;
+std::unique_ptr<QTemporaryDir> Conformance::work_;
+std::map<QString, Conformance::Converted> Conformance::forward_;
+
+TEST_F(Conformance, EveryFileMatchesAnIndependentDecodingOrIsRefusedWithAReason) {
+    QByteArray pairs;
+    for (const SourceFile& file : files_) {
+        const Converted& c = forward_[file.key];
+        if (kRefused.count(file.key) != 0) {
+            EXPECT_TRUE(c.output.isEmpty()) << file.key.toStdString() << " should be refused";
+            EXPECT_FALSE(c.reason.isEmpty()) << file.key.toStdString() << ": refused, no reason";
+            continue;
+        }
+        EXPECT_FALSE(c.output.isEmpty())
+            << file.key.toStdString() << " refused: " << c.reason.toStdString();
+        if (!c.output.isEmpty() && kUnverified.count(file.key) == 0)
+            pairs += (file.path + '\t' + c.output + '\n').toUtf8();
+    }
+
+    QProcess script;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("BMPSUITE", root_ + "/conformance/bmpsuite");
+    script.setProcessEnvironment(environment);
+    script.start(QStringLiteral(PIXAVANT_PYTHON), {QStringLiteral(PIXAVANT_REFERENCE_SCRIPT)});
+    ASSERT_TRUE(script.waitForStarted()) << "cannot run " PIXAVANT_PYTHON;
+    script.write(pairs);
+    script.closeWriteChannel();
+    ASSERT_TRUE(script.waitForFinished(600000));
+    const QList<QByteArray> lines = script.readAllStandardOutput().split('\n');
+
+    int checked = 0, exact = 0, close = 0;
+    for (const QByteArray& line : lines) {
+        if (line.trimmed().isEmpty())
+            continue;
+        const QJsonObject r = QJsonDocument::fromJson(line).object();
+        const std::string source = r["source"].toString().toStdString();
+        ++checked;
+        ASSERT_FALSE(r["reference"].isNull())
+            << source << ": no independent decoding (" << r["note"].toString().toStdString() << ")";
+        ASSERT_FALSE(r["psnr"].isNull())
+            << source << ": " << r["size"].toVariant().toString().toStdString()
+            << " pixels against the reference's "
+            << r["ref_size"].toVariant().toString().toStdString();
+        const bool eightBit = r["kind"].toString() == "8bit";
+        const int maxdiff = r["maxdiff"].toInt();
+        const double psnr = r["psnr"].toDouble();
+        const std::string reference = r["reference"].toString().toStdString();
+        if (eightBit) {
+            EXPECT_EQ(maxdiff, 0) << source << " differs from " << reference << " (" << psnr
+                                  << " dB)";
+        } else {
+            EXPECT_GE(psnr, 50.0) << source << " against " << reference;
+        }
+        if (!r["suite_maxdiff"].isNull()) {
+            EXPECT_LE(r["suite_maxdiff"].toInt(), 1)
+                << source << " differs from the suite's " << r["suite"].toString().toStdString();
+        }
+        (maxdiff == 0 ? exact : close) += 1;
+    }
+    EXPECT_EQ(checked, pairs.count('\n')) << script.readAllStandardError().toStdString();
+    std::printf("conformance: %zu files, %d exact, %d close, %zu refused, %zu unverified\n",
+                files_.size(), exact, close, kRefused.size(), kUnverified.size());
+}
+
+TEST_F(Conformance, OutputsDoNotDependOnTheFilesBefore) {
+    // The same run in reverse order.
+    const std::vector<SourceFile> reversed(files_.rbegin(), files_.rend());
+    const std::map<QString, Converted> backward = convertAll("reverse", reversed);
+    // Each file in a process of its own, through the command line.
+    for (const SourceFile& file : files_) {
+        const Converted& first = forward_[file.key];
+        EXPECT_EQ(contents(backward.at(file.key).output), contents(first.output))
+            << file.key.toStdString() << " converts differently after other files";
+        const QString dir = work_->filePath("alone/" + file.key);
+        QDir().mkpath(dir);
+        QProcess alone;
+        alone.start(QStringLiteral(PIXAVANT_BINARY), {"convert", "--size", "0x0", "--compression",
+                                                      "lzw", "-o", dir, "--", file.path});
+        ASSERT_TRUE(alone.waitForFinished(120000)) << file.key.toStdString();
+        const QStringList written = QDir(dir).entryList(QDir::Files);
+        if (first.output.isEmpty()) {
+            EXPECT_NE(alone.exitCode(), 0) << file.key.toStdString();
+            EXPECT_TRUE(written.isEmpty()) << file.key.toStdString();
+            EXPECT_TRUE(alone.readAllStandardError().contains("("))
+                << file.key.toStdString() << ": no reason given";
+            continue;
+        }
+        ASSERT_EQ(written.size(), 1)
+            << file.key.toStdString() << ": " << alone.readAllStandardError().toStdString();
+        EXPECT_EQ(contents(dir + "/" + written[0]), contents(first.output))
+            << file.key.toStdString() << " converts differently in a process of its own";
+    }
+}
+
+TEST_F(Conformance, PreviewAndViewerShowTheSameWhateverCameBefore) {
+    // The preview and the viewer show files through this control, sized before each load.
+    const auto show = [](ImageDisplay& display, const QString& path) {
+        display.resize(160, 120);
+        return display.load(path, 0, 0, 1) == 0 ? display.shownImage() : QImage();
+    };
+    ImageDisplay inTurn;
+    std::map<QString, QImage> shown;
+    for (const SourceFile& file : files_)
+        shown[file.key] = show(inTurn, file.path);
+    ImageDisplay backwards;
+    for (auto file = files_.rbegin(); file != files_.rend(); ++file) {
+        const QImage image = show(backwards, file->path);
+        const QImage& first = shown[file->key];
+        // A failed load leaves the previous image: only successful ones are compared.
+        if (forward_[file->key].output.isEmpty())
+            continue;
+        EXPECT_EQ(image, first) << file->key.toStdString()
+                                << " shows differently after other files";
+        ImageDisplay alone;
+        EXPECT_EQ(show(alone, file->path), first) << file->key.toStdString();
+    }
+}
+
+}  // namespace
+}  // namespace pixavant

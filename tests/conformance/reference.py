@@ -1,0 +1,217 @@
+#!/usr/bin/python3
+"""Compares converted images with an independent decoding of their sources.
+
+Reads lines "SOURCE<TAB>OUTPUT" on standard input and prints one line of JSON for each:
+  {"source": ..., "reference": "bmpsuite" | "pillow" | "imagemagick" | "ghostscript" | null,
+   "kind": "8bit" | "cmyk" | "16bit" | "rendered", "size": [w, h] | null, "ref_size": [w, h] | null,
+   "maxdiff": N, "psnr": dB (99 when identical), "suite": PNG | null, "suite_maxdiff": N | null,
+   "note": text}
+"reference" is the closest of the decodings; "suite" names the BMP suite's picture of the file
+(BMPSUITE names the suite's folder), against which a file of the suite is also held.
+The reference is the closest of the BMP suite's own PNG (where there is one), Pillow's and
+ImageMagick's decodings (CMYK and 16-bit sources go to ImageMagick alone, whose conversions to 8-bit
+RGB are the usual ones); EPS pages are rendered by Ghostscript. Transparency is composited over white, as the converter does. The output
+(a TIFF) is decoded by Pillow. No pixel of either goes through the program under test.
+"""
+import io
+import json
+import math
+import os
+import struct
+import subprocess
+import sys
+import tempfile
+
+from PIL import Image, ImageChops, ImageOps, ImageStat
+
+IMAGEMAGICK = "/usr/bin/convert"
+
+
+def over_white(image):
+    image = ImageOps.exif_transpose(image) if image.format in ("JPEG", "TIFF") else image
+    if image.mode in ("P", "PA", "LA", "RGBA", "La", "RGBa") or "transparency" in image.info:
+        rgba = image.convert("RGBA")
+        background = Image.new("RGBA", rgba.size, (255, 255, 255, 255))
+        return Image.alpha_composite(background, rgba).convert("RGB")
+    return image.convert("RGB")
+
+
+# Files of the BMP suite without a PNG of their own that the suite says look like another one.
+SUITE_ALIKE = {
+    "pal1wb": "pal1", "pal4rle": "pal4", "pal8-0": "pal8", "pal8os2": "pal8", "pal8rle": "pal8",
+    "pal8topdown": "pal8", "pal8v4": "pal8", "pal8v5": "pal8", "rgb16-565pal": "rgb16-565",
+    "rgb24pal": "rgb24", "rgb32": "rgb24", "rgb32bf": "rgb24", "pal8os2v2": "pal8",
+    "pal8os2sp": "pal8", "pal8offs": "pal8", "pal8oversizepal": "pal8", "pal8os2v2-16": "pal8",
+    "rgb24largepal": "rgb24", "rgb24lprof": "rgb24", "rgb24prof": "rgb24", "rgb32bf-xbgr": "rgb24",
+    "rgb32fakealpha": "rgb24", "rgb32h52": "rgb24", "rgb32-111110": "rgb24",
+}
+
+
+def bmpsuite_png(source):
+    """The suite's picture of a file of the suite (found by its bytes, wherever the file is)."""
+    suite = os.environ.get("BMPSUITE")
+    name = os.path.splitext(os.path.basename(source))[0]
+    if not suite or not source.lower().endswith((".bmp", ".rle")):
+        return None
+    with open(source, "rb") as handle:
+        content = handle.read()
+    for folder in ("g", "q"):
+        for candidate in os.listdir(os.path.join(suite, folder)):
+            path = os.path.join(suite, folder, candidate)
+            stem = os.path.splitext(candidate)[0]
+            if os.path.getsize(path) != len(content):
+                continue
+            with open(path, "rb") as handle:
+                if handle.read() != content:
+                    continue
+            for picture in (stem, SUITE_ALIKE.get(stem)):
+                png = picture and os.path.join(suite, "html", picture + ".png")
+                if png and os.path.exists(png):
+                    return png
+    return None
+
+
+def bitfields_bmp(source):
+    """Uncompressed 16- and 32-bit BMPs with bit fields, decoded here: neither Pillow nor
+    ImageMagick rescales fields of other than 5, 6 or 8 bits to the full 0..255 range."""
+    with open(source, "rb") as handle:
+        data = handle.read()
+    if len(data) < 54 or data[:2] != b"BM":
+        return None
+    offset, size = struct.unpack_from("<II", data, 10)
+    width, height, _, bits, compression = struct.unpack_from("<iiHHI", data, 18)
+    if bits not in (16, 32) or compression not in (3, 6) or size < 40 or width <= 0:
+        return None
+    red, green, blue = struct.unpack_from("<III", data, 54)
+    alpha = struct.unpack_from("<I", data, 66)[0] if size >= 56 or compression == 6 else 0
+
+    def field(mask):
+        if mask == 0:
+            return lambda value: 0
+        shift = (mask & -mask).bit_length() - 1
+        top = mask >> shift
+        return lambda value: ((value & mask) >> shift) * 255 * 2 // top + 1 >> 1
+
+    fields = [field(m) for m in (red, green, blue, alpha)]
+    stride = (width * bits + 31) // 32 * 4
+    rows = abs(height)
+    image = Image.new("RGBA", (width, rows))
+    pixels = []
+    for y in range(rows):
+        start = offset + (rows - 1 - y if height > 0 else y) * stride
+        for x in range(width):
+            value = int.from_bytes(data[start + x * bits // 8:start + (x + 1) * bits // 8], "little")
+            r, g, b, a = (f(value) for f in fields)
+            pixels.append((r, g, b, a if alpha else 255))
+    image.putdata(pixels)
+    return over_white(image)
+
+
+def imagemagick(source):
+    args = [IMAGEMAGICK, source + "[0]", "-auto-orient", "-colorspace", "sRGB", "-background",
+            "white", "-alpha", "remove", "-alpha", "off", "-depth", "8", "ppm:-"]
+    done = subprocess.run(args, capture_output=True, timeout=120)
+    if done.returncode != 0 or not done.stdout:
+        return None
+    return Image.open(io.BytesIO(done.stdout)).convert("RGB")
+
+
+def ghostscript(source):
+    with tempfile.TemporaryDirectory() as scratch:
+        page = os.path.join(scratch, "page%d.ppm")
+        args = ["gs", "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-dEPSCrop", "-dTextAlphaBits=4",
+                "-dGraphicsAlphaBits=4", "-sDEVICE=ppmraw", "-r72", "-sOutputFile=" + page,
+                "-f", source, "-c", "currentpagedevice /PageCount get 0 eq {showpage} if"]
+        subprocess.run(args, capture_output=True, timeout=120)
+        first = page % 1
+        if not os.path.exists(first):
+            return None
+        return Image.open(first).convert("RGB")
+
+
+def kind_of(source):
+    try:
+        with Image.open(source) as image:
+            if image.mode == "CMYK":
+                return "cmyk"
+            bits = image.tag_v2.get(258) if hasattr(image, "tag_v2") else None
+            if image.mode.startswith("I") or (bits and max(bits) > 8):
+                return "16bit"
+    except Exception:  # not readable by Pillow: judged as 8-bit
+        pass
+    return "8bit"
+
+
+def pillow(source):
+    try:
+        with Image.open(source) as image:
+            image.seek(0)
+            image.load()
+            return over_white(image)
+    except Exception:
+        return None
+
+
+def references(source, kind):
+    """The independent decodings to compare with: [(name, image)]."""
+    if source.lower().endswith((".eps", ".ps")):
+        return [("ghostscript", ghostscript(source))]
+    if kind in ("cmyk", "16bit"):
+        return [("imagemagick", imagemagick(source))]
+    if source.lower().endswith(".bmp"):
+        decoded = bitfields_bmp(source)
+        if decoded is not None:
+            return [("bitfields", decoded)]
+    # Either decoder has its gaps (Pillow 9 misreads 4-bit RLE BMPs and 4-plane PCX files): a
+    # conversion that matches either one matches an independent reading of the file.
+    return [("pillow", pillow(source)), ("imagemagick", imagemagick(source))]
+
+
+def compare(a, b):
+    if a.size != b.size:
+        return None, None
+    difference = ImageChops.difference(a, b)
+    worst = max(high for _, high in difference.getextrema())
+    squares = sum(ImageStat.Stat(difference).sum2)
+    if squares == 0:
+        return 0, 99.0
+    count = a.size[0] * a.size[1] * 3
+    return worst, 10 * math.log10(255 * 255 * count / squares)
+
+
+def main():
+    for line in sys.stdin:
+        source, _, output = line.rstrip("\n").partition("\t")
+        result = {"source": source, "reference": None, "size": None, "ref_size": None,
+                  "maxdiff": None, "psnr": None, "suite": None, "suite_maxdiff": None, "note": ""}
+        try:
+            kind = kind_of(source)
+            result["kind"] = kind
+            mine = None
+            if output and output != "-":
+                with Image.open(output) as converted:
+                    mine = converted.convert("RGB")
+                result["size"] = list(mine.size)
+            png = bmpsuite_png(source)
+            suite = []
+            if png:
+                with Image.open(png) as image:
+                    suite = [("bmpsuite", over_white(image))]
+                result["suite"] = os.path.basename(png)
+                if mine is not None and suite[0][1].size == mine.size:
+                    result["suite_maxdiff"] = compare(suite[0][1], mine)[0]
+            for name, ref in suite + references(source, kind):
+                if ref is None:
+                    continue
+                worst, psnr = compare(ref, mine) if mine is not None else (None, None)
+                better = psnr is not None and (result["psnr"] is None or psnr > result["psnr"])
+                if result["reference"] is None or better:
+                    result.update(reference=name, ref_size=list(ref.size), maxdiff=worst,
+                                  psnr=psnr)
+        except Exception as error:  # reported, judged by the test
+            result["note"] = "%s: %s" % (type(error).__name__, error)
+        print(json.dumps(result), flush=True)
+
+
+if __name__ == "__main__":
+    main()
