@@ -15,6 +15,15 @@ DetailedMessageHandler& detailedHandler() {
     static DetailedMessageHandler h;
     return h;
 }
+
+void showBox(QWidget* parent, const QString& text, const QString& details) {
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("PIXAVANT"), text, QMessageBox::Ok, parent);
+    if (!details.isEmpty())
+        box.setDetailedText(details);
+    keepWindowFixed(&box);
+    widenForTitle(box);
+    box.exec();
+}
 }  // namespace
 
 void showMessage(QWidget* parent, const QString& text) {
@@ -22,10 +31,7 @@ void showMessage(QWidget* parent, const QString& text) {
         handler()(parent, text);
         return;
     }
-    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("PIXAVANT"), text, QMessageBox::Ok, parent);
-    keepWindowFixed(&box);
-    widenForTitle(box);
-    box.exec();
+    showBox(parent, text, {});
 }
 
 void showMessage(QWidget* parent, const QString& text, const QString& details) {
@@ -37,9 +43,7 @@ void showMessage(QWidget* parent, const QString& text, const QString& details) {
         handler()(parent, text);
         return;
     }
-    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("PIXAVANT"), text, QMessageBox::Ok, parent);
-    box.setDetailedText(details);
-    box.exec();
+    showBox(parent, text, details);
 }
 
 DetailedMessageHandler setDetailedMessageHandler(DetailedMessageHandler h) {
