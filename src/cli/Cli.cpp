@@ -23,6 +23,7 @@ bool isCliCommand(int argc, char** argv) {
         return false;
     const char* first = argv[1];
     return std::strcmp(first, "convert") == 0 || std::strcmp(first, "info") == 0 ||
+           std::strcmp(first, "verify") == 0 ||
            std::strcmp(first, "--help") == 0 || std::strcmp(first, "-h") == 0;
 }
 
@@ -31,6 +32,7 @@ QString usageText() {
         "Usage:\n"
         "  pixavant convert [OPTIONS] FILE...   convert image files\n"
         "  pixavant info FILE...                show what image files hold\n"
+        "  pixavant verify --manifest FILE      check the outputs a manifest lists\n"
         "  pixavant --help                      show this text\n"
         "\n"
         "convert: converts every FILE into a new image file, as the options dialog would.\n"
@@ -74,9 +76,12 @@ QString usageText() {
         "\n"
         "info: prints format, compression, width, height, bits per pixel, resolution, file size\n"
         "and image size of each FILE.\n"
-        "\n"
-        "Exit status: 0 done; 1 a file could not be converted or read; 2 a wrong option or\n"
-        "value (nothing was touched); 130 interrupted.\n");
+        "\n") +
+           verifyUsageText() +
+           QStringLiteral(
+               "\n"
+               "Exit status: 0 done; 1 a file could not be converted or read; 2 a wrong option or\n"
+               "value (nothing was touched); 130 interrupted.\n");
 }
 
 int showUsage() {
@@ -100,6 +105,8 @@ int runCli(const QStringList& args, CliIo& io) {
         return runConvert(rest, io);
     if (command == QLatin1String("info"))
         return runInfo(rest, io);
+    if (command == QLatin1String("verify"))
+        return runVerify(rest, io);
     io.err << "pixavant: unknown command '" << command << "' (see pixavant --help)\n";
     return kExitUsage;
 }

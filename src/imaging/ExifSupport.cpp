@@ -252,8 +252,7 @@ std::vector<uint8_t> rewriteExif(const std::vector<uint8_t>& block, const Writte
         return {};
     }
     if (!hasEntries(exif)) {
-        if (exif.log().corrupt)
-            notes.push_back("EXIF block damaged: left out");
+        notes.push_back("EXIF block damaged or empty: left out");
         return {};
     }
     if (exif.log().corrupt)
