@@ -76,12 +76,15 @@ QString usageText() {
         "\n"
         "info: prints format, compression, width, height, bits per pixel, resolution, file size\n"
         "and image size of each FILE.\n"
-        "\n") +
-           verifyUsageText() +
-           QStringLiteral(
-               "\n"
-               "Exit status: 0 done; 1 a file could not be converted or read; 2 a wrong option or\n"
-               "value (nothing was touched); 130 interrupted.\n");
+        "\n"
+        "verify: checks that every output listed in the manifest of a conversion (JSON lines)\n"
+        "still exists with the size and SHA-256 recorded, one line per file: intact, MISSING,\n"
+        "CHANGED, UNREADABLE, or UNRECORDED (the manifest holds no digest for it). A relative\n"
+        "path counts from the manifest's directory. Exit status 0 when every output is intact,\n"
+        "1 otherwise.\n"
+        "\n"
+        "Exit status: 0 done; 1 a file could not be converted or read; 2 a wrong option or\n"
+        "value (nothing was touched); 130 interrupted.\n");
 }
 
 int showUsage() {

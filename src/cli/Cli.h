@@ -30,7 +30,6 @@ int runInfo(const QStringList& args, CliIo& io);
 int runVerify(const QStringList& args, CliIo& io);
 
 QString usageText();
-QString verifyUsageText();  // the part of the usage that describes "verify"
 
 // Prints the usage to standard output (for a start without a command).
 int showUsage();

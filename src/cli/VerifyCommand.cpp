@@ -57,15 +57,6 @@ void count(Tally& tally, batch::Fixity fixity) {
 
 }  // namespace
 
-QString verifyUsageText() {
-    return QStringLiteral(
-        "verify: checks that every output listed in the manifest of a conversion (JSON lines)\n"
-        "still exists with the size and SHA-256 recorded, one line per file: intact, MISSING,\n"
-        "CHANGED, UNREADABLE, or UNRECORDED (the manifest holds no digest for it). A relative\n"
-        "path counts from the manifest's directory. Exit status 0 when every output is intact,\n"
-        "1 otherwise.\n");
-}
-
 int runVerify(const QStringList& args, CliIo& io) {
     QString manifestPath;
     for (int i = 0; i < args.size(); ++i) {
