@@ -1,6 +1,7 @@
 // "pixavant verify --manifest FILE": the fixity check of the outputs a manifest lists.
 
 #include <QFileInfo>
+#include <array>
 
 #include "batch/Manifest.h"
 #include "cli/Cli.h"
@@ -9,51 +10,16 @@ namespace pixavant::cli {
 
 namespace {
 
-struct Tally {
-    int intact = 0;
-    int missing = 0;
-    int changed = 0;
-    int unreadable = 0;
-    int unrecorded = 0;
-
-    int problems() const { return missing + changed + unreadable + unrecorded; }
+// Per fixity, in the order of batch::Fixity: the word a line starts with and the summary's name.
+struct FixityText {
+    const char* label;
+    const char* summary;
 };
-
-QString label(batch::Fixity fixity) {
-    switch (fixity) {
-        case batch::Fixity::Intact:
-            return QStringLiteral("intact     ");
-        case batch::Fixity::Missing:
-            return QStringLiteral("MISSING    ");
-        case batch::Fixity::Changed:
-            return QStringLiteral("CHANGED    ");
-        case batch::Fixity::Unreadable:
-            return QStringLiteral("UNREADABLE ");
-        case batch::Fixity::Unrecorded:
-            break;
-    }
-    return QStringLiteral("UNRECORDED ");
-}
-
-void count(Tally& tally, batch::Fixity fixity) {
-    switch (fixity) {
-        case batch::Fixity::Intact:
-            ++tally.intact;
-            return;
-        case batch::Fixity::Missing:
-            ++tally.missing;
-            return;
-        case batch::Fixity::Changed:
-            ++tally.changed;
-            return;
-        case batch::Fixity::Unreadable:
-            ++tally.unreadable;
-            return;
-        case batch::Fixity::Unrecorded:
-            ++tally.unrecorded;
-            return;
-    }
-}
+constexpr std::array<FixityText, 5> kTexts = {{{"intact     ", "intact"},
+                                               {"MISSING    ", "missing"},
+                                               {"CHANGED    ", "changed"},
+                                               {"UNREADABLE ", "unreadable"},
+                                               {"UNRECORDED ", "without a digest"}}};
 
 }  // namespace
 
@@ -92,31 +58,28 @@ int runVerify(const QStringList& args, CliIo& io) {
     io.err.flush();
 
     const QString manifestDir = QFileInfo(manifestPath).absolutePath();
-    Tally tally;
+    std::array<int, kTexts.size()> counts{};
     for (const batch::ManifestEntry& entry : manifest.entries) {
         QString detail;
         const batch::Fixity fixity = batch::checkFixity(entry, manifestDir, detail);
-        count(tally, fixity);
-        io.out << label(fixity) << entry.output;
+        ++counts[size_t(fixity)];
+        io.out << kTexts[size_t(fixity)].label << entry.output;
         if (fixity != batch::Fixity::Intact && fixity != batch::Fixity::Missing)
             io.out << " (" << detail << ")";
         io.out << "\n";
         io.out.flush();
     }
-    io.out << manifest.entries.size() << " outputs checked: " << tally.intact << " intact";
-    if (tally.missing > 0)
-        io.out << ", " << tally.missing << " missing";
-    if (tally.changed > 0)
-        io.out << ", " << tally.changed << " changed";
-    if (tally.unreadable > 0)
-        io.out << ", " << tally.unreadable << " unreadable";
-    if (tally.unrecorded > 0)
-        io.out << ", " << tally.unrecorded << " without a digest";
+    io.out << manifest.entries.size() << " outputs checked: " << counts[0] << " "
+           << kTexts[0].summary;
+    for (size_t i = 1; i < counts.size(); ++i)
+        if (counts[i] > 0)
+            io.out << ", " << counts[i] << " " << kTexts[i].summary;
     if (!manifest.errors.empty())
         io.out << "; " << manifest.errors.size() << " lines of the manifest unreadable";
     io.out << "\n";
     io.out.flush();
-    return tally.problems() == 0 && manifest.errors.empty() ? kExitOk : kExitFailed;
+    const bool allIntact = size_t(counts[0]) == manifest.entries.size();
+    return allIntact && manifest.errors.empty() ? kExitOk : kExitFailed;
 }
 
 }  // namespace pixavant::cli

@@ -26,11 +26,7 @@ ExifData* newLiteralExifData() {
 namespace {
 
 constexpr unsigned char kExifIdentifier[6] = {'E', 'x', 'i', 'f', 0, 0};
-// libexif reads at most this much of a block (the size limit of a JPEG APP1 marker).
-constexpr size_t kLibexifLimit = 0xFFFE - sizeof kExifIdentifier;
 
-// Tags of the first directory that describe how the source stored its pixels, or that point to
-// data the block does not carry: none of them is true of another file.
 constexpr std::initializer_list<uint16_t> kStorageTags = {
     0x0100, 0x0101, 0x0102, 0x0103, 0x0106, 0x010A, 0x0111, 0x0115, 0x0116, 0x0117,
     0x0118, 0x0119, 0x011C, 0x0120, 0x0121, 0x0124, 0x0125, 0x013D, 0x0140, 0x0142,
@@ -238,11 +234,15 @@ std::vector<uint8_t> save(ExifData* data) {
 
 }  // namespace
 
+bool isStorageTag(uint16_t tag) {
+    return std::find(kStorageTags.begin(), kStorageTags.end(), tag) != kStorageTags.end();
+}
+
 std::vector<uint8_t> rewriteExif(const std::vector<uint8_t>& block, const WrittenImage& image,
                                  size_t maxBytes, std::vector<std::string>& notes) {
     if (block.empty())
         return {};
-    if (block.size() > kLibexifLimit) {
+    if (block.size() > kLargestExifBlock) {
         notes.push_back("EXIF block too large to read: left out");
         return {};
     }

@@ -14,6 +14,15 @@ namespace pixavant::imaging {
 // Returns nullptr when memory runs out; free with exif_data_unref.
 ExifData* newLiteralExifData();
 
+// The largest EXIF block libexif reads (the size limit of a JPEG APP1 marker): larger ones cannot
+// be rewritten.
+inline constexpr size_t kLargestExifBlock = 0xFFFE - 6;
+
+// Whether a tag of the first directory describes how a file stores its pixels (strips,
+// compression, sample layout) or points to data carried on its own (XMP, IPTC, ICC profile): such
+// a tag is true of no other file.
+bool isStorageTag(uint16_t tag);
+
 // What an output file holds, for making the metadata carried into it true of it.
 struct WrittenImage {
     int width = 0;

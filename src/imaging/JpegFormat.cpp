@@ -185,12 +185,20 @@ bool markerStartsWith(jpeg_saved_marker_ptr m, int marker, const char* signature
            std::memcmp(m->data, signature, size) == 0;
 }
 
+constexpr char kExtendedXmpSignature[] = "http://ns.adobe.com/xmp/extension/";
+constexpr size_t kExtendedXmpSignatureSize = sizeof kExtendedXmpSignature;
+
 // The EXIF, XMP and IPTC of the saved markers. EXIF continued in further APP1 "Exif" markers (a
 // layout some writers use for blocks over 64 KiB) is joined to the first; the IPTC data sets are
-// taken from the Photoshop image resources of the APP13 markers.
-void collectMetadata(j_decompress_ptr cinfo, EmbeddedMetadata& out) {
+// taken from the Photoshop image resources of the APP13 markers. Extended XMP (the part of a
+// packet too large for one marker) is not carried.
+void collectMetadata(j_decompress_ptr cinfo, ImageMeta& meta) {
+    EmbeddedMetadata& out = meta.embedded;
     std::vector<uint8_t> resources;
+    bool extendedXmp = false;
     for (jpeg_saved_marker_ptr m = cinfo->marker_list; m != nullptr; m = m->next) {
+        extendedXmp |= markerStartsWith(m, JPEG_APP0 + 1, kExtendedXmpSignature,
+                                        kExtendedXmpSignatureSize);
         const uint8_t* data = m->data;
         const uint8_t* end = m->data + m->data_length;
         if (markerStartsWith(m, JPEG_APP0 + 1, kExifSignature, kExifSignatureSize))
@@ -203,6 +211,8 @@ void collectMetadata(j_decompress_ptr cinfo, EmbeddedMetadata& out) {
     }
     if (!resources.empty())
         out.iptc = iptcOfResources(resources.data(), resources.size());
+    if (extendedXmp)
+        meta.notes.push_back("extended XMP (beyond the first 64 KiB) left out");
 }
 
 ExifFacts exifOf(j_decompress_ptr cinfo) {
@@ -438,7 +448,7 @@ int decodeJob(DecodeJob& job, const ReadOptions& options, DecodedImage& image, P
 
     const bool multipleScans = jpeg_has_multiple_scans(cinfo);
     const ExifFacts exif = exifOf(cinfo);
-    collectMetadata(cinfo, image.meta.embedded);
+    collectMetadata(cinfo, image.meta);
     const bool swap = swapsAxes(exif.orientation);
     resolutionOf(cinfo, exif, image.meta.xDpi, image.meta.yDpi);
     if (swap)

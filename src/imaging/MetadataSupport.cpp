@@ -1,10 +1,9 @@
 #include "imaging/MetadataSupport.h"
 
-// exiv2 0.27 hands images out in std::auto_ptr, deprecated since C++11.
-#pragma GCC diagnostic push
+// exiv2 0.27 hands images out in std::auto_ptr, deprecated since C++11: its header and this file's
+// uses of Image::AutoPtr and BasicIo::AutoPtr would otherwise warn.
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
 #include <exiv2/exiv2.hpp>
-#pragma GCC diagnostic pop
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -13,25 +12,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <exception>
-#include <initializer_list>
 #include <mutex>
 
 #include "imaging/ImagingStatus.h"
 
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-
 namespace pixavant::imaging {
 
 namespace {
-
-// libexif reads blocks up to the size of a JPEG APP1 marker: a larger one could not be rewritten.
-constexpr size_t kLargestExifBlock = 0xFFFE - 6;
-
-// IFD0 tags that describe a file's own storage, or data carried on its own (XMP, IPTC, ICC).
-constexpr std::initializer_list<uint16_t> kStorageTags = {
-    0x0100, 0x0101, 0x0102, 0x0103, 0x0106, 0x010A, 0x0111, 0x0115, 0x0116, 0x0117, 0x0118, 0x0119,
-    0x011C, 0x0120, 0x0121, 0x0124, 0x0125, 0x013D, 0x0140, 0x0142, 0x0143, 0x0144, 0x0145, 0x014A,
-    0x0152, 0x0153, 0x0201, 0x0202, 0x0211, 0x0212, 0x02BC, 0x83BB, 0x8649, 0x8773, 0xC634};
 
 std::mutex xmpToolkitMutex;
 
@@ -63,10 +50,6 @@ std::string reason(const std::exception& e) {
     if (text.size() > 120)
         text.resize(120);
     return text;
-}
-
-bool isStorageTag(uint16_t tag) {
-    return std::find(kStorageTags.begin(), kStorageTags.end(), tag) != kStorageTags.end();
 }
 
 // The EXIF that describes the picture: the first image's directory without its storage tags, the
@@ -246,11 +229,13 @@ void makeXmpTrue(XmpEditor& edit, const WrittenImage& image, const char* mimeTyp
         edit.set("Xmp.exif.ColorSpace", "1");
         edit.erase("Xmp.photoshop.ICCProfile");
     }
-    // How the source stored its pixels, digests of its values, and its thumbnails.
+    // How the source stored its pixels, digests of its values, its thumbnails, and the pointer to
+    // extended XMP, which is not carried.
     for (const char* key :
          {"Xmp.tiff.NativeDigest", "Xmp.exif.NativeDigest", "Xmp.tiff.Compression",
           "Xmp.tiff.PhotometricInterpretation", "Xmp.tiff.BitsPerSample",
-          "Xmp.tiff.SamplesPerPixel", "Xmp.tiff.PlanarConfiguration", "Xmp.tiff.YCbCrSubSampling"})
+          "Xmp.tiff.SamplesPerPixel", "Xmp.tiff.PlanarConfiguration", "Xmp.tiff.YCbCrSubSampling",
+          "Xmp.xmpNote.HasExtendedXMP"})
         edit.erase(key);
     edit.eraseAll("Xmp.xmp.Thumbnails");
 }

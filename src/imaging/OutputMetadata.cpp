@@ -31,7 +31,7 @@ EmbeddedMetadata prepareOutputMetadata(const EmbeddedMetadata& source, const Wri
                                        int formatCode, std::vector<std::string>& notes) {
     EmbeddedMetadata out;
     const bool jpeg = formatCode == format::kJpeg444;
-    const size_t exifLimit = jpeg ? kJpegExifLimit : size_t(0xFFFE - 6);
+    const size_t exifLimit = jpeg ? kJpegExifLimit : kLargestExifBlock;
     out.exif = rewriteExif(source.exif, image, exifLimit, notes);
 
     const bool iptcAsXmp = isPixavant(formatCode);
