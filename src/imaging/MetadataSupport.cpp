@@ -160,28 +160,28 @@ void mergeExif(Exiv2::ExifData& into, const std::vector<uint8_t>& block) {
     }
 }
 
+// Edits of a decoded packet, found by key text: an XmpKey of a namespace exiv2 does not know
+// would throw.
 class XmpEditor {
   public:
     explicit XmpEditor(Exiv2::XmpData& xmp) : xmp_(xmp) {}
 
-    void set(const char* key, const std::string& value) {
-        const auto it = xmp_.findKey(Exiv2::XmpKey(key));
+    void set(const std::string& key, const std::string& value) {
+        const auto it = std::find_if(xmp_.begin(), xmp_.end(),
+                                     [&](const Exiv2::Xmpdatum& d) { return d.key() == key; });
         if (it != xmp_.end() && it->toString() != value) {
             it->setValue(value);
             changed_ = true;
         }
     }
-    void erase(const char* key) {
-        const auto it = xmp_.findKey(Exiv2::XmpKey(key));
-        if (it != xmp_.end()) {
-            xmp_.erase(it);
-            changed_ = true;
-        }
-    }
-    // Every property whose key starts with `prefix` (the fields of a structure or an array).
-    void eraseAll(const std::string& prefix) {
+    // Every property whose key is `key` or starts with it and a structure or array step.
+    void erase(const std::string& key) {
         for (auto it = xmp_.begin(); it != xmp_.end();) {
-            if (it->key().compare(0, prefix.size(), prefix) == 0) {
+            const std::string& k = it->key();
+            const bool match =
+                k.compare(0, key.size(), key) == 0 &&
+                (k.size() == key.size() || k[key.size()] == '[' || k[key.size()] == '/');
+            if (match) {
                 it = xmp_.erase(it);
                 changed_ = true;
             } else {
@@ -191,7 +191,9 @@ class XmpEditor {
     }
     void addMissing(const Exiv2::XmpData& other) {
         for (const Exiv2::Xmpdatum& datum : other) {
-            if (xmp_.findKey(Exiv2::XmpKey(datum.key())) == xmp_.end()) {
+            const std::string key = datum.key();
+            if (std::none_of(xmp_.begin(), xmp_.end(),
+                             [&](const Exiv2::Xmpdatum& d) { return d.key() == key; })) {
                 xmp_.add(datum);
                 changed_ = true;
             }
@@ -237,7 +239,7 @@ void makeXmpTrue(XmpEditor& edit, const WrittenImage& image, const char* mimeTyp
           "Xmp.tiff.SamplesPerPixel", "Xmp.tiff.PlanarConfiguration", "Xmp.tiff.YCbCrSubSampling",
           "Xmp.xmpNote.HasExtendedXMP"})
         edit.erase(key);
-    edit.eraseAll("Xmp.xmp.Thumbnails");
+    edit.erase("Xmp.xmp.Thumbnails");
 }
 
 }  // namespace
