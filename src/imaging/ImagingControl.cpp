@@ -173,6 +173,8 @@ int16_t ImagingControl::save(const QString& path, int16_t formatCode, int16_t bi
     if (status != kSuccess)
         return int16_t(status);
     if (verifySaves_) {
+        // A PIXAVANT file recompressed losslessly from a JPEG source is checked by rebuilding
+        // the JPEG instead: verifyJpegReconstruction(output.temporaryPath(), the source's path).
         status = verifyOutput(output.temporaryPath(), pixels, formatCode, qualityFactor, progress,
                               verification_);
         if (status != kSuccess)
