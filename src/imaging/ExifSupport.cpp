@@ -180,7 +180,15 @@ void makeTrue(LoadedExif& exif, const WrittenImage& image) {
     if (exif_content_get_entry(ifd0, EXIF_TAG_ORIENTATION) != nullptr)
         setShort(ifd0, order, EXIF_TAG_ORIENTATION, 1);
     setResolution(ifd0, order, image);
-    if (exifIfd->count > 0) {
+    removeTag(exifIfd, EXIF_TAG_COMPRESSED_BITS_PER_PIXEL);  // the source's compression
+    if (image.tiff) {
+        // Tags EXIF records for compressed data only.
+        for (const ExifTag tag : {EXIF_TAG_COMPONENTS_CONFIGURATION, EXIF_TAG_PIXEL_X_DIMENSION,
+                                  EXIF_TAG_PIXEL_Y_DIMENSION})
+            removeTag(exifIfd, tag);
+        while (interop->count > 0)
+            exif_content_remove_entry(interop, interop->entries[interop->count - 1]);
+    } else if (exifIfd->count > 0) {
         setDimension(exifIfd, order, EXIF_TAG_PIXEL_X_DIMENSION, image.width);
         setDimension(exifIfd, order, EXIF_TAG_PIXEL_Y_DIMENSION, image.height);
     }

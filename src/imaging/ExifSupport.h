@@ -30,6 +30,8 @@ struct WrittenImage {
     int32_t xDpi = 0;  // 0: the file states no resolution
     int32_t yDpi = 0;
     bool withProfile = false;  // an ICC profile is written beside the pixels
+    // A TIFF file: its own tags give the size, and its EXIF records no tags of compressed data.
+    bool tiff = false;
 };
 
 // The EXIF block of a source (a TIFF structure from its byte-order mark on) rewritten for an

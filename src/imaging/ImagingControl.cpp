@@ -35,8 +35,16 @@ bool isBlackAndWhite(const Raster& raster) {
 
 WrittenImage writtenImage(const Raster& pixels, const ImageMeta& meta, const SaveRequest& request) {
     const SaveResolution& dpi = request.resolution;
-    return {pixels.width, pixels.height, dpi.x > 0 ? dpi.x : dpi.y, dpi.y > 0 ? dpi.y : dpi.x,
-            profileIsWritten(meta.iccProfile, pixels, request.formatCode)};
+    const int code = request.formatCode;
+    const bool tiff = code == format::kTiff || code == format::kTiffLzw ||
+                      code == format::kTiffG3_1D || code == format::kTiffG3_2D ||
+                      code == format::kTiffG4;
+    return {pixels.width,
+            pixels.height,
+            dpi.x > 0 ? dpi.x : dpi.y,
+            dpi.y > 0 ? dpi.y : dpi.x,
+            profileIsWritten(meta.iccProfile, pixels, code),
+            tiff};
 }
 }  // namespace
 

@@ -6,11 +6,13 @@
 #include <exiv2/exiv2.hpp>
 
 #include <fcntl.h>
+#include <tiffio.h>
 #include <unistd.h>
 
 #include <QFile>
 #include <algorithm>
 #include <cerrno>
+#include <cstdarg>
 #include <exception>
 #include <mutex>
 
@@ -262,10 +264,11 @@ void readEmbeddedMetadata(const QString& path, ImageMeta& meta) {
     }
 }
 
-int addTiffMetadata(const QString& path, const EmbeddedMetadata& metadata,
-                    std::vector<std::string>& notes) {
-    if (metadata.empty())
-        return kSuccess;
+namespace {
+
+// EXIF and XMP through exiv2, which rewrites the whole file in memory and puts it back.
+int addTiffExifAndXmp(const QString& path, const EmbeddedMetadata& metadata,
+                      std::vector<std::string>& notes) {
     initialiseExiv2();
     std::vector<uint8_t> original;
     if (!readWholeFile(path, original))
@@ -280,14 +283,6 @@ int addTiffMetadata(const QString& path, const EmbeddedMetadata& metadata,
             image->setXmpPacket(std::string(metadata.xmp.begin(), metadata.xmp.end()));
             image->writeXmpFromPacket(true);
         }
-        if (!metadata.iptc.empty()) {
-            Exiv2::IptcData iptc;
-            if (Exiv2::IptcParser::decode(iptc, metadata.iptc.data(),
-                                          uint32_t(metadata.iptc.size())) == 0)
-                image->setIptcData(iptc);
-            else
-                notes.push_back("IPTC data damaged: left out");
-        }
         image->writeMetadata();
         Exiv2::BasicIo& io = image->io();
         if (io.open() != 0)
@@ -299,9 +294,49 @@ int addTiffMetadata(const QString& path, const EmbeddedMetadata& metadata,
         if (!writeWholeFile(path, rewritten.pData_, size_t(rewritten.size_)))
             return kErrWrite;
     } catch (const std::exception& e) {
-        notes.push_back("metadata could not be written to the TIFF file: left out (" + reason(e) +
-                        ")");
+        notes.push_back("EXIF and XMP could not be written to the TIFF file: left out (" +
+                        reason(e) + ")");
     }
+    return kSuccess;
+}
+
+int quietTiff(TIFF*, void*, const char*, const char*, va_list) {
+    return 1;
+}
+
+// IPTC through libtiff, as the data sets came: exiv2 would re-encode them (and give a time that
+// states no zone one of +00:00). The first directory is written again with the tag added.
+int addTiffIptc(const QString& path, const std::vector<uint8_t>& iptc,
+                std::vector<std::string>& notes) {
+    TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+    if (options == nullptr)
+        return kErrNoMemory;
+    TIFFOpenOptionsSetErrorHandlerExtR(options, quietTiff, nullptr);
+    TIFFOpenOptionsSetWarningHandlerExtR(options, quietTiff, nullptr);
+    TIFF* tif = TIFFOpenExt(QFile::encodeName(path).constData(), "r+", options);
+    TIFFOpenOptionsFree(options);
+    if (tif == nullptr)
+        return kErrWrite;
+    if (TIFFSetField(tif, TIFFTAG_RICHTIFFIPTC, uint32_t(iptc.size()), iptc.data()) != 1) {
+        TIFFClose(tif);
+        notes.push_back("IPTC data could not be written to the TIFF file: left out");
+        return kSuccess;
+    }
+    const bool written = TIFFRewriteDirectory(tif) == 1;
+    TIFFClose(tif);
+    return written ? kSuccess : kErrWrite;
+}
+
+}  // namespace
+
+int addTiffMetadata(const QString& path, const EmbeddedMetadata& metadata,
+                    std::vector<std::string>& notes) {
+    if (!metadata.exif.empty() || !metadata.xmp.empty()) {
+        if (const int status = addTiffExifAndXmp(path, metadata, notes); status != kSuccess)
+            return status;
+    }
+    if (!metadata.iptc.empty())
+        return addTiffIptc(path, metadata.iptc, notes);
     return kSuccess;
 }
 

@@ -20,8 +20,8 @@ namespace pixavant::imaging {
 void readEmbeddedMetadata(const QString& path, ImageMeta& meta);
 
 // Adds `metadata` to the complete TIFF file at `path`, whose pixels and image tags stay as they
-// are. Returns kSuccess, also when the metadata had to be left out (the file is then untouched and
-// `notes` says so), or kErrWrite when the file could not be rewritten (it is then damaged).
+// are. Returns kSuccess, also when metadata had to be left out (`notes` says so; the file is then
+// as it was), or kErrWrite when the file could not be rewritten (it may then be damaged).
 int addTiffMetadata(const QString& path, const EmbeddedMetadata& metadata,
                     std::vector<std::string>& notes);
 
