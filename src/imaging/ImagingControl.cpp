@@ -78,6 +78,7 @@ int16_t ImagingControl::load(const QString& path, int16_t bitsPerPixel, int16_t 
     if (!validDepth(bitsPerPixel) || page < 0 || pageCount < 1)
         return kErrInvalidArgument;
     notes_.clear();
+    loadNotes_.clear();
     FileHeader header;
     qint64 fileSize = 0;
     if (const int status = readFileHeader(path, header, fileSize); status != kSuccess)
@@ -104,7 +105,7 @@ int16_t ImagingControl::load(const QString& path, int16_t bitsPerPixel, int16_t 
         return kErrCancelled;
 
     image_ = std::move(decoded);
-    notes_ = image_.meta.notes;
+    notes_ = loadNotes_ = image_.meta.notes;
     converted_.reset();
     saved_ = false;
     pendingBits_ = bitsPerPixel;
@@ -177,6 +178,7 @@ int16_t ImagingControl::save(const QString& path, int16_t formatCode, int16_t bi
     } catch (const std::bad_alloc&) {
         status = kErrNoMemory;
     }
+    notes_ = loadNotes_;
     notes_.insert(notes_.end(), saveNotes.begin(), saveNotes.end());
     if (status != kSuccess)
         return int16_t(status);

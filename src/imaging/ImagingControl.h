@@ -91,7 +91,8 @@ private:
     bool keepMetadata_ = true;
     bool verifySaves_ = false;
     Verification verification_;
-    std::vector<std::string> notes_;
+    std::vector<std::string> loadNotes_;
+    std::vector<std::string> notes_;  // the load's, then the last save's
     int pendingBits_ = 0;
     std::optional<Raster> displayCache_;
     float width_ = 0;
