@@ -23,8 +23,8 @@ bool isCliCommand(int argc, char** argv) {
         return false;
     const char* first = argv[1];
     return std::strcmp(first, "convert") == 0 || std::strcmp(first, "info") == 0 ||
-           std::strcmp(first, "verify") == 0 ||
-           std::strcmp(first, "--help") == 0 || std::strcmp(first, "-h") == 0;
+           std::strcmp(first, "verify") == 0 || std::strcmp(first, "--help") == 0 ||
+           std::strcmp(first, "-h") == 0;
 }
 
 QString usageText() {

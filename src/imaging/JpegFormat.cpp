@@ -197,8 +197,8 @@ void collectMetadata(j_decompress_ptr cinfo, ImageMeta& meta) {
     std::vector<uint8_t> resources;
     bool extendedXmp = false;
     for (jpeg_saved_marker_ptr m = cinfo->marker_list; m != nullptr; m = m->next) {
-        extendedXmp |= markerStartsWith(m, JPEG_APP0 + 1, kExtendedXmpSignature,
-                                        kExtendedXmpSignatureSize);
+        extendedXmp |=
+            markerStartsWith(m, JPEG_APP0 + 1, kExtendedXmpSignature, kExtendedXmpSignatureSize);
         const uint8_t* data = m->data;
         const uint8_t* end = m->data + m->data_length;
         if (markerStartsWith(m, JPEG_APP0 + 1, kExifSignature, kExifSignatureSize))
@@ -768,8 +768,8 @@ int encodeJob(EncodeJob& job, const Raster& raster, const ImageMeta& meta,
                 job.markerBuffer);
     if (profileMatches(meta.iccProfile, gray))
         jpeg_write_icc_profile(cinfo, meta.iccProfile.data(), unsigned(meta.iccProfile.size()));
-    writeMarker(cinfo, JPEG_APP0 + 13, kPhotoshopSignature, kPhotoshopSignatureSize,
-                job.resources, job.markerBuffer);
+    writeMarker(cinfo, JPEG_APP0 + 13, kPhotoshopSignature, kPhotoshopSignatureSize, job.resources,
+                job.markerBuffer);
 
     const bool indexed = raster.format == PixelFormat::Indexed8;
     if (indexed)

@@ -838,8 +838,8 @@ int configureEncoder(EncodeJob& job, const EncoderInput& input, const Raster& ra
     if (!ok)
         return encoderFailure(encoder);
 
-    if (!exif.empty() && JxlEncoderAddBox(encoder, "Exif", exif.data(), exif.size(), JXL_FALSE) !=
-                             JXL_ENC_SUCCESS)
+    if (!exif.empty() &&
+        JxlEncoderAddBox(encoder, "Exif", exif.data(), exif.size(), JXL_FALSE) != JXL_ENC_SUCCESS)
         return encoderFailure(encoder);
     if (!xmp.empty() &&
         JxlEncoderAddBox(encoder, "xml ", xmp.data(), xmp.size(), JXL_FALSE) != JXL_ENC_SUCCESS)

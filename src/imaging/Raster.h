@@ -57,7 +57,8 @@ struct ImageMeta {
     double yDpi = 0;
     std::vector<uint8_t> iccProfile;  // empty: none
     EmbeddedMetadata embedded;
-    // What the reader could not carry and why ("XMP packet damaged: left out"), for the user to be told.
+    // What the reader could not carry and why ("XMP packet damaged: left out"), for the user to be
+    // told.
     std::vector<std::string> notes;
 };
 
