@@ -23,8 +23,8 @@ bool isCliCommand(int argc, char** argv) {
         return false;
     const char* first = argv[1];
     return std::strcmp(first, "convert") == 0 || std::strcmp(first, "info") == 0 ||
-           std::strcmp(first, "--help") == 0 || std::strcmp(first, "-h") == 0 ||
-           std::strcmp(first, "--version") == 0;
+           std::strcmp(first, "verify") == 0 || std::strcmp(first, "--help") == 0 ||
+           std::strcmp(first, "-h") == 0 || std::strcmp(first, "--version") == 0;
 }
 
 QString usageText() {
@@ -32,6 +32,7 @@ QString usageText() {
         "Usage:\n"
         "  pixavant convert [OPTIONS] FILE...   convert image files\n"
         "  pixavant info FILE...                show what image files hold\n"
+        "  pixavant verify --manifest FILE      check the outputs a manifest lists\n"
         "  pixavant --help, -h                  show this text\n"
         "  pixavant --version                   show the version\n"
         "\n"
@@ -79,6 +80,12 @@ QString usageText() {
         "info: prints format, compression, width, height, bits per pixel, resolution, file size\n"
         "and image size of each FILE.\n"
         "\n"
+        "verify: checks that every output listed in the manifest of a conversion (JSON lines)\n"
+        "still exists with the size and SHA-256 recorded, one line per file: intact, MISSING,\n"
+        "CHANGED, UNREADABLE, or UNRECORDED (the manifest holds no digest for it). A relative\n"
+        "path counts from the manifest's directory. Exit status 0 when every output is intact,\n"
+        "1 otherwise.\n"
+        "\n"
         "Exit status: 0 done; 1 a file could not be converted or read; 2 a wrong option or\n"
         "value (nothing was touched); 130 interrupted.\n");
 }
@@ -108,6 +115,8 @@ int runCli(const QStringList& args, CliIo& io) {
         return runConvert(rest, io);
     if (command == QLatin1String("info"))
         return runInfo(rest, io);
+    if (command == QLatin1String("verify"))
+        return runVerify(rest, io);
     io.err << "pixavant: unknown command '" << command << "' (see pixavant --help)\n";
     return kExitUsage;
 }

@@ -27,6 +27,7 @@ int runCli(const QStringList& args, CliIo& io);
 
 int runConvert(const QStringList& args, CliIo& io);
 int runInfo(const QStringList& args, CliIo& io);
+int runVerify(const QStringList& args, CliIo& io);
 
 QString usageText();
 

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "imaging/FileInfo.h"
@@ -44,6 +45,11 @@ struct SaveRequest {
     int formatCode = 0;
     int qualityFactor = 0;
     SaveResolution resolution;
+    // The metadata to write, already made true of this output (OutputMetadata.h); empty blocks
+    // are not written. Writers that hold a resolution record of their own still write it.
+    EmbeddedMetadata metadata{};
+    // Where a writer says what of the metadata it had to leave out; may be null.
+    std::vector<std::string>* notes = nullptr;
 };
 
 // One image format's writer. `raster` already has the depth the caller asked for; the writer writes

@@ -1,12 +1,15 @@
 #include "imaging/ImagingControl.h"
 
+#include <algorithm>
 #include <cmath>
 #include <csignal>
 #include <new>
 
 #include "imaging/ErrorDetail.h"
+#include "imaging/FormatCodes.h"
 #include "imaging/ImagingStatus.h"
 #include "imaging/OutputFile.h"
+#include "imaging/OutputMetadata.h"
 #include "imaging/PixelOps.h"
 
 namespace pixavant::imaging {
@@ -15,6 +18,34 @@ namespace {
 bool validDepth(int bitsPerPixel) {
     return bitsPerPixel == 0 || bitsPerPixel == 1 || bitsPerPixel == 8 || bitsPerPixel == 16 ||
            bitsPerPixel == 24;
+}
+
+// Formats that hold black and white only: anything else is dithered before it is written.
+bool holdsBlackAndWhiteOnly(int formatCode) {
+    return formatCode == format::kPixavant1Bit || formatCode == format::kTiffG3_1D ||
+           formatCode == format::kTiffG3_2D || formatCode == format::kTiffG4;
+}
+
+bool isBlackAndWhite(const Raster& raster) {
+    if (raster.format == PixelFormat::Bilevel)
+        return true;
+    return raster.format == PixelFormat::Gray8 &&
+           std::all_of(raster.pixels.begin(), raster.pixels.end(),
+                       [](uint8_t v) { return v == 0 || v == 255; });
+}
+
+WrittenImage writtenImage(const Raster& pixels, const ImageMeta& meta, const SaveRequest& request) {
+    const SaveResolution& dpi = request.resolution;
+    const int code = request.formatCode;
+    const bool tiff = code == format::kTiff || code == format::kTiffLzw ||
+                      code == format::kTiffG3_1D || code == format::kTiffG3_2D ||
+                      code == format::kTiffG4;
+    return {pixels.width,
+            pixels.height,
+            dpi.x > 0 ? dpi.x : dpi.y,
+            dpi.y > 0 ? dpi.y : dpi.x,
+            profileIsWritten(meta.iccProfile, pixels, code),
+            tiff};
 }
 }  // namespace
 
@@ -38,6 +69,8 @@ Progress ImagingControl::makeProgress() {
 
 void ImagingControl::clear() {
     image_ = {};
+    converted_.reset();
+    saved_ = false;
     displayCache_.reset();
     pendingBits_ = 0;
     width_ = height_ = 0;
@@ -47,6 +80,8 @@ int16_t ImagingControl::load(const QString& path, int16_t bitsPerPixel, int16_t 
                              int16_t pageCount) {
     if (!validDepth(bitsPerPixel) || page < 0 || pageCount < 1)
         return kErrInvalidArgument;
+    notes_.clear();
+    loadNotes_.clear();
     FileHeader header;
     qint64 fileSize = 0;
     if (const int status = readFileHeader(path, header, fileSize); status != kSuccess)
@@ -74,6 +109,9 @@ int16_t ImagingControl::load(const QString& path, int16_t bitsPerPixel, int16_t 
         return kErrCancelled;
 
     image_ = std::move(decoded);
+    notes_ = loadNotes_ = image_.meta.notes;
+    converted_.reset();
+    saved_ = false;
     pendingBits_ = bitsPerPixel;
     displayCache_.reset();
     // A reduced-scale decode for display still reports the file's own size.
@@ -96,39 +134,78 @@ int16_t ImagingControl::save(const QString& path, int16_t formatCode, int16_t bi
     Progress progress = makeProgress();
     if (!progress.report(0))
         return kErrCancelled;
-    Raster converted;
+    converted_.reset();
+    saved_ = false;
+    verification_ = {};
     const int depth = bitsPerPixel != 0 ? bitsPerPixel : pendingBits_;
     // The held image at the depth asked is written as it is: copying a photo costs as much time
     // and memory as decoding it.
     const bool asHeld = depth == 0 || (depth == 24 && image_.raster.format == PixelFormat::Rgb8 &&
                                        image_.raster.significantBits == 8);
     int status = kSuccess;
-    if (!asHeld) {
-        try {
+    try {
+        if (!asHeld) {
+            Raster converted;
             status = convertDepth(image_.raster, depth, converted);
-        } catch (const std::bad_alloc&) {
-            status = kErrNoMemory;
+            converted_ = std::move(converted);
         }
+        // Dithered here rather than in the writer, so that the pixels written are known.
+        if (status == kSuccess && holdsBlackAndWhiteOnly(formatCode) &&
+            !isBlackAndWhite(converted_ ? *converted_ : image_.raster)) {
+            Raster bilevel;
+            status = convertDepth(converted_ ? *converted_ : image_.raster, 1, bilevel);
+            converted_ = std::move(bilevel);
+        }
+    } catch (const std::bad_alloc&) {
+        status = kErrNoMemory;
     }
-    if (status != kSuccess)
+    if (status != kSuccess) {
+        converted_.reset();
         return int16_t(status);
-    const Raster& pixels = asHeld ? image_.raster : converted;
+    }
+    const Raster& pixels = converted_ ? *converted_ : image_.raster;
+    saved_ = true;
 
     OutputFile output(path);
     if (const int created = output.create(); created != kSuccess)
         return int16_t(created);
     SaveRequest request{formatCode, qualityFactor, currentSaveResolution()};
+    std::vector<std::string> saveNotes;
     try {
+        if (keepMetadata_ && !image_.meta.embedded.empty())
+            request.metadata = prepareOutputMetadata(image_.meta.embedded,
+                                                     writtenImage(pixels, image_.meta, request),
+                                                     formatCode, saveNotes);
+        request.notes = &saveNotes;
         status = writer->write(output.temporaryPath(), pixels, image_.meta, request, progress);
     } catch (const std::bad_alloc&) {
         status = kErrNoMemory;
     }
     lastErrorDetail_ = errorDetail();
+    notes_ = loadNotes_;
+    notes_.insert(notes_.end(), saveNotes.begin(), saveNotes.end());
     if (status != kSuccess)
         return int16_t(status);
+    if (verifySaves_) {
+        // A PIXAVANT file recompressed losslessly from a JPEG source is checked by rebuilding
+        // the JPEG instead: verifyJpegReconstruction(output.temporaryPath(), the source's path).
+        status = verifyOutput(output.temporaryPath(), pixels, formatCode, qualityFactor, progress,
+                              verification_);
+        if (status != kSuccess)
+            return int16_t(status);
+        if (!verification_.passed)
+            return kErrVerify;
+    }
     if (!progress.report(100))
         return kErrCancelled;
     return int16_t(output.commit());
+}
+
+const Raster& ImagingControl::savedRaster() const {
+    static const Raster kNone;
+    if (!saved_)
+        return kNone;
+    return converted_ ? *converted_ : image_.raster;
 }
 
 int16_t ImagingControl::resize(float width, float height, int16_t flags) {
@@ -152,6 +229,8 @@ int16_t ImagingControl::resize(float width, float height, int16_t flags) {
     if (status != kSuccess)
         return int16_t(status);
     displayCache_.reset();
+    converted_.reset();
+    saved_ = false;
     width_ = float(w);
     height_ = float(h);
     return kSuccess;
@@ -179,6 +258,8 @@ int16_t ImagingControl::convertToGray() {
         status = kErrNoMemory;
     }
     displayCache_.reset();
+    converted_.reset();
+    saved_ = false;
     return int16_t(status);
 }
 

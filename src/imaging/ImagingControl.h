@@ -4,10 +4,13 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "imaging/FileInfo.h"
 #include "imaging/Format.h"
 #include "imaging/Raster.h"
+#include "imaging/Verification.h"
 
 namespace pixavant::imaging {
 
@@ -59,6 +62,25 @@ class ImagingControl {
     // The library's own words on why the last operation failed, when it gave any (ErrorDetail.h).
     const QString& lastErrorDetail() const { return lastErrorDetail_; }
 
+    // Whether saves carry the source's EXIF, XMP and IPTC, made true of the output (on by
+    // default). Off writes the pixels with only their resolution and colour profile.
+    void setKeepMetadata(bool keep) { keepMetadata_ = keep; }
+    bool keepMetadata() const { return keepMetadata_; }
+    // What the last load and save could not carry of the file's metadata, and why; for the user
+    // to be told (a conversion never fails for it). Cleared by each load.
+    const std::vector<std::string>& notes() const { return notes_; }
+
+    // Whether each save reads its output back before putting it in place (off by default). An
+    // output that does not read back as written fails the save with kErrVerify and leaves
+    // nothing behind; lastVerification() then says why.
+    void setVerifySaves(bool verify) { verifySaves_ = verify; }
+    bool verifySaves() const { return verifySaves_; }
+    // The check of the last save; method None when it was not checked.
+    const Verification& lastVerification() const { return verification_; }
+    // The pixels the last save handed to the writer, at the depth written (black and white for
+    // the fax and 1-bit formats). Valid until the image changes; empty before the first save.
+    const Raster& savedRaster() const;
+
     void clear();
 
   private:
@@ -66,6 +88,13 @@ class ImagingControl {
     Progress makeProgress();
 
     DecodedImage image_;
+    std::optional<Raster> converted_;  // the held image at the depth of the last save
+    bool saved_ = false;
+    bool keepMetadata_ = true;
+    bool verifySaves_ = false;
+    Verification verification_;
+    std::vector<std::string> loadNotes_;
+    std::vector<std::string> notes_;  // the load's, then the last save's
     int pendingBits_ = 0;
     std::optional<Raster> displayCache_;
     float width_ = 0;

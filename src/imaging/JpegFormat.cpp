@@ -30,6 +30,8 @@
 #include "imaging/Format.h"
 #include "imaging/FormatCodes.h"
 #include "imaging/ImagingStatus.h"
+#include "imaging/MetadataSupport.h"
+#include "imaging/OutputMetadata.h"
 
 namespace pixavant::imaging {
 
@@ -172,6 +174,46 @@ ExifFacts parseExif(const uint8_t* data, unsigned size) {
 }
 
 constexpr char kExifSignature[] = "Exif\0\0";
+constexpr size_t kExifSignatureSize = 6;
+constexpr char kXmpSignature[] = "http://ns.adobe.com/xap/1.0/";  // with its NUL: 29 bytes
+constexpr size_t kXmpSignatureSize = sizeof kXmpSignature;
+constexpr char kPhotoshopSignature[] = "Photoshop 3.0";  // with its NUL: 14 bytes
+constexpr size_t kPhotoshopSignatureSize = sizeof kPhotoshopSignature;
+
+bool markerStartsWith(jpeg_saved_marker_ptr m, int marker, const char* signature, size_t size) {
+    return m->marker == marker && m->data_length >= size &&
+           std::memcmp(m->data, signature, size) == 0;
+}
+
+constexpr char kExtendedXmpSignature[] = "http://ns.adobe.com/xmp/extension/";
+constexpr size_t kExtendedXmpSignatureSize = sizeof kExtendedXmpSignature;
+
+// The EXIF, XMP and IPTC of the saved markers. EXIF continued in further APP1 "Exif" markers (a
+// layout some writers use for blocks over 64 KiB) is joined to the first; the IPTC data sets are
+// taken from the Photoshop image resources of the APP13 markers. Extended XMP (the part of a
+// packet too large for one marker) is not carried.
+void collectMetadata(j_decompress_ptr cinfo, ImageMeta& meta) {
+    EmbeddedMetadata& out = meta.embedded;
+    std::vector<uint8_t> resources;
+    bool extendedXmp = false;
+    for (jpeg_saved_marker_ptr m = cinfo->marker_list; m != nullptr; m = m->next) {
+        extendedXmp |=
+            markerStartsWith(m, JPEG_APP0 + 1, kExtendedXmpSignature, kExtendedXmpSignatureSize);
+        const uint8_t* data = m->data;
+        const uint8_t* end = m->data + m->data_length;
+        if (markerStartsWith(m, JPEG_APP0 + 1, kExifSignature, kExifSignatureSize))
+            out.exif.insert(out.exif.end(), data + kExifSignatureSize, end);
+        else if (markerStartsWith(m, JPEG_APP0 + 1, kXmpSignature, kXmpSignatureSize) &&
+                 out.xmp.empty())
+            out.xmp.assign(data + kXmpSignatureSize, end);
+        else if (markerStartsWith(m, JPEG_APP0 + 13, kPhotoshopSignature, kPhotoshopSignatureSize))
+            resources.insert(resources.end(), data + kPhotoshopSignatureSize, end);
+    }
+    if (!resources.empty())
+        out.iptc = iptcOfResources(resources.data(), resources.size());
+    if (extendedXmp)
+        meta.notes.push_back("extended XMP (beyond the first 64 KiB) left out");
+}
 
 ExifFacts exifOf(j_decompress_ptr cinfo) {
     for (jpeg_saved_marker_ptr m = cinfo->marker_list; m != nullptr; m = m->next) {
@@ -310,16 +352,18 @@ struct DecodeJob {
     }
 };
 
-// Opens the file and reads its header, markers saved as asked. Must be called from within the
-// function that set err.jump.
+// Opens the file and reads its header, markers saved as asked (with the ICC profile also the
+// Photoshop resources, for a load). Must be called from within the function that set err.jump.
 void openHeader(DecodeJob& job, bool withIcc) {
     job.cinfo.err = &job.err.pub;
     jpeg_create_decompress(&job.cinfo);
     job.created = true;
     jpeg_stdio_src(&job.cinfo, job.file);
     jpeg_save_markers(&job.cinfo, JPEG_APP0 + 1, 0xFFFF);
-    if (withIcc)
+    if (withIcc) {
         jpeg_save_markers(&job.cinfo, JPEG_APP0 + 2, 0xFFFF);
+        jpeg_save_markers(&job.cinfo, JPEG_APP0 + 13, 0xFFFF);
+    }
     if (jpeg_read_header(&job.cinfo, TRUE) != JPEG_HEADER_OK)
         abortWith(reinterpret_cast<j_common_ptr>(&job.cinfo), kErrCorrupt);
 }
@@ -404,6 +448,7 @@ int decodeJob(DecodeJob& job, const ReadOptions& options, DecodedImage& image, P
 
     const bool multipleScans = jpeg_has_multiple_scans(cinfo);
     const ExifFacts exif = exifOf(cinfo);
+    collectMetadata(cinfo, image.meta);
     const bool swap = swapsAxes(exif.orientation);
     resolutionOf(cinfo, exif, image.meta.xDpi, image.meta.yDpi);
     if (swap)
@@ -601,12 +646,36 @@ void termDestination(j_compress_ptr cinfo) {
         abortWith(reinterpret_cast<j_common_ptr>(cinfo), kErrWrite);
 }
 
+// The first pass converts the colours, transforms every block and counts the symbols for the
+// Huffman tables; the second codes the stored blocks with them. The first takes about three times
+// as long as the second.
+constexpr int kFirstPassShare = 75;
+
+struct WriteProgress {
+    jpeg_progress_mgr pub;
+    Progress* progress = nullptr;
+};
+
+void writeMonitor(j_common_ptr common) {
+    auto* monitor = reinterpret_cast<WriteProgress*>(common->progress);
+    const jpeg_progress_mgr& p = monitor->pub;
+    const double pass = p.pass_limit > 0 ? double(p.pass_counter) / double(p.pass_limit) : 0.0;
+    const double percent = p.completed_passes == 0
+                               ? pass * kFirstPassShare
+                               : kFirstPassShare + pass * (99 - kFirstPassShare);
+    if (!monitor->progress->report(int(percent)))
+        abortWith(common, kErrCancelled);
+}
+
 struct EncodeJob {
     jpeg_compress_struct cinfo{};
     ErrorManager err;
     FileDestination dest;
+    WriteProgress monitor;
     bool created = false;
-    std::vector<uint8_t> rowBuffer;  // a palette row expanded to colour
+    std::vector<uint8_t> rowBuffer;     // a palette row expanded to colour
+    std::vector<uint8_t> markerBuffer;  // identifier and payload of a metadata marker
+    std::vector<uint8_t> resources;     // the Photoshop resources holding the IPTC data sets
 
     ~EncodeJob() {
         if (created)
@@ -636,6 +705,16 @@ uint16_t densityValue(int32_t dpi) {
     return uint16_t(std::clamp<int32_t>(dpi, 1, 65535));
 }
 
+// Writes a marker of an identifier and a payload; nothing when the payload is empty or too large.
+void writeMarker(j_compress_ptr cinfo, int marker, const char* identifier, size_t identifierSize,
+                 const std::vector<uint8_t>& payload, std::vector<uint8_t>& buffer) {
+    if (payload.empty() || identifierSize + payload.size() > 65533)
+        return;
+    buffer.assign(identifier, identifier + identifierSize);
+    buffer.insert(buffer.end(), payload.begin(), payload.end());
+    jpeg_write_marker(cinfo, marker, buffer.data(), unsigned(buffer.size()));
+}
+
 int encodeJob(EncodeJob& job, const Raster& raster, const ImageMeta& meta,
               const SaveRequest& request, Progress& progress) {
     if (setjmp(job.err.jump))
@@ -648,6 +727,9 @@ int encodeJob(EncodeJob& job, const Raster& raster, const ImageMeta& meta,
     job.dest.pub.empty_output_buffer = emptyOutputBuffer;
     job.dest.pub.term_destination = termDestination;
     cinfo->dest = &job.dest.pub;
+    job.monitor.pub.progress_monitor = writeMonitor;
+    job.monitor.progress = &progress;
+    cinfo->progress = &job.monitor.pub;
 
     const bool gray = raster.isGray();
     cinfo->image_width = JDIMENSION(raster.width);
@@ -661,10 +743,10 @@ int encodeJob(EncodeJob& job, const Raster& raster, const ImageMeta& meta,
         cinfo->comp_info[i].v_samp_factor = 1;
     }
     cinfo->dct_method = JDCT_ISLOW;
-    // Huffman optimisation would make a 24-megapixel photo at factor 2 about 14 % smaller but
-    // takes three times as long to encode (measured 145 ms against 472 ms) and keeps the whole
-    // image's coefficients in memory for the second pass: off.
-    cinfo->optimize_coding = FALSE;
+    // Huffman tables made for the image: the same pixels in 10 to 15 % fewer bytes than with the
+    // standard tables, for a second pass over the transformed blocks, which are kept in memory
+    // meanwhile (2 bytes per sample).
+    cinfo->optimize_coding = TRUE;
     cinfo->write_JFIF_header = TRUE;
     const int32_t xDpi = request.resolution.x;
     const int32_t yDpi = request.resolution.y > 0 ? request.resolution.y : xDpi;
@@ -679,8 +761,15 @@ int encodeJob(EncodeJob& job, const Raster& raster, const ImageMeta& meta,
     }
 
     jpeg_start_compress(cinfo, TRUE);
+    const EmbeddedMetadata& carried = request.metadata;
+    writeMarker(cinfo, JPEG_APP0 + 1, kExifSignature, kExifSignatureSize, carried.exif,
+                job.markerBuffer);
+    writeMarker(cinfo, JPEG_APP0 + 1, kXmpSignature, kXmpSignatureSize, carried.xmp,
+                job.markerBuffer);
     if (profileMatches(meta.iccProfile, gray))
         jpeg_write_icc_profile(cinfo, meta.iccProfile.data(), unsigned(meta.iccProfile.size()));
+    writeMarker(cinfo, JPEG_APP0 + 13, kPhotoshopSignature, kPhotoshopSignatureSize, job.resources,
+                job.markerBuffer);
 
     const bool indexed = raster.format == PixelFormat::Indexed8;
     if (indexed)
@@ -705,8 +794,6 @@ int encodeJob(EncodeJob& job, const Raster& raster, const ImageMeta& meta,
             row = job.rowBuffer.data();
         }
         jpeg_write_scanlines(cinfo, &row, 1);
-        if (!progress.report(y + 1, raster.height))
-            abortWith(reinterpret_cast<j_common_ptr>(cinfo), kErrCancelled);
     }
     jpeg_finish_compress(cinfo);
     return kSuccess;
@@ -732,6 +819,7 @@ class JpegWriter final : public FormatWriter {
         if (job.dest.fd < 0)
             return kErrWrite;
         initErrors(job.err);
+        job.resources = iptcResources(request.metadata.iptc);
         const int status = encodeJob(job, raster, meta, request, progress);
         if (status != kSuccess)
             return status;

@@ -30,6 +30,7 @@
 #include "imaging/FormatCodes.h"
 #include "imaging/ImagingStatus.h"
 #include "imaging/MagickRuntime.h"
+#include "imaging/MetadataSupport.h"
 
 namespace pixavant::imaging {
 
@@ -892,7 +893,10 @@ class MagickReader final : public FormatReader {
         } else {
             return status;
         }
-        return decode(d, path, out, progress, 0);
+        status = decode(d, path, out, progress, 0);
+        if (status == kSuccess)
+            readEmbeddedMetadata(path, out.meta);
+        return status;
     }
 
   private:

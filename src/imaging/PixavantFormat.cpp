@@ -37,6 +37,7 @@
 #include "imaging/Format.h"
 #include "imaging/FormatCodes.h"
 #include "imaging/ImagingStatus.h"
+#include "imaging/MetadataSupport.h"
 #include "imaging/PixelOps.h"
 
 namespace pixavant::imaging {
@@ -201,6 +202,16 @@ std::vector<uint8_t> makeExifPayload(int32_t xDpi, int32_t yDpi) {
         free(saved);
     }
     exif_data_unref(exif);
+    return payload;
+}
+
+// The payload of the "Exif" box: the EXIF carried from the source (which states the output's
+// resolution), or else the resolution record alone.
+std::vector<uint8_t> exifBoxPayload(const SaveRequest& request) {
+    if (request.metadata.exif.empty())
+        return makeExifPayload(request.resolution.x, request.resolution.y);
+    std::vector<uint8_t> payload(4, 0);  // offset of the TIFF header
+    payload.insert(payload.end(), request.metadata.exif.begin(), request.metadata.exif.end());
     return payload;
 }
 
@@ -657,6 +668,7 @@ class PixavantReader final : public FormatReader {
         if (job->status != kSuccess)
             return job->status;
         readResolution(path, decoded.meta.xDpi, decoded.meta.yDpi);
+        readEmbeddedMetadata(path, decoded.meta);
         image = std::move(decoded);
         return kSuccess;
     }
@@ -777,8 +789,9 @@ int configureEncoder(EncodeJob& job, const EncoderInput& input, const Raster& ra
         return encoderFailure(encoder);
 
     const bool lossy = request.formatCode == format::kPixavant;
-    const std::vector<uint8_t> exif = makeExifPayload(request.resolution.x, request.resolution.y);
-    if (!exif.empty() && JxlEncoderUseBoxes(encoder) != JXL_ENC_SUCCESS)
+    const std::vector<uint8_t> exif = exifBoxPayload(request);
+    const std::vector<uint8_t>& xmp = request.metadata.xmp;
+    if ((!exif.empty() || !xmp.empty()) && JxlEncoderUseBoxes(encoder) != JXL_ENC_SUCCESS)
         return encoderFailure(encoder);
 
     JxlBasicInfo info;
@@ -825,12 +838,14 @@ int configureEncoder(EncodeJob& job, const EncoderInput& input, const Raster& ra
     if (!ok)
         return encoderFailure(encoder);
 
-    if (!exif.empty()) {
-        if (JxlEncoderAddBox(encoder, "Exif", exif.data(), exif.size(), JXL_FALSE) !=
-            JXL_ENC_SUCCESS)
-            return encoderFailure(encoder);
+    if (!exif.empty() &&
+        JxlEncoderAddBox(encoder, "Exif", exif.data(), exif.size(), JXL_FALSE) != JXL_ENC_SUCCESS)
+        return encoderFailure(encoder);
+    if (!xmp.empty() &&
+        JxlEncoderAddBox(encoder, "xml ", xmp.data(), xmp.size(), JXL_FALSE) != JXL_ENC_SUCCESS)
+        return encoderFailure(encoder);
+    if (!exif.empty() || !xmp.empty())
         JxlEncoderCloseBoxes(encoder);
-    }
     job.settings = settings;
     job.pixels = input.pixels;
     job.size = input.size;

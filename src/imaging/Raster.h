@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace pixavant::imaging {
@@ -39,11 +40,26 @@ struct Raster {
     bool allocate();
 };
 
+// The descriptive metadata of a file, each block as its standard stores it. Empty: none.
+struct EmbeddedMetadata {
+    // EXIF: a TIFF structure from its byte-order mark on, offsets counted from there (the payload
+    // of a JPEG APP1 "Exif" marker after its identifier).
+    std::vector<uint8_t> exif;
+    std::vector<uint8_t> xmp;   // an XMP packet, UTF-8
+    std::vector<uint8_t> iptc;  // IPTC-IIM data sets
+
+    bool empty() const { return exif.empty() && xmp.empty() && iptc.empty(); }
+};
+
 // What a file carries besides its pixels.
 struct ImageMeta {
     double xDpi = 0;  // 0: the file states no resolution
     double yDpi = 0;
     std::vector<uint8_t> iccProfile;  // empty: none
+    EmbeddedMetadata embedded;
+    // What the reader could not carry and why ("XMP packet damaged: left out"), for the user to be
+    // told.
+    std::vector<std::string> notes;
 };
 
 struct DecodedImage {

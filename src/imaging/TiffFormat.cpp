@@ -33,6 +33,7 @@
 #include "imaging/Format.h"
 #include "imaging/FormatCodes.h"
 #include "imaging/ImagingStatus.h"
+#include "imaging/MetadataSupport.h"
 #include "imaging/PixelOps.h"
 
 namespace pixavant::imaging {
@@ -834,6 +835,7 @@ class TiffReader final : public FormatReader {
                 turned != kSuccess)
                 return turned;
         }
+        readEmbeddedMetadata(path, decoded.meta);
         image = std::move(decoded);
         return kSuccess;
     }
@@ -993,7 +995,10 @@ class TiffWriter final : public FormatWriter {
         if (TIFFFlush(tif) != 1)
             return kErrWrite;
         file.close();
-        return kSuccess;
+        std::vector<std::string> dropped;
+        const int added = addTiffMetadata(path, request.metadata,
+                                          request.notes != nullptr ? *request.notes : dropped);
+        return added;
     }
 };
 

@@ -1,0 +1,60 @@
+#include "imaging/OutputMetadata.h"
+
+#include <cstring>
+
+#include "imaging/FormatCodes.h"
+#include "imaging/MetadataSupport.h"
+
+namespace pixavant::imaging {
+
+namespace {
+
+bool isPixavant(int code) {
+    return code == format::kPixavant || code == format::kPixavant1Bit ||
+           code == format::kPixavantLossless;
+}
+
+bool isBilevelOnly(int code) {
+    return code == format::kPixavant1Bit || code == format::kTiffG3_1D ||
+           code == format::kTiffG3_2D || code == format::kTiffG4;
+}
+
+const char* mimeTypeOf(int code) {
+    if (code == format::kJpeg444)
+        return "image/jpeg";
+    return isPixavant(code) ? "image/jxl" : "image/tiff";
+}
+
+}  // namespace
+
+EmbeddedMetadata prepareOutputMetadata(const EmbeddedMetadata& source, const WrittenImage& image,
+                                       int formatCode, std::vector<std::string>& notes) {
+    EmbeddedMetadata out;
+    const bool jpeg = formatCode == format::kJpeg444;
+    const size_t exifLimit = jpeg ? kJpegExifLimit : kLargestExifBlock;
+    out.exif = rewriteExif(source.exif, image, exifLimit, notes);
+
+    const bool iptcAsXmp = isPixavant(formatCode);
+    out.xmp = rewriteXmp(source.xmp, image, mimeTypeOf(formatCode),
+                         iptcAsXmp ? source.iptc : std::vector<uint8_t>{}, notes);
+    if (jpeg && out.xmp.size() > kJpegXmpLimit) {
+        notes.push_back("XMP packet too large for a JPEG marker: left out");
+        out.xmp.clear();
+    }
+    if (!iptcAsXmp)
+        out.iptc = source.iptc;
+    if (jpeg && out.iptc.size() > kJpegResourceLimit - 12) {
+        notes.push_back("IPTC data too large for a JPEG marker: left out");
+        out.iptc.clear();
+    }
+    return out;
+}
+
+bool profileIsWritten(const std::vector<uint8_t>& profile, const Raster& pixels, int formatCode) {
+    if (profile.size() < 128)
+        return false;
+    const bool gray = pixels.isGray() || isBilevelOnly(formatCode);
+    return std::memcmp(profile.data() + 16, gray ? "GRAY" : "RGB ", 4) == 0;
+}
+
+}  // namespace pixavant::imaging

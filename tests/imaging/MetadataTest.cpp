@@ -1,0 +1,304 @@
+#include <gtest/gtest.h>
+#include <libexif/exif-data.h>
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+#include <exiv2/exiv2.hpp>
+#pragma GCC diagnostic pop
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <map>
+#include <set>
+#include <string>
+
+#include "JpegFixtures.h"
+#include "Testdata.h"
+#include "imaging/FileInfo.h"
+#include "imaging/FormatCodes.h"
+#include "imaging/ImagingControl.h"
+#include "imaging/ImagingStatus.h"
+
+namespace pixavant::imaging {
+namespace {
+
+struct Output {
+    int code;
+    const char* name;
+};
+constexpr Output kOutputs[] = {{format::kJpeg444, "JPEG"},
+                               {format::kTiffLzw, "TIFF"},
+                               {format::kPixavant, "PIXAVANT"},
+                               {format::kPixavantLossless, "PIXAVANT lossless"}};
+
+// Camera files of several makers and byte orders, with GPS, maker notes, IPTC and XMP.
+const char* const kCameraFiles[] = {"Canon_40D.jpg",
+                                    "DSCN0010.jpg",
+                                    "Fujifilm_FinePix_E500.jpg",
+                                    "Olympus_C8080WZ.jpg",
+                                    "Pentax_K10D.jpg",
+                                    "broken_exif_dpi.jpg",
+                                    "iptc.jpg",
+                                    "xmp_test.jpg",
+                                    "Nikon_D70.jpg",
+                                    "Panasonic_DMC-FZ30.jpg"};
+
+// Tags the conversion makes true of the output instead of copying them, and the first directory's
+// tags that describe how the source stored its pixels (a camera's stated 2048 x 1367 of a JPEG that
+// is 100 x 100).
+const std::set<std::string> kNotCopied = {"0:0100", "0:0101", "0:0102", "0:0103", "0:0106",
+                                          "0:0111", "0:0115", "0:0116", "0:0117", "0:011c",
+                                          "0:0112", "0:011a", "0:011b", "0:0128", "2:a001",
+                                          "2:a002", "2:a003", "2:927c", "2:9102"};
+// Tags a TIFF file's EXIF does not record: chroma siting and those of compressed data.
+const std::set<std::string> kNotInTiff = {"0:0213", "2:9101"};
+
+// The EXIF values of a block, keyed "directory:tag", as libexif prints them.
+std::map<std::string, std::string> exifValues(const std::vector<uint8_t>& block) {
+    std::map<std::string, std::string> values;
+    if (block.empty())
+        return values;
+    ExifData* data = exif_data_new();
+    exif_data_unset_option(data, EXIF_DATA_OPTION_IGNORE_UNKNOWN_TAGS);
+    exif_data_unset_option(data, EXIF_DATA_OPTION_FOLLOW_SPECIFICATION);
+    std::vector<uint8_t> app1 = {'E', 'x', 'i', 'f', 0, 0};
+    app1.insert(app1.end(), block.begin(), block.end());
+    exif_data_load_data(data, app1.data(), unsigned(app1.size()));
+    for (const ExifIfd ifd : {EXIF_IFD_0, EXIF_IFD_EXIF, EXIF_IFD_GPS}) {
+        ExifContent* content = data->ifd[ifd];
+        for (unsigned i = 0; i < content->count; ++i) {
+            char key[16];
+            std::snprintf(key, sizeof key, "%d:%04x", int(ifd), unsigned(content->entries[i]->tag));
+            char value[1024] = "";
+            exif_entry_get_value(content->entries[i], value, sizeof value);
+            values[key] = value;
+        }
+    }
+    const bool thumbnail = data->size > 0 || data->ifd[EXIF_IFD_1]->count > 0;
+    if (thumbnail)
+        values["thumbnail"] = "yes";
+    exif_data_unref(data);
+    return values;
+}
+
+std::map<std::string, std::string> xmpValues(const std::vector<uint8_t>& packet) {
+    std::map<std::string, std::string> values;
+    Exiv2::XmpData xmp;
+    if (!packet.empty() &&
+        Exiv2::XmpParser::decode(xmp, std::string(packet.begin(), packet.end())) == 0)
+        for (const Exiv2::Xmpdatum& datum : xmp)
+            values[datum.key()] = datum.toString();
+    return values;
+}
+
+std::map<std::string, std::string> iptcValues(const std::vector<uint8_t>& iptc) {
+    std::map<std::string, std::string> values;
+    Exiv2::IptcData data;
+    if (!iptc.empty() && Exiv2::IptcParser::decode(data, iptc.data(), uint32_t(iptc.size())) == 0)
+        for (const Exiv2::Iptcdatum& datum : data)
+            values[datum.key()] += datum.toString() + ";";
+    return values;
+}
+
+class MetadataTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir_.isValid());
+        exifDir_ = testing::testdataDir(QStringLiteral("exif"));
+        setSaveResolution(72);
+    }
+    void TearDown() override { setSaveResolution(0); }
+
+    static void setSaveResolution(int32_t dpi) {
+        ExtFileOptionBlock block{};
+        L_GetExtFileOption(block.data());
+        writeInt32(&block[0], dpi);
+        writeInt32(&block[4], dpi);
+        L_SetExtFileOption(block.data());
+    }
+    QString sample(const char* name) const { return exifDir_ + QLatin1Char('/') + name; }
+    QString path(const QString& name) const { return dir_.filePath(name); }
+
+    // Loads `source`, saves it in `code` (shrunk to a thumbnail: only the metadata matters) and
+    // loads the output; its metadata.
+    ImageMeta convert(const QString& source, int code, const QString& name,
+                      std::vector<std::string>* notes = nullptr, bool keep = true) {
+        ImagingControl control;
+        control.setKeepMetadata(keep);
+        EXPECT_EQ(control.load(source, 0, 0, 1), kSuccess) << source.toStdString();
+        if (control.bitmapWidth() > 48) {
+            const float height =
+                std::max(1.0f, 48 * control.bitmapHeight() / control.bitmapWidth());
+            EXPECT_EQ(control.resize(48, height, 1), kSuccess);
+        }
+        EXPECT_EQ(control.save(path(name), int16_t(code), 0,
+                               int16_t(code == format::kJpeg444 ? 2 : -1), 0),
+                  kSuccess)
+            << source.toStdString() << " -> " << code;
+        if (notes != nullptr)
+            *notes = control.notes();
+        ImagingControl back;
+        EXPECT_EQ(back.load(path(name), 0, 0, 1), kSuccess);
+        return back.meta();
+    }
+
+    QTemporaryDir dir_;
+    QString exifDir_;
+};
+
+#define REQUIRE_SAMPLES()   \
+    if (exifDir_.isEmpty()) \
+    GTEST_SKIP() << "../shared/testdata/exif is not there"
+
+TEST_F(MetadataTest, EveryExifValueOfACameraFileSurvivesIntoEachFormatAndBack) {
+    REQUIRE_SAMPLES();
+    for (const char* file : kCameraFiles) {
+        ImagingControl source;
+        ASSERT_EQ(source.load(sample(file), 0, 0, 1), kSuccess) << file;
+        std::map<std::string, std::string> expected = exifValues(source.meta().embedded.exif);
+        ASSERT_GT(expected.size(), 3u) << file;
+        for (const std::string& key : kNotCopied)
+            expected.erase(key);
+        expected.erase("thumbnail");
+        for (const Output& output : kOutputs) {
+            auto wanted = expected;
+            if (output.code == format::kTiffLzw)
+                for (const std::string& key : kNotInTiff)
+                    wanted.erase(key);
+            const QString first = QStringLiteral("%1.%2").arg(output.code).arg(file);
+            const ImageMeta carried = convert(sample(file), output.code, first);
+            // And from that output, as a source of its own format, into JPEG again.
+            const ImageMeta again =
+                convert(path(first), format::kJpeg444, QStringLiteral("again.") + first);
+            for (const ImageMeta* meta : {&carried, &again}) {
+                const auto values = exifValues(meta->embedded.exif);
+                for (const auto& [key, value] : wanted)
+                    EXPECT_EQ(values.count(key) ? values.at(key) : "(missing)", value)
+                        << file << " in " << output.name << (meta == &again ? " and back" : "")
+                        << ", tag " << key;
+            }
+        }
+    }
+}
+
+TEST_F(MetadataTest, WhatTheConversionChangesIsMadeTrue) {
+    REQUIRE_SAMPLES();
+    for (const Output& output : kOutputs) {
+        // Turned by its orientation at load, then resized, saved at 300 dpi.
+        ImagingControl control;
+        ASSERT_EQ(control.load(sample("landscape_6.jpg"), 0, 0, 1), kSuccess);
+        ASSERT_EQ(control.bitmapWidth(), 600);
+        ASSERT_EQ(control.resize(120, 90, 1), kSuccess);
+        setSaveResolution(300);
+        const QString file = path(QStringLiteral("turned.%1").arg(output.code));
+        ASSERT_EQ(control.save(file, int16_t(output.code), 0, -1, 0), kSuccess);
+        ImagingControl back;
+        ASSERT_EQ(back.load(file, 0, 0, 1), kSuccess) << output.name;
+        EXPECT_EQ(back.bitmapWidth(), 120) << output.name << ": turned once, not twice";
+        const auto values = exifValues(back.meta().embedded.exif);
+        EXPECT_EQ(values.at("0:0112"), "Top-left") << output.name;
+        EXPECT_EQ(values.at("0:011a"), "300") << output.name;
+
+        // The thumbnail goes; pixel dimensions and colour space follow the output.
+        ASSERT_EQ(control.load(sample("Canon_40D.jpg"), 0, 0, 1), kSuccess);
+        ASSERT_EQ(control.resize(50, 34, 1), kSuccess);
+        ASSERT_EQ(control.save(file, int16_t(output.code), 8, -1, 0), kSuccess);
+        ASSERT_EQ(back.load(file, 0, 0, 1), kSuccess);
+        const auto canon = exifValues(back.meta().embedded.exif);
+        EXPECT_EQ(canon.count("thumbnail"), 0u) << output.name;
+        if (output.code == format::kTiffLzw) {
+            EXPECT_EQ(canon.count("2:a002"), 0u) << "TIFF states its size in its own tags";
+        } else {
+            EXPECT_EQ(canon.at("2:a002"), "50") << output.name;
+            EXPECT_EQ(canon.at("2:a003"), "34") << output.name;
+        }
+    }
+}
+
+TEST_F(MetadataTest, XmpIsMadeTrueAndIptcTravelsInEachFormatsOwnWay) {
+    REQUIRE_SAMPLES();
+    const ImageMeta source = [&] {
+        ImagingControl control;
+        EXPECT_EQ(control.load(sample("BlueSquare.jpg"), 0, 0, 1), kSuccess);
+        return control.meta();
+    }();
+    ASSERT_FALSE(source.embedded.iptc.empty());
+    const auto sourceIptc = iptcValues(source.embedded.iptc);
+    for (const Output& output : kOutputs) {
+        const ImageMeta meta = convert(sample("BlueSquare.jpg"), output.code,
+                                       QStringLiteral("blue.%1").arg(output.code));
+        const auto xmp = xmpValues(meta.embedded.xmp);
+        EXPECT_EQ(xmp.at("Xmp.tiff.ImageWidth"), "48") << output.name;  // the output's
+        EXPECT_EQ(xmp.count("Xmp.tiff.NativeDigest"), 0u) << output.name;
+        EXPECT_EQ(xmp.at("Xmp.xmp.CreatorTool"), "Adobe Photoshop CS2 Macintosh") << output.name;
+        if (output.code == format::kJpeg444 || output.code == format::kTiffLzw) {
+            EXPECT_EQ(iptcValues(meta.embedded.iptc), sourceIptc) << output.name;
+        } else {
+            // No IPTC record in a JPEG XL file: its data sets are XMP properties there.
+            EXPECT_TRUE(meta.embedded.iptc.empty());
+            EXPECT_EQ(xmp.at("Xmp.dc.title"), "lang=\"x-default\" Blue Square Test File - .jpg");
+            EXPECT_EQ(xmp.at("Xmp.dc.format"), "image/jxl");
+        }
+    }
+    // A packet that needs no change is carried byte for byte.
+    const ImageMeta same =
+        convert(sample("xmp_test.jpg"), format::kJpeg444, QStringLiteral("x.jpg"));
+    ImagingControl original;
+    ASSERT_EQ(original.load(sample("xmp_test.jpg"), 0, 0, 1), kSuccess);
+    EXPECT_EQ(same.embedded.xmp, original.meta().embedded.xmp);
+}
+
+// A JPEG with its SOI followed by the given markers.
+QByteArray withMarkers(const QByteArray& jpeg,
+                       const std::vector<std::pair<int, QByteArray>>& markers) {
+    QByteArray out = jpeg.left(2);
+    for (const auto& [marker, payload] : markers) {
+        out += char(0xFF);
+        out += char(marker);
+        out += char((payload.size() + 2) >> 8);
+        out += char((payload.size() + 2) & 0xFF);
+        out += payload;
+    }
+    return out + jpeg.mid(2);
+}
+
+TEST_F(MetadataTest, DamagedMetadataIsLeftOutAndSaidSoButThePixelsAreWritten) {
+    const QByteArray jpeg = testing::makeJpeg(testing::makePhotoLike(64, 48));
+    const QByteArray exif = QByteArray("Exif\0\0MM\0*\0\0\0\x08", 14) + QByteArray(300, 'Z');
+    const QByteArray xmp = QByteArray("http://ns.adobe.com/xap/1.0/\0", 29) + "<x:xmpmeta><broken";
+    ASSERT_TRUE(testing::writeBytes(path("exif.jpg"), withMarkers(jpeg, {{0xE1, exif}})));
+    ASSERT_TRUE(testing::writeBytes(path("xmp.jpg"), withMarkers(jpeg, {{0xE1, xmp}})));
+    std::vector<std::pair<QString, const char*>> cases = {{path("exif.jpg"), "EXIF"},
+                                                          {path("xmp.jpg"), "XMP"}};
+    if (!exifDir_.isEmpty())
+        for (const char* file : {"invalid-exif.jpg", "exif-ifd-offset.jpg", "multiple_exif.jpg"})
+            cases.emplace_back(sample(file), "");  // what is left of them is carried
+    for (const auto& [source, mentioned] : cases) {
+        for (const Output& output : kOutputs) {
+            std::vector<std::string> notes;
+            convert(source, output.code, QStringLiteral("out"), &notes);
+            std::string all;
+            for (const std::string& note : notes)
+                all += note + "; ";
+            EXPECT_NE(all.find(mentioned), std::string::npos)
+                << source.toStdString() << " in " << output.name << ": " << all;
+        }
+    }
+}
+
+TEST_F(MetadataTest, PixelsOnlyWritesNoDescriptiveMetadata) {
+    REQUIRE_SAMPLES();
+    for (const Output& output : kOutputs) {
+        const ImageMeta meta = convert(sample("iptc.jpg"), output.code,
+                                       QStringLiteral("bare.%1").arg(output.code), nullptr, false);
+        const auto exif = exifValues(meta.embedded.exif);
+        EXPECT_EQ(exif.count("0:010f"), 0u) << output.name;  // Make
+        EXPECT_EQ(exif.count("2:9003"), 0u) << output.name;  // DateTimeOriginal
+        EXPECT_TRUE(meta.embedded.xmp.empty()) << output.name;
+        EXPECT_TRUE(meta.embedded.iptc.empty()) << output.name;
+        EXPECT_EQ(std::lround(meta.xDpi), 72) << output.name << ": the resolution stays";
+    }
+}
+
+}  // namespace
+}  // namespace pixavant::imaging
