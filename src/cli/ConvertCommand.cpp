@@ -57,9 +57,10 @@ class ProgressLine {
         const int width = std::max(20, io_.terminalWidth - 1);
         if (line.size() > width)
             line = line.left(width - 3) + QStringLiteral("...");
-        if (shown_ && line == last_)
+        // Unchanged: shown already, or shown before a message and still true.
+        if (line == last_)
             return;
-        io_.out << '\r' << line.leftJustified(last_.size());
+        io_.out << '\r' << line.leftJustified(shown_ ? last_.size() : 0);
         io_.out.flush();
         last_ = line;
         shown_ = true;
@@ -71,7 +72,6 @@ class ProgressLine {
             io_.out << "\n";
         io_.out.flush();
         shown_ = false;
-        last_.clear();
     }
 
   private:

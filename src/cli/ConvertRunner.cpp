@@ -27,7 +27,8 @@ constexpr auto kTick = std::chrono::milliseconds(100);
 struct Task {
     int64_t index = 0;
     QString path;
-    int64_t cost = 0;  // pixels, for the files of the tail; 0 elsewhere and when unknown
+    bool tail = false;  // one of the last files, which start largest first
+    int64_t cost = 0;   // pixels, for the files of the tail; 0 when unknown
     uint64_t outputKey = 0;
     bool sharesOutput = false;  // another file of the list writes the same output
 };
@@ -95,6 +96,7 @@ class Run {
     std::deque<Task> pending_;
     std::map<int64_t, FileOutcome> outcomes_;  // finished, not yet reported
     bool exhausted_ = false;
+    bool tailKnown_ = false;  // the list has been read, or no more of it can be read for now
     bool shutdown_ = false;
     int running_ = 0;
     std::set<uint64_t> runningOutputs_;  // shared outputs being written
@@ -117,13 +119,16 @@ bool Run::shouldStop() {
 }
 
 // Called with the mutex held: the task to start next, or pending_.end() when none may start. Files
-// start in list order, the tail largest first. Files that write the same output start one after
-// the other in list order, so that the last one wins as when files are converted one by one.
+// start in list order, the tail largest first once the whole list has been read. Files that write
+// the same output start one after the other in list order, so that the last one wins as when files
+// are converted one by one.
 std::deque<Task>::iterator Run::nextTask() {
-    const bool largestFirst = exhausted_ && workers_ > 1;
     std::set<uint64_t> waiting;  // shared outputs of the pending files looked at so far
     auto chosen = pending_.end();
     for (auto task = pending_.begin(); task != pending_.end(); ++task) {
+        // The tail waits until all of it is known, then starts largest first.
+        if (task->tail && !tailKnown_)
+            break;
         if (task->sharesOutput) {
             const bool blocked =
                 runningOutputs_.count(task->outputKey) != 0 || waiting.count(task->outputKey) != 0;
@@ -131,7 +136,7 @@ std::deque<Task>::iterator Run::nextTask() {
             if (blocked)
                 continue;
         }
-        if (!largestFirst)
+        if (!task->tail)
             return task;
         if (chosen == pending_.end() || task->cost > chosen->cost)
             chosen = task;
@@ -218,7 +223,8 @@ RunSummary Run::drive(SourceList& list, RunListener& listener) {
             if (next == SourceList::Next::Name) {
                 const QString absolute = absoluteCleanPath(path, cwd_);
                 // Only the tail starts by size: its sizes are all that is looked at.
-                if (workers_ > 1 && total_ - read <= kLookAhead)
+                task.tail = workers_ > 1 && total_ - read < kLookAhead;
+                if (task.tail)
                     task.cost = pixelCost(absolute);
                 if (!sharedOutputs_.empty()) {
                     task.outputKey = PathKeys::keyOf(outputPathFor(job_, absolute));
@@ -239,6 +245,10 @@ RunSummary Run::drive(SourceList& list, RunListener& listener) {
                 ++read;
                 workReady_.notify_one();
             }
+        }
+        if (!tailKnown_ && (exhausted_ || read - reported >= kLookAhead)) {
+            tailKnown_ = true;
+            workReady_.notify_all();
         }
         if (stop_) {
             pending_.clear();

@@ -322,6 +322,32 @@ TEST_F(CliTest, KeepGoingConvertsEveryFileItCan) {
               "pixavant: missing.tif: Compression error. (no such file)\n");
 }
 
+TEST_F(CliTest, ALongListStreamsThroughInListOrder) {
+    needCodecs();
+    // More names than are read ahead of the first unreported one; most fail at once.
+    QByteArray names;
+    QStringList expectedErrors;
+    QStringList expectedLines;
+    for (int i = 0; i < 1300; ++i) {
+        const QString name = QStringLiteral("f%1.tif").arg(i);
+        if (i % 400 == 399) {
+            ASSERT_TRUE(writeEngineTiff(dir + name, 40 + i / 100, 30, 3, 72));
+            expectedLines << name + " -> " + dir + QStringLiteral("f%1.JPG").arg(i);
+        } else {
+            expectedErrors << "pixavant: " + name + ": Compression error. (no such file)";
+        }
+        names += QFile::encodeName(name) + '\n';
+    }
+    ASSERT_TRUE(writeEngineFile(dir + "list", names));
+    const QString cwd = QDir::currentPath();
+    QDir::setCurrent(dir);
+    const int status = run({"convert", "--keep-going", "--jobs", "3", "--files-from", "list"});
+    QDir::setCurrent(cwd);
+    EXPECT_EQ(status, kExitFailed);
+    EXPECT_EQ(out.split('\n', Qt::SkipEmptyParts), expectedLines);
+    EXPECT_EQ(err.split('\n', Qt::SkipEmptyParts), expectedErrors);
+}
+
 TEST_F(CliTest, FilesFromReadsNamesFromAFileOrStandardInput) {
     needCodecs();
     QDir(dir).mkpath("in");
