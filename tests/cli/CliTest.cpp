@@ -7,11 +7,14 @@
 
 #include <unistd.h>
 #include <QMap>
+#include <atomic>
 #include <functional>
 #include <thread>
 
 #include "EngineFixtures.h"
 #include "cli/Cli.h"
+#include "cli/ConvertOptions.h"
+#include "cli/ConvertRunner.h"
 
 namespace pixavant::cli {
 namespace {
@@ -344,6 +347,39 @@ TEST_F(CliTest, ALongListStreamsThroughInListOrder) {
               kExitFailed);
     EXPECT_EQ(out.split('\n', Qt::SkipEmptyParts), expectedLines);
     EXPECT_EQ(err.split('\n', Qt::SkipEmptyParts), expectedErrors);
+}
+
+TEST_F(CliTest, StepsAfterTheWriteRunBeforeTheReport) {
+    needCodecs();
+    QStringList paths;
+    for (int i = 0; i < 4; ++i) {
+        paths << dir + QStringLiteral("s%1.tif").arg(i);
+        ASSERT_TRUE(writeEngineTiff(paths.last(), 20 + 30 * i, 20, 3, 72));
+    }
+    const ConvertParse parse = parseConvert(QStringList{"--jobs", "3", "--keep-going"} + paths);
+    ASSERT_TRUE(parse.error.isEmpty());
+    ConvertRunner runner(parse.job, [] { return false; });
+    std::atomic<int> written{0};
+    runner.addAfterWrite([&](FileOutcome& outcome) {
+        written += QFileInfo(outcome.output).isFile() ? 1 : 0;
+        if (outcome.index == 2) {  // a check of the output that fails
+            outcome.result = FileOutcome::Result::Failed;
+            outcome.message = "Verification failed.";
+        }
+    });
+    struct Recorder final : RunListener {
+        std::vector<FileOutcome> outcomes;
+        void finished(const FileOutcome& outcome) override { outcomes.push_back(outcome); }
+    } recorder;
+    SourceList list(parse.job.sourcePaths, {}, false, 0);
+    const RunSummary summary = runner.run(list, recorder);
+    EXPECT_EQ(written, 4);
+    EXPECT_EQ(summary.converted, 3);
+    EXPECT_EQ(summary.failed, 1);
+    ASSERT_EQ(recorder.outcomes.size(), 4u);
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(recorder.outcomes[size_t(i)].index, i);
+    EXPECT_EQ(recorder.outcomes[2].message, "Verification failed.");
 }
 
 TEST_F(CliTest, FilesFromReadsNamesFromAFileOrStandardInput) {
