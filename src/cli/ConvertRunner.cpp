@@ -22,7 +22,8 @@ namespace {
 // Files read ahead of the first one not yet reported: bounds what waits to be reported behind a
 // large file, and is the tail that starts largest first.
 constexpr int64_t kLookAhead = 512;
-constexpr auto kTick = std::chrono::milliseconds(100);
+constexpr auto kTick = std::chrono::milliseconds(100);  // progress and interruption checks
+using Clock = std::chrono::steady_clock;
 
 struct Task {
     int64_t index = 0;
@@ -212,9 +213,11 @@ RunSummary Run::drive(SourceList& list, RunListener& listener) {
 
     int64_t read = 0;
     int64_t reported = 0;
+    const auto mayRead = [&] { return !stop_ && !exhausted_ && read - reported < kLookAhead; };
+    auto nextTick = Clock::now() + kTick;
     std::unique_lock lock(mutex_);
     for (;;) {
-        while (!stop_ && !exhausted_ && read - reported < kLookAhead) {
+        while (mayRead()) {
             lock.unlock();
             QString path;
             QString error;
@@ -266,12 +269,16 @@ RunSummary Run::drive(SourceList& list, RunListener& listener) {
         }
         if (running_ == 0 && pending_.empty() && (exhausted_ || stop_))
             break;
-        outcomeReady_.wait_for(lock, kTick);
-        const RunProgress progress = snapshot();
-        lock.unlock();
-        shouldStop();  // takes notice of an interruption while every worker is busy
-        listener.progress(progress);
-        lock.lock();
+        outcomeReady_.wait_until(lock, nextTick,
+                                 [&] { return outcomes_.count(reported) != 0 || mayRead(); });
+        if (Clock::now() >= nextTick) {
+            nextTick = Clock::now() + kTick;
+            const RunProgress progress = snapshot();
+            lock.unlock();
+            shouldStop();  // takes notice of an interruption while every worker is busy
+            listener.progress(progress);
+            lock.lock();
+        }
     }
     shutdown_ = true;
     lock.unlock();

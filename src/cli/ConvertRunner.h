@@ -26,7 +26,7 @@ class RunListener {
     // One file's outcome, in list order. After a stop, the files that were abandoned come too; the
     // files never started do not.
     virtual void finished(const FileOutcome& outcome) = 0;
-    // Called about ten times a second, and after each file.
+    // Called about ten times a second, and once at the end.
     virtual void progress(const RunProgress& progress) { (void)progress; }
 };
 
