@@ -108,6 +108,7 @@ class CliReporter final : public RunListener {
                 break;
             }
             case FileOutcome::Result::Abandoned:
+                stopping_ = true;  // the bar would only interrupt these lines
                 line_.end();
                 io_.err << "pixavant: " << outcome.source << ": abandoned (" << outcome.detail
                         << "); nothing of it was written\n";
@@ -118,7 +119,7 @@ class CliReporter final : public RunListener {
     }
 
     void progress(const RunProgress& progress) override {
-        if (!io_.terminal)
+        if (!io_.terminal || stopping_)
             return;
         int percent = 100;
         if (progress.finished < progress.total) {
@@ -133,6 +134,7 @@ class CliReporter final : public RunListener {
   private:
     CliIo& io_;
     ProgressLine& line_;
+    bool stopping_ = false;
 };
 
 QString filesText(int64_t count) {
