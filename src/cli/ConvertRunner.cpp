@@ -1,11 +1,13 @@
 #include "cli/ConvertRunner.h"
 
+#include <pthread.h>
 #include <QDir>
 #include <QFileInfo>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <csignal>
 #include <deque>
 #include <map>
 #include <memory>
@@ -146,6 +148,15 @@ std::deque<Task>::iterator Run::nextTask() {
 }
 
 void Run::work(int slot) {
+    // Ctrl-C and SIGTERM go to the coordinating thread: a signal that lands here would cut a read
+    // or write short (EINTR) and fail a file that should only be abandoned. Threads started from
+    // here (the codecs' own) inherit the mask.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    ::pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
     ConversionHooks hooks;
     hooks.shouldStop = [this] { return shouldStop(); };
     hooks.progress = [this, slot](int percent) { percent_[slot].store(percent); };
