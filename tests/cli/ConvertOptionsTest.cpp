@@ -161,11 +161,9 @@ TEST_F(ConvertOptionsTest, FilesBecomeAbsolutePathsInTheGivenOrder) {
 }
 
 TEST_F(ConvertOptionsTest, RunOptions) {
-    const ConvertParse defaults = parse({});
-    EXPECT_EQ(defaults.job.jobs, availableProcessors());
-    EXPECT_GE(defaults.job.jobs, 1);
-    EXPECT_FALSE(defaults.job.keepGoing || defaults.job.skipExisting || defaults.job.nulSeparated);
-    EXPECT_TRUE(defaults.job.filesFrom.isEmpty());
+    const ConvertJob defaults = parse({}).job;
+    EXPECT_EQ(defaults.jobs, availableProcessors());
+    EXPECT_FALSE(defaults.keepGoing || defaults.skipExisting || defaults.nulSeparated);
 
     const ConvertParse p =
         parse({"--jobs=3", "--keep-going", "--skip-existing", "-0", "--files-from", file});
@@ -173,12 +171,9 @@ TEST_F(ConvertOptionsTest, RunOptions) {
     EXPECT_EQ(p.job.jobs, 3);
     EXPECT_TRUE(p.job.keepGoing && p.job.skipExisting && p.job.nulSeparated);
     EXPECT_EQ(p.job.filesFrom, file);
-
     // A list alone is enough; "-" is standard input.
     const ConvertParse list = parseConvert({"--null", "--files-from", "-"});
-    ASSERT_TRUE(list.error.isEmpty()) << list.error.toStdString();
-    EXPECT_TRUE(list.job.sourcePaths.isEmpty());
-    EXPECT_EQ(list.job.filesFrom, "-");
+    EXPECT_TRUE(list.error.isEmpty() && list.job.sourcePaths.isEmpty()) << list.error.toStdString();
 }
 
 }  // namespace
