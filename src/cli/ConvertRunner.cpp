@@ -60,7 +60,9 @@ void count(RunSummary& summary, const FileOutcome& outcome) {
     }
 }
 
-// One run: the coordinating thread reads the list and reports; the workers convert.
+// One run: the coordinating thread reads the list and reports; the workers convert. With one job
+// the coordinating thread converts too, one file after the other: no other thread allocates while
+// it works, so the heap is used as it is by a single conversion.
 class Run {
   public:
     Run(const ConvertJob& job, const std::function<bool()>& interrupted,
@@ -81,8 +83,11 @@ class Run {
   private:
     void work(int slot);
     std::deque<Task>::iterator nextTask();
+    Task take(std::deque<Task>::iterator next);
+    void convert(Task task, int slot, const ConversionHooks& hooks);
     bool shouldStop();
     RunProgress snapshot() const;
+    void tick(RunListener& listener);
 
     const ConvertJob& job_;
     const std::function<bool()>& interrupted_;
@@ -107,7 +112,8 @@ class Run {
     QString latest_;
     std::atomic<bool> stop_{false};
     std::atomic<bool> interruptSeen_{false};
-    std::unique_ptr<std::atomic<int>[]> percent_;  // each worker's file, 0 to 100
+    std::unique_ptr<std::atomic<int>[]> percent_;        // each worker's file, 0 to 100
+    Clock::time_point nextTick_ = Clock::now() + kTick;  // the coordinating thread's
 };
 
 bool Run::shouldStop() {
@@ -148,9 +154,9 @@ std::deque<Task>::iterator Run::nextTask() {
 }
 
 void Run::work(int slot) {
-    // Ctrl-C and SIGTERM go to the coordinating thread: a signal that lands here would cut a read
-    // or write short (EINTR) and fail a file that should only be abandoned. Threads started from
-    // here (the codecs' own) inherit the mask.
+    // Ctrl-C and SIGTERM go to the coordinating thread, which alone reads from pipes and the
+    // terminal: here a signal could only cut a wait short. Threads started from here (the
+    // codecs' own) inherit the mask.
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
@@ -169,40 +175,65 @@ void Run::work(int slot) {
                 lock, [&] { return shutdown_ || stop_ || (next = nextTask()) != pending_.end(); });
             if (shutdown_ || stop_)
                 return;
-            task = std::move(*next);
-            pending_.erase(next);
-            ++running_;
-            if (task.sharesOutput)
-                runningOutputs_.insert(task.outputKey);
-            latest_ = task.path;
+            task = take(next);
         }
-        percent_[slot].store(0);
-        FileOutcome outcome = convertFile(job_, sources_, cwd_, task.index, task.path, hooks);
-        for (const auto& step : afterWrite_) {
-            if (outcome.result != FileOutcome::Result::Converted)
-                break;
-            step(outcome);
-        }
-        if (outcome.result == FileOutcome::Result::Abandoned)
-            outcome.detail = interruptSeen_ ? QStringLiteral("interrupted")
-                                            : QStringLiteral("the run stopped at a failure");
-        percent_[slot].store(0);
-        {
-            std::lock_guard lock(mutex_);
-            --running_;
-            ++finished_;
-            if (task.sharesOutput)
-                runningOutputs_.erase(task.outputKey);
-            if (outcome.result == FileOutcome::Result::Failed && !job_.keepGoing) {
-                stop_ = true;
-                pending_.clear();
-            }
-            outcomes_.emplace(task.index, std::move(outcome));
-        }
-        outcomeReady_.notify_one();
-        if (stop_ || task.sharesOutput)
-            workReady_.notify_all();
+        convert(std::move(task), slot, hooks);
     }
+}
+
+// Called with the mutex held.
+Task Run::take(std::deque<Task>::iterator next) {
+    Task task = std::move(*next);
+    pending_.erase(next);
+    ++running_;
+    if (task.sharesOutput)
+        runningOutputs_.insert(task.outputKey);
+    latest_ = task.path;
+    return task;
+}
+
+void Run::convert(Task task, int slot, const ConversionHooks& hooks) {
+    percent_[slot].store(0);
+    FileOutcome outcome = convertFile(job_, sources_, cwd_, task.index, task.path, hooks);
+    for (const auto& step : afterWrite_) {
+        if (outcome.result != FileOutcome::Result::Converted)
+            break;
+        step(outcome);
+    }
+    if (outcome.result == FileOutcome::Result::Abandoned)
+        outcome.detail = interruptSeen_ ? QStringLiteral("interrupted")
+                                        : QStringLiteral("the run stopped at a failure");
+    percent_[slot].store(0);
+    {
+        std::lock_guard lock(mutex_);
+        --running_;
+        ++finished_;
+        if (task.sharesOutput)
+            runningOutputs_.erase(task.outputKey);
+        if (outcome.result == FileOutcome::Result::Failed && !job_.keepGoing) {
+            stop_ = true;
+            pending_.clear();
+        }
+        outcomes_.emplace(task.index, std::move(outcome));
+    }
+    outcomeReady_.notify_one();
+    if (stop_ || task.sharesOutput)
+        workReady_.notify_all();
+}
+
+// On the coordinating thread, without the mutex: the progress and a look at Ctrl-C, at most once
+// a tick.
+void Run::tick(RunListener& listener) {
+    if (Clock::now() < nextTick_)
+        return;
+    nextTick_ = Clock::now() + kTick;
+    RunProgress progress;
+    {
+        std::lock_guard lock(mutex_);
+        progress = snapshot();
+    }
+    shouldStop();  // takes notice of an interruption while every worker is busy
+    listener.progress(progress);
 }
 
 // Called with the mutex held.
@@ -218,14 +249,21 @@ RunProgress Run::snapshot() const {
 
 RunSummary Run::drive(SourceList& list, RunListener& listener) {
     RunSummary summary;
+    const bool convertHere = workers_ == 1;
     std::vector<std::thread> threads;
-    for (int slot = 0; slot < workers_; ++slot)
-        threads.emplace_back(&Run::work, this, slot);
+    if (!convertHere)
+        for (int slot = 0; slot < workers_; ++slot)
+            threads.emplace_back(&Run::work, this, slot);
+    ConversionHooks hooks;
+    hooks.shouldStop = [this] { return shouldStop(); };
+    hooks.progress = [&](int percent) {
+        percent_[0].store(percent);
+        tick(listener);
+    };
 
     int64_t read = 0;
     int64_t reported = 0;
     const auto mayRead = [&] { return !stop_ && !exhausted_ && read - reported < kLookAhead; };
-    auto nextTick = Clock::now() + kTick;
     std::unique_lock lock(mutex_);
     for (;;) {
         while (mayRead()) {
@@ -280,16 +318,20 @@ RunSummary Run::drive(SourceList& list, RunListener& listener) {
         }
         if (running_ == 0 && pending_.empty() && (exhausted_ || stop_))
             break;
-        outcomeReady_.wait_until(lock, nextTick,
-                                 [&] { return outcomes_.count(reported) != 0 || mayRead(); });
-        if (Clock::now() >= nextTick) {
-            nextTick = Clock::now() + kTick;
-            const RunProgress progress = snapshot();
-            lock.unlock();
-            shouldStop();  // takes notice of an interruption while every worker is busy
-            listener.progress(progress);
-            lock.lock();
+        if (convertHere) {
+            if (const auto next = nextTask(); next != pending_.end()) {
+                Task task = take(next);
+                lock.unlock();
+                convert(std::move(task), 0, hooks);
+                lock.lock();
+                continue;
+            }
         }
+        outcomeReady_.wait_until(lock, nextTick_,
+                                 [&] { return outcomes_.count(reported) != 0 || mayRead(); });
+        lock.unlock();
+        tick(listener);
+        lock.lock();
     }
     shutdown_ = true;
     lock.unlock();
