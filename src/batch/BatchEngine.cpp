@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <exception>
+#include <mutex>
 #include <new>
 
 #include "batch/BatchRules.h"
@@ -239,6 +240,10 @@ int32_t BatchEngine::convertFile() {
 }
 
 void addToSourceList(BatchView& view, const QString& entry) {
+    // Engines running side by side would otherwise switch the list-click updates back on while
+    // another one is still changing its list.
+    static std::mutex listUpdate;
+    std::lock_guard lock(listUpdate);
     AppState& app = appState();
     app.ListClickUpdatesEnabled = false;
     bool listed = false;

@@ -5,6 +5,7 @@
 #include <unistd.h>
 #include <QFile>
 
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -12,9 +13,11 @@
 namespace pixavant::cli {
 
 namespace {
-volatile std::sig_atomic_t interruptRequested = 0;
+// Read by every conversion thread; lock-free, so the signal handler may set it.
+std::atomic<bool> interruptRequested{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
 extern "C" void onInterrupt(int) {
-    interruptRequested = 1;
+    interruptRequested.store(true);
 }
 }  // namespace
 
@@ -31,6 +34,7 @@ QString usageText() {
     return QStringLiteral(
         "Usage:\n"
         "  pixavant convert [OPTIONS] FILE...   convert image files\n"
+        "  pixavant convert [OPTIONS] --files-from LIST [FILE...]\n"
         "  pixavant info FILE...                show what image files hold\n"
         "  pixavant verify --manifest FILE      check the outputs a manifest lists\n"
         "  pixavant --help, -h                  show this text\n"
@@ -68,14 +72,34 @@ QString usageText() {
         "                     included (default: TIF for lzw, g3 and g4 level 0; JPG for jpeg;\n"
         "                     JXL for pixavant, pixavant-lossless and g4 level 1, which write\n"
         "                     JPEG XL files, as the output dialog proposes).\n"
+        "  --files-from LIST  also convert the files that LIST names, one a line, after those\n"
+        "                     given as FILE; - reads the names from standard input. Relative\n"
+        "                     names are relative to the current directory. The list is read as\n"
+        "                     a stream (twice: standard input is kept in a temporary file), so\n"
+        "                     it may name millions of files.\n"
+        "  -0, --null         the names in LIST each end in a NUL byte instead of a new line (as\n"
+        "                     find -print0 writes them), so that they may hold any character.\n"
+        "  --skip-existing    leave a file alone when its output file exists already, so that a\n"
+        "                     run that was stopped or killed goes on where it stopped when it is\n"
+        "                     started again (an output file appears complete or not at all).\n"
+        "  --jobs N           convert N files at the same time, 1 to 256 (default: one per\n"
+        "                     processor). The output files are the same for every N.\n"
+        "  --keep-going       convert every file that can be converted, report each failure, and\n"
+        "                     end with status 1 if any file failed.\n"
         "\n"
         "An output file is named after its source up to the first dot: scan.2.tif becomes\n"
         "scan.JPG. Files of the same name in the output directory are replaced, but never one of\n"
         "the files being converted: that file fails instead. Two files that would be written to\n"
         "one output file (photo.gif and photo.tif) refuse the whole command before anything is\n"
-        "written (exit status 2). Conversion stops at the first file\n"
-        "that fails; the files converted before it stay. Ctrl-C abandons the file in progress\n"
-        "(nothing of it is written) and stops.\n"
+        "written (exit status 2). Without --keep-going, conversion stops at the first file that\n"
+        "fails: the files being converted then are abandoned (nothing of them is written), the\n"
+        "files converted before stay. Ctrl-C abandons the files in progress the same way and\n"
+        "stops.\n"
+        "\n"
+        "On a terminal one bar shows the progress of the whole run. Otherwise each file gets one\n"
+        "line, in the order the files were given whatever order they finish in: 'FILE -> OUTPUT',\n"
+        "with '(already there, skipped)' added for a file left alone. Failures go to standard\n"
+        "error as 'pixavant: FILE: message (reason)'.\n"
         "\n"
         "info: prints format, compression, width, height, bits per pixel, resolution, file size\n"
         "and image size of each FILE.\n"
@@ -128,6 +152,7 @@ int runCli(int argc, char** argv) {
     QTextStream out(stdout);
     QTextStream err(stderr);
     CliIo io{out, err};
+    io.inputFd = STDIN_FILENO;
     io.terminal = ::isatty(STDOUT_FILENO) == 1;
     if (io.terminal) {
         winsize size{};
@@ -141,12 +166,16 @@ int runCli(int argc, char** argv) {
         sigemptyset(&action.sa_mask);
         ::sigaction(SIGINT, &action, nullptr);
         ::sigaction(SIGTERM, &action, nullptr);
-        io.interrupted = [] { return interruptRequested != 0; };
+        io.interrupted = [] { return interruptRequested.load(); };
         // Image buffers come and go file after file: taking them all from the heap and keeping
         // freed memory there lets the next file reuse it instead of having fresh pages faulted
-        // in, and the peak stays close to that of the largest file.
+        // in, and the peak stays close to that of the largest file. One heap for every thread:
+        // a heap per thread would keep each thread's freed buffers apart, and the peak of one
+        // job would grow by what another job freed (allocations are few and large, so the
+        // threads hardly ever wait for each other).
         ::mallopt(M_MMAP_MAX, 0);
         ::mallopt(M_TRIM_THRESHOLD, 1024 * 1024 * 1024);
+        ::mallopt(M_ARENA_MAX, 1);
     }
     return runCli(args, io);
 }

@@ -12,8 +12,11 @@ struct CliIo {
     QTextStream& err;
     bool terminal = false;  // `out` is a terminal: show a progress bar
     int terminalWidth = 80;
-    // Asked during a conversion: true when the user wants it stopped (Ctrl-C).
+    // Asked during a conversion, from any of its threads: true when the user wants it stopped
+    // (Ctrl-C).
     std::function<bool()> interrupted = [] { return false; };
+    // Where "--files-from -" reads.
+    int inputFd = 0;
 };
 
 // True when the arguments (program name first) ask for the command line rather than the windows.

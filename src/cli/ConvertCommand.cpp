@@ -1,13 +1,12 @@
 #include <QFileInfo>
 #include <algorithm>
 
-#include "batch/BatchEngine.h"
 #include "batch/BatchRules.h"
-#include "batch/ProgressMath.h"
 #include "cli/Cli.h"
 #include "cli/ConvertOptions.h"
+#include "cli/ConvertRunner.h"
+#include "cli/SourceList.h"
 #include "imaging/ImagingStatus.h"
-#include "settings/CompressionSettings.h"
 
 namespace pixavant::cli {
 
@@ -55,9 +54,10 @@ class ProgressLine {
         const int width = std::max(20, io_.terminalWidth - 1);
         if (line.size() > width)
             line = line.left(width - 3) + QStringLiteral("...");
-        if (shown_ && line == last_)
+        // Unchanged: shown already, or shown before a message and still true.
+        if (line == last_)
             return;
-        io_.out << '\r' << line.leftJustified(last_.size());
+        io_.out << '\r' << line.leftJustified(shown_ ? last_.size() : 0);
         io_.out.flush();
         last_ = line;
         shown_ = true;
@@ -69,7 +69,6 @@ class ProgressLine {
             io_.out << "\n";
         io_.out.flush();
         shown_ = false;
-        last_.clear();
     }
 
   private:
@@ -78,89 +77,67 @@ class ProgressLine {
     bool shown_ = false;
 };
 
-// Drives one engine run for the files of one directory, reporting to the terminal or a log.
-class CliBatchView final : public batch::BatchView {
+// Reports a run: one line per file in list order, or one bar for the whole run on a terminal, and
+// every failure.
+class CliReporter final : public RunListener {
   public:
-    CliBatchView(CliIo& io, ProgressLine& line, const QStringList& names, int64_t bytesBefore,
-                 int64_t bytesAll, int filesBefore, int filesAll)
-        : io_(io),
-          line_(line),
-          bytesBefore_(bytesBefore),
-          bytesAll_(bytesAll),
-          filesBefore_(filesBefore),
-          filesAll_(filesAll) {
-        for (const QString& name : names)
-            work_ << QLatin1Char(' ') + name;
-    }
+    CliReporter(CliIo& io, ProgressLine& line) : io_(io), line_(line) {}
 
-    void setEngine(batch::BatchEngine* engine) { engine_ = engine; }
-
-    void setTotalFileLeft(const QString&) override {}
-    void setSingleFileName(const QString& text) override {
-        name_ = text;
-        ++started_;
-        drawBar(lastPercent_);
-    }
-    void setTotalPct(const QString&) override {}
-    void setSinglePct(const QString&) override {}
-    void setTotalBar(float) override {}
-    void setSingleBar(float) override {}
-    void setTimerEnabled(bool) override {}
-    void setTimerInterval(int) override {}
-    int workCount() const override { return int(work_.size()); }
-    QString workEntry(int index) const override { return work_.value(index); }
-    int sourceCount() const override { return int(sources_.size()); }
-    QString sourceEntry(int index) const override { return sources_.value(index); }
-    void addSourceEntry(const QString& entry) override { sources_ << entry; }
-    void setSourceCountLabel(const QString&) override {}
-    void closeWindow() override {}
-
-    void showMessage(const QString& text, const QString&) override {
-        line_.end();
-        io_.err << "pixavant: " << name_ << ": " << text;
-        const QString reason = engine_ ? engine_->failureReason() : QString();
-        if (!reason.isEmpty())
-            io_.err << " (" << reason << ")";
-        io_.err << "\n";
+    void finished(const FileOutcome& outcome) override {
+        switch (outcome.result) {
+            case FileOutcome::Result::Converted:
+                if (!io_.terminal)
+                    io_.out << outcome.source << " -> " << outcome.output << "\n";
+                break;
+            case FileOutcome::Result::Skipped:
+                if (!io_.terminal)
+                    io_.out << outcome.source << " -> " << outcome.output
+                            << " (already there, skipped)\n";
+                break;
+            case FileOutcome::Result::Failed: {
+                line_.end();
+                io_.err << "pixavant: " << outcome.source << ": " << outcome.message;
+                const QString detail =
+                    outcome.detail.isEmpty() ? batch::failureReason(outcome.code) : outcome.detail;
+                if (!detail.isEmpty())
+                    io_.err << " (" << detail << ")";
+                io_.err << "\n";
+                break;
+            }
+            case FileOutcome::Result::Abandoned:
+                stopping_ = true;  // the bar would only interrupt these lines
+                line_.end();
+                io_.err << "pixavant: " << outcome.source << ": abandoned (" << outcome.detail
+                        << "); nothing of it was written\n";
+                break;
+        }
+        io_.out.flush();
         io_.err.flush();
     }
 
-    void progressStatus(int16_t percent, const batch::RunState& state) override {
-        if (io_.interrupted()) {
-            if (engine_)
-                engine_->cancel();
+    void progress(const RunProgress& progress) override {
+        if (!io_.terminal || stopping_)
             return;
+        int percent = 100;
+        if (progress.finished < progress.total) {
+            const double done = double(progress.finished) + progress.inProgress;
+            percent = std::clamp(int(done * 100.0 / double(progress.total)), 0, 99);
         }
-        drawBar(batch::totalPercent(percent, state.Saving, state.CurrentBytes,
-                                    bytesBefore_ + state.DoneBytes, bytesAll_));
-    }
-
-    void fileConverted(const QString& sourcePath, const QString& outputPath) override {
-        if (io_.terminal)
-            return;
-        io_.out << sourcePath << " -> " << outputPath << "\n";
-        io_.out.flush();
-    }
-
-    void drawBar(int percent) {
-        lastPercent_ = percent;
-        line_.draw(percent, filesBefore_ + started_, filesAll_, name_);
+        line_.draw(percent, int(std::min<int64_t>(progress.finished, INT32_MAX)),
+                   int(std::min<int64_t>(progress.total, INT32_MAX)),
+                   QFileInfo(progress.latest).fileName());
     }
 
   private:
     CliIo& io_;
     ProgressLine& line_;
-    batch::BatchEngine* engine_ = nullptr;
-    QStringList work_;
-    QStringList sources_;
-    QString name_;
-    int64_t bytesBefore_;
-    int64_t bytesAll_;
-    int filesBefore_;
-    int filesAll_;
-    int started_ = 0;
-    int lastPercent_ = 0;
+    bool stopping_ = false;
 };
+
+QString filesText(int64_t count) {
+    return QString::number(count) +
+           (count == 1 ? QStringLiteral(" file") : QStringLiteral(" files"));
+}
 
 }  // namespace
 
@@ -178,55 +155,37 @@ int runConvert(const QStringList& args, CliIo& io) {
     if (!outputNamesAreDistinct(job, io))
         return kExitUsage;
 
-    int64_t bytesAll = 0;
-    for (const QString& path : job.sourcePaths)
-        bytesAll += QFileInfo(path).size();
-    int64_t bytesBefore = 0;
-    int filesBefore = 0;
-    const int filesAll = int(job.sourcePaths.size());
-
-    // The one settings record, filled as the options and output dialogs would fill it.
-    CompressionSettings& settings = compressionSettings();
+    SourceList sources(job.sourcePaths, job.filesFrom, job.nulSeparated, io.inputFd);
+    ConvertRunner runner(job, io.interrupted);
     ProgressLine line(io);
-    for (const SourceGroup& group : job.groups) {
-        if (io.interrupted())
-            break;
-        settings = job.settings;
-        settings.OutputDir = job.outputDir.isEmpty() ? group.sourceDir : job.outputDir;
-        settings.OutputExt = job.outputExt;
-
-        CliBatchView view(io, line, group.names, bytesBefore, bytesAll, filesBefore, filesAll);
-        batch::BatchEngine engine(view, settings, group.sourceDir);
-        view.setEngine(&engine);
-        engine.addProtectedPaths(job.sourcePaths);
-        engine.load();
-        engine.timerEvent();
-        switch (engine.outcome()) {
-            case batch::BatchEngine::Outcome::Completed:
-                break;
-            case batch::BatchEngine::Outcome::Cancelled:
-                line.end();
-                io.err << "pixavant: interrupted; " << engine.failedFile()
-                       << " was abandoned and nothing of it written\n";
-                return kExitInterrupted;
-            default:
-                return kExitFailed;
-        }
-        view.drawBar(
-            batch::totalPercent(100, true, 0, bytesBefore + engine.state().DoneBytes, bytesAll));
-        bytesBefore += engine.state().TotalBytes;
-        filesBefore += int(group.names.size());
-    }
+    CliReporter reporter(io, line);
+    const RunSummary summary = runner.run(sources, reporter);
     line.end();
-    if (io.interrupted()) {
+
+    if (!summary.listError.isEmpty()) {
+        const QString list =
+            job.filesFrom == QLatin1String("-") ? QStringLiteral("standard input") : job.filesFrom;
+        io.err << "pixavant: " << list << ": the list of files cannot be read ("
+               << summary.listError << ")\n";
+    }
+    if (summary.interrupted) {
         io.err << "pixavant: interrupted\n";
+        io.err.flush();
         return kExitInterrupted;
     }
-    if (io.terminal) {
-        io.out << filesAll << (filesAll == 1 ? " file" : " files") << " converted\n";
-        io.out.flush();
+    if (io.terminal && summary.listError.isEmpty()) {
+        io.out << filesText(summary.converted) << " converted";
+        if (summary.skipped > 0)
+            io.out << ", " << summary.skipped << " skipped";
+        if (summary.failed > 0)
+            io.out << ", " << summary.failed << " failed";
+        if (summary.abandoned > 0)
+            io.out << ", " << summary.abandoned << " abandoned";
+        io.out << "\n";
     }
-    return kExitOk;
+    io.out.flush();
+    io.err.flush();
+    return summary.failed > 0 || !summary.listError.isEmpty() ? kExitFailed : kExitOk;
 }
 
 }  // namespace pixavant::cli

@@ -1,11 +1,14 @@
 #include "cli/ConvertOptions.h"
 
+#include <sched.h>
 #include <QDir>
 #include <QFileInfo>
 #include <algorithm>
 #include <cmath>
 #include <map>
 #include <optional>
+#include <set>
+#include <thread>
 
 #include "settings/CompressionChoices.h"
 
@@ -38,7 +41,17 @@ std::optional<int16_t> parsePixels(const QString& text) {
     return int16_t(value);
 }
 
+constexpr int kMaxJobs = 256;
+
 }  // namespace
+
+int availableProcessors() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (::sched_getaffinity(0, sizeof set, &set) == 0)
+        return std::clamp(CPU_COUNT(&set), 1, kMaxJobs);
+    return std::clamp(int(std::thread::hardware_concurrency()), 1, kMaxJobs);
+}
 
 ConvertParse parseConvert(const QStringList& args) {
     ConvertParse parse;
@@ -48,9 +61,11 @@ ConvertParse parseConvert(const QStringList& args) {
     };
 
     std::map<QString, QString> values;  // option name -> value
+    std::set<QString> flags;
     QStringList files;
-    static const QStringList kValued = {"--dpi",   "--depth",  "--size", "--compression",
-                                        "--level", "--output", "--ext"};
+    static const QStringList kValued = {"--dpi",    "--depth", "--size", "--compression", "--level",
+                                        "--output", "--ext",   "--jobs", "--files-from"};
+    static const QStringList kFlags = {"--keep-going", "--skip-existing", "--null"};
     bool optionsEnded = false;
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QString& arg = args[i];
@@ -79,6 +94,15 @@ ConvertParse parseConvert(const QStringList& args) {
         }
         if (name == QLatin1String("-o"))
             name = QStringLiteral("--output");
+        if (name == QLatin1String("-0"))
+            name = QStringLiteral("--null");
+        if (kFlags.contains(name)) {
+            if (value)
+                return refuse(QStringLiteral("option '%1' takes no value").arg(name));
+            if (!flags.insert(name).second)
+                return refuse(QStringLiteral("option '%1' given twice").arg(arg));
+            continue;
+        }
         if (!kValued.contains(name))
             return refuse(QStringLiteral("unknown option '%1'").arg(arg));
         if (!value) {
@@ -199,8 +223,34 @@ ConvertParse parseConvert(const QStringList& args) {
             parse.job.outputDir += QLatin1Char('/');
     }
 
+    // How the files are run.
+    ConvertJob& job = parse.job;
+    job.jobs = availableProcessors();
+    if (values.count("--jobs") != 0) {
+        bool ok = false;
+        job.jobs = values["--jobs"].toInt(&ok);
+        if (!ok || job.jobs < 1 || job.jobs > kMaxJobs)
+            return refuse(QStringLiteral("--jobs: '%1' is not a number from 1 to %2")
+                              .arg(values["--jobs"])
+                              .arg(kMaxJobs));
+    }
+    job.keepGoing = flags.count("--keep-going") != 0;
+    job.skipExisting = flags.count("--skip-existing") != 0;
+    job.nulSeparated = flags.count("--null") != 0;
+    if (values.count("--files-from") != 0) {
+        job.filesFrom = values["--files-from"];
+        const QFileInfo list(job.filesFrom);
+        if (job.filesFrom.isEmpty() ||
+            (job.filesFrom != QLatin1String("-") && (!list.exists() || list.isDir())))
+            return refuse(QStringLiteral("--files-from: '%1' is not a file").arg(job.filesFrom));
+        if (job.filesFrom != QLatin1String("-") && !list.isReadable())
+            return refuse(QStringLiteral("--files-from: '%1' cannot be read").arg(job.filesFrom));
+    } else if (job.nulSeparated) {
+        return refuse(QStringLiteral("-0 goes with --files-from only"));
+    }
+
     // Files.
-    if (files.isEmpty())
+    if (files.isEmpty() && job.filesFrom.isEmpty())
         return refuse(QStringLiteral("no files to convert"));
     for (const QString& file : files) {
         const QFileInfo info(file);
@@ -211,14 +261,7 @@ ConvertParse parseConvert(const QStringList& args) {
         QString dir = QDir::cleanPath(info.absolutePath());
         if (!dir.endsWith(QLatin1Char('/')))
             dir += QLatin1Char('/');
-        auto group = std::find_if(parse.job.groups.begin(), parse.job.groups.end(),
-                                  [&dir](const SourceGroup& g) { return g.sourceDir == dir; });
-        if (group == parse.job.groups.end()) {
-            parse.job.groups.push_back({dir, {}});
-            group = parse.job.groups.end() - 1;
-        }
-        group->names << info.fileName();
-        parse.job.sourcePaths << dir + info.fileName();
+        job.sourcePaths << dir + info.fileName();
     }
     return parse;
 }

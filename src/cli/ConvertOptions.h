@@ -2,25 +2,22 @@
 
 #include <QString>
 #include <QStringList>
-#include <vector>
 
 #include "settings/CompressionSettings.h"
 
 namespace pixavant::cli {
-
-// The source files of one directory, converted by one run of the engine.
-struct SourceGroup {
-    QString sourceDir;  // absolute, ending in "/"
-    QStringList names;  // bare file names, in the order given
-};
 
 // A parsed "convert" command.
 struct ConvertJob {
     CompressionSettings settings;  // the encoding fields as the options dialog would store them
     QString outputDir;             // absolute, ending in "/"; empty: each file's own directory
     QString outputExt;
-    std::vector<SourceGroup> groups;
-    QStringList sourcePaths;  // every file, as absolute paths
+    QStringList sourcePaths;    // the files named on the command line, as absolute paths
+    QString filesFrom;          // a file that names more files ("-": standard input); empty: none
+    bool nulSeparated = false;  // the names in filesFrom end in NUL bytes, not in new lines
+    int jobs = 1;               // files converted at the same time
+    bool keepGoing = false;     // a failed file does not end the run
+    bool skipExisting = false;  // a file whose output exists is left alone
 };
 
 struct ConvertParse {
@@ -29,8 +26,12 @@ struct ConvertParse {
     ConvertJob job;
 };
 
-// Parses the arguments after "convert". Checks every option and value and that every file exists,
-// so that a refused command touches nothing.
+// Parses the arguments after "convert". Checks every option and value, that every file named on
+// the command line exists and that the list file can be read, so that a refused command touches
+// nothing. The files a list names are checked when the run gets to them.
 ConvertParse parseConvert(const QStringList& args);
+
+// The processors this process may run on: the default number of jobs.
+int availableProcessors();
 
 }  // namespace pixavant::cli

@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
-#include <mutex>
 
 #include "imaging/ErrorDetail.h"
 #include "imaging/Format.h"
@@ -107,14 +106,14 @@ int32_t readFileInfo(const QString& path, FileInfoRecord& record) {
 }
 
 namespace {
-std::mutex extOptionsMutex;
-ExtFileOptionBlock extOptions{};
+// One block per thread: an engine sets the options and saves on its own thread, so engines that
+// run side by side never write each other's resolution into their files.
+thread_local ExtFileOptionBlock extOptions{};
 }  // namespace
 
 int32_t L_GetExtFileOption(uint8_t* block) {
     if (block == nullptr)
         return kErrInvalidArgument;
-    std::lock_guard lock(extOptionsMutex);
     std::memcpy(block, extOptions.data(), kExtFileOptionSize);
     return kSuccess;
 }
@@ -122,13 +121,11 @@ int32_t L_GetExtFileOption(uint8_t* block) {
 int32_t L_SetExtFileOption(const uint8_t* block) {
     if (block == nullptr)
         return kErrInvalidArgument;
-    std::lock_guard lock(extOptionsMutex);
     std::memcpy(extOptions.data(), block, kExtFileOptionSize);
     return kSuccess;
 }
 
 SaveResolution currentSaveResolution() {
-    std::lock_guard lock(extOptionsMutex);
     return {readInt32(&extOptions[0]), readInt32(&extOptions[4])};
 }
 

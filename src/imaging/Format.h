@@ -75,6 +75,7 @@ std::unique_ptr<FormatReader> makeMagickReader();  // every other format, throug
 
 class FormatRegistry {
   public:
+    // The calling thread's registry.
     static FormatRegistry& instance();
     // The reader for the file, or nullptr when no reader recognises it.
     FormatReader* readerFor(const FileHeader& header) const;

@@ -7,7 +7,9 @@
 namespace pixavant::imaging {
 
 FormatRegistry& FormatRegistry::instance() {
-    static FormatRegistry registry;
+    // Readers and writers may keep state from one call to the next (the PIXAVANT writer keeps its
+    // encoded output): each thread gets its own, so conversions can run side by side.
+    static thread_local FormatRegistry registry;
     return registry;
 }
 

@@ -12,6 +12,22 @@
 
 namespace pixavant::imaging {
 
+namespace {
+
+// The umask can only be read by setting it. Reading it once, before any save can run on another
+// thread, keeps two saves side by side from each seeing the other's temporary 0 (and leaving it
+// set for the rest of the process).
+mode_t processUmask() {
+    static const mode_t mask = [] {
+        const mode_t current = ::umask(0);
+        ::umask(current);
+        return current;
+    }();
+    return mask;
+}
+
+}  // namespace
+
 OutputFile::OutputFile(QString finalPath) : finalPath_(std::move(finalPath)) {}
 
 OutputFile::~OutputFile() {
@@ -29,9 +45,7 @@ int OutputFile::create() {
     if (fd < 0)
         return kErrWrite;
     // mkstemp makes the file private; give it the permissions a newly created file would get.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);
+    ::fchmod(fd, 0666 & ~processUmask());
     ::close(fd);
     tempPath_ = QFile::decodeName(pattern);
     return kSuccess;

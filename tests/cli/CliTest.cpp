@@ -5,8 +5,15 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include <unistd.h>
+#include <QMap>
+#include <functional>
+#include <thread>
+
 #include "EngineFixtures.h"
 #include "cli/Cli.h"
+#include "cli/ConvertOptions.h"
+#include "cli/ConvertRunner.h"
 
 namespace pixavant::cli {
 namespace {
@@ -24,19 +31,26 @@ class CliTest : public ::testing::Test {
         if (!engineCodecsReady(why))
             GTEST_SKIP() << why.toStdString();
     }
-    int run(const QStringList& args, bool terminal = false) {
+    int run(const QStringList& args, bool terminal = false, int inputFd = 0) {
         out.clear();
         err.clear();
         QTextStream outStream(&out);
         QTextStream errStream(&err);
         CliIo io{outStream, errStream};
         io.terminal = terminal;
-        io.interrupted = [this] {
-            return interruptAfter >= 0 && ++interruptChecks > interruptAfter;
-        };
+        io.inputFd = inputFd;
+        io.interrupted = interruptWhen;
         const int status = runCli(args, io);
         outStream.flush();
         errStream.flush();
+        return status;
+    }
+    // The same with the test's directory as the working directory.
+    int runInDir(const QStringList& args, int inputFd = 0) {
+        const QString cwd = QDir::currentPath();
+        QDir::setCurrent(dir);
+        const int status = run(args, false, inputFd);
+        QDir::setCurrent(cwd);
         return status;
     }
     QStringList files(const QString& path) const {
@@ -51,14 +65,14 @@ class CliTest : public ::testing::Test {
     QString dir;
     QString out;
     QString err;
-    int interruptAfter = -1;
-    int interruptChecks = 0;
+    std::function<bool()> interruptWhen = [] { return false; };
 };
 
 TEST_F(CliTest, HelpDocumentsEveryOption) {
     EXPECT_EQ(run({"--help"}), kExitOk);
     for (const char* option : {"--dpi", "--depth", "--size", "--compression", "--level", "--output",
-                               "--ext", "pixavant-lossless", "info"})
+                               "--ext", "pixavant-lossless", "info", "--files-from", "--null",
+                               "--skip-existing", "--jobs", "--keep-going"})
         EXPECT_TRUE(out.contains(QLatin1String(option))) << option;
     EXPECT_EQ(run({"convert", "--help"}), kExitOk);
     EXPECT_FALSE(out.isEmpty());
@@ -151,16 +165,40 @@ TEST_F(CliTest, FilesFromSeveralDirectoriesGoBesideTheirSources) {
     EXPECT_TRUE(out.endsWith("2 files converted\n")) << out.toStdString();
 }
 
-TEST_F(CliTest, StopsAtTheFirstFailure) {
+TEST_F(CliTest, AFailureStopsTheRunUnlessToldToKeepGoing) {
     needCodecs();
     QDir(dir).mkpath("out");
     writeEngineTiff(dir + "a.tif", 10, 10, 3, 72);
     ASSERT_TRUE(writeEngineFile(dir + "b.tif", "no image here"));
     writeEngineTiff(dir + "c.tif", 10, 10, 3, 72);
-    EXPECT_EQ(run({"convert", "-o", dir + "out", dir + "a.tif", dir + "b.tif", dir + "c.tif"}),
-              kExitFailed);
+    const QStringList list = {dir + "a.tif", dir + "b.tif", dir + "c.tif"};
+    EXPECT_EQ(run(QStringList{"convert", "--jobs", "1", "-o", dir + "out"} + list), kExitFailed);
     EXPECT_EQ(files(dir + "out"), QStringList{"a.JPG"});
-    EXPECT_TRUE(err.startsWith("pixavant: b.tif: Compression error.")) << err.toStdString();
+    EXPECT_TRUE(err.startsWith("pixavant: " + dir + "b.tif: Compression error."))
+        << err.toStdString();
+
+    // Side by side, the files in progress are abandoned: nothing partial, nothing hidden.
+    QDir(dir + "out").removeRecursively();
+    QDir(dir).mkpath("out");
+    EXPECT_EQ(run(QStringList{"convert", "--jobs", "3", "-o", dir + "out"} + list), kExitFailed);
+    EXPECT_TRUE(err.contains("pixavant: " + dir + "b.tif: Compression error."))
+        << err.toStdString();
+    for (const QString& name : files(dir + "out"))
+        EXPECT_TRUE(probeJpeg(dir + "out/" + name).ok) << name.toStdString();
+
+    // --keep-going: every file that can be converted is, each failure reported in list order.
+    QDir(dir + "out").removeRecursively();
+    QDir(dir).mkpath("out");
+    ASSERT_TRUE(writeEngineFile(dir + "list", "a.tif\nb.tif\nmissing.tif\nc.tif\n"));
+    EXPECT_EQ(
+        runInDir({"convert", "--keep-going", "--jobs", "2", "-o", "out", "--files-from", "list"}),
+        kExitFailed);
+    EXPECT_EQ(files(dir + "out"), (QStringList{"a.JPG", "c.JPG"}));
+    EXPECT_EQ(out, "a.tif -> " + dir + "out/a.JPG\nc.tif -> " + dir + "out/c.JPG\n")
+        << out.toStdString();
+    EXPECT_EQ(err.toStdString(),
+              "pixavant: b.tif: Compression error. (not an image in a format PIXAVANT reads)\n"
+              "pixavant: missing.tif: Compression error. (no such file)\n");
 }
 
 TEST_F(CliTest, NeverReplacesAFileOfTheCommand) {
@@ -185,15 +223,23 @@ TEST_F(CliTest, NeverReplacesAFileOfTheCommand) {
     EXPECT_EQ(files(dir + "two").size(), 1);
 }
 
-TEST_F(CliTest, InterruptAbandonsTheFileInProgress) {
+TEST_F(CliTest, InterruptAbandonsTheFilesInProgress) {
     needCodecs();
     QDir(dir).mkpath("out");
-    writeEngineTiff(dir + "a.tif", 64, 64, 3, 72);
-    writeEngineTiff(dir + "b.tif", 64, 64, 3, 72);
-    interruptAfter = 0;  // at the first progress notification
-    EXPECT_EQ(run({"convert", "-o", dir + "out", dir + "a.tif", dir + "b.tif"}), kExitInterrupted);
+    QStringList args = {"convert", "--jobs", "2", "-o", dir + "out"};
+    for (const char* name : {"a.tif", "b.tif", "c.tif"}) {
+        writeEngineTiff(dir + name, 64, 64, 3, 72);
+        args << dir + name;
+    }
+    // Ctrl-C as soon as a file is in progress: the first question from a conversion thread.
+    interruptWhen = [main = std::this_thread::get_id()] {
+        return std::this_thread::get_id() != main;
+    };
+    EXPECT_EQ(run(args), kExitInterrupted);
     EXPECT_TRUE(files(dir + "out").isEmpty()) << files(dir + "out").join(' ').toStdString();
-    EXPECT_TRUE(err.contains("interrupted")) << err.toStdString();
+    EXPECT_TRUE(err.contains("a.tif: abandoned (interrupted); nothing of it was written"))
+        << err.toStdString();
+    EXPECT_TRUE(err.endsWith("pixavant: interrupted\n")) << err.toStdString();
 }
 
 TEST_F(CliTest, InfoPrintsThePanelFields) {
@@ -214,6 +260,214 @@ TEST_F(CliTest, InfoPrintsThePanelFields) {
     EXPECT_EQ(run({"info", dir + "a.tif", dir + "x.tif", dir + "missing"}), kExitFailed);
     EXPECT_TRUE(out.startsWith(dir + "a.tif:\nFormat:")) << out.toStdString();
     EXPECT_EQ(err.count('\n'), 2) << err.toStdString();
+}
+
+QByteArray contents(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+TEST_F(CliTest, ParallelRunsWriteWhatOneJobWrites) {
+    needCodecs();
+    // Sizes that finish out of list order; a.tif and a.jpg write the same output, so the later
+    // one must win as it does one file at a time.
+    QStringList list;
+    const int sides[] = {200, 12, 90, 33, 160, 8, 120};
+    for (int i = 0; i < 7; ++i) {
+        const QString name = dir + QStringLiteral("f%1.tif").arg(i);
+        ASSERT_TRUE(writeEngineTiff(name, sides[i], sides[6 - i], i % 2 == 0 ? 3 : 1, 72));
+        list << name;
+    }
+    ASSERT_TRUE(writeEngineTiff(dir + "a.tif", 50, 40, 3, 72));
+    ASSERT_TRUE(writeEngineJpeg(dir + "a.jpg", 40, 50, 3, 72));
+    list << dir + "a.tif" << dir + "a.jpg";
+
+    const QStringList settings[] = {{},
+                                    {"--compression", "pixavant"},
+                                    {"--compression", "lzw", "--depth", "8"},
+                                    {"--depth", "bw"}};
+    for (const QStringList& options : settings) {
+        const std::string what = options.join(' ').toStdString();
+        QStringList logs;
+        for (const char* jobs : {"1", "4"}) {
+            const QString target = dir + "out" + jobs;
+            QDir(target).removeRecursively();
+            QDir(dir).mkpath("out" + QString(jobs));
+            EXPECT_EQ(run(QStringList{"convert", "--jobs", jobs, "-o", target} + options + list),
+                      kExitOk)
+                << what << err.toStdString();
+            logs << out.replace(target, "OUT");
+        }
+        EXPECT_EQ(logs[0], logs[1]) << what;  // one line per file, in list order
+        EXPECT_EQ(logs[0].count('\n'), list.size()) << what;
+        const QStringList written = files(dir + "out1");
+        EXPECT_EQ(written.size(), 8) << what;
+        EXPECT_EQ(files(dir + "out4"), written) << what;
+        for (const QString& name : written)
+            EXPECT_EQ(contents(dir + "out1/" + name), contents(dir + "out4/" + name))
+                << what << " " << name.toStdString();
+    }
+}
+
+TEST_F(CliTest, RealFilesConvertInABatchAsTheyDoAlone) {
+    const QString testdata = QStringLiteral(PIXAVANT_TESTDATA "/formats");
+    QStringList list;
+    for (const QString& name : QDir(testdata).entryList(QDir::Files, QDir::Name))
+        list << QDir::cleanPath(testdata + "/" + name);
+    if (list.isEmpty())
+        GTEST_SKIP() << "no shared test files at " << testdata.toStdString();
+    QDir(dir).mkpath("batch");
+    const int status =
+        run(QStringList{"convert", "--keep-going", "--jobs", "3", "-o", dir + "batch"} + list);
+    EXPECT_NE(status, kExitUsage);
+    const QStringList batchFailures = err.split('\n', Qt::SkipEmptyParts);
+
+    QStringList aloneFailures;
+    QMap<QString, QString> lastWriter;  // output name -> the last file of the list writing it
+    for (int i = 0; i < list.size(); ++i) {
+        const QString target = dir + QString::number(i);
+        QDir(dir).mkpath(QString::number(i));
+        run({"convert", "--jobs", "1", "-o", target, list[i]});
+        aloneFailures += err.split('\n', Qt::SkipEmptyParts);
+        for (const QString& name : files(target))
+            lastWriter[name] = target + "/" + name;
+    }
+    EXPECT_EQ(batchFailures, aloneFailures);
+    EXPECT_EQ(files(dir + "batch"), QStringList(lastWriter.keys()));
+    for (auto it = lastWriter.cbegin(); it != lastWriter.cend(); ++it)
+        EXPECT_EQ(contents(dir + "batch/" + it.key()), contents(it.value()))
+            << it.key().toStdString();
+}
+
+TEST_F(CliTest, ALongListStreamsThroughInListOrder) {
+    needCodecs();
+    // More names than are read ahead of the first unreported one; most fail at once.
+    QByteArray names;
+    QStringList expectedErrors;
+    QStringList expectedLines;
+    for (int i = 0; i < 1300; ++i) {
+        const QString name = QStringLiteral("f%1.tif").arg(i);
+        if (i % 400 == 399) {
+            ASSERT_TRUE(writeEngineTiff(dir + name, 40 + i / 100, 30, 3, 72));
+            expectedLines << name + " -> " + dir + QStringLiteral("f%1.JPG").arg(i);
+        } else {
+            expectedErrors << "pixavant: " + name + ": Compression error. (no such file)";
+        }
+        names += QFile::encodeName(name) + '\n';
+    }
+    ASSERT_TRUE(writeEngineFile(dir + "list", names));
+    EXPECT_EQ(runInDir({"convert", "--keep-going", "--jobs", "3", "--files-from", "list"}),
+              kExitFailed);
+    EXPECT_EQ(out.split('\n', Qt::SkipEmptyParts), expectedLines);
+    EXPECT_EQ(err.split('\n', Qt::SkipEmptyParts), expectedErrors);
+}
+
+TEST_F(CliTest, StepsAfterTheWriteRunBeforeTheReport) {
+    needCodecs();
+    QStringList paths;
+    for (int i = 0; i < 4; ++i) {
+        paths << dir + QStringLiteral("s%1.tif").arg(i);
+        ASSERT_TRUE(writeEngineTiff(paths.last(), 20 + 30 * i, 20, 3, 72));
+    }
+    const ConvertParse parse = parseConvert(QStringList{"--jobs", "3", "--keep-going"} + paths);
+    ASSERT_TRUE(parse.error.isEmpty());
+    ConvertRunner runner(parse.job, [] { return false; });
+    runner.addAfterWrite([](FileOutcome& outcome) {
+        EXPECT_TRUE(QFileInfo(outcome.output).isFile()) << outcome.output.toStdString();
+        if (outcome.index == 2) {  // a check of the output that fails
+            outcome.result = FileOutcome::Result::Failed;
+            outcome.message = "Verification failed.";
+        }
+    });
+    struct Recorder final : RunListener {
+        std::vector<FileOutcome> outcomes;
+        void finished(const FileOutcome& outcome) override { outcomes.push_back(outcome); }
+    } recorder;
+    SourceList list(parse.job.sourcePaths, {}, false, 0);
+    const RunSummary summary = runner.run(list, recorder);
+    EXPECT_EQ(summary.converted, 3);
+    EXPECT_EQ(summary.failed, 1);
+    ASSERT_EQ(recorder.outcomes.size(), 4u);
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(recorder.outcomes[size_t(i)].index, i);
+    EXPECT_EQ(recorder.outcomes[2].message, "Verification failed.");
+}
+
+TEST_F(CliTest, FilesFromReadsNamesFromAFileOrStandardInput) {
+    needCodecs();
+    QDir(dir).mkpath("in");
+    for (const char* name : {"one.tif", " two.tif", "three.tif", "line\nbreak.tif"})
+        writeEngineTiff(dir + "in/" + name, 16, 16, 3, 72);
+    const QString line = QStringLiteral("%1 -> ") + dir + "out/%2.JPG\n";
+    for (const bool nul : {false, true}) {
+        for (const bool standardInput : {false, true}) {
+            // An absolute name, an empty one, a relative one; no end after the last.
+            const char end = nul ? '\0' : '\n';
+            QByteArray names = QFile::encodeName(dir + "in/ two.tif") + end + end + "in/three.tif";
+            // The command line's files first, then the list's in its order.
+            QString expected = line.arg(dir + "in/one.tif", "one") +
+                               line.arg(dir + "in/ two.tif", " two") +
+                               line.arg("in/three.tif", "three");
+            if (nul) {
+                names += end + QByteArray("in/line\nbreak.tif");
+                expected += line.arg("in/line\nbreak.tif", "line\nbreak");
+            }
+            QStringList args = {"convert",
+                                "--jobs",
+                                "2",
+                                "-o",
+                                "out",
+                                dir + "in/one.tif",
+                                "--files-from",
+                                standardInput ? "-" : "list"};
+            if (nul)
+                args << "-0";
+            int fds[2] = {-1, -1};
+            if (standardInput) {
+                ASSERT_EQ(::pipe(fds), 0);
+                ASSERT_EQ(::write(fds[1], names.constData(), size_t(names.size())), names.size());
+                ::close(fds[1]);
+            } else {
+                ASSERT_TRUE(writeEngineFile(dir + "list", names));
+            }
+            QDir(dir + "out").removeRecursively();
+            QDir(dir).mkpath("out");
+            EXPECT_EQ(runInDir(args, fds[0]), kExitOk) << err.toStdString();
+            EXPECT_EQ(out, expected) << nul << standardInput;
+            if (fds[0] >= 0)
+                ::close(fds[0]);
+        }
+    }
+}
+
+TEST_F(CliTest, NeverReplacesAFileTheListNamesLater) {
+    needCodecs();
+    writeEngineTiff(dir + "x.tif", 20, 20, 3, 72);
+    writeEngineJpeg(dir + "x.JPG", 10, 10, 3, 72);
+    const QByteArray before = contents(dir + "x.JPG");
+    ASSERT_TRUE(
+        writeEngineFile(dir + "list", QFile::encodeName(dir + "x.tif\n" + dir + "x.JPG\n")));
+    EXPECT_EQ(run({"convert", "--keep-going", "--files-from", dir + "list"}), kExitFailed);
+    EXPECT_EQ(err.count("would replace a source file: x.JPG"), 2) << err.toStdString();
+    EXPECT_EQ(contents(dir + "x.JPG"), before);
+    EXPECT_EQ(files(dir), (QStringList{"list", "x.JPG", "x.tif"}));
+}
+
+TEST_F(CliTest, SkipExistingLeavesOutputsAlone) {
+    needCodecs();
+    QDir(dir).mkpath("out");
+    writeEngineTiff(dir + "a.tif", 20, 20, 3, 72);
+    writeEngineTiff(dir + "b.tif", 20, 20, 3, 72);
+    ASSERT_TRUE(writeEngineFile(dir + "out/a.JPG", "from an earlier run"));
+    const QStringList args = {"convert",   "--skip-existing", "-o",
+                              dir + "out", dir + "a.tif",     dir + "b.tif"};
+    EXPECT_EQ(run(args), kExitOk) << err.toStdString();
+    EXPECT_EQ(contents(dir + "out/a.JPG"), "from an earlier run");
+    EXPECT_TRUE(probeJpeg(dir + "out/b.JPG").ok);
+    EXPECT_TRUE(out.startsWith(dir + "a.tif -> " + dir + "out/a.JPG (already there, skipped)\n"))
+        << out.toStdString();
+    EXPECT_EQ(run(args, true), kExitOk);
+    EXPECT_TRUE(out.endsWith("0 files converted, 2 skipped\n")) << out.toStdString();
 }
 
 }  // namespace

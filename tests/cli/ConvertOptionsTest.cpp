@@ -113,6 +113,15 @@ TEST_F(ConvertOptionsTest, RefusesWrongOptionsAndValues) {
         {"--output", "/no/such/directory"},
         {"-o", ""},
         {"--ext", "a/b"},
+        {"--jobs", "0"},
+        {"--jobs", "257"},
+        {"--jobs", "two"},
+        {"--keep-going=yes"},
+        {"--skip-existing", "--skip-existing"},
+        {"-0"},
+        {"--files-from", "/no/such/list"},
+        {"--files-from", "/"},
+        {"--files-from", ""},
     };
     for (const QStringList& args : cases) {
         const ConvertParse p = parse(args);
@@ -131,11 +140,10 @@ TEST_F(ConvertOptionsTest, KeepsBlanksThatBelongToTheFileName) {
     ASSERT_TRUE(testsupport::writeEngineFile(tmp.path() + "/ spaced.tif ", "x"));
     const auto parse = parseConvert({tmp.path() + "/ spaced.tif "});
     ASSERT_TRUE(parse.error.isEmpty()) << parse.error.toStdString();
-    ASSERT_EQ(parse.job.groups.size(), 1u);
-    EXPECT_EQ(parse.job.groups[0].names, QStringList{" spaced.tif "});
+    EXPECT_EQ(parse.job.sourcePaths, QStringList{tmp.path() + "/ spaced.tif "});
 }
 
-TEST_F(ConvertOptionsTest, GroupsFilesByDirectoryInTheGivenOrder) {
+TEST_F(ConvertOptionsTest, FilesBecomeAbsolutePathsInTheGivenOrder) {
     QDir(tmp.path()).mkpath("b");
     const QString other = tmp.path() + "/b/z.tif";
     ASSERT_TRUE(testsupport::writeEngineFile(other, "x"));
@@ -146,12 +154,26 @@ TEST_F(ConvertOptionsTest, GroupsFilesByDirectoryInTheGivenOrder) {
         parseConvert({"-o", "b", file, other, "--", "-dash.tif", "./b/../a.tif"});
     QDir::setCurrent(cwd);
     ASSERT_TRUE(p.error.isEmpty()) << p.error.toStdString();
-    ASSERT_EQ(p.job.groups.size(), 2u);
-    EXPECT_EQ(p.job.groups[0].names, (QStringList{"a.tif", "-dash.tif", "a.tif"}));
-    EXPECT_EQ(p.job.groups[1].sourceDir, QDir::cleanPath(tmp.path() + "/b") + "/");
-    EXPECT_EQ(p.job.groups[1].names, QStringList{"z.tif"});
-    EXPECT_EQ(p.job.outputDir, QDir::cleanPath(tmp.path() + "/b") + "/");
-    EXPECT_EQ(p.job.sourcePaths.size(), 4);
+    const QString root = QDir::cleanPath(tmp.path());
+    EXPECT_EQ(p.job.sourcePaths, (QStringList{root + "/a.tif", root + "/b/z.tif",
+                                              root + "/-dash.tif", root + "/a.tif"}));
+    EXPECT_EQ(p.job.outputDir, root + "/b/");
+}
+
+TEST_F(ConvertOptionsTest, RunOptions) {
+    const ConvertJob defaults = parse({}).job;
+    EXPECT_EQ(defaults.jobs, availableProcessors());
+    EXPECT_FALSE(defaults.keepGoing || defaults.skipExisting || defaults.nulSeparated);
+
+    const ConvertParse p =
+        parse({"--jobs=3", "--keep-going", "--skip-existing", "-0", "--files-from", file});
+    ASSERT_TRUE(p.error.isEmpty()) << p.error.toStdString();
+    EXPECT_EQ(p.job.jobs, 3);
+    EXPECT_TRUE(p.job.keepGoing && p.job.skipExisting && p.job.nulSeparated);
+    EXPECT_EQ(p.job.filesFrom, file);
+    // A list alone is enough; "-" is standard input.
+    const ConvertParse list = parseConvert({"--null", "--files-from", "-"});
+    EXPECT_TRUE(list.error.isEmpty() && list.job.sourcePaths.isEmpty()) << list.error.toStdString();
 }
 
 }  // namespace

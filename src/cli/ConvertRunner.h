@@ -1,0 +1,72 @@
+#pragma once
+
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "cli/ConvertOptions.h"
+#include "cli/FileConversion.h"
+#include "cli/SourceList.h"
+
+namespace pixavant::cli {
+
+// How far a run has got.
+struct RunProgress {
+    int64_t finished = 0;   // files whose outcome is known
+    int64_t total = 0;      // files in the list
+    double inProgress = 0;  // the files being converted, in files (0.5: half of one file)
+    QString latest;         // the file started last, as given
+};
+
+// Receives what a run does, on the thread that called ConvertRunner::run().
+class RunListener {
+  public:
+    virtual ~RunListener() = default;
+    // One file's outcome, in list order. After a stop, the files that were abandoned come too; the
+    // files never started do not.
+    virtual void finished(const FileOutcome& outcome) = 0;
+    // Called about ten times a second, and once at the end.
+    virtual void progress(const RunProgress& progress) { (void)progress; }
+};
+
+struct RunSummary {
+    int64_t converted = 0;
+    int64_t skipped = 0;
+    int64_t failed = 0;
+    int64_t abandoned = 0;
+    bool interrupted = false;
+    QString listError;  // the list of files could not be read
+};
+
+// Converts the files of a source list on job.jobs threads, each with an engine of its own.
+//
+// The list is read twice: once to count its files and to know every source (so that no output
+// ever replaces a file the run has yet to read), then to convert them. Files are started in list
+// order, except the last ones, which start largest first so that no core idles while one large
+// file finishes alone; their outcomes are reported in list order all the same, and the output
+// files are the same as with one job (files that write the same output take turns in list
+// order). Without
+// job.keepGoing the first failure stops the run: the files in progress are abandoned and nothing
+// of them is written. `interrupted` (Ctrl-C) does the same; it may be asked from any thread.
+class ConvertRunner {
+  public:
+    // A step that runs on the worker after a file has been written, before its outcome is
+    // reported (checking the output, recording it, carrying dates over). It may turn the outcome
+    // into a failure.
+    using AfterWrite = std::function<void(FileOutcome& outcome)>;
+
+    ConvertRunner(const ConvertJob& job, std::function<bool()> interrupted);
+
+    // Steps run in the order they were added.
+    void addAfterWrite(AfterWrite step) { afterWrite_.push_back(std::move(step)); }
+
+    RunSummary run(SourceList& list, RunListener& listener);
+
+  private:
+    const ConvertJob& job_;
+    std::function<bool()> interrupted_;
+    std::vector<AfterWrite> afterWrite_;
+};
+
+}  // namespace pixavant::cli

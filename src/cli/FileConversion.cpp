@@ -1,0 +1,137 @@
+#include "cli/FileConversion.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QStringList>
+
+#include "batch/BatchEngine.h"
+#include "batch/BatchRules.h"
+#include "batch/ProgressMath.h"
+#include "imaging/ImagingStatus.h"
+
+namespace pixavant::cli {
+
+namespace {
+
+// The engine's view of a one-file run: no window, no lists; progress and stop go to the hooks.
+class FileView final : public batch::BatchView {
+  public:
+    FileView(const QString& fileName, const ConversionHooks& hooks)
+        : entry_(QLatin1Char(' ') + fileName), hooks_(hooks) {}
+
+    void setEngine(batch::BatchEngine* engine) { engine_ = engine; }
+    const QString& output() const { return output_; }
+
+    void setTotalFileLeft(const QString&) override {}
+    void setSingleFileName(const QString&) override {}
+    void setTotalPct(const QString&) override {}
+    void setSinglePct(const QString&) override {}
+    void setTotalBar(float) override {}
+    void setSingleBar(float) override {}
+    void setTimerEnabled(bool) override {}
+    void setTimerInterval(int) override {}
+    int workCount() const override { return 1; }
+    QString workEntry(int index) const override { return index == 0 ? entry_ : QString(); }
+    int sourceCount() const override { return int(sources_.size()); }
+    QString sourceEntry(int index) const override { return sources_.value(index); }
+    void addSourceEntry(const QString& entry) override { sources_ << entry; }
+    void setSourceCountLabel(const QString&) override {}
+    void showMessage(const QString&, const QString&) override {}
+    void closeWindow() override {}
+
+    void progressStatus(int16_t percent, const batch::RunState& state) override {
+        if (hooks_.shouldStop()) {
+            if (engine_ != nullptr)
+                engine_->cancel();
+            return;
+        }
+        hooks_.progress(int(batch::singleBarValue(percent, state.Saving)));
+    }
+
+    void fileConverted(const QString&, const QString& outputPath) override { output_ = outputPath; }
+
+  private:
+    QString entry_;
+    const ConversionHooks& hooks_;
+    batch::BatchEngine* engine_ = nullptr;
+    QStringList sources_;
+    QString output_;
+};
+
+FileOutcome failed(FileOutcome outcome, int32_t code, const QString& detail = {}) {
+    outcome.result = FileOutcome::Result::Failed;
+    outcome.code = code;
+    const QString outputName = QFileInfo(outcome.output).fileName();
+    outcome.message = batch::failureMessage(code, outputName);
+    outcome.detail = detail;
+    return outcome;
+}
+
+}  // namespace
+
+QString outputDirFor(const ConvertJob& job, const QString& sourceDir) {
+    return job.outputDir.isEmpty() ? sourceDir : job.outputDir;
+}
+
+QString outputPathFor(const ConvertJob& job, const QString& source) {
+    const qsizetype slash = source.lastIndexOf(QLatin1Char('/'));
+    return outputDirFor(job, source.left(slash + 1)) +
+           batch::outputFileName(source.mid(slash + 1), job.outputExt);
+}
+
+FileOutcome convertFile(const ConvertJob& job, const PathKeys& sources, const QString& cwd,
+                        int64_t index, const QString& path, const ConversionHooks& hooks) {
+    FileOutcome outcome;
+    outcome.index = index;
+    outcome.source = path;
+
+    const QString absolute = absoluteCleanPath(path, cwd);
+    const QFileInfo source(absolute);
+    if (!source.exists())
+        return failed(outcome, imaging::kErrFileNotFound, QStringLiteral("no such file"));
+    if (!source.isFile())
+        return failed(outcome, imaging::kErrFileNotFound, QStringLiteral("not a regular file"));
+    const qsizetype slash = absolute.lastIndexOf(QLatin1Char('/'));
+    const QString sourceDir = absolute.left(slash + 1);
+    const QString name = absolute.mid(slash + 1);
+
+    CompressionSettings settings = job.settings;
+    settings.OutputDir = outputDirFor(job, sourceDir);
+    settings.OutputExt = job.outputExt;
+    outcome.output = outputPathFor(job, absolute);
+
+    // The engine itself guards its own source; the other files of the run are known by their
+    // keys. An output that reaches a source through a link is caught by its resolved path.
+    const QFileInfo output(outcome.output);
+    const QString resolved = output.canonicalFilePath();
+    if (sources.contains(QDir::cleanPath(outcome.output)) ||
+        (!resolved.isEmpty() && sources.contains(resolved)))
+        return failed(outcome, batch::kErrReplacesSource);
+    if (job.skipExisting && output.isFile()) {
+        outcome.result = FileOutcome::Result::Skipped;
+        return outcome;
+    }
+
+    FileView view(name, hooks);
+    batch::BatchEngine engine(view, settings, sourceDir);
+    view.setEngine(&engine);
+    engine.load();
+    engine.timerEvent();
+    switch (engine.outcome()) {
+        case batch::BatchEngine::Outcome::Completed:
+            outcome.result = FileOutcome::Result::Converted;
+            outcome.output = view.output();
+            return outcome;
+        case batch::BatchEngine::Outcome::Cancelled:
+            outcome.result = FileOutcome::Result::Abandoned;
+            return outcome;
+        default:
+            outcome.result = FileOutcome::Result::Failed;
+            outcome.code = engine.errorCode();
+            outcome.message = engine.errorMessage();
+            outcome.detail = engine.failureReason();
+            return outcome;
+    }
+}
+
+}  // namespace pixavant::cli

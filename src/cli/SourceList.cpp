@@ -1,0 +1,157 @@
+#include "cli/SourceList.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+#include <QDir>
+#include <QFile>
+#include <QHash>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace pixavant::cli {
+
+namespace {
+
+QString systemError(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+}  // namespace
+
+SourceList::SourceList(QStringList paths, QString listFile, bool nulSeparated, int inputFd)
+    : paths_(std::move(paths)),
+      listFile_(std::move(listFile)),
+      delimiter_(nulSeparated ? '\0' : '\n'),
+      inputFd_(inputFd) {}
+
+SourceList::~SourceList() {
+    closeList();
+    std::free(line_);
+}
+
+void SourceList::closeList() {
+    if (list_ != nullptr)
+        std::fclose(list_);
+    if (copy_ != nullptr)
+        std::fclose(copy_);
+    list_ = copy_ = reading_ = nullptr;
+}
+
+bool SourceList::openList(QString& error) {
+    if (listFile_ == QLatin1String("-")) {
+        const int fd = ::dup(inputFd_);
+        list_ = fd < 0 ? nullptr : ::fdopen(fd, "rb");
+        if (list_ == nullptr && fd >= 0)
+            ::close(fd);
+    } else {
+        list_ = std::fopen(QFile::encodeName(listFile_).constData(), "rb");
+    }
+    if (list_ == nullptr) {
+        error = systemError(errno);
+        return false;
+    }
+    struct stat st {};
+    if (::fstat(::fileno(list_), &st) != 0 || !S_ISREG(st.st_mode)) {
+        copy_ = std::tmpfile();
+        if (copy_ == nullptr) {
+            error =
+                QStringLiteral("no temporary file for a copy of the list: ") + systemError(errno);
+            return false;
+        }
+        copying_ = true;
+    }
+    reading_ = list_;
+    return true;
+}
+
+bool SourceList::start(QString& error) {
+    nextPath_ = 0;
+    fromCommandLine_ = false;
+    if (listFile_.isEmpty())
+        return true;
+    if (reading_ == nullptr)
+        return openList(error);
+    if (copy_ != nullptr) {
+        // The list has been read once, and copied: read the copy from now on.
+        copying_ = false;
+        if (list_ != nullptr) {
+            std::fclose(list_);
+            list_ = nullptr;
+        }
+        reading_ = copy_;
+    }
+    if (std::fflush(reading_) != 0 || std::fseek(reading_, 0, SEEK_SET) != 0) {
+        error = systemError(errno);
+        return false;
+    }
+    std::clearerr(reading_);
+    return true;
+}
+
+SourceList::Next SourceList::next(QString& path, QString& error) {
+    if (nextPath_ < paths_.size()) {
+        fromCommandLine_ = true;
+        path = paths_[nextPath_++];
+        return Next::Name;
+    }
+    fromCommandLine_ = false;
+    if (reading_ == nullptr)
+        return Next::End;
+    for (;;) {
+        errno = 0;
+        const ssize_t length = ::getdelim(&line_, &lineCapacity_, delimiter_, reading_);
+        if (length < 0) {
+            if (std::ferror(reading_) == 0)
+                return Next::End;
+            error = systemError(errno != 0 ? errno : EIO);
+            return Next::Error;
+        }
+        if (copying_ && std::fwrite(line_, 1, size_t(length), copy_) != size_t(length)) {
+            error = QStringLiteral("the copy of the list cannot be written: ") +
+                    systemError(errno != 0 ? errno : EIO);
+            return Next::Error;
+        }
+        size_t size = size_t(length);
+        if (size > 0 && line_[size - 1] == delimiter_)
+            --size;
+        else if (copying_ && std::fputc(delimiter_, copy_) == EOF) {
+            error = QStringLiteral("the copy of the list cannot be written: ") +
+                    systemError(errno != 0 ? errno : EIO);
+            return Next::Error;
+        }
+        if (size == 0)
+            continue;
+        path = QFile::decodeName(QByteArray(line_, qsizetype(size)));
+        return Next::Name;
+    }
+}
+
+QString absoluteCleanPath(const QString& path, const QString& cwd) {
+    if (path.startsWith(QLatin1Char('/')))
+        return QDir::cleanPath(path);
+    return QDir::cleanPath(cwd + QLatin1Char('/') + path);
+}
+
+uint64_t PathKeys::keyOf(const QString& path) {
+    // Any fixed seed: the keys live only for one run.
+    return uint64_t(qHash(QStringView(path), size_t(0x9e3779b97f4a7c15ULL)));
+}
+
+PathKeys PathKeys::seal() {
+    std::sort(keys_.begin(), keys_.end());
+    PathKeys repeated;
+    for (size_t i = 1; i < keys_.size(); ++i)
+        if (keys_[i] == keys_[i - 1] &&
+            (repeated.keys_.empty() || repeated.keys_.back() != keys_[i]))
+            repeated.keys_.push_back(keys_[i]);
+    keys_.erase(std::unique(keys_.begin(), keys_.end()), keys_.end());
+    keys_.shrink_to_fit();
+    return repeated;
+}
+
+bool PathKeys::contains(uint64_t key) const {
+    return std::binary_search(keys_.begin(), keys_.end(), key);
+}
+
+}  // namespace pixavant::cli
