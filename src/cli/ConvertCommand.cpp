@@ -12,19 +12,14 @@ namespace pixavant::cli {
 
 namespace {
 
-// Refuses a job in which two files would be written to one output file, before anything is
-// written. False (and the message printed) when it is refused.
+// Refuses a job in which two files named on the command line would be written to one output file,
+// before anything is written. False (and the message printed) when it is refused. Files of a list
+// (--files-from) are not known up front: those that share an output take turns in list order.
 bool outputNamesAreDistinct(const ConvertJob& job, CliIo& io) {
-    QStringList sources;
     QStringList outputs;
-    for (const SourceGroup& group : job.groups) {
-        const QString dir = job.outputDir.isEmpty() ? group.sourceDir : job.outputDir;
-        for (const QString& name : group.names) {
-            sources << group.sourceDir + name;
-            outputs << dir + batch::outputFileName(name, job.outputExt);
-        }
-    }
-    const std::vector<batch::OutputClash> clashes = batch::findOutputClashes(sources, outputs);
+    for (const QString& source : job.sourcePaths)
+        outputs << outputPathFor(job, source);
+    const std::vector<batch::OutputClash> clashes = batch::findOutputClashes(job.sourcePaths, outputs);
     if (clashes.empty())
         return true;
     io.err << "pixavant: "
