@@ -44,6 +44,10 @@ struct SaveRequest {
     int formatCode = 0;
     int qualityFactor = 0;
     SaveResolution resolution;
+    // A JPEG file whose full decode the pixels are, untouched (no resize, no depth change, no
+    // orientation turned by the caller): a writer may carry that file's data over instead of
+    // encoding the pixels afresh. Empty otherwise.
+    QString jpegSource{};
 };
 
 // One image format's writer. `raster` already has the depth the caller asked for; the writer writes

@@ -7,6 +7,7 @@
 #include "imaging/ImagingStatus.h"
 #include "imaging/OutputFile.h"
 #include "imaging/PixelOps.h"
+#include "imaging/WatchedCall.h"
 
 namespace pixavant::imaging {
 
@@ -23,9 +24,9 @@ ImagingControl::ImagingControl() {
 }
 
 bool ImagingControl::notify(int percent) {
-    if (progressEnabled_ && handler_)
+    if (progressEnabled_ && handler_ && !cancelRequested())
         handler_(int16_t(percent));
-    return !abortRequested_;
+    return !abortRequested_ && !cancelRequested();
 }
 
 Progress ImagingControl::makeProgress() {
@@ -33,8 +34,21 @@ Progress ImagingControl::makeProgress() {
     return Progress([this](int percent) { return notify(percent); });
 }
 
+namespace {
+
+// Share of a save spent reducing the depth, when it has to be reduced.
+constexpr int kDepthShare = 25;
+
+bool isJpeg(const FileHeader& header) {
+    const QByteArray& b = header.bytes;
+    return b.size() >= 3 && uint8_t(b[0]) == 0xFF && uint8_t(b[1]) == 0xD8 && uint8_t(b[2]) == 0xFF;
+}
+
+}  // namespace
+
 void ImagingControl::clear() {
     image_ = {};
+    jpegSource_.clear();
     displayCache_.reset();
     pendingBits_ = 0;
     width_ = height_ = 0;
@@ -70,6 +84,7 @@ int16_t ImagingControl::load(const QString& path, int16_t bitsPerPixel, int16_t 
         return kErrCancelled;
 
     image_ = std::move(decoded);
+    jpegSource_ = isJpeg(header) && image_.fileWidth == 0 ? path : QString();
     pendingBits_ = bitsPerPixel;
     displayCache_.reset();
     // A reduced-scale decode for display still reports the file's own size.
@@ -101,8 +116,9 @@ int16_t ImagingControl::save(const QString& path, int16_t formatCode, int16_t bi
                        image_.raster.significantBits == 8);
     int status = kSuccess;
     if (!asHeld) {
+        Progress depthPart = progress.part(0, kDepthShare);
         try {
-            status = convertDepth(image_.raster, depth, converted);
+            status = convertDepth(image_.raster, depth, converted, &depthPart);
         } catch (const std::bad_alloc&) {
             status = kErrNoMemory;
         }
@@ -114,9 +130,12 @@ int16_t ImagingControl::save(const QString& path, int16_t formatCode, int16_t bi
     OutputFile output(path);
     if (const int created = output.create(); created != kSuccess)
         return int16_t(created);
-    SaveRequest request{formatCode, qualityFactor, currentSaveResolution()};
+    SaveRequest request{formatCode, qualityFactor, currentSaveResolution(), QString()};
+    if (asHeld && image_.raster.format == PixelFormat::Rgb8 && image_.raster.significantBits == 8)
+        request.jpegSource = jpegSource_;
+    Progress writePart = progress.part(asHeld ? 0 : kDepthShare, 100);
     try {
-        status = writer->write(output.temporaryPath(), pixels, image_.meta, request, progress);
+        status = writer->write(output.temporaryPath(), pixels, image_.meta, request, writePart);
     } catch (const std::bad_alloc&) {
         status = kErrNoMemory;
     }
@@ -124,6 +143,10 @@ int16_t ImagingControl::save(const QString& path, int16_t formatCode, int16_t bi
         return int16_t(status);
     if (!progress.report(100))
         return kErrCancelled;
+    // Flushing a large file can take a while: reported, and a cancel meanwhile leaves no output.
+    status = runWatched(progress, [&](CallState&) { return output.sync(); });
+    if (status != kSuccess)
+        return int16_t(status);
     return int16_t(output.commit());
 }
 
@@ -139,14 +162,20 @@ int16_t ImagingControl::resize(float width, float height, int16_t flags) {
         return kErrInvalidArgument;
     if (const int16_t size = checkImageSize(w, h); size != kSuccess)
         return size;
+    Progress progress = makeProgress();
+    if (!progress.report(0))
+        return kErrCancelled;
     int status = kSuccess;
     try {
-        status = resample(image_.raster, int(w), int(h));
+        status = resample(image_.raster, int(w), int(h), &progress);
     } catch (const std::bad_alloc&) {
         status = kErrNoMemory;
     }
     if (status != kSuccess)
         return int16_t(status);
+    if (!progress.report(100))
+        return kErrCancelled;
+    jpegSource_.clear();
     displayCache_.reset();
     width_ = float(w);
     height_ = float(h);
@@ -169,6 +198,8 @@ int16_t ImagingControl::convertToGray() {
         return kErrNoImage;
     int status = kSuccess;
     try {
+        if (!image_.raster.isGray())
+            jpegSource_.clear();
         status = imaging::convertToGray(image_.raster);
     } catch (const std::bad_alloc&) {
         status = kErrNoMemory;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -39,13 +40,16 @@ public:
     float bitmapHeight() const { return height_; }
     bool hasImage() const { return !image_.raster.empty(); }
 
-    // The progress notification, raised synchronously inside load and save while enabled.
+    // The progress notification, raised synchronously inside load, resize and save while enabled.
     void onProgressStatus(ProgressStatusHandler handler) { handler_ = std::move(handler); }
     void setEnableProgressEvent(bool enabled) { progressEnabled_ = enabled; }
     bool enableProgressEvent() const { return progressEnabled_; }
     // Makes the operation in progress stop at its next progress point with kErrCancelled. Meant to
-    // be called from inside the progress notification.
+    // be called from inside the progress notification, or from another thread.
     void abortOperation() { abortRequested_ = true; }
+    // While `flag` is set (from any thread), every operation stops at its next progress point
+    // with kErrCancelled, and none starts. nullptr: none.
+    void setCancelFlag(const std::atomic<bool>* flag) { cancelFlag_ = flag; }
 
     // Limits decoding to what a display of this size needs (0 x 0: full size). The held image may
     // then be smaller than the file (JPEG decodes at 1/2, 1/4 or 1/8 scale); bitmapWidth() and
@@ -62,6 +66,7 @@ public:
 private:
     bool notify(int percent);
     Progress makeProgress();
+    bool cancelRequested() const { return cancelFlag_ != nullptr && cancelFlag_->load(); }
 
     DecodedImage image_;
     int pendingBits_ = 0;
@@ -69,9 +74,12 @@ private:
     float width_ = 0;
     float height_ = 0;
     bool progressEnabled_ = false;
-    bool abortRequested_ = false;
+    std::atomic<bool> abortRequested_{false};
+    const std::atomic<bool>* cancelFlag_ = nullptr;
     ProgressStatusHandler handler_;
     ReadOptions readOptions_;
+    // The JPEG file the held pixels are the full decode of, while nothing has changed them.
+    QString jpegSource_;
 };
 
 }  // namespace pixavant::imaging

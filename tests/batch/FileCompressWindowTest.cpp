@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 #include <memory>
 
@@ -150,20 +151,22 @@ TEST_F(FileCompressTest, ProgressNotificationsShowBarsAndPercentages) {
     }
 }
 
-TEST_F(FileCompressTest, NotificationsAreOffWhileTheHandlerServicesEvents) {
-    FileCompressWindow::setDelaysForTesting(FileCompressWindow::Delays{60000, 10});
+TEST_F(FileCompressTest, WindowAnswersWhileTheWorkerConverts) {
+    // Enlarged to 200 dpi: a resize that takes a while.
+    compressionSettings().Dpi = 200;
+    addPhoto("a.jpg", 600, 400);
     FileCompressWindow window(lists);
-    int serviced = 0;
-    bool enabledDuringYield = true;
-    QTimer::singleShot(0, [&] {
-        ++serviced;
-        enabledDuringYield = window.engine().control().enableProgressEvent();
+    int answeredWhileRunning = 0;
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, &window, [&] {
+        if (window.running())
+            ++answeredWhileRunning;
     });
-    batch::BatchView& view = window;
-    view.progressStatus(10, batch::RunState{});
-    EXPECT_EQ(serviced, 1);
-    EXPECT_FALSE(enabledDuringYield);
-    EXPECT_TRUE(window.engine().control().enableProgressEvent());
+    tick.start(1);
+    EXPECT_EQ(window.exec(), QDialog::Accepted);
+    EXPECT_GT(answeredWhileRunning, 0);
+    EXPECT_EQ(window.engine().outcome(), batch::BatchEngine::Outcome::Completed);
+    EXPECT_EQ(outputs(), QStringList({"a.JPG"}));
 }
 
 TEST_F(FileCompressTest, RunConvertsEveryFileAndClosesItself) {
@@ -224,10 +227,43 @@ TEST_F(FileCompressTest, CancelDuringARunLeavesNoPartialFile) {
     });
     EXPECT_EQ(window.exec(), QDialog::Rejected);
     EXPECT_TRUE(clicked);
+    // The window is closed at once; the worker stops at its next progress point.
+    ASSERT_TRUE(window.waitForWorker(10000));
+    QCoreApplication::processEvents();  // anything it sent on its way is dropped
     EXPECT_EQ(window.engine().outcome(), batch::BatchEngine::Outcome::Cancelled);
     EXPECT_TRUE(outputs().isEmpty()) << outputs().join(", ").toStdString();
     EXPECT_TRUE(messages.isEmpty());
     EXPECT_EQ(text(window, "TotalFileLeft"), "2 files");  // untouched after the cancel
+}
+
+TEST_F(FileCompressTest, KeyboardCancelsAtAnyStep) {
+    // Escape and the access key Alt+C, while loading, resizing and saving.
+    compressionSettings().Dpi = 150;
+    addPhoto("big.jpg", 800, 600);
+    struct Case {
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        int atSingleBar;  // 10: loading, 40: resizing, 60: saving
+    };
+    for (const Case& c :
+         {Case{Qt::Key_Escape, Qt::NoModifier, 10}, Case{Qt::Key_C, Qt::AltModifier, 40},
+          Case{Qt::Key_Escape, Qt::NoModifier, 60}}) {
+        FileCompressWindow window(lists);
+        window.show();
+        bool pressed = false;
+        QObject::connect(window.findChild<ProgressBar*>("SingleBar"), &QProgressBar::valueChanged,
+                         &window, [&](int value) {
+                             if (value < c.atSingleBar || pressed)
+                                 return;
+                             pressed = true;
+                             QTest::keyClick(&window, c.key, c.modifiers);
+                         });
+        EXPECT_EQ(window.exec(), QDialog::Rejected) << c.atSingleBar;
+        EXPECT_TRUE(pressed) << c.atSingleBar;
+        ASSERT_TRUE(window.waitForWorker(10000));
+        EXPECT_EQ(window.engine().outcome(), batch::BatchEngine::Outcome::Cancelled);
+        EXPECT_TRUE(outputs().isEmpty()) << outputs().join(", ").toStdString();
+    }
 }
 
 TEST_F(FileCompressTest, CancelAfterTheRunClosesBeforeTheDelay) {
