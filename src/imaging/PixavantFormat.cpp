@@ -12,6 +12,7 @@
 // calling thread, the one whose progress listener is wired to the window, reports an estimate at
 // least every 50 ms and passes a cancel on.
 
+#include <brotli/decode.h>
 #include <fcntl.h>
 #include <jxl/decode.h>
 #include <jxl/encode.h>
@@ -255,8 +256,35 @@ void parseExifResolution(const std::vector<uint8_t>& payload, double& xDpi, doub
         xDpi = yDpi;
 }
 
+// The Brotli stream decompressed, at most kMaxExifBox bytes of it; empty on any failure.
+std::vector<uint8_t> decompressBrotli(const uint8_t* data, size_t size) {
+    std::unique_ptr<BrotliDecoderState, void (*)(BrotliDecoderState*)> state(
+        BrotliDecoderCreateInstance(nullptr, nullptr, nullptr), BrotliDecoderDestroyInstance);
+    if (!state)
+        return {};
+    std::vector<uint8_t> out(std::min<size_t>(size * 4 + 1024, kMaxExifBox));
+    size_t availableIn = size;
+    const uint8_t* nextIn = data;
+    size_t used = 0;
+    for (;;) {
+        size_t availableOut = out.size() - used;
+        uint8_t* nextOut = out.data() + used;
+        const BrotliDecoderResult result = BrotliDecoderDecompressStream(
+            state.get(), &availableIn, &nextIn, &availableOut, &nextOut, nullptr);
+        used = size_t(nextOut - out.data());
+        if (result == BROTLI_DECODER_RESULT_SUCCESS) {
+            out.resize(used);
+            return out;
+        }
+        if (result != BROTLI_DECODER_RESULT_NEEDS_MORE_OUTPUT || out.size() >= kMaxExifBox)
+            return {};
+        out.resize(std::min<size_t>(out.size() * 2, kMaxExifBox));
+    }
+}
+
 // Finds the first "Exif" box of a container file by walking the box headers (no codestream is
-// read). A bare codestream has no boxes. Returns the payload, or nothing.
+// read), plain or Brotli-compressed (as libjxl stores the EXIF of a JPEG it carries over). A bare
+// codestream has no boxes. Returns the payload, or nothing.
 std::vector<uint8_t> findExifBox(InputFile& file) {
     const int64_t fileSize = file.size();
     if (fileSize < 0 || !file.seek(0))
@@ -282,14 +310,20 @@ std::vector<uint8_t> findExifBox(InputFile& file) {
         }
         if (size < headerSize || size > uint64_t(fileSize - position))
             return {};
-        if (std::memcmp(head.data() + 4, "Exif", 4) == 0) {
+        const bool plain = std::memcmp(head.data() + 4, "Exif", 4) == 0;
+        const bool compressed = std::memcmp(head.data() + 4, "brob", 4) == 0;
+        if (plain || compressed) {
             const uint64_t payloadSize = size - headerSize;
             if (payloadSize > kMaxExifBox)
                 return {};
             std::vector<uint8_t> payload(payloadSize);
             if (file.read(payload.data(), payload.size()) != ssize_t(payload.size()))
                 return {};
-            return payload;
+            if (plain)
+                return payload;
+            // A Brotli-compressed box: its first four bytes name what it holds.
+            if (payload.size() > 4 && std::memcmp(payload.data(), "Exif", 4) == 0)
+                return decompressBrotli(payload.data() + 4, payload.size() - 4);
         }
         position += int64_t(size);
     }

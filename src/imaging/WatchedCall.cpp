@@ -54,7 +54,12 @@ int runWatched(Progress& progress, const std::function<int(CallState& state)>& c
         }
     }
     worker.join();
-    return cancelled ? int(kErrCancelled) : status;
+    if (cancelled)
+        return kErrCancelled;
+    // How far it got, also when it ended before the first look.
+    if (status == kSuccess && !progress.report(std::min(state.permille.load(), 999) / 10))
+        return kErrCancelled;
+    return status;
 }
 
 }  // namespace pixavant::imaging
