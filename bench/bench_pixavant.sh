@@ -14,7 +14,7 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 pixavant="${PIXAVANT:-$root/build/pixavant}"
-photos="${1:-$root/../../shared/testdata/photos}"
+photos="${1:-$root/../shared/testdata/photos}"
 rounds="${ROUNDS:-3}"
 for tool in djpeg cjxl djxl /usr/bin/time; do
     command -v "$tool" >/dev/null || { echo "needs $tool (libjpeg-turbo-progs, libjxl-tools, time)" >&2; exit 1; }

@@ -9,7 +9,6 @@
 
 #include "batch/BatchEngine.h"
 #include "batch/BatchView.h"
-#include "settings/CompressionSettings.h"
 
 class QLabel;
 class QPushButton;

@@ -1,5 +1,7 @@
 #include "imaging/ImagingControl.h"
 
+#include <QDateTime>
+#include <QFileInfo>
 #include <cmath>
 #include <csignal>
 #include <new>
@@ -38,6 +40,14 @@ namespace {
 
 // Share of a save spent reducing the depth, when it has to be reduced.
 constexpr int kDepthShare = 25;
+
+// Size and modification time of a file (false when there is none).
+bool fileStamp(const QString& path, qint64& size, qint64& modified) {
+    const QFileInfo file(path);
+    size = file.size();
+    modified = file.lastModified().toMSecsSinceEpoch();
+    return !path.isEmpty() && file.isFile();
+}
 
 bool isJpeg(const FileHeader& header) {
     const QByteArray& b = header.bytes;
@@ -85,6 +95,7 @@ int16_t ImagingControl::load(const QString& path, int16_t bitsPerPixel, int16_t 
 
     image_ = std::move(decoded);
     jpegSource_ = isJpeg(header) && image_.fileWidth == 0 ? path : QString();
+    fileStamp(jpegSource_, jpegSize_, jpegModified_);
     pendingBits_ = bitsPerPixel;
     displayCache_.reset();
     // A reduced-scale decode for display still reports the file's own size.
@@ -131,7 +142,9 @@ int16_t ImagingControl::save(const QString& path, int16_t formatCode, int16_t bi
     if (const int created = output.create(); created != kSuccess)
         return int16_t(created);
     SaveRequest request{formatCode, qualityFactor, currentSaveResolution(), QString()};
-    if (asHeld && image_.raster.format == PixelFormat::Rgb8 && image_.raster.significantBits == 8)
+    qint64 size = 0, modified = 0;
+    if (asHeld && image_.raster.format == PixelFormat::Rgb8 && image_.raster.significantBits == 8 &&
+        fileStamp(jpegSource_, size, modified) && size == jpegSize_ && modified == jpegModified_)
         request.jpegSource = jpegSource_;
     Progress writePart = progress.part(asHeld ? 0 : kDepthShare, 100);
     try {
@@ -173,12 +186,12 @@ int16_t ImagingControl::resize(float width, float height, int16_t flags) {
     }
     if (status != kSuccess)
         return int16_t(status);
-    if (!progress.report(100))
-        return kErrCancelled;
     jpegSource_.clear();
     displayCache_.reset();
     width_ = float(w);
     height_ = float(h);
+    if (!progress.report(100))
+        return kErrCancelled;
     return kSuccess;
 }
 

@@ -78,8 +78,11 @@ private:
     const std::atomic<bool>* cancelFlag_ = nullptr;
     ProgressStatusHandler handler_;
     ReadOptions readOptions_;
-    // The JPEG file the held pixels are the full decode of, while nothing has changed them.
+    // The JPEG file the held pixels are the full decode of, while nothing has changed them, and
+    // its size and modification time then (a file changed since is not the one decoded).
     QString jpegSource_;
+    qint64 jpegSize_ = 0;
+    qint64 jpegModified_ = 0;
 };
 
 }  // namespace pixavant::imaging

@@ -1066,8 +1066,9 @@ std::vector<uint8_t> jpegToCarryOver(const SaveRequest& request, const ImageMeta
     constexpr qint64 kMaxJpeg = qint64(1) << 30;
     if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxJpeg)
         return {};
-    const QByteArray bytes = file.readAll();
-    std::vector<uint8_t> jpeg(bytes.begin(), bytes.end());
+    std::vector<uint8_t> jpeg(size_t(file.size()));
+    if (file.read(reinterpret_cast<char*>(jpeg.data()), qint64(jpeg.size())) != qint64(jpeg.size()))
+        return {};
     JpegFacts facts;
     if (!readJpegFacts(jpeg, facts) || facts.components != 3 || facts.orientation != 1)
         return {};
