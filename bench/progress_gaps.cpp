@@ -357,6 +357,7 @@ double loadAverage() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);  // each line as it comes, also into a file
     QApplication app(argc, argv);
     Options o;
     if (!parse(app.arguments(), o)) {

@@ -124,6 +124,9 @@ FileCompressWindow::FileCompressWindow(RunLists& lists, QWidget* parent)
 }
 
 FileCompressWindow::~FileCompressWindow() {
+    // However the window goes, a run in progress stops with it.
+    if (running())
+        run_->engine->cancel();
     letGo();
 }
 

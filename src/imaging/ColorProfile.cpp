@@ -42,16 +42,6 @@ constexpr Primaries kSrgbPrimaries = {{0.64, 0.33}, {0.30, 0.60}, {0.15, 0.06}};
 constexpr Primaries kP3Primaries = {{0.680, 0.320}, {0.265, 0.690}, {0.150, 0.060}};
 constexpr Primaries k2100Primaries = {{0.708, 0.292}, {0.170, 0.797}, {0.131, 0.046}};
 
-JxlColorEncoding rgbEncoding(JxlPrimaries primaries, JxlTransferFunction transfer) {
-    JxlColorEncoding e{};
-    e.color_space = JXL_COLOR_SPACE_RGB;
-    e.white_point = JXL_WHITE_POINT_D65;
-    e.primaries = primaries;
-    e.transfer_function = transfer;
-    e.rendering_intent = JXL_RENDERING_INTENT_PERCEPTUAL;
-    return e;
-}
-
 JxlColorEncoding grayEncoding(JxlTransferFunction transfer, double gamma = 0) {
     JxlColorEncoding e{};
     e.color_space = JXL_COLOR_SPACE_GRAY;
@@ -59,6 +49,13 @@ JxlColorEncoding grayEncoding(JxlTransferFunction transfer, double gamma = 0) {
     e.transfer_function = transfer;
     e.gamma = gamma;
     e.rendering_intent = JXL_RENDERING_INTENT_PERCEPTUAL;
+    return e;
+}
+
+JxlColorEncoding rgbEncoding(JxlPrimaries primaries, JxlTransferFunction transfer) {
+    JxlColorEncoding e = grayEncoding(transfer);
+    e.color_space = JXL_COLOR_SPACE_RGB;
+    e.primaries = primaries;
     return e;
 }
 

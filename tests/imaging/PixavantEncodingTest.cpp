@@ -123,9 +123,7 @@ TEST(ColourProfile, SpacesLibjxlNamesAreRecognisedAndOthersAreNot) {
 
 std::vector<uint8_t> readBytes(const QString& path) {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray data = file.readAll();
+    const QByteArray data = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     return {data.begin(), data.end()};
 }
 
