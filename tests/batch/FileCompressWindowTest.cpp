@@ -151,24 +151,6 @@ TEST_F(FileCompressTest, ProgressNotificationsShowBarsAndPercentages) {
     }
 }
 
-TEST_F(FileCompressTest, WindowAnswersWhileTheWorkerConverts) {
-    // Enlarged to 200 dpi: a resize that takes a while.
-    compressionSettings().Dpi = 200;
-    addPhoto("a.jpg", 600, 400);
-    FileCompressWindow window(lists);
-    int answeredWhileRunning = 0;
-    QTimer tick;
-    QObject::connect(&tick, &QTimer::timeout, &window, [&] {
-        if (window.running())
-            ++answeredWhileRunning;
-    });
-    tick.start(1);
-    EXPECT_EQ(window.exec(), QDialog::Accepted);
-    EXPECT_GT(answeredWhileRunning, 0);
-    EXPECT_EQ(window.engine().outcome(), batch::BatchEngine::Outcome::Completed);
-    EXPECT_EQ(outputs(), QStringList({"a.JPG"}));
-}
-
 TEST_F(FileCompressTest, RunConvertsEveryFileAndClosesItself) {
     addPhoto("a.jpg");
     addPhoto("b.tif.jpg", 40, 30);

@@ -318,22 +318,5 @@ TEST(PixelOpsProgress, LongConversionsReportAndStopWhenAsked) {
     }
 }
 
-// A step's part of an operation: 0 to 100 % of the step are from..to of the whole.
-TEST(PixelOpsProgress, PartsMapOntoTheirShare) {
-    std::vector<int> seen;
-    Progress whole([&](int percent) {
-        seen.push_back(percent);
-        return percent < 60;
-    });
-    Progress first = whole.part(0, 25);
-    Progress second = whole.part(25, 100);
-    EXPECT_TRUE(first.report(100));
-    EXPECT_TRUE(second.report(0));    // 25 again: not passed on twice
-    EXPECT_TRUE(second.report(40));   // 55
-    EXPECT_FALSE(second.report(60));  // 70: the whole says stop
-    EXPECT_FALSE(second.report(61));
-    EXPECT_EQ(seen, (std::vector<int>{25, 55, 70}));
-}
-
 }  // namespace
 }  // namespace pixavant::imaging
