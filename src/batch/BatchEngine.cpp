@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
 #include <exception>
 #include <mutex>
 #include <new>
@@ -19,6 +20,11 @@ namespace pixavant::batch {
 namespace {
 
 constexpr int kCloseDelayMs = 6000;
+
+// Relative cost of the steps of a file, per pixel, for the share of the bar each gets: decoding
+// per source pixel; Lanczos resampling per pixel of the larger of the source and the result.
+constexpr double kLoadCost = 1.0;
+constexpr double kResizeCost = 5.0;
 
 QString absoluteClean(const QString& path) {
     return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
@@ -37,6 +43,7 @@ bool fileIdentity(const QString& path, std::pair<uint64_t, uint64_t>& id) {
 BatchEngine::BatchEngine(BatchView& view, const CompressionSettings& settings, QString sourceDir)
     : view_(view), settings_(settings), sourceDir_(std::move(sourceDir)) {
     control_.onProgressStatus([this](int16_t percent) { onProgressStatus(percent); });
+    control_.setCancelFlag(&cancelled_);
 }
 
 void BatchEngine::load() {
@@ -67,7 +74,27 @@ void BatchEngine::cancel() {
 void BatchEngine::onProgressStatus(int16_t percent) {
     if (cancelled_)
         return;
+    // Loading and resizing share the first half of the file's bar.
+    if (step_ == Step::Load)
+        percent = int16_t(percent * loadShare_);
+    else if (step_ == Step::Resize)
+        percent = int16_t(100 * loadShare_ + percent * (1 - loadShare_));
     view_.progressStatus(percent, state_);
+}
+
+void BatchEngine::planLoadShare(const CompressionSettings& s, int16_t sourceDpi) {
+    // Predicted from the file information: the loaded image has the same size.
+    loadShare_ = 1.0;
+    SizeRequest size{s.SizeChoice, s.OutWidth,      s.OutHeight,     s.Dpi,
+                     sourceDpi,    fileInfo_.Width, fileInfo_.Height};
+    ResizeTarget target;
+    if (resizeTarget(size, target) != 0 || !target.resize)
+        return;
+    const double source = double(fileInfo_.Width) * double(fileInfo_.Height);
+    const double result = double(target.width) * double(target.height);
+    const double load = kLoadCost * source;
+    const double resize = kResizeCost * std::max(source, result);
+    loadShare_ = std::clamp(load / (load + resize), 0.05, 0.95);
 }
 
 void BatchEngine::timerEvent() {
@@ -99,7 +126,7 @@ void BatchEngine::timerEvent() {
     if (refuseOutputClashes())
         return;
     for (state_.FileIndex = 0; state_.FileIndex < state_.FileCount; ++state_.FileIndex) {
-        const int32_t code = convertFileGuarded();
+        const int32_t code = cancelled_ ? int32_t(imaging::kErrCancelled) : convertFileGuarded();
         if (cancelled_) {
             control_.setEnableProgressEvent(false);
             state_.Finished = true;
@@ -180,12 +207,15 @@ int32_t BatchEngine::convertFile() {
         return imaging::kErrFileNotFound;
     state_.CurrentBytes = source.size();
 
-    if (const int16_t result = control_.load(sourcePath, s.BitsPerPixel, 0, 1); result != 0) {
-        libraryDetail_ = control_.lastErrorDetail();
-        return result;
-    }
+    planLoadShare(s, sourceDpi);
+    step_ = Step::Load;
+    const int16_t loaded = control_.load(sourcePath, s.BitsPerPixel, 0, 1);
     if (cancelled_)
         return imaging::kErrCancelled;
+    if (loaded != 0) {
+        libraryDetail_ = control_.lastErrorDetail();
+        return loaded;
+    }
     if (s.DepthChoice == 1) {
         if (const int16_t result = control_.convertToGray(); result != 0)
             return result;
@@ -203,12 +233,14 @@ int32_t BatchEngine::convertFile() {
     if (const int32_t e = resizeTarget(size, target))
         return e;
     if (target.resize) {
-        control_.setEnableProgressEvent(false);
+        step_ = Step::Resize;
         const int16_t result = control_.resize(float(target.width), float(target.height), 1);
+        if (cancelled_)
+            return imaging::kErrCancelled;
         if (result != 0)
             return result;
-        control_.setEnableProgressEvent(true);
     }
+    step_ = Step::Save;
     state_.Saving = true;
 
     outputName_ = outputFileName(fileName, s.OutputExt);
@@ -234,9 +266,13 @@ int32_t BatchEngine::convertFile() {
     state_.DoneBytes += state_.CurrentBytes;
     view_.fileConverted(sourcePath, outputPath);
     if (s.OutputDir == sourceDir_)
-        addToSourceList(view_, QLatin1Char(' ') + outputName_);
+        view_.addToSourceList(QLatin1Char(' ') + outputName_);
     failedFile_.clear();
     return 0;
+}
+
+void BatchView::addToSourceList(const QString& entry) {
+    batch::addToSourceList(*this, entry);
 }
 
 void addToSourceList(BatchView& view, const QString& entry) {

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <atomic>
 #include <cstdint>
 #include <set>
 #include <utility>
@@ -21,11 +22,17 @@ namespace pixavant::batch {
 // after the other, and ends the run (normally: the timer is re-armed at 6000 ms, and the next
 // event closes the window; after a failure: one message, then the window closes at once).
 //
-// A window drives it like this: construct it with compressionSettings() and appState().SourceDir;
-// its timer starts on at 500 ms and calls timerEvent(); its progressStatus() switches the
-// control's notifications off (control().setEnableProgressEvent(false)), shows progressDisplay()
-// (ProgressMath.h), lets the event loop run, and switches them on again unless cancelled(); its
-// Cancel calls cancel() and closes the window. The engine must outlive the window's last call.
+// A window drives it like this: construct it with a copy of compressionSettings() and
+// appState().SourceDir; its timer starts on at 500 ms and calls timerEvent() on a worker thread,
+// through a ThreadedBatchView; its progressStatus() shows progressDisplay() (ProgressMath.h); its
+// Cancel calls cancel() and closes the window. The engine must outlive the worker.
+//
+// Threads: everything but cancel() and cancelled() runs on one thread at a time; cancel() may be
+// called from any thread while the run goes on.
+//
+// Progress: loading (and the resize, when there is one) reports 0 to 100 % with Saving false,
+// the resize taking the part of it that its share of the work predicts; saving reports 0 to
+// 100 % with Saving true.
 class BatchEngine {
   public:
     enum class Outcome { NotRun, Completed, Failed, Cancelled };
@@ -40,8 +47,9 @@ class BatchEngine {
     // Runs the whole work list, or closes the window when the run has finished.
     void timerEvent();
     // Stops the run: the file in progress is abandoned (nothing of it is written), the remaining
-    // files are skipped, no message is shown and the view is not touched again. Meant to be called
-    // from inside BatchView::progressStatus().
+    // files are skipped, no message is shown and the view is not touched again. May be called
+    // from inside BatchView::progressStatus() or from another thread; the operation in progress
+    // stops at its next progress point.
     void cancel();
 
     // Paths besides the work list's that no output may replace (for a driver that runs several
@@ -50,7 +58,7 @@ class BatchEngine {
 
     const RunState& state() const { return state_; }
     Outcome outcome() const { return outcome_; }
-    bool cancelled() const { return cancelled_; }
+    bool cancelled() const { return cancelled_.load(); }
     int32_t errorCode() const { return errorCode_; }
     QString errorMessage() const { return errorMessage_; }
     // The failed file's name and why it failed, as the message's details.
@@ -73,6 +81,10 @@ class BatchEngine {
     void showCompleted();
     bool wouldReplaceSource(const QString& outputPath) const;
     void onProgressStatus(int16_t percent);
+    void planLoadShare(const CompressionSettings& s, int16_t sourceDpi);
+
+    // The step whose progress the control reports, for the first half of the file's bar.
+    enum class Step { Load, Resize, Save };
 
     BatchView& view_;
     const CompressionSettings& settings_;
@@ -82,7 +94,9 @@ class BatchEngine {
     imaging::ExtFileOptionBlock extOptions_{};
     RunState state_;
     Outcome outcome_ = Outcome::NotRun;
-    bool cancelled_ = false;
+    std::atomic<bool> cancelled_{false};
+    Step step_ = Step::Load;
+    double loadShare_ = 1.0;  // of the first half, when a resize follows
     int32_t errorCode_ = 0;
     QString errorMessage_;
     QString errorDetails_;

@@ -12,7 +12,8 @@ namespace pixavant::batch {
 // the source list of the main window.
 //
 // After BatchEngine::cancel() the engine calls nothing of the view any more, so a driver may close
-// (but not destroy) its window from inside progressStatus().
+// (but not destroy) its window from inside progressStatus(). The engine calls the view on the
+// thread that runs it; ThreadedBatchView hands the calls over to a window's thread.
 class BatchView {
   public:
     virtual ~BatchView() = default;
@@ -38,6 +39,10 @@ class BatchView {
     virtual QString sourceEntry(int index) const = 0;
     virtual void addSourceEntry(const QString& entry) = 0;
     virtual void setSourceCountLabel(const QString& text) = 0;
+    // Adds a converted file to the source list unless it is listed, and rewrites the count label,
+    // with the main window's list-click updates off meanwhile (batch::addToSourceList()). A view
+    // that forwards to another thread does the whole of it there.
+    virtual void addToSourceList(const QString& entry);
 
     // Shows a message with an OK button, titled PIXAVANT, and returns once it is confirmed.
     // `details` (the file's name and the reason it failed) go in the box's details area.

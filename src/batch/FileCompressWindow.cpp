@@ -4,13 +4,19 @@
 #include <QLabel>
 #include <QPushButton>
 #include <algorithm>
+#include <chrono>
+#include <climits>
 #include <cmath>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 #include "app/FileListBox.h"
 #include "app/MainWindow.h"
 #include "app/Message.h"
 #include "app/WindowLooks.h"
 #include "batch/ProgressMath.h"
+#include "batch/ThreadedBatchView.h"
 #include "options/FormLayout.h"
 #include "settings/AppState.h"
 #include "settings/CompressionSettings.h"
@@ -24,8 +30,18 @@ std::optional<FileCompressWindow::Delays>& testDelays() {
     return delays;
 }
 
-// Passes over the pending events per progress notification.
-constexpr int kEventPasses = 8;
+// The workers of all windows, closed ones' included, so that the application can wait for them
+// before it ends.
+struct Workers {
+    std::mutex mutex;
+    std::condition_variable stopped;
+    int count = 0;
+};
+
+Workers& workers() {
+    static Workers all;
+    return all;
+}
 
 QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, int left, int top,
                   int width, int height) {
@@ -43,6 +59,18 @@ ProgressBar* makeBar(QWidget* parent, const char* name, int left, int top, int w
 }
 
 }  // namespace
+
+// What a run's worker uses. The worker holds it too, so that a window closed in mid-run can go at
+// once while the worker winds down on its own.
+struct FileCompressWindow::Run {
+    CompressionSettings settings;  // a copy: the dialogs may change the record meanwhile
+    std::unique_ptr<batch::ThreadedBatchView> view;
+    std::unique_ptr<batch::BatchEngine> engine;
+    std::mutex mutex;
+    std::condition_variable stopped;
+    bool started = false;
+    bool working = false;
+};
 
 ProgressBar::ProgressBar(QWidget* parent) : QProgressBar(parent) {
     setRange(0, 100);
@@ -85,13 +113,78 @@ FileCompressWindow::FileCompressWindow(RunLists& lists, QWidget* parent)
     Timer1.setInterval(testDelays() ? testDelays()->startMs : 500);
     connect(&Timer1, &QTimer::timeout, this, [this] { Timer1_Timer(); });
 
-    engine_ = std::make_unique<batch::BatchEngine>(static_cast<batch::BatchView&>(*this),
-                                                   compressionSettings(), appState().SourceDir);
+    run_ = std::make_shared<Run>();
+    run_->settings = compressionSettings();
+    run_->view =
+        std::make_unique<batch::ThreadedBatchView>(static_cast<batch::BatchView&>(*this), this);
+    run_->engine =
+        std::make_unique<batch::BatchEngine>(*run_->view, run_->settings, appState().SourceDir);
+    static std::once_flag waitAtQuit;
+    std::call_once(waitAtQuit, [] {
+        if (QCoreApplication* app = QCoreApplication::instance())
+            QObject::connect(app, &QCoreApplication::aboutToQuit, app, &waitForAllWorkers);
+    });
     Form_Load();
     Timer1.start();
 }
 
-FileCompressWindow::~FileCompressWindow() = default;
+FileCompressWindow::~FileCompressWindow() {
+    // However the window goes, a run in progress stops with it.
+    if (running())
+        run_->engine->cancel();
+    letGo();
+}
+
+batch::BatchEngine& FileCompressWindow::engine() {
+    return *run_->engine;
+}
+
+bool FileCompressWindow::running() const {
+    std::lock_guard lock(run_->mutex);
+    return run_->working;
+}
+
+bool FileCompressWindow::waitForWorker(int milliseconds) {
+    std::unique_lock lock(run_->mutex);
+    return run_->stopped.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                                  [this] { return !run_->working; });
+}
+
+void FileCompressWindow::waitForAllWorkers() {
+    Workers& all = workers();
+    std::unique_lock lock(all.mutex);
+    all.stopped.wait(lock, [&] { return all.count == 0; });
+}
+
+void FileCompressWindow::startWorker() {
+    {
+        std::lock_guard lock(run_->mutex);
+        run_->started = true;
+        run_->working = true;
+    }
+    {
+        std::lock_guard lock(workers().mutex);
+        ++workers().count;
+    }
+    std::thread([run = run_]() mutable {
+        run->engine->timerEvent();
+        {
+            std::lock_guard lock(run->mutex);
+            run->working = false;
+        }
+        run->stopped.notify_all();
+        run.reset();  // a closed window's engine goes with the worker's reference
+        Workers& all = workers();
+        std::lock_guard lock(all.mutex);
+        --all.count;
+        all.stopped.notify_all();
+    }).detach();
+}
+
+void FileCompressWindow::letGo() {
+    // Nothing the worker does reaches this window any more.
+    run_->view->detach();
+}
 
 void FileCompressWindow::setDelaysForTesting(std::optional<Delays> delays) {
     testDelays() = delays;
@@ -100,13 +193,25 @@ void FileCompressWindow::setDelaysForTesting(std::optional<Delays> delays) {
 void FileCompressWindow::Form_Load() {
     // The engine takes the file count and the byte total of the work list, resets the bars and
     // percentages and switches the progress notifications on.
-    engine_->load();
+    run_->engine->load();
 }
 
 void FileCompressWindow::Timer1_Timer() {
-    running_ = !engine_->state().Finished;
-    engine_->timerEvent();
-    running_ = false;
+    bool started = false;
+    {
+        std::lock_guard lock(run_->mutex);
+        started = run_->started;
+    }
+    if (!started) {
+        // The whole run, on the worker. It switches the timer off itself, but the request takes a
+        // moment to arrive.
+        Timer1.stop();
+        startWorker();
+        return;
+    }
+    // The delayed close after a successful run: the worker has done its last step.
+    waitForWorker(INT_MAX);
+    run_->engine->timerEvent();
 }
 
 void FileCompressWindow::Cancel_Click() {
@@ -116,8 +221,9 @@ void FileCompressWindow::Cancel_Click() {
 void FileCompressWindow::reject() {
     // Closing during a run abandons the file in progress and skips the rest; the engine touches
     // the window no more.
-    if (running_)
-        engine_->cancel();
+    if (running())
+        run_->engine->cancel();
+    letGo();
     Timer1.stop();
     closing_ = true;
     QDialog::reject();
@@ -171,22 +277,11 @@ void FileCompressWindow::closeWindow() {
 }
 
 void FileCompressWindow::progressStatus(int16_t percent, const batch::RunState& state) {
-    imaging::ImagingControl& control = engine_->control();
-    control.setEnableProgressEvent(false);
-
     const batch::ProgressDisplay display = batch::progressDisplay(percent, state);
     SingleBar->setBarValue(display.singleBar);
     SinglePct->setText(batch::singlePctText(SingleBar->barValue()));
     TotalBar->setBarValue(float(display.totalBar));
     TotalPct->setText(display.totalPct);
-
-    // The only place where the window is serviced during a run: painting, moving, "Cancel".
-    for (int pass = 0; pass < kEventPasses && !closing_; ++pass) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
-    }
-
-    if (!closing_)
-        control.setEnableProgressEvent(true);
 }
 
 RunLists& mainWindowLists() {

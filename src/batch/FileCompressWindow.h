@@ -40,10 +40,11 @@ class ProgressBar : public QProgressBar {
 };
 
 // "File Compress": runs one batch and shows how far it has got. Half a second after it opens, its
-// timer converts the whole work list (the batch engine); the window stays responsive by servicing
-// its events inside the imaging control's progress notifications. It closes itself 6 seconds after
-// a successful run and at once after a failure; "Cancel" closes it at any time, abandoning a run in
-// progress without leaving a partial file.
+// timer starts the conversion of the whole work list (the batch engine) on a worker thread, which
+// hands everything it shows to this window's thread in order; the window repaints and answers
+// input all the while. It closes itself 6 seconds after a successful run and at once after a
+// failure; "Cancel" closes it at any time, abandoning a run in progress without leaving a partial
+// file: the worker stops on its own shortly after and never touches the closed window.
 class FileCompressWindow : public QDialog, public batch::BatchView {
     Q_OBJECT
 
@@ -59,12 +60,18 @@ class FileCompressWindow : public QDialog, public batch::BatchView {
     };
     static void setDelaysForTesting(std::optional<Delays> delays);
 
-    batch::BatchEngine& engine() { return *engine_; }
-    bool running() const { return running_; }
+    // The run's engine. While the worker runs, only cancel() and cancelled() may be used.
+    batch::BatchEngine& engine();
+    bool running() const;
+    // Waits until the worker has stopped (at most `milliseconds`); true when it has.
+    bool waitForWorker(int milliseconds);
+    // Waits until every worker of every window has stopped, closed windows' included.
+    static void waitForAllWorkers();
 
     void reject() override;
 
   private:
+    struct Run;
     void Form_Load();
     void Timer1_Timer();
     void Cancel_Click();
@@ -88,10 +95,12 @@ class FileCompressWindow : public QDialog, public batch::BatchView {
     void closeWindow() override;
     void progressStatus(int16_t percent, const batch::RunState& state) override;
 
+    void startWorker();
+    void letGo();
+
     RunLists& lists_;
-    std::unique_ptr<batch::BatchEngine> engine_;
+    std::shared_ptr<Run> run_;
     QTimer Timer1;
-    bool running_ = false;
     bool closing_ = false;
 
     QLabel* TotalFile = nullptr;

@@ -50,6 +50,10 @@ struct SaveRequest {
     EmbeddedMetadata metadata{};
     // Where a writer says what of the metadata it had to leave out; may be null.
     std::vector<std::string>* notes = nullptr;
+    // A JPEG file whose full decode the pixels are, untouched (no resize, no depth change, no
+    // orientation turned by the caller): a writer may carry that file's data over instead of
+    // encoding the pixels afresh. Empty otherwise.
+    QString jpegSource{};
 };
 
 // One image format's writer. `raster` already has the depth the caller asked for; the writer writes

@@ -1,5 +1,7 @@
 #include "imaging/ImagingControl.h"
 
+#include <QDateTime>
+#include <QFileInfo>
 #include <algorithm>
 #include <cmath>
 #include <csignal>
@@ -11,6 +13,7 @@
 #include "imaging/OutputFile.h"
 #include "imaging/OutputMetadata.h"
 #include "imaging/PixelOps.h"
+#include "imaging/WatchedCall.h"
 
 namespace pixavant::imaging {
 
@@ -55,9 +58,9 @@ ImagingControl::ImagingControl() {
 }
 
 bool ImagingControl::notify(int percent) {
-    if (progressEnabled_ && handler_)
+    if (progressEnabled_ && handler_ && !cancelRequested())
         handler_(int16_t(percent));
-    return !abortRequested_;
+    return !abortRequested_ && !cancelRequested();
 }
 
 Progress ImagingControl::makeProgress() {
@@ -67,10 +70,31 @@ Progress ImagingControl::makeProgress() {
     return Progress([this](int percent) { return notify(percent); });
 }
 
+namespace {
+
+// Share of a save spent reducing the depth, when it has to be reduced.
+constexpr int kDepthShare = 25;
+
+// Size and modification time of a file (false when there is none).
+bool fileStamp(const QString& path, qint64& size, qint64& modified) {
+    const QFileInfo file(path);
+    size = file.size();
+    modified = file.lastModified().toMSecsSinceEpoch();
+    return !path.isEmpty() && file.isFile();
+}
+
+bool isJpeg(const FileHeader& header) {
+    const QByteArray& b = header.bytes;
+    return b.size() >= 3 && uint8_t(b[0]) == 0xFF && uint8_t(b[1]) == 0xD8 && uint8_t(b[2]) == 0xFF;
+}
+
+}  // namespace
+
 void ImagingControl::clear() {
     image_ = {};
     converted_.reset();
     saved_ = false;
+    jpegSource_.clear();
     displayCache_.reset();
     pendingBits_ = 0;
     width_ = height_ = 0;
@@ -112,6 +136,8 @@ int16_t ImagingControl::load(const QString& path, int16_t bitsPerPixel, int16_t 
     notes_ = loadNotes_ = image_.meta.notes;
     converted_.reset();
     saved_ = false;
+    jpegSource_ = isJpeg(header) && image_.fileWidth == 0 ? path : QString();
+    fileStamp(jpegSource_, jpegSize_, jpegModified_);
     pendingBits_ = bitsPerPixel;
     displayCache_.reset();
     // A reduced-scale decode for display still reports the file's own size.
@@ -145,15 +171,18 @@ int16_t ImagingControl::save(const QString& path, int16_t formatCode, int16_t bi
     int status = kSuccess;
     try {
         if (!asHeld) {
+            Progress depthPart = progress.part(0, kDepthShare);
             Raster converted;
-            status = convertDepth(image_.raster, depth, converted);
+            status = convertDepth(image_.raster, depth, converted, &depthPart);
             converted_ = std::move(converted);
         }
         // Dithered here rather than in the writer, so that the pixels written are known.
         if (status == kSuccess && holdsBlackAndWhiteOnly(formatCode) &&
             !isBlackAndWhite(converted_ ? *converted_ : image_.raster)) {
+            Progress ditherPart = progress.part(0, kDepthShare);
             Raster bilevel;
-            status = convertDepth(converted_ ? *converted_ : image_.raster, 1, bilevel);
+            status =
+                convertDepth(converted_ ? *converted_ : image_.raster, 1, bilevel, &ditherPart);
             converted_ = std::move(bilevel);
         }
     } catch (const std::bad_alloc&) {
@@ -170,6 +199,14 @@ int16_t ImagingControl::save(const QString& path, int16_t formatCode, int16_t bi
     if (const int created = output.create(); created != kSuccess)
         return int16_t(created);
     SaveRequest request{formatCode, qualityFactor, currentSaveResolution()};
+    // The source JPEG itself may be carried over, with its own metadata: not when the metadata
+    // is to be left out.
+    qint64 size = 0, modified = 0;
+    if (!converted_ && keepMetadata_ && image_.raster.format == PixelFormat::Rgb8 &&
+        image_.raster.significantBits == 8 && fileStamp(jpegSource_, size, modified) &&
+        size == jpegSize_ && modified == jpegModified_)
+        request.jpegSource = jpegSource_;
+    Progress writePart = progress.part(converted_ ? kDepthShare : 0, 100);
     std::vector<std::string> saveNotes;
     try {
         if (keepMetadata_ && !image_.meta.embedded.empty())
@@ -177,7 +214,7 @@ int16_t ImagingControl::save(const QString& path, int16_t formatCode, int16_t bi
                                                      writtenImage(pixels, image_.meta, request),
                                                      formatCode, saveNotes);
         request.notes = &saveNotes;
-        status = writer->write(output.temporaryPath(), pixels, image_.meta, request, progress);
+        status = writer->write(output.temporaryPath(), pixels, image_.meta, request, writePart);
     } catch (const std::bad_alloc&) {
         status = kErrNoMemory;
     }
@@ -187,17 +224,28 @@ int16_t ImagingControl::save(const QString& path, int16_t formatCode, int16_t bi
     if (status != kSuccess)
         return int16_t(status);
     if (verifySaves_) {
-        // A PIXAVANT file recompressed losslessly from a JPEG source is checked by rebuilding
-        // the JPEG instead: verifyJpegReconstruction(output.temporaryPath(), the source's path).
-        status = verifyOutput(output.temporaryPath(), pixels, formatCode, qualityFactor, progress,
-                              verification_);
-        if (status != kSuccess)
-            return int16_t(status);
+        // A JPEG carried over into a lossless PIXAVANT file is checked by rebuilding the JPEG;
+        // anything else by decoding its pixels.
+        bool checked = false;
+        if (formatCode == format::kPixavantLossless && !request.jpegSource.isEmpty()) {
+            verification_ = verifyJpegReconstruction(output.temporaryPath(), request.jpegSource);
+            checked = verification_.passed;
+        }
+        if (!checked) {
+            status = verifyOutput(output.temporaryPath(), pixels, formatCode, qualityFactor,
+                                  progress, verification_);
+            if (status != kSuccess)
+                return int16_t(status);
+        }
         if (!verification_.passed)
             return kErrVerify;
     }
     if (!progress.report(100))
         return kErrCancelled;
+    // Flushing a large file can take a while: reported, and a cancel meanwhile leaves no output.
+    status = runWatched(progress, [&](CallState&) { return output.sync(); });
+    if (status != kSuccess)
+        return int16_t(status);
     return int16_t(output.commit());
 }
 
@@ -220,19 +268,25 @@ int16_t ImagingControl::resize(float width, float height, int16_t flags) {
         return kErrInvalidArgument;
     if (const int16_t size = checkImageSize(w, h); size != kSuccess)
         return size;
+    Progress progress = makeProgress();
+    if (!progress.report(0))
+        return kErrCancelled;
     int status = kSuccess;
     try {
-        status = resample(image_.raster, int(w), int(h));
+        status = resample(image_.raster, int(w), int(h), &progress);
     } catch (const std::bad_alloc&) {
         status = kErrNoMemory;
     }
     if (status != kSuccess)
         return int16_t(status);
+    jpegSource_.clear();
     displayCache_.reset();
     converted_.reset();
     saved_ = false;
     width_ = float(w);
     height_ = float(h);
+    if (!progress.report(100))
+        return kErrCancelled;
     return kSuccess;
 }
 
@@ -253,6 +307,8 @@ int16_t ImagingControl::convertToGray() {
         return kErrNoImage;
     int status = kSuccess;
     try {
+        if (!image_.raster.isGray())
+            jpegSource_.clear();
         status = imaging::convertToGray(image_.raster);
     } catch (const std::bad_alloc&) {
         status = kErrNoMemory;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -42,13 +43,16 @@ class ImagingControl {
     float bitmapHeight() const { return height_; }
     bool hasImage() const { return !image_.raster.empty(); }
 
-    // The progress notification, raised synchronously inside load and save while enabled.
+    // The progress notification, raised synchronously inside load, resize and save while enabled.
     void onProgressStatus(ProgressStatusHandler handler) { handler_ = std::move(handler); }
     void setEnableProgressEvent(bool enabled) { progressEnabled_ = enabled; }
     bool enableProgressEvent() const { return progressEnabled_; }
     // Makes the operation in progress stop at its next progress point with kErrCancelled. Meant to
-    // be called from inside the progress notification.
+    // be called from inside the progress notification, or from another thread.
     void abortOperation() { abortRequested_ = true; }
+    // While `flag` is set (from any thread), every operation stops at its next progress point
+    // with kErrCancelled, and none starts. nullptr: none.
+    void setCancelFlag(const std::atomic<bool>* flag) { cancelFlag_ = flag; }
 
     // Limits decoding to what a display of this size needs (0 x 0: full size). The held image may
     // then be smaller than the file (JPEG decodes at 1/2, 1/4 or 1/8 scale); bitmapWidth() and
@@ -86,6 +90,7 @@ class ImagingControl {
   private:
     bool notify(int percent);
     Progress makeProgress();
+    bool cancelRequested() const { return cancelFlag_ != nullptr && cancelFlag_->load(); }
 
     DecodedImage image_;
     std::optional<Raster> converted_;  // the held image at the depth of the last save
@@ -100,10 +105,16 @@ class ImagingControl {
     float width_ = 0;
     float height_ = 0;
     bool progressEnabled_ = false;
-    bool abortRequested_ = false;
+    std::atomic<bool> abortRequested_{false};
+    const std::atomic<bool>* cancelFlag_ = nullptr;
     ProgressStatusHandler handler_;
     ReadOptions readOptions_;
     QString lastErrorDetail_;
+    // The JPEG file the held pixels are the full decode of, while nothing has changed them, and
+    // its size and modification time then (a file changed since is not the one decoded).
+    QString jpegSource_;
+    qint64 jpegSize_ = 0;
+    qint64 jpegModified_ = 0;
 };
 
 }  // namespace pixavant::imaging

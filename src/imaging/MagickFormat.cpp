@@ -382,38 +382,6 @@ Detected detect(const FileHeader& h) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Progress from GraphicsMagick's monitor
-
-thread_local Progress* currentProgress = nullptr;
-thread_local int progressFrom = 0;
-thread_local int progressTo = 100;
-
-MagickPassFail monitor(const char*, const magick_int64_t quantum, const magick_uint64_t span,
-                       ExceptionInfo*) {
-    Progress* progress = currentProgress;
-    if (progress == nullptr || span == 0)
-        return MagickPass;
-    const double part = std::clamp(double(quantum + 1) / double(span), 0.0, 1.0);
-    const int percent = progressFrom + int(part * (progressTo - progressFrom));
-    return progress->report(percent) ? MagickPass : MagickFail;
-}
-
-// Routes GraphicsMagick's progress into `progress` (mapped onto from..to) for its lifetime.
-class MonitorScope {
-  public:
-    MonitorScope(Progress& progress, int from, int to) {
-        static std::once_flag once;
-        std::call_once(once, [] { SetMonitorHandler(monitor); });
-        currentProgress = &progress;
-        progressFrom = from;
-        progressTo = to;
-    }
-    ~MonitorScope() { currentProgress = nullptr; }
-    MonitorScope(const MonitorScope&) = delete;
-    MonitorScope& operator=(const MonitorScope&) = delete;
-};
-
-// ---------------------------------------------------------------------------------------------
 // GraphicsMagick calls
 
 // "CODER:/absolute/path": the coder is fixed, and an absolute path can never be read as a pipe.
@@ -905,7 +873,7 @@ class MagickReader final : public FormatReader {
         int status = kSuccess;
         magick::ImagePtr image;
         {
-            MonitorScope scope(progress, from, 90);
+            magick::MonitorScope scope(progress, from, 90);
             image = openImage(d.coder, path, false, status, &progress);
         }
         if (!image)

@@ -8,6 +8,7 @@
 #include <bit>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <mutex>
 
 #include "imaging/ImagingStatus.h"
@@ -45,6 +46,51 @@ void* markedRealloc(void* old, size_t size) {
             markUnset(block, kept, usable);
     }
     return block;
+}
+
+// The routes of the progress monitor (MonitorScope, CallMonitor).
+struct ThreadRoute {
+    Progress* progress = nullptr;
+    int from = 0;
+    int to = 100;
+};
+thread_local ThreadRoute threadRoute;
+
+struct CallRoute {
+    CallState* state = nullptr;
+    int from = 0;
+    int to = 1000;
+};
+std::mutex callRoutesMutex;
+std::map<const ExceptionInfo*, CallRoute>& callRoutes() {
+    static std::map<const ExceptionInfo*, CallRoute> routes;
+    return routes;
+}
+
+MagickPassFail monitor(const char*, const magick_int64_t quantum, const magick_uint64_t span,
+                       ExceptionInfo* exception) {
+    if (span == 0)
+        return MagickPass;
+    const double part = std::clamp(double(quantum + 1) / double(span), 0.0, 1.0);
+    {
+        std::lock_guard lock(callRoutesMutex);
+        const auto found = callRoutes().find(exception);
+        if (found != callRoutes().end()) {
+            const CallRoute& route = found->second;
+            CallState& state = *route.state;
+            const int permille = route.from + int(part * (route.to - route.from));
+            // Worker threads report out of order: keep the largest.
+            int seen = state.permille.load();
+            while (seen < permille && !state.permille.compare_exchange_weak(seen, permille)) {
+            }
+            return state.cancel.load() ? MagickFail : MagickPass;
+        }
+    }
+    const ThreadRoute& route = threadRoute;
+    if (route.progress == nullptr)
+        return MagickPass;
+    const int percent = route.from + int(part * (route.to - route.from));
+    return route.progress->report(percent) ? MagickPass : MagickFail;
 }
 
 // Coders that must never decode: they run delegate programs (Ghostscript, camera-raw converters,
@@ -109,6 +155,7 @@ void initialize() {
     DestroyExceptionInfo(&exception);
     SetWarningHandler(quietHandler);
     SetErrorHandler(quietHandler);
+    SetMonitorHandler(monitor);
 
     // Limits: one image of at most kMaxPixels; heap and memory maps up to three quarters of the
     // machine's memory; the pixel cache may spill to disk up to 16 GiB; few open cache files.
@@ -155,6 +202,28 @@ int statusForSeverity(int severity) {
         default:
             return kErrCorrupt;
     }
+}
+
+MonitorScope::MonitorScope(Progress& progress, int from, int to) {
+    ensureInitialized();
+    threadRoute = {&progress, from, to};
+}
+
+MonitorScope::~MonitorScope() {
+    threadRoute = {};
+}
+
+CallMonitor::CallMonitor(ExceptionInfo* exception, CallState& state, int fromPermille,
+                         int toPermille)
+    : exception_(exception) {
+    ensureInitialized();
+    std::lock_guard lock(callRoutesMutex);
+    callRoutes()[exception] = {&state, fromPermille, toPermille};
+}
+
+CallMonitor::~CallMonitor() {
+    std::lock_guard lock(callRoutesMutex);
+    callRoutes().erase(exception_);
 }
 
 }  // namespace pixavant::imaging::magick

@@ -5,6 +5,9 @@
 #include <cstdint>
 #include <memory>
 
+#include "imaging/Progress.h"
+#include "imaging/WatchedCall.h"
+
 namespace pixavant::imaging::magick {
 
 static_assert(QuantumDepth == 16, "the unset-pixel mark below is a 16-bit quantum");
@@ -46,5 +49,32 @@ using ImageInfoPtr = std::unique_ptr<ImageInfo, ImageInfoDeleter>;
 
 // Maps a GraphicsMagick exception severity onto a status code (kSuccess for none).
 int statusForSeverity(int severity);
+
+// GraphicsMagick has one progress monitor for the whole process; these scopes route what it
+// reports to whoever started the operation.
+//
+// Progress of the GraphicsMagick calls this thread makes (a coder reading a file) goes to
+// `progress`, mapped onto from..to, for the lifetime of the scope.
+class MonitorScope {
+  public:
+    MonitorScope(Progress& progress, int from, int to);
+    ~MonitorScope();
+    MonitorScope(const MonitorScope&) = delete;
+    MonitorScope& operator=(const MonitorScope&) = delete;
+};
+
+// Progress of the calls given `exception` goes to `state` (mapped onto fromPermille..toPermille),
+// and they stop when `state.cancel` is set, whichever thread reports it: image operations report
+// from GraphicsMagick's own worker threads.
+class CallMonitor {
+  public:
+    CallMonitor(ExceptionInfo* exception, CallState& state, int fromPermille, int toPermille);
+    ~CallMonitor();
+    CallMonitor(const CallMonitor&) = delete;
+    CallMonitor& operator=(const CallMonitor&) = delete;
+
+  private:
+    ExceptionInfo* exception_;
+};
 
 }  // namespace pixavant::imaging::magick

@@ -51,17 +51,21 @@ int OutputFile::create() {
     return kSuccess;
 }
 
-int OutputFile::commit() {
+int OutputFile::sync() {
     if (tempPath_.isEmpty())
         return kErrWrite;
-    const QByteArray temp = QFile::encodeName(tempPath_);
-    const int fd = ::open(temp.constData(), O_RDONLY);
+    const int fd = ::open(QFile::encodeName(tempPath_).constData(), O_RDONLY);
     if (fd < 0)
         return kErrWrite;
-    const bool synced = ::fsync(fd) == 0;
+    synced_ = ::fsync(fd) == 0;
     ::close(fd);
-    if (!synced)
+    return synced_ ? kSuccess : kErrWrite;
+}
+
+int OutputFile::commit() {
+    if (!synced_ && sync() != kSuccess)
         return kErrWrite;
+    const QByteArray temp = QFile::encodeName(tempPath_);
     if (::rename(temp.constData(), QFile::encodeName(finalPath_).constData()) != 0)
         return kErrWrite;
     committed_ = true;

@@ -16,13 +16,16 @@ public:
     // Creates the temporary file. Returns kSuccess or kErrWrite.
     int create();
     const QString& temporaryPath() const { return tempPath_; }
-    // Flushes the temporary file to disk and renames it to the final path. Returns kSuccess or
-    // kErrWrite.
+    // Flushes the temporary file to disk. Returns kSuccess or kErrWrite.
+    int sync();
+    // Flushes the temporary file to disk (unless sync() did) and renames it to the final path.
+    // Returns kSuccess or kErrWrite.
     int commit();
 
 private:
     QString finalPath_;
     QString tempPath_;
+    bool synced_ = false;
     bool committed_ = false;
 };
 

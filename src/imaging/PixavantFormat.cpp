@@ -12,6 +12,7 @@
 // calling thread, the one whose progress listener is wired to the window, reports an estimate at
 // least every 50 ms and passes a cancel on.
 
+#include <brotli/decode.h>
 #include <fcntl.h>
 #include <jxl/decode.h>
 #include <jxl/encode.h>
@@ -28,15 +29,19 @@
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <thread>
 
+#include "imaging/ColorProfile.h"
 #include "imaging/ExifSupport.h"
 #include "imaging/Format.h"
 #include "imaging/FormatCodes.h"
 #include "imaging/ImagingStatus.h"
+#include "imaging/JxlRunner.h"
 #include "imaging/MetadataSupport.h"
 #include "imaging/PixelOps.h"
 
@@ -262,8 +267,35 @@ void parseExifResolution(const std::vector<uint8_t>& payload, double& xDpi, doub
         xDpi = yDpi;
 }
 
+// The Brotli stream decompressed, at most kMaxExifBox bytes of it; empty on any failure.
+std::vector<uint8_t> decompressBrotli(const uint8_t* data, size_t size) {
+    std::unique_ptr<BrotliDecoderState, void (*)(BrotliDecoderState*)> state(
+        BrotliDecoderCreateInstance(nullptr, nullptr, nullptr), BrotliDecoderDestroyInstance);
+    if (!state)
+        return {};
+    std::vector<uint8_t> out(std::min<size_t>(size * 4 + 1024, kMaxExifBox));
+    size_t availableIn = size;
+    const uint8_t* nextIn = data;
+    size_t used = 0;
+    for (;;) {
+        size_t availableOut = out.size() - used;
+        uint8_t* nextOut = out.data() + used;
+        const BrotliDecoderResult result = BrotliDecoderDecompressStream(
+            state.get(), &availableIn, &nextIn, &availableOut, &nextOut, nullptr);
+        used = size_t(nextOut - out.data());
+        if (result == BROTLI_DECODER_RESULT_SUCCESS) {
+            out.resize(used);
+            return out;
+        }
+        if (result != BROTLI_DECODER_RESULT_NEEDS_MORE_OUTPUT || out.size() >= kMaxExifBox)
+            return {};
+        out.resize(std::min<size_t>(out.size() * 2, kMaxExifBox));
+    }
+}
+
 // Finds the first "Exif" box of a container file by walking the box headers (no codestream is
-// read). A bare codestream has no boxes. Returns the payload, or nothing.
+// read), plain or Brotli-compressed (as libjxl stores the EXIF of a JPEG it carries over). A bare
+// codestream has no boxes. Returns the payload, or nothing.
 std::vector<uint8_t> findExifBox(InputFile& file) {
     const int64_t fileSize = file.size();
     if (fileSize < 0 || !file.seek(0))
@@ -289,14 +321,20 @@ std::vector<uint8_t> findExifBox(InputFile& file) {
         }
         if (size < headerSize || size > uint64_t(fileSize - position))
             return {};
-        if (std::memcmp(head.data() + 4, "Exif", 4) == 0) {
+        const bool plain = std::memcmp(head.data() + 4, "Exif", 4) == 0;
+        const bool compressed = std::memcmp(head.data() + 4, "brob", 4) == 0;
+        if (plain || compressed) {
             const uint64_t payloadSize = size - headerSize;
             if (payloadSize > kMaxExifBox)
                 return {};
             std::vector<uint8_t> payload(payloadSize);
             if (file.read(payload.data(), payload.size()) != ssize_t(payload.size()))
                 return {};
-            return payload;
+            if (plain)
+                return payload;
+            // A Brotli-compressed box: its first four bytes name what it holds.
+            if (payload.size() > 4 && std::memcmp(payload.data(), "Exif", 4) == 0)
+                return decompressBrotli(payload.data() + 4, payload.size() - 4);
         }
         position += int64_t(size);
     }
@@ -757,12 +795,14 @@ int levelOf(int qualityFactor) {
 // owns everything it touches, so an abandoned encode can finish on its own.
 struct EncodeJob {
     EncoderPtr encoder;
-    RunnerPtr runner;
+    JxlRunner runner;
     JxlEncoderFrameSettings* settings = nullptr;
     // The caller's pixels: valid until pixelsTaken, when libjxl has its own copy.
     const uint8_t* pixels = nullptr;
     size_t size = 0;
     JxlPixelFormat pixelFormat{1, JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0};
+    // A JPEG file carried over as it is, instead of pixels.
+    std::vector<uint8_t> jpeg;
     std::vector<uint8_t> output;
     int status = kSuccess;
     std::mutex mutex;
@@ -775,24 +815,76 @@ int encoderFailure(JxlEncoder* encoder) {
     return JxlEncoderGetError(encoder) == JXL_ENC_ERR_OOM ? kErrNoMemory : kErrInvalidArgument;
 }
 
-// Sets up the encoder; the pixels are handed over on the worker.
-int configureEncoder(EncodeJob& job, const EncoderInput& input, const Raster& raster,
-                     const ImageMeta& meta, const SaveRequest& request, bool withIcc) {
+// How the colours of the pixels are stated: sRGB, a colour space JPEG XL names, or the file's
+// own ICC profile.
+struct ColourSignal {
+    bool icc = false;
+    std::optional<JxlColorEncoding> named;  // when not ICC; nothing: sRGB
+};
+
+// A lossy encode converts from the colour space stated: one libjxl names is converted many times
+// faster than an ICC profile (and an sRGB profile of some other make is sRGB for it only when
+// named so). A lossless file keeps its ICC profile exactly as it was.
+ColourSignal colourSignal(const ImageMeta& meta, uint32_t channels, bool lossy) {
+    ColourSignal signal;
+    if (!iccMatches(meta.iccProfile, channels))
+        return signal;
+    if (lossy) {
+        signal.named = namedColorEncoding(meta.iccProfile, int(channels));
+        if (signal.named)
+            return signal;
+    }
+    signal.icc = true;
+    return signal;
+}
+
+JxlEncoderStatus setColour(JxlEncoder* encoder, const ImageMeta& meta, uint32_t channels,
+                           const ColourSignal& signal) {
+    if (signal.icc)
+        return JxlEncoderSetICCProfile(encoder, meta.iccProfile.data(), meta.iccProfile.size());
+    JxlColorEncoding encoding{};
+    if (signal.named)
+        encoding = *signal.named;
+    else
+        JxlColorEncodingSetToSRGB(&encoding, channels == 1);
+    return JxlEncoderSetColorEncoding(encoder, &encoding);
+}
+
+// A new encoder on the job's runner, writing a container.
+int createEncoder(EncodeJob& job) {
     job.encoder.reset(JxlEncoderCreate(nullptr));
-    job.runner = makeRunner();
     JxlEncoder* encoder = job.encoder.get();
-    if (!encoder || !job.runner)
+    if (!encoder || !job.runner.valid())
         return kErrNoMemory;
-    if (JxlEncoderSetParallelRunner(encoder, JxlThreadParallelRunner, job.runner.get()) !=
+    if (JxlEncoderSetParallelRunner(encoder, JxlRunner::run, job.runner.opaque()) !=
             JXL_ENC_SUCCESS ||
         JxlEncoderUseContainer(encoder, JXL_TRUE) != JXL_ENC_SUCCESS)
         return encoderFailure(encoder);
+    return kSuccess;
+}
 
-    const bool lossy = request.formatCode == format::kPixavant;
-    const std::vector<uint8_t> exif = exifBoxPayload(request);
-    const std::vector<uint8_t>& xmp = request.metadata.xmp;
-    if ((!exif.empty() || !xmp.empty()) && JxlEncoderUseBoxes(encoder) != JXL_ENC_SUCCESS)
+int addMetadataBoxes(JxlEncoder* encoder, const std::vector<uint8_t>& exif,
+                     const std::vector<uint8_t>& xmp) {
+    if (exif.empty() && xmp.empty())
+        return kSuccess;
+    if (JxlEncoderUseBoxes(encoder) != JXL_ENC_SUCCESS ||
+        (!exif.empty() && JxlEncoderAddBox(encoder, "Exif", exif.data(), exif.size(), JXL_FALSE) !=
+                              JXL_ENC_SUCCESS) ||
+        (!xmp.empty() &&
+         JxlEncoderAddBox(encoder, "xml ", xmp.data(), xmp.size(), JXL_FALSE) != JXL_ENC_SUCCESS))
         return encoderFailure(encoder);
+    JxlEncoderCloseBoxes(encoder);
+    return kSuccess;
+}
+
+// Sets up the encoder; the pixels are handed over on the worker.
+int configureEncoder(EncodeJob& job, const EncoderInput& input, const Raster& raster,
+                     const ImageMeta& meta, const SaveRequest& request,
+                     const ColourSignal& colour) {
+    if (const int status = createEncoder(job); status != kSuccess)
+        return status;
+    JxlEncoder* encoder = job.encoder.get();
+    const bool lossy = request.formatCode == format::kPixavant;
 
     JxlBasicInfo info;
     JxlEncoderInitBasicInfo(&info);
@@ -801,19 +893,9 @@ int configureEncoder(EncodeJob& job, const EncoderInput& input, const Raster& ra
     info.bits_per_sample = input.bitsPerSample;
     info.num_color_channels = input.channels;
     info.uses_original_profile = lossy ? JXL_FALSE : JXL_TRUE;
-    if (JxlEncoderSetBasicInfo(encoder, &info) != JXL_ENC_SUCCESS)
+    if (JxlEncoderSetBasicInfo(encoder, &info) != JXL_ENC_SUCCESS ||
+        setColour(encoder, meta, input.channels, colour) != JXL_ENC_SUCCESS)
         return encoderFailure(encoder);
-
-    if (withIcc) {
-        if (JxlEncoderSetICCProfile(encoder, meta.iccProfile.data(), meta.iccProfile.size()) !=
-            JXL_ENC_SUCCESS)
-            return encoderFailure(encoder);
-    } else {
-        JxlColorEncoding srgb{};
-        JxlColorEncodingSetToSRGB(&srgb, input.channels == 1);
-        if (JxlEncoderSetColorEncoding(encoder, &srgb) != JXL_ENC_SUCCESS)
-            return encoderFailure(encoder);
-    }
 
     JxlEncoderFrameSettings* settings = JxlEncoderFrameSettingsCreate(encoder, nullptr);
     if (settings == nullptr)
@@ -837,15 +919,9 @@ int configureEncoder(EncodeJob& job, const EncoderInput& input, const Raster& ra
     }
     if (!ok)
         return encoderFailure(encoder);
-
-    if (!exif.empty() &&
-        JxlEncoderAddBox(encoder, "Exif", exif.data(), exif.size(), JXL_FALSE) != JXL_ENC_SUCCESS)
-        return encoderFailure(encoder);
-    if (!xmp.empty() &&
-        JxlEncoderAddBox(encoder, "xml ", xmp.data(), xmp.size(), JXL_FALSE) != JXL_ENC_SUCCESS)
-        return encoderFailure(encoder);
-    if (!exif.empty() || !xmp.empty())
-        JxlEncoderCloseBoxes(encoder);
+    if (const int status = addMetadataBoxes(encoder, exifBoxPayload(request), request.metadata.xmp);
+        status != kSuccess)
+        return status;
     job.settings = settings;
     job.pixels = input.pixels;
     job.size = input.size;
@@ -853,20 +929,9 @@ int configureEncoder(EncodeJob& job, const EncoderInput& input, const Raster& ra
     return kSuccess;
 }
 
-int runEncode(EncodeJob& job) {
+// Runs the encoder until the whole file is in job.output.
+int drainOutput(EncodeJob& job) {
     JxlEncoder* encoder = job.encoder.get();
-    // libjxl copies the pixels here (and converts them, which takes a while on a large image).
-    const bool added = JxlEncoderAddImageFrame(job.settings, &job.pixelFormat, job.pixels,
-                                               job.size) == JXL_ENC_SUCCESS;
-    {
-        std::lock_guard lock(job.mutex);
-        job.pixels = nullptr;
-        job.pixelsTaken = true;
-        job.finished.notify_all();
-    }
-    if (!added)
-        return encoderFailure(encoder);
-    JxlEncoderCloseInput(encoder);
     job.output.resize(1 << 16);
     size_t used = 0;
     for (;;) {
@@ -881,19 +946,181 @@ int runEncode(EncodeJob& job) {
         job.output.resize(job.output.size() * 2);
     }
     job.output.resize(used);
+    job.output.shrink_to_fit();
     return kSuccess;
 }
 
-// Rough single-core time of an encode, for the progress estimate: nanoseconds per pixel.
-double expectedSeconds(const Raster& raster, int formatCode) {
-    const double pixels = double(raster.width) * double(raster.height);
-    // Measured on one core: lossy 70 ns, lossless 270 ns, black and white text 750 ns.
-    const double perPixel = formatCode == format::kPixavant           ? 70e-9
+int runEncode(EncodeJob& job) {
+    JxlEncoder* encoder = job.encoder.get();
+    bool added = false;
+    if (!job.jpeg.empty()) {
+        added = JxlEncoderAddJPEGFrame(job.settings, job.jpeg.data(), job.jpeg.size()) ==
+                JXL_ENC_SUCCESS;
+    } else {
+        // libjxl copies the pixels here (and converts them, which takes a while on a large
+        // image); a cancel meanwhile makes it fail at once.
+        job.runner.markIntake(true);
+        added = JxlEncoderAddImageFrame(job.settings, &job.pixelFormat, job.pixels, job.size) ==
+                JXL_ENC_SUCCESS;
+        job.runner.markIntake(false);
+    }
+    {
+        std::lock_guard lock(job.mutex);
+        job.pixels = nullptr;
+        job.pixelsTaken = true;
+        job.finished.notify_all();
+    }
+    if (job.runner.refused())
+        return kErrCancelled;
+    if (!added)
+        return encoderFailure(encoder);
+    JxlEncoderCloseInput(encoder);
+    return drainOutput(job);
+}
+
+// Rough time of an encode of this many pixels on one core, for the progress estimate.
+double expectedSeconds(double pixels, int formatCode, bool jpeg) {
+    // Measured on one core: lossy 80 ns per pixel, lossless 270 ns, black and white text 750 ns,
+    // a JPEG carried over 60 ns.
+    const double perPixel = jpeg                                      ? 60e-9
+                            : formatCode == format::kPixavant         ? 80e-9
                             : formatCode == format::kPixavantLossless ? 270e-9
                                                                       : 750e-9;
     const double threads =
         double(std::max<size_t>(JxlThreadParallelRunnerDefaultNumWorkerThreads(), 1));
     return std::max(pixels * perPixel / std::sqrt(threads), 0.01);
+}
+
+// ---------------------------------------------------------------------------------------------
+// A JPEG carried over as it is
+
+// What a JPEG file's markers say that decides whether it can be carried over.
+struct JpegFacts {
+    int components = 0;
+    bool exif = false;
+    int orientation = 1;
+    double xDpi = 0;  // from EXIF; 0: not stated there
+    double yDpi = 0;
+};
+
+void readExifFacts(const uint8_t* data, size_t size, JpegFacts& facts) {
+    facts.exif = true;
+    ExifData* exif = newLiteralExifData();
+    if (exif == nullptr)
+        return;
+    exif_data_load_data(exif, data, unsigned(size));
+    const ExifByteOrder order = exif_data_get_byte_order(exif);
+    ExifContent* ifd0 = exif->ifd[EXIF_IFD_0];
+    auto entry = [&](ExifTag tag, ExifFormat format, unsigned bytes) -> ExifEntry* {
+        ExifEntry* e = ifd0 != nullptr ? exif_content_get_entry(ifd0, tag) : nullptr;
+        return e != nullptr && e->format == format && e->components >= 1 && e->data != nullptr &&
+                       e->size >= bytes
+                   ? e
+                   : nullptr;
+    };
+    if (ExifEntry* e = entry(EXIF_TAG_ORIENTATION, EXIF_FORMAT_SHORT, 2))
+        facts.orientation = exif_get_short(e->data, order);
+    int unit = 2;
+    if (ExifEntry* e = entry(EXIF_TAG_RESOLUTION_UNIT, EXIF_FORMAT_SHORT, 2))
+        unit = exif_get_short(e->data, order);
+    const double perInch = unit == 2 ? 1.0 : unit == 3 ? 2.54 : 0.0;
+    auto dpi = [&](ExifTag tag) {
+        ExifEntry* e = entry(tag, EXIF_FORMAT_RATIONAL, 8);
+        if (e == nullptr)
+            return 0.0;
+        const ExifRational r = exif_get_rational(e->data, order);
+        return r.denominator != 0 ? double(r.numerator) / r.denominator * perInch : 0.0;
+    };
+    facts.xDpi = dpi(EXIF_TAG_X_RESOLUTION);
+    facts.yDpi = dpi(EXIF_TAG_Y_RESOLUTION);
+    exif_data_unref(exif);
+}
+
+// Walks the markers up to the first scan. False when the file is not a JPEG as expected.
+bool readJpegFacts(const std::vector<uint8_t>& jpeg, JpegFacts& facts) {
+    size_t at = 2;
+    if (jpeg.size() < 4 || jpeg[0] != 0xFF || jpeg[1] != 0xD8)
+        return false;
+    while (at + 4 <= jpeg.size()) {
+        if (jpeg[at] != 0xFF)
+            return false;
+        const uint8_t marker = jpeg[at + 1];
+        if (marker == 0xFF) {  // fill byte
+            ++at;
+            continue;
+        }
+        const size_t length = size_t(jpeg[at + 2]) << 8 | jpeg[at + 3];
+        if (length < 2 || at + 2 + length > jpeg.size())
+            return false;
+        const uint8_t* body = jpeg.data() + at + 4;
+        const size_t bodySize = length - 2;
+        if (marker == 0xDA)  // start of scan
+            return facts.components > 0;
+        const bool frame =
+            marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+        if (frame && bodySize >= 6)
+            facts.components = body[5];
+        if (marker == 0xE1 && bodySize >= 6 && std::memcmp(body, "Exif\0\0", 6) == 0 && !facts.exif)
+            readExifFacts(body, bodySize, facts);
+        at += 2 + length;
+    }
+    return false;
+}
+
+bool sameDpi(double stated, int32_t wanted) {
+    return std::lround(stated) == wanted;
+}
+
+// Reads the JPEG named by the request when carrying it over keeps everything the caller asked
+// for: colour (3 components), no orientation turned, the resolution asked is the file's own and
+// is what the new file will state. Empty otherwise.
+std::vector<uint8_t> jpegToCarryOver(const SaveRequest& request, const ImageMeta& meta) {
+    if (request.formatCode != format::kPixavantLossless || request.jpegSource.isEmpty())
+        return {};
+    QFile file(request.jpegSource);
+    constexpr qint64 kMaxJpeg = qint64(1) << 30;
+    if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxJpeg)
+        return {};
+    std::vector<uint8_t> jpeg(size_t(file.size()));
+    if (file.read(reinterpret_cast<char*>(jpeg.data()), qint64(jpeg.size())) != qint64(jpeg.size()))
+        return {};
+    JpegFacts facts;
+    if (!readJpegFacts(jpeg, facts) || facts.components != 3 || facts.orientation != 1)
+        return {};
+    const SaveResolution& res = request.resolution;
+    // The file's resolution as it was read (72 dpi when it states none)...
+    const bool stated = meta.xDpi > 0 && meta.yDpi > 0;
+    if (stated ? !(sameDpi(meta.xDpi, res.x) && sameDpi(meta.yDpi, res.y))
+               : !(res.x == 72 && res.y == 72))
+        return {};
+    // ... and as the new file states it: its EXIF is carried over with it.
+    if (facts.exif && !(sameDpi(facts.xDpi, res.x) && sameDpi(facts.yDpi, res.y)))
+        return {};
+    return jpeg;
+}
+
+// Sets up the encoder to carry the JPEG over (losslessly recompressed, the original file
+// reconstructible bit for bit). The file's own EXIF goes with it; without one, the resolution
+// gets an Exif box of its own.
+int configureJpegCarryOver(EncodeJob& job, std::vector<uint8_t> jpeg, const SaveRequest& request) {
+    if (const int status = createEncoder(job); status != kSuccess)
+        return status;
+    JxlEncoder* encoder = job.encoder.get();
+    JpegFacts facts;
+    readJpegFacts(jpeg, facts);
+    if (JxlEncoderStoreJPEGMetadata(encoder, JXL_TRUE) != JXL_ENC_SUCCESS)
+        return encoderFailure(encoder);
+    if (!facts.exif) {
+        if (const int status = addMetadataBoxes(
+                encoder, makeExifPayload(request.resolution.x, request.resolution.y), {});
+            status != kSuccess)
+            return status;
+    }
+    job.settings = JxlEncoderFrameSettingsCreate(encoder, nullptr);
+    if (job.settings == nullptr)
+        return kErrNoMemory;
+    job.jpeg = std::move(jpeg);
+    return kSuccess;
 }
 
 class PixavantWriter final : public FormatWriter {
@@ -909,16 +1136,36 @@ class PixavantWriter final : public FormatWriter {
             return kErrInvalidArgument;
         if (const int size = checkImageSize(raster.width, raster.height); size != kSuccess)
             return size == kErrCorrupt ? kErrInvalidArgument : size;
-        EncoderInput input;
-        if (const int status = prepareInput(raster, request.formatCode, input); status != kSuccess)
-            return status;
+        const double pixels = double(raster.width) * double(raster.height);
 
-        const bool withIcc = iccMatches(meta.iccProfile, input.channels);
-        int status = encode(input, raster, meta, request, withIcc, progress);
-        if (withIcc && status != kSuccess && status != kErrCancelled && status != kErrNoMemory) {
-            // libjxl could not use the profile (for a lossy file it must convert from it): the
-            // pixels are then written as sRGB.
-            status = encode(input, raster, meta, request, false, progress);
+        int status = kErrInvalidArgument;
+        if (std::vector<uint8_t> jpeg = jpegToCarryOver(request, meta); !jpeg.empty()) {
+            status = encode(progress, pixels, request.formatCode, true, [&](EncodeJob& job) {
+                return configureJpegCarryOver(job, std::move(jpeg), request);
+            });
+            if (status == kErrCancelled || status == kErrNoMemory)
+                return status;
+            // Otherwise, a JPEG libjxl cannot carry over is encoded from its pixels.
+        }
+        if (status != kSuccess) {
+            EncoderInput input;
+            if (status = prepareInput(raster, request.formatCode, input); status != kSuccess)
+                return status;
+            const bool lossy = request.formatCode == format::kPixavant;
+            const ColourSignal colour = colourSignal(meta, input.channels, lossy);
+            auto configure = [&](const ColourSignal& signal) {
+                return [&, signal](EncodeJob& job) {
+                    return configureEncoder(job, input, raster, meta, request, signal);
+                };
+            };
+            status = encode(progress, pixels, request.formatCode, false, configure(colour));
+            if (colour.icc && status != kSuccess && status != kErrCancelled &&
+                status != kErrNoMemory) {
+                // libjxl could not use the profile (for a lossy file it must convert from it):
+                // the pixels are then written as sRGB.
+                status =
+                    encode(progress, pixels, request.formatCode, false, configure(ColourSignal{}));
+            }
         }
         if (status != kSuccess)
             return status;
@@ -926,12 +1173,11 @@ class PixavantWriter final : public FormatWriter {
     }
 
   private:
-    int encode(const EncoderInput& input, const Raster& raster, const ImageMeta& meta,
-               const SaveRequest& request, bool withIcc, Progress& progress) {
+    int encode(Progress& progress, double pixels, int formatCode, bool jpeg,
+               const std::function<int(EncodeJob&)>& configure) {
         output_.clear();
         auto job = std::make_shared<EncodeJob>();
-        if (const int status = configureEncoder(*job, input, raster, meta, request, withIcc);
-            status != kSuccess)
+        if (const int status = configure(*job); status != kSuccess)
             return status;
         if (!progress.report(1))
             return kErrCancelled;
@@ -951,7 +1197,7 @@ class PixavantWriter final : public FormatWriter {
 
         // The encoder says nothing until it is done: report the time gone by against the time an
         // encode of this size takes, approaching but never reaching 99 %.
-        const double expected = expectedSeconds(raster, request.formatCode);
+        const double expected = expectedSeconds(pixels, formatCode, jpeg);
         const auto start = Clock::now();
         std::unique_lock lock(job->mutex);
         while (!job->done) {
@@ -960,10 +1206,12 @@ class PixavantWriter final : public FormatWriter {
                 break;
             lock.unlock();
             const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-            const int percent = 1 + int(98.0 * (1.0 - std::exp(-1.5 * elapsed / expected)));
+            const int percent = 1 + int(98.0 * (1.0 - std::exp(-elapsed / expected)));
             if (!progress.report(percent)) {
-                // libjxl cannot be interrupted: once it holds its own copy of the pixels, the
+                // While libjxl takes the pixels in, the runner stops it at once. Later libjxl
+                // cannot be interrupted safely: once it holds its own copy of the pixels, the
                 // worker owns everything it touches and finishes alone.
+                job->runner.refuse();
                 lock.lock();
                 job->finished.wait(lock, [&] { return job->pixelsTaken || job->done; });
                 lock.unlock();

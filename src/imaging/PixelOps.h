@@ -1,16 +1,19 @@
 #pragma once
 
+#include "imaging/Progress.h"
 #include "imaging/Raster.h"
 
 namespace pixavant::imaging {
 
 // Pixel conversions of the imaging component. Each returns kSuccess or a failure code
-// (kErrNoMemory when the result cannot be allocated).
+// (kErrNoMemory when the result cannot be allocated). Those that take a `progress` report to it
+// as they go and stop with kErrCancelled when it asks them to.
 
 // The raster at the depth asked for by a load or save: 0 keeps it as it is; 1 bilevel by
 // Floyd-Steinberg error diffusion from gray; 8 a 256-colour palette, or 8-bit gray when the image is
 // gray; 16 each channel reduced to 5 bits; 24 RGB. Any other depth is kErrInvalidArgument.
-int convertDepth(const Raster& source, int bitsPerPixel, Raster& result);
+int convertDepth(const Raster& source, int bitsPerPixel, Raster& result,
+                 Progress* progress = nullptr);
 
 // Gray from colour (Rec. 601 luma); a gray raster stays as it is.
 int convertToGray(Raster& raster);
@@ -18,8 +21,9 @@ int convertToGray(Raster& raster);
 // Colour from any format (palette expanded, gray replicated).
 int convertToRgb(const Raster& source, Raster& result);
 
-// Resamples a Gray8 or Rgb8 raster to width x height with a Lanczos filter.
-int resample(Raster& raster, int width, int height);
+// Resamples a raster to width x height with a Lanczos filter (bilevel and palette images as gray
+// or colour). The raster is unchanged when this fails or is cancelled.
+int resample(Raster& raster, int width, int height, Progress* progress = nullptr);
 
 // Turns the raster by an EXIF orientation (1 to 8); other values change nothing.
 int applyOrientation(Raster& raster, int orientation);

@@ -23,4 +23,11 @@ bool Progress::report(int percent) {
     return !cancelled_;
 }
 
+Progress Progress::part(int from, int to) {
+    if (!listener_)
+        return Progress();
+    return Progress(
+        [this, from, to](int percent) { return report(from + (to - from) * percent / 100); });
+}
+
 }  // namespace pixavant::imaging

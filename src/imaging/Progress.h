@@ -25,6 +25,9 @@ public:
     }
     bool cancelled() const { return cancelled_; }
 
+    // A progress for one step of this operation: its 0 to 100 % are `from` to `to` % here, and a
+    // cancel here stops it too.
+    Progress part(int from, int to);
 
 private:
     using Clock = std::chrono::steady_clock;

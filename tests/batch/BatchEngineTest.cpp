@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <algorithm>
+#include <thread>
 
 #include "EngineFixtures.h"
 #include "FakeBatchView.h"
@@ -438,6 +440,44 @@ TEST_F(BatchEngineTest, CancelAbandonsTheFileInProgressAndSkipsTheRest) {
     EXPECT_EQ(outputs(), QStringList{"a.JPG"});  // no b.JPG, no temporary file
     engine.timerEvent();
     EXPECT_EQ(view.calls.size(), callsAtCancel);
+}
+
+TEST_F(BatchEngineTest, ResizeReportsWithinTheFirstHalfAndACancelFromAnotherThreadStopsIt) {
+    needCodecs();
+    writeEngineTiff(src + "a.tif", 300, 200, 3, 72);
+    list({"a.tif"});
+    settings.Dpi = 300;  // 1250 x 833: the resize is most of the work
+    for (const bool cancel : {false, true}) {
+        BatchEngine engine(view, settings, src);
+        std::vector<int> loading;
+        bool saving = false;
+        view.onProgress = [&](int16_t percent, const RunState& state) {
+            saving = saving || state.Saving;
+            if (!state.Saving)
+                loading.push_back(percent);
+            if (cancel && percent >= 50 && !state.Saving && !engine.cancelled())
+                std::thread([&] { engine.cancel(); }).join();
+        };
+        engine.load();
+        engine.timerEvent();
+        ASSERT_FALSE(loading.empty());
+        EXPECT_TRUE(std::is_sorted(loading.begin(), loading.end()));
+        // Loading takes the first part; the resize reports from there up to the half.
+        EXPECT_LT(loading.front(), 50);
+        if (cancel) {
+            EXPECT_EQ(engine.outcome(), BatchEngine::Outcome::Cancelled);
+            EXPECT_FALSE(saving);
+            EXPECT_TRUE(outputs().isEmpty());
+        } else {
+            EXPECT_EQ(engine.outcome(), BatchEngine::Outcome::Completed);
+            EXPECT_EQ(loading.back(), 100);
+            EXPECT_GT(std::count_if(loading.begin(), loading.end(),
+                                    [](int p) { return p > 50 && p < 100; }),
+                      1);
+            QFile::remove(out + "a.JPG");
+        }
+        view.calls.clear();
+    }
 }
 
 }  // namespace

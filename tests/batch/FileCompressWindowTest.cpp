@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 #include <memory>
 
@@ -150,22 +151,6 @@ TEST_F(FileCompressTest, ProgressNotificationsShowBarsAndPercentages) {
     }
 }
 
-TEST_F(FileCompressTest, NotificationsAreOffWhileTheHandlerServicesEvents) {
-    FileCompressWindow::setDelaysForTesting(FileCompressWindow::Delays{60000, 10});
-    FileCompressWindow window(lists);
-    int serviced = 0;
-    bool enabledDuringYield = true;
-    QTimer::singleShot(0, [&] {
-        ++serviced;
-        enabledDuringYield = window.engine().control().enableProgressEvent();
-    });
-    batch::BatchView& view = window;
-    view.progressStatus(10, batch::RunState{});
-    EXPECT_EQ(serviced, 1);
-    EXPECT_FALSE(enabledDuringYield);
-    EXPECT_TRUE(window.engine().control().enableProgressEvent());
-}
-
 TEST_F(FileCompressTest, RunConvertsEveryFileAndClosesItself) {
     addPhoto("a.jpg");
     addPhoto("b.tif.jpg", 40, 30);
@@ -208,13 +193,13 @@ TEST_F(FileCompressTest, FailureShowsOneMessageAndClosesAtOnce) {
 }
 
 TEST_F(FileCompressTest, CancelDuringARunLeavesNoPartialFile) {
-    addPhoto("big.jpg", 800, 600);
+    compressionSettings().Dpi = 200;  // a long resize follows the load
+    addPhoto("big.jpg", 1000, 750);
     addPhoto("next.jpg");
     FileCompressWindow window(lists);
     auto* cancel = window.findChild<QPushButton*>("Cancel");
     auto* singleBar = window.findChild<ProgressBar*>("SingleBar");
-    // The user presses "Cancel" as soon as the run shows progress; the click is handled while the
-    // progress handler services the window.
+    // The user presses "Cancel" as soon as the run shows progress.
     bool clicked = false;
     QObject::connect(singleBar, &QProgressBar::valueChanged, &window, [&](int value) {
         if (value > 0 && !clicked) {
@@ -224,10 +209,38 @@ TEST_F(FileCompressTest, CancelDuringARunLeavesNoPartialFile) {
     });
     EXPECT_EQ(window.exec(), QDialog::Rejected);
     EXPECT_TRUE(clicked);
+    // The window is closed at once; the worker stops at its next progress point.
+    ASSERT_TRUE(window.waitForWorker(10000));
+    QCoreApplication::processEvents();  // anything it sent on its way is dropped
     EXPECT_EQ(window.engine().outcome(), batch::BatchEngine::Outcome::Cancelled);
     EXPECT_TRUE(outputs().isEmpty()) << outputs().join(", ").toStdString();
     EXPECT_TRUE(messages.isEmpty());
     EXPECT_EQ(text(window, "TotalFileLeft"), "2 files");  // untouched after the cancel
+}
+
+TEST_F(FileCompressTest, KeyboardCancelsARun) {
+    // Escape, and the access key Alt+C, as soon as the run shows progress (a long resize follows).
+    compressionSettings().Dpi = 200;
+    addPhoto("big.jpg", 1000, 750);
+    for (const QKeyCombination key :
+         {QKeyCombination(Qt::Key_Escape), QKeyCombination(Qt::AltModifier, Qt::Key_C)}) {
+        FileCompressWindow window(lists);
+        window.show();
+        QApplication::setActiveWindow(&window);  // access keys need the active window
+        bool pressed = false;
+        QObject::connect(window.findChild<ProgressBar*>("SingleBar"), &QProgressBar::valueChanged,
+                         &window, [&](int value) {
+                             if (value > 0 && !pressed) {
+                                 pressed = true;
+                                 QTest::keyClick(&window, key.key(), key.keyboardModifiers());
+                             }
+                         });
+        EXPECT_EQ(window.exec(), QDialog::Rejected);
+        EXPECT_TRUE(pressed);
+        ASSERT_TRUE(window.waitForWorker(10000));
+        EXPECT_EQ(window.engine().outcome(), batch::BatchEngine::Outcome::Cancelled);
+        EXPECT_TRUE(outputs().isEmpty()) << outputs().join(", ").toStdString();
+    }
 }
 
 TEST_F(FileCompressTest, CancelAfterTheRunClosesBeforeTheDelay) {

@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <functional>
 #include <set>
+#include <thread>
 
 #include "imaging/ImagingStatus.h"
 
@@ -269,6 +272,50 @@ TEST(PixelOpsResample, BilevelTextSurvivesHalvingThenDithering) {
     ASSERT_GT(strokes, 0);
     EXPECT_GT(kept, strokes * 9 / 10);
     EXPECT_LT(stained, paper / 20);
+}
+
+// Every long conversion reports rising progress, only ever on the caller's thread (the resize
+// runs GraphicsMagick's threads), and stops with nothing changed when the listener says so.
+TEST(PixelOpsProgress, LongConversionsReportAndStopWhenAsked) {
+    const Raster photo = photoLike(300, 200);
+    Raster indexed = makeRaster(300, 200, PixelFormat::Indexed8);
+    indexed.palette = {{0, 0, 0}, {255, 0, 0}};
+    struct Case {
+        const char* name;
+        std::function<int(Progress&)> run;
+    };
+    Raster out;
+    Raster resized = photo;
+    const Case cases[] = {
+        {"bilevel", [&](Progress& p) { return convertDepth(photo, 1, out, &p); }},
+        {"palette", [&](Progress& p) { return convertDepth(photo, 8, out, &p); }},
+        {"16-bit", [&](Progress& p) { return convertDepth(photo, 16, out, &p); }},
+        {"24-bit", [&](Progress& p) { return convertDepth(indexed, 24, out, &p); }},
+        {"resample", [&](Progress& p) { return resample(resized, 900, 600, &p); }},
+    };
+    const std::thread::id caller = std::this_thread::get_id();
+    for (const Case& c : cases) {
+        std::vector<int> seen;
+        bool elsewhere = false;
+        Progress all([&](int percent) {
+            seen.push_back(percent);
+            elsewhere = elsewhere || std::this_thread::get_id() != caller;
+            return true;
+        });
+        ASSERT_EQ(c.run(all), kSuccess) << c.name;
+        ASSERT_FALSE(seen.empty()) << c.name;
+        EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end())) << c.name;
+        EXPECT_GE(seen.back(), 90) << c.name;
+        EXPECT_FALSE(elsewhere) << c.name;
+
+        resized = photo;
+        out = Raster{};
+        Progress stop([&](int) { return false; });
+        EXPECT_EQ(c.run(stop), kErrCancelled) << c.name;
+        EXPECT_TRUE(out.empty()) << c.name;
+        EXPECT_EQ(resized.width, photo.width) << c.name;
+        EXPECT_EQ(resized.pixels, photo.pixels) << c.name;
+    }
 }
 
 }  // namespace

@@ -1,0 +1,334 @@
+// How PIXAVANT files state their colours, carry a JPEG over, and stop when cancelled.
+#include <gtest/gtest.h>
+#include <jxl/decode.h>
+#include <jxl/encode.h>
+#include <lcms2.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <cmath>
+#include <functional>
+
+#include "JpegFixtures.h"
+#include "imaging/ColorProfile.h"
+#include "imaging/FileInfo.h"
+#include "imaging/FormatCodes.h"
+#include "imaging/ImagingControl.h"
+#include "imaging/ImagingStatus.h"
+#include "imaging/JxlRunner.h"
+
+namespace pixavant::imaging {
+namespace {
+
+using testing::JpegFixture;
+
+// An ICC profile made by lcms: D65 white, the primaries given (x, y pairs; none: gray) and an
+// lcms parametric curve.
+std::vector<uint8_t> profile(const double* primaries, int curveType, std::vector<double> curve,
+                             double whiteX = 0.3127, double whiteY = 0.3290) {
+    cmsToneCurve* tone = cmsBuildParametricToneCurve(nullptr, curveType, curve.data());
+    const cmsCIExyY white{whiteX, whiteY, 1};
+    cmsHPROFILE made = cmsCreateGrayProfile(&white, tone);
+    if (primaries != nullptr) {
+        cmsCloseProfile(made);
+        const cmsCIExyYTRIPLE p{{primaries[0], primaries[1], 1},
+                                {primaries[2], primaries[3], 1},
+                                {primaries[4], primaries[5], 1}};
+        cmsToneCurve* curves[3] = {tone, tone, tone};
+        made = cmsCreateRGBProfile(&white, &p, curves);
+    }
+    cmsUInt32Number size = 0;
+    cmsSaveProfileToMem(made, nullptr, &size);
+    std::vector<uint8_t> bytes(size);
+    cmsSaveProfileToMem(made, bytes.data(), &size);
+    cmsCloseProfile(made);
+    cmsFreeToneCurve(tone);
+    return bytes;
+}
+
+constexpr double kSrgb[6] = {0.64, 0.33, 0.30, 0.60, 0.15, 0.06};
+constexpr double kP3[6] = {0.680, 0.320, 0.265, 0.690, 0.150, 0.060};
+constexpr double kAdobe[6] = {0.64, 0.33, 0.21, 0.71, 0.15, 0.06};
+const std::vector<double> kSrgbCurve = {2.4, 1 / 1.055, 0.055 / 1.055, 1 / 12.92, 0.04045};
+// sRGB as a compact profile of another make states it: its own rounding of curve and white.
+std::vector<uint8_t> compactSrgb() {
+    return profile(kSrgb, 4, {2.39999, 0.94786, 0.05214, 0.07739, 0.04045}, 0.31271, 0.32902);
+}
+std::vector<uint8_t> adobeRgb() {
+    return profile(kAdobe, 1, {563.0 / 256});
+}
+
+TEST(ColourProfile, SpacesLibjxlNamesAreRecognisedAndOthersAreNot) {
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> icc;
+        int channels;
+        std::optional<JxlTransferFunction> named;  // nothing: not recognised
+        JxlPrimaries primaries;
+    };
+    std::vector<uint8_t> junk(600, 0x5A);
+    std::memcpy(junk.data() + 16, "RGB ", 4);
+    const Case cases[] = {
+        {"compact sRGB", compactSrgb(), 3, JXL_TRANSFER_FUNCTION_SRGB, JXL_PRIMARIES_SRGB},
+        {"Display P3", profile(kP3, 4, kSrgbCurve), 3, JXL_TRANSFER_FUNCTION_SRGB,
+         JXL_PRIMARIES_P3},
+        {"gray sRGB", profile(nullptr, 4, kSrgbCurve), 1, JXL_TRANSFER_FUNCTION_SRGB, {}},
+        {"gray gamma 2.2", profile(nullptr, 1, {2.2}), 1, JXL_TRANSFER_FUNCTION_GAMMA, {}},
+        {"Adobe RGB", adobeRgb(), 3, std::nullopt, {}},
+        {"sRGB primaries, gamma 1.8", profile(kSrgb, 1, {1.8}), 3, std::nullopt, {}},
+        {"colour asked for gray", compactSrgb(), 1, std::nullopt, {}},
+        {"damaged", junk, 3, std::nullopt, {}},
+    };
+    for (const Case& c : cases) {
+        const std::optional<JxlColorEncoding> named = namedColorEncoding(c.icc, c.channels);
+        ASSERT_EQ(named.has_value(), c.named.has_value()) << c.name;
+        if (!named)
+            continue;
+        EXPECT_EQ(named->transfer_function, *c.named) << c.name;
+        EXPECT_TRUE(c.channels == 1 || named->primaries == c.primaries) << c.name;
+        EXPECT_LE(colorEncodingDistance(c.icc, c.channels, *named), 1.0) << c.name;
+    }
+}
+
+// ---- files ------------------------------------------------------------------------------------
+
+std::vector<uint8_t> readBytes(const QString& path) {
+    QFile file(path);
+    const QByteArray data = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return {data.begin(), data.end()};
+}
+
+// What libjxl's own decoder finds in a file: how its colours are stated (named, or the original
+// ICC profile) and the JPEG it reconstructs, if any.
+struct JxlFacts {
+    bool named = false;
+    JxlColorEncoding encoding{};
+    std::vector<uint8_t> icc;
+    std::vector<uint8_t> jpeg;
+};
+
+JxlFacts inspect(const QString& path) {
+    JxlFacts facts;
+    const std::vector<uint8_t> bytes = readBytes(path);
+    JxlDecoder* d = JxlDecoderCreate(nullptr);
+    JxlDecoderSubscribeEvents(
+        d, JXL_DEC_COLOR_ENCODING | JXL_DEC_JPEG_RECONSTRUCTION | JXL_DEC_FULL_IMAGE);
+    JxlDecoderSetInput(d, bytes.data(), bytes.size());
+    JxlDecoderCloseInput(d);
+    std::vector<uint8_t> jpeg(bytes.size() * 4 + 65536), pixels;
+    const JxlPixelFormat format{3, JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0};
+    for (JxlDecoderStatus s = JxlDecoderProcessInput(d); s != JXL_DEC_FULL_IMAGE;
+         s = JxlDecoderProcessInput(d)) {
+        const auto original = JXL_COLOR_PROFILE_TARGET_ORIGINAL;
+        size_t size = 0;
+        if (s == JXL_DEC_COLOR_ENCODING) {
+            facts.named = JxlDecoderGetColorAsEncodedProfile(d, nullptr, original,
+                                                             &facts.encoding) == JXL_DEC_SUCCESS;
+            JxlDecoderGetICCProfileSize(d, nullptr, original, &size);
+            facts.icc.resize(size);
+            JxlDecoderGetColorAsICCProfile(d, nullptr, original, facts.icc.data(), size);
+        } else if (s == JXL_DEC_JPEG_RECONSTRUCTION) {
+            JxlDecoderSetJPEGBuffer(d, jpeg.data(), jpeg.size());
+            facts.jpeg = {0};
+        } else if (s == JXL_DEC_NEED_IMAGE_OUT_BUFFER) {
+            JxlDecoderImageOutBufferSize(d, &format, &size);
+            pixels.resize(size);
+            JxlDecoderSetImageOutBuffer(d, &format, pixels.data(), size);
+        } else {
+            ADD_FAILURE() << "decoder status " << s;
+            break;
+        }
+    }
+    if (!facts.jpeg.empty())
+        facts.jpeg.assign(jpeg.begin(), jpeg.end() - ptrdiff_t(JxlDecoderReleaseJPEGBuffer(d)));
+    JxlDecoderDestroy(d);
+    return facts;
+}
+
+class PixavantEncodingTest : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_TRUE(dir.isValid()); }
+    void TearDown() override { setResolution(0); }
+    QString path(const QString& name) const { return dir.filePath(name); }
+    static void setResolution(int32_t dpi) {
+        ExtFileOptionBlock block{};
+        writeInt32(&block[0], dpi);
+        writeInt32(&block[4], dpi);
+        L_SetExtFileOption(block.data());
+    }
+    QString writeJpeg(const Raster& image, const JpegFixture& fixture) {
+        QFile file(path("in.jpg"));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(testing::makeJpeg(image, fixture));
+        return file.fileName();
+    }
+    QTemporaryDir dir;
+};
+
+TEST_F(PixavantEncodingTest, LossyFilesNameTheirColourSpaceAndKeepOtherProfilesExactly) {
+    const Raster photo = testing::makePhotoLike(256, 192);
+    for (const bool srgb : {true, false}) {
+        const std::vector<uint8_t> icc = srgb ? compactSrgb() : adobeRgb();
+        setResolution(72);
+        ImagingControl control;
+        ASSERT_EQ(control.load(writeJpeg(photo, JpegFixture{.icc = icc}), 24, 0, 1), kSuccess);
+        const std::vector<uint8_t> decoded = control.displayRaster().pixels;
+        ASSERT_EQ(control.save(path("out.jxl"), format::kPixavant, 24, -1, 0), kSuccess);
+
+        const JxlFacts facts = inspect(path("out.jxl"));
+        EXPECT_EQ(facts.named, srgb);
+        if (!srgb) {
+            EXPECT_EQ(facts.icc, icc);  // the profile itself, byte for byte
+            continue;
+        }
+        EXPECT_EQ(facts.encoding.primaries, JXL_PRIMARIES_SRGB);
+        EXPECT_EQ(facts.encoding.transfer_function, JXL_TRANSFER_FUNCTION_SRGB);
+        // Read back as sRGB, the colours are the source's: no shift, little loss.
+        ImagingControl back;
+        ASSERT_EQ(back.load(path("out.jxl"), 24, 0, 1), kSuccess);
+        EXPECT_TRUE(back.meta().iccProfile.empty());
+        const std::vector<uint8_t>& got = back.displayRaster().pixels;
+        ASSERT_EQ(got.size(), decoded.size());
+        double shift[3] = {}, squares = 0;
+        for (size_t i = 0; i < got.size(); ++i) {
+            const double d = double(got[i]) - double(decoded[i]);
+            shift[i % 3] += d / double(got.size() / 3);
+            squares += d * d / double(got.size());
+        }
+        for (double s : shift)
+            EXPECT_LT(std::fabs(s), 0.5);
+        EXPECT_GT(10 * std::log10(255.0 * 255.0 / squares), 38);
+    }
+}
+
+// ---- a JPEG carried over ------------------------------------------------------------------------
+
+TEST_F(PixavantEncodingTest, UnchangedJpegIsCarriedOverBitForBitAndNothingElseIs) {
+    const Raster photo = testing::makePhotoLike(320, 240);
+    const JpegFixture jfif72{.densityUnit = 1, .xDensity = 72, .yDensity = 72};
+    JpegFixture exif = jfif72;
+    exif.progressive = true;
+    exif.exif = true;
+    exif.exifFields = {1, 72, 72, 2};
+    exif.icc = compactSrgb();
+    JpegFixture turned = exif;
+    turned.exifFields.orientation = 6;
+    JpegFixture exif300 = exif;
+    exif300.exifFields.xResolution = exif300.exifFields.yResolution = 300;
+    const auto none = [](ImagingControl&) { return int16_t(0); };
+    struct Case {
+        const char* name;
+        JpegFixture fixture;
+        std::function<int16_t(ImagingControl&)> change;  // after the load
+        int16_t code, depth, dpi;
+        bool carried;
+    };
+    const Case cases[] = {
+        {"baseline, 72 dpi", jfif72, none, format::kPixavantLossless, 24, 72, true},
+        {"progressive, EXIF, ICC", exif, none, format::kPixavantLossless, 0, 72, true},
+        {"lossy", jfif72, none, format::kPixavant, 24, 72, false},
+        {"another resolution", jfif72, none, format::kPixavantLossless, 24, 150, false},
+        {"EXIF states another", exif300, none, format::kPixavantLossless, 24, 72, false},
+        {"turned by its orientation", turned, none, format::kPixavantLossless, 24, 72, false},
+        {"resized", jfif72, [](ImagingControl& c) { return c.resize(160, 120, 1); },
+         format::kPixavantLossless, 24, 72, false},
+        {"made gray", jfif72, [](ImagingControl& c) { return c.convertToGray(); },
+         format::kPixavantLossless, 24, 72, false},
+    };
+    for (const Case& c : cases) {
+        const QString source = writeJpeg(photo, c.fixture);
+        setResolution(c.dpi);
+        ImagingControl control;
+        ASSERT_EQ(control.load(source, c.depth, 0, 1), kSuccess) << c.name;
+        ASSERT_EQ(c.change(control), kSuccess) << c.name;
+        const std::vector<uint8_t> pixels = control.displayRaster().pixels;
+        ASSERT_EQ(control.save(path("out.jxl"), c.code, c.depth, -1, 0), kSuccess) << c.name;
+
+        const JxlFacts facts = inspect(path("out.jxl"));
+        EXPECT_EQ(!facts.jpeg.empty(), c.carried) << c.name;
+        if (!c.carried)
+            continue;
+        EXPECT_EQ(facts.jpeg, readBytes(source)) << c.name;
+        // A PIXAVANT lossless file of the resolution asked. Its pixels are the JPEG's as libjxl
+        // decodes it, which rounds a little differently from libjpeg.
+        FileInfoRecord info;
+        ASSERT_EQ(readFileInfo(path("out.jxl"), info), 1);
+        EXPECT_EQ(info.Format, format::kPixavantLossless) << c.name;
+        EXPECT_EQ(info.XResolution, c.dpi) << c.name;
+        ImagingControl back;
+        ASSERT_EQ(back.load(path("out.jxl"), 0, 0, 1), kSuccess);
+        const std::vector<uint8_t>& got = back.displayRaster().pixels;
+        ASSERT_EQ(got.size(), pixels.size());
+        double total = 0;
+        for (size_t i = 0; i < got.size(); ++i) {
+            EXPECT_LE(std::abs(int(got[i]) - int(pixels[i])), 16) << c.name << " at " << i;
+            total += std::abs(int(got[i]) - int(pixels[i]));
+        }
+        EXPECT_LT(total / double(got.size()), 1.0) << c.name;
+    }
+}
+
+// ---- cancelling an encode --------------------------------------------------------------------
+
+// libjxl aborts the process when some of its later parallel runs fail: the runner refuses work
+// only while the pixels are taken in, and then the encode fails cleanly.
+TEST(JxlRunnerTest, RefusesOnlyWhileThePixelsAreTakenIn) {
+    const Raster photo = testing::makePhotoLike(512, 384);
+    for (const bool duringIntake : {true, false}) {
+        JxlRunner runner;
+        JxlEncoder* encoder = JxlEncoderCreate(nullptr);
+        JxlEncoderSetParallelRunner(encoder, JxlRunner::run, runner.opaque());
+        JxlBasicInfo info;
+        JxlEncoderInitBasicInfo(&info);
+        info.xsize = uint32_t(photo.width);
+        info.ysize = uint32_t(photo.height);
+        JxlEncoderSetBasicInfo(encoder, &info);
+        JxlColorEncoding srgb{};
+        JxlColorEncodingSetToSRGB(&srgb, JXL_FALSE);
+        JxlEncoderSetColorEncoding(encoder, &srgb);
+        const JxlPixelFormat format{3, JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0};
+        runner.markIntake(true);
+        if (duringIntake)
+            runner.refuse();
+        const JxlEncoderStatus added =
+            JxlEncoderAddImageFrame(JxlEncoderFrameSettingsCreate(encoder, nullptr), &format,
+                                    photo.pixels.data(), photo.pixels.size());
+        runner.markIntake(false);
+        EXPECT_EQ(added == JXL_ENC_SUCCESS, !duringIntake);
+        if (!duringIntake) {
+            runner.refuse();  // too late: the encode runs to the end all the same
+            JxlEncoderCloseInput(encoder);
+            std::vector<uint8_t> out(1 << 20);
+            uint8_t* next = out.data();
+            size_t avail = out.size();
+            EXPECT_EQ(JxlEncoderProcessOutput(encoder, &next, &avail), JXL_ENC_SUCCESS);
+        }
+        JxlEncoderDestroy(encoder);
+    }
+}
+
+TEST_F(PixavantEncodingTest, CancelAtAnyMomentLeavesNoFile) {
+    const QString source = writeJpeg(testing::makePhotoLike(1024, 768), JpegFixture{});
+    for (const int code : {format::kPixavant, format::kPixavantLossless}) {
+        for (const int stopAt : {1, 3, 8}) {
+            ImagingControl control;
+            ASSERT_EQ(control.load(source, 24, 0, 1), kSuccess);
+            int calls = 0;
+            control.setEnableProgressEvent(true);
+            control.onProgressStatus([&](int16_t) {
+                if (++calls == stopAt)
+                    control.abortOperation();
+            });
+            const int16_t status = control.save(path("out.jxl"), int16_t(code), 24, -1, 0);
+            EXPECT_EQ(status, calls >= stopAt ? kErrCancelled : kSuccess) << code << " " << stopAt;
+            // in.jpg, and out.jxl only when complete: no temporary file
+            EXPECT_EQ(QDir(dir.path()).entryList(QDir::Hidden | QDir::Files).size(),
+                      status == kSuccess ? 2 : 1);
+            QFile::remove(path("out.jxl"));
+        }
+    }
+}
+
+}  // namespace
+}  // namespace pixavant::imaging
