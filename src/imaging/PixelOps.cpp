@@ -442,7 +442,9 @@ constexpr int kDispatchRows = 256;
 
 // The Lanczos resampling proper, run on a thread of its own (runWatched): conversion 0 to 5 %,
 // GraphicsMagick's resize 5 to 95 %, copying the result out 95 to 100 %.
-int resampleWatched(Raster& raster, int width, int height, CallState& state) {
+// Leaves its result in `result` (empty when nothing changes); the caller takes it only when the
+// call succeeded, so a cancel that arrives as the call ends leaves the image as it was.
+int resampleWatched(const Raster& raster, int width, int height, CallState& state, Raster& result) {
     // Bilevel and palette images are resampled as gray or colour, never as dithered pixels.
     Raster converted;
     const Raster* source = &raster;
@@ -459,7 +461,7 @@ int resampleWatched(Raster& raster, int width, int height, CallState& state) {
     }
     if (width == source->width && height == source->height) {
         if (source != &raster)
-            raster = std::move(converted);
+            result = std::move(converted);
         return kSuccess;
     }
     if (state.cancel)
@@ -497,7 +499,7 @@ int resampleWatched(Raster& raster, int width, int height, CallState& state) {
             return kErrCancelled;
         state.permille = 950 + int(50 * (int64_t(y) + rows) / height);
     }
-    raster = std::move(out);
+    result = std::move(out);
     return kSuccess;
 }
 
@@ -511,9 +513,13 @@ int resample(Raster& raster, int width, int height, Progress* progress) {
     if (const int status = checkImageSize(width, height); status != kSuccess)
         return status;
     Progress none;
-    return runWatched(progress != nullptr ? *progress : none, [&](CallState& state) {
-        return resampleWatched(raster, width, height, state);
+    Raster result;
+    const int status = runWatched(progress != nullptr ? *progress : none, [&](CallState& state) {
+        return resampleWatched(raster, width, height, state, result);
     });
+    if (status == kSuccess && !result.empty())
+        raster = std::move(result);
+    return status;
 }
 
 int applyOrientation(Raster& raster, int orientation) {
