@@ -51,33 +51,24 @@ struct Options {
 };
 
 // Receives the worker's notifications on this thread and times the gaps between them.
-class GapView : public batch::BatchView {
+class GapView : public batch::HeadlessBatchView {
   public:
     explicit GapView(QStringList files) : files_(std::move(files)) { clock_.start(); }
 
-    void setTotalFileLeft(const QString&) override {}
     void setSingleFileName(const QString& name) override {
         finishFile();
         current_ = name;
         last_ = clock_.nsecsElapsed();
         fileGap_ = 0;
     }
-    void setTotalPct(const QString&) override {}
-    void setSinglePct(const QString&) override {}
-    void setTotalBar(float) override {}
-    void setSingleBar(float) override {}
-    void setTimerEnabled(bool) override {}
-    void setTimerInterval(int) override {}
     int workCount() const override { return int(files_.size()); }
     QString workEntry(int index) const override { return QLatin1Char(' ') + files_.at(index); }
     int sourceCount() const override { return 0; }
     QString sourceEntry(int) const override { return {}; }
     void addSourceEntry(const QString&) override {}
-    void setSourceCountLabel(const QString&) override {}
     void showMessage(const QString& text, const QString&) override {
         std::printf("message: %s\n", qPrintable(text));
     }
-    void closeWindow() override {}
     void progressStatus(int16_t percent, const batch::RunState& state) override {
         const qint64 now = clock_.nsecsElapsed();
         if (now - last_ > 100'000'000) {

@@ -64,4 +64,20 @@ class BatchView {
     }
 };
 
+// A view with no window: the progress texts, bars, timer, count label and close go nowhere. Drivers
+// without a window (the command line, benchmarks, tests) override what they record.
+class HeadlessBatchView : public BatchView {
+  public:
+    void setTotalFileLeft(const QString&) override {}
+    void setSingleFileName(const QString&) override {}
+    void setTotalPct(const QString&) override {}
+    void setSinglePct(const QString&) override {}
+    void setTotalBar(float) override {}
+    void setSingleBar(float) override {}
+    void setTimerEnabled(bool) override {}
+    void setTimerInterval(int) override {}
+    void setSourceCountLabel(const QString&) override {}
+    void closeWindow() override {}
+};
+
 }  // namespace pixavant::batch

@@ -14,7 +14,7 @@ namespace pixavant::cli {
 namespace {
 
 // The engine's view of a one-file run: no window, no lists; progress and stop go to the hooks.
-class FileView final : public batch::BatchView {
+class FileView final : public batch::HeadlessBatchView {
   public:
     FileView(const QString& fileName, const ConversionHooks& hooks)
         : entry_(QLatin1Char(' ') + fileName), hooks_(hooks) {}
@@ -22,22 +22,12 @@ class FileView final : public batch::BatchView {
     void setEngine(batch::BatchEngine* engine) { engine_ = engine; }
     const QString& output() const { return output_; }
 
-    void setTotalFileLeft(const QString&) override {}
-    void setSingleFileName(const QString&) override {}
-    void setTotalPct(const QString&) override {}
-    void setSinglePct(const QString&) override {}
-    void setTotalBar(float) override {}
-    void setSingleBar(float) override {}
-    void setTimerEnabled(bool) override {}
-    void setTimerInterval(int) override {}
     int workCount() const override { return 1; }
     QString workEntry(int index) const override { return index == 0 ? entry_ : QString(); }
     int sourceCount() const override { return int(sources_.size()); }
     QString sourceEntry(int index) const override { return sources_.value(index); }
     void addSourceEntry(const QString& entry) override { sources_ << entry; }
-    void setSourceCountLabel(const QString&) override {}
     void showMessage(const QString&, const QString&) override {}
-    void closeWindow() override {}
 
     void progressStatus(int16_t percent, const batch::RunState& state) override {
         if (hooks_.shouldStop()) {

@@ -32,7 +32,7 @@ const QString kWriteMessage = QStringLiteral("Error writing file, or disk is ful
 const QString kGeneralMessage = QStringLiteral("Compression error.");
 
 // A view that records what the engine shows and lets a test act between files.
-class RecordingView : public BatchView {
+class RecordingView : public HeadlessBatchView {
   public:
     QStringList work;
     QStringList sources;
@@ -41,20 +41,11 @@ class RecordingView : public BatchView {
     int closes = 0;
     std::function<void(int convertedSoFar)> afterFile;
 
-    void setTotalFileLeft(const QString&) override {}
-    void setSingleFileName(const QString&) override {}
-    void setTotalPct(const QString&) override {}
-    void setSinglePct(const QString&) override {}
-    void setTotalBar(float) override {}
-    void setSingleBar(float) override {}
-    void setTimerEnabled(bool) override {}
-    void setTimerInterval(int) override {}
     int workCount() const override { return int(work.size()); }
     QString workEntry(int index) const override { return work.at(index); }
     int sourceCount() const override { return int(sources.size()); }
     QString sourceEntry(int index) const override { return sources.at(index); }
     void addSourceEntry(const QString& entry) override { sources.append(entry); }
-    void setSourceCountLabel(const QString&) override {}
     void showMessage(const QString& text, const QString&) override { messages.append(text); }
     void closeWindow() override { ++closes; }
     void fileConverted(const QString&, const QString& outputPath) override {
