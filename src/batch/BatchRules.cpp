@@ -106,6 +106,8 @@ QString failureMessage(int32_t code, const QString& outputName) {
             return QStringLiteral("Not enough memory available.");
         case imaging::kErrWrite:
             return QStringLiteral("Error writing file, or disk is full");
+        case imaging::kErrVerify:
+            return QStringLiteral("the output did not read back as it was written; it was removed");
         case kErrReplacesSource:
             return QStringLiteral("The output file would replace a source file: %1")
                 .arg(outputName);
@@ -173,6 +175,8 @@ QString reasonForCode(int32_t code) {
             return QStringLiteral("the new size does not fit 1 to 32767 pixels");
         case kErrDivisionByZero:
             return QStringLiteral("a size of 0 in the size rules");
+        case imaging::kErrVerify:
+            return QStringLiteral("the output did not read back as it was written; it was removed");
         case kErrReplacesSource:
             return QStringLiteral("the output file would replace a file of the list");
         case kErrInternal:

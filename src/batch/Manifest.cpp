@@ -158,10 +158,10 @@ bool ManifestWriter::open(const QString& path, QString& error) {
     return true;
 }
 
-bool ManifestWriter::write(const ManifestEntry& entry) {
-    const QByteArray line = toJsonLine(entry) + '\n';
+bool ManifestWriter::writeLine(const QByteArray& line) {
+    const QByteArray ended = line + '\n';
     std::lock_guard lock(mutex_);
-    return file_.isOpen() && file_.write(line) == line.size() && file_.flush();
+    return file_.isOpen() && file_.write(ended) == ended.size() && file_.flush();
 }
 
 bool readManifest(const QString& path, Manifest& manifest, QString& error) {

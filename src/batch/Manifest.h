@@ -51,8 +51,10 @@ class ManifestWriter {
   public:
     // Opens `path` for appending (created when missing). False with `error` when it cannot be.
     bool open(const QString& path, QString& error);
-    // Appends one line. False when it could not be written (disk full).
-    bool write(const ManifestEntry& entry);
+    // Appends one entry. False when it could not be written (disk full).
+    bool write(const ManifestEntry& entry) { return writeLine(toJsonLine(entry)); }
+    // Appends a line made by toJsonLine(), given without its end.
+    bool writeLine(const QByteArray& line);
 
   private:
     std::mutex mutex_;

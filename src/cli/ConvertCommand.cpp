@@ -1,7 +1,14 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 #include "batch/BatchRules.h"
+#include "batch/Manifest.h"
 #include "cli/Cli.h"
 #include "cli/ConvertOptions.h"
 #include "cli/ConvertRunner.h"
@@ -19,7 +26,8 @@ bool outputNamesAreDistinct(const ConvertJob& job, CliIo& io) {
     QStringList outputs;
     for (const QString& source : job.sourcePaths)
         outputs << outputPathFor(job, source);
-    const std::vector<batch::OutputClash> clashes = batch::findOutputClashes(job.sourcePaths, outputs);
+    const std::vector<batch::OutputClash> clashes =
+        batch::findOutputClashes(job.sourcePaths, outputs);
     if (clashes.empty())
         return true;
     io.err << "pixavant: "
@@ -72,17 +80,62 @@ class ProgressLine {
     bool shown_ = false;
 };
 
-// Reports a run: one line per file in list order, or one bar for the whole run on a terminal, and
-// every failure.
+// Gives `output` the modification time of `source`, to the nanosecond. False with `error` set
+// when it cannot.
+bool carryModificationTime(const QString& source, const QString& output, QString& error) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(source).constData(), &st) == 0) {
+        const timespec times[2] = {{0, UTIME_OMIT}, st.st_mtim};
+        if (::utimensat(AT_FDCWD, QFile::encodeName(output).constData(), times, 0) == 0)
+            return true;
+    }
+    error = QString::fromLocal8Bit(std::strerror(errno));
+    return false;
+}
+
+// How an output was checked, as the per-file line says it.
+QString verificationText(const imaging::Verification& check) {
+    switch (check.method) {
+        case imaging::VerifyMethod::Identical:
+            return QStringLiteral("verified: identical pixels");
+        case imaging::VerifyMethod::JpegReconstruction:
+            return QStringLiteral("verified: the source JPEG rebuilt byte for byte");
+        case imaging::VerifyMethod::Psnr:
+            return QStringLiteral("verified: PSNR %1 dB, floor %2 dB")
+                .arg(check.psnr, 0, 'f', 2)
+                .arg(check.floor, 0, 'f', 2);
+        case imaging::VerifyMethod::None:
+            break;
+    }
+    return QStringLiteral("not verified");
+}
+
+// Reports a run: one line per file in list order, or one bar for the whole run on a terminal
+// (with --verify, the line of each file as well), and every failure. Writes the manifest's
+// lines in list order.
 class CliReporter final : public RunListener {
   public:
-    CliReporter(CliIo& io, ProgressLine& line) : io_(io), line_(line) {}
+    CliReporter(CliIo& io, ProgressLine& line, const ConvertJob& job,
+                batch::ManifestWriter* manifest)
+        : io_(io), line_(line), job_(job), manifest_(manifest) {}
+
+    bool manifestFailed() const { return manifestFailed_; }
 
     void finished(const FileOutcome& outcome) override {
         switch (outcome.result) {
             case FileOutcome::Result::Converted:
-                if (!io_.terminal)
+                for (const QString& note : outcome.notes) {
+                    line_.end();
+                    io_.err << "pixavant: " << outcome.source << ": " << note << "\n";
+                }
+                if (job_.verify) {
+                    line_.end();
+                    io_.out << outcome.source << " -> " << outcome.output << " ("
+                            << verificationText(outcome.verification) << ")\n";
+                } else if (!io_.terminal) {
                     io_.out << outcome.source << " -> " << outcome.output << "\n";
+                }
+                writeRecord(outcome);
                 break;
             case FileOutcome::Result::Skipped:
                 if (!io_.terminal)
@@ -124,9 +177,22 @@ class CliReporter final : public RunListener {
     }
 
   private:
+    void writeRecord(const FileOutcome& outcome) {
+        if (manifest_ == nullptr || manifestFailed_ || manifest_->writeLine(outcome.record))
+            return;
+        manifestFailed_ = true;
+        line_.end();
+        io_.err << "pixavant: " << job_.manifestPath
+                << ": the manifest cannot be written; the files after " << outcome.source
+                << " are not recorded\n";
+    }
+
     CliIo& io_;
     ProgressLine& line_;
+    const ConvertJob& job_;
+    batch::ManifestWriter* manifest_;
     bool stopping_ = false;
+    bool manifestFailed_ = false;
 };
 
 QString filesText(int64_t count) {
@@ -150,10 +216,37 @@ int runConvert(const QStringList& args, CliIo& io) {
     if (!outputNamesAreDistinct(job, io))
         return kExitUsage;
 
-    SourceList sources(job.sourcePaths, job.filesFrom, job.nulSeparated, io.inputFd);
+    batch::ManifestWriter manifest;
+    if (!job.manifestPath.isEmpty()) {
+        QString error;
+        if (!manifest.open(job.manifestPath, error)) {
+            io.err << "pixavant: --manifest: " << job.manifestPath << ": " << error << "\n";
+            return kExitUsage;
+        }
+    }
+
+    SourceList sources(job.sourcePaths, job.filesFrom, job.nulSeparated, io.inputFd, job.treeRoots);
     ConvertRunner runner(job, io.interrupted);
+    if (job.keepDates)
+        runner.addAfterWrite([](FileOutcome& outcome) {
+            QString error;
+            if (carryModificationTime(outcome.source, outcome.output, error))
+                return;
+            outcome.result = FileOutcome::Result::Failed;
+            outcome.code = imaging::kErrWrite;
+            outcome.message = QStringLiteral("The date of %1 could not be set.")
+                                  .arg(QFileInfo(outcome.output).fileName());
+            outcome.detail = QStringLiteral("the output is written, with today's date: ") + error;
+        });
+    if (!job.manifestPath.isEmpty())
+        runner.addAfterWrite([](FileOutcome& outcome) {
+            const QString cwd = QDir::currentPath();
+            outcome.record = batch::toJsonLine(batch::describeConversion(
+                absoluteCleanPath(outcome.source, cwd), absoluteCleanPath(outcome.output, cwd),
+                outcome.formatCode, outcome.verification));
+        });
     ProgressLine line(io);
-    CliReporter reporter(io, line);
+    CliReporter reporter(io, line, job, job.manifestPath.isEmpty() ? nullptr : &manifest);
     const RunSummary summary = runner.run(sources, reporter);
     line.end();
 
@@ -180,7 +273,9 @@ int runConvert(const QStringList& args, CliIo& io) {
     }
     io.out.flush();
     io.err.flush();
-    return summary.failed > 0 || !summary.listError.isEmpty() ? kExitFailed : kExitOk;
+    const bool failed =
+        summary.failed > 0 || !summary.listError.isEmpty() || reporter.manifestFailed();
+    return failed ? kExitFailed : kExitOk;
 }
 
 }  // namespace pixavant::cli

@@ -63,9 +63,11 @@ ConvertParse parseConvert(const QStringList& args) {
     std::map<QString, QString> values;  // option name -> value
     std::set<QString> flags;
     QStringList files;
-    static const QStringList kValued = {"--dpi",    "--depth", "--size", "--compression", "--level",
-                                        "--output", "--ext",   "--jobs", "--files-from"};
-    static const QStringList kFlags = {"--keep-going", "--skip-existing", "--null"};
+    static const QStringList kValued = {"--dpi",        "--depth",   "--size", "--compression",
+                                        "--level",      "--output",  "--ext",  "--jobs",
+                                        "--files-from", "--manifest"};
+    static const QStringList kFlags = {"--keep-going", "--skip-existing", "--null", "--verify",
+                                       "--recursive",  "--keep-dates",    "--strip"};
     bool optionsEnded = false;
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QString& arg = args[i];
@@ -96,6 +98,8 @@ ConvertParse parseConvert(const QStringList& args) {
             name = QStringLiteral("--output");
         if (name == QLatin1String("-0"))
             name = QStringLiteral("--null");
+        if (name == QLatin1String("-r"))
+            name = QStringLiteral("--recursive");
         if (kFlags.contains(name)) {
             if (value)
                 return refuse(QStringLiteral("option '%1' takes no value").arg(name));
@@ -248,6 +252,17 @@ ConvertParse parseConvert(const QStringList& args) {
     } else if (job.nulSeparated) {
         return refuse(QStringLiteral("-0 goes with --files-from only"));
     }
+    job.verify = flags.count("--verify") != 0;
+    job.keepDates = flags.count("--keep-dates") != 0;
+    job.strip = flags.count("--strip") != 0;
+    if (values.count("--manifest") != 0) {
+        const QFileInfo manifest(values["--manifest"]);
+        if (values["--manifest"].isEmpty() || manifest.isDir() || !manifest.dir().exists())
+            return refuse(QStringLiteral("--manifest: '%1' is a directory, or in none that exists")
+                              .arg(values["--manifest"]));
+        job.manifestPath = manifest.absoluteFilePath();
+    }
+    const bool recursive = flags.count("--recursive") != 0;
 
     // Files.
     if (files.isEmpty() && job.filesFrom.isEmpty())
@@ -256,12 +271,32 @@ ConvertParse parseConvert(const QStringList& args) {
         const QFileInfo info(file);
         if (!info.exists())
             return refuse(QStringLiteral("%1: no such file").arg(file));
+        if (info.isDir() && recursive) {
+            job.treeRoots << QDir::cleanPath(file);
+            continue;
+        }
+        if (info.isDir())
+            return refuse(
+                QStringLiteral("%1: a directory (give --recursive to convert its tree)").arg(file));
         if (!info.isFile())
             return refuse(QStringLiteral("%1: not a regular file").arg(file));
         QString dir = QDir::cleanPath(info.absolutePath());
         if (!dir.endsWith(QLatin1Char('/')))
             dir += QLatin1Char('/');
         job.sourcePaths << dir + info.fileName();
+    }
+    // A mirror inside its own tree would be walked into while it is being written.
+    if (!job.outputDir.isEmpty()) {
+        const QString output = QFileInfo(job.outputDir).canonicalFilePath() + QLatin1Char('/');
+        for (const QString& root : job.treeRoots) {
+            const QString tree = QFileInfo(root).canonicalFilePath() + QLatin1Char('/');
+            if (tree.size() == 1)
+                continue;
+            if (output.startsWith(tree))
+                return refuse(QStringLiteral("--output: '%1' lies inside the tree '%2' being "
+                                             "converted")
+                                  .arg(values["--output"], root));
+        }
     }
     return parse;
 }

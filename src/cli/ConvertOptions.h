@@ -13,11 +13,16 @@ struct ConvertJob {
     QString outputDir;             // absolute, ending in "/"; empty: each file's own directory
     QString outputExt;
     QStringList sourcePaths;    // the files named on the command line, as absolute paths
+    QStringList treeRoots;      // --recursive: the directories named, as given, without a final "/"
     QString filesFrom;          // a file that names more files ("-": standard input); empty: none
     bool nulSeparated = false;  // the names in filesFrom end in NUL bytes, not in new lines
     int jobs = 1;               // files converted at the same time
     bool keepGoing = false;     // a failed file does not end the run
     bool skipExisting = false;  // a file whose output exists is left alone
+    bool verify = false;        // each output is read back and checked before it is kept
+    QString manifestPath;       // a JSON Lines record of every output; empty: none
+    bool keepDates = false;     // each output gets its source's modification time
+    bool strip = false;         // the pixels only: no EXIF, XMP or IPTC is carried over
 };
 
 struct ConvertParse {
@@ -28,7 +33,7 @@ struct ConvertParse {
 
 // Parses the arguments after "convert". Checks every option and value, that every file named on
 // the command line exists and that the list file can be read, so that a refused command touches
-// nothing. The files a list names are checked when the run gets to them.
+// nothing. The files a list names, and those of the trees, are checked when the run gets to them.
 ConvertParse parseConvert(const QStringList& args);
 
 // The processors this process may run on: the default number of jobs.

@@ -30,6 +30,7 @@ using Clock = std::chrono::steady_clock;
 struct Task {
     int64_t index = 0;
     QString path;
+    QString treeBase;   // for a file of a tree: SourceList::lastTreeBase()
     bool tail = false;  // one of the last files, which start largest first
     int64_t cost = 0;   // pixels, for the files of the tail; 0 when unknown
     uint64_t outputKey = 0;
@@ -194,7 +195,8 @@ Task Run::take(std::deque<Task>::iterator next) {
 
 void Run::convert(Task task, int slot, const ConversionHooks& hooks) {
     percent_[slot].store(0);
-    FileOutcome outcome = convertFile(job_, sources_, cwd_, task.index, task.path, hooks);
+    FileOutcome outcome =
+        convertFile(job_, sources_, cwd_, task.index, task.path, task.treeBase, hooks);
     for (const auto& step : afterWrite_) {
         if (outcome.result != FileOutcome::Result::Converted)
             break;
@@ -271,7 +273,7 @@ RunSummary Run::drive(SourceList& list, RunListener& listener) {
             QString path;
             QString error;
             const SourceList::Next next = list.next(path, error);
-            Task task{read, path};
+            Task task{read, path, list.lastTreeBase()};
             if (next == SourceList::Next::Name) {
                 const QString absolute = absoluteCleanPath(path, cwd_);
                 // Only the tail starts by size: its sizes are all that is looked at.
@@ -279,7 +281,7 @@ RunSummary Run::drive(SourceList& list, RunListener& listener) {
                 if (task.tail)
                     task.cost = pixelCost(absolute);
                 if (!sharedOutputs_.empty()) {
-                    task.outputKey = PathKeys::keyOf(outputPathFor(job_, absolute));
+                    task.outputKey = PathKeys::keyOf(outputPathFor(job_, absolute, task.treeBase));
                     task.sharesOutput = sharedOutputs_.contains(task.outputKey);
                 }
             }
@@ -383,7 +385,7 @@ RunSummary ConvertRunner::run(SourceList& list, RunListener& listener) {
         }
         const QString absolute = absoluteCleanPath(path, cwd);
         sources.add(absolute);
-        outputs.add(outputPathFor(job_, absolute));
+        outputs.add(outputPathFor(job_, absolute, list.lastTreeBase()));
         if (list.lastFromCommandLine()) {
             const QString resolved = QFileInfo(absolute).canonicalFilePath();
             if (!resolved.isEmpty() && resolved != absolute)

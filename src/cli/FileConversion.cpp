@@ -59,18 +59,23 @@ FileOutcome failed(FileOutcome outcome, int32_t code, const QString& detail = {}
 
 }  // namespace
 
-QString outputDirFor(const ConvertJob& job, const QString& sourceDir) {
-    return job.outputDir.isEmpty() ? sourceDir : job.outputDir;
+QString outputDirFor(const ConvertJob& job, const QString& sourceDir, const QString& treeBase) {
+    if (job.outputDir.isEmpty())
+        return sourceDir;
+    if (!treeBase.isEmpty() && sourceDir.startsWith(treeBase))
+        return job.outputDir + sourceDir.mid(treeBase.size());
+    return job.outputDir;
 }
 
-QString outputPathFor(const ConvertJob& job, const QString& source) {
+QString outputPathFor(const ConvertJob& job, const QString& source, const QString& treeBase) {
     const qsizetype slash = source.lastIndexOf(QLatin1Char('/'));
-    return outputDirFor(job, source.left(slash + 1)) +
+    return outputDirFor(job, source.left(slash + 1), treeBase) +
            batch::outputFileName(source.mid(slash + 1), job.outputExt);
 }
 
 FileOutcome convertFile(const ConvertJob& job, const PathKeys& sources, const QString& cwd,
-                        int64_t index, const QString& path, const ConversionHooks& hooks) {
+                        int64_t index, const QString& path, const QString& treeBase,
+                        const ConversionHooks& hooks) {
     FileOutcome outcome;
     outcome.index = index;
     outcome.source = path;
@@ -79,6 +84,9 @@ FileOutcome convertFile(const ConvertJob& job, const PathKeys& sources, const QS
     const QFileInfo source(absolute);
     if (!source.exists())
         return failed(outcome, imaging::kErrFileNotFound, QStringLiteral("no such file"));
+    if (source.isDir())
+        return failed(outcome, imaging::kErrFileNotFound,
+                      QStringLiteral("a directory (give --recursive to convert its tree)"));
     if (!source.isFile())
         return failed(outcome, imaging::kErrFileNotFound, QStringLiteral("not a regular file"));
     const qsizetype slash = absolute.lastIndexOf(QLatin1Char('/'));
@@ -86,9 +94,9 @@ FileOutcome convertFile(const ConvertJob& job, const PathKeys& sources, const QS
     const QString name = absolute.mid(slash + 1);
 
     CompressionSettings settings = job.settings;
-    settings.OutputDir = outputDirFor(job, sourceDir);
+    settings.OutputDir = outputDirFor(job, sourceDir, treeBase);
     settings.OutputExt = job.outputExt;
-    outcome.output = outputPathFor(job, absolute);
+    outcome.output = outputPathFor(job, absolute, treeBase);
 
     // The engine itself guards its own source; the other files of the run are known by their
     // keys. An output that reaches a source through a link is caught by its resolved path.
@@ -102,15 +110,26 @@ FileOutcome convertFile(const ConvertJob& job, const PathKeys& sources, const QS
         return outcome;
     }
 
+    if (!treeBase.isEmpty() && !QDir().mkpath(settings.OutputDir))
+        return failed(outcome, imaging::kErrWrite,
+                      QStringLiteral("the folder %1 cannot be made").arg(settings.OutputDir));
+
     FileView view(name, hooks);
     batch::BatchEngine engine(view, settings, sourceDir);
     view.setEngine(&engine);
+    imaging::ImagingControl& control = engine.control();
+    control.setKeepMetadata(!job.strip);
+    control.setVerifySaves(job.verify);
     engine.load();
     engine.timerEvent();
+    outcome.verification = control.lastVerification();
     switch (engine.outcome()) {
         case batch::BatchEngine::Outcome::Completed:
             outcome.result = FileOutcome::Result::Converted;
             outcome.output = view.output();
+            outcome.formatCode = settings.FileFormat;
+            for (const std::string& note : control.notes())
+                outcome.notes << QString::fromStdString(note);
             return outcome;
         case batch::BatchEngine::Outcome::Cancelled:
             outcome.result = FileOutcome::Result::Abandoned;
@@ -120,6 +139,9 @@ FileOutcome convertFile(const ConvertJob& job, const PathKeys& sources, const QS
             outcome.code = engine.errorCode();
             outcome.message = engine.errorMessage();
             outcome.detail = engine.failureReason();
+            if (outcome.code == imaging::kErrVerify && !outcome.verification.detail.empty())
+                outcome.detail +=
+                    QStringLiteral(": ") + QString::fromStdString(outcome.verification.detail);
             return outcome;
     }
 }

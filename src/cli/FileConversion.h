@@ -1,8 +1,12 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <functional>
+
+#include "imaging/Verification.h"
 
 #include "cli/ConvertOptions.h"
 #include "cli/SourceList.h"
@@ -17,9 +21,14 @@ struct FileOutcome {
     QString source;     // the path as given
     QString output;     // the output path; empty when the file failed before it was named
     Result result = Result::Failed;
-    int32_t code = 0;  // Failed: the engine's or the imaging component's code
-    QString message;   // Failed: the message the progress window would show
-    QString detail;    // why, when the code does not say it; Abandoned: why the run stopped
+    int32_t code = 0;    // Failed: the engine's or the imaging component's code
+    QString message;     // Failed: the message the progress window would show
+    QString detail;      // why, when the code does not say it; Abandoned: why the run stopped
+    int formatCode = 0;  // Converted: the format written
+    imaging::Verification
+        verification;   // Converted, or failed its check: how the output was checked
+    QStringList notes;  // Converted: what of the source's metadata could not be carried, and why
+    QByteArray record;  // the run's record of the file (a manifest line), made after it was written
 };
 
 // What a conversion asks of the run while it works.
@@ -30,15 +39,18 @@ struct ConversionHooks {
     std::function<void(int percent)> progress = [](int) {};
 };
 
-// The directory a source's output goes to. `sourceDir` ends in "/".
-QString outputDirFor(const ConvertJob& job, const QString& sourceDir);
+// The directory a source's output goes to. `sourceDir` ends in "/". A file of a tree whose top
+// lies in `treeBase` (SourceList::lastTreeBase()) keeps its place in the tree under job.outputDir.
+QString outputDirFor(const ConvertJob& job, const QString& sourceDir, const QString& treeBase = {});
 // The output path of the source at the absolute, clean path `source`.
-QString outputPathFor(const ConvertJob& job, const QString& source);
+QString outputPathFor(const ConvertJob& job, const QString& source, const QString& treeBase = {});
 
 // Converts the file `path` (as given; relative to `cwd`) with a batch engine of its own, on the
 // calling thread, so that several conversions can run side by side. The output must not replace
-// any of `sources`; with job.skipExisting an existing output is left as it is.
+// any of `sources`; with job.skipExisting an existing output is left as it is. The directories of
+// a tree's mirror are made as they are needed.
 FileOutcome convertFile(const ConvertJob& job, const PathKeys& sources, const QString& cwd,
-                        int64_t index, const QString& path, const ConversionHooks& hooks);
+                        int64_t index, const QString& path, const QString& treeBase,
+                        const ConversionHooks& hooks);
 
 }  // namespace pixavant::cli

@@ -4,6 +4,7 @@
 #include <unistd.h>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QHash>
 #include <algorithm>
 #include <cerrno>
@@ -17,13 +18,29 @@ QString systemError(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
+// The name endings of the image files a tree walk takes, letter case ignored.
+bool isImageName(const QString& name) {
+    static const QStringList kEndings = {
+        QStringLiteral(".gif"),  QStringLiteral(".jpg"), QStringLiteral(".jpeg"),
+        QStringLiteral(".jpe"),  QStringLiteral(".tif"), QStringLiteral(".tiff"),
+        QStringLiteral(".pict"), QStringLiteral(".pct"), QStringLiteral(".tga"),
+        QStringLiteral(".pcx"),  QStringLiteral(".eps"), QStringLiteral(".wmf"),
+        QStringLiteral(".bmp"),  QStringLiteral(".rle"), QStringLiteral(".jxl")};
+    for (const QString& ending : kEndings)
+        if (name.endsWith(ending, Qt::CaseInsensitive))
+            return true;
+    return false;
+}
+
 }  // namespace
 
-SourceList::SourceList(QStringList paths, QString listFile, bool nulSeparated, int inputFd)
+SourceList::SourceList(QStringList paths, QString listFile, bool nulSeparated, int inputFd,
+                       QStringList trees)
     : paths_(std::move(paths)),
       listFile_(std::move(listFile)),
       delimiter_(nulSeparated ? '\0' : '\n'),
-      inputFd_(inputFd) {}
+      inputFd_(inputFd),
+      trees_(std::move(trees)) {}
 
 SourceList::~SourceList() {
     closeList();
@@ -68,6 +85,9 @@ bool SourceList::openList(QString& error) {
 bool SourceList::start(QString& error) {
     nextPath_ = 0;
     fromCommandLine_ = false;
+    nextTree_ = 0;
+    walk_.clear();
+    treeBase_.clear();
     if (listFile_.isEmpty())
         return true;
     if (reading_ == nullptr)
@@ -96,6 +116,8 @@ SourceList::Next SourceList::next(QString& path, QString& error) {
         return Next::Name;
     }
     fromCommandLine_ = false;
+    if (nextInTrees(path))
+        return Next::Name;
     if (reading_ == nullptr)
         return Next::End;
     for (;;) {
@@ -124,6 +146,51 @@ SourceList::Next SourceList::next(QString& path, QString& error) {
             continue;
         path = QFile::decodeName(QByteArray(line_, qsizetype(size)));
         return Next::Name;
+    }
+}
+
+// Walks the trees depth first. A link is taken when it leads to a file inside its tree; links to
+// directories are never followed, so that no file is reached twice and no walk leaves its tree.
+// Hidden files and directories are passed over, as in the window's list.
+bool SourceList::nextInTrees(QString& path) {
+    for (;;) {
+        if (walk_.empty()) {
+            treeBase_.clear();
+            if (nextTree_ >= trees_.size())
+                return false;
+            const QString& root = trees_[nextTree_++];
+            treeTop_ = QFileInfo(root).canonicalFilePath() + QLatin1Char('/');
+            const QString absolute = absoluteCleanPath(root, QDir::currentPath());
+            treeBase_ = absolute.left(absolute.lastIndexOf(QLatin1Char('/')) + 1);
+            walk_.push_back({root, {}});
+        }
+        auto& [dirPath, folder] = walk_.back();
+        if (!folder.listed) {
+            folder.listed = true;
+            const QDir dir(dirPath);
+            for (const QFileInfo& entry : dir.entryInfoList(
+                     QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::System, QDir::Name)) {
+                if (entry.isSymLink()) {
+                    if (entry.isFile() && entry.canonicalFilePath().startsWith(treeTop_) &&
+                        isImageName(entry.fileName()))
+                        folder.files << entry.fileName();
+                } else if (entry.isDir()) {
+                    folder.folders << entry.fileName();
+                } else if (entry.isFile() && isImageName(entry.fileName())) {
+                    folder.files << entry.fileName();
+                }
+            }
+        }
+        if (folder.nextFile < folder.files.size()) {
+            path = dirPath + QLatin1Char('/') + folder.files[folder.nextFile++];
+            return true;
+        }
+        if (folder.nextFolder < folder.folders.size()) {
+            const QString sub = dirPath + QLatin1Char('/') + folder.folders[folder.nextFolder++];
+            walk_.push_back({sub, {}});
+            continue;
+        }
+        walk_.pop_back();
     }
 }
 

@@ -8,14 +8,17 @@
 
 namespace pixavant::cli {
 
-// The files of a run, in order: those named on the command line, then those a list file names
-// (one name a line, or each name ended by a NUL byte; empty names are passed over). The list is
-// streamed, never held: each start() reads it again from the beginning, and a list that cannot be
-// read twice (standard input, a pipe) is copied to an unnamed temporary file on the first reading.
+// The files of a run, in order: those named on the command line, then the image files of the
+// directory trees, then those a list file names (one name a line, or each name ended by a NUL
+// byte; empty names are passed over). The list is streamed, never held: each start() reads it
+// again from the beginning, and a list that cannot be read twice (standard input, a pipe) is
+// copied to an unnamed temporary file on the first reading. Trees are walked again the same way.
 class SourceList {
   public:
-    // `listFile` "-" is the file descriptor `inputFd`; empty: no list file.
-    SourceList(QStringList paths, QString listFile, bool nulSeparated, int inputFd);
+    // `listFile` "-" is the file descriptor `inputFd`; empty: no list file. `trees`: directories
+    // whose image files are taken, sub-directories in name order after the files.
+    SourceList(QStringList paths, QString listFile, bool nulSeparated, int inputFd,
+               QStringList trees = {});
     ~SourceList();
     SourceList(const SourceList&) = delete;
     SourceList& operator=(const SourceList&) = delete;
@@ -29,10 +32,14 @@ class SourceList {
     Next next(QString& path, QString& error);
     // True when the name last returned was named on the command line.
     bool lastFromCommandLine() const { return fromCommandLine_; }
+    // For a name from a tree: the absolute directory holding the tree's top (ending in "/"), from
+    // which its place in the tree is counted; empty otherwise.
+    const QString& lastTreeBase() const { return treeBase_; }
 
   private:
     bool openList(QString& error);
     void closeList();
+    bool nextInTrees(QString& path);
 
     QStringList paths_;
     QString listFile_;
@@ -46,6 +53,20 @@ class SourceList {
     bool copying_ = false;
     char* line_ = nullptr;
     size_t lineCapacity_ = 0;
+
+    // A directory being walked: its image files and sub-directories, in name order.
+    struct Folder {
+        QStringList files;
+        QStringList folders;
+        qsizetype nextFile = 0;
+        qsizetype nextFolder = 0;
+        bool listed = false;
+    };
+    QStringList trees_;
+    qsizetype nextTree_ = 0;
+    QString treeTop_;  // the tree's resolved path, ending in "/": links must stay under it
+    QString treeBase_;
+    std::vector<std::pair<QString, Folder>> walk_;  // from the tree's top down to the current one
 };
 
 // The absolute form of `path` against the directory `cwd`, without "." and ".." parts: the same

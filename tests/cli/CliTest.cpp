@@ -1,16 +1,21 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <QMap>
 #include <functional>
 #include <thread>
 
 #include "EngineFixtures.h"
+#include "Testdata.h"
+#include "batch/Manifest.h"
 #include "cli/Cli.h"
 #include "cli/ConvertOptions.h"
 #include "cli/ConvertRunner.h"
@@ -70,9 +75,10 @@ class CliTest : public ::testing::Test {
 
 TEST_F(CliTest, HelpDocumentsEveryOption) {
     EXPECT_EQ(run({"--help"}), kExitOk);
-    for (const char* option : {"--dpi", "--depth", "--size", "--compression", "--level", "--output",
-                               "--ext", "pixavant-lossless", "info", "--files-from", "--null",
-                               "--skip-existing", "--jobs", "--keep-going"})
+    for (const char* option :
+         {"--dpi", "--depth", "--size", "--compression", "--level", "--output", "--ext",
+          "pixavant-lossless", "info", "--files-from", "--null", "--skip-existing", "--jobs",
+          "--keep-going", "--recursive", "--verify", "--manifest", "--keep-dates", "--strip"})
         EXPECT_TRUE(out.contains(QLatin1String(option))) << option;
     EXPECT_EQ(run({"convert", "--help"}), kExitOk);
     EXPECT_FALSE(out.isEmpty());
@@ -480,6 +486,122 @@ TEST_F(CliTest, SkipExistingLeavesOutputsAlone) {
         << out.toStdString();
     EXPECT_EQ(run(args, true), kExitOk);
     EXPECT_TRUE(out.endsWith("0 files converted, 2 skipped\n")) << out.toStdString();
+}
+
+}  // namespace
+}  // namespace pixavant::cli
+
+namespace pixavant::cli {
+namespace {
+
+// Files under `root`, relative to it, in name order.
+QStringList treeFiles(const QString& root) {
+    QStringList found;
+    QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        found << it.next().mid(root.size() + 1);
+    found.sort();
+    return found;
+}
+
+TEST_F(CliTest, TreesAreMirroredAndLinksDoNotLeaveThem) {
+    needCodecs();
+    QDir(dir).mkpath("photos/2020/deep");
+    QDir(dir).mkpath("photos/.hidden");
+    QDir(dir).mkpath("elsewhere");
+    QDir(dir).mkpath("out");
+    ASSERT_TRUE(writeEngineTiff(dir + "photos/a.tif", 20, 10, 3, 72));
+    ASSERT_TRUE(writeEngineJpeg(dir + "photos/2020/deep/b.jpg", 20, 10, 3, 72));
+    ASSERT_TRUE(writeEngineTiff(dir + "photos/.hidden/c.tif", 20, 10, 3, 72));
+    ASSERT_TRUE(writeEngineTiff(dir + "elsewhere/d.tif", 20, 10, 3, 72));
+    ASSERT_TRUE(writeEngineFile(dir + "photos/notes.txt", "not an image"));
+    ASSERT_TRUE(QFile::link("2020/deep/b.jpg", dir + "photos/inside.jpg"));
+    ASSERT_TRUE(QFile::link("../elsewhere/d.tif", dir + "photos/outside.tif"));
+    ASSERT_TRUE(QFile::link("../elsewhere", dir + "photos/linked"));
+
+    EXPECT_EQ(runInDir({"convert", "-r", "--jobs", "2", "-o", "out", "photos"}), kExitOk)
+        << err.toStdString();
+    EXPECT_EQ(treeFiles(dir + "out"),
+              (QStringList{"photos/2020/deep/b.JPG", "photos/a.JPG", "photos/inside.JPG"}));
+    // Files first, then the sub-directories, each in name order; names as given.
+    EXPECT_TRUE(out.startsWith("photos/a.tif -> ")) << out.toStdString();
+    EXPECT_TRUE(out.contains("photos/2020/deep/b.jpg -> " + dir + "out/photos/2020/deep/b.JPG"));
+
+    // Without --recursive a directory is refused, and so is a mirror inside its own tree.
+    EXPECT_EQ(runInDir({"convert", "-o", "out", "photos"}), kExitUsage);
+    EXPECT_TRUE(err.contains("--recursive")) << err.toStdString();
+    EXPECT_EQ(runInDir({"convert", "-r", "-o", "photos/2020", "photos"}), kExitUsage);
+    EXPECT_TRUE(err.contains("inside the tree")) << err.toStdString();
+    EXPECT_EQ(treeFiles(dir + "photos/2020"), QStringList{"deep/b.jpg"});
+}
+
+TEST_F(CliTest, VerifiedOutputsAreRecordedDatedAndCheckedLater) {
+    needCodecs();
+    QDir(dir).mkpath("out");
+    QStringList sources;
+    for (const char* name : {"a.tif", "b.tif"}) {
+        sources << dir + name;
+        ASSERT_TRUE(writeEngineTiff(sources.last(), 48, 32, 3, 72));
+        const timespec times[2] = {{0, UTIME_OMIT}, {981173106, 123456789}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(sources.last()), times, 0), 0);
+    }
+    struct Case {
+        QStringList options;
+        const char* result;
+    };
+    const Case cases[] = {
+        {{"--compression", "lzw"}, "(verified: identical pixels)"},
+        {{"--compression", "pixavant-lossless"}, "(verified: identical pixels)"},
+        {{"--compression", "jpeg", "--level", "5"}, "(verified: PSNR "},
+        {{"--compression", "pixavant", "--level", "4"}, "(verified: PSNR "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.options.join(' ').toStdString());
+        const QString manifest = dir + "m.jsonl";
+        QFile::remove(manifest);
+        ASSERT_EQ(run(QStringList{"convert", "--verify", "--keep-dates", "--manifest", manifest,
+                                  "--jobs", "2", "-o", dir + "out"} +
+                      c.options + sources),
+                  kExitOk)
+            << err.toStdString();
+        EXPECT_EQ(out.count(c.result), 2) << out.toStdString();
+
+        batch::Manifest read;
+        QString error;
+        ASSERT_TRUE(batch::readManifest(manifest, read, error));
+        ASSERT_EQ(read.entries.size(), 2u);
+        for (size_t i = 0; i < 2; ++i) {
+            const batch::ManifestEntry& entry = read.entries[i];
+            EXPECT_EQ(entry.source, sources[qsizetype(i)]);  // list order
+            EXPECT_EQ(entry.verification, "passed");
+            EXPECT_EQ(entry.outputSha256, *batch::sha256OfFile(entry.output));
+            struct stat st {};
+            ASSERT_EQ(::stat(QFile::encodeName(entry.output), &st), 0);
+            EXPECT_EQ(st.st_mtim.tv_sec, 981173106);
+            EXPECT_EQ(st.st_mtim.tv_nsec, 123456789);
+        }
+        EXPECT_EQ(run({"verify", "--manifest", manifest}), kExitOk) << out.toStdString();
+        QFile changed(read.entries[1].output);
+        ASSERT_TRUE(changed.open(QIODevice::Append));
+        changed.write("x");
+        changed.close();
+        EXPECT_EQ(run({"verify", "--manifest", manifest}), kExitFailed);
+        EXPECT_TRUE(out.contains("CHANGED")) << out.toStdString();
+    }
+}
+
+TEST_F(CliTest, StripLeavesTheSourcesMetadataOut) {
+    const QString camera = testing::testdataDir("exif") + "/Canon_40D.jpg";
+    if (!QFileInfo::exists(camera))
+        GTEST_SKIP() << "../shared/testdata/exif is not there";
+    QDir(dir).mkpath("kept");
+    QDir(dir).mkpath("stripped");
+    ASSERT_EQ(run({"convert", "-o", dir + "kept", camera}), kExitOk) << err.toStdString();
+    ASSERT_EQ(run({"convert", "--strip", "-o", dir + "stripped", camera}), kExitOk);
+    const QByteArray exifMarker("Exif\0\0", 6);
+    EXPECT_TRUE(readAll(dir + "kept/Canon_40D.JPG").contains(exifMarker));
+    EXPECT_FALSE(readAll(dir + "stripped/Canon_40D.JPG").contains(exifMarker));
+    EXPECT_FALSE(readAll(dir + "stripped/Canon_40D.JPG").contains("Canon"));
 }
 
 }  // namespace
