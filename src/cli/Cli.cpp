@@ -93,6 +93,8 @@ QString usageText() {
         "                     tree is mirrored there: -o out photos writes out/photos/...\n"
         "                     Hidden files are passed over; links to directories are not\n"
         "                     followed, links to files only when the file is in the tree.\n"
+        "                     Without --output, files named with the output extension (an\n"
+        "                     earlier run's outputs) are passed over.\n"
         "  --verify           read each output back before it is kept: lossless outputs must\n"
         "                     hold the very pixels written, a JPEG recompressed into PIXAVANT\n"
         "                     must give back its source byte for byte, lossy outputs must\n"

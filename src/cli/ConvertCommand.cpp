@@ -226,6 +226,8 @@ int runConvert(const QStringList& args, CliIo& io) {
     }
 
     SourceList sources(job.sourcePaths, job.filesFrom, job.nulSeparated, io.inputFd, job.treeRoots);
+    if (job.outputDir.isEmpty() && !job.outputExt.isEmpty())
+        sources.skipInTrees(QLatin1Char('.') + job.outputExt);
     ConvertRunner runner(job, io.interrupted);
     if (job.keepDates)
         runner.addAfterWrite([](FileOutcome& outcome) {

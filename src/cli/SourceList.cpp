@@ -182,7 +182,10 @@ bool SourceList::nextInTrees(QString& path) {
             }
         }
         if (folder.nextFile < folder.files.size()) {
-            path = dirPath + QLatin1Char('/') + folder.files[folder.nextFile++];
+            const QString& name = folder.files[folder.nextFile++];
+            if (!treeSkipEnding_.isEmpty() && name.endsWith(treeSkipEnding_))
+                continue;
+            path = dirPath + QLatin1Char('/') + name;
             return true;
         }
         if (folder.nextFolder < folder.folders.size()) {

@@ -23,6 +23,10 @@ class SourceList {
     SourceList(const SourceList&) = delete;
     SourceList& operator=(const SourceList&) = delete;
 
+    // Tree files whose name ends so (letter case counts) are passed over: the outputs of an
+    // earlier run written beside their sources.
+    void skipInTrees(QString ending) { treeSkipEnding_ = std::move(ending); }
+
     // Starts a reading at the first name. False, with `error` set, when the list cannot be opened.
     bool start(QString& error);
 
@@ -66,6 +70,7 @@ class SourceList {
     qsizetype nextTree_ = 0;
     QString treeTop_;  // the tree's resolved path, ending in "/": links must stay under it
     QString treeBase_;
+    QString treeSkipEnding_;
     std::vector<std::pair<QString, Folder>> walk_;  // from the tree's top down to the current one
 };
 

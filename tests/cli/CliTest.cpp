@@ -527,12 +527,20 @@ TEST_F(CliTest, TreesAreMirroredAndLinksDoNotLeaveThem) {
     EXPECT_TRUE(out.startsWith("photos/a.tif -> ")) << out.toStdString();
     EXPECT_TRUE(out.contains("photos/2020/deep/b.jpg -> " + dir + "out/photos/2020/deep/b.JPG"));
 
+    // Without --output the outputs go beside their sources, and a second run passes over the
+    // first run's outputs instead of failing on them.
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_EQ(runInDir({"convert", "-r", "--ext", "JXL", "photos/2020"}), kExitOk)
+            << err.toStdString();
+        EXPECT_EQ(treeFiles(dir + "photos/2020"), (QStringList{"deep/b.JXL", "deep/b.jpg"}));
+    }
+
     // Without --recursive a directory is refused, and so is a mirror inside its own tree.
     EXPECT_EQ(runInDir({"convert", "-o", "out", "photos"}), kExitUsage);
     EXPECT_TRUE(err.contains("--recursive")) << err.toStdString();
     EXPECT_EQ(runInDir({"convert", "-r", "-o", "photos/2020", "photos"}), kExitUsage);
     EXPECT_TRUE(err.contains("inside the tree")) << err.toStdString();
-    EXPECT_EQ(treeFiles(dir + "photos/2020"), QStringList{"deep/b.jpg"});
+    EXPECT_EQ(treeFiles(dir + "photos/2020"), (QStringList{"deep/b.JXL", "deep/b.jpg"}));
 }
 
 TEST_F(CliTest, VerifiedOutputsAreRecordedDatedAndCheckedLater) {
