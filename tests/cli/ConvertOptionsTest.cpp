@@ -122,6 +122,9 @@ TEST_F(ConvertOptionsTest, RefusesWrongOptionsAndValues) {
         {"--files-from", "/no/such/list"},
         {"--files-from", "/"},
         {"--files-from", ""},
+        {"--verify=yes"},
+        {"--manifest", "/no/such/directory/m.jsonl"},
+        {"--manifest", "/"},
     };
     for (const QStringList& args : cases) {
         const ConvertParse p = parse(args);
@@ -165,11 +168,17 @@ TEST_F(ConvertOptionsTest, RunOptions) {
     EXPECT_EQ(defaults.jobs, availableProcessors());
     EXPECT_FALSE(defaults.keepGoing || defaults.skipExisting || defaults.nulSeparated);
 
+    EXPECT_FALSE(defaults.verify || defaults.keepDates || defaults.strip);
+    EXPECT_TRUE(defaults.manifestPath.isEmpty() && defaults.treeRoots.isEmpty());
+
     const ConvertParse p =
-        parse({"--jobs=3", "--keep-going", "--skip-existing", "-0", "--files-from", file});
+        parse({"--jobs=3", "--keep-going", "--skip-existing", "-0", "--files-from", file,
+               "--verify", "--keep-dates", "--strip", "--manifest=" + tmp.path() + "/m.jsonl"});
     ASSERT_TRUE(p.error.isEmpty()) << p.error.toStdString();
     EXPECT_EQ(p.job.jobs, 3);
     EXPECT_TRUE(p.job.keepGoing && p.job.skipExisting && p.job.nulSeparated);
+    EXPECT_TRUE(p.job.verify && p.job.keepDates && p.job.strip);
+    EXPECT_EQ(p.job.manifestPath, tmp.path() + "/m.jsonl");
     EXPECT_EQ(p.job.filesFrom, file);
     // A list alone is enough; "-" is standard input.
     const ConvertParse list = parseConvert({"--null", "--files-from", "-"});
