@@ -5,7 +5,6 @@
 
 #include "AppFixtures.h"
 #include "app/SourceScan.h"
-#include "app/Startup.h"
 
 namespace pixavant {
 namespace {
@@ -59,35 +58,6 @@ TEST(SourceScan, ItemsAndPathsAndCountTexts) {
     const QString blanks(20, ' ');
     EXPECT_EQ(sourceCountText(12), "Source Files(s)" + blanks + "12 files");
     EXPECT_EQ(workCountText(12345), "Destination Files(s)" + blanks + "12345 files");
-}
-
-TEST(Startup, StartDirectoryIsTheWorkingDirectoryOrTheArgument) {
-    QString error;
-    const auto cwd = startDirectory({}, &error);
-    ASSERT_TRUE(cwd);
-    EXPECT_EQ(*cwd, QDir::currentPath() + "/");
-
-    FixtureDir dir({"sub/"});
-    const auto given = startDirectory({dir.path() + "sub/../sub"}, &error);
-    ASSERT_TRUE(given);
-    EXPECT_EQ(*given, dir.path() + "sub/");
-
-    EXPECT_EQ(startDirectory({"/"}, &error), "/");
-    EXPECT_EQ(startDirectory({"."}, &error), QDir::currentPath() + "/");
-}
-
-TEST(Startup, AFileOpensItsDirectoryAndRefusesWhatIsNotOneDirectoryOrFile) {
-    FixtureDir dir({"file.gif"});
-    QString error;
-    QString fileName;
-    EXPECT_EQ(startDirectory({dir.path() + "file.gif"}, &error, &fileName), dir.path());
-    EXPECT_EQ(fileName, "file.gif");
-    EXPECT_FALSE(startDirectory({"/dev/null"}, &error));
-    EXPECT_TRUE(error.contains("neither a directory nor a file"));
-    EXPECT_FALSE(startDirectory({dir.path() + "nowhere"}, &error));
-    EXPECT_TRUE(error.contains("no such directory"));
-    EXPECT_FALSE(startDirectory({dir.path(), dir.path()}, &error));
-    EXPECT_TRUE(error.contains("usage"));
 }
 
 }  // namespace

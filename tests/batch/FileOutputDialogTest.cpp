@@ -32,14 +32,6 @@ class FileOutputTest : public ::testing::Test {
     std::unique_ptr<FileOutputDialog> dialog;
 };
 
-TEST(OutputRules, ProposedExtensionByCompressionType) {
-    const std::pair<int, const char*> cases[] = {{0, "TIF"}, {1, "TIF"}, {2, "TIF"}, {3, "JPG"},
-                                                 {4, "JPG"}, {5, "CMP"}, {6, ""},    {-1, ""}};
-    for (const auto& [choice, extension] : cases) {
-        EXPECT_EQ(proposedExtension(choice), extension) << choice;
-    }
-}
-
 TEST(OutputRules, DirectoryAlwaysEndsInOneSlash) {
     const std::pair<const char*, const char*> cases[] = {
         {"/tmp/out", "/tmp/out/"}, {"/tmp/out/", "/tmp/out/"}, {"/", "/"}, {"", "/"}, {"   ", "/"},
