@@ -243,17 +243,6 @@ TEST_F(BatchEngineTest, TiffWithoutResolutionCountsAs72Dpi) {
     }
 }
 
-TEST_F(BatchEngineTest, TargetAbove32767Fails) {
-    needCodecs();
-    writeEngineTiff(src + "a.tif", 20, 40, 3, 72);
-    list({"a.tif"});
-    settings.SizeChoice = 1;
-    settings.OutWidth = 20000;  // height 40000
-    const auto engine = runAll(view);
-    EXPECT_EQ(engine->errorCode(), kErrOverflow);
-    EXPECT_EQ(view.messages, QStringList{"Compression error."});
-}
-
 TEST_F(BatchEngineTest, FilesMappingOntoOneOutputAreRefusedBeforeAnythingIsWritten) {
     needCodecs();
     for (const char* name : {"a.tif", "photo.gif.tif", "photo.tif"})

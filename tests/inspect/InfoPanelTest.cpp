@@ -2,9 +2,7 @@
 
 #include <QLineEdit>
 #include <QWidget>
-#include <map>
 #include <memory>
-#include <vector>
 
 #include "inspect/InfoPanel.h"
 
@@ -77,38 +75,6 @@ TEST_F(InfoPanelTest, ResolutionIsShownOnlyForNamesContainingTiff) {
     }
     // A TIFF that states no resolution shows 0.
     EXPECT_EQ(show(record(17, 0))[5], " 0 DPI");
-}
-
-// The names are what `pixavant info` prints and the run's manifest records.
-TEST(FormatNameTest, NamesEveryKnownCodeAndNoOther) {
-    // clang-format off
-    const std::pair<const char*, std::vector<int32_t>> names[] = {
-        {"TIFF", {3, 17, 25, 27, 28, 29, 87}}, {"Windows BMP", {6, 84}}, {"Raw Fax", {66, 67, 68}},
-        {"Winfax", {69, 70}}, {"IOCA", {71, 72, 73, 77, 78, 79}}, {"FlashPix JPEG", {82, 83}},
-        {"TIFF CMYK", {85, 86, 88}}, {"TIFF YCbCr", {93, 94, 95}}, {"Exif JPEG", {98, 101}},
-        {"PCX", {1}}, {"GIF", {2}}, {"TARGA", {4}}, {"Proprietary", {5}},
-        {"JPEG YUV4:4:4", {10}}, {"JTIF YUV4:4:4", {11}}, {"OS/2 BMP version 1.x", {14}},
-        {"Windows Meta File", {15}}, {"PostScript", {16}}, {"JPEG YUV4:1:1", {21}},
-        {"JTIF YUV4:1:1", {22}}, {"JPEG YUV4:2:2", {23}}, {"JTIF YUV4:2:2", {24}},
-        {"Proprietary 1-bit", {26}}, {"Proprietary lossless", {30}}, {"CALS", {50}},
-        {"MacPaint", {51}}, {"GEM Image", {52}}, {"Microsoft Paint", {53}},
-        {"Word Perfect", {54}}, {"Sun Raster", {55}}, {"PICT", {56}}, {"PhotoCD", {57}},
-        {"AVI", {59}}, {"PostScript TIFF", {63}}, {"PostScript WMF", {64}},
-        {"OS/2 BMP version 2.x", {74}}, {"PNG", {75}}, {"Adobe Photoshop", {76}},
-        {"FlashPix", {80}}, {"FlashPix single color", {81}}, {"DICOM grayscae", {89}},
-        {"DICOM color (RGB)", {90}}, {"Windows icon file", {91}}, {"Windows cursor file", {92}},
-        {"Exif TIFF", {96}}, {"Exif YCC", {97}}, {"Microsoft FAX format", {99}}};
-    // clang-format on
-    std::map<int32_t, QString> expected;
-    for (const auto& [name, codes] : names)
-        for (const int32_t code : codes)
-            expected[code] = QString::fromLatin1(name);
-    for (int32_t code = -3; code <= 130; ++code)
-        EXPECT_EQ(imaging::formatName(code),
-                  expected.contains(code) ? expected[code] : "Unknown format")
-            << code;
-    EXPECT_EQ(imaging::formatName(INT32_MIN), "Unknown format");
-    EXPECT_EQ(imaging::formatName(INT32_MAX), "Unknown format");
 }
 
 TEST_F(InfoPanelTest, ProprietaryFormatsOverwriteTheCompressionAndUnknownCodesAreNoFailure) {
