@@ -17,6 +17,7 @@ namespace pixavant {
 namespace {
 
 using testing::FixtureDir;
+using testing::selectedRows;
 
 // What the inspection hook saw each time a click reached it.
 struct Inspection {
@@ -50,15 +51,6 @@ class MainWindowTest : public ::testing::Test {
         return window;
     }
 
-    static QList<int> selected(const FileListBox* list) {
-        QList<int> rows;
-        for (int i = 0; i < list->count(); ++i) {
-            if (list->isSelected(i)) {
-                rows.append(i);
-            }
-        }
-        return rows;
-    }
     static void select(FileListBox* list, const QList<int>& rows) {
         for (int i = 0; i < list->count(); ++i) {
             list->setSelected(i, rows.contains(i));
@@ -94,7 +86,7 @@ TEST_F(MainWindowTest, LoadScansTheStartDirectoryAndSelectsTheFirstFile) {
     EXPECT_EQ(w->sourceList()->items(), QStringList({" b.jpg", " c.bmp", " z.gif"}));
     EXPECT_EQ(w->sourceCountLabel()->text(), sourceCountText(3));
     EXPECT_EQ(w->workCountLabel()->text(), workCountText(0));
-    EXPECT_EQ(selected(w->sourceList()), QList<int>({0}));
+    EXPECT_EQ(selectedRows(w->sourceList()), QList<int>({0}));
     EXPECT_EQ(w->sourceList()->currentItemIndex(), 0);
 
     const AppState& s = appState();
@@ -134,7 +126,7 @@ TEST_F(MainWindowTest, AddAppendsTheSelectedSourceFilesNotYetListed) {
     w->addClick();  // nothing new
     EXPECT_EQ(w->workList()->items(), QStringList({" a.gif", " b.gif", " c.gif"}));
     EXPECT_EQ(w->workCountLabel()->text(), workCountText(3));
-    EXPECT_EQ(selected(w->sourceList()), QList<int>({1, 2}));  // the source keeps its selection
+    EXPECT_EQ(selectedRows(w->sourceList()), QList<int>({1, 2}));  // the source keeps its selection
 
     // A name listed twice in the source list is added once...
     w->addSourceFile("d.gif");
@@ -188,11 +180,11 @@ TEST_F(MainWindowTest, AFileGivenAtStartIsTheSelectedOne) {
     auto w = open(dir.path());
     inspections.clear();
     w->selectSourceFile("b.gif");
-    EXPECT_EQ(selected(w->sourceList()), QList<int>({1}));
+    EXPECT_EQ(selectedRows(w->sourceList()), QList<int>({1}));
     EXPECT_EQ(w->sourceList()->currentItemIndex(), 1);
     EXPECT_EQ(inspections, QList<Inspection>({{dir.path() + "b.gif", true, true}}));
     w->selectSourceFile("unlisted.txt");
-    EXPECT_EQ(selected(w->sourceList()), QList<int>({1}));
+    EXPECT_EQ(selectedRows(w->sourceList()), QList<int>({1}));
 }
 
 TEST_F(MainWindowTest, DeleteMovesSelectedFilesToTheTrash) {
@@ -287,8 +279,8 @@ TEST_F(MainWindowTest, SelectAllActsOnTheListHoldingTheSelection) {
         inspections.clear();
         w->selectAllClick();
         EXPECT_TRUE(inspections.isEmpty());  // no refresh while the operation runs
-        EXPECT_EQ(selected(w->sourceList()), step.sourceAfter);
-        EXPECT_EQ(selected(w->workList()), step.workAfter);
+        EXPECT_EQ(selectedRows(w->sourceList()), step.sourceAfter);
+        EXPECT_EQ(selectedRows(w->workList()), step.workAfter);
         EXPECT_TRUE(appState().ListClickUpdatesEnabled && appState().CrossDeselectEnabled);
     }
 
@@ -298,10 +290,10 @@ TEST_F(MainWindowTest, SelectAllActsOnTheListHoldingTheSelection) {
     }
     select(w->workList(), {0, 1, 2});
     w->selectAllClick();
-    EXPECT_TRUE(selected(w->workList()).isEmpty());
+    EXPECT_TRUE(selectedRows(w->workList()).isEmpty());
     select(w->workList(), {2});
     w->selectAllClick();
-    EXPECT_EQ(selected(w->workList()), QList<int>({0, 1, 2}));
+    EXPECT_EQ(selectedRows(w->workList()), QList<int>({0, 1, 2}));
 }
 
 TEST_F(MainWindowTest, AClickDeselectsTheOtherListAndInspectsItsFile) {
@@ -316,16 +308,16 @@ TEST_F(MainWindowTest, AClickDeselectsTheOtherListAndInspectsItsFile) {
         innerFlags.append({appState().ListClickUpdatesEnabled, appState().CrossDeselectEnabled});
     });
     select(w->workList(), {0, 1, 2});
-    EXPECT_TRUE(selected(w->sourceList()).isEmpty());
+    EXPECT_TRUE(selectedRows(w->sourceList()).isEmpty());
     EXPECT_EQ(innerFlags, (QList<std::pair<bool, bool>>(3, {false, false})));
 
     inspections.clear();
     w->sourceList()->setSelected(1, true);
-    EXPECT_TRUE(selected(w->workList()).isEmpty());
+    EXPECT_TRUE(selectedRows(w->workList()).isEmpty());
     EXPECT_EQ(inspections, QList<Inspection>({{dir.path() + "b.gif", true, true}}));
     inspections.clear();
     w->workList()->setSelected(2, true);
-    EXPECT_TRUE(selected(w->sourceList()).isEmpty());
+    EXPECT_TRUE(selectedRows(w->sourceList()).isEmpty());
     EXPECT_EQ(appState().CurrentImagePath, dir.path() + "c.gif");
     EXPECT_EQ(inspections, QList<Inspection>({{dir.path() + "c.gif", true, true}}));
 
@@ -345,7 +337,7 @@ TEST_F(MainWindowTest, AClickWithoutCurrentItemOnlyDeselectsTheOtherList) {
     inspections.clear();
     ASSERT_EQ(w->workList()->currentItemIndex(), -1);
     w->workFileListClick();
-    EXPECT_TRUE(selected(w->sourceList()).isEmpty());
+    EXPECT_TRUE(selectedRows(w->sourceList()).isEmpty());
     EXPECT_EQ(appState().CurrentImagePath, before);
     EXPECT_TRUE(inspections.isEmpty());
 }
@@ -406,7 +398,7 @@ TEST_F(MainWindowTest, BrowserRescansTheSameOrThePickedDirectory) {
     next([](QWidget* picker) { picker->close(); });
     w->srcBrowserClick();
     EXPECT_EQ(w->sourceList()->items(), QStringList({" a.gif", " b.gif", " c.gif"}));
-    EXPECT_EQ(selected(w->sourceList()), QList<int>({0}));
+    EXPECT_EQ(selectedRows(w->sourceList()), QList<int>({0}));
 
     // With OK it scans the picked one; the work items now resolve against it.
     next([&](QWidget* modal) {

@@ -66,33 +66,26 @@ TEST(Startup, BadArgumentEndsAtOnceWithUsageStatus) {
     EXPECT_EQ(runDesktop(*qApp, {"/nonexistent/dir", "extra"}, 0), 2);
 }
 
-TEST(Startup, StartDirectoryIsTheWorkingDirectoryOrTheArgument) {
+TEST(Startup, StartDirectoryIsTheWorkingDirectoryTheArgumentOrTheFilesDirectory) {
+    FixtureDir dir({"sub/", "file.gif"});
     QString error;
-    const auto cwd = startDirectory({}, &error);
-    ASSERT_TRUE(cwd);
-    EXPECT_EQ(*cwd, QDir::currentPath() + "/");
-
-    FixtureDir dir({"sub/"});
-    const auto given = startDirectory({dir.path() + "sub/../sub"}, &error);
-    ASSERT_TRUE(given);
-    EXPECT_EQ(*given, dir.path() + "sub/");
-
+    const QString cwd = QDir::currentPath() + "/";
+    EXPECT_EQ(startDirectory({}, &error), cwd);
+    EXPECT_EQ(startDirectory({"."}, &error), cwd);
     EXPECT_EQ(startDirectory({"/"}, &error), "/");
-    EXPECT_EQ(startDirectory({"."}, &error), QDir::currentPath() + "/");
-}
-
-TEST(Startup, AFileOpensItsDirectoryAndRefusesWhatIsNotOneDirectoryOrFile) {
-    FixtureDir dir({"file.gif"});
-    QString error;
+    EXPECT_EQ(startDirectory({dir.path() + "sub/../sub"}, &error), dir.path() + "sub/");
     QString fileName;
     EXPECT_EQ(startDirectory({dir.path() + "file.gif"}, &error, &fileName), dir.path());
     EXPECT_EQ(fileName, "file.gif");
-    EXPECT_FALSE(startDirectory({"/dev/null"}, &error));
-    EXPECT_TRUE(error.contains("neither a directory nor a file"));
-    EXPECT_FALSE(startDirectory({dir.path() + "nowhere"}, &error));
-    EXPECT_TRUE(error.contains("no such directory"));
-    EXPECT_FALSE(startDirectory({dir.path(), dir.path()}, &error));
-    EXPECT_TRUE(error.contains("usage"));
+
+    const std::pair<QStringList, const char*> refused[] = {
+        {{"/dev/null"}, "neither a directory nor a file"},
+        {{dir.path() + "nowhere"}, "no such directory"},
+        {{dir.path(), dir.path()}, "usage"}};
+    for (const auto& [arguments, why] : refused) {
+        EXPECT_FALSE(startDirectory(arguments, &error));
+        EXPECT_TRUE(error.contains(why)) << error.toStdString();
+    }
 }
 
 TEST(DisplayCheck, WindowsStartOnlyWhereADisplayAnswers) {

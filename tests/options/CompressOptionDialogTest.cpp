@@ -342,30 +342,24 @@ TEST_F(CompressOptionTest, SliderEndsGiveTheFormatAndQuality) {
 }
 
 TEST_F(CompressOptionTest, GoBackAndCloseBoxStoreNothingButTheRememberedTypes) {
+    const auto stored = [](const CompressionSettings& s) {
+        return std::tuple(s.DpiChoice, s.Dpi, s.SizeChoice, s.OutWidth, s.DepthChoice,
+                          s.BitsPerPixel, s.CompressionChoice, s.FileFormat, s.QualityFactor);
+    };
+    const CompressionSettings before = compressionSettings();
     for (bool closeBox : {false, true}) {
-        CompressionSettings before = CompressionSettings::defaults("/pictures/");
         compressionSettings() = before;
         open();
-        click("DPI300");
-        click("SizeOther");
+        for (const char* name : {"DPI300", "SizeOther", "Bit1"})
+            click(name);
         type("txtWidth", "100");
-        click("Bit1");
         slider()->setValue(1);
-        if (closeBox) {
-            dialog->show();
-            dialog->close();
-        } else {
-            click("Back");
-        }
+        dialog->show();
+        closeBox ? void(dialog->close()) : click("Back");
         EXPECT_EQ(dialog->result(), QDialog::Rejected);
         EXPECT_FALSE(dialog->isVisible());
-        const CompressionSettings& a = compressionSettings();
-        EXPECT_EQ(a.LastColorCompression, 1);
-        const auto stored = [](const CompressionSettings& s) {
-            return std::tuple(s.DpiChoice, s.Dpi, s.SizeChoice, s.OutWidth, s.DepthChoice,
-                              s.BitsPerPixel, s.CompressionChoice, s.FileFormat, s.QualityFactor);
-        };
-        EXPECT_EQ(stored(a), stored(before));
+        EXPECT_EQ(compressionSettings().LastColorCompression, 1);
+        EXPECT_EQ(stored(compressionSettings()), stored(before));
     }
 }
 
