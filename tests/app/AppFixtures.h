@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include "app/FileListBox.h"
 #include "settings/AppState.h"
 #include "settings/CompressionSettings.h"
 
@@ -35,6 +36,15 @@ class FixtureDir {
   private:
     QTemporaryDir dir_;
 };
+
+// The rows of a list that are selected.
+inline QList<int> selectedRows(const FileListBox* list) {
+    QList<int> rows;
+    for (int i = 0; i < list->count(); ++i)
+        if (list->isSelected(i))
+            rows.append(i);
+    return rows;
+}
 
 // Module-level state back at its start values.
 inline void resetState() {

@@ -4,9 +4,11 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 
+#include "AppFixtures.h"
 #include "app/FileListBox.h"
 
 using pixavant::FileListBox;
+using pixavant::testing::selectedRows;
 
 namespace {
 
@@ -63,41 +65,22 @@ struct ListFixture {
         QApplication::processEvents();
     }
     QPoint centreOf(int index) { return list.visualItemRect(list.item(index)).center(); }
-    QList<int> selected() const {
-        QList<int> rows;
-        for (int i = 0; i < list.count(); ++i) {
-            if (list.isSelected(i)) {
-                rows.append(i);
-            }
-        }
-        return rows;
-    }
 };
 
-TEST(FileListBox, KeepsItemsSortedIgnoringLetterCase) {
+TEST(FileListBox, KeepsItemsSortedIgnoringLetterCaseWithoutSelectingAny) {
     ListFixture f({" z.gif", " b.jpg", " C.bmp", " a.TIF"});
     EXPECT_EQ(f.list.items(), QStringList({" a.TIF", " b.jpg", " C.bmp", " z.gif"}));
-    // An appended item takes its sorted place and the call says where.
+    EXPECT_EQ(f.list.currentItemIndex(), -1);
+    EXPECT_TRUE(selectedRows(&f.list).isEmpty());
+    // An appended item takes its sorted place and the call says where; names equal but for
+    // case stay in the order they came.
     EXPECT_EQ(f.list.addItem(" B2.gif"), 2);
     EXPECT_EQ(f.list.addItem(" 0.gif"), 0);
-    EXPECT_EQ(f.list.addItem(" zz.gif"), 6);
-    EXPECT_EQ(f.list.items(), QStringList({" 0.gif", " a.TIF", " b.jpg", " B2.gif", " C.bmp",
-                                           " z.gif", " zz.gif"}));
-}
-
-TEST(FileListBox, ItemsEqualButForCaseStayInAdditionOrder) {
-    ListFixture f({" a.gif", " A.gif", " a.gif"});
-    EXPECT_EQ(f.list.items(), QStringList({" a.gif", " A.gif", " a.gif"}));
-    EXPECT_EQ(f.list.count(), 3);
-}
-
-TEST(FileListBox, StartsWithoutCurrentItemOrSelection) {
-    ListFixture f({" a.gif", " b.gif"});
-    EXPECT_EQ(f.list.currentItemIndex(), -1);
-    EXPECT_TRUE(f.selected().isEmpty());
+    EXPECT_EQ(f.list.addItem(" Z.gif"), 6);
+    EXPECT_EQ(f.list.items(),
+              QStringList({" 0.gif", " a.TIF", " b.jpg", " B2.gif", " C.bmp", " z.gif", " Z.gif"}));
     EXPECT_EQ(f.clicks, 0);
     FileListBox empty;
-    EXPECT_EQ(empty.currentItemIndex(), -1);
     EXPECT_EQ(empty.itemText(0), QString());
     EXPECT_FALSE(empty.isSelected(0));
 }
@@ -114,7 +97,7 @@ TEST(FileListBox, SettingSelectedStateNotifiesOncePerChangeBeforeReturning) {
 
     f.list.setSelected(2, true);
     EXPECT_EQ(f.clicks, 2);
-    EXPECT_EQ(f.selected(), QList<int>({1, 2}));  // extended selection keeps the others
+    EXPECT_EQ(selectedRows(&f.list), QList<int>({1, 2}));  // extended selection keeps the others
     EXPECT_EQ(f.list.currentItemIndex(), 2);
 
     f.list.setSelected(2, false);
@@ -134,10 +117,10 @@ TEST(FileListBox, AddingAndRemovingItemsRaiseNoNotification) {
     f.list.setSelected(2, true);
     const int before = f.clicks;
     f.list.addItem(" 0.gif");  // shifts the selection down with its items
-    EXPECT_EQ(f.selected(), QList<int>({2, 3}));
+    EXPECT_EQ(selectedRows(&f.list), QList<int>({2, 3}));
     f.list.removeItem(2);
     EXPECT_EQ(f.list.items(), QStringList({" 0.gif", " a.gif", " c.gif"}));
-    EXPECT_EQ(f.selected(), QList<int>({2}));
+    EXPECT_EQ(selectedRows(&f.list), QList<int>({2}));
     f.list.clearItems();
     EXPECT_EQ(f.list.count(), 0);
     EXPECT_EQ(f.list.currentItemIndex(), -1);
@@ -151,7 +134,7 @@ TEST(FileListBox, UserClicksNotifyExactlyOnce) {
 
     mouseClick(viewport, f.centreOf(1));
     EXPECT_EQ(f.clicks, 1);
-    EXPECT_EQ(f.selected(), QList<int>({1}));
+    EXPECT_EQ(selectedRows(&f.list), QList<int>({1}));
     EXPECT_EQ(f.list.currentItemIndex(), 1);
 
     // Clicking the selected item again changes nothing but still is a click.
@@ -160,23 +143,23 @@ TEST(FileListBox, UserClicksNotifyExactlyOnce) {
 
     mouseClick(viewport, f.centreOf(3), Qt::ShiftModifier);
     EXPECT_EQ(f.clicks, 3);
-    EXPECT_EQ(f.selected(), QList<int>({1, 2, 3}));
+    EXPECT_EQ(selectedRows(&f.list), QList<int>({1, 2, 3}));
 
     mouseClick(viewport, f.centreOf(2), Qt::ControlModifier);
     EXPECT_EQ(f.clicks, 4);
-    EXPECT_EQ(f.selected(), QList<int>({1, 3}));
+    EXPECT_EQ(selectedRows(&f.list), QList<int>({1, 3}));
     EXPECT_EQ(f.list.currentItemIndex(), 2);
 
     // A plain click selects one item only.
     mouseClick(viewport, f.centreOf(0));
     EXPECT_EQ(f.clicks, 5);
-    EXPECT_EQ(f.selected(), QList<int>({0}));
+    EXPECT_EQ(selectedRows(&f.list), QList<int>({0}));
     EXPECT_EQ(f.doubleClicks, 0);
 
     // The right button neither selects nor clicks.
     mouseClick(viewport, f.centreOf(2), Qt::NoModifier, Qt::RightButton);
     EXPECT_EQ(f.clicks, 5);
-    EXPECT_EQ(f.selected(), QList<int>({0}));
+    EXPECT_EQ(selectedRows(&f.list), QList<int>({0}));
 }
 
 TEST(FileListBox, DraggingOverItemsIsOneClick) {
@@ -189,7 +172,7 @@ TEST(FileListBox, DraggingOverItemsIsOneClick) {
     EXPECT_EQ(f.clicks, 0);
     sendMouse(viewport, QEvent::MouseButtonRelease, f.centreOf(2), Qt::NoModifier);
     EXPECT_EQ(f.clicks, 1);
-    EXPECT_EQ(f.selected(), QList<int>({0, 1, 2}));
+    EXPECT_EQ(selectedRows(&f.list), QList<int>({0, 1, 2}));
     EXPECT_EQ(f.seen.last(), QList<bool>({true, true, true, false}));
 }
 
@@ -202,7 +185,7 @@ TEST(FileListBox, DoubleClickIsTwoClicksThenADoubleClick) {
     EXPECT_EQ(f.doubleClicks, 1);
     EXPECT_EQ(clicksAtDouble, 2);  // both presses were clicks before the double-click
     EXPECT_EQ(f.clicks, 2);
-    EXPECT_EQ(f.selected(), QList<int>({1}));
+    EXPECT_EQ(selectedRows(&f.list), QList<int>({1}));
     EXPECT_EQ(f.list.currentItemIndex(), 1);
 }
 
@@ -214,11 +197,11 @@ TEST(FileListBox, KeyboardSelectionChangesNotify) {
     ASSERT_EQ(f.clicks, 1);
     keyClick(&f.list, Qt::Key_Down);
     EXPECT_EQ(f.clicks, 2);
-    EXPECT_EQ(f.selected(), QList<int>({1}));
+    EXPECT_EQ(selectedRows(&f.list), QList<int>({1}));
     EXPECT_EQ(f.list.currentItemIndex(), 1);
     keyClick(&f.list, Qt::Key_Down, Qt::ShiftModifier);
     EXPECT_EQ(f.clicks, 3);
-    EXPECT_EQ(f.selected(), QList<int>({1, 2}));
+    EXPECT_EQ(selectedRows(&f.list), QList<int>({1, 2}));
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <algorithm>
+#include <memory>
 #include <thread>
 
 #include "EngineFixtures.h"
@@ -13,6 +14,7 @@
 #include "batch/BatchRules.h"
 #include "imaging/ImagingStatus.h"
 #include "settings/AppState.h"
+#include "settings/ListEntry.h"
 
 namespace pixavant::batch {
 namespace {
@@ -46,6 +48,13 @@ class BatchEngineTest : public ::testing::Test {
         if (!engineCodecsReady(why))
             GTEST_SKIP() << why.toStdString();
     }
+    // A run of the work list to its end (the first timer event does it all).
+    std::unique_ptr<BatchEngine> runAll(FakeBatchView& v) {
+        auto engine = std::make_unique<BatchEngine>(v, settings, src);
+        engine->load();
+        engine->timerEvent();
+        return engine;
+    }
     void list(const QStringList& names) {
         for (const QString& n : names)
             view.work << " " + n;
@@ -65,24 +74,16 @@ class BatchEngineTest : public ::testing::Test {
     FakeBatchView view;
 };
 
-TEST_F(BatchEngineTest, AnEntryNamesItsFileBlanksAndAll) {
-    // "a.tif " must be sized as itself, not as its neighbour "a.tif".
-    writeEngineFile(src + "a.tif ", QByteArray(100, 'a'));
-    writeEngineFile(src + "a.tif", QByteArray(7, 'b'));
-    list({"a.tif "});
-    BatchEngine engine(view, settings, src);
-    engine.load();
-    EXPECT_EQ(engine.state().TotalBytes, 100);
-}
-
 TEST_F(BatchEngineTest, LoadSumsTheWorkListSizesAndResetsTheDisplay) {
     writeEngineFile(src + "a.tif", QByteArray(100, 'a'));
     writeEngineFile(src + "c.tif", QByteArray(50, 'c'));
-    list({"a.tif", "missing.tif", "c.tif"});
+    writeEngineFile(src + "c.tif ", QByteArray(1, 'd'));
+    // "c.tif " is sized as itself, not as its neighbour "c.tif".
+    list({"a.tif", "missing.tif", "c.tif "});
     BatchEngine engine(view, settings, src);
     engine.load();
     EXPECT_EQ(engine.state().FileCount, 3);
-    EXPECT_EQ(engine.state().TotalBytes, 150);  // the missing file counts 0
+    EXPECT_EQ(engine.state().TotalBytes, 101);  // the missing file counts 0
     EXPECT_EQ(engine.state().DoneBytes, 0);
     EXPECT_FALSE(engine.state().Finished);
     EXPECT_EQ(view.calls,
@@ -125,17 +126,6 @@ TEST_F(BatchEngineTest, FirstFailureShowsOneMessageAndClosesAtOnce) {
     EXPECT_TRUE(outputs().isEmpty());
 }
 
-TEST_F(BatchEngineTest, AFileThatIsNoImageFails) {
-    writeEngineFile(src + "notes.tif", "this is not an image at all, only some text");
-    list({"notes.tif"});
-    BatchEngine engine(view, settings, src);
-    engine.load();
-    engine.timerEvent();
-    EXPECT_EQ(view.messages, QStringList{"Compression error."});
-    EXPECT_EQ(engine.outcome(), BatchEngine::Outcome::Failed);
-    EXPECT_TRUE(outputs().isEmpty());
-}
-
 TEST(AddToSourceList, ExactTextDuplicateTestAndCountLabel) {
     FakeBatchView view;
     view.sources = {" a.JPG", " b.JPG"};
@@ -144,11 +134,8 @@ TEST(AddToSourceList, ExactTextDuplicateTestAndCountLabel) {
     addToSourceList(view, "a.JPG");   // no leading space: a new entry
     addToSourceList(view, " A.JPG");
     EXPECT_EQ(view.sources, (QStringList{" a.JPG", " b.JPG", " A.JPG", "a.JPG"}));
-    const QString spaces(20, ' ');
-    EXPECT_EQ(view.values("Label1"),
-              (QStringList{
-                  "Source Files(s)" + spaces + "2 files", "Source Files(s)" + spaces + "3 files",
-                  "Source Files(s)" + spaces + "4 files", "Source Files(s)" + spaces + "4 files"}));
+    EXPECT_EQ(view.values("Label1"), (QStringList{sourceCountText(2), sourceCountText(3),
+                                                  sourceCountText(4), sourceCountText(4)}));
     EXPECT_FALSE(view.clickUpdatesWhileAdding);
     EXPECT_TRUE(appState().ListClickUpdatesEnabled);
 }
@@ -166,16 +153,14 @@ TEST_F(BatchEngineTest, ConvertsEveryFileWithProgress) {
         notes.emplace_back(percent, state.Saving);
         EXPECT_LE(state.DoneBytes + state.CurrentBytes, state.TotalBytes);
     };
-    BatchEngine engine(view, settings, src);
-    engine.load();
-    engine.timerEvent();
-    ASSERT_EQ(engine.outcome(), BatchEngine::Outcome::Completed)
-        << engine.errorMessage().toStdString();
+    const auto engine = runAll(view);
+    ASSERT_EQ(engine->outcome(), BatchEngine::Outcome::Completed)
+        << engine->errorMessage().toStdString();
     EXPECT_EQ(outputs(), (QStringList{"a.JPG", "b.JPG", "c.JPG"}));
     EXPECT_EQ(view.values("TotalFileLeft"),
               (QStringList{"3 files", "2 files", "1 files", "0 files"}));
     EXPECT_EQ(view.values("SingleFileName"), (QStringList{"a.tif", "b.2.jpg", "c"}));
-    EXPECT_EQ(engine.state().DoneBytes, engine.state().TotalBytes);
+    EXPECT_EQ(engine->state().DoneBytes, engine->state().TotalBytes);
     EXPECT_TRUE(view.messages.isEmpty());
     EXPECT_TRUE(view.values("AddSource").isEmpty());  // output directory is not the source's
     ASSERT_FALSE(notes.empty());
@@ -197,11 +182,9 @@ TEST_F(BatchEngineTest, ResolutionChangeResamplesTiffButNotJpeg) {
     writeEngineJpeg(src + "j.jpg", 40, 20, 3, 300);
     list({"t.tif", "h.tif", "j.jpg"});
     settings.Dpi = 144;
-    BatchEngine engine(view, settings, src);
-    engine.load();
-    engine.timerEvent();
-    ASSERT_EQ(engine.outcome(), BatchEngine::Outcome::Completed)
-        << engine.errorMessage().toStdString();
+    const auto engine = runAll(view);
+    ASSERT_EQ(engine->outcome(), BatchEngine::Outcome::Completed)
+        << engine->errorMessage().toStdString();
     const ProbedImage t = probeJpeg(out + "t.JPG");
     EXPECT_EQ(t.width, 80);
     EXPECT_EQ(t.height, 40);
@@ -221,11 +204,9 @@ TEST_F(BatchEngineTest, EachFileKeepsItsOwnAspectWithOnlyAWidth) {
     list({"wide.tif", "tall.tif"});
     settings.SizeChoice = 1;
     settings.OutWidth = 10;
-    BatchEngine engine(view, settings, src);
-    engine.load();
-    engine.timerEvent();
-    ASSERT_EQ(engine.outcome(), BatchEngine::Outcome::Completed)
-        << engine.errorMessage().toStdString();
+    const auto engine = runAll(view);
+    ASSERT_EQ(engine->outcome(), BatchEngine::Outcome::Completed)
+        << engine->errorMessage().toStdString();
     EXPECT_EQ(probeJpeg(out + "wide.JPG").height, 5);
     EXPECT_EQ(probeJpeg(out + "tall.JPG").height, 20);
 }
@@ -239,10 +220,8 @@ TEST_F(BatchEngineTest, FailureInTheMiddleKeepsTheFirstAndSkipsTheThird) {
     writeEngineFile(src + "b.tif", damaged);
     writeEngineTiff(src + "c.tif", 20, 20, 3, 72);
     list({"a.tif", "b.tif", "c.tif"});
-    BatchEngine engine(view, settings, src);
-    engine.load();
-    engine.timerEvent();
-    EXPECT_EQ(engine.outcome(), BatchEngine::Outcome::Failed);
+    const auto engine = runAll(view);
+    EXPECT_EQ(engine->outcome(), BatchEngine::Outcome::Failed);
     EXPECT_EQ(view.messages, QStringList{"Compression error."});
     EXPECT_EQ(outputs(), QStringList{"a.JPG"});
     EXPECT_EQ(view.values("SingleFileName"), (QStringList{"a.tif", "b.tif"}));
@@ -257,38 +236,11 @@ TEST_F(BatchEngineTest, TiffWithoutResolutionCountsAs72Dpi) {
         settings.Dpi = dpi;
         FakeBatchView run;
         run.work = view.work;
-        BatchEngine engine(run, settings, src);
-        engine.load();
-        engine.timerEvent();
-        ASSERT_EQ(engine.outcome(), BatchEngine::Outcome::Completed)
+        const auto engine = runAll(run);
+        ASSERT_EQ(engine->outcome(), BatchEngine::Outcome::Completed)
             << run.messages.join(' ').toStdString();
         EXPECT_EQ(probeJpeg(out + "nores.JPG").width, 20 * dpi / 72);
     }
-}
-
-TEST_F(BatchEngineTest, TargetAbove32767Fails) {
-    needCodecs();
-    writeEngineTiff(src + "a.tif", 20, 40, 3, 72);
-    list({"a.tif"});
-    settings.SizeChoice = 1;
-    settings.OutWidth = 20000;  // height 40000
-    BatchEngine engine(view, settings, src);
-    engine.load();
-    engine.timerEvent();
-    EXPECT_EQ(engine.errorCode(), kErrOverflow);
-    EXPECT_EQ(view.messages, QStringList{"Compression error."});
-}
-
-TEST_F(BatchEngineTest, MissingOutputDirectoryIsAWriteFailure) {
-    needCodecs();
-    writeEngineTiff(src + "a.tif", 20, 20, 3, 72);
-    list({"a.tif"});
-    settings.OutputDir = tmp.path() + "/no/such/dir/";
-    BatchEngine engine(view, settings, src);
-    engine.load();
-    engine.timerEvent();
-    EXPECT_EQ(engine.errorCode(), imaging::kErrWrite);
-    EXPECT_EQ(view.messages, QStringList{"Error writing file, or disk is full"});
 }
 
 TEST_F(BatchEngineTest, FilesMappingOntoOneOutputAreRefusedBeforeAnythingIsWritten) {
@@ -296,10 +248,8 @@ TEST_F(BatchEngineTest, FilesMappingOntoOneOutputAreRefusedBeforeAnythingIsWritt
     for (const char* name : {"a.tif", "photo.gif.tif", "photo.tif"})
         writeEngineTiff(src + name, 8, 8, 3, 72);
     list({"a.tif", "photo.gif.tif", "photo.tif"});
-    BatchEngine engine(view, settings, src);
-    engine.load();
-    engine.timerEvent();
-    EXPECT_EQ(engine.errorCode(), kErrOutputClash);
+    const auto engine = runAll(view);
+    EXPECT_EQ(engine->errorCode(), kErrOutputClash);
     EXPECT_EQ(view.messages, QStringList{"photo.gif.tif and photo.tif would both be written to "
                                          "photo.JPG.\nNothing was converted."});
     EXPECT_EQ(view.details, QStringList{"Output directory: " + out +
@@ -316,55 +266,44 @@ TEST_F(BatchEngineTest, FailureDetailsNameTheFileAndTheReason) {
     writeEngineFile(src + "b.tif", QByteArray("II*\0\x08\0\0\0\xff\xff", 10));  // no directory
     writeEngineFile(src + "c.pcx", QByteArray(200, 'x'));
     list({"a.tif", "b.tif"});
-    BatchEngine engine(view, settings, src);
-    engine.load();
-    engine.timerEvent();
+    const auto engine = runAll(view);
     ASSERT_EQ(view.messages, QStringList{"Compression error."});
     ASSERT_EQ(view.details.size(), 1);
     EXPECT_TRUE(view.details[0].startsWith("File: " + src + "b.tif\nReason: the file is damaged: "))
         << view.details[0].toStdString();  // and libtiff's words
-    EXPECT_EQ(engine.failureReason(), view.details[0].section("Reason: ", 1));
+    EXPECT_EQ(engine->failureReason(), view.details[0].section("Reason: ", 1));
 
     FakeBatchView other;
     other.work << " c.pcx";
-    BatchEngine second(other, settings, src);
-    second.load();
-    second.timerEvent();
+    const auto second = runAll(other);
     EXPECT_EQ(other.details, QStringList{"File: " + src +
                                          "c.pcx\nReason: not an image in a format "
                                          "PIXAVANT reads"});
 }
 
-TEST_F(BatchEngineTest, NeverReplacesAFileOfTheWorkList) {
+TEST_F(BatchEngineTest, NeverReplacesAFileOfTheWorkListByNameOrThroughALink) {
     needCodecs();
     writeEngineJpeg(src + "b.jpg", 20, 20, 3, 72);
-    const QByteArray before = bytes(src + "b.jpg");
-    list({"b.jpg"});
-    settings.OutputDir = src;
-    settings.OutputExt = "jpg";
-    BatchEngine engine(view, settings, src);
-    engine.load();
-    engine.timerEvent();
-    EXPECT_EQ(engine.errorCode(), kErrReplacesSource);
-    EXPECT_EQ(view.messages, QStringList{"The output file would replace a source file: b.jpg"});
-    EXPECT_EQ(bytes(src + "b.jpg"), before);
-    EXPECT_EQ(QDir(src).entryList(QDir::Files).size(), 1);
-}
-
-TEST_F(BatchEngineTest, NeverReplacesTheSourceThroughAnotherName) {
-    needCodecs();
     writeEngineJpeg(src + "p.jpg", 20, 20, 3, 72);
     ASSERT_TRUE(QFile::link(src + "p.jpg", out + "p.JPG"));  // the output name is a link to it
-    const QByteArray before = bytes(src + "p.jpg");
-    list({"p.jpg"});
-    BatchEngine engine(view, settings, src);
-    engine.load();
-    engine.timerEvent();
-    EXPECT_EQ(engine.errorCode(), kErrReplacesSource);
-    EXPECT_EQ(bytes(src + "p.jpg"), before);
+    const QByteArray b = bytes(src + "b.jpg"), p = bytes(src + "p.jpg");
+    const std::pair<QString, QString> runs[] = {{src, "jpg"}, {out, "JPG"}};
+    for (const auto& [outputDir, ext] : runs) {
+        FakeBatchView v;
+        v.work << (outputDir == src ? " b.jpg" : " p.jpg");
+        settings.OutputDir = outputDir;
+        settings.OutputExt = ext;
+        const auto engine = runAll(v);
+        EXPECT_EQ(engine->errorCode(), kErrReplacesSource);
+        ASSERT_EQ(v.messages.size(), 1);
+        EXPECT_TRUE(v.messages[0].startsWith("The output file would replace a source file: "));
+    }
+    EXPECT_EQ(bytes(src + "b.jpg"), b);
+    EXPECT_EQ(bytes(src + "p.jpg"), p);
+    EXPECT_EQ(QDir(src).entryList(QDir::Files).size(), 2);
 }
 
-TEST_F(BatchEngineTest, OutputInTheSourceDirectoryIsListedOnce) {
+TEST_F(BatchEngineTest, OutputsInTheSourceDirectoryAreListedOnce) {
     needCodecs();
     writeEngineTiff(src + "a.tif", 20, 20, 3, 72);
     writeEngineTiff(src + "b.tif", 20, 20, 3, 72);
@@ -373,28 +312,17 @@ TEST_F(BatchEngineTest, OutputInTheSourceDirectoryIsListedOnce) {
     settings.OutputDir = src;
     for (int run = 0; run < 2; ++run) {
         view.calls.clear();
-        BatchEngine engine(view, settings, src);
-        engine.load();
-        engine.timerEvent();
-        ASSERT_EQ(engine.outcome(), BatchEngine::Outcome::Completed)
-            << engine.errorMessage().toStdString();
+        ASSERT_EQ(runAll(view)->outcome(), BatchEngine::Outcome::Completed);
         EXPECT_EQ(view.values("Label1").size(), 2);  // rewritten after each file
     }
     EXPECT_EQ(view.sources, (QStringList{" a.tif", " b.tif", " a.JPG", " b.JPG"}));
-}
 
-TEST_F(BatchEngineTest, OutputDirectoryDifferingInLetterCaseLeavesTheSourceListAlone) {
-    needCodecs();
+    // A directory whose name differs in letter case is another directory.
     const QString upper = tmp.path() + "/SRC/";
     QDir().mkpath(upper);
-    writeEngineTiff(src + "a.tif", 20, 20, 3, 72);
-    list({"a.tif"});
     settings.OutputDir = upper;
-    BatchEngine engine(view, settings, src);
-    engine.load();
-    engine.timerEvent();
-    ASSERT_EQ(engine.outcome(), BatchEngine::Outcome::Completed)
-        << engine.errorMessage().toStdString();
+    view.calls.clear();
+    ASSERT_EQ(runAll(view)->outcome(), BatchEngine::Outcome::Completed);
     EXPECT_TRUE(view.values("AddSource").isEmpty());
     EXPECT_TRUE(view.values("Label1").isEmpty());
     EXPECT_TRUE(QFileInfo::exists(upper + "a.JPG"));
@@ -411,10 +339,8 @@ TEST_F(BatchEngineTest, GrayScaleGivesGrayOutputAndEightBitColourDoesNot) {
         settings.BitsPerPixel = depthChoice == 4 ? 24 : 8;
         FakeBatchView v;
         v.work = view.work;
-        BatchEngine engine(v, settings, src);
-        engine.load();
-        engine.timerEvent();
-        ASSERT_EQ(engine.outcome(), BatchEngine::Outcome::Completed) << depthChoice;
+        const auto engine = runAll(v);
+        ASSERT_EQ(engine->outcome(), BatchEngine::Outcome::Completed) << depthChoice;
         EXPECT_EQ(probeJpeg(out + "c.JPG").channels, channels) << depthChoice;
     }
 }
@@ -477,6 +403,62 @@ TEST_F(BatchEngineTest, ResizeReportsWithinTheFirstHalfAndACancelFromAnotherThre
             QFile::remove(out + "a.JPG");
         }
         view.calls.clear();
+    }
+}
+
+// Engines on threads of their own, each with its own resolution, output format and source list:
+// every output carries its own engine's resolution and format, and each source list gets its own
+// files, however the threads interleave.
+TEST(EnginesSideBySide, NeitherSeesTheOthersSettings) {
+    QString why;
+    if (!engineCodecsReady(why))
+        GTEST_SKIP() << why.toStdString();
+    QTemporaryDir tmp;
+    ASSERT_TRUE(tmp.isValid());
+    constexpr int kEngines = 3;
+    constexpr int kFiles = 8;
+    const int dpis[kEngines] = {100, 200, 300};
+    const QString dir = tmp.path() + "/";
+    test::FakeBatchView views[kEngines];
+    CompressionSettings settings[kEngines];
+    for (int e = 0; e < kEngines; ++e) {
+        const QString sub = dir + QString::number(e) + "/";
+        QDir().mkpath(sub);
+        for (int i = 0; i < kFiles; ++i) {
+            ASSERT_TRUE(writeEngineTiff(sub + QStringLiteral("f%1.tif").arg(i), 24, 16, 3, 72));
+            views[e].work << QStringLiteral(" f%1.tif").arg(i);
+        }
+        CompressionSettings& s = settings[e];
+        s = CompressionSettings::defaults(sub);  // outputs beside the sources: list additions
+        s.SizeChoice = 1;                        // the stored size: the same pixels for any dpi
+        s.OutWidth = 24;
+        s.OutHeight = 16;
+        s.Dpi = int16_t(dpis[e]);
+        s.BitsPerPixel = 24;
+        s.FileFormat = e == 1 ? 17 : 10;  // TIFF LZW or JPEG
+        s.QualityFactor = 2;
+        s.OutputExt = e == 1 ? QStringLiteral("TIF") : QStringLiteral("JPG");
+    }
+    std::vector<std::thread> threads;
+    for (int e = 0; e < kEngines; ++e)
+        threads.emplace_back([&, e] {
+            BatchEngine engine(views[e], settings[e], settings[e].OutputDir);
+            engine.load();
+            engine.timerEvent();
+            EXPECT_EQ(engine.outcome(), BatchEngine::Outcome::Completed) << e;
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+
+    for (int e = 0; e < kEngines; ++e) {
+        EXPECT_EQ(views[e].sources.size(), kFiles) << e;
+        for (int i = 0; i < kFiles; ++i) {
+            const QString output =
+                settings[e].OutputDir + QStringLiteral("f%1.").arg(i) + settings[e].OutputExt;
+            const ProbedImage probed = e == 1 ? probeTiff(output) : probeJpeg(output);
+            ASSERT_TRUE(probed.ok) << output.toStdString();
+            EXPECT_EQ(probed.xDpi, dpis[e]) << output.toStdString();
+        }
     }
 }
 

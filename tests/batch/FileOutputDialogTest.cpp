@@ -1,11 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <memory>
 
-#include "batch/FileCompressWindow.h"
 #include "batch/FileOutputDialog.h"
 #include "settings/AppState.h"
 #include "settings/CompressionChoices.h"
@@ -34,14 +32,6 @@ class FileOutputTest : public ::testing::Test {
     std::unique_ptr<FileOutputDialog> dialog;
 };
 
-TEST(OutputRules, ProposedExtensionByCompressionType) {
-    const std::pair<int, const char*> cases[] = {{0, "TIF"}, {1, "TIF"}, {2, "TIF"}, {3, "JPG"},
-                                                 {4, "JPG"}, {5, "CMP"}, {6, ""},    {-1, ""}};
-    for (const auto& [choice, extension] : cases) {
-        EXPECT_EQ(proposedExtension(choice), extension) << choice;
-    }
-}
-
 TEST(OutputRules, DirectoryAlwaysEndsInOneSlash) {
     const std::pair<const char*, const char*> cases[] = {
         {"/tmp/out", "/tmp/out/"}, {"/tmp/out/", "/tmp/out/"}, {"/", "/"}, {"", "/"}, {"   ", "/"},
@@ -56,7 +46,6 @@ TEST_F(FileOutputTest, OpensWithTheProposalAndTheOutputDirectory) {
         compressionSettings().CompressionChoice = int16_t(choice);
         compressionSettings().OutputDir = "/srv/out/";
         open();
-        EXPECT_EQ(dialog->windowTitle(), "Ouput As");
         EXPECT_EQ(field("txtExt")->text(), proposedExtension(choice));
         EXPECT_EQ(field("TxtOutputDir")->text(), "/srv/out/");
     }
@@ -111,54 +100,6 @@ TEST_F(FileOutputTest, ChangeStartsAtTheSourceDirectoryAndFillsTheField) {
 
     click("Compress");
     EXPECT_EQ(compressionSettings().OutputDir, "/mnt/disk/results/");
-}
-
-// The room a control's caption needs, or its whole rectangle when it has no caption.
-QRect occupied(QWidget* control) {
-    QRect rect = control->geometry();
-    if (qobject_cast<QAbstractButton*>(control) || qobject_cast<QLabel*>(control)) {
-        rect.setWidth(control->sizeHint().width());
-    }
-    return rect;
-}
-
-void expectNothingClippedOrOverlapping(QWidget& window) {
-    const QList<QWidget*> controls = window.findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
-    for (QWidget* control : controls) {
-        const std::string name = control->objectName().toStdString();
-        if (qobject_cast<QAbstractButton*>(control) || qobject_cast<QLabel*>(control)) {
-            EXPECT_GE(control->width(), control->sizeHint().width()) << name;
-        }
-        EXPECT_TRUE(window.rect().contains(occupied(control))) << name;
-        for (QWidget* other : controls) {
-            if (other != control) {
-                EXPECT_FALSE(occupied(control).intersects(occupied(other)))
-                    << name << " / " << other->objectName().toStdString();
-            }
-        }
-    }
-}
-
-TEST_F(FileOutputTest, NoCaptionIsClippedAndNoControlsOverlap) {
-    open();
-    EXPECT_EQ(dialog->size(), QSize(341, 152));
-    expectNothingClippedOrOverlapping(*dialog);
-}
-
-struct NoLists : RunLists {
-    int workCount() const override { return 0; }
-    QString workEntry(int) const override { return {}; }
-    int sourceCount() const override { return 0; }
-    QString sourceEntry(int) const override { return {}; }
-    void addSourceEntry(const QString&) override {}
-    void setSourceCountLabel(const QString&) override {}
-};
-
-TEST(FileCompressLayout, NoCaptionIsClippedAndNoControlsOverlap) {
-    NoLists lists;
-    FileCompressWindow window(lists);
-    EXPECT_EQ(window.size(), QSize(354, 222));
-    expectNothingClippedOrOverlapping(window);
 }
 
 }  // namespace

@@ -326,30 +326,31 @@ TEST_F(BatchFaults, SourceDeletedOrTruncatedAfterTheScan) {
 }
 
 // The source directory goes away (moved elsewhere) or becomes unreadable after the scan.
-TEST_F(BatchFaults, SourceDirectoryGoneAfterTheScan) {
+TEST_F(BatchFaults, SourceDirectoryGoneOrUnreadableAfterTheScan) {
     addSource("a.jpg");
     addSource("b.jpg");
     const QString moved = root_.path() + "/moved/";
-    beforeRun_ = [&] { ASSERT_TRUE(QDir().rename(sourceDir_, moved)); };
-    BatchEngine engine(view_, settings_, sourceDir_);
-    run(engine);
-    expectFailedWith(engine, imaging::kErrFileNotFound, kGeneralMessage, "a.jpg");
-    EXPECT_TRUE(entries(outputDir_).isEmpty());
-    expectSourcesIntact(sourceDir_, moved);
-}
-
-TEST_F(BatchFaults, SourceDirectoryUnreadableAfterTheScan) {
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "permissions do not stop root; the removed directory covers this case";
-    addSource("a.jpg");
-    addSource("b.jpg");
-    beforeRun_ = [&] { ASSERT_TRUE(QFile::setPermissions(sourceDir_, QFile::WriteOwner)); };
-    BatchEngine engine(view_, settings_, sourceDir_);
-    run(engine);
-    QFile::setPermissions(sourceDir_, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    expectFailedWith(engine, imaging::kErrFileNotFound, kGeneralMessage, "a.jpg");
-    EXPECT_TRUE(entries(outputDir_).isEmpty());
-    expectSourcesIntact();
+    for (const bool unreadable : {false, true}) {
+        SCOPED_TRACE(unreadable ? "unreadable" : "moved");
+        if (unreadable && ::geteuid() == 0)
+            continue;  // permissions do not stop root
+        view_.messages.clear();
+        view_.closes = 0;
+        beforeRun_ = [&] {
+            ASSERT_TRUE(unreadable ? QFile::setPermissions(sourceDir_, QFile::WriteOwner)
+                                   : QDir().rename(sourceDir_, moved));
+        };
+        BatchEngine engine(view_, settings_, sourceDir_);
+        run(engine);
+        if (unreadable)
+            QFile::setPermissions(sourceDir_,
+                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        else
+            ASSERT_TRUE(QDir().rename(moved, sourceDir_));
+        expectFailedWith(engine, imaging::kErrFileNotFound, kGeneralMessage, "a.jpg");
+        EXPECT_TRUE(entries(outputDir_).isEmpty());
+        expectSourcesIntact();
+    }
 }
 
 }  // namespace
