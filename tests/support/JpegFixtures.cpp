@@ -20,56 +20,36 @@ using imaging::Raster;
 
 namespace {
 
-void put16(std::vector<uint8_t>& out, unsigned v) {
-    out.push_back(uint8_t(v));
-    out.push_back(uint8_t(v >> 8));
-}
-void put32(std::vector<uint8_t>& out, uint32_t v) {
-    put16(out, v & 0xFFFF);
-    put16(out, v >> 16);
-}
-
 // "Exif\0\0" and a little-endian TIFF structure with one IFD.
-std::vector<uint8_t> exifPayload(const ExifFields& f) {
+QByteArray exifPayload(const ExifFields& f) {
     struct Entry {
         uint16_t tag;
         uint16_t type;  // 3 SHORT, 5 RATIONAL
-        uint32_t value;
-        double rational;
+        double value;
     };
     std::vector<Entry> entries;
-    if (f.orientation != 0)
-        entries.push_back({0x0112, 3, uint32_t(f.orientation), 0});
-    if (f.xResolution != 0)
-        entries.push_back({0x011A, 5, 0, f.xResolution});
-    if (f.yResolution != 0)
-        entries.push_back({0x011B, 5, 0, f.yResolution});
-    if (f.resolutionUnit != 0)
-        entries.push_back({0x0128, 3, uint32_t(f.resolutionUnit), 0});
-
-    std::vector<uint8_t> tiff = {'I', 'I', 42, 0};
-    put32(tiff, 8);
-    put16(tiff, unsigned(entries.size()));
-    uint32_t dataOffset = 8 + 2 + uint32_t(entries.size()) * 12 + 4;
-    std::vector<uint8_t> data;
+    for (const Entry& e :
+         {Entry{0x0112, 3, double(f.orientation)}, Entry{0x011A, 5, f.xResolution},
+          Entry{0x011B, 5, f.yResolution}, Entry{0x0128, 3, double(f.resolutionUnit)}})
+        if (e.value != 0)
+            entries.push_back(e);
+    QByteArray tiff("II*\0\x08\0\0\0", 8), data;
+    putLe16(tiff, uint32_t(entries.size()));
+    const uint32_t dataOffset = 8 + 2 + uint32_t(entries.size()) * 12 + 4;
     for (const Entry& e : entries) {
-        put16(tiff, e.tag);
-        put16(tiff, e.type);
-        put32(tiff, 1);
+        putLe16(tiff, e.tag);
+        putLe16(tiff, e.type);
+        putLe32(tiff, 1);
         if (e.type == 3) {
-            put16(tiff, e.value);
-            put16(tiff, 0);
+            putLe32(tiff, uint32_t(e.value));
         } else {
-            put32(tiff, dataOffset + uint32_t(data.size()));
-            put32(data, uint32_t(std::lround(e.rational * 100)));
-            put32(data, 100);
+            putLe32(tiff, dataOffset + uint32_t(data.size()));
+            putLe32(data, uint32_t(std::lround(e.value * 100)));
+            putLe32(data, 100);
         }
     }
-    put32(tiff, 0);
-    tiff.insert(tiff.end(), data.begin(), data.end());
-    std::vector<uint8_t> out = {'E', 'x', 'i', 'f', 0, 0};
-    out.insert(out.end(), tiff.begin(), tiff.end());
-    return out;
+    putLe32(tiff, 0);
+    return QByteArray("Exif\0\0", 6) + tiff + data;
 }
 
 // A fixture that libjpeg refuses is a fault of the test itself.
@@ -120,8 +100,9 @@ QByteArray makeJpeg(const Raster& image, const JpegFixture& fixture) {
 
     jpeg_start_compress(&cinfo, TRUE);
     if (fixture.exif) {
-        const std::vector<uint8_t> payload = exifPayload(fixture.exifFields);
-        jpeg_write_marker(&cinfo, JPEG_APP0 + 1, payload.data(), unsigned(payload.size()));
+        const QByteArray payload = exifPayload(fixture.exifFields);
+        jpeg_write_marker(&cinfo, JPEG_APP0 + 1, reinterpret_cast<const JOCTET*>(payload.data()),
+                          unsigned(payload.size()));
     }
     if (!fixture.icc.empty())
         jpeg_write_icc_profile(&cinfo, fixture.icc.data(), unsigned(fixture.icc.size()));
@@ -130,18 +111,14 @@ QByteArray makeJpeg(const Raster& image, const JpegFixture& fixture) {
         const uint8_t* src = image.row(int(cinfo.next_scanline));
         JSAMPROW rowPointer = const_cast<JSAMPROW>(src);
         if (fixture.cmyk) {
-            // Adobe's inverted form: stored value 255 means no ink.
+            // Adobe's inverted form: 255 is no ink. Black takes the darkness, the colours the hue.
             for (int x = 0; x < image.width; ++x) {
-                const int r = gray ? src[x] : src[3 * x];
-                const int g = gray ? src[x] : src[3 * x + 1];
-                const int b = gray ? src[x] : src[3 * x + 2];
-                const int k = 255 - std::max({r, g, b});
-                const int scale = 255 - k;
-                auto ink = [&](int c) { return scale == 0 ? 0 : (scale - c) * 255 / scale; };
-                row[4 * size_t(x)] = uint8_t(255 - ink(r));
-                row[4 * size_t(x) + 1] = uint8_t(255 - ink(g));
-                row[4 * size_t(x) + 2] = uint8_t(255 - ink(b));
-                row[4 * size_t(x) + 3] = uint8_t(255 - k);
+                const uint8_t* p = gray ? src + x : src + 3 * x;
+                const int c[3] = {p[0], p[gray ? 0 : 1], p[gray ? 0 : 2]};
+                const int light = std::max({c[0], c[1], c[2]});
+                for (int i = 0; i < 3; ++i)
+                    row[4 * size_t(x) + size_t(i)] = uint8_t(light == 0 ? 255 : c[i] * 255 / light);
+                row[4 * size_t(x) + 3] = uint8_t(light);
             }
             rowPointer = row.data();
         }
@@ -188,6 +165,21 @@ Raster makePhotoLike(int width, int height, uint32_t seed) {
             p[3 * x + 2] = uint8_t(std::clamp(blue + n, 0.0, 255.0));
         }
     }
+    return r;
+}
+
+Raster makeTextLike(int width, int height, PixelFormat format) {
+    Raster r;
+    r.width = width;
+    r.height = height;
+    r.format = format;
+    r.allocate();
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const bool vertical = (x % 16) < 2 && (y % 32) < 24;
+            const bool horizontal = (y % 32) < 2 && (x % 16) < 10;
+            r.row(y)[x] = vertical || horizontal ? 0 : 255;
+        }
     return r;
 }
 
@@ -274,19 +266,5 @@ int maxDifference(const Raster& a, const Raster& b) {
     return worst;
 }
 
-double meanDifference(const Raster& a, const Raster& b) {
-    if (a.pixels.size() != b.pixels.size() || a.pixels.empty())
-        return 1e9;
-    double sum = 0;
-    for (size_t i = 0; i < a.pixels.size(); ++i)
-        sum += std::abs(int(a.pixels[i]) - int(b.pixels[i]));
-    return sum / double(a.pixels.size());
-}
-
-bool writeBytes(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-           file.write(bytes) == bytes.size() && file.flush();
-}
 
 }  // namespace pixavant::testing
