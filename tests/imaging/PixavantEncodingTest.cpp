@@ -10,6 +10,7 @@
 #include <cmath>
 #include <functional>
 
+#include "ImagingFixtures.h"
 #include "JpegFixtures.h"
 #include "imaging/ColorProfile.h"
 #include "imaging/FileInfo.h"
@@ -94,8 +95,7 @@ TEST(ColourProfile, SpacesLibjxlNamesAreRecognisedAndOthersAreNot) {
 // ---- files ------------------------------------------------------------------------------------
 
 std::vector<uint8_t> readBytes(const QString& path) {
-    QFile file(path);
-    const QByteArray data = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    const QByteArray data = testing::readBytes(path);
     return {data.begin(), data.end()};
 }
 
@@ -151,17 +151,10 @@ class PixavantEncodingTest : public ::testing::Test {
     void SetUp() override { ASSERT_TRUE(dir.isValid()); }
     void TearDown() override { setResolution(0); }
     QString path(const QString& name) const { return dir.filePath(name); }
-    static void setResolution(int32_t dpi) {
-        ExtFileOptionBlock block{};
-        writeInt32(&block[0], dpi);
-        writeInt32(&block[4], dpi);
-        L_SetExtFileOption(block.data());
-    }
+    static void setResolution(int32_t dpi) { testing::setSaveResolution(dpi, dpi); }
     QString writeJpeg(const Raster& image, const JpegFixture& fixture) {
-        QFile file(path("in.jpg"));
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(testing::makeJpeg(image, fixture));
-        return file.fileName();
+        EXPECT_TRUE(testing::writeBytes(path("in.jpg"), testing::makeJpeg(image, fixture)));
+        return path("in.jpg");
     }
     QTemporaryDir dir;
 };
