@@ -54,42 +54,6 @@ Raster grayOf(const Raster& rgb) {
     return gray;
 }
 
-TEST_F(JpegFormatTest, SavesBaseline444WithResolutionAndReadsItBack) {
-    struct Case {
-        bool gray;
-        int dpi;
-        int bits;
-    };
-    for (const Case c : {Case{false, 300, 24}, Case{true, 150, 8}, Case{false, 0, 24}}) {
-        SCOPED_TRACE(::testing::Message() << "gray " << c.gray << " dpi " << c.dpi);
-        const Raster source = c.gray ? grayOf(makePhotoLike(97, 61)) : makePhotoLike(97, 61);
-        const QString in = writeJpeg("in.jpg", source, {.hSamp = 2, .vSamp = 2, .quality = 100});
-        ImagingControl control;
-        ASSERT_EQ(control.load(in, 0, 0, 1), kSuccess);
-        testing::setSaveResolution(c.dpi, c.dpi);
-        const QString out = path("out.jpg");
-        ASSERT_EQ(control.save(out, format::kJpeg444, 0, 2, 0), kSuccess);
-
-        const FileInfoRecord record = info(out);
-        EXPECT_EQ(record.Format, format::kJpeg444);
-        EXPECT_EQ(record.Width, 97);
-        EXPECT_EQ(record.Height, 61);
-        EXPECT_EQ(record.BitsPerPixel, c.bits);
-        EXPECT_EQ(record.XResolution, c.dpi);
-        EXPECT_EQ(record.YResolution, c.dpi);
-        EXPECT_EQ(record.Compression, "JPEG");
-        EXPECT_EQ(record.SizeDisk, QFileInfo(out).size());
-        EXPECT_EQ(testing::jpegSampling(out), c.gray ? "1x1" : "1x1,1x1,1x1");
-
-        ImagingControl reloaded;
-        ASSERT_EQ(reloaded.load(out, 0, 0, 1), kSuccess);
-        EXPECT_EQ(reloaded.meta().xDpi, c.dpi);
-        // Quality factor 2 is visually lossless.
-        EXPECT_GT(psnrOf(control.displayRaster(), reloaded.displayRaster()), 40);
-        EXPECT_LE(testing::maxDifference(reloaded.displayRaster(), control.displayRaster()), 12);
-    }
-}
-
 JpegFixture marked(int h, int v, bool jfif, bool exif) {
     return {.hSamp = h, .vSamp = v, .jfif = jfif, .exif = exif};
 }
@@ -203,7 +167,9 @@ TEST_F(JpegFormatTest, IccProfileTravelsWhenItsColourSpaceMatches) {
         EXPECT_EQ(control.meta().iccProfile, icc);
         const QString out = path("icc-out.jpg");
         ASSERT_EQ(control.save(out, format::kJpeg444, 0, 2, 0), kSuccess);
-        EXPECT_EQ(testing::jpegIccProfile(out), c.kept ? icc : std::vector<uint8_t>{});
+        ImagingControl back;
+        ASSERT_EQ(back.load(out, 0, 0, 1), kSuccess);
+        EXPECT_EQ(back.meta().iccProfile, c.kept ? icc : std::vector<uint8_t>{});
     }
 }
 
@@ -269,16 +235,6 @@ TEST_F(JpegFormatTest, DisplayFitDecodesAtTheSmallestCoveringScale) {
         EXPECT_EQ(control.displayRaster().width, c.width);
         EXPECT_EQ(control.displayRaster().height, c.height);
     }
-}
-
-TEST_F(JpegFormatTest, AdobeCmykBecomesRgb) {
-    Raster image = makeSolid(32, 16, 200, 40, 90);
-    const QString file = writeJpeg("cmyk.jpg", image, {.quality = 100, .cmyk = true});
-    EXPECT_EQ(info(file).BitsPerPixel, 24);
-    ImagingControl control;
-    ASSERT_EQ(control.load(file, 0, 0, 1), kSuccess);
-    ASSERT_EQ(control.displayRaster().format, PixelFormat::Rgb8);
-    EXPECT_LE(testing::maxDifference(control.displayRaster(), image), 4);
 }
 
 TEST_F(JpegFormatTest, DamagedFilesFailWithoutCrashing) {

@@ -7,7 +7,6 @@
 #include <QTemporaryDir>
 #include <cmath>
 #include <cstring>
-#include <numeric>
 #include <random>
 
 #include "ImagingFixtures.h"
@@ -130,101 +129,6 @@ class PixavantFormatTest : public ::testing::Test {
     QString path(const QString& name) const { return dir.filePath(name); }
     QTemporaryDir dir;
 };
-
-// ---- round trips through the control -----------------------------------------------------
-
-enum class Source { Photo, Gray, Text };
-constexpr double kExact = 0, kDithered = -1, kFiveBit = -2;  // how the pixels must come back
-
-struct Saved {
-    const char* name;
-    Source source;
-    int code;
-    int quality;
-    int16_t bitsAsked;
-    SaveResolution dpi;
-    int bits;  // stored
-    const char* compression;
-    double minPsnr;  // or kExact, kDithered, kFiveBit
-};
-
-class PixavantSaved : public PixavantFormatTest, public ::testing::WithParamInterface<Saved> {};
-
-// The control loads a lossless file of ours and saves it with a code, depth and resolution.
-TEST_P(PixavantSaved, FileReportsWhatWasWrittenAndDecodesBack) {
-    const Saved& c = GetParam();
-    const Raster source =
-        c.source == Source::Text
-            ? textLike(300, 200)
-            : photoLike(300, 200,
-                        c.source == Source::Gray ? PixelFormat::Gray8 : PixelFormat::Rgb8);
-    ASSERT_EQ(writeDirect(path("in.jxl"), source, format::kPixavantLossless), kSuccess);
-    ImagingControl control;
-    ASSERT_EQ(control.load(path("in.jxl"), 0, 0, 1), kSuccess);
-    testing::setSaveResolution(c.dpi.x, c.dpi.y);
-    const QString output = path("out.jxl");
-    ASSERT_EQ(control.save(output, int16_t(c.code), c.bitsAsked, int16_t(c.quality), 0), kSuccess);
-
-    FileInfoRecord info;
-    ASSERT_EQ(readFileInfo(output, info), 1);
-    EXPECT_EQ(info.Format, c.code);
-    EXPECT_EQ(info.Width, 300);
-    EXPECT_EQ(info.Height, 200);
-    EXPECT_EQ(info.BitsPerPixel, c.bits);
-    EXPECT_EQ(info.Compression, QString::fromLatin1(c.compression));
-    EXPECT_EQ(info.XResolution, c.dpi.x);
-    EXPECT_EQ(info.YResolution, c.dpi.y);
-    EXPECT_EQ(info.SizeDisk, QFile(output).size());
-    EXPECT_EQ(info.SizeMem, imageDataSize(300, 200, c.bits));
-
-    ImagingControl reloaded;
-    ASSERT_EQ(reloaded.load(output, 0, 0, 1), kSuccess);
-    EXPECT_DOUBLE_EQ(reloaded.meta().xDpi, c.dpi.x);
-    EXPECT_DOUBLE_EQ(reloaded.meta().yDpi, c.dpi.y);
-    const Raster& back = reloaded.displayRaster();
-    ASSERT_EQ(back.width, 300);
-    ASSERT_EQ(back.height, 200);
-    Raster expected = source;
-    if (c.minPsnr == kDithered) {
-        // Black and white only, about as bright as the source.
-        ASSERT_EQ(back.format, PixelFormat::Gray8);
-        EXPECT_TRUE(std::all_of(back.pixels.begin(), back.pixels.end(),
-                                [](uint8_t v) { return v == 0 || v == 255; }));
-        ASSERT_EQ(convertToGray(expected), kSuccess);
-        const auto mean = [](const Raster& r) {
-            return std::accumulate(r.pixels.begin(), r.pixels.end(), 0.0) / double(r.pixels.size());
-        };
-        EXPECT_NEAR(mean(back), mean(expected), 8);
-        return;
-    }
-    if (c.minPsnr == kFiveBit) {  // five significant bits, exactly as the control reduced them
-        ASSERT_EQ(convertDepth(source, 16, expected), kSuccess);
-    }
-    ASSERT_EQ(back.format, expected.format);
-    if (c.minPsnr <= 0)
-        EXPECT_EQ(back.pixels, expected.pixels);
-    else
-        EXPECT_GT(psnrOf(back, expected), c.minPsnr);
-}
-
-const char* const kLossless = "JPEG XL lossless";
-INSTANTIATE_TEST_SUITE_P(
-    Codes, PixavantSaved,
-    ::testing::Values(
-        Saved{"LosslessRgb", Source::Photo, 30, 0, 0, {300, 300}, 24, kLossless, kExact},
-        Saved{"LosslessGray", Source::Gray, 30, 0, 0, {72, 72}, 8, kLossless, kExact},
-        Saved{"BilevelText", Source::Text, 26, 0, 0, {200, 100}, 1, kLossless, kExact},
-        Saved{"LossyRgbBest", Source::Photo, 5, -1, 0, {96, 96}, 24, "JPEG XL", 35},
-        Saved{"LossyGrayBest", Source::Gray, 5, -1, 0, {0, 0}, 8, "JPEG XL", 35},
-        Saved{"LossySmallest", Source::Photo, 5, -9, 0, {150, 150}, 24, "JPEG XL", 20},
-        // The depth asked at saving: the nearest the file holds.
-        Saved{"FiveBitColour", Source::Photo, 30, -2, 16, {}, 15, kLossless, kFiveBit},
-        Saved{"PaletteAsColour", Source::Photo, 30, -2, 8, {}, 24, kLossless, 25},
-        Saved{"GrayStaysGray", Source::Gray, 30, -2, 8, {}, 8, kLossless, kExact},
-        Saved{"LossyFromFiveBit", Source::Photo, 5, -2, 16, {}, 24, "JPEG XL", 25},
-        Saved{"BilevelDitheredFromColour", Source::Photo, 26, -2, 24, {}, 1, kLossless, kDithered},
-        Saved{"BilevelAskedForGray", Source::Gray, 26, -2, 1, {}, 1, kLossless, kDithered}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 // ---- what the writer makes of other rasters ------------------------------------------------
 

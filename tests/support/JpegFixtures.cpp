@@ -1,14 +1,11 @@
 #include "JpegFixtures.h"
 
-#include <QFile>
-#include <QStringList>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <random>
-#include <stdexcept>
 
 // jpeglib.h needs FILE and size_t declared first.
 #include <jpeglib.h>
@@ -75,21 +72,15 @@ QByteArray makeJpeg(const Raster& image, const JpegFixture& fixture) {
     const bool gray = image.format == PixelFormat::Gray8;
     cinfo.image_width = JDIMENSION(image.width);
     cinfo.image_height = JDIMENSION(image.height);
-    cinfo.input_components = fixture.cmyk ? 4 : gray ? 1 : 3;
-    cinfo.in_color_space = fixture.cmyk ? JCS_CMYK : gray ? JCS_GRAYSCALE : JCS_RGB;
+    cinfo.input_components = gray ? 1 : 3;
+    cinfo.in_color_space = gray ? JCS_GRAYSCALE : JCS_RGB;
     jpeg_set_defaults(&cinfo);
-    if (fixture.cmyk)
-        jpeg_set_colorspace(&cinfo, JCS_YCCK);
     jpeg_set_quality(&cinfo, fixture.quality, TRUE);
     cinfo.comp_info[0].h_samp_factor = fixture.hSamp;
     cinfo.comp_info[0].v_samp_factor = fixture.vSamp;
     for (int i = 1; i < cinfo.num_components; ++i) {
         cinfo.comp_info[i].h_samp_factor = 1;
         cinfo.comp_info[i].v_samp_factor = 1;
-    }
-    if (fixture.cmyk) {
-        cinfo.comp_info[3].h_samp_factor = fixture.hSamp;
-        cinfo.comp_info[3].v_samp_factor = fixture.vSamp;
     }
     cinfo.write_JFIF_header = fixture.jfif ? TRUE : FALSE;
     cinfo.density_unit = UINT8(fixture.densityUnit);
@@ -106,23 +97,9 @@ QByteArray makeJpeg(const Raster& image, const JpegFixture& fixture) {
     }
     if (!fixture.icc.empty())
         jpeg_write_icc_profile(&cinfo, fixture.icc.data(), unsigned(fixture.icc.size()));
-    std::vector<uint8_t> row(size_t(image.width) * 4);
     while (cinfo.next_scanline < cinfo.image_height) {
-        const uint8_t* src = image.row(int(cinfo.next_scanline));
-        JSAMPROW rowPointer = const_cast<JSAMPROW>(src);
-        if (fixture.cmyk) {
-            // Adobe's inverted form: 255 is no ink. Black takes the darkness, the colours the hue.
-            for (int x = 0; x < image.width; ++x) {
-                const uint8_t* p = gray ? src + x : src + 3 * x;
-                const int c[3] = {p[0], p[gray ? 0 : 1], p[gray ? 0 : 2]};
-                const int light = std::max({c[0], c[1], c[2]});
-                for (int i = 0; i < 3; ++i)
-                    row[4 * size_t(x) + size_t(i)] = uint8_t(light == 0 ? 255 : c[i] * 255 / light);
-                row[4 * size_t(x) + 3] = uint8_t(light);
-            }
-            rowPointer = row.data();
-        }
-        jpeg_write_scanlines(&cinfo, &rowPointer, 1);
+        JSAMPROW row = const_cast<JSAMPROW>(image.row(int(cinfo.next_scanline)));
+        jpeg_write_scanlines(&cinfo, &row, 1);
     }
     jpeg_finish_compress(&cinfo);
     QByteArray bytes(reinterpret_cast<const char*>(buffer), qsizetype(size));
@@ -210,61 +187,5 @@ std::vector<uint8_t> makeIccProfile(const char space[4], size_t size) {
     std::memcpy(&icc[36], "acsp", 4);
     return icc;
 }
-
-namespace {
-// Runs `body` on a decompressor that has read the header of `path` (APP2 markers saved).
-template <typename Body>
-auto withHeader(const QString& path, Body body) {
-    FILE* file = std::fopen(QFile::encodeName(path).constData(), "rb");
-    if (file == nullptr)
-        throw std::runtime_error("cannot open " + path.toStdString());
-    jpeg_decompress_struct cinfo{};
-    jpeg_error_mgr err{};
-    cinfo.err = jpeg_std_error(&err);
-    err.error_exit = throwError;
-    jpeg_create_decompress(&cinfo);
-    jpeg_stdio_src(&cinfo, file);
-    jpeg_save_markers(&cinfo, JPEG_APP0 + 2, 0xFFFF);
-    jpeg_read_header(&cinfo, TRUE);
-    auto result = body(cinfo);
-    jpeg_destroy_decompress(&cinfo);
-    std::fclose(file);
-    return result;
-}
-}  // namespace
-
-QString jpegSampling(const QString& path) {
-    return withHeader(path, [](jpeg_decompress_struct& cinfo) {
-        QStringList parts;
-        for (int i = 0; i < cinfo.num_components; ++i)
-            parts << QStringLiteral("%1x%2")
-                         .arg(cinfo.comp_info[i].h_samp_factor)
-                         .arg(cinfo.comp_info[i].v_samp_factor);
-        return parts.join(',');
-    });
-}
-
-std::vector<uint8_t> jpegIccProfile(const QString& path) {
-    return withHeader(path, [](jpeg_decompress_struct& cinfo) {
-        JOCTET* data = nullptr;
-        unsigned size = 0;
-        std::vector<uint8_t> icc;
-        if (jpeg_read_icc_profile(&cinfo, &data, &size))
-            icc.assign(data, data + size);
-        std::free(data);
-        return icc;
-    });
-}
-
-int maxDifference(const Raster& a, const Raster& b) {
-    if (a.width != b.width || a.height != b.height || a.format != b.format ||
-        a.pixels.size() != b.pixels.size())
-        return -1;
-    int worst = 0;
-    for (size_t i = 0; i < a.pixels.size(); ++i)
-        worst = std::max(worst, std::abs(int(a.pixels[i]) - int(b.pixels[i])));
-    return worst;
-}
-
 
 }  // namespace pixavant::testing

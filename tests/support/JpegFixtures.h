@@ -31,7 +31,6 @@ struct JpegFixture {
     bool progressive = false;
     int quality = 90;
     std::vector<uint8_t> icc{};
-    bool cmyk = false;  // Gray8/Rgb8 input written as Adobe (inverted) CMYK
 };
 
 // The JPEG file of `image` (Gray8 or Rgb8).
@@ -49,15 +48,5 @@ imaging::Raster makeSolid(int width, int height, uint8_t r, uint8_t g, uint8_t b
 
 // An ICC profile shell with the given colour space ("RGB " or "GRAY") and total size.
 std::vector<uint8_t> makeIccProfile(const char space[4], size_t size);
-
-// The sampling factors written in a JPEG file's frame header, "2x2,1x1,1x1".
-QString jpegSampling(const QString& path);
-
-// The ICC profile stored in a JPEG file (empty when none).
-std::vector<uint8_t> jpegIccProfile(const QString& path);
-
-// Largest absolute difference of two rasters of the same size and format (-1 when they differ in
-// size or format).
-int maxDifference(const imaging::Raster& a, const imaging::Raster& b);
 
 }  // namespace pixavant::testing
