@@ -301,10 +301,13 @@ TEST(JxlRunnerTest, RefusesOnlyWhileThePixelsAreTakenIn) {
     }
 }
 
+// A save stopped at any report leaves neither the output nor a temporary file; a load stops too.
 TEST_F(PixavantEncodingTest, CancelAtAnyMomentLeavesNoFile) {
     const QString source = writeJpeg(testing::makePhotoLike(1024, 768), JpegFixture{});
-    for (const int code : {format::kPixavant, format::kPixavantLossless}) {
+    const QString out = path("out.jxl");
+    for (const int code : {format::kPixavant, format::kPixavantLossless, format::kPixavant1Bit}) {
         for (const int stopAt : {1, 3, 8}) {
+            SCOPED_TRACE(::testing::Message() << code << " stopped at report " << stopAt);
             ImagingControl control;
             ASSERT_EQ(control.load(source, 24, 0, 1), kSuccess);
             int calls = 0;
@@ -313,14 +316,20 @@ TEST_F(PixavantEncodingTest, CancelAtAnyMomentLeavesNoFile) {
                 if (++calls == stopAt)
                     control.abortOperation();
             });
-            const int16_t status = control.save(path("out.jxl"), int16_t(code), 24, -1, 0);
-            EXPECT_EQ(status, calls >= stopAt ? kErrCancelled : kSuccess) << code << " " << stopAt;
-            // in.jpg, and out.jxl only when complete: no temporary file
+            const int16_t status = control.save(out, int16_t(code), 24, -1, 0);
+            EXPECT_EQ(status, calls >= stopAt ? kErrCancelled : kSuccess);
+            // in.jpg, and out.jxl only when complete
             EXPECT_EQ(QDir(dir.path()).entryList(QDir::Hidden | QDir::Files).size(),
                       status == kSuccess ? 2 : 1);
-            QFile::remove(path("out.jxl"));
+            QFile::remove(out);
         }
     }
+    ImagingControl control;
+    ASSERT_EQ(control.load(source, 24, 0, 1), kSuccess);
+    ASSERT_EQ(control.save(out, format::kPixavantLossless, 24, 0, 0), kSuccess);
+    control.setEnableProgressEvent(true);
+    control.onProgressStatus([&](int16_t) { control.abortOperation(); });
+    EXPECT_EQ(control.load(out, 0, 0, 1), kErrCancelled);
 }
 
 }  // namespace

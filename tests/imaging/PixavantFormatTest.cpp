@@ -251,36 +251,6 @@ TEST_F(PixavantFormatTest, OrientationAndTransparencyAreAppliedOnReading) {
 
 // ---- bad input ---------------------------------------------------------------------------
 
-TEST_F(PixavantFormatTest, CancelFromProgressAbandonsReadAndWrite) {
-    const Raster source = photoLike(400, 300);
-    ASSERT_EQ(writeDirect(path("in.jxl"), source, format::kPixavantLossless), kSuccess);
-    for (const int code : {format::kPixavant, format::kPixavant1Bit, format::kPixavantLossless}) {
-        int calls = 0;
-        Progress progress([&](int) { return ++calls < 2; });
-        QFile(path("out.jxl")).open(QIODevice::WriteOnly);
-        const Raster raster = code == format::kPixavant1Bit ? textLike(400, 300) : source;
-        EXPECT_EQ(makePixavantWriter()->write(path("out.jxl"), raster, {},
-                                              SaveRequest{code, -3, {}}, progress),
-                  kErrCancelled)
-            << code;
-    }
-    std::vector<int> seen;
-    Progress progress([&](int percent) {
-        seen.push_back(percent);
-        return seen.size() < 2;
-    });
-    FileHeader header;
-    qint64 size = 0;
-    ASSERT_EQ(readFileHeader(path("in.jxl"), header, size), kSuccess);
-    DecodedImage image;
-    const int status = makePixavantReader()->read(path("in.jxl"), header, {}, image, progress);
-    // A small file may be decoded before the second report comes: then it simply succeeds.
-    if (seen.size() >= 2)
-        EXPECT_EQ(status, kErrCancelled);
-    else
-        EXPECT_EQ(status, kSuccess);
-}
-
 // ---- other decoders open our files -----------------------------------------------------------
 
 TEST_F(PixavantFormatTest, LibjxlsOwnDecoderReadsEveryCode) {

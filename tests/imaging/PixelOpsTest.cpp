@@ -195,15 +195,6 @@ TEST(PixelOpsOrientation, EveryExifOrientation) {
     }
 }
 
-TEST(PixelOpsOrientation, ColourPixelsMoveWhole) {
-    Raster r = makeRaster(2, 1, PixelFormat::Rgb8);
-    r.pixels = {1, 2, 3, 4, 5, 6};
-    ASSERT_EQ(applyOrientation(r, 6), kSuccess);
-    EXPECT_EQ(r.width, 1);
-    EXPECT_EQ(r.height, 2);
-    EXPECT_EQ(r.pixels, (std::vector<uint8_t>{1, 2, 3, 4, 5, 6}));
-}
-
 TEST(PixelOpsResample, SizesAndFormats) {
     Raster gray = grayField(40, 30, 100);
     ASSERT_EQ(resample(gray, 17, 61), kSuccess);

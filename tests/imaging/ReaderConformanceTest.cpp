@@ -72,17 +72,11 @@ TEST_F(ReaderConformance, BmpHeaderVersionsAndPixelLayouts) {
         int code;
         bool white;  // the header declares alpha and every pixel is transparent
     };
+    // Layouts the BMP suite of the conformance check does not have.
     const Case cases[] = {
-        {"v3-24", {40, 24}, bmp, false},
         // ImageMagick's kind: a V5 header whose (inapplicable) masks name an alpha channel.
         {"v5-24-alpha-mask", {124, 24, 0, {0xff0000, 0xff00, 0xff, 0xff000000}}, bmp, false},
-        {"os2v1-8", {12, 8}, format::kOs2BmpV1, false},
-        {"os2v2-8", {64, 8}, format::kOs2BmpV2, false},
         {"os2v2-24", {64, 24}, format::kOs2BmpV2, false},
-        {"rgb555", {40, 16}, bmp, false},
-        {"rgb565", {40, 16, 3, {0xf800, 0x07e0, 0x001f, 0}}, bmp, false},
-        {"rgba4444-opaque", {124, 16, 3, {0x0f00, 0x00f0, 0x000f, 0xf000}}, bmp, false},
-        {"rgb32-unused-zero", {40, 32, 0, {}, 0}, bmp, false},
         {"rgb32-unused-set", {40, 32, 0, {}, 0x80}, bmp, false},
         {"rgba32-h56-transparent", {56, 32, 3, {0xff0000, 0xff00, 0xff, 0xff000000}, 0}, bmp, true},
         {"rgb101010", {40, 32, 3, {0x3ff00000, 0x000ffc00, 0x000003ff, 0}}, bmp, false},

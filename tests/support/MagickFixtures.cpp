@@ -120,94 +120,43 @@ bool writeMagickImage(const QString& path, int width, int height, const std::vec
 QByteArray bmpFile(int width, int height, const BmpLayout& layout) {
     const std::vector<uint8_t> rgb = quadrantPattern(width, height);
     const int bits = layout.bits;
-    const bool palette = bits <= 8;
-    const int entryBytes = layout.headerSize == 12 ? 3 : 4;
-    const std::array<std::array<uint8_t, 3>, 4> colours = {
-        {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 255}}};
     const int stride = (width * bits + 31) / 32 * 4;
     const bool fieldsAfterHeader = layout.headerSize == 40 && layout.compression != 0;
     const int fieldBytes = fieldsAfterHeader ? (layout.compression == 6 ? 16 : 12) : 0;
-    const int tableBytes = palette ? entryBytes * (layout.headerSize == 12 ? 1 << bits : 4) : 0;
-    const uint32_t offset = uint32_t(14 + layout.headerSize + fieldBytes + tableBytes);
-
-    QByteArray header;
-    putLe32(header, uint32_t(layout.headerSize));
-    if (layout.headerSize == 12) {
-        putLe16(header, uint32_t(width));
-        putLe16(header, uint32_t(height));
-        putLe16(header, 1);
-        putLe16(header, uint32_t(bits));
-    } else {
-        putLe32(header, uint32_t(width));
-        putLe32(header, uint32_t(height));
-        putLe16(header, 1);
-        putLe16(header, uint32_t(bits));
-        putLe32(header, layout.compression);
-        putLe32(header, uint32_t(stride * height));
-        putLe32(header, 2835);  // 72 dpi
-        putLe32(header, 2835);
-        putLe32(header, palette ? 4 : 0);
-        putLe32(header, 0);
-        if (layout.headerSize != 64)  // OS/2 2.x has fields of its own here: left zero
-            for (int i = 0; i < 4 && header.size() < layout.headerSize; ++i)
-                putLe32(header, layout.masks[size_t(i)]);
-    }
-    header += QByteArray(layout.headerSize - header.size(), '\0');
-    if (fieldsAfterHeader)
-        for (int i = 0; i < fieldBytes / 4; ++i)
-            putLe32(header, layout.masks[size_t(i)]);
+    const uint32_t offset = uint32_t(14 + layout.headerSize + fieldBytes);
+    std::array<uint32_t, 4> masks = layout.masks;
+    if (layout.compression == 0)  // the fixed layouts
+        masks = bits == 16 ? std::array<uint32_t, 4>{0x7c00, 0x3e0, 0x1f, 0}
+                           : std::array<uint32_t, 4>{0xff0000, 0xff00, 0xff, 0xff000000};
 
     QByteArray b("BM");
     putLe32(b, offset + uint32_t(stride * height));
     putLe32(b, 0);
     putLe32(b, offset);
-    b += header;
-    if (palette)
-        for (const auto& c : colours) {
-            b += char(c[2]);
-            b += char(c[1]);
-            b += char(c[0]);
-            if (entryBytes == 4)
-                b += '\0';
-        }
-    if (palette && layout.headerSize == 12)  // OS/2 1.x: a full table, it has no count
-        b += QByteArray(entryBytes * ((1 << bits) - 4), '\0');
+    QByteArray header;
+    for (const int v : {layout.headerSize, width, height})
+        putLe32(header, uint32_t(v));
+    putLe16(header, 1);
+    putLe16(header, uint32_t(bits));
+    for (const uint32_t v : {layout.compression, uint32_t(stride * height), 2835u, 2835u, 0u, 0u})
+        putLe32(header, v);       // 2835 per metre: 72 dpi
+    if (layout.headerSize != 64)  // OS/2 2.x has fields of its own here: left zero
+        for (int i = 0; i < 4 && header.size() < layout.headerSize; ++i)
+            putLe32(header, layout.masks[size_t(i)]);
+    b += header + QByteArray(layout.headerSize - header.size(), '\0');
+    for (int i = 0; i < fieldBytes / 4; ++i)
+        putLe32(b, layout.masks[size_t(i)]);
 
     const auto field = [](uint32_t mask, unsigned value) {
         if (mask == 0)
             return 0u;
         const int shift = std::countr_zero(mask);
-        const uint32_t top = mask >> shift;
-        return uint32_t((value * top + 127) / 255) << shift;
+        return uint32_t((value * (mask >> shift) + 127) / 255) << shift;
     };
     for (int y = height - 1; y >= 0; --y) {
         QByteArray row;
-        uint32_t nibbles = 0;
         for (int x = 0; x < width; ++x) {
             const uint8_t* p = rgb.data() + (size_t(y) * size_t(width) + size_t(x)) * 3;
-            if (palette) {
-                const unsigned index = p[0] && p[1] ? 3 : p[0] ? 0 : p[1] ? 1 : 2;
-                if (bits == 8) {
-                    row += char(index);
-                } else {
-                    nibbles = nibbles << 4 | index;
-                    if (x % 2 == 1 || x == width - 1) {
-                        row += char(x % 2 == 1 ? nibbles : nibbles << 4);
-                        nibbles = 0;
-                    }
-                }
-                continue;
-            }
-            if (layout.compression == 0 && bits == 24) {
-                row += char(p[2]);
-                row += char(p[1]);
-                row += char(p[0]);
-                continue;
-            }
-            std::array<uint32_t, 4> masks = layout.masks;
-            if (layout.compression == 0)
-                masks = bits == 16 ? std::array<uint32_t, 4>{0x7c00, 0x3e0, 0x1f, 0}
-                                   : std::array<uint32_t, 4>{0xff0000, 0xff00, 0xff, 0xff000000};
             const uint32_t value = field(masks[0], p[0]) | field(masks[1], p[1]) |
                                    field(masks[2], p[2]) | field(masks[3], layout.alpha);
             for (int i = 0; i < bits / 8; ++i)
