@@ -450,7 +450,5 @@ TEST_F(TiffTest, ProgressRisesPerStripAndCancelStops) {
     EXPECT_EQ(makeTiffReader()->read(out, header, {}, image, cancelRead), kErrCancelled);
 }
 
-// --- Failures ---------------------------------------------------------------------------------
-
 }  // namespace
 }  // namespace pixavant::imaging
