@@ -165,11 +165,13 @@ TEST_F(JpegFormatTest, IccProfileTravelsWhenItsColourSpaceMatches) {
         ImagingControl control;
         ASSERT_EQ(control.load(in, 0, 0, 1), kSuccess);
         EXPECT_EQ(control.meta().iccProfile, icc);
-        const QString out = path("icc-out.jpg");
-        ASSERT_EQ(control.save(out, format::kJpeg444, 0, 2, 0), kSuccess);
-        ImagingControl back;
-        ASSERT_EQ(back.load(out, 0, 0, 1), kSuccess);
-        EXPECT_EQ(back.meta().iccProfile, c.kept ? icc : std::vector<uint8_t>{});
+        for (const int code : {format::kJpeg444, format::kTiffLzw}) {  // TIFF writes it too
+            const QString out = path("icc-out");
+            ASSERT_EQ(control.save(out, int16_t(code), 0, 2, 0), kSuccess);
+            ImagingControl back;
+            ASSERT_EQ(back.load(out, 0, 0, 1), kSuccess);
+            EXPECT_EQ(back.meta().iccProfile, c.kept ? icc : std::vector<uint8_t>{}) << code;
+        }
     }
 }
 
