@@ -127,7 +127,7 @@ TEST_F(MagickFormatTest, PhotoCdGivesTheBaseImage) {
     EXPECT_TRUE(near(pixelAt(image.raster, 352 + 8, 232 + 40), {0, 0, 255}, 48));
 }
 
-TEST_F(MagickFormatTest, IconsCursorsAndIccProfile) {
+TEST_F(MagickFormatTest, IconsAndCursors) {
     for (const int type : {1, 2}) {
         SCOPED_TRACE(type);
         const QString file = path(type == 1 ? "a.ico" : "a.cur");
