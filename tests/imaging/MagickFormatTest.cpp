@@ -2,8 +2,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QRandomGenerator>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <cstring>
 

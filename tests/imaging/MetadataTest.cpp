@@ -6,7 +6,6 @@
 #include <exiv2/exiv2.hpp>
 #pragma GCC diagnostic pop
 
-#include <QFile>
 #include <QTemporaryDir>
 #include <map>
 #include <set>

@@ -7,7 +7,6 @@
 #include <QTemporaryDir>
 #include <cmath>
 #include <cstring>
-#include <random>
 
 #include "ImagingFixtures.h"
 #include "JpegFixtures.h"

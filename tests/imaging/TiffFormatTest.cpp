@@ -1,12 +1,10 @@
 #include <gtest/gtest.h>
 #include <tiffio.h>
-#include <unistd.h>
 
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-#include <functional>
 #include <tuple>
 #include <vector>
 
