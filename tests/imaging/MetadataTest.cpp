@@ -6,12 +6,12 @@
 #include <exiv2/exiv2.hpp>
 #pragma GCC diagnostic pop
 
-#include <QFile>
 #include <QTemporaryDir>
 #include <map>
 #include <set>
 #include <string>
 
+#include "ImagingFixtures.h"
 #include "JpegFixtures.h"
 #include "Testdata.h"
 #include "imaging/FileInfo.h"
@@ -105,17 +105,10 @@ class MetadataTest : public ::testing::Test {
     void SetUp() override {
         ASSERT_TRUE(dir_.isValid());
         exifDir_ = testing::testdataDir(QStringLiteral("exif"));
-        setSaveResolution(72);
+        testing::setSaveResolution(72, 72);
     }
-    void TearDown() override { setSaveResolution(0); }
+    void TearDown() override { testing::setSaveResolution(0, 0); }
 
-    static void setSaveResolution(int32_t dpi) {
-        ExtFileOptionBlock block{};
-        L_GetExtFileOption(block.data());
-        writeInt32(&block[0], dpi);
-        writeInt32(&block[4], dpi);
-        L_SetExtFileOption(block.data());
-    }
     QString sample(const char* name) const { return exifDir_ + QLatin1Char('/') + name; }
     QString path(const QString& name) const { return dir_.filePath(name); }
 
@@ -189,7 +182,7 @@ TEST_F(MetadataTest, WhatTheConversionChangesIsMadeTrue) {
         ASSERT_EQ(control.load(sample("landscape_6.jpg"), 0, 0, 1), kSuccess);
         ASSERT_EQ(control.bitmapWidth(), 600);
         ASSERT_EQ(control.resize(120, 90, 1), kSuccess);
-        setSaveResolution(300);
+        testing::setSaveResolution(300, 300);
         const QString file = path(QStringLiteral("turned.%1").arg(output.code));
         ASSERT_EQ(control.save(file, int16_t(output.code), 0, -1, 0), kSuccess);
         ImagingControl back;

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <functional>
 
+#include "ImagingFixtures.h"
 #include "JpegFixtures.h"
 #include "imaging/ColorProfile.h"
 #include "imaging/FileInfo.h"
@@ -94,8 +95,7 @@ TEST(ColourProfile, SpacesLibjxlNamesAreRecognisedAndOthersAreNot) {
 // ---- files ------------------------------------------------------------------------------------
 
 std::vector<uint8_t> readBytes(const QString& path) {
-    QFile file(path);
-    const QByteArray data = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    const QByteArray data = testing::readBytes(path);
     return {data.begin(), data.end()};
 }
 
@@ -151,17 +151,10 @@ class PixavantEncodingTest : public ::testing::Test {
     void SetUp() override { ASSERT_TRUE(dir.isValid()); }
     void TearDown() override { setResolution(0); }
     QString path(const QString& name) const { return dir.filePath(name); }
-    static void setResolution(int32_t dpi) {
-        ExtFileOptionBlock block{};
-        writeInt32(&block[0], dpi);
-        writeInt32(&block[4], dpi);
-        L_SetExtFileOption(block.data());
-    }
+    static void setResolution(int32_t dpi) { testing::setSaveResolution(dpi, dpi); }
     QString writeJpeg(const Raster& image, const JpegFixture& fixture) {
-        QFile file(path("in.jpg"));
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(testing::makeJpeg(image, fixture));
-        return file.fileName();
+        EXPECT_TRUE(testing::writeBytes(path("in.jpg"), testing::makeJpeg(image, fixture)));
+        return path("in.jpg");
     }
     QTemporaryDir dir;
 };
@@ -308,10 +301,13 @@ TEST(JxlRunnerTest, RefusesOnlyWhileThePixelsAreTakenIn) {
     }
 }
 
+// A save stopped at any report leaves neither the output nor a temporary file; a load stops too.
 TEST_F(PixavantEncodingTest, CancelAtAnyMomentLeavesNoFile) {
     const QString source = writeJpeg(testing::makePhotoLike(1024, 768), JpegFixture{});
-    for (const int code : {format::kPixavant, format::kPixavantLossless}) {
+    const QString out = path("out.jxl");
+    for (const int code : {format::kPixavant, format::kPixavantLossless, format::kPixavant1Bit}) {
         for (const int stopAt : {1, 3, 8}) {
+            SCOPED_TRACE(::testing::Message() << code << " stopped at report " << stopAt);
             ImagingControl control;
             ASSERT_EQ(control.load(source, 24, 0, 1), kSuccess);
             int calls = 0;
@@ -320,14 +316,20 @@ TEST_F(PixavantEncodingTest, CancelAtAnyMomentLeavesNoFile) {
                 if (++calls == stopAt)
                     control.abortOperation();
             });
-            const int16_t status = control.save(path("out.jxl"), int16_t(code), 24, -1, 0);
-            EXPECT_EQ(status, calls >= stopAt ? kErrCancelled : kSuccess) << code << " " << stopAt;
-            // in.jpg, and out.jxl only when complete: no temporary file
+            const int16_t status = control.save(out, int16_t(code), 24, -1, 0);
+            EXPECT_EQ(status, calls >= stopAt ? kErrCancelled : kSuccess);
+            // in.jpg, and out.jxl only when complete
             EXPECT_EQ(QDir(dir.path()).entryList(QDir::Hidden | QDir::Files).size(),
                       status == kSuccess ? 2 : 1);
-            QFile::remove(path("out.jxl"));
+            QFile::remove(out);
         }
     }
+    ImagingControl control;
+    ASSERT_EQ(control.load(source, 24, 0, 1), kSuccess);
+    ASSERT_EQ(control.save(out, format::kPixavantLossless, 24, 0, 0), kSuccess);
+    control.setEnableProgressEvent(true);
+    control.onProgressStatus([&](int16_t) { control.abortOperation(); });
+    EXPECT_EQ(control.load(out, 0, 0, 1), kErrCancelled);
 }
 
 }  // namespace

@@ -8,7 +8,10 @@
 #include <set>
 #include <thread>
 
+#include "ImagingFixtures.h"
+#include "JpegFixtures.h"
 #include "imaging/ImagingStatus.h"
+#include "imaging/Progress.h"
 
 namespace pixavant::imaging {
 namespace {
@@ -51,28 +54,24 @@ std::array<uint8_t, 3> rgbAt(const Raster& r, int x, int y) {
 }
 
 TEST(PixelOpsDepth, DitherGivesOnlyBlackAndWhiteAndKeepsTheMeanLevel) {
-    for (const uint8_t level : {uint8_t(32), uint8_t(128), uint8_t(200)}) {
-        Raster out;
-        ASSERT_EQ(convertDepth(grayField(64, 64, level), 1, out), kSuccess);
-        EXPECT_EQ(out.format, PixelFormat::Bilevel);
-        size_t black = 0;
-        for (const uint8_t v : out.pixels) {
-            ASSERT_TRUE(v == 0 || v == 255);
-            black += v == 0;
-        }
-        const double blackShare = double(black) / double(out.pixels.size());
-        EXPECT_NEAR(blackShare, 1.0 - level / 255.0, 0.03) << int(level);
-    }
-}
-
-TEST(PixelOpsDepth, DitherOfColourGoesThroughLuma) {
     Raster red = makeRaster(32, 32, PixelFormat::Rgb8);
     for (size_t i = 0; i < red.pixels.size(); i += 3)
-        red.pixels[i] = 255;  // luma 76
-    Raster out;
-    ASSERT_EQ(convertDepth(red, 1, out), kSuccess);
-    const auto black = std::count(out.pixels.begin(), out.pixels.end(), 0);
-    EXPECT_NEAR(double(black) / double(out.pixels.size()), 1.0 - 76 / 255.0, 0.04);
+        red.pixels[i] = 255;
+    const std::pair<Raster, double> cases[] = {
+        {grayField(64, 64, 32), 32},
+        {grayField(64, 64, 128), 128},
+        {grayField(64, 64, 200), 200},
+        {red, 76},  // colour goes through its luma
+    };
+    for (const auto& [source, level] : cases) {
+        Raster out;
+        ASSERT_EQ(convertDepth(source, 1, out), kSuccess);
+        EXPECT_EQ(out.format, PixelFormat::Bilevel);
+        EXPECT_TRUE(std::all_of(out.pixels.begin(), out.pixels.end(),
+                                [](uint8_t v) { return v == 0 || v == 255; }));
+        const auto black = std::count(out.pixels.begin(), out.pixels.end(), 0);
+        EXPECT_NEAR(double(black) / double(out.pixels.size()), 1.0 - level / 255.0, 0.04) << level;
+    }
 }
 
 TEST(PixelOpsDepth, FewColoursKeepTheirExactValuesAtEightBits) {
@@ -110,14 +109,31 @@ TEST(PixelOpsDepth, PhotoAtEightBitsHasAnOptimisedPaletteCloseToTheSource) {
     EXPECT_LT(error / (photo.width * photo.height * 3.0), 8.0);
 }
 
-TEST(PixelOpsDepth, GrayStaysGrayAtEightBits) {
+// Conversions that lose nothing: gray stays gray at 8 bits, palette and gray expand at 24, depth 0
+// keeps the image as it is.
+TEST(PixelOpsDepth, LosslessConversionsKeepEveryValue) {
     Raster bilevel = makeRaster(4, 4, PixelFormat::Bilevel);
     bilevel.pixels[5] = 255;
-    for (const Raster& source : {grayField(4, 4, 77), bilevel}) {
+    Raster indexed = makeRaster(2, 1, PixelFormat::Indexed8);
+    indexed.palette = {{10, 20, 30}, {200, 100, 0}};
+    indexed.pixels = {1, 0};
+    const struct {
+        Raster source;
+        int depth;
+        PixelFormat format;
+        std::vector<uint8_t> pixels;
+    } cases[] = {
+        {grayField(4, 4, 77), 8, PixelFormat::Gray8, grayField(4, 4, 77).pixels},
+        {bilevel, 8, PixelFormat::Gray8, bilevel.pixels},
+        {indexed, 24, PixelFormat::Rgb8, {200, 100, 0, 10, 20, 30}},
+        {grayField(1, 1, 9), 24, PixelFormat::Rgb8, {9, 9, 9}},
+        {indexed, 0, PixelFormat::Indexed8, {1, 0}},
+    };
+    for (const auto& c : cases) {
         Raster out;
-        ASSERT_EQ(convertDepth(source, 8, out), kSuccess);
-        EXPECT_EQ(out.format, PixelFormat::Gray8);
-        EXPECT_EQ(out.pixels, source.pixels);
+        ASSERT_EQ(convertDepth(c.source, c.depth, out), kSuccess);
+        EXPECT_EQ(out.format, c.format) << c.depth;
+        EXPECT_EQ(out.pixels, c.pixels) << c.depth;
     }
 }
 
@@ -136,20 +152,6 @@ TEST(PixelOpsDepth, SixteenBitsGivesThirtyTwoLevelsPerChannel) {
     EXPECT_EQ(*levels.rbegin(), 255);
     for (int x = 0; x < 256; ++x)
         EXPECT_LE(std::abs(int(out.pixels[size_t(x) * 3]) - x), 4);
-}
-
-TEST(PixelOpsDepth, TwentyFourBitsExpandsGrayAndPalette) {
-    Raster indexed = makeRaster(2, 1, PixelFormat::Indexed8);
-    indexed.palette = {{10, 20, 30}, {200, 100, 0}};
-    indexed.pixels = {1, 0};
-    Raster out;
-    ASSERT_EQ(convertDepth(indexed, 24, out), kSuccess);
-    EXPECT_EQ(out.format, PixelFormat::Rgb8);
-    EXPECT_EQ(out.pixels, (std::vector<uint8_t>{200, 100, 0, 10, 20, 30}));
-    ASSERT_EQ(convertDepth(grayField(1, 1, 9), 24, out), kSuccess);
-    EXPECT_EQ(out.pixels, (std::vector<uint8_t>{9, 9, 9}));
-    ASSERT_EQ(convertDepth(indexed, 0, out), kSuccess);
-    EXPECT_EQ(out.format, PixelFormat::Indexed8);
 }
 
 TEST(PixelOpsDepth, UnknownDepthIsRefused) {
@@ -193,15 +195,6 @@ TEST(PixelOpsOrientation, EveryExifOrientation) {
     }
 }
 
-TEST(PixelOpsOrientation, ColourPixelsMoveWhole) {
-    Raster r = makeRaster(2, 1, PixelFormat::Rgb8);
-    r.pixels = {1, 2, 3, 4, 5, 6};
-    ASSERT_EQ(applyOrientation(r, 6), kSuccess);
-    EXPECT_EQ(r.width, 1);
-    EXPECT_EQ(r.height, 2);
-    EXPECT_EQ(r.pixels, (std::vector<uint8_t>{1, 2, 3, 4, 5, 6}));
-}
-
 TEST(PixelOpsResample, SizesAndFormats) {
     Raster gray = grayField(40, 30, 100);
     ASSERT_EQ(resample(gray, 17, 61), kSuccess);
@@ -233,22 +226,8 @@ TEST(PixelOpsResample, SizesAndFormats) {
     EXPECT_EQ(resample(empty, 5, 5), kErrNoImage);
 }
 
-// Black strokes on white, two pixels wide, like scanned text.
-Raster textLike(int width, int height) {
-    Raster r = makeRaster(width, height, PixelFormat::Bilevel);
-    std::fill(r.pixels.begin(), r.pixels.end(), 255);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            const bool vertical = (x % 16) < 2 && (y % 32) < 24;
-            const bool horizontal = (y % 32) < 2 && (x % 16) < 10;
-            if (vertical || horizontal)
-                r.row(y)[x] = 0;
-        }
-    return r;
-}
-
 TEST(PixelOpsResample, BilevelTextSurvivesHalvingThenDithering) {
-    const Raster text = textLike(256, 128);
+    const Raster text = testing::makeTextLike(256, 128, PixelFormat::Bilevel);
     Raster half = text;
     ASSERT_EQ(resample(half, 128, 64), kSuccess);
     EXPECT_EQ(half.format, PixelFormat::Gray8);
@@ -295,6 +274,7 @@ TEST(PixelOpsProgress, LongConversionsReportAndStopWhenAsked) {
     };
     const std::thread::id caller = std::this_thread::get_id();
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         std::vector<int> seen;
         bool elsewhere = false;
         Progress all([&](int percent) {
@@ -303,8 +283,7 @@ TEST(PixelOpsProgress, LongConversionsReportAndStopWhenAsked) {
             return true;
         });
         ASSERT_EQ(c.run(all), kSuccess) << c.name;
-        ASSERT_FALSE(seen.empty()) << c.name;
-        EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end())) << c.name;
+        testing::expectRisingProgress(seen);
         EXPECT_GE(seen.back(), 90) << c.name;
         EXPECT_FALSE(elsewhere) << c.name;
 
@@ -316,6 +295,25 @@ TEST(PixelOpsProgress, LongConversionsReportAndStopWhenAsked) {
         EXPECT_EQ(resized.width, photo.width) << c.name;
         EXPECT_EQ(resized.pixels, photo.pixels) << c.name;
     }
+}
+
+// A report is passed on when it rises, clamped to 0..100; a part maps its 0..100 into its share
+// of the whole; a listener's "stop" cancels the part and the whole.
+TEST(ProgressTest, ReportsRiseWithinBoundsAndPartsMapIntoTheirShare) {
+    std::vector<int> seen;
+    Progress whole([&](int percent) {
+        seen.push_back(percent);
+        return percent < 90;
+    });
+    EXPECT_TRUE(whole.report(-5));
+    EXPECT_TRUE(whole.report(30));
+    Progress part = whole.part(40, 80);
+    EXPECT_TRUE(part.report(50));
+    EXPECT_TRUE(part.report(250LL, 100LL));
+    EXPECT_FALSE(whole.report(999LL, 1000LL));
+    EXPECT_EQ(seen, (std::vector<int>{0, 30, 60, 80, 99}));
+    EXPECT_TRUE(whole.cancelled());
+    EXPECT_FALSE(whole.part(0, 10).report(5));
 }
 
 }  // namespace

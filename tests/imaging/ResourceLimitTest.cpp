@@ -1,61 +1,77 @@
-// Hostile sizes: a header that promises more than kMaxPixels fails the load with kErrNoMemory
-// before the pixels are allocated, in every reader; files with thousands of frames or pages are
-// read without decoding them all; PostScript is rendered in safe mode with a time limit.
+// Hostile sizes and failing disks: a header that promises more than kMaxPixels fails the load with
+// kErrNoMemory before the pixels are allocated, in every reader; files with thousands of frames or
+// pages are read without decoding them all; PostScript is rendered in safe mode with a time limit;
+// a save that cannot be written fails as a write error and leaves nothing behind.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
-#include <QTextStream>
 #include <functional>
 
 #include "JpegFixtures.h"
 #include "MagickFixtures.h"
 #include "TiffFixtures.h"
 #include "imaging/FileInfo.h"
+#include "imaging/Format.h"
+#include "imaging/FormatCodes.h"
 #include "imaging/ImagingControl.h"
 #include "imaging/ImagingStatus.h"
 
 namespace pixavant::imaging {
 namespace {
 
-// Peak resident memory of this process in KiB since the last resetPeak().
-long peakKiB() {
+using testing::putBe32;
+using testing::putLe16;
+using testing::putLe32;
+
+// Resident memory of this process in KiB: "VmHWM" the peak since resetPeak(), "VmRSS" now.
+long statusKiB(const QByteArray& field) {
     QFile status("/proc/self/status");
     if (!status.open(QIODevice::ReadOnly))
         return 0;
     for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
+        if (line.startsWith(field + ':'))
+            return line.mid(field.size() + 1).trimmed().split(' ').first().toLong();
     return 0;
 }
-long currentKiB() {
-    QFile status("/proc/self/status");
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
-    return 0;
-}
-// Resets VmHWM to the current resident size.
 void resetPeak() {
     QFile refs("/proc/self/clear_refs");
     if (refs.open(QIODevice::WriteOnly))
         refs.write("5");
 }
 
-void put16le(QByteArray& b, uint16_t v) {
-    b.append(char(v & 0xff)).append(char(v >> 8));
+// Bytes overwritten at the given offsets.
+QByteArray patched(QByteArray bytes, std::initializer_list<std::pair<int, QByteArray>> patches) {
+    for (const auto& [at, with] : patches)
+        bytes.replace(at, with.size(), with);
+    return bytes;
 }
-void put32le(QByteArray& b, uint32_t v) {
-    put16le(b, uint16_t(v));
-    put16le(b, uint16_t(v >> 16));
+QByteArray le16(uint32_t v) {
+    QByteArray b;
+    putLe16(b, v);
+    return b;
 }
-void put32be(QByteArray& b, uint32_t v) {
-    for (int s = 24; s >= 0; s -= 8)
-        b.append(char((v >> s) & 0xff));
+QByteArray le32(uint32_t v) {
+    QByteArray b;
+    putLe32(b, v);
+    return b;
+}
+QByteArray be(uint32_t v, int bytes = 4) {
+    QByteArray b;
+    putBe32(b, v);
+    return b.right(bytes);
+}
+
+// A small file GraphicsMagick writes in the given coder.
+QByteArray magickFile(const QString& dir, const QString& coder) {
+    const QString path = dir + "/small." + coder;
+    EXPECT_TRUE(testsupport::writeMagickImage(path, 8, 8, testsupport::quadrantPattern(8, 8),
+                                              {.coder = coder}));
+    return testing::readBytes(path);
 }
 
 uint32_t crc32(const QByteArray& data) {
@@ -68,94 +84,17 @@ uint32_t crc32(const QByteArray& data) {
     return ~crc;
 }
 
-QByteArray bmpHeader(int32_t width, int32_t height) {
-    QByteArray b("BM");
-    put32le(b, 54 + 64);
-    put32le(b, 0);
-    put32le(b, 54);
-    put32le(b, 40);
-    put32le(b, uint32_t(width));
-    put32le(b, uint32_t(height));
-    put16le(b, 1);
-    put16le(b, 24);
-    for (int i = 0; i < 6; ++i)
-        put32le(b, 0);
-    return b + QByteArray(64, '\x40');
-}
-
-QByteArray gifHeader(uint16_t width, uint16_t height) {
-    QByteArray b("GIF89a");
-    put16le(b, width);
-    put16le(b, height);
-    b.append('\x80').append('\0').append('\0');  // global table of 2 colours
-    b.append(QByteArray("\0\0\0\xff\xff\xff", 6));
-    b.append(',');
-    put16le(b, 0);
-    put16le(b, 0);
-    put16le(b, width);
-    put16le(b, height);
-    b.append('\0');
-    b.append(QByteArray("\x02\x02\x4c\x01\x00\x3b", 6));
-    return b;
-}
-
+// libpng checks the header's checksum before its size: a PNG built by hand.
 QByteArray pngHeader(uint32_t width, uint32_t height) {
     QByteArray b("\x89PNG\r\n\x1a\n", 8);
-    QByteArray ihdr("IHDR");
-    put32be(ihdr, width);
-    put32be(ihdr, height);
-    ihdr.append(QByteArray("\x08\x02\x00\x00\x00", 5));
-    put32be(b, 13);
-    b.append(ihdr);
-    put32be(b, crc32(ihdr));
-    QByteArray idat("IDAT");
-    idat.append(QByteArray("\x78\x9c\x03\x00\x00\x00\x00\x01", 8));
-    put32be(b, 8);
-    b.append(idat);
-    put32be(b, crc32(idat));
+    for (QByteArray chunk :
+         {QByteArray("IHDR") + be(width) + be(height) + QByteArray("\x08\x02\0\0\0", 5),
+          QByteArray("IDAT\x78\x9c\x03\x00\x00\x00\x00\x01", 12)}) {
+        putBe32(b, uint32_t(chunk.size() - 4));
+        b += chunk;
+        putBe32(b, crc32(chunk));
+    }
     return b;
-}
-
-QByteArray pcxHeader(uint16_t xmax, uint16_t ymax) {
-    QByteArray b(128, '\0');
-    b[0] = 10, b[1] = 5, b[2] = 1, b[3] = 8;
-    b[8] = char(xmax & 0xff), b[9] = char(xmax >> 8);
-    b[10] = char(ymax & 0xff), b[11] = char(ymax >> 8);
-    b[65] = 3;
-    b[66] = char(xmax & 0xff), b[67] = char(xmax >> 8);
-    return b + QByteArray(64, '\xc1');
-}
-
-QByteArray tgaHeader(uint16_t width, uint16_t height) {
-    QByteArray b(18, '\0');
-    b[2] = 2;
-    b[12] = char(width & 0xff), b[13] = char(width >> 8);
-    b[14] = char(height & 0xff), b[15] = char(height >> 8);
-    b[16] = 24;
-    return b + QByteArray(64, '\x20');
-}
-
-QByteArray sunHeader(uint32_t width, uint32_t height) {
-    QByteArray b;
-    put32be(b, 0x59a66a95);
-    put32be(b, width);
-    put32be(b, height);
-    put32be(b, 24);
-    put32be(b, 64);
-    put32be(b, 1);
-    put32be(b, 0);
-    put32be(b, 0);
-    return b + QByteArray(64, '\x10');
-}
-
-QByteArray jpegWithSize(uint16_t width, uint16_t height) {
-    QByteArray jpeg = testing::makeJpeg(testing::makeSolid(8, 8, 10, 20, 30));
-    const qsizetype sof = jpeg.indexOf(QByteArray("\xff\xc0", 2));
-    if (sof < 0)
-        return {};
-    jpeg[sof + 5] = char(height >> 8), jpeg[sof + 6] = char(height & 0xff);
-    jpeg[sof + 7] = char(width >> 8), jpeg[sof + 8] = char(width & 0xff);
-    return jpeg;
 }
 
 QByteArray tiffWithSize(uint32_t width, uint32_t height) {
@@ -165,15 +104,6 @@ QByteArray tiffWithSize(uint32_t width, uint32_t height) {
     raw.stripByteCount = 64;
     raw.stripData = QByteArray(64, '\x7f');
     return testing::buildRawTiff(raw);
-}
-
-QByteArray epsWithBox(int width, int height) {
-    return QStringLiteral(
-               "%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 0 0 %1 %2\n%%EndComments\n"
-               "0 0 moveto %1 %2 lineto stroke showpage\n")
-        .arg(width)
-        .arg(height)
-        .toLatin1();
 }
 
 class ResourceLimits : public ::testing::Test {
@@ -188,31 +118,43 @@ class ResourceLimits : public ::testing::Test {
 
 // 20000 x 20000 = 4e8 pixels, or 65000 x 65000 where the field is 16 bits: all above 2^28.
 TEST_F(ResourceLimits, OversizedHeaderFailsWithNotEnoughMemoryInEveryReader) {
-    struct Case {
+    const QString d = dir_.path();
+    QByteArray jpeg = testing::makeJpeg(testing::makeSolid(8, 8, 10, 20, 30));
+    const int sof = int(jpeg.indexOf(QByteArray("\xff\xc0", 2)));
+    ASSERT_GT(sof, 0);
+    const QByteArray pcx = magickFile(d, "PCX");
+    const struct {
         const char* name;
         QByteArray bytes;
+    } cases[] = {
+        {"huge.jpg", patched(jpeg, {{sof + 5, be(65000, 2)}, {sof + 7, be(65000, 2)}})},
+        {"huge.tif", tiffWithSize(20000, 20000)},
+        {"wide.tif", tiffWithSize(4000000, 100)},
+        {"huge.bmp",
+         patched(testsupport::bmpFile(8, 8, {}), {{18, le32(20000)}, {22, le32(20000)}})},
+        {"huge.gif", testsupport::gifOnScreen(magickFile(d, "GIF"), 65000, 65000, 0, 0)},
+        {"huge.png", pngHeader(20000, 20000)},
+        {"huge.pcx", patched(pcx, {{8, le16(64999)}, {10, le16(64999)}, {66, le16(65000)}})},
+        {"huge.tga", patched(magickFile(d, "TGA"), {{12, le16(65000)}, {14, le16(65000)}})},
+        {"huge.ras", patched(magickFile(d, "SUN"), {{4, be(20000)}, {8, be(20000)}})},
+        {"max.ras", patched(magickFile(d, "SUN"), {{4, be(0xffffffffu)}, {8, be(0xffffffffu)}})},
+        {"huge.eps",
+         "%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 0 0 300000 300000\n"
+         "0 0 moveto 300000 300000 lineto stroke showpage\n"},
     };
-    const Case cases[] = {
-        {"huge.jpg", jpegWithSize(65000, 65000)}, {"huge.tif", tiffWithSize(20000, 20000)},
-        {"wide.tif", tiffWithSize(4000000, 100)}, {"huge.bmp", bmpHeader(20000, 20000)},
-        {"huge.gif", gifHeader(65000, 65000)},    {"huge.png", pngHeader(20000, 20000)},
-        {"huge.pcx", pcxHeader(64999, 64999)},    {"huge.tga", tgaHeader(65000, 65000)},
-        {"huge.ras", sunHeader(20000, 20000)},    {"max.ras", sunHeader(0xffffffffu, 0xffffffffu)},
-        {"huge.eps", epsWithBox(300000, 300000)},
-    };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        ASSERT_FALSE(c.bytes.isEmpty());
+        ASSERT_GT(c.bytes.size(), 20);
         const QString path = write(c.name, c.bytes);
         FileInfoRecord info;
         const int32_t infoResult = readFileInfo(path, info);
         EXPECT_TRUE(infoResult == 1 || infoResult == kErrNoMemory) << infoResult;
         resetPeak();
-        const long before = currentKiB();
+        const long before = statusKiB("VmRSS");
         ImagingControl control;
         EXPECT_EQ(control.load(path, 0, 0, 1), kErrNoMemory);
         EXPECT_FALSE(control.hasImage());
-        EXPECT_LT(peakKiB() - before, 64 * 1024) << "allocated before refusing";
+        EXPECT_LT(statusKiB("VmHWM") - before, 64 * 1024) << "allocated before refusing";
     }
 }
 
@@ -226,34 +168,16 @@ bool writeInChild(const std::function<bool()>& writer) {
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-// 3000 frames of 64 x 64: decoding them all would hold about 100 MB of frames.
-TEST_F(ResourceLimits, GifWithThousandsOfFramesDecodesTheFirstOnly) {
-    const QString path = dir_.path() + "/frames.gif";
+// 3000 frames of 64 x 64 GIF, or 3000 pages of 512 x 512 LZW TIFF: decoding them all would hold
+// 100 MB or 750 MB. The first frame is the quadrants (red top left); a later one is blue, or the
+// page inverted.
+TEST_F(ResourceLimits, FilesWithThousandsOfFramesOrPagesDecodeTheFirstOnly) {
+    const QString gif = dir_.path() + "/frames.gif";
+    const QString tiff = dir_.path() + "/pages.tif";
     ASSERT_TRUE(writeInChild([&] {
-        testsupport::MagickWriteOptions options;
-        options.coder = "GIF";
-        options.frames = 3000;
-        return testsupport::writeMagickImage(path, 64, 64, testsupport::quadrantPattern(64, 64),
-                                             options);
+        return testsupport::writeMagickImage(gif, 64, 64, testsupport::quadrantPattern(64, 64),
+                                             {.coder = "GIF", .frames = 3000});
     }));
-    resetPeak();
-    const long before = currentKiB();
-    FileInfoRecord info;
-    ASSERT_EQ(readFileInfo(path, info), 1);
-    EXPECT_EQ(info.Width, 64);
-    ImagingControl control;
-    ASSERT_EQ(control.load(path, 0, 0, 1), kSuccess);
-    EXPECT_LT(peakKiB() - before, 24 * 1024);
-    const Raster& shown = control.displayRaster();
-    ASSERT_EQ(shown.width, 64);
-    // The first frame (the quadrants: red top left), not a later solid blue one.
-    EXPECT_EQ(shown.row(0)[0], 255);
-    EXPECT_EQ(shown.row(0)[2], 0);
-}
-
-// 3000 pages of 512 x 512 gray, LZW: decoding them all would hold 750 MB.
-TEST_F(ResourceLimits, TiffWithThousandsOfPagesDecodesTheFirstOnly) {
-    const QString path = dir_.path() + "/pages.tif";
     ASSERT_TRUE(writeInChild([&] {
         testing::TiffFixture f;
         f.width = f.height = 512;
@@ -261,17 +185,22 @@ TEST_F(ResourceLimits, TiffWithThousandsOfPagesDecodesTheFirstOnly) {
         f.rowsPerStrip = 512;
         f.data.assign(size_t(512) * 512, 40);
         f.pages = 3000;
-        return testing::writeTiffFixture(path, f);
+        return testing::writeTiffFixture(tiff, f);
     }));
-    resetPeak();
-    const long before = currentKiB();
-    FileInfoRecord info;
-    ASSERT_EQ(readFileInfo(path, info), 1);
-    EXPECT_GE(info.TotalPages, 1);
-    ImagingControl control;
-    ASSERT_EQ(control.load(path, 0, 0, 1), kSuccess);
-    EXPECT_LT(peakKiB() - before, 24 * 1024);
-    EXPECT_EQ(control.displayRaster().row(0)[0], 40);  // the first page, not an inverted one
+    for (const auto& [path, first] : {std::pair{gif, std::vector<uint8_t>{255, 0, 0}},
+                                      std::pair{tiff, std::vector<uint8_t>{40, 40, 40}}}) {
+        SCOPED_TRACE(path.toStdString());
+        resetPeak();
+        const long before = statusKiB("VmRSS");
+        FileInfoRecord info;
+        ASSERT_EQ(readFileInfo(path, info), 1);
+        EXPECT_GE(info.TotalPages, 1);
+        ImagingControl control;
+        ASSERT_EQ(control.load(path, 24, 0, 1), kSuccess);
+        EXPECT_LT(statusKiB("VmHWM") - before, 24 * 1024);
+        const uint8_t* shown = control.displayRaster().row(0);
+        EXPECT_EQ(std::vector<uint8_t>(shown, shown + 3), first);
+    }
 }
 
 // PostScript cannot touch other files (safe mode), and a page that never ends is stopped.
@@ -302,6 +231,36 @@ TEST_F(ResourceLimits, PostScriptRunsInSafeModeAndWithinATimeLimit) {
     });
     const int16_t result = looping.load(endless, 0, 0, 1);
     EXPECT_TRUE(result == kErrCancelled || result == kErrLimit) << result;
+}
+
+// A full disk, a missing folder, and a file-size limit reached in the middle of the pixels: each
+// writer fails with a write error, and neither the output nor a temporary file is left.
+TEST_F(ResourceLimits, WritesThatFailLeaveNothingInEveryFormat) {
+    ImagingControl control;  // ignores SIGXFSZ: a write over the limit fails with EFBIG
+    ASSERT_EQ(
+        control.load(write("in.jpg", testing::makeJpeg(testing::makePhotoLike(400, 300))), 0, 0, 1),
+        kSuccess);
+    const QString out = dir_.path() + "/out";
+    for (const int code : {format::kTiff, format::kTiffLzw, format::kTiffG4, format::kJpeg444,
+                           format::kPixavant, format::kPixavantLossless}) {
+        SCOPED_TRACE(code);
+        const int16_t quality = code == format::kJpeg444 ? 2 : code == format::kPixavant ? -1 : 0;
+        EXPECT_EQ(control.save(dir_.path() + "/missing/out", int16_t(code), 0, quality, 0),
+                  kErrWrite);
+        Progress progress;
+        EXPECT_EQ(FormatRegistry::instance().writerFor(code)->write(
+                      "/dev/full", control.displayRaster(), {}, {code, quality, {}}, progress),
+                  kErrWrite);
+        rlimit old{};
+        ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+        rlimit small = old;
+        small.rlim_cur = 3000;
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+        const int16_t status = control.save(out, int16_t(code), 0, quality, 0);
+        setrlimit(RLIMIT_FSIZE, &old);
+        EXPECT_EQ(status, kErrWrite);
+        EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"in.jpg"});
+    }
 }
 
 }  // namespace

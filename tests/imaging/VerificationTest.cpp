@@ -1,12 +1,13 @@
 #include <gtest/gtest.h>
-#include <jxl/encode.h>
 
 #include <QFile>
 #include <QTemporaryDir>
+#include <array>
 #include <cmath>
-#include <memory>
 
+#include "ImagingFixtures.h"
 #include "JpegFixtures.h"
+#include "imaging/FileInfo.h"
 #include "imaging/FormatCodes.h"
 #include "imaging/ImagingControl.h"
 #include "imaging/ImagingStatus.h"
@@ -38,46 +39,66 @@ Raster gray(int width, int height, uint8_t value) {
     return r;
 }
 
+// Every writer at every depth asked: the file states its format code, size, depth, compression and
+// the resolution asked, and reads back as written (the same pixels, or lossy within its floor).
 TEST_F(VerificationTest, EveryFormatReadsBackAsWrittenAtEveryDepth) {
-    // Quality factors: JPEG and PIXAVANT lossy at their best, middle and smallest levels.
-    const std::pair<int, int> outputs[] = {{format::kTiff, 0},
-                                           {format::kTiffLzw, 0},
-                                           {format::kTiffG3_1D, 0},
-                                           {format::kTiffG3_2D, 0},
-                                           {format::kTiffG4, 0},
-                                           {format::kPixavant1Bit, 0},
-                                           {format::kPixavantLossless, 0},
-                                           {format::kJpeg444, 2},
-                                           {format::kJpeg444, 122},
-                                           {format::kJpeg444, 252},
-                                           {format::kPixavant, -1},
-                                           {format::kPixavant, -9}};
-    for (const auto& [code, quality] : outputs) {
-        for (const int depth : {0, 16, 8, 1, -1}) {  // -1: gray
+    constexpr int kDepths[] = {0, 16, 8, 1, -1};  // -1: made gray
+    using Bits = std::array<int, 5>;              // stored, for each depth asked
+    const Bits tiff{24, 24, 8, 1, 8}, fax{1, 1, 1, 1, 1}, lossy{24, 24, 24, 8, 8};
+    const struct {
+        int code;
+        int quality;  // JPEG and PIXAVANT lossy at their best, middle and smallest levels
+        const char* compression;
+        Bits bits;
+    } outputs[] = {
+        {format::kTiff, 0, "Uncompressed", tiff},
+        {format::kTiffLzw, 0, "LZW", tiff},
+        {format::kTiffG3_1D, 0, "CCITT G3", fax},
+        {format::kTiffG3_2D, 0, "CCITT G3", fax},
+        {format::kTiffG4, 0, "CCITT G4", fax},
+        {format::kPixavant1Bit, 0, "JPEG XL lossless", fax},
+        {format::kPixavantLossless, 0, "JPEG XL lossless", {24, 15, 24, 8, 8}},
+        {format::kJpeg444, 2, "JPEG", lossy},
+        {format::kJpeg444, 122, "JPEG", lossy},
+        {format::kJpeg444, 252, "JPEG", lossy},
+        {format::kPixavant, -1, "JPEG XL", lossy},
+        {format::kPixavant, -9, "JPEG XL", lossy},
+    };
+    testing::setSaveResolution(240, 120);
+    const QString out = path(QStringLiteral("out"));
+    for (const auto& o : outputs) {
+        for (size_t d = 0; d < std::size(kDepths); ++d) {
+            const int depth = kDepths[d];
+            SCOPED_TRACE(::testing::Message() << o.code << "/" << o.quality << " at " << depth);
             ImagingControl control;
             control.setVerifySaves(true);
             ASSERT_EQ(control.load(source_, int16_t(std::max(depth, 0)), 0, 1), kSuccess);
             if (depth < 0) {
                 ASSERT_EQ(control.convertToGray(), kSuccess);
             }
-            ASSERT_EQ(
-                control.save(path(QStringLiteral("out")), int16_t(code), 0, int16_t(quality), 0),
-                kSuccess)
-                << code << " at " << depth << ": " << control.lastVerification().detail;
+            ASSERT_EQ(control.save(out, int16_t(o.code), 0, int16_t(o.quality), 0), kSuccess)
+                << control.lastVerification().detail;
+            FileInfoRecord info;
+            ASSERT_EQ(readFileInfo(out, info), 1);
+            EXPECT_EQ(info.Format, o.code);
+            EXPECT_EQ(info.Width, 96);
+            EXPECT_EQ(info.Height, 64);
+            EXPECT_EQ(info.BitsPerPixel, o.bits[d]);
+            EXPECT_EQ(info.Compression, QString::fromLatin1(o.compression));
+            EXPECT_EQ(info.XResolution, 240);
+            EXPECT_EQ(info.YResolution, 120);
+
             const Verification& v = control.lastVerification();
-            const bool lossless = isLosslessFormat(code);
+            const bool lossless = isLosslessFormat(o.code);
             EXPECT_EQ(v.method, lossless ? VerifyMethod::Identical : VerifyMethod::Psnr);
             EXPECT_TRUE(v.passed && (lossless ? std::isinf(v.psnr) : v.psnr >= v.floor))
-                << code << "/" << quality << " at " << depth << ": " << v.psnr << " dB";
+                << v.psnr << " dB";
             // The fax and 1-bit formats dither what is not black and white before writing it.
-            const bool blackAndWhiteOnly = lossless && code != format::kTiff &&
-                                           code != format::kTiffLzw &&
-                                           code != format::kPixavantLossless;
             EXPECT_EQ(control.savedRaster().format == PixelFormat::Bilevel,
-                      blackAndWhiteOnly || depth == 1)
-                << code;
+                      o.bits[0] == 1 || depth == 1);
         }
     }
+    testing::setSaveResolution(0, 0);
 }
 
 TEST_F(VerificationTest, OutputsThatDoNotReadBackAsWrittenFail) {
@@ -159,47 +180,27 @@ TEST(PsnrFloor, EachLevelHasOneAndCoarserLevelsLowerOnes) {
         EXPECT_TRUE(isLosslessFormat(code) && std::isinf(psnrFloor(code, 0)));
 }
 
-struct EncoderDeleter {
-    void operator()(JxlEncoder* encoder) const { JxlEncoderDestroy(encoder); }
-};
-
-// A JPEG XL file recompressed losslessly from a JPEG, with its reconstruction data.
-QByteArray recompress(const QByteArray& jpeg) {
-    std::unique_ptr<JxlEncoder, EncoderDeleter> encoder(JxlEncoderCreate(nullptr));
-    JxlEncoderUseContainer(encoder.get(), JXL_TRUE);
-    JxlEncoderStoreJPEGMetadata(encoder.get(), JXL_TRUE);
-    JxlEncoderFrameSettings* settings = JxlEncoderFrameSettingsCreate(encoder.get(), nullptr);
-    if (JxlEncoderAddJPEGFrame(settings, reinterpret_cast<const uint8_t*>(jpeg.constData()),
-                               size_t(jpeg.size())) != JXL_ENC_SUCCESS)
-        return {};
-    JxlEncoderCloseInput(encoder.get());
-    QByteArray out(1 << 20, '\0');
-    uint8_t* next = reinterpret_cast<uint8_t*>(out.data());
-    size_t avail = size_t(out.size());
-    if (JxlEncoderProcessOutput(encoder.get(), &next, &avail) != JXL_ENC_SUCCESS)
-        return {};
-    out.resize(out.size() - qsizetype(avail));
-    return out;
-}
-
+// An unchanged JPEG saved losslessly is carried over, recompressed; the check rebuilds it.
 TEST_F(VerificationTest, ARecompressedJpegMustRebuildItsSourceByteForByte) {
-    QFile file(source_);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QString jpeg = path(QStringLiteral("72dpi.jpg"));
+    ASSERT_TRUE(testing::writeBytes(
+        jpeg, testing::makeJpeg(testing::makePhotoLike(96, 64),
+                                {.densityUnit = 1, .xDensity = 72, .yDensity = 72})));
+    testing::setSaveResolution(72, 72);
     const QString jxl = path(QStringLiteral("recompressed.jxl"));
-    ASSERT_TRUE(testing::writeBytes(jxl, recompress(file.readAll())));
-    const Verification good = verifyJpegReconstruction(jxl, source_);
+    const QString plain = path(QStringLiteral("plain.jxl"));
+    ImagingControl control;
+    ASSERT_EQ(control.load(jpeg, 24, 0, 1), kSuccess);
+    ASSERT_EQ(control.save(jxl, format::kPixavantLossless, 24, 0, 0), kSuccess);
+    ASSERT_EQ(control.convertToGray(), kSuccess);  // no longer the JPEG's pixels: encoded afresh
+    ASSERT_EQ(control.save(plain, format::kPixavantLossless, 24, 0, 0), kSuccess);
+    testing::setSaveResolution(0, 0);
+
+    const Verification good = verifyJpegReconstruction(jxl, jpeg);
     EXPECT_TRUE(good.passed) << good.detail;
     EXPECT_EQ(good.method, VerifyMethod::JpegReconstruction);
-
-    const QString other = path(QStringLiteral("other.jpg"));
-    ASSERT_TRUE(testing::writeBytes(other, testing::makeJpeg(testing::makePhotoLike(96, 64, 3))));
-    EXPECT_NE(verifyJpegReconstruction(jxl, other).detail.find("differs"), std::string::npos);
-
-    ImagingControl control;
-    ASSERT_EQ(control.load(source_, 0, 0, 1), kSuccess);
-    const QString plain = path(QStringLiteral("plain.jxl"));
-    ASSERT_EQ(control.save(plain, format::kPixavantLossless, 0, 0, 0), kSuccess);
-    const Verification none = verifyJpegReconstruction(plain, source_);
+    EXPECT_NE(verifyJpegReconstruction(jxl, source_).detail.find("differs"), std::string::npos);
+    const Verification none = verifyJpegReconstruction(plain, jpeg);
     EXPECT_FALSE(none.passed);
     EXPECT_NE(none.detail.find("no JPEG reconstruction"), std::string::npos) << none.detail;
 }

@@ -1,30 +1,9 @@
 #include <gtest/gtest.h>
 
 #include "settings/CompressionChoices.h"
-#include "settings/CompressionSettings.h"
 
 namespace pixavant {
 namespace {
-
-TEST(CompressionSettings, StartUpDefaults) {
-    const CompressionSettings s = CompressionSettings::defaults(QStringLiteral("/pictures/"));
-    EXPECT_EQ(s.DpiChoice, 0);
-    EXPECT_EQ(s.Dpi, 0);
-    EXPECT_EQ(s.OtherDpiDefault, 72);
-    EXPECT_EQ(s.SizeChoice, 0);
-    EXPECT_EQ(s.OutWidth, 0);
-    EXPECT_EQ(s.OutHeight, 0);
-    EXPECT_EQ(s.KeepAspect, 1);
-    EXPECT_EQ(s.DepthChoice, 4);
-    EXPECT_EQ(s.BitsPerPixel, 0);
-    EXPECT_EQ(s.CompressionChoice, 3);
-    EXPECT_EQ(s.FileFormat, 0);
-    EXPECT_EQ(s.QualityFactor, 0);
-    EXPECT_EQ(s.LastColorCompression, 1);
-    EXPECT_EQ(s.LastBilevelCompression, 0);
-    EXPECT_EQ(s.OutputDir, QStringLiteral("/pictures/"));
-    EXPECT_TRUE(s.OutputExt.isEmpty());
-}
 
 TEST(CompressionChoices, FormatAndQualityByTypeAndLevel) {
     struct Case {

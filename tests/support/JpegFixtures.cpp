@@ -1,14 +1,11 @@
 #include "JpegFixtures.h"
 
-#include <QFile>
-#include <QStringList>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <random>
-#include <stdexcept>
 
 // jpeglib.h needs FILE and size_t declared first.
 #include <jpeglib.h>
@@ -20,56 +17,36 @@ using imaging::Raster;
 
 namespace {
 
-void put16(std::vector<uint8_t>& out, unsigned v) {
-    out.push_back(uint8_t(v));
-    out.push_back(uint8_t(v >> 8));
-}
-void put32(std::vector<uint8_t>& out, uint32_t v) {
-    put16(out, v & 0xFFFF);
-    put16(out, v >> 16);
-}
-
 // "Exif\0\0" and a little-endian TIFF structure with one IFD.
-std::vector<uint8_t> exifPayload(const ExifFields& f) {
+QByteArray exifPayload(const ExifFields& f) {
     struct Entry {
         uint16_t tag;
         uint16_t type;  // 3 SHORT, 5 RATIONAL
-        uint32_t value;
-        double rational;
+        double value;
     };
     std::vector<Entry> entries;
-    if (f.orientation != 0)
-        entries.push_back({0x0112, 3, uint32_t(f.orientation), 0});
-    if (f.xResolution != 0)
-        entries.push_back({0x011A, 5, 0, f.xResolution});
-    if (f.yResolution != 0)
-        entries.push_back({0x011B, 5, 0, f.yResolution});
-    if (f.resolutionUnit != 0)
-        entries.push_back({0x0128, 3, uint32_t(f.resolutionUnit), 0});
-
-    std::vector<uint8_t> tiff = {'I', 'I', 42, 0};
-    put32(tiff, 8);
-    put16(tiff, unsigned(entries.size()));
-    uint32_t dataOffset = 8 + 2 + uint32_t(entries.size()) * 12 + 4;
-    std::vector<uint8_t> data;
+    for (const Entry& e :
+         {Entry{0x0112, 3, double(f.orientation)}, Entry{0x011A, 5, f.xResolution},
+          Entry{0x011B, 5, f.yResolution}, Entry{0x0128, 3, double(f.resolutionUnit)}})
+        if (e.value != 0)
+            entries.push_back(e);
+    QByteArray tiff("II*\0\x08\0\0\0", 8), data;
+    putLe16(tiff, uint32_t(entries.size()));
+    const uint32_t dataOffset = 8 + 2 + uint32_t(entries.size()) * 12 + 4;
     for (const Entry& e : entries) {
-        put16(tiff, e.tag);
-        put16(tiff, e.type);
-        put32(tiff, 1);
+        putLe16(tiff, e.tag);
+        putLe16(tiff, e.type);
+        putLe32(tiff, 1);
         if (e.type == 3) {
-            put16(tiff, e.value);
-            put16(tiff, 0);
+            putLe32(tiff, uint32_t(e.value));
         } else {
-            put32(tiff, dataOffset + uint32_t(data.size()));
-            put32(data, uint32_t(std::lround(e.rational * 100)));
-            put32(data, 100);
+            putLe32(tiff, dataOffset + uint32_t(data.size()));
+            putLe32(data, uint32_t(std::lround(e.value * 100)));
+            putLe32(data, 100);
         }
     }
-    put32(tiff, 0);
-    tiff.insert(tiff.end(), data.begin(), data.end());
-    std::vector<uint8_t> out = {'E', 'x', 'i', 'f', 0, 0};
-    out.insert(out.end(), tiff.begin(), tiff.end());
-    return out;
+    putLe32(tiff, 0);
+    return QByteArray("Exif\0\0", 6) + tiff + data;
 }
 
 // A fixture that libjpeg refuses is a fault of the test itself.
@@ -95,21 +72,15 @@ QByteArray makeJpeg(const Raster& image, const JpegFixture& fixture) {
     const bool gray = image.format == PixelFormat::Gray8;
     cinfo.image_width = JDIMENSION(image.width);
     cinfo.image_height = JDIMENSION(image.height);
-    cinfo.input_components = fixture.cmyk ? 4 : gray ? 1 : 3;
-    cinfo.in_color_space = fixture.cmyk ? JCS_CMYK : gray ? JCS_GRAYSCALE : JCS_RGB;
+    cinfo.input_components = gray ? 1 : 3;
+    cinfo.in_color_space = gray ? JCS_GRAYSCALE : JCS_RGB;
     jpeg_set_defaults(&cinfo);
-    if (fixture.cmyk)
-        jpeg_set_colorspace(&cinfo, JCS_YCCK);
     jpeg_set_quality(&cinfo, fixture.quality, TRUE);
     cinfo.comp_info[0].h_samp_factor = fixture.hSamp;
     cinfo.comp_info[0].v_samp_factor = fixture.vSamp;
     for (int i = 1; i < cinfo.num_components; ++i) {
         cinfo.comp_info[i].h_samp_factor = 1;
         cinfo.comp_info[i].v_samp_factor = 1;
-    }
-    if (fixture.cmyk) {
-        cinfo.comp_info[3].h_samp_factor = fixture.hSamp;
-        cinfo.comp_info[3].v_samp_factor = fixture.vSamp;
     }
     cinfo.write_JFIF_header = fixture.jfif ? TRUE : FALSE;
     cinfo.density_unit = UINT8(fixture.densityUnit);
@@ -120,32 +91,15 @@ QByteArray makeJpeg(const Raster& image, const JpegFixture& fixture) {
 
     jpeg_start_compress(&cinfo, TRUE);
     if (fixture.exif) {
-        const std::vector<uint8_t> payload = exifPayload(fixture.exifFields);
-        jpeg_write_marker(&cinfo, JPEG_APP0 + 1, payload.data(), unsigned(payload.size()));
+        const QByteArray payload = exifPayload(fixture.exifFields);
+        jpeg_write_marker(&cinfo, JPEG_APP0 + 1, reinterpret_cast<const JOCTET*>(payload.data()),
+                          unsigned(payload.size()));
     }
     if (!fixture.icc.empty())
         jpeg_write_icc_profile(&cinfo, fixture.icc.data(), unsigned(fixture.icc.size()));
-    std::vector<uint8_t> row(size_t(image.width) * 4);
     while (cinfo.next_scanline < cinfo.image_height) {
-        const uint8_t* src = image.row(int(cinfo.next_scanline));
-        JSAMPROW rowPointer = const_cast<JSAMPROW>(src);
-        if (fixture.cmyk) {
-            // Adobe's inverted form: stored value 255 means no ink.
-            for (int x = 0; x < image.width; ++x) {
-                const int r = gray ? src[x] : src[3 * x];
-                const int g = gray ? src[x] : src[3 * x + 1];
-                const int b = gray ? src[x] : src[3 * x + 2];
-                const int k = 255 - std::max({r, g, b});
-                const int scale = 255 - k;
-                auto ink = [&](int c) { return scale == 0 ? 0 : (scale - c) * 255 / scale; };
-                row[4 * size_t(x)] = uint8_t(255 - ink(r));
-                row[4 * size_t(x) + 1] = uint8_t(255 - ink(g));
-                row[4 * size_t(x) + 2] = uint8_t(255 - ink(b));
-                row[4 * size_t(x) + 3] = uint8_t(255 - k);
-            }
-            rowPointer = row.data();
-        }
-        jpeg_write_scanlines(&cinfo, &rowPointer, 1);
+        JSAMPROW row = const_cast<JSAMPROW>(image.row(int(cinfo.next_scanline)));
+        jpeg_write_scanlines(&cinfo, &row, 1);
     }
     jpeg_finish_compress(&cinfo);
     QByteArray bytes(reinterpret_cast<const char*>(buffer), qsizetype(size));
@@ -191,6 +145,21 @@ Raster makePhotoLike(int width, int height, uint32_t seed) {
     return r;
 }
 
+Raster makeTextLike(int width, int height, PixelFormat format) {
+    Raster r;
+    r.width = width;
+    r.height = height;
+    r.format = format;
+    r.allocate();
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const bool vertical = (x % 16) < 2 && (y % 32) < 24;
+            const bool horizontal = (y % 32) < 2 && (x % 16) < 10;
+            r.row(y)[x] = vertical || horizontal ? 0 : 255;
+        }
+    return r;
+}
+
 Raster makeSolid(int width, int height, uint8_t r, uint8_t g, uint8_t b) {
     Raster raster;
     raster.width = width;
@@ -217,76 +186,6 @@ std::vector<uint8_t> makeIccProfile(const char space[4], size_t size) {
     std::memcpy(&icc[16], space, 4);
     std::memcpy(&icc[36], "acsp", 4);
     return icc;
-}
-
-namespace {
-// Runs `body` on a decompressor that has read the header of `path` (APP2 markers saved).
-template <typename Body>
-auto withHeader(const QString& path, Body body) {
-    FILE* file = std::fopen(QFile::encodeName(path).constData(), "rb");
-    if (file == nullptr)
-        throw std::runtime_error("cannot open " + path.toStdString());
-    jpeg_decompress_struct cinfo{};
-    jpeg_error_mgr err{};
-    cinfo.err = jpeg_std_error(&err);
-    err.error_exit = throwError;
-    jpeg_create_decompress(&cinfo);
-    jpeg_stdio_src(&cinfo, file);
-    jpeg_save_markers(&cinfo, JPEG_APP0 + 2, 0xFFFF);
-    jpeg_read_header(&cinfo, TRUE);
-    auto result = body(cinfo);
-    jpeg_destroy_decompress(&cinfo);
-    std::fclose(file);
-    return result;
-}
-}  // namespace
-
-QString jpegSampling(const QString& path) {
-    return withHeader(path, [](jpeg_decompress_struct& cinfo) {
-        QStringList parts;
-        for (int i = 0; i < cinfo.num_components; ++i)
-            parts << QStringLiteral("%1x%2")
-                         .arg(cinfo.comp_info[i].h_samp_factor)
-                         .arg(cinfo.comp_info[i].v_samp_factor);
-        return parts.join(',');
-    });
-}
-
-std::vector<uint8_t> jpegIccProfile(const QString& path) {
-    return withHeader(path, [](jpeg_decompress_struct& cinfo) {
-        JOCTET* data = nullptr;
-        unsigned size = 0;
-        std::vector<uint8_t> icc;
-        if (jpeg_read_icc_profile(&cinfo, &data, &size))
-            icc.assign(data, data + size);
-        std::free(data);
-        return icc;
-    });
-}
-
-int maxDifference(const Raster& a, const Raster& b) {
-    if (a.width != b.width || a.height != b.height || a.format != b.format ||
-        a.pixels.size() != b.pixels.size())
-        return -1;
-    int worst = 0;
-    for (size_t i = 0; i < a.pixels.size(); ++i)
-        worst = std::max(worst, std::abs(int(a.pixels[i]) - int(b.pixels[i])));
-    return worst;
-}
-
-double meanDifference(const Raster& a, const Raster& b) {
-    if (a.pixels.size() != b.pixels.size() || a.pixels.empty())
-        return 1e9;
-    double sum = 0;
-    for (size_t i = 0; i < a.pixels.size(); ++i)
-        sum += std::abs(int(a.pixels[i]) - int(b.pixels[i]));
-    return sum / double(a.pixels.size());
-}
-
-bool writeBytes(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-           file.write(bytes) == bytes.size() && file.flush();
 }
 
 }  // namespace pixavant::testing

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "Bytes.h"
 #include "imaging/Raster.h"
 
 namespace pixavant::testing {
@@ -30,7 +31,6 @@ struct JpegFixture {
     bool progressive = false;
     int quality = 90;
     std::vector<uint8_t> icc{};
-    bool cmyk = false;  // Gray8/Rgb8 input written as Adobe (inverted) CMYK
 };
 
 // The JPEG file of `image` (Gray8 or Rgb8).
@@ -39,23 +39,14 @@ QByteArray makeJpeg(const imaging::Raster& image, const JpegFixture& fixture = {
 // A smooth, textured image like a photograph: gradients, soft shapes, fine detail and noise.
 imaging::Raster makePhotoLike(int width, int height, uint32_t seed = 1);
 
+// Black strokes on white (0 and 255 only), like scanned text; Gray8 or Bilevel.
+imaging::Raster makeTextLike(int width, int height,
+                             imaging::PixelFormat format = imaging::PixelFormat::Gray8);
+
 // A raster of one colour.
 imaging::Raster makeSolid(int width, int height, uint8_t r, uint8_t g, uint8_t b);
 
 // An ICC profile shell with the given colour space ("RGB " or "GRAY") and total size.
 std::vector<uint8_t> makeIccProfile(const char space[4], size_t size);
-
-// The sampling factors written in a JPEG file's frame header, "2x2,1x1,1x1".
-QString jpegSampling(const QString& path);
-
-// The ICC profile stored in a JPEG file (empty when none).
-std::vector<uint8_t> jpegIccProfile(const QString& path);
-
-// Largest absolute difference of two rasters of the same size and format (-1 when they differ in
-// size or format), and their mean absolute difference.
-int maxDifference(const imaging::Raster& a, const imaging::Raster& b);
-double meanDifference(const imaging::Raster& a, const imaging::Raster& b);
-
-bool writeBytes(const QString& path, const QByteArray& bytes);
 
 }  // namespace pixavant::testing

@@ -13,6 +13,8 @@
 namespace pixavant::testsupport {
 
 namespace magick = imaging::magick;
+using testing::putLe16;
+using testing::putLe32;
 
 std::vector<uint8_t> quadrantPattern(int width, int height) {
     std::vector<uint8_t> rgb(size_t(width) * size_t(height) * 3);
@@ -76,31 +78,23 @@ bool writeMagickImage(const QString& path, int width, int height, const std::vec
                 pixels[(size_t(height / 2) * size_t(width) + size_t(x)) * 3 + size_t(c)] =
                     uint8_t(x * 255 / std::max(1, width - 1));
     if (options.frames > 1) {
-        // GIF frames: each written alone, then the frames after the first appended to it.
+        // The first frame, then the blocks of a solid blue one repeated before the trailer.
         MagickWriteOptions single = options;
         single.frames = 1;
-        if (!writeMagickImage(path, width, height, pixels, single))
-            return false;
         std::vector<uint8_t> blue(rgb.size(), 0);
         for (size_t i = 2; i < blue.size(); i += 3)
             blue[i] = 255;
         const QString other = path + ".frame";
-        if (!writeMagickImage(other, width, height, blue, single))
+        if (!writeMagickImage(path, width, height, pixels, single) ||
+            !writeMagickImage(other, width, height, blue, single))
             return false;
-        QFile first(path), second(other);
-        if (!first.open(QIODevice::ReadOnly) || !second.open(QIODevice::ReadOnly))
-            return false;
-        QByteArray head = first.readAll(), tail = second.readAll();
-        first.close();
-        second.close();
+        QByteArray head = testing::readBytes(path);
+        const QByteArray frame = testing::readBytes(other).mid(13).chopped(1);
         QFile::remove(other);
-        if (head.size() < 14 || tail.size() < 14 || head.back() != ';')
+        if (!head.endsWith(';') || frame.isEmpty())
             return false;
-        head.chop(1);                     // the trailer
-        QByteArray frame = tail.mid(13);  // without header and screen descriptor
-        for (int i = 1; i < options.frames; ++i)
-            head += frame.left(frame.size() - 1);
-        return writeBytes(path, head + ';');
+        head.chop(1);
+        return writeBytes(path, head + frame.repeated(options.frames - 1) + ';');
     }
     magick::ImagePtr image = makeImage(width, height, pixels, options);
     if (!image)
@@ -123,134 +117,46 @@ bool writeMagickImage(const QString& path, int width, int height, const std::vec
     return image->exception.severity < ErrorException;
 }
 
-namespace {
-void put16(QByteArray& b, uint32_t v) {
-    b += char(v & 0xff);
-    b += char((v >> 8) & 0xff);
-}
-void put32(QByteArray& b, uint32_t v) {
-    put16(b, v & 0xffff);
-    put16(b, v >> 16);
-}
-}  // namespace
-
-QByteArray os2V2Bitmap(int width, int height) {
-    const std::vector<uint8_t> rgb = quadrantPattern(width, height);
-    const int stride = (width * 3 + 3) / 4 * 4;
-    QByteArray b("BM");
-    put32(b, uint32_t(14 + 64 + stride * height));
-    put32(b, 0);
-    put32(b, 14 + 64);
-    put32(b, 64);
-    put32(b, uint32_t(width));
-    put32(b, uint32_t(height));
-    put16(b, 1);
-    put16(b, 24);
-    b += QByteArray(64 - 16, '\0');  // no compression, the rest zero
-    for (int y = height - 1; y >= 0; --y) {
-        QByteArray row;
-        for (int x = 0; x < width; ++x) {
-            const uint8_t* p = rgb.data() + (size_t(y) * size_t(width) + size_t(x)) * 3;
-            row += char(p[2]);
-            row += char(p[1]);
-            row += char(p[0]);
-        }
-        b += row + QByteArray(stride - row.size(), '\0');
-    }
-    return b;
-}
-
 QByteArray bmpFile(int width, int height, const BmpLayout& layout) {
     const std::vector<uint8_t> rgb = quadrantPattern(width, height);
     const int bits = layout.bits;
-    const bool palette = bits <= 8;
-    const int entryBytes = layout.headerSize == 12 ? 3 : 4;
-    const std::array<std::array<uint8_t, 3>, 4> colours = {
-        {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 255}}};
     const int stride = (width * bits + 31) / 32 * 4;
     const bool fieldsAfterHeader = layout.headerSize == 40 && layout.compression != 0;
     const int fieldBytes = fieldsAfterHeader ? (layout.compression == 6 ? 16 : 12) : 0;
-    const int tableBytes = palette ? entryBytes * (layout.headerSize == 12 ? 1 << bits : 4) : 0;
-    const uint32_t offset = uint32_t(14 + layout.headerSize + fieldBytes + tableBytes);
-
-    QByteArray header;
-    put32(header, uint32_t(layout.headerSize));
-    if (layout.headerSize == 12) {
-        put16(header, uint32_t(width));
-        put16(header, uint32_t(height));
-        put16(header, 1);
-        put16(header, uint32_t(bits));
-    } else {
-        put32(header, uint32_t(width));
-        put32(header, uint32_t(height));
-        put16(header, 1);
-        put16(header, uint32_t(bits));
-        put32(header, layout.compression);
-        put32(header, uint32_t(stride * height));
-        put32(header, 2835);  // 72 dpi
-        put32(header, 2835);
-        put32(header, palette ? 4 : 0);
-        put32(header, 0);
-        if (layout.headerSize != 64)  // OS/2 2.x has fields of its own here: left zero
-            for (int i = 0; i < 4 && header.size() < layout.headerSize; ++i)
-                put32(header, layout.masks[size_t(i)]);
-    }
-    header += QByteArray(layout.headerSize - header.size(), '\0');
-    if (fieldsAfterHeader)
-        for (int i = 0; i < fieldBytes / 4; ++i)
-            put32(header, layout.masks[size_t(i)]);
+    const uint32_t offset = uint32_t(14 + layout.headerSize + fieldBytes);
+    std::array<uint32_t, 4> masks = layout.masks;
+    if (layout.compression == 0)  // the fixed layouts
+        masks = bits == 16 ? std::array<uint32_t, 4>{0x7c00, 0x3e0, 0x1f, 0}
+                           : std::array<uint32_t, 4>{0xff0000, 0xff00, 0xff, 0xff000000};
 
     QByteArray b("BM");
-    put32(b, offset + uint32_t(stride * height));
-    put32(b, 0);
-    put32(b, offset);
-    b += header;
-    if (palette)
-        for (const auto& c : colours) {
-            b += char(c[2]);
-            b += char(c[1]);
-            b += char(c[0]);
-            if (entryBytes == 4)
-                b += '\0';
-        }
-    if (palette && layout.headerSize == 12)  // OS/2 1.x: a full table, it has no count
-        b += QByteArray(entryBytes * ((1 << bits) - 4), '\0');
+    putLe32(b, offset + uint32_t(stride * height));
+    putLe32(b, 0);
+    putLe32(b, offset);
+    QByteArray header;
+    for (const int v : {layout.headerSize, width, height})
+        putLe32(header, uint32_t(v));
+    putLe16(header, 1);
+    putLe16(header, uint32_t(bits));
+    for (const uint32_t v : {layout.compression, uint32_t(stride * height), 2835u, 2835u, 0u, 0u})
+        putLe32(header, v);       // 2835 per metre: 72 dpi
+    if (layout.headerSize != 64)  // OS/2 2.x has fields of its own here: left zero
+        for (int i = 0; i < 4 && header.size() < layout.headerSize; ++i)
+            putLe32(header, layout.masks[size_t(i)]);
+    b += header + QByteArray(layout.headerSize - header.size(), '\0');
+    for (int i = 0; i < fieldBytes / 4; ++i)
+        putLe32(b, layout.masks[size_t(i)]);
 
     const auto field = [](uint32_t mask, unsigned value) {
         if (mask == 0)
             return 0u;
         const int shift = std::countr_zero(mask);
-        const uint32_t top = mask >> shift;
-        return uint32_t((value * top + 127) / 255) << shift;
+        return uint32_t((value * (mask >> shift) + 127) / 255) << shift;
     };
     for (int y = height - 1; y >= 0; --y) {
         QByteArray row;
-        uint32_t nibbles = 0;
         for (int x = 0; x < width; ++x) {
             const uint8_t* p = rgb.data() + (size_t(y) * size_t(width) + size_t(x)) * 3;
-            if (palette) {
-                const unsigned index = p[0] && p[1] ? 3 : p[0] ? 0 : p[1] ? 1 : 2;
-                if (bits == 8) {
-                    row += char(index);
-                } else {
-                    nibbles = nibbles << 4 | index;
-                    if (x % 2 == 1 || x == width - 1) {
-                        row += char(x % 2 == 1 ? nibbles : nibbles << 4);
-                        nibbles = 0;
-                    }
-                }
-                continue;
-            }
-            if (layout.compression == 0 && bits == 24) {
-                row += char(p[2]);
-                row += char(p[1]);
-                row += char(p[0]);
-                continue;
-            }
-            std::array<uint32_t, 4> masks = layout.masks;
-            if (layout.compression == 0)
-                masks = bits == 16 ? std::array<uint32_t, 4>{0x7c00, 0x3e0, 0x1f, 0}
-                                   : std::array<uint32_t, 4>{0xff0000, 0xff00, 0xff, 0xff000000};
             const uint32_t value = field(masks[0], p[0]) | field(masks[1], p[1]) |
                                    field(masks[2], p[2]) | field(masks[3], layout.alpha);
             for (int i = 0; i < bits / 8; ++i)
@@ -294,10 +200,10 @@ QByteArray gifOnScreen(const QByteArray& gif, int screenWidth, int screenHeight,
 QByteArray placeableMetafile() {
     QByteArray records;
     const auto record = [&](uint32_t function, std::initializer_list<uint32_t> words) {
-        put32(records, uint32_t(3 + words.size()));
-        put16(records, function);
+        putLe32(records, uint32_t(3 + words.size()));
+        putLe16(records, function);
         for (const uint32_t w : words)
-            put16(records, w);
+            putLe16(records, w);
     };
     record(0x020B, {0, 0});            // SetWindowOrg
     record(0x020C, {720, 1440});       // SetWindowExt: y, x
@@ -306,47 +212,47 @@ QByteArray placeableMetafile() {
     record(0x041B, {720, 720, 0, 0});  // Rectangle: bottom, right, top, left
     record(0x0000, {});                // end
     QByteArray header;
-    put16(header, 1);
-    put16(header, 9);
-    put16(header, 0x0300);
-    put32(header, uint32_t((18 + records.size()) / 2));
-    put16(header, 1);
-    put32(header, 7);
-    put16(header, 0);
+    putLe16(header, 1);
+    putLe16(header, 9);
+    putLe16(header, 0x0300);
+    putLe32(header, uint32_t((18 + records.size()) / 2));
+    putLe16(header, 1);
+    putLe32(header, 7);
+    putLe16(header, 0);
     QByteArray placeable;
-    put32(placeable, 0x9AC6CDD7);
-    put16(placeable, 0);
+    putLe32(placeable, 0x9AC6CDD7);
+    putLe16(placeable, 0);
     for (const uint32_t v : {0u, 0u, 1440u, 720u})
-        put16(placeable, v);
-    put16(placeable, 1440);
-    put32(placeable, 0);
+        putLe16(placeable, v);
+    putLe16(placeable, 1440);
+    putLe32(placeable, 0);
     uint16_t checksum = 0;
     for (int i = 0; i < 20; i += 2)
         checksum ^= uint16_t(uint8_t(placeable[i]) | uint8_t(placeable[i + 1]) << 8);
-    put16(placeable, checksum);
+    putLe16(placeable, checksum);
     return placeable + header + records;
 }
 
 QByteArray iconFile(int type) {
     QByteArray b;
-    put16(b, 0);
-    put16(b, uint32_t(type));
-    put16(b, 1);
+    putLe16(b, 0);
+    putLe16(b, uint32_t(type));
+    putLe16(b, 1);
     // Directory entry: 4 x 4, no palette; planes/bit count (or the cursor's hot spot).
     const int dibSize = 40 + 4 * 4 * 4 + 4 * 4;  // header, pixels, AND mask (rows of 4 bytes)
     b += char(4);
     b += char(4);
     b += char(0);
     b += char(0);
-    put16(b, type == 1 ? 1 : 0);
-    put16(b, type == 1 ? 32 : 0);
-    put32(b, uint32_t(dibSize));
-    put32(b, 6 + 16);
-    put32(b, 40);
-    put32(b, 4);
-    put32(b, 8);  // twice the height: image and mask
-    put16(b, 1);
-    put16(b, 32);
+    putLe16(b, type == 1 ? 1 : 0);
+    putLe16(b, type == 1 ? 32 : 0);
+    putLe32(b, uint32_t(dibSize));
+    putLe32(b, 6 + 16);
+    putLe32(b, 40);
+    putLe32(b, 4);
+    putLe32(b, 8);  // twice the height: image and mask
+    putLe16(b, 1);
+    putLe16(b, 32);
     b += QByteArray(24, '\0');
     for (int y = 3; y >= 0; --y)  // bottom-up, BGRA
         for (int x = 0; x < 4; ++x) {
@@ -358,40 +264,6 @@ QByteArray iconFile(int type) {
         }
     b += QByteArray(16, '\0');  // AND mask: all opaque
     return b;
-}
-
-bool writeBytes(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-bool writeEpsFile(const QString& path, int width, int height, bool binaryHeader) {
-    const QByteArray ps = QStringLiteral(
-                              "%!PS-Adobe-3.0 EPSF-3.0\n"
-                              "%%BoundingBox: 0 0 %1 %2\n"
-                              "%%Pages: 1\n"
-                              "%%EndComments\n"
-                              "1 1 1 setrgbcolor 0 0 %1 %2 rectfill\n"
-                              "0 0 0 setrgbcolor 0 0 %3 %2 rectfill\n"
-                              "1 0 0 setrgbcolor %3 0 %3 %2 rectfill\n"
-                              "showpage\n"
-                              "%%EOF\n")
-                              .arg(width)
-                              .arg(height)
-                              .arg(width / 2)
-                              .toLatin1();
-    if (!binaryHeader)
-        return writeBytes(path, ps);
-    QByteArray bytes(30, '\0');
-    const auto put32 = [&](int at, uint32_t v) {
-        for (int i = 0; i < 4; ++i)
-            bytes[at + i] = char(v >> (8 * i));
-    };
-    std::memcpy(bytes.data(), "\xc5\xd0\xd3\xc6", 4);
-    put32(4, 30);
-    put32(8, uint32_t(ps.size()));
-    bytes[28] = bytes[29] = char(0xff);  // no checksum
-    return writeBytes(path, bytes + ps);
 }
 
 int decodeFile(const QString& path, imaging::DecodedImage& image, imaging::Progress& progress) {

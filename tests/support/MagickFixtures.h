@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "Bytes.h"
 #include "imaging/Raster.h"
 
 namespace pixavant::imaging {
@@ -33,13 +34,6 @@ struct MagickWriteOptions {
 bool writeMagickImage(const QString& path, int width, int height, const std::vector<uint8_t>& rgb,
                       const MagickWriteOptions& options);
 
-// A small EPS file: a white page of width x height points with a black box in the left half and a
-// red box in the right half. With `binaryHeader` it is wrapped in a DOS EPS binary header.
-bool writeEpsFile(const QString& path, int width, int height, bool binaryHeader = false);
-
-// An OS/2 2.x bitmap (64-byte header), 24 bits, with the quadrant pattern.
-QByteArray os2V2Bitmap(int width, int height);
-
 // How bmpFile() stores its pixels.
 struct BmpLayout {
     int headerSize = 40;       // 12 (OS/2 1.x), 40, 52, 56, 64 (OS/2 2.x), 108 (V4), 124 (V5)
@@ -65,7 +59,7 @@ QByteArray placeableMetafile();
 // bottom half.
 QByteArray iconFile(int type);
 
-bool writeBytes(const QString& path, const QByteArray& bytes);
+using testing::writeBytes;
 
 // Decodes the file through the reader registry, as the imaging control does. Returns the status.
 int decodeFile(const QString& path, imaging::DecodedImage& image, imaging::Progress& progress);

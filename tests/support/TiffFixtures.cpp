@@ -100,14 +100,6 @@ bool writePage(TIFF* tif, const TiffFixture& f, int page) {
     return TIFFWriteDirectory(tif) == 1;
 }
 
-void put16(QByteArray& b, uint16_t v) {
-    b.append(char(v & 0xff));
-    b.append(char(v >> 8));
-}
-void put32(QByteArray& b, uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        b.append(char((v >> (8 * i)) & 0xff));
-}
 }  // namespace
 
 bool writeTiffFixture(const QString& path, const TiffFixture& fixture) {
@@ -142,18 +134,18 @@ QByteArray buildRawTiff(const RawTiff& raw) {
                                               raw.samplesPerPixel * raw.bitsPerSample / 8);
 
     QByteArray b("II*\0", 4);
-    put32(b, 8);
+    putLe32(b, 8);
     for (int d = 0; d < directories; ++d) {
-        put16(b, kEntries);
+        putLe16(b, kEntries);
         auto entry = [&b](uint16_t tag, uint16_t type, uint32_t value) {
-            put16(b, tag);
-            put16(b, type);
-            put32(b, 1);
+            putLe16(b, tag);
+            putLe16(b, type);
+            putLe32(b, 1);
             if (type == 3) {
-                put16(b, uint16_t(value));
-                put16(b, 0);
+                putLe16(b, uint16_t(value));
+                putLe16(b, 0);
             } else {
-                put32(b, value);
+                putLe32(b, value);
             }
         };
         entry(256, 4, raw.width);
@@ -170,17 +162,10 @@ QByteArray buildRawTiff(const RawTiff& raw) {
             next = 8 + uint32_t(d + 1) * kDirectoryBytes;
         else if (raw.loop)
             next = 8;
-        put32(b, next);
+        putLe32(b, next);
     }
     b.append(raw.stripData);
     return b;
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
-    return file.write(bytes) == bytes.size();
 }
 
 }  // namespace pixavant::testing

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "Bytes.h"
+
 namespace pixavant::testing {
 
 // A TIFF image to write with libtiff for a test: the tags to set and the pixels as raw samples.
@@ -59,6 +61,8 @@ struct RawTiff {
 };
 QByteArray buildRawTiff(const RawTiff& raw);
 
-bool writeFile(const QString& path, const QByteArray& bytes);
+inline bool writeFile(const QString& path, const QByteArray& bytes) {
+    return writeBytes(path, bytes);
+}
 
 }  // namespace pixavant::testing
