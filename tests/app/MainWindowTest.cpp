@@ -11,10 +11,10 @@
 
 #include "AppFixtures.h"
 #include "about/AboutBox.h"
-#include "app/DirectoryBrowser.h"
+#include "browse/DirectoryBrowser.h"
 #include "app/FileListBox.h"
 #include "app/MainWindow.h"
-#include "app/Message.h"
+#include "common/Message.h"
 #include "app/SourceScan.h"
 
 namespace pixavant {

@@ -4,7 +4,7 @@
 #include <QMessageBox>
 #include <QTimer>
 
-#include "app/Message.h"
+#include "common/Message.h"
 
 namespace pixavant {
 namespace {

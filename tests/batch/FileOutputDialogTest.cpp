@@ -5,8 +5,8 @@
 #include <QPushButton>
 #include <memory>
 
-#include "batch/FileCompressWindow.h"
-#include "batch/FileOutputDialog.h"
+#include "compress/FileCompressWindow.h"
+#include "compress/FileOutputDialog.h"
 #include "settings/AppState.h"
 #include "settings/CompressionChoices.h"
 #include "settings/CompressionSettings.h"

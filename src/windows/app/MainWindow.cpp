@@ -12,13 +12,13 @@
 #include <QScreen>
 
 #include "about/AboutBox.h"
-#include "app/DirectoryBrowser.h"
 #include "app/FileListBox.h"
-#include "app/Message.h"
 #include "app/SourceScan.h"
 #include "app/Trash.h"
-#include "app/WindowLooks.h"
-#include "app/WindowMetrics.h"
+#include "browse/DirectoryBrowser.h"
+#include "common/Message.h"
+#include "common/WindowLooks.h"
+#include "common/WindowMetrics.h"
 #include "options/CompressOptionDialog.h"
 #include "settings/AppState.h"
 #include "settings/CompressionSettings.h"

@@ -1,13 +1,13 @@
-#include "batch/FileOutputDialog.h"
+#include "compress/FileOutputDialog.h"
 
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "app/DirectoryBrowser.h"
-#include "app/WindowLooks.h"
-#include "batch/FileCompressWindow.h"
-#include "options/FormLayout.h"
+#include "browse/DirectoryBrowser.h"
+#include "common/FormLayout.h"
+#include "common/WindowLooks.h"
+#include "compress/FileCompressWindow.h"
 #include "settings/AppState.h"
 #include "settings/CompressionChoices.h"
 #include "settings/CompressionSettings.h"

@@ -7,7 +7,7 @@
 #include <QPainterPath>
 #include <QScreen>
 
-#include "app/WindowMetrics.h"
+#include "common/WindowMetrics.h"
 
 namespace pixavant {
 

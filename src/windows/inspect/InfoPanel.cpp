@@ -6,7 +6,7 @@
 #include <QWidget>
 #include <algorithm>
 
-#include "app/WindowMetrics.h"
+#include "common/WindowMetrics.h"
 
 namespace pixavant {
 

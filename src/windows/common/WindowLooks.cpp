@@ -1,4 +1,4 @@
-#include "app/WindowLooks.h"
+#include "common/WindowLooks.h"
 
 #include <QAbstractButton>
 #include <QFontMetrics>

@@ -5,8 +5,8 @@
 #include <QPalette>
 #include <QPushButton>
 
-#include "app/WindowLooks.h"
-#include "app/WindowMetrics.h"
+#include "common/WindowLooks.h"
+#include "common/WindowMetrics.h"
 
 namespace pixavant {
 

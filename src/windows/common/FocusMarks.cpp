@@ -1,4 +1,4 @@
-#include "app/FocusMarks.h"
+#include "common/FocusMarks.h"
 
 #include <QPainter>
 #include <QWidget>

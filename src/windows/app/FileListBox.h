@@ -3,7 +3,7 @@
 #include <QListWidget>
 #include <QString>
 
-#include "app/FocusMarks.h"
+#include "common/FocusMarks.h"
 
 namespace pixavant {
 

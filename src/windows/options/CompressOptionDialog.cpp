@@ -8,10 +8,10 @@
 #include <QSlider>
 #include <optional>
 
-#include "app/Message.h"
-#include "app/WindowLooks.h"
-#include "batch/FileOutputDialog.h"
-#include "options/FormLayout.h"
+#include "common/FormLayout.h"
+#include "common/Message.h"
+#include "common/WindowLooks.h"
+#include "compress/FileOutputDialog.h"
 #include "options/NumberReading.h"
 #include "options/OptionGroupFocus.h"
 #include "settings/CompressionChoices.h"

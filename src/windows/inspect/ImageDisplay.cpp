@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/WindowMetrics.h"
+#include "common/WindowMetrics.h"
 #include "imaging/ImagingStatus.h"
 #include "inspect/RasterImage.h"
 

@@ -1,8 +1,8 @@
-#include "app/Message.h"
+#include "common/Message.h"
 
 #include <QMessageBox>
 
-#include "app/WindowLooks.h"
+#include "common/WindowLooks.h"
 
 namespace pixavant {
 

@@ -1,4 +1,4 @@
-#include "app/DirectoryBrowser.h"
+#include "browse/DirectoryBrowser.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -12,10 +12,10 @@
 #include <QStyle>
 #include <QStyledItemDelegate>
 
-#include "app/FocusMarks.h"
-#include "app/Message.h"
-#include "app/WindowLooks.h"
-#include "app/WindowMetrics.h"
+#include "common/FocusMarks.h"
+#include "common/Message.h"
+#include "common/WindowLooks.h"
+#include "common/WindowMetrics.h"
 #include "settings/AppState.h"
 #include "settings/CompressionSettings.h"
 

@@ -1,4 +1,4 @@
-#include "batch/FileCompressWindow.h"
+#include "compress/FileCompressWindow.h"
 
 #include <QCoreApplication>
 #include <QLabel>
@@ -13,11 +13,11 @@
 
 #include "app/FileListBox.h"
 #include "app/MainWindow.h"
-#include "app/Message.h"
-#include "app/WindowLooks.h"
 #include "batch/ProgressMath.h"
 #include "batch/ThreadedBatchView.h"
-#include "options/FormLayout.h"
+#include "common/FormLayout.h"
+#include "common/Message.h"
+#include "common/WindowLooks.h"
 #include "settings/AppState.h"
 #include "settings/CompressionSettings.h"
 

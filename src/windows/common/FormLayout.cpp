@@ -1,4 +1,4 @@
-#include "options/FormLayout.h"
+#include "common/FormLayout.h"
 
 #include <QAbstractButton>
 #include <QLabel>
