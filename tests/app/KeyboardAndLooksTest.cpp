@@ -57,7 +57,7 @@ class KeyboardAndLooksTest : public ::testing::Test {
         if (windows_.empty()) {
             windows_.push_back(std::make_unique<CompressOptionDialog>(main.get()));
             windows_.push_back(std::make_unique<FileOutputDialog>(main.get()));
-            windows_.push_back(std::make_unique<FileCompressWindow>(mainWindowLists(), main.get()));
+            windows_.push_back(std::make_unique<FileCompressWindow>(main->runLists(), main.get()));
             windows_.push_back(
                 std::make_unique<DirectoryBrowser>(DirectoryBrowser::Mode::Source, main.get()));
             windows_.push_back(std::make_unique<ViewerWindow>(*main));

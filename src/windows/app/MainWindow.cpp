@@ -13,6 +13,7 @@
 
 #include "about/AboutBox.h"
 #include "app/FileListBox.h"
+#include "app/MainWindowLists.h"
 #include "app/SourceScan.h"
 #include "app/Trash.h"
 #include "browse/DirectoryBrowser.h"
@@ -47,7 +48,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     setObjectName(QStringLiteral("FileList"));
     setWindowTitle(QStringLiteral("Professional Archiving Compression Program"));
     keepWindowFixed(this);
-    compressHook_ = [this] { openCompressOption(this); };
+    runLists_ = std::make_unique<MainWindowLists>(*this);
+    compressHook_ = [this] { openCompressOption(this, *runLists_); };
     buildWindow();
 }
 
@@ -392,6 +394,22 @@ void MainWindow::findSelectedList() {
             state.AllSelected = false;
         }
     }
+}
+
+const QListWidget* MainWindow::selectedList() {
+    findSelectedList();
+    switch (appState().SelectedList) {
+        case 1:
+            return srcFileList_;
+        case 2:
+            return workFileList_;
+        default:
+            return nullptr;
+    }
+}
+
+RunLists& MainWindow::runLists() {
+    return *runLists_;
 }
 
 void MainWindow::selectAllClick() {

@@ -2,6 +2,9 @@
 
 #include <QMainWindow>
 #include <functional>
+#include <memory>
+
+#include "inspect/InspectionHost.h"
 
 class QAction;
 class QLabel;
@@ -10,20 +13,25 @@ class QPushButton;
 namespace pixavant {
 
 class FileListBox;
+class MainWindowLists;
+class RunLists;
 
 // The main window ("FileList"): the source list and the work list with their count labels and
 // buttons, the preview and information area below them, and the menu.
 //
 // Construction builds the window; load() runs the start-up steps (flags, start directory, scan,
 // settings defaults). The module-level state lives in appState().
-class MainWindow : public QMainWindow {
+//
+// The windows it opens get what they need of it through narrow interfaces: the inspection and the
+// viewer through InspectionHost, the progress window through runLists().
+class MainWindow : public QMainWindow, public InspectionHost {
     Q_OBJECT
 
   public:
     explicit MainWindow(QWidget* parent = nullptr);
     ~MainWindow() override;
 
-    // The live main window, if any (the progress window adds converted files to its source list).
+    // The live main window, if any.
     static MainWindow* instance();
 
     // Start-up: sets the flags, SourceDir := startDir (which must end in "/"), scans it, writes the
@@ -37,18 +45,17 @@ class MainWindow : public QMainWindow {
 
     // The lower part of the window: the preview area and the information panel area.
     QWidget* previewArea() const { return lead1_; }
-    QWidget* infoPanelArea() const { return infoPanel_; }
+    QWidget* infoPanelArea() const override { return infoPanel_; }
     // Puts the preview's display control in place of the preview area: it takes the area's
     // geometry, name and visibility, and the area is discarded.
-    void setPreviewControl(QWidget* control);
+    void setPreviewControl(QWidget* control) override;
 
     // Extension points for the windows that other parts of the program provide.
-    using Hook = std::function<void()>;
     // Runs when a list click may refresh the information panel and preview: after the click made
     // its item the current file, only while "&Info" is checked and list updates are enabled.
-    void setInspectionHook(Hook hook) { inspectionHook_ = std::move(hook); }
+    void setInspectionHook(Hook hook) override { inspectionHook_ = std::move(hook); }
     // "View" and the double-clicks: opens the viewer.
-    void setViewHook(Hook hook) { viewHook_ = std::move(hook); }
+    void setViewHook(Hook hook) override { viewHook_ = std::move(hook); }
     // "Compress" with a non-empty work list: opens the compression options dialog.
     void setCompressHook(Hook hook) { compressHook_ = std::move(hook); }
 
@@ -65,6 +72,12 @@ class MainWindow : public QMainWindow {
 
     // Sets SelectedList and AllSelected from the two lists' selections.
     void findSelectedList();
+
+    // The viewer's source: this window and the list that holds the selection.
+    QWidget* hostWindow() override { return this; }
+    const QListWidget* selectedList() override;
+    // The lists as a batch run reads and extends them.
+    RunLists& runLists();
 
     // The handlers of the window's controls.
     void srcFileListClick();
@@ -113,6 +126,7 @@ class MainWindow : public QMainWindow {
     QAction* mImageInfo_ = nullptr;
     QAction* mAbout_ = nullptr;
 
+    std::unique_ptr<MainWindowLists> runLists_;
     Hook inspectionHook_;
     Hook viewHook_;
     Hook compressHook_;

@@ -11,8 +11,6 @@
 #include <mutex>
 #include <thread>
 
-#include "app/FileListBox.h"
-#include "app/MainWindow.h"
 #include "batch/ProgressMath.h"
 #include "batch/ThreadedBatchView.h"
 #include "common/FormLayout.h"
@@ -284,33 +282,8 @@ void FileCompressWindow::progressStatus(int16_t percent, const batch::RunState& 
     TotalPct->setText(display.totalPct);
 }
 
-RunLists& mainWindowLists() {
-    // The main window's work list, source list and source count label (Label1).
-    struct MainWindowLists final : RunLists {
-        static MainWindow* window() { return MainWindow::instance(); }
-        int workCount() const override { return window() ? window()->workList()->count() : 0; }
-        QString workEntry(int index) const override {
-            return window() ? window()->workList()->itemText(index) : QString();
-        }
-        int sourceCount() const override { return window() ? window()->sourceList()->count() : 0; }
-        QString sourceEntry(int index) const override {
-            return window() ? window()->sourceList()->itemText(index) : QString();
-        }
-        void addSourceEntry(const QString& entry) override {
-            if (window())
-                window()->sourceList()->addItem(entry);
-        }
-        void setSourceCountLabel(const QString& text) override {
-            if (window())
-                window()->sourceCountLabel()->setText(text);
-        }
-    };
-    static MainWindowLists lists;
-    return lists;
-}
-
-void openFileCompress(QWidget* parent) {
-    FileCompressWindow window(mainWindowLists(), parent);
+void openFileCompress(QWidget* parent, RunLists& lists) {
+    FileCompressWindow window(lists, parent);
     window.exec();
 }
 

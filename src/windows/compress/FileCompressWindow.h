@@ -9,24 +9,12 @@
 
 #include "batch/BatchEngine.h"
 #include "batch/BatchView.h"
+#include "compress/RunLists.h"
 
 class QLabel;
 class QPushButton;
 
 namespace pixavant {
-
-// The main window's lists as a run sees them: it reads the work list and adds its outputs to the
-// source list when they are written to the source directory.
-class RunLists {
-  public:
-    virtual ~RunLists() = default;
-    virtual int workCount() const = 0;
-    virtual QString workEntry(int index) const = 0;
-    virtual int sourceCount() const = 0;
-    virtual QString sourceEntry(int index) const = 0;
-    virtual void addSourceEntry(const QString& entry) = 0;
-    virtual void setSourceCountLabel(const QString& text) = 0;
-};
 
 // A progress bar that holds a fractional value (12.5) and shows it to the nearest step.
 class ProgressBar : public QProgressBar {
@@ -116,10 +104,8 @@ class FileCompressWindow : public QDialog, public batch::BatchView {
     QPushButton* Cancel = nullptr;
 };
 
-// The lists of the main window (empty while there is none).
-RunLists& mainWindowLists();
-
-// Opens the progress window modally over `parent` and returns when it has closed.
-void openFileCompress(QWidget* parent);
+// Opens the progress window modally over `parent`, running the work list of `lists`, and returns
+// when it has closed.
+void openFileCompress(QWidget* parent, RunLists& lists);
 
 }  // namespace pixavant

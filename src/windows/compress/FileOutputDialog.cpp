@@ -90,14 +90,14 @@ void FileOutputDialog::OutputDirBrowser_Click() {
     }
 }
 
-void openFileOutput(QWidget* parent) {
+void openFileOutput(QWidget* parent, RunLists& lists) {
     bool confirmed = false;
     {
         FileOutputDialog dialog(parent);
         confirmed = dialog.exec() == QDialog::Accepted;
     }
     if (confirmed)
-        openFileCompress(parent);
+        openFileCompress(parent, lists);
 }
 
 }  // namespace pixavant

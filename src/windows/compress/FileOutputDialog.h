@@ -42,7 +42,10 @@ class FileOutputDialog : public QDialog {
     QPushButton* Compress = nullptr;
 };
 
-// The output dialog and, when it was confirmed, the progress window that runs the batch.
-void openFileOutput(QWidget* parent);
+class RunLists;
+
+// The output dialog and, when it was confirmed, the progress window that runs the work list of
+// `lists`.
+void openFileOutput(QWidget* parent, RunLists& lists);
 
 }  // namespace pixavant

@@ -2,7 +2,6 @@
 
 #include <exception>
 
-#include "app/MainWindow.h"
 #include "imaging/ImagingStatus.h"
 #include "inspect/ImageDisplay.h"
 #include "inspect/InfoPanel.h"
@@ -17,7 +16,7 @@ constexpr int kPanelLeft = 4230;
 constexpr int kPanelTop = 3735;
 }  // namespace
 
-Inspection::Inspection(MainWindow& window) : QObject(&window) {
+Inspection::Inspection(InspectionHost& window) : QObject(window.hostWindow()) {
     setObjectName(QStringLiteral("Inspection"));
     panel_ = new InfoPanel(window.infoPanelArea(), kPanelLeft, kPanelTop);
     preview_ = new ImageDisplay;
@@ -50,7 +49,7 @@ bool Inspection::showPreview(const QString& path) {
     return preview_->load(path, 0, 0, 1) == imaging::kSuccess;
 }
 
-Inspection* installInspection(MainWindow& window) {
+Inspection* installInspection(InspectionHost& window) {
     auto* inspection = new Inspection(window);
     window.setInspectionHook([inspection] { inspection->inspectCurrentFile(); });
     window.setViewHook([&window] { ViewerWindow::open(window); });

@@ -5,12 +5,12 @@
 
 #include "imaging/FileInfo.h"
 #include "inspect/Fit.h"
+#include "inspect/InspectionHost.h"
 
 namespace pixavant {
 
 class ImageDisplay;
 class InfoPanel;
-class MainWindow;
 
 // The main window's inspection of the file last clicked: the information panel and the preview.
 class Inspection : public QObject {
@@ -19,7 +19,7 @@ class Inspection : public QObject {
   public:
     // Builds the panel and the preview into the window and takes the preview's box. Must run
     // before the window loads (its first list click already shows a file).
-    explicit Inspection(MainWindow& window);
+    explicit Inspection(InspectionHost& window);
 
     // What a list click does once it made its item the current file: empties the panel, reads the
     // file's information, shows it and (when "&Preview" is checked) the image. A file whose
@@ -44,6 +44,6 @@ class Inspection : public QObject {
 
 // Plugs the information panel, the preview and the viewer into the main window's hooks. Call it
 // before MainWindow::load(). The window owns what it creates.
-Inspection* installInspection(MainWindow& window);
+Inspection* installInspection(InspectionHost& window);
 
 }  // namespace pixavant

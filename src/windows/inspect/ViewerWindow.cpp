@@ -1,16 +1,15 @@
 #include "inspect/ViewerWindow.h"
 
+#include <QListWidget>
 #include <QPushButton>
 #include <exception>
 
-#include "app/FileListBox.h"
-#include "app/MainWindow.h"
-#include "app/SourceScan.h"
 #include "common/WindowLooks.h"
 #include "common/WindowMetrics.h"
 #include "imaging/ImagingStatus.h"
 #include "inspect/ImageDisplay.h"
 #include "settings/AppState.h"
+#include "settings/ListEntry.h"
 
 namespace pixavant {
 
@@ -19,7 +18,7 @@ constexpr int kClientWidth = 8220;
 constexpr int kClientHeight = 7485;
 }  // namespace
 
-ViewerWindow::ViewerWindow(MainWindow& mainWindow) : QDialog(&mainWindow), mainWindow_(mainWindow) {
+ViewerWindow::ViewerWindow(ViewerSource& source) : QDialog(source.hostWindow()), source_(source) {
     setObjectName(QStringLiteral("frmViewer"));
     setWindowTitle(QStringLiteral("Form1"));
     setModal(true);
@@ -48,40 +47,28 @@ ViewerWindow::ViewerWindow(MainWindow& mainWindow) : QDialog(&mainWindow), mainW
     // The window's load: the box first, then the current item of the list in use.
     previewBox_ = lead1_->previewBox();
     QString path;
-    if (const FileListBox* list = selectedList()) {
-        const int current = list->currentItemIndex();
+    if (const QListWidget* list = source_.selectedList()) {
+        const int current = list->currentRow();
         currentIndex_ = int16_t(current);
         path = itemPath(list, current);
     }
     showFile(path);
 }
 
-void ViewerWindow::open(MainWindow& mainWindow) {
-    ViewerWindow viewer(mainWindow);
+void ViewerWindow::open(ViewerSource& source) {
+    ViewerWindow viewer(source);
     viewer.exec();
 }
 
-FileListBox* ViewerWindow::selectedList() {
-    mainWindow_.findSelectedList();
-    switch (appState().SelectedList) {
-        case 1:
-            return mainWindow_.sourceList();
-        case 2:
-            return mainWindow_.workList();
-        default:
-            return nullptr;
-    }
-}
-
-QString ViewerWindow::itemPath(const FileListBox* list, int index) const {
+QString ViewerWindow::itemPath(const QListWidget* list, int index) const {
     if (index < 0 || index >= list->count())
         return QString();
-    return listItemPath(appState().SourceDir, list->itemText(index));
+    return listItemPath(appState().SourceDir, list->item(index)->text());
 }
 
 void ViewerWindow::nextClick() {
     QString path;
-    if (const FileListBox* list = selectedList()) {
+    if (const QListWidget* list = source_.selectedList()) {
         if (currentIndex_ >= list->count() - 1)
             return;  // the last item: no wrap-around
         ++currentIndex_;
@@ -92,7 +79,7 @@ void ViewerWindow::nextClick() {
 
 void ViewerWindow::previousClick() {
     QString path;
-    if (const FileListBox* list = selectedList()) {
+    if (const QListWidget* list = source_.selectedList()) {
         if (currentIndex_ <= 0)
             return;  // the first item
         --currentIndex_;

@@ -4,14 +4,13 @@
 #include <cstdint>
 
 #include "inspect/Fit.h"
+#include "inspect/ViewerSource.h"
 
 class QPushButton;
 
 namespace pixavant {
 
-class FileListBox;
 class ImageDisplay;
-class MainWindow;
 
 // The viewer ("frmViewer"): shows the files of the list that holds the selection one at a time,
 // at their own size within its display area, starting from the list's current item; "Previous"
@@ -23,10 +22,10 @@ class ViewerWindow : public QDialog {
 
   public:
     // Loads the window: takes the display's box, finds the list and shows its current item.
-    explicit ViewerWindow(MainWindow& mainWindow);
+    explicit ViewerWindow(ViewerSource& source);
 
-    // Opens a viewer over the main window and waits until it is closed.
-    static void open(MainWindow& mainWindow);
+    // Opens a viewer over the source's window and waits until it is closed.
+    static void open(ViewerSource& source);
 
     void nextClick();
     void previousClick();
@@ -36,14 +35,12 @@ class ViewerWindow : public QDialog {
     const PreviewBox& previewBox() const { return previewBox_; }
 
   private:
-    // The list named by SelectedList after FindSelectedList, or nothing.
-    FileListBox* selectedList();
-    QString itemPath(const FileListBox* list, int index) const;
+    QString itemPath(const QListWidget* list, int index) const;
     // Shows the file; false when it cannot (the window then stays as it was, but for the display's
     // geometry when the load failed).
     bool showFile(const QString& path);
 
-    MainWindow& mainWindow_;
+    ViewerSource& source_;
     ImageDisplay* lead1_ = nullptr;
     QPushButton* previous_ = nullptr;
     QPushButton* next_ = nullptr;

@@ -540,14 +540,14 @@ void CompressOptionDialog::ApplyColorDepth() {
     CompCCITTG4->setEnabled(false);
 }
 
-void openCompressOption(QWidget* parent) {
+void openCompressOption(QWidget* parent, RunLists& lists) {
     bool stored = false;
     {
         CompressOptionDialog dialog(parent);
         stored = dialog.exec() == QDialog::Accepted;
     }
     if (stored)
-        openFileOutput(parent);
+        openFileOutput(parent, lists);
 }
 
 }  // namespace pixavant

@@ -104,8 +104,10 @@ class CompressOptionDialog : public QDialog {
     QPushButton* Compress = nullptr;
 };
 
+class RunLists;
+
 // The road to a batch from the main window's "Compress": the options dialog, then, when its choices
-// were stored, the output dialog and the progress window.
-void openCompressOption(QWidget* parent);
+// were stored, the output dialog and the progress window, which runs the work list of `lists`.
+void openCompressOption(QWidget* parent, RunLists& lists);
 
 }  // namespace pixavant
