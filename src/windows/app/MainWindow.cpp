@@ -13,13 +13,13 @@
 
 #include "about/AboutBox.h"
 #include "app/FileListBox.h"
-#include "app/MainWindowLists.h"
 #include "app/SourceScan.h"
 #include "app/Trash.h"
 #include "browse/DirectoryBrowser.h"
 #include "common/Message.h"
 #include "common/WindowLooks.h"
 #include "common/WindowMetrics.h"
+#include "compress/RunLists.h"
 #include "options/CompressOptionDialog.h"
 #include "settings/AppState.h"
 #include "settings/CompressionSettings.h"
@@ -27,6 +27,24 @@
 namespace pixavant {
 
 namespace {
+
+// The window's lists as a run reads and extends them: the work list, the source list and the
+// source count label (Label1).
+class MainWindowLists final : public RunLists {
+  public:
+    explicit MainWindowLists(MainWindow& window) : window_(window) {}
+    int workCount() const override { return window_.workList()->count(); }
+    QString workEntry(int index) const override { return window_.workList()->itemText(index); }
+    int sourceCount() const override { return window_.sourceList()->count(); }
+    QString sourceEntry(int index) const override { return window_.sourceList()->itemText(index); }
+    void addSourceEntry(const QString& entry) override { window_.sourceList()->addItem(entry); }
+    void setSourceCountLabel(const QString& text) override {
+        window_.sourceCountLabel()->setText(text);
+    }
+
+  private:
+    MainWindow& window_;
+};
 
 MainWindow*& liveInstance() {
     static MainWindow* window = nullptr;

@@ -13,7 +13,6 @@ class QPushButton;
 namespace pixavant {
 
 class FileListBox;
-class MainWindowLists;
 class RunLists;
 
 // The main window ("FileList"): the source list and the work list with their count labels and
@@ -126,7 +125,7 @@ class MainWindow : public QMainWindow, public InspectionHost {
     QAction* mImageInfo_ = nullptr;
     QAction* mAbout_ = nullptr;
 
-    std::unique_ptr<MainWindowLists> runLists_;
+    std::unique_ptr<RunLists> runLists_;
     Hook inspectionHook_;
     Hook viewHook_;
     Hook compressHook_;
