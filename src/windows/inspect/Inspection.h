@@ -42,8 +42,8 @@ class Inspection : public QObject {
     imaging::FileInfoRecord fileInfo_;
 };
 
-// Plugs the information panel, the preview and the viewer into the main window's hooks. Call it
-// before MainWindow::load(). The window owns what it creates.
+// Plugs the information panel, the preview and the viewer into the window's hooks. Call it
+// before the window loads its start directory. The window owns what it creates.
 Inspection* installInspection(InspectionHost& window);
 
 }  // namespace pixavant
