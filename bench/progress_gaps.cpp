@@ -32,8 +32,8 @@
 
 #include "batch/BatchEngine.h"
 #include "batch/BatchView.h"
-#include "batch/FileCompressWindow.h"
 #include "batch/ThreadedBatchView.h"
+#include "compress/FileCompressWindow.h"
 #include "imaging/ImagingControl.h"
 #include "settings/AppState.h"
 #include "settings/CompressionSettings.h"

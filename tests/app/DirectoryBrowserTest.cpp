@@ -6,8 +6,8 @@
 #include <QPushButton>
 
 #include "AppFixtures.h"
-#include "app/DirectoryBrowser.h"
-#include "app/Message.h"
+#include "browse/DirectoryBrowser.h"
+#include "common/Message.h"
 
 namespace pixavant {
 namespace {

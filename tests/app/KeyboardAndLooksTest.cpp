@@ -15,12 +15,12 @@
 
 #include "AppFixtures.h"
 #include "about/AboutBox.h"
-#include "app/DirectoryBrowser.h"
+#include "browse/DirectoryBrowser.h"
 #include "app/FileListBox.h"
 #include "app/MainWindow.h"
-#include "app/Message.h"
-#include "batch/FileCompressWindow.h"
-#include "batch/FileOutputDialog.h"
+#include "common/Message.h"
+#include "compress/FileCompressWindow.h"
+#include "compress/FileOutputDialog.h"
 #include "inspect/Inspection.h"
 #include "inspect/ViewerWindow.h"
 #include "options/CompressOptionDialog.h"
@@ -59,7 +59,7 @@ class KeyboardAndLooksTest : public ::testing::Test {
         if (windows_.empty()) {
             windows_.push_back(std::make_unique<CompressOptionDialog>(main.get()));
             windows_.push_back(std::make_unique<FileOutputDialog>(main.get()));
-            windows_.push_back(std::make_unique<FileCompressWindow>(mainWindowLists(), main.get()));
+            windows_.push_back(std::make_unique<FileCompressWindow>(main->runLists(), main.get()));
             windows_.push_back(
                 std::make_unique<DirectoryBrowser>(DirectoryBrowser::Mode::Source, main.get()));
             windows_.push_back(std::make_unique<ViewerWindow>(*main));

@@ -7,10 +7,10 @@
 #include <memory>
 
 #include "AppFixtures.h"
-#include "app/DirectoryBrowser.h"
+#include "browse/DirectoryBrowser.h"
 #include "app/FileListBox.h"
 #include "app/MainWindow.h"
-#include "app/Message.h"
+#include "common/Message.h"
 #include "app/SourceScan.h"
 
 namespace pixavant {

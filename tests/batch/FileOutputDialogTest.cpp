@@ -4,7 +4,7 @@
 #include <QPushButton>
 #include <memory>
 
-#include "batch/FileOutputDialog.h"
+#include "compress/FileOutputDialog.h"
 #include "settings/AppState.h"
 #include "settings/CompressionChoices.h"
 #include "settings/CompressionSettings.h"

@@ -10,7 +10,7 @@
 #include "TiffFixtures.h"
 #include "app/FileListBox.h"
 #include "app/MainWindow.h"
-#include "app/Message.h"
+#include "common/Message.h"
 #include "inspect/Inspection.h"
 #include "settings/AppState.h"
 #include "settings/CompressionSettings.h"

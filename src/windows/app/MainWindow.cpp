@@ -1,0 +1,494 @@
+#include "app/MainWindow.h"
+
+#include <algorithm>
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QFontMetrics>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QScreen>
+
+#include "about/AboutBox.h"
+#include "app/FileListBox.h"
+#include "app/SourceScan.h"
+#include "app/Trash.h"
+#include "browse/DirectoryBrowser.h"
+#include "common/Message.h"
+#include "common/WindowLooks.h"
+#include "common/WindowMetrics.h"
+#include "compress/RunLists.h"
+#include "options/CompressOptionDialog.h"
+#include "settings/AppState.h"
+#include "settings/CompressionSettings.h"
+
+namespace pixavant {
+
+namespace {
+
+// The window's lists as a run reads and extends them: the work list, the source list and the
+// source count label (Label1).
+class MainWindowLists final : public RunLists {
+  public:
+    explicit MainWindowLists(MainWindow& window) : window_(window) {}
+    int workCount() const override { return window_.workList()->count(); }
+    QString workEntry(int index) const override { return window_.workList()->itemText(index); }
+    int sourceCount() const override { return window_.sourceList()->count(); }
+    QString sourceEntry(int index) const override { return window_.sourceList()->itemText(index); }
+    void addSourceEntry(const QString& entry) override { window_.sourceList()->addItem(entry); }
+    void setSourceCountLabel(const QString& text) override {
+        window_.sourceCountLabel()->setText(text);
+    }
+
+  private:
+    MainWindow& window_;
+};
+
+MainWindow*& liveInstance() {
+    static MainWindow* window = nullptr;
+    return window;
+}
+
+constexpr int kClientWidth = 8160;
+constexpr int kFullClientHeight = 6555;
+// The window's two outer heights, 7254 and 4385 twips, include 699 twips of frame and menu bar:
+// the short window shows the lists and their buttons only.
+constexpr int kShortClientHeight = 4385 - (7254 - kFullClientHeight);
+// Where the preview and the information panel begin.
+constexpr int kLowerPartTop = 3735;
+
+}  // namespace
+
+MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
+    liveInstance() = this;
+    setObjectName(QStringLiteral("FileList"));
+    setWindowTitle(QStringLiteral("Professional Archiving Compression Program"));
+    keepWindowFixed(this);
+    runLists_ = std::make_unique<MainWindowLists>(*this);
+    compressHook_ = [this] { openCompressOption(this, *runLists_); };
+    buildWindow();
+}
+
+MainWindow::~MainWindow() {
+    if (liveInstance() == this) {
+        liveInstance() = nullptr;
+    }
+}
+
+MainWindow* MainWindow::instance() {
+    return liveInstance();
+}
+
+void MainWindow::buildWindow() {
+    auto* client = new QWidget(this);
+    client->setObjectName(QStringLiteral("client"));
+    setCentralWidget(client);
+
+    const QFont labelFont = sansFont(8.25);
+    const QFont buttonFont = sansFont(8.25, true);
+
+    auto makeLabel = [&](const char* name, const QString& text, QRect rect) {
+        auto* label = new QLabel(text, client);
+        label->setObjectName(QLatin1String(name));
+        label->setFont(labelFont);
+        label->setTextFormat(Qt::PlainText);
+        label->setForegroundRole(QPalette::Highlight);
+        label->setGeometry(rect);
+        return label;
+    };
+    label1_ = makeLabel("Label1", QStringLiteral("Source File(s)"), twipRect(210, 240, 3015, 345));
+    label2_ =
+        makeLabel("Label2", QStringLiteral("Destination File(s)"), twipRect(4920, 240, 3015, 345));
+    srcFileList_ = new FileListBox(client);
+    srcFileList_->setObjectName(QStringLiteral("SrcFileList"));
+    srcFileList_->setFont(labelFont);
+    srcFileList_->setGeometry(twipRect(210, 630, 3015, 2010));
+    workFileList_ = new FileListBox(client);
+    workFileList_->setObjectName(QStringLiteral("WorkFileList"));
+    workFileList_->setFont(labelFont);
+    workFileList_->setGeometry(twipRect(4920, 630, 3015, 2010));
+
+    auto makeButton = [&](const char* name, const QString& caption, int left, int top) {
+        auto* button = new QPushButton(caption, client);
+        button->setObjectName(QLatin1String(name));
+        button->setFont(buttonFont);
+        button->setAutoDefault(true);  // Enter clicks the focused button, as Space does
+        button->setGeometry(twipRect(left, top, 1005, 435));
+        return button;
+    };
+    add_ = makeButton("Add", QStringLiteral("Add"), 3578, 615);
+    delete_ = makeButton("Delete", QStringLiteral("Remove"), 3578, 1425);
+    selectAll_ = makeButton("SelectAll", QStringLiteral("Select All"), 3570, 2220);
+    srcBrowser_ = makeButton("SrcBrowser", QStringLiteral("Browser"), 180, 3030);
+    srcView_ = makeButton("SrcView", QStringLiteral("View"), 1440, 3030);
+    deleteFile_ = makeButton("DeleteFile", QStringLiteral("Delete"), 2790, 3030);
+    compress_ = makeButton("Compress", QStringLiteral("Compress"), 5910, 3030);
+
+    // The lower part: the preview on the left, the information panel on the right. Both are
+    // filled by the inspection windows.
+    lead1_ = new QWidget(client);
+    lead1_->setObjectName(QStringLiteral("LEAD1"));
+    lead1_->setGeometry(twipRect(338, 3750, 3435, 2595));
+    infoPanel_ = new QWidget(client);
+    infoPanel_->setObjectName(QStringLiteral("InfoPanel"));
+    // Eight rows 312 twips apart, captions from x = 4230, value fields up to 5640 + 1845.
+    infoPanel_->setGeometry(twipRect(4230, kLowerPartTop, 5640 + 1845 - 4230, 7 * 312 + 285));
+
+    srcFileList_->setAccessibleName(QStringLiteral("Source Files(s)"));
+    workFileList_->setAccessibleName(QStringLiteral("Destination Files(s)"));
+    lead1_->setAccessibleName(QStringLiteral("Preview"));
+
+    // Tab order.
+    setTabOrder(srcBrowser_, srcView_);
+    setTabOrder(srcView_, compress_);
+    setTabOrder(compress_, deleteFile_);
+    setTabOrder(deleteFile_, selectAll_);
+    setTabOrder(selectAll_, delete_);
+    setTabOrder(delete_, add_);
+    setTabOrder(add_, workFileList_);
+    setTabOrder(workFileList_, srcFileList_);
+    srcBrowser_->setFocus();
+
+    // Menu.
+    QMenu* option = menuBar()->addMenu(QStringLiteral("&Option"));
+    option->setObjectName(QStringLiteral("mOption"));
+    mPreviewImage_ = option->addAction(QStringLiteral("&Preview"));
+    mPreviewImage_->setObjectName(QStringLiteral("mPreviewImage"));
+    mPreviewImage_->setCheckable(true);
+    mPreviewImage_->setChecked(true);
+    mImageInfo_ = option->addAction(QStringLiteral("&Info"));
+    mImageInfo_->setObjectName(QStringLiteral("mImageInfo"));
+    mImageInfo_->setCheckable(true);
+    mImageInfo_->setChecked(true);
+    mAbout_ = menuBar()->addAction(QStringLiteral("&About"));
+    mAbout_->setObjectName(QStringLiteral("mAbout"));
+
+    connect(mPreviewImage_, &QAction::triggered, this, [this] {
+        appState().PreviewEnabled = mPreviewImage_->isChecked();
+        applyHeight();
+    });
+    connect(mImageInfo_, &QAction::triggered, this, [this] {
+        appState().ImageInfoEnabled = mImageInfo_->isChecked();
+        applyHeight();
+    });
+    connect(mAbout_, &QAction::triggered, this, &MainWindow::aboutClick);
+
+    connect(srcFileList_, &FileListBox::listClicked, this, &MainWindow::srcFileListClick);
+    connect(workFileList_, &FileListBox::listClicked, this, &MainWindow::workFileListClick);
+    connect(srcFileList_, &FileListBox::listDoubleClicked, this, &MainWindow::srcViewClick);
+    connect(workFileList_, &FileListBox::listDoubleClicked, this, &MainWindow::srcViewClick);
+    connect(add_, &QPushButton::clicked, this, &MainWindow::addClick);
+    connect(delete_, &QPushButton::clicked, this, &MainWindow::removeClick);
+    connect(deleteFile_, &QPushButton::clicked, this, &MainWindow::deleteFileClick);
+    connect(selectAll_, &QPushButton::clicked, this, &MainWindow::selectAllClick);
+    connect(srcBrowser_, &QPushButton::clicked, this, &MainWindow::srcBrowserClick);
+    connect(srcView_, &QPushButton::clicked, this, &MainWindow::srcViewClick);
+    connect(compress_, &QPushButton::clicked, this, &MainWindow::compressClick);
+
+    nameControls(this);
+    applyHeight();
+}
+
+void MainWindow::applyHeight() {
+    const bool shown = lowerPartShown();
+    const int clientHeight = twipsToPixels(shown ? kFullClientHeight : kShortClientHeight);
+    lead1_->setVisible(shown);
+    infoPanel_->setVisible(shown);
+    centralWidget()->setFixedSize(twipsToPixels(kClientWidth), clientHeight);
+    setFixedSize(twipsToPixels(kClientWidth), menuBar()->sizeHint().height() + clientHeight);
+}
+
+void MainWindow::setPreviewControl(QWidget* control) {
+    control->setParent(lead1_->parentWidget());
+    control->setObjectName(lead1_->objectName());
+    control->setAccessibleName(lead1_->accessibleName());
+    control->setGeometry(lead1_->geometry());
+    control->setHidden(lead1_->isHidden());
+    control->stackUnder(lead1_);
+    delete lead1_;
+    lead1_ = control;
+}
+
+bool MainWindow::lowerPartShown() const {
+    return mPreviewImage_->isChecked() || mImageInfo_->isChecked();
+}
+
+void MainWindow::load(const QString& startDir) {
+    AppState& state = appState();
+    state.ListClickUpdatesEnabled = true;
+    state.CrossDeselectEnabled = true;
+    state.AllSelected = false;
+    state.ImageInfoEnabled = mImageInfo_->isChecked();
+    state.PreviewEnabled = mPreviewImage_->isChecked();
+    state.SourceDir = startDir;
+    fillSourceList();
+    updateWorkCount();
+    compressionSettings() = CompressionSettings::defaults(state.SourceDir);
+}
+
+void MainWindow::fillSourceList() {
+    srcFileList_->clearItems();
+    for (const QString& name : scanSourceDirectory(appState().SourceDir)) {
+        srcFileList_->addItem(listItemText(name));
+    }
+    updateSourceCount();
+    if (srcFileList_->count() > 0) {
+        srcFileList_->setSelected(0, true);  // runs the click behaviour for the first file
+    }
+}
+
+void MainWindow::selectSourceFile(const QString& fileName) {
+    const int index = srcFileList_->items().indexOf(listItemText(fileName));
+    if (index < 0)
+        return;
+    appState().ListClickUpdatesEnabled = false;
+    for (int i = 0; i < srcFileList_->count(); ++i)
+        srcFileList_->setSelected(i, false);
+    appState().ListClickUpdatesEnabled = true;
+    srcFileList_->setSelected(index, true);
+}
+
+void MainWindow::addSourceFile(const QString& fileName) {
+    srcFileList_->addItem(listItemText(fileName));
+    updateSourceCount();
+}
+
+void MainWindow::updateSourceCount() {
+    setCountText(label1_, sourceCountText(srcFileList_->count()), twipRect(210, 240, 3015, 345));
+}
+
+void MainWindow::updateWorkCount() {
+    setCountText(label2_, workCountText(workFileList_->count()), twipRect(4920, 240, 3015, 345));
+}
+
+void MainWindow::setCountText(QLabel* label, const QString& text, const QRect& design) {
+    // A count text wider than the design's label widens it to the right, and once it reaches the
+    // window's edge, to the left.
+    label->setText(text);
+    const int needed = label->fontMetrics().horizontalAdvance(text) + 2;
+    const int width = std::max(design.width(), needed);
+    const int rightEdge = twipsToPixels(kClientWidth) - 2;
+    const int left = std::max(0, std::min(design.left(), rightEdge - width));
+    label->setGeometry(left, design.top(), width, design.height());
+}
+
+void MainWindow::listClick(FileListBox* clicked, FileListBox* other) {
+    AppState& state = appState();
+    if (state.CrossDeselectEnabled) {
+        // Deselecting raises the other list's click, which must neither deselect nor refresh.
+        state.CrossDeselectEnabled = false;
+        const bool updates = state.ListClickUpdatesEnabled;
+        state.ListClickUpdatesEnabled = false;
+        for (int i = 0; i < other->count(); ++i) {
+            other->setSelected(i, false);
+        }
+        state.ListClickUpdatesEnabled = updates;
+        state.CrossDeselectEnabled = true;
+    }
+    const int current = clicked->currentItemIndex();
+    if (current == -1) {
+        return;
+    }
+    state.CurrentImagePath = listItemPath(state.SourceDir, clicked->itemText(current));
+    if (!state.ImageInfoEnabled || !state.ListClickUpdatesEnabled) {
+        return;
+    }
+    if (inspectionHook_) {
+        inspectionHook_();
+    }
+}
+
+void MainWindow::srcFileListClick() {
+    listClick(srcFileList_, workFileList_);
+}
+
+void MainWindow::workFileListClick() {
+    listClick(workFileList_, srcFileList_);
+}
+
+void MainWindow::addClick() {
+    AppState& state = appState();
+    state.ListClickUpdatesEnabled = false;
+    if (srcFileList_->currentItemIndex() != -1) {
+        bool allSelected = true;
+        for (int i = 0; i < srcFileList_->count() && allSelected; ++i) {
+            allSelected = srcFileList_->isSelected(i);
+        }
+        if (!allSelected) {
+            for (int i = 0; i < srcFileList_->count(); ++i) {
+                if (!srcFileList_->isSelected(i)) {
+                    continue;
+                }
+                const QString text = srcFileList_->itemText(i);
+                bool listed = false;
+                for (int j = 0; j < workFileList_->count() && !listed; ++j) {
+                    listed = workFileList_->itemText(j) == text;
+                }
+                if (!listed) {
+                    workFileList_->addItem(text);
+                }
+            }
+        } else {
+            // Every source file chosen: the work list becomes a copy of the source list.
+            for (int j = workFileList_->count() - 1; j >= 0; --j) {
+                workFileList_->removeItem(j);
+            }
+            for (int i = 0; i < srcFileList_->count(); ++i) {
+                workFileList_->addItem(srcFileList_->itemText(i));
+            }
+        }
+    }
+    updateWorkCount();
+    state.ListClickUpdatesEnabled = true;
+}
+
+void MainWindow::removeClick() {
+    AppState& state = appState();
+    state.ListClickUpdatesEnabled = false;
+    if (workFileList_->currentItemIndex() != -1) {
+        for (int j = workFileList_->count() - 1; j >= 0; --j) {
+            if (workFileList_->isSelected(j)) {
+                workFileList_->removeItem(j);
+            }
+        }
+    }
+    updateWorkCount();
+    state.ListClickUpdatesEnabled = true;
+}
+
+void MainWindow::deleteFileClick() {
+    AppState& state = appState();
+    state.ListClickUpdatesEnabled = false;
+    QStringList failures;
+    if (srcFileList_->currentItemIndex() != -1) {
+        const Trash trash;
+        QStringList trashed;
+        for (int i = srcFileList_->count() - 1; i >= 0; --i) {
+            if (!srcFileList_->isSelected(i)) {
+                continue;
+            }
+            const QString name = listItemFileName(srcFileList_->itemText(i));
+            if (trashed.contains(name)) {
+                // The same file listed twice: gone with its first item.
+                srcFileList_->removeItem(i);
+                continue;
+            }
+            QString error;
+            if (trash.moveToTrash(state.SourceDir + name, &error)) {
+                trashed.append(name);
+                srcFileList_->removeItem(i);
+            } else {
+                failures.prepend(name + QStringLiteral(": ") + error);
+            }
+        }
+    }
+    updateSourceCount();
+    state.ListClickUpdatesEnabled = true;
+    if (!failures.isEmpty()) {
+        showMessage(this, QStringLiteral("Could not move to the trash:\n") + failures.join('\n'));
+    }
+}
+
+void MainWindow::findSelectedList() {
+    AppState& state = appState();
+    state.SelectedList = 0;
+    state.AllSelected = true;
+    for (int i = 0; i < srcFileList_->count(); ++i) {
+        if (srcFileList_->isSelected(i)) {
+            state.SelectedList = 1;
+        } else {
+            state.AllSelected = false;
+        }
+    }
+    if (state.SelectedList == 1) {
+        return;
+    }
+    for (int j = 0; j < workFileList_->count(); ++j) {
+        if (workFileList_->isSelected(j)) {
+            state.SelectedList = 2;
+        } else {
+            state.AllSelected = false;
+        }
+    }
+}
+
+const QListWidget* MainWindow::selectedList() {
+    findSelectedList();
+    switch (appState().SelectedList) {
+        case 1:
+            return srcFileList_;
+        case 2:
+            return workFileList_;
+        default:
+            return nullptr;
+    }
+}
+
+RunLists& MainWindow::runLists() {
+    return *runLists_;
+}
+
+void MainWindow::selectAllClick() {
+    AppState& state = appState();
+    state.ListClickUpdatesEnabled = false;
+    findSelectedList();
+    if (state.SelectedList == 1) {
+        const bool select = !state.AllSelected;
+        for (int i = 0; i < srcFileList_->count(); ++i) {
+            srcFileList_->setSelected(i, select);
+        }
+    } else if (state.SelectedList == 2) {
+        const bool select = !state.AllSelected;
+        for (int j = 0; j < workFileList_->count(); ++j) {
+            state.CrossDeselectEnabled = false;
+            workFileList_->setSelected(j, select);
+            state.CrossDeselectEnabled = true;
+        }
+    }
+    state.ListClickUpdatesEnabled = true;
+}
+
+void MainWindow::srcBrowserClick() {
+    DirectoryBrowser::pickSourceDirectory(this);
+    fillSourceList();
+}
+
+void MainWindow::srcViewClick() {
+    if (viewHook_) {
+        viewHook_();
+    }
+}
+
+void MainWindow::compressClick() {
+    if (workFileList_->count() == 0) {
+        showMessage(this, QStringLiteral("No files selected."));
+        return;
+    }
+    if (compressHook_) {
+        compressHook_();
+    }
+}
+
+void MainWindow::previewImageClick() {
+    mPreviewImage_->trigger();
+}
+
+void MainWindow::imageInfoClick() {
+    mImageInfo_->trigger();
+}
+
+void MainWindow::aboutClick() {
+    AboutBox about(this);
+    about.exec();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    QMainWindow::closeEvent(event);
+    if (event->isAccepted()) {
+        emit closed();
+    }
+}
+
+}  // namespace pixavant

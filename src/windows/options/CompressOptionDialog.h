@@ -1,0 +1,113 @@
+#pragma once
+
+#include <QDialog>
+
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QSlider;
+
+namespace pixavant {
+
+// "Compression Palette": resolution, colour depth, size, compression type and level of a batch.
+// Opens showing the settings record; "Compress" stores the choices in it and accepts, "Go Back" and
+// the close box store nothing. While the dialog is open its options keep each other consistent; the
+// remembered compressions (LastColorCompression, LastBilevelCompression) are written at once.
+class CompressOptionDialog : public QDialog {
+    Q_OBJECT
+
+  public:
+    explicit CompressOptionDialog(QWidget* parent = nullptr);
+
+  private:
+    void buildControls();
+    void connectReactions();
+    void openFromSettings();
+
+    // Selecting from code runs the option's reaction when it was not selected before; deselecting
+    // runs nothing.
+    static void select(QRadioButton* option);
+    static void deselect(QRadioButton* option);
+
+    void Compress_Click();
+    void Back_Click();
+
+    void DPI72_Click();
+    void DPI100_Click();
+    void DPI200_Click();
+    void DPI300_Click();
+    void DPI400_Click();
+    void DPIOther_Click();
+    void SizeSame_Click();
+    void SizeOther_Click();
+    void txtWidth_Change();
+    void txtHeight_Change();
+    void Bit1_Click();
+    void BitGrayScale_Click();
+    void Bit8_Click();
+    void Bit16_Click();
+    void Bit24_Click();
+    void CompLZW_Click();
+    void CompCCITTG3_Click();
+    void CompCCITTG4_Click();
+    void CompJPEG1_Click();
+    void CompJPEG2_Click();
+
+    void EnableDpiEntry();
+    void DisableDpiEntry();
+    void DisableSizeEntry();
+    void EnableSizeEntry();
+    void EnableCompressionChoices();
+    void DisableCompressionChoices();
+    void ApplyColorDepth();
+    void updateAspectAvailability();
+
+    QGroupBox* Resolution = nullptr;
+    QRadioButton* DPI72 = nullptr;
+    QRadioButton* DPI100 = nullptr;
+    QRadioButton* DPI200 = nullptr;
+    QRadioButton* DPI300 = nullptr;
+    QRadioButton* DPI400 = nullptr;
+    QRadioButton* DPIOther = nullptr;
+    QLineEdit* DPIEnter = nullptr;
+    QLabel* labDPI = nullptr;
+    QGroupBox* ColorDepth = nullptr;
+    QRadioButton* Bit1 = nullptr;
+    QRadioButton* BitGrayScale = nullptr;
+    QRadioButton* Bit8 = nullptr;
+    QRadioButton* Bit16 = nullptr;
+    QRadioButton* Bit24 = nullptr;
+    QGroupBox* Frame1 = nullptr;
+    QRadioButton* SizeSame = nullptr;
+    QRadioButton* SizeOther = nullptr;
+    QCheckBox* ckAspect = nullptr;
+    QLabel* labWidth = nullptr;
+    QLineEdit* txtWidth = nullptr;
+    QLabel* labHeight = nullptr;
+    QLineEdit* txtHeight = nullptr;
+    QGroupBox* Frame2 = nullptr;
+    QRadioButton* CompLZW = nullptr;
+    QRadioButton* CompCCITTG3 = nullptr;
+    QRadioButton* CompCCITTG4 = nullptr;
+    QRadioButton* CompJPEG1 = nullptr;
+    QRadioButton* CompJPEG2 = nullptr;
+    QRadioButton* CompMPEG = nullptr;
+    QRadioButton* Option1 = nullptr;
+    QSlider* CompSlider = nullptr;
+    QLabel* Label2 = nullptr;
+    QLabel* Label6 = nullptr;
+    QLabel* Label4 = nullptr;
+    QPushButton* Back = nullptr;
+    QPushButton* Compress = nullptr;
+};
+
+class RunLists;
+
+// The road to a batch from the main window's "Compress": the options dialog, then, when its choices
+// were stored, the output dialog and the progress window, which runs the work list of `lists`.
+void openCompressOption(QWidget* parent, RunLists& lists);
+
+}  // namespace pixavant
