@@ -25,7 +25,6 @@ namespace pixavant::imaging {
 namespace {
 
 using testing::putBe32;
-using testing::putLe16;
 using testing::putLe32;
 
 // Resident memory of this process in KiB: "VmHWM" the peak since resetPeak(), "VmRSS" now.
@@ -44,21 +43,16 @@ void resetPeak() {
         refs.write("5");
 }
 
-// Bytes overwritten at the given offsets.
+// Bytes overwritten at the given offsets; integers as little- or big-endian bytes.
 QByteArray patched(QByteArray bytes, std::initializer_list<std::pair<int, QByteArray>> patches) {
     for (const auto& [at, with] : patches)
         bytes.replace(at, with.size(), with);
     return bytes;
 }
-QByteArray le16(uint32_t v) {
-    QByteArray b;
-    putLe16(b, v);
-    return b;
-}
-QByteArray le32(uint32_t v) {
+QByteArray le(uint32_t v, int bytes = 4) {
     QByteArray b;
     putLe32(b, v);
-    return b;
+    return b.left(bytes);
 }
 QByteArray be(uint32_t v, int bytes = 4) {
     QByteArray b;
@@ -130,12 +124,11 @@ TEST_F(ResourceLimits, OversizedHeaderFailsWithNotEnoughMemoryInEveryReader) {
         {"huge.jpg", patched(jpeg, {{sof + 5, be(65000, 2)}, {sof + 7, be(65000, 2)}})},
         {"huge.tif", tiffWithSize(20000, 20000)},
         {"wide.tif", tiffWithSize(4000000, 100)},
-        {"huge.bmp",
-         patched(testsupport::bmpFile(8, 8, {}), {{18, le32(20000)}, {22, le32(20000)}})},
-        {"huge.gif", testsupport::gifOnScreen(magickFile(d, "GIF"), 65000, 65000, 0, 0)},
+        {"huge.bmp", patched(testsupport::bmpFile(8, 8, {}), {{18, le(20000)}, {22, le(20000)}})},
+        {"huge.gif", patched(magickFile(d, "GIF"), {{6, le(65000, 2)}, {8, le(65000, 2)}})},
         {"huge.png", pngHeader(20000, 20000)},
-        {"huge.pcx", patched(pcx, {{8, le16(64999)}, {10, le16(64999)}, {66, le16(65000)}})},
-        {"huge.tga", patched(magickFile(d, "TGA"), {{12, le16(65000)}, {14, le16(65000)}})},
+        {"huge.pcx", patched(pcx, {{8, le(64999, 2)}, {10, le(64999, 2)}, {66, le(65000, 2)}})},
+        {"huge.tga", patched(magickFile(d, "TGA"), {{12, le(65000, 2)}, {14, le(65000, 2)}})},
         {"huge.ras", patched(magickFile(d, "SUN"), {{4, be(20000)}, {8, be(20000)}})},
         {"max.ras", patched(magickFile(d, "SUN"), {{4, be(0xffffffffu)}, {8, be(0xffffffffu)}})},
         {"huge.eps",
@@ -234,13 +227,15 @@ TEST_F(ResourceLimits, PostScriptRunsInSafeModeAndWithinATimeLimit) {
 }
 
 // A full disk, a missing folder, and a file-size limit reached in the middle of the pixels: each
-// writer fails with a write error, and neither the output nor a temporary file is left.
+// writer fails with a write error, leaves no temporary file, and an earlier file of the output's
+// name as it was.
 TEST_F(ResourceLimits, WritesThatFailLeaveNothingInEveryFormat) {
     ImagingControl control;  // ignores SIGXFSZ: a write over the limit fails with EFBIG
     ASSERT_EQ(
         control.load(write("in.jpg", testing::makeJpeg(testing::makePhotoLike(400, 300))), 0, 0, 1),
         kSuccess);
-    const QString out = dir_.path() + "/out";
+    const QByteArray earlier = "an earlier output";
+    const QString out = write("out", earlier);
     for (const int code : {format::kTiff, format::kTiffLzw, format::kTiffG4, format::kJpeg444,
                            format::kPixavant, format::kPixavantLossless}) {
         SCOPED_TRACE(code);
@@ -259,7 +254,9 @@ TEST_F(ResourceLimits, WritesThatFailLeaveNothingInEveryFormat) {
         const int16_t status = control.save(out, int16_t(code), 0, quality, 0);
         setrlimit(RLIMIT_FSIZE, &old);
         EXPECT_EQ(status, kErrWrite);
-        EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"in.jpg"});
+        EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden),
+                  (QStringList{"in.jpg", "out"}));
+        EXPECT_EQ(testing::readBytes(out), earlier);
     }
 }
 
