@@ -208,22 +208,20 @@ TEST_P(TiffInfoTest, ReportsCodeDepthAndCompressionAndDecodes) {
     const TiffFixture& f = c.fixture;
     const QString file = fixture(QString::fromLatin1(c.name) + ".tif", f);
 
-    FileInfoRecord info;
-    ASSERT_EQ(readFileInfo(file, info), 1);
-    EXPECT_EQ(info.Format, c.code);
-    EXPECT_EQ(info.Width, int(f.width));
-    EXPECT_EQ(info.Height, int(f.height));
-    EXPECT_EQ(info.BitsPerPixel, c.bits);
-    EXPECT_EQ(info.Compression, QString::fromLatin1(c.compression));
-    EXPECT_EQ(info.TotalPages, 1);
-    EXPECT_EQ(info.SizeDisk, QFile(file).size());
-    EXPECT_EQ(info.SizeMem, imageDataSize(f.width, f.height, c.bits));
+    FileInfoRecord i;
+    ASSERT_EQ(readFileInfo(file, i), 1);
+    EXPECT_EQ(std::tuple(i.Format, i.Width, i.Height, i.BitsPerPixel, i.Compression, i.TotalPages),
+              std::tuple(c.code, int(f.width), int(f.height), c.bits,
+                         QString::fromLatin1(c.compression), 1));
+    EXPECT_EQ(i.SizeDisk, QFile(file).size());
+    EXPECT_EQ(i.SizeMem, imageDataSize(f.width, f.height, c.bits));
 
     DecodedImage image;
     ASSERT_EQ(read(file, image), kSuccess);
-    EXPECT_EQ(image.raster.width, int(f.width));
-    EXPECT_EQ(image.raster.height, int(f.height));
-    EXPECT_EQ(image.raster.format, c.gray ? PixelFormat::Gray8 : PixelFormat::Rgb8);
+    const Raster& r = image.raster;
+    EXPECT_EQ(
+        std::tuple(r.width, r.height, r.format),
+        std::tuple(int(f.width), int(f.height), c.gray ? PixelFormat::Gray8 : PixelFormat::Rgb8));
 }
 
 INSTANTIATE_TEST_SUITE_P(Variants, TiffInfoTest, ::testing::ValuesIn(kInfoCases),
@@ -283,6 +281,13 @@ TEST_F(TiffTest, SamplesBecomeTheColoursTheyStandFor) {
     const std::vector<uint8_t> rgba = {9, 9, 9, 0, 255, 0, 0, 255, 0, 0, 0, 128};
     const std::vector<uint8_t> overWhite = {255, 255, 255, 255, 0, 0, 127, 127, 127};
     const TiffFixture rgbaBase = patterned(16, 16, 8, 4, PHOTOMETRIC_RGB);
+    // 16-bit CMYK, plane after plane, a strip per row: white, then full cyan with half black.
+    TiffFixture cmyk16 = patterned(2, 2, 16, 4, PHOTOMETRIC_SEPARATED, COMPRESSION_LZW);
+    cmyk16.planar = PLANARCONFIG_SEPARATE;
+    cmyk16.rowsPerStrip = 1;
+    const uint16_t planes[16] = {0, 0xffff, 0, 0xffff, 0, 0,      0, 0,
+                                 0, 0,      0, 0,      0, 0x8000, 0, 0x8000};
+    std::memcpy(cmyk16.data.data(), planes, sizeof planes);
     struct Case {
         const char* name;
         TiffFixture fixture;
@@ -314,6 +319,7 @@ TEST_F(TiffTest, SamplesBecomeTheColoursTheyStandFor) {
          with(cmyk(COMPRESSION_NONE), {0, 0, 0, 0, 0, 0, 0, 255, 255, 0, 0, 0}),
          {255, 255, 255, 0, 0, 0, 0, 255, 255},
          0},
+        {"16-bit cmyk planes", cmyk16, {255, 255, 255, 0, 127, 127, 255, 255, 255, 0, 127, 127}, 0},
         {"ycbcr", constant(ycc(COMPRESSION_LZW), {128}), {128, 128, 128, 128, 128, 128}, 2},
         {"jpeg ycbcr 4:2:0",
          constant(jpeg(PHOTOMETRIC_YCBCR, 2, 2), {200, 100, 50}),
