@@ -207,33 +207,6 @@ TEST(PixelOpsResample, SizesAndFormats) {
     EXPECT_EQ(resample(empty, 5, 5), kErrNoImage);
 }
 
-TEST(PixelOpsResample, BilevelTextSurvivesHalvingThenDithering) {
-    const Raster text = testing::makeTextLike(256, 128, PixelFormat::Bilevel);
-    Raster half = text;
-    ASSERT_EQ(resample(half, 128, 64), kSuccess);
-    EXPECT_EQ(half.format, PixelFormat::Gray8);
-    Raster dithered;
-    ASSERT_EQ(convertDepth(half, 1, dithered), kSuccess);
-    ASSERT_EQ(dithered.format, PixelFormat::Bilevel);
-    // Each stroke pixel of the half-size image is black; the paper stays white.
-    int strokes = 0, kept = 0, paper = 0, stained = 0;
-    for (int y = 0; y < 64; ++y)
-        for (int x = 0; x < 128; ++x) {
-            const bool stroke = text.row(2 * y)[2 * x] == 0 && text.row(2 * y + 1)[2 * x + 1] == 0;
-            const bool farFromInk = (x % 8) >= 3 && (x % 8) <= 4 && (y % 16) >= 3 && (y % 16) <= 11;
-            if (stroke) {
-                ++strokes;
-                kept += dithered.row(y)[x] == 0;
-            } else if (farFromInk) {
-                ++paper;
-                stained += dithered.row(y)[x] == 0;
-            }
-        }
-    ASSERT_GT(strokes, 0);
-    EXPECT_GT(kept, strokes * 9 / 10);
-    EXPECT_LT(stained, paper / 20);
-}
-
 // Every long conversion reports rising progress, only ever on the caller's thread (the resize
 // runs GraphicsMagick's threads), and stops with nothing changed when the listener says so.
 TEST(PixelOpsProgress, LongConversionsReportAndStopWhenAsked) {

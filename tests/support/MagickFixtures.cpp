@@ -167,42 +167,6 @@ QByteArray bmpFile(int width, int height, const BmpLayout& layout) {
     return b;
 }
 
-QByteArray placeableMetafile() {
-    QByteArray records;
-    const auto record = [&](uint32_t function, std::initializer_list<uint32_t> words) {
-        putLe32(records, uint32_t(3 + words.size()));
-        putLe16(records, function);
-        for (const uint32_t w : words)
-            putLe16(records, w);
-    };
-    record(0x020B, {0, 0});            // SetWindowOrg
-    record(0x020C, {720, 1440});       // SetWindowExt: y, x
-    record(0x02FC, {0, 0, 0, 0});      // CreateBrushIndirect: solid black
-    record(0x012D, {0});               // SelectObject
-    record(0x041B, {720, 720, 0, 0});  // Rectangle: bottom, right, top, left
-    record(0x0000, {});                // end
-    QByteArray header;
-    putLe16(header, 1);
-    putLe16(header, 9);
-    putLe16(header, 0x0300);
-    putLe32(header, uint32_t((18 + records.size()) / 2));
-    putLe16(header, 1);
-    putLe32(header, 7);
-    putLe16(header, 0);
-    QByteArray placeable;
-    putLe32(placeable, 0x9AC6CDD7);
-    putLe16(placeable, 0);
-    for (const uint32_t v : {0u, 0u, 1440u, 720u})
-        putLe16(placeable, v);
-    putLe16(placeable, 1440);
-    putLe32(placeable, 0);
-    uint16_t checksum = 0;
-    for (int i = 0; i < 20; i += 2)
-        checksum ^= uint16_t(uint8_t(placeable[i]) | uint8_t(placeable[i + 1]) << 8);
-    putLe16(placeable, checksum);
-    return placeable + header + records;
-}
-
 QByteArray iconFile(int type) {
     QByteArray b;
     for (const uint32_t v : {0, type, 1})
