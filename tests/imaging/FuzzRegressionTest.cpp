@@ -1,22 +1,12 @@
 // Damaged and hostile files fail cleanly and quietly in every reader: the file information or a
 // failure code, a load that succeeds or fails with the right code, nothing printed. Among them the
 // inputs the fuzz targets found faults with, kept so that the faults stay fixed.
-#include <gtest/gtest.h>
 #include <tiffio.h>
 #include <unistd.h>
+#include "ImagingFixtures.h"
 
-#include <QFile>
-#include <QTemporaryDir>
 #include <functional>
 #include <random>
-
-#include "JpegFixtures.h"
-#include "MagickFixtures.h"
-#include "TiffFixtures.h"
-#include "imaging/FileInfo.h"
-#include "imaging/FormatCodes.h"
-#include "imaging/ImagingControl.h"
-#include "imaging/ImagingStatus.h"
 
 namespace pixavant::imaging {
 namespace {

@@ -1,19 +1,7 @@
-#include <gtest/gtest.h>
+#include "ImagingFixtures.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QSize>
-#include <QTemporaryDir>
-#include <tuple>
-
-#include "ImagingFixtures.h"
-#include "JpegFixtures.h"
-#include "imaging/FileInfo.h"
-#include "imaging/Format.h"
-#include "imaging/FormatCodes.h"
-#include "imaging/ImagingControl.h"
-#include "imaging/ImagingStatus.h"
-#include "imaging/PixelOps.h"
 
 namespace pixavant::imaging {
 namespace {
@@ -22,26 +10,16 @@ using testing::JpegFixture;
 using testing::makeJpeg;
 using testing::makePhotoLike;
 
-class JpegFormatTest : public ::testing::Test {
+class JpegFormatTest : public testing::ImagingTest {
   protected:
-    void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
-    void TearDown() override { testing::setSaveResolution(0, 0); }
-
-    QString path(const QString& name) const { return dir_.filePath(name); }
-
     QString writeJpeg(const QString& name, const Raster& image, const JpegFixture& fixture = {}) {
-        const QString file = path(name);
-        EXPECT_TRUE(testing::writeBytes(file, makeJpeg(image, fixture)));
-        return file;
+        return write(name, makeJpeg(image, fixture));
     }
-
     static FileInfoRecord info(const QString& file) {
         FileInfoRecord record;
         EXPECT_EQ(readFileInfo(file, record), 1) << file.toStdString();
         return record;
     }
-
-    QTemporaryDir dir_;
 };
 
 Raster grayOf(const Raster& rgb) {

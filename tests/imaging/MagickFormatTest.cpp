@@ -1,22 +1,13 @@
-#include <gtest/gtest.h>
-
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
-#include <cstring>
-#include <tuple>
-
 #include "ImagingFixtures.h"
-#include "MagickFixtures.h"
-#include "imaging/FileInfo.h"
-#include "imaging/Format.h"
-#include "imaging/FormatCodes.h"
-#include "imaging/ImagingStatus.h"
+
+#include <cstring>
+
 #include "imaging/MagickRuntime.h"
 
 namespace pixavant::imaging {
 namespace {
 
+using testing::decode;
 using testsupport::MagickWriteOptions;
 using testsupport::quadrantPattern;
 using testsupport::writeBytes;
@@ -38,14 +29,8 @@ bool near(const Rgb& a, const Rgb& b, int tolerance = 8) {
     return true;
 }
 
-class MagickFormatTest : public ::testing::Test {
+class MagickFormatTest : public testing::ImagingTest {
   protected:
-    QString path(const QString& name) const { return dir_.filePath(name); }
-
-    static int decode(const QString& file, DecodedImage& image) {
-        return testing::decode(file, image);
-    }
-
     // Writes the quadrant pattern and checks what the information and a read give back.
     void roundTrip(const QString& name, const MagickWriteOptions& options, int expectedCode,
                    int expectedBits, const QString& expectedCompression) {
@@ -66,8 +51,6 @@ class MagickFormatTest : public ::testing::Test {
         EXPECT_TRUE(near(pixelAt(r, 2, 27), {0, 0, 255}));
         EXPECT_TRUE(near(pixelAt(r, 37, 27), {255, 255, 255}));
     }
-
-    QTemporaryDir dir_;
 };
 
 TEST_F(MagickFormatTest, FormatsWrittenByGraphicsMagickReadBack) {
@@ -91,8 +74,8 @@ TEST_F(MagickFormatTest, FormatsWrittenByGraphicsMagickReadBack) {
 // Files no writer here makes: an icon and a cursor, red above blue; a PhotoCD whose base image is
 // 768 x 512 with GraphicsMagick's small image at its centre.
 TEST_F(MagickFormatTest, IconsAndPhotoCdGiveTheirImage) {
-    ASSERT_TRUE(writeBytes(path("a.ico"), testsupport::iconFile(1)));
-    ASSERT_TRUE(writeBytes(path("a.cur"), testsupport::iconFile(2)));
+    write("a.ico", testsupport::iconFile(1));
+    write("a.cur", testsupport::iconFile(2));
     ASSERT_TRUE(writeMagickImage(path("a.pcd"), 64, 48, quadrantPattern(64, 48), {.coder = "PCD"}));
     const struct {
         const char* name;

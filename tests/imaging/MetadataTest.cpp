@@ -1,24 +1,16 @@
-#include <gtest/gtest.h>
 #include <libexif/exif-data.h>
+#include "ImagingFixtures.h"
 
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
 #include <exiv2/exiv2.hpp>
 #pragma GCC diagnostic pop
 
-#include <QTemporaryDir>
 #include <map>
 #include <set>
 #include <string>
-#include <tuple>
 
-#include "ImagingFixtures.h"
-#include "JpegFixtures.h"
 #include "Testdata.h"
-#include "imaging/FileInfo.h"
-#include "imaging/FormatCodes.h"
-#include "imaging/ImagingControl.h"
-#include "imaging/ImagingStatus.h"
 
 namespace pixavant::imaging {
 namespace {
@@ -96,17 +88,15 @@ std::map<std::string, std::string> iptcValues(const std::vector<uint8_t>& iptc) 
     return values;
 }
 
-class MetadataTest : public ::testing::Test {
+class MetadataTest : public testing::ImagingTest {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(dir_.isValid());
+        ImagingTest::SetUp();
         exifDir_ = testing::testdataDir(QStringLiteral("exif"));
         testing::setSaveResolution(72, 72);
     }
-    void TearDown() override { testing::setSaveResolution(0, 0); }
 
     QString sample(const QString& name) const { return exifDir_ + QLatin1Char('/') + name; }
-    QString path(const QString& name) const { return dir_.filePath(name); }
 
     // Loads `source`, saves it in `code` (shrunk to a thumbnail: only the metadata matters) and
     // loads the output; its metadata.
@@ -131,7 +121,6 @@ class MetadataTest : public ::testing::Test {
         return back.meta();
     }
 
-    QTemporaryDir dir_;
     QString exifDir_;
 };
 
@@ -255,10 +244,9 @@ TEST_F(MetadataTest, DamagedMetadataIsLeftOutAndSaidSoButThePixelsAreWritten) {
     const QByteArray jpeg = testing::makeJpeg(testing::makePhotoLike(64, 48));
     const QByteArray exif = QByteArray("Exif\0\0MM\0*\0\0\0\x08", 14) + QByteArray(300, 'Z');
     const QByteArray xmp = QByteArray("http://ns.adobe.com/xap/1.0/\0", 29) + "<x:xmpmeta><broken";
-    ASSERT_TRUE(testing::writeBytes(path("exif.jpg"), withApp1(jpeg, exif)));
-    ASSERT_TRUE(testing::writeBytes(path("xmp.jpg"), withApp1(jpeg, xmp)));
-    std::vector<std::pair<QString, const char*>> cases = {{path("exif.jpg"), "EXIF"},
-                                                          {path("xmp.jpg"), "XMP"}};
+    std::vector<std::pair<QString, const char*>> cases = {
+        {write("exif.jpg", withApp1(jpeg, exif)), "EXIF"},
+        {write("xmp.jpg", withApp1(jpeg, xmp)), "XMP"}};
     if (!exifDir_.isEmpty())
         for (const char* file : {"invalid-exif.jpg", "exif-ifd-offset.jpg", "multiple_exif.jpg"})
             cases.emplace_back(sample(file), "");  // what is left of them is carried

@@ -1,23 +1,13 @@
 // How PIXAVANT files state their colours, carry a JPEG over, and stop when cancelled.
-#include <gtest/gtest.h>
 #include <jxl/decode.h>
 #include <jxl/encode.h>
 #include <lcms2.h>
+#include "ImagingFixtures.h"
 
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
 #include <cmath>
 #include <functional>
 
-#include "ImagingFixtures.h"
-#include "JpegFixtures.h"
-#include "imaging/FileInfo.h"
-#include "imaging/FormatCodes.h"
-#include "imaging/ImagingControl.h"
-#include "imaging/ImagingStatus.h"
 #include "imaging/JxlRunner.h"
-#include "imaging/PixelOps.h"
 
 namespace pixavant::imaging {
 namespace {
@@ -106,17 +96,12 @@ JxlFacts inspect(const QString& path) {
     return facts;
 }
 
-class PixavantEncodingTest : public ::testing::Test {
+class PixavantEncodingTest : public testing::ImagingTest {
   protected:
-    void SetUp() override { ASSERT_TRUE(dir.isValid()); }
-    void TearDown() override { setResolution(0); }
-    QString path(const QString& name) const { return dir.filePath(name); }
     static void setResolution(int32_t dpi) { testing::setSaveResolution(dpi, dpi); }
     QString writeJpeg(const Raster& image, const JpegFixture& fixture) {
-        EXPECT_TRUE(testing::writeBytes(path("in.jpg"), testing::makeJpeg(image, fixture)));
-        return path("in.jpg");
+        return write("in.jpg", testing::makeJpeg(image, fixture));
     }
-    QTemporaryDir dir;
 };
 
 // A profile libjxl can name is stated by name (sRGB, Display P3, gray sRGB); any other is
@@ -301,7 +286,7 @@ TEST_F(PixavantEncodingTest, CancelAtAnyMomentLeavesNoFile) {
             const int16_t status = control.save(out, int16_t(code), 24, -1, 0);
             EXPECT_EQ(status, calls >= stopAt ? kErrCancelled : kSuccess);
             // in.jpg, and out.jxl only when complete
-            EXPECT_EQ(QDir(dir.path()).entryList(QDir::Hidden | QDir::Files).size(),
+            EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Hidden | QDir::Files).size(),
                       status == kSuccess ? 2 : 1);
             QFile::remove(out);
         }

@@ -1,22 +1,11 @@
-#include <gtest/gtest.h>
 #include <jxl/encode.h>
+#include "ImagingFixtures.h"
 
-#include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 #include <cmath>
 #include <cstring>
-#include <tuple>
 
-#include "ImagingFixtures.h"
-#include "JpegFixtures.h"
-#include "imaging/FileInfo.h"
-#include "imaging/Format.h"
-#include "imaging/FormatCodes.h"
-#include "imaging/ImagingControl.h"
-#include "imaging/ImagingStatus.h"
-#include "imaging/PixelOps.h"
 #include "imaging/Verification.h"
 
 namespace pixavant::imaging {
@@ -78,13 +67,7 @@ int readDirect(const QString& path, DecodedImage& image) {
     return testing::decode(path, image);
 }
 
-class PixavantFormatTest : public ::testing::Test {
-  protected:
-    void SetUp() override { ASSERT_TRUE(dir.isValid()); }
-    void TearDown() override { testing::setSaveResolution(0, 0); }
-    QString path(const QString& name) const { return dir.filePath(name); }
-    QTemporaryDir dir;
-};
+class PixavantFormatTest : public testing::ImagingTest {};
 
 TEST_F(PixavantFormatTest, EachLevelIsStrictlySmallerAndOtherFactorsAreClamped) {
     const Raster source = photoLike(256, 256);
@@ -106,7 +89,7 @@ TEST_F(PixavantFormatTest, EachLevelIsStrictlySmallerAndOtherFactorsAreClamped) 
 
 TEST_F(PixavantFormatTest, ColourProfilesTravelWithLosslessFiles) {
     // A Display P3 file: the reader hands its profile on, the writer stores it.
-    ASSERT_TRUE(testing::writeBytes(path("p3.jxl"), displayP3Codestream()));
+    write("p3.jxl", displayP3Codestream());
     DecodedImage image;
     ASSERT_EQ(readDirect(path("p3.jxl"), image), kSuccess);
     ASSERT_FALSE(image.meta.iccProfile.empty());
@@ -178,8 +161,7 @@ TEST_F(PixavantFormatTest, ResolutionFollowsTheExifUnitAndDamageIsIgnored) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         QByteArray bytes = written;
-        ASSERT_TRUE(testing::writeBytes(
-            path("p.jxl"), bytes.replace(payload + c.offset, c.bytes.size(), c.bytes)));
+        write("p.jxl", bytes.replace(payload + c.offset, c.bytes.size(), c.bytes));
         FileInfoRecord info;
         ASSERT_EQ(readFileInfo(path("p.jxl"), info), 1);
         EXPECT_EQ(info.XResolution, c.dpi);

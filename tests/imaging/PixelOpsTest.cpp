@@ -1,18 +1,9 @@
-#include "imaging/PixelOps.h"
+#include "ImagingFixtures.h"
 
-#include <gtest/gtest.h>
-
-#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <set>
 #include <thread>
-#include <tuple>
-
-#include "ImagingFixtures.h"
-#include "JpegFixtures.h"
-#include "imaging/ImagingStatus.h"
-#include "imaging/Progress.h"
 
 namespace pixavant::imaging {
 namespace {

@@ -2,24 +2,14 @@
 // layouts, GIF frames on a larger screen, EPS pages, TIFFs with hostile tiles or cut short while
 // read. (Real files of these kinds, TGA alpha among them, are checked by the conformance test.)
 
-#include <gtest/gtest.h>
 #include <tiffio.h>
+#include "ImagingFixtures.h"
 
-#include <QFile>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 #include <cstdlib>
 #include <cstring>
-#include <tuple>
 
-#include "ImagingFixtures.h"
-#include "MagickFixtures.h"
-#include "TiffFixtures.h"
 #include "imaging/ErrorDetail.h"
-#include "imaging/FileInfo.h"
-#include "imaging/Format.h"
-#include "imaging/FormatCodes.h"
-#include "imaging/ImagingStatus.h"
 
 namespace pixavant::imaging {
 namespace {
@@ -41,10 +31,8 @@ void dirtyTheHeap() {
     }
 }
 
-class ReaderConformance : public ::testing::Test {
+class ReaderConformance : public testing::ImagingTest {
   protected:
-    QString path(const QString& name) const { return dir_.filePath(name); }
-
     static int decode(const QString& file, DecodedImage& image) {
         clearErrorDetail();
         return testing::decode(file, image);
@@ -59,8 +47,6 @@ class ReaderConformance : public ::testing::Test {
             out.insert(out.end(), {v, v, v});
         return out;
     }
-
-    QTemporaryDir dir_;
 };
 
 // Layouts the BMP suite of the conformance check does not have.

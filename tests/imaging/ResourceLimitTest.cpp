@@ -2,24 +2,12 @@
 // kErrNoMemory before the pixels are allocated, in every reader; files with thousands of frames or
 // pages are read without decoding them all; PostScript is rendered in safe mode with a time limit;
 // a save that cannot be written fails as a write error and leaves nothing behind.
-#include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include "ImagingFixtures.h"
 
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
 #include <functional>
-
-#include "JpegFixtures.h"
-#include "MagickFixtures.h"
-#include "TiffFixtures.h"
-#include "imaging/FileInfo.h"
-#include "imaging/Format.h"
-#include "imaging/FormatCodes.h"
-#include "imaging/ImagingControl.h"
-#include "imaging/ImagingStatus.h"
 
 namespace pixavant::imaging {
 namespace {
@@ -100,15 +88,7 @@ QByteArray tiffWithSize(uint32_t width, uint32_t height) {
     return testing::buildRawTiff(raw);
 }
 
-class ResourceLimits : public ::testing::Test {
-  protected:
-    QString write(const QString& name, const QByteArray& bytes) {
-        const QString path = dir_.path() + "/" + name;
-        EXPECT_TRUE(testing::writeBytes(path, bytes));
-        return path;
-    }
-    QTemporaryDir dir_;
-};
+class ResourceLimits : public testing::ImagingTest {};
 
 // 20000 x 20000 = 4e8 pixels, or 65000 x 65000 where the field is 16 bits: all above 2^28.
 TEST_F(ResourceLimits, OversizedHeaderFailsWithNotEnoughMemoryInEveryReader) {

@@ -1,20 +1,8 @@
-#include <gtest/gtest.h>
 #include <tiffio.h>
+#include "ImagingFixtures.h"
 
-#include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
-#include <QTemporaryDir>
-#include <tuple>
-#include <vector>
-
-#include "ImagingFixtures.h"
-#include "JpegFixtures.h"
-#include "TiffFixtures.h"
-#include "imaging/FileInfo.h"
-#include "imaging/Format.h"
-#include "imaging/ImagingControl.h"
-#include "imaging/ImagingStatus.h"
 
 namespace pixavant::imaging {
 namespace {
@@ -65,30 +53,16 @@ TiffFixture bilevelFixture(uint16_t compression) {
     return patterned(40, 20, 1, 1, PHOTOMETRIC_MINISWHITE, compression);
 }
 
-class TiffTest : public ::testing::Test {
+class TiffTest : public testing::ImagingTest {
   protected:
-    void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
-    void TearDown() override { testing::setSaveResolution(0, 0); }
-
-    QString path(const QString& name) const { return dir_.filePath(name); }
-
     QString fixture(const QString& name, const TiffFixture& f) {
-        const QString p = path(name);
-        EXPECT_TRUE(writeTiffFixture(p, f));
-        return p;
+        EXPECT_TRUE(writeTiffFixture(path(name), f));
+        return path(name);
     }
-
-    static int read(const QString& file, DecodedImage& image) {
-        return testing::decode(file, image);
-    }
-
-    static int write(const QString& file, const Raster& raster, int code,
-                     const ImageMeta& meta = {}) {
+    static int save(const QString& file, const Raster& raster, int code) {
         Progress progress;
-        return makeTiffWriter()->write(file, raster, meta, SaveRequest{code, 0, {}}, progress);
+        return makeTiffWriter()->write(file, raster, {}, SaveRequest{code, 0, {}}, progress);
     }
-
-    QTemporaryDir dir_;
 };
 
 // The raster as RGB triplets or gray values, palette expanded, for comparing pixels.
@@ -203,7 +177,7 @@ TEST_P(TiffInfoTest, ReportsCodeDepthAndCompressionAndDecodes) {
     EXPECT_EQ(i.SizeMem, imageDataSize(f.width, f.height, c.bits));
 
     DecodedImage image;
-    ASSERT_EQ(read(file, image), kSuccess);
+    ASSERT_EQ(testing::decode(file, image), kSuccess);
     const Raster& r = image.raster;
     EXPECT_EQ(
         std::tuple(r.width, r.height, r.format),
@@ -234,7 +208,7 @@ TEST_F(TiffTest, ResolutionIsReportedInDotsPerInch) {
         ASSERT_EQ(readFileInfo(file, info), 1);
         EXPECT_EQ(info.XResolution, c.dpi) << c.value << " unit " << c.unit;
         DecodedImage image;
-        ASSERT_EQ(read(file, image), kSuccess);
+        ASSERT_EQ(testing::decode(file, image), kSuccess);
         EXPECT_NEAR(image.meta.xDpi, c.dpi, 0.51);
     }
     FileInfoRecord info;
@@ -315,7 +289,7 @@ TEST_F(TiffTest, SamplesBecomeTheColoursTheyStandFor) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         DecodedImage image;
-        ASSERT_EQ(read(fixture("samples.tif", c.fixture), image), kSuccess);
+        ASSERT_EQ(testing::decode(fixture("samples.tif", c.fixture), image), kSuccess);
         const std::vector<uint8_t> got = visiblePixels(image.raster);
         ASSERT_GE(got.size(), c.start.size());
         for (size_t i = 0; i < c.start.size(); ++i)
@@ -326,7 +300,7 @@ TEST_F(TiffTest, SamplesBecomeTheColoursTheyStandFor) {
 TEST_F(TiffTest, StripsTilesAndPlanesDecodeToTheSamePixels) {
     const TiffFixture base = patterned(37, 29, 8, 3, PHOTOMETRIC_RGB, COMPRESSION_LZW);
     DecodedImage expected;
-    ASSERT_EQ(read(fixture("base.tif", base), expected), kSuccess);
+    ASSERT_EQ(testing::decode(fixture("base.tif", base), expected), kSuccess);
     for (size_t i = 0; i < base.data.size(); ++i)
         ASSERT_EQ(expected.raster.pixels[i], base.data[i]) << i;
 
@@ -343,7 +317,7 @@ TEST_F(TiffTest, StripsTilesAndPlanesDecodeToTheSamePixels) {
     TiffFixture wide = patterned(37, 29, 16, 3, PHOTOMETRIC_RGB, COMPRESSION_PACKBITS);
     for (const TiffFixture& f : {strips, tiles, planes, wide}) {
         DecodedImage image;
-        ASSERT_EQ(read(fixture("variant.tif", f), image), kSuccess);
+        ASSERT_EQ(testing::decode(fixture("variant.tif", f), image), kSuccess);
         EXPECT_EQ(image.raster.pixels, expected.raster.pixels)
             << "tiled " << f.tileWidth << " planar " << f.planar << " bits " << f.bitsPerSample;
     }
@@ -362,7 +336,7 @@ TEST_F(TiffTest, PagesAreCountedAndTheFirstIsLoaded) {
         ASSERT_EQ(readFileInfo(file, info), 1);
         EXPECT_EQ(info.TotalPages, 3) << "BigTIFF " << big;
         DecodedImage image;
-        ASSERT_EQ(read(file, image), kSuccess);
+        ASSERT_EQ(testing::decode(file, image), kSuccess);
         EXPECT_EQ(image.raster.pixels, f.data);  // the later pages are inverted
     }
     RawTiff raw;
@@ -376,7 +350,7 @@ TEST_F(TiffTest, PagesAreCountedAndTheFirstIsLoaded) {
         ASSERT_EQ(readFileInfo(path("many.tif"), info), 1);
         EXPECT_EQ(info.TotalPages, pages);
         DecodedImage image;
-        EXPECT_EQ(read(path("many.tif"), image), kSuccess);
+        EXPECT_EQ(testing::decode(path("many.tif"), image), kSuccess);
     }
 }
 
@@ -391,7 +365,7 @@ TEST_F(TiffTest, CcittOutputDecodesWithLibtiffTools) {
         const QString out = path("fax.tif");
         const QString plain = path("plain.tif");
         QFile::remove(plain);
-        ASSERT_EQ(write(out, raster, code), kSuccess);
+        ASSERT_EQ(save(out, raster, code), kSuccess);
         QProcess process;
         process.start(tiffcp, {"-c", "none", out, plain});
         ASSERT_TRUE(process.waitForFinished(20000));
@@ -400,7 +374,7 @@ TEST_F(TiffTest, CcittOutputDecodesWithLibtiffTools) {
         ASSERT_EQ(readFileInfo(plain, info), 1);
         EXPECT_EQ(info.Format, 3);
         DecodedImage image;
-        ASSERT_EQ(read(plain, image), kSuccess);
+        ASSERT_EQ(testing::decode(plain, image), kSuccess);
         EXPECT_EQ(image.raster.pixels, raster.pixels) << code;
     }
 }

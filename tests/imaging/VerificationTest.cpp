@@ -1,33 +1,19 @@
-#include <gtest/gtest.h>
+#include "ImagingFixtures.h"
 
-#include <QFile>
-#include <QTemporaryDir>
 #include <array>
 #include <cmath>
-#include <tuple>
 
-#include "ImagingFixtures.h"
-#include "JpegFixtures.h"
-#include "imaging/FileInfo.h"
-#include "imaging/FormatCodes.h"
-#include "imaging/ImagingControl.h"
-#include "imaging/ImagingStatus.h"
 #include "imaging/Verification.h"
 
 namespace pixavant::imaging {
 namespace {
 
-class VerificationTest : public ::testing::Test {
+class VerificationTest : public testing::ImagingTest {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(dir_.isValid());
-        source_ = path(QStringLiteral("source.jpg"));
-        ASSERT_TRUE(
-            testing::writeBytes(source_, testing::makeJpeg(testing::makePhotoLike(96, 64))));
+        ImagingTest::SetUp();
+        source_ = write("source.jpg", testing::makeJpeg(testing::makePhotoLike(96, 64)));
     }
-    QString path(const QString& name) const { return dir_.filePath(name); }
-
-    QTemporaryDir dir_;
     QString source_;
 };
 
