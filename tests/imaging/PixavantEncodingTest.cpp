@@ -162,8 +162,6 @@ TEST_F(PixavantEncodingTest, LossyFilesNameTheirColourSpaceAndKeepOtherProfilesE
     }
 }
 
-// ---- a JPEG carried over ------------------------------------------------------------------------
-
 TEST_F(PixavantEncodingTest, UnchangedJpegIsCarriedOverBitForBitAndNothingElseIs) {
     const Raster photo = testing::makePhotoLike(320, 240);
     const JpegFixture jfif72{.densityUnit = 1, .xDensity = 72, .yDensity = 72};
@@ -228,8 +226,6 @@ TEST_F(PixavantEncodingTest, UnchangedJpegIsCarriedOverBitForBitAndNothingElseIs
         EXPECT_LT(total / double(got.size()), 1.0) << c.name;
     }
 }
-
-// ---- cancelling an encode --------------------------------------------------------------------
 
 // libjxl aborts the process when some of its later parallel runs fail: the runner refuses work
 // only while the pixels are taken in, and then the encode fails cleanly.

@@ -14,7 +14,7 @@ using testing::writeFile;
 using testing::writeTiffFixture;
 
 // A fixture of the given layout whose samples follow a simple pattern (x + 3y + 40s, wrapped to the
-// sample's range; 16-bit samples carry the pattern in both bytes, 32-bit ones are floats).
+// sample's range; 16-bit samples carry the pattern in both bytes).
 TiffFixture patterned(uint32_t width, uint32_t height, uint16_t bits, uint16_t samples,
                       uint16_t photometric, uint16_t compression = COMPRESSION_NONE) {
     TiffFixture f;
@@ -37,9 +37,6 @@ TiffFixture patterned(uint32_t width, uint32_t height, uint16_t bits, uint16_t s
                 } else if (bits == 16) {
                     const uint16_t w = uint16_t((v & 0xff) * 257);
                     std::memcpy(row + 2 * n, &w, 2);
-                } else if (bits == 32) {
-                    const float w = float(v & 0xff) / 255.0f;
-                    std::memcpy(row + 4 * n, &w, 4);
                 } else {
                     const size_t bit = n * bits;
                     const unsigned value = v & ((1u << bits) - 1);
@@ -81,8 +78,6 @@ std::vector<uint8_t> visiblePixels(const Raster& r) {
         }
     return out;
 }
-
-// --- File information -------------------------------------------------------------------------
 
 TiffFixture cmyk(uint16_t compression) {
     return patterned(16, 8, 8, 4, PHOTOMETRIC_SEPARATED, compression);
@@ -216,8 +211,6 @@ TEST_F(TiffTest, ResolutionIsReportedInDotsPerInch) {
     EXPECT_EQ(info.XResolution, 0);
 }
 
-// --- Pixels -----------------------------------------------------------------------------------
-
 // Each sample layout and colour model decodes to 8-bit gray or RGB, alpha shown over white.
 TEST_F(TiffTest, SamplesBecomeTheColoursTheyStandFor) {
     const auto with = [](TiffFixture f, std::vector<uint8_t> data) {
@@ -323,8 +316,6 @@ TEST_F(TiffTest, StripsTilesAndPlanesDecodeToTheSamePixels) {
     }
 }
 
-// --- Pages ------------------------------------------------------------------------------------
-
 // Pages are counted in plain and BigTIFF files, up to 10000 and around a loop; the first is loaded.
 TEST_F(TiffTest, PagesAreCountedAndTheFirstIsLoaded) {
     for (bool big : {false, true}) {
@@ -353,8 +344,6 @@ TEST_F(TiffTest, PagesAreCountedAndTheFirstIsLoaded) {
         EXPECT_EQ(testing::decode(path("many.tif"), image), kSuccess);
     }
 }
-
-// --- Writing ----------------------------------------------------------------------------------
 
 TEST_F(TiffTest, CcittOutputDecodesWithLibtiffTools) {
     const QString tiffcp = QStandardPaths::findExecutable("tiffcp");
