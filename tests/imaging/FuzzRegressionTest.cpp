@@ -3,10 +3,11 @@
 // inputs the fuzz targets found faults with, kept so that the faults stay fixed.
 #include <tiffio.h>
 #include <unistd.h>
-#include "ImagingFixtures.h"
 
 #include <functional>
 #include <random>
+
+#include "ImagingFixtures.h"
 
 namespace pixavant::imaging {
 namespace {

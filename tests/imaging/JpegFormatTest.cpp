@@ -1,7 +1,8 @@
-#include "ImagingFixtures.h"
 
 #include <QFileInfo>
 #include <QSize>
+
+#include "ImagingFixtures.h"
 
 namespace pixavant::imaging {
 namespace {

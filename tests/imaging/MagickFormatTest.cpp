@@ -1,7 +1,7 @@
-#include "ImagingFixtures.h"
 
 #include <cstring>
 
+#include "ImagingFixtures.h"
 #include "imaging/MagickRuntime.h"
 
 namespace pixavant::imaging {

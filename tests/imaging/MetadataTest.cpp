@@ -1,5 +1,4 @@
 #include <libexif/exif-data.h>
-#include "ImagingFixtures.h"
 
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
@@ -10,6 +9,7 @@
 #include <set>
 #include <string>
 
+#include "ImagingFixtures.h"
 #include "Testdata.h"
 
 namespace pixavant::imaging {

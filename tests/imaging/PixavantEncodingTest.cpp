@@ -2,11 +2,11 @@
 #include <jxl/decode.h>
 #include <jxl/encode.h>
 #include <lcms2.h>
-#include "ImagingFixtures.h"
 
 #include <cmath>
 #include <functional>
 
+#include "ImagingFixtures.h"
 #include "imaging/JxlRunner.h"
 
 namespace pixavant::imaging {

@@ -1,11 +1,11 @@
 #include <jxl/encode.h>
-#include "ImagingFixtures.h"
 
 #include <QProcess>
 #include <QStandardPaths>
 #include <cmath>
 #include <cstring>
 
+#include "ImagingFixtures.h"
 #include "imaging/Verification.h"
 
 namespace pixavant::imaging {

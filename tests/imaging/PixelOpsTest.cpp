@@ -1,9 +1,10 @@
-#include "ImagingFixtures.h"
 
 #include <cmath>
 #include <functional>
 #include <set>
 #include <thread>
+
+#include "ImagingFixtures.h"
 
 namespace pixavant::imaging {
 namespace {

@@ -3,12 +3,12 @@
 // read. (Real files of these kinds, TGA alpha among them, are checked by the conformance test.)
 
 #include <tiffio.h>
-#include "ImagingFixtures.h"
 
 #include <QStandardPaths>
 #include <cstdlib>
 #include <cstring>
 
+#include "ImagingFixtures.h"
 #include "imaging/ErrorDetail.h"
 
 namespace pixavant::imaging {

@@ -5,9 +5,10 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include "ImagingFixtures.h"
 
 #include <functional>
+
+#include "ImagingFixtures.h"
 
 namespace pixavant::imaging {
 namespace {
@@ -80,12 +81,8 @@ QByteArray pngHeader(uint32_t width, uint32_t height) {
 }
 
 QByteArray tiffWithSize(uint32_t width, uint32_t height) {
-    testing::RawTiff raw;
-    raw.width = width;
-    raw.height = height;
-    raw.stripByteCount = 64;
-    raw.stripData = QByteArray(64, '\x7f');
-    return testing::buildRawTiff(raw);
+    return testing::buildRawTiff(
+        {.width = width, .height = height, .stripByteCount = 64, .stripData = QByteArray(64, 'x')});
 }
 
 class ResourceLimits : public testing::ImagingTest {};

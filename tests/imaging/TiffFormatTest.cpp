@@ -1,8 +1,9 @@
 #include <tiffio.h>
-#include "ImagingFixtures.h"
 
 #include <QProcess>
 #include <QStandardPaths>
+
+#include "ImagingFixtures.h"
 
 namespace pixavant::imaging {
 namespace {

@@ -1,8 +1,8 @@
-#include "ImagingFixtures.h"
 
 #include <array>
 #include <cmath>
 
+#include "ImagingFixtures.h"
 #include "imaging/Verification.h"
 
 namespace pixavant::imaging {

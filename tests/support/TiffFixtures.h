@@ -55,7 +55,7 @@ struct RawTiff {
     uint16_t compression = 1;
     uint32_t stripOffset = 0;     // 0: right after the directory
     uint32_t stripByteCount = 0;  // 0: width x height x samples x bits / 8
-    QByteArray stripData;         // bytes placed at the end of the file
+    QByteArray stripData{};       // bytes placed at the end of the file
     int directories = 1;          // further directories chained after the first, all alike
     bool loop = false;            // the last directory points back at the first
 };
