@@ -18,6 +18,7 @@
 #include <memory>
 #include <vector>
 
+#include "Bytes.h"
 #include "batch/BatchRules.h"
 #include "imaging/ErrorDetail.h"
 #include "imaging/FileInfo.h"
@@ -84,13 +85,6 @@ std::vector<SourceFile> sourceFiles(const QString& root) {
         for (const QString& name : QDir(folder).entryList(QDir::Files, QDir::Name))
             files.push_back({folder + "/" + name, prefix + name});
     return files;
-}
-
-QByteArray contents(const QString& path) {
-    if (path.isEmpty())
-        return {};
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 // Converts one file as a run does (file information, load at 24 bits, LZW at 72 dpi, same size).
@@ -234,7 +228,8 @@ TEST_F(Conformance, OutputsDoNotDependOnTheFilesBefore) {
     // Each file in a process of its own, through the command line.
     for (const SourceFile& file : files_) {
         const Converted& first = forward_[file.key];
-        EXPECT_EQ(contents(backward.at(file.key).output), contents(first.output))
+        EXPECT_EQ(testing::readBytes(backward.at(file.key).output),
+                  testing::readBytes(first.output))
             << file.key.toStdString() << " converts differently after other files";
         const QString dir = work_->filePath("alone/" + file.key);
         QDir().mkpath(dir);
@@ -252,7 +247,7 @@ TEST_F(Conformance, OutputsDoNotDependOnTheFilesBefore) {
         }
         ASSERT_EQ(written.size(), 1)
             << file.key.toStdString() << ": " << alone.readAllStandardError().toStdString();
-        EXPECT_EQ(contents(dir + "/" + written[0]), contents(first.output))
+        EXPECT_EQ(testing::readBytes(dir + "/" + written[0]), testing::readBytes(first.output))
             << file.key.toStdString() << " converts differently in a process of its own";
     }
 }

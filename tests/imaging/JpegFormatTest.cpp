@@ -1,19 +1,8 @@
-#include <gtest/gtest.h>
 
-#include <QFile>
 #include <QFileInfo>
-#include <QTemporaryDir>
-#include <array>
+#include <QSize>
 
 #include "ImagingFixtures.h"
-#include "JpegFixtures.h"
-#include "MagickFixtures.h"
-#include "imaging/FileInfo.h"
-#include "imaging/Format.h"
-#include "imaging/FormatCodes.h"
-#include "imaging/ImagingControl.h"
-#include "imaging/ImagingStatus.h"
-#include "imaging/Verification.h"
 
 namespace pixavant::imaging {
 namespace {
@@ -21,28 +10,17 @@ namespace {
 using testing::JpegFixture;
 using testing::makeJpeg;
 using testing::makePhotoLike;
-using testing::makeSolid;
 
-class JpegFormatTest : public ::testing::Test {
+class JpegFormatTest : public testing::ImagingTest {
   protected:
-    void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
-    void TearDown() override { testing::setSaveResolution(0, 0); }
-
-    QString path(const QString& name) const { return dir_.filePath(name); }
-
     QString writeJpeg(const QString& name, const Raster& image, const JpegFixture& fixture = {}) {
-        const QString file = path(name);
-        EXPECT_TRUE(testing::writeBytes(file, makeJpeg(image, fixture)));
-        return file;
+        return write(name, makeJpeg(image, fixture));
     }
-
     static FileInfoRecord info(const QString& file) {
         FileInfoRecord record;
         EXPECT_EQ(readFileInfo(file, record), 1) << file.toStdString();
         return record;
     }
-
-    QTemporaryDir dir_;
 };
 
 Raster grayOf(const Raster& rgb) {
@@ -59,33 +37,29 @@ JpegFixture marked(int h, int v, bool jfif, bool exif) {
 }
 
 TEST_F(JpegFormatTest, FormatCodeFollowsHeaderAndSampling) {
-    struct Case {
-        const char* name;
+    const struct {
         JpegFixture fixture;
         bool gray;
         int code;
+    } cases[] = {
+        {marked(1, 1, true, false), false, format::kJpeg444},
+        {marked(2, 2, true, false), false, format::kJpeg420},
+        {marked(2, 1, true, false), false, format::kJpeg422},
+        {marked(1, 1, true, false), true, format::kJpeg444},
+        {marked(2, 2, false, true), false, format::kExifJpeg420},
+        {marked(1, 1, false, true), false, format::kExifJpeg},
+        {marked(2, 1, false, true), false, format::kExifJpeg},
+        {marked(1, 1, false, true), true, format::kExifJpeg},
+        {marked(2, 2, true, true), false, format::kJpeg420},  // JFIF and EXIF
+        {marked(2, 2, false, false), false, format::kJpeg420},
+        {marked(1, 1, false, false), false, format::kJpeg444},
     };
-    const Case cases[] = {
-        {"jfif 444", marked(1, 1, true, false), false, format::kJpeg444},
-        {"jfif 420", marked(2, 2, true, false), false, format::kJpeg420},
-        {"jfif 422", marked(2, 1, true, false), false, format::kJpeg422},
-        {"jfif gray", marked(1, 1, true, false), true, format::kJpeg444},
-        {"exif 420", marked(2, 2, false, true), false, format::kExifJpeg420},
-        {"exif 444", marked(1, 1, false, true), false, format::kExifJpeg},
-        {"exif 422", marked(2, 1, false, true), false, format::kExifJpeg},
-        {"exif gray", marked(1, 1, false, true), true, format::kExifJpeg},
-        {"jfif and exif 420", marked(2, 2, true, true), false, format::kJpeg420},
-        {"bare 420", marked(2, 2, false, false), false, format::kJpeg420},
-        {"bare 444", marked(1, 1, false, false), false, format::kJpeg444},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& c : cases) {
         const Raster image = c.gray ? grayOf(makePhotoLike(40, 24)) : makePhotoLike(40, 24);
         const FileInfoRecord record = info(writeJpeg("f.jpg", image, c.fixture));
-        EXPECT_EQ(record.Format, c.code);
-        EXPECT_EQ(record.BitsPerPixel, c.gray ? 8 : 24);
-        EXPECT_EQ(record.Width, 40);
-        EXPECT_EQ(record.Height, 24);
+        EXPECT_EQ(std::tuple(record.Format, record.BitsPerPixel, record.Width, record.Height),
+                  std::tuple(c.code, c.gray ? 8 : 24, 40, 24))
+            << &c - cases;
     }
     const FileInfoRecord progressive =
         info(writeJpeg("p.jpg", makePhotoLike(40, 24), {.progressive = true}));
@@ -175,67 +149,45 @@ TEST_F(JpegFormatTest, IccProfileTravelsWhenItsColourSpaceMatches) {
     }
 }
 
+// The file information and the load state the image as its orientation turns it.
 TEST_F(JpegFormatTest, ExifOrientationTurnsTheImage) {
-    // Quadrants red, green / blue, white, 32 x 16; the corners after each orientation.
-    Raster source = makeSolid(32, 16, 0, 0, 0);
-    source.pixels = testsupport::quadrantPattern(32, 16);
-    const std::array<uint8_t, 3> colours[4] = {
-        {255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 255}};
-    enum { R, G, B, W };
-    struct Case {
-        int orientation;
-        std::array<int, 4> corners;  // top left, top right, bottom left, bottom right
-    };
-    const Case cases[] = {{1, {R, G, B, W}}, {2, {G, R, W, B}}, {3, {W, B, G, R}},
-                          {4, {B, W, R, G}}, {5, {R, B, G, W}}, {6, {B, R, W, G}},
-                          {7, {W, G, B, R}}, {8, {G, W, R, B}}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(::testing::Message() << "orientation " << c.orientation);
+    const Raster source = makePhotoLike(32, 16);
+    ImagingControl upright;
+    ASSERT_EQ(upright.load(writeJpeg("1.jpg", source), 0, 0, 1), kSuccess);
+    for (int orientation = 1; orientation <= 8; ++orientation) {
+        SCOPED_TRACE(orientation);
         const QString file = writeJpeg(
             "o.jpg", source,
             {.exif = true,
-             .exifFields = {.orientation = c.orientation, .xResolution = 300, .yResolution = 100}});
-        const bool turned = c.orientation >= 5;
+             .exifFields = {.orientation = orientation, .xResolution = 300, .yResolution = 100}});
+        const bool turned = orientation >= 5;
         const FileInfoRecord record = info(file);
-        EXPECT_EQ(record.Width, turned ? 16 : 32);
-        EXPECT_EQ(record.Height, turned ? 32 : 16);
-        EXPECT_EQ(record.XResolution, turned ? 100 : 300);
-
+        EXPECT_EQ(std::tuple(record.Width, record.Height, record.XResolution),
+                  turned ? std::tuple(16, 32, 100) : std::tuple(32, 16, 300));
+        Raster expected = upright.displayRaster();
+        ASSERT_EQ(applyOrientation(expected, orientation), kSuccess);
         ImagingControl control;
         ASSERT_EQ(control.load(file, 0, 0, 1), kSuccess);
-        const Raster& image = control.displayRaster();
-        ASSERT_EQ(image.width, record.Width);
-        ASSERT_EQ(image.height, record.Height);
-        const int w = image.width - 1;
-        const int h = image.height - 1;
-        const std::array<std::pair<int, int>, 4> at = {
-            {{1, 1}, {w - 1, 1}, {1, h - 1}, {w - 1, h - 1}}};
-        for (size_t i = 0; i < 4; ++i) {
-            const uint8_t* p = image.row(at[i].second) + 3 * at[i].first;
-            const auto& want = colours[c.corners[i]];
-            for (int k = 0; k < 3; ++k)
-                EXPECT_NEAR(p[k], want[size_t(k)], 40) << "corner " << i;
-        }
+        EXPECT_EQ(control.displayRaster().pixels, expected.pixels);
+        EXPECT_EQ(control.displayRaster().width, record.Width);
     }
 }
 
 TEST_F(JpegFormatTest, DisplayFitDecodesAtTheSmallestCoveringScale) {
-    struct Case {
-        int fitWidth, fitHeight;
-        int width, height;
-    };
-    const Case cases[] = {
-        {0, 0, 800, 600},    {100, 75, 100, 75},   {100, 100, 200, 150},
-        {401, 10, 800, 600}, {400, 300, 400, 300}, {1000, 1000, 800, 600},
-    };
     const QString file = writeJpeg("big.jpg", makePhotoLike(800, 600));
-    for (const Case& c : cases) {
-        SCOPED_TRACE(::testing::Message() << c.fitWidth << "x" << c.fitHeight);
+    // The box to fit, and the size decoded.
+    for (const auto& [fit, size] :
+         std::initializer_list<std::pair<QSize, QSize>>{{{0, 0}, {800, 600}},
+                                                        {{100, 75}, {100, 75}},
+                                                        {{100, 100}, {200, 150}},
+                                                        {{401, 10}, {800, 600}},
+                                                        {{400, 300}, {400, 300}},
+                                                        {{1000, 1000}, {800, 600}}}) {
         ImagingControl control;
-        control.setDisplayFit(c.fitWidth, c.fitHeight);
+        control.setDisplayFit(fit.width(), fit.height());
         ASSERT_EQ(control.load(file, 0, 0, 1), kSuccess);
-        EXPECT_EQ(control.displayRaster().width, c.width);
-        EXPECT_EQ(control.displayRaster().height, c.height);
+        EXPECT_EQ(QSize(control.displayRaster().width, control.displayRaster().height), size)
+            << fit.width() << "x" << fit.height();
     }
 }
 

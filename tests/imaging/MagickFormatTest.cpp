@@ -1,21 +1,13 @@
-#include <gtest/gtest.h>
 
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
 #include <cstring>
 
 #include "ImagingFixtures.h"
-#include "MagickFixtures.h"
-#include "imaging/FileInfo.h"
-#include "imaging/Format.h"
-#include "imaging/FormatCodes.h"
-#include "imaging/ImagingStatus.h"
 #include "imaging/MagickRuntime.h"
 
 namespace pixavant::imaging {
 namespace {
 
+using testing::decode;
 using testsupport::MagickWriteOptions;
 using testsupport::quadrantPattern;
 using testsupport::writeBytes;
@@ -37,42 +29,28 @@ bool near(const Rgb& a, const Rgb& b, int tolerance = 8) {
     return true;
 }
 
-class MagickFormatTest : public ::testing::Test {
+class MagickFormatTest : public testing::ImagingTest {
   protected:
-    QString path(const QString& name) const { return dir_.filePath(name); }
-
-    static int decode(const QString& file, DecodedImage& image) {
-        return testing::decode(file, image);
-    }
-
     // Writes the quadrant pattern and checks what the information and a read give back.
     void roundTrip(const QString& name, const MagickWriteOptions& options, int expectedCode,
                    int expectedBits, const QString& expectedCompression) {
         SCOPED_TRACE(name.toStdString());
-        const int width = 40, height = 30;
         const QString file = path(name);
-        ASSERT_TRUE(writeMagickImage(file, width, height, quadrantPattern(width, height), options));
-        FileInfoRecord info;
-        ASSERT_EQ(readFileInfo(file, info), 1);
-        EXPECT_EQ(info.Format, expectedCode);
-        EXPECT_EQ(info.Width, width);
-        EXPECT_EQ(info.Height, height);
-        EXPECT_EQ(info.BitsPerPixel, expectedBits);
-        EXPECT_EQ(info.Compression, expectedCompression);
-        EXPECT_EQ(info.SizeDisk, QFileInfo(file).size());
-
+        ASSERT_TRUE(writeMagickImage(file, 40, 30, quadrantPattern(40, 30), options));
+        FileInfoRecord i;
+        ASSERT_EQ(readFileInfo(file, i), 1);
+        EXPECT_EQ(std::tuple(i.Format, i.Width, i.Height, i.BitsPerPixel, i.Compression),
+                  std::tuple(expectedCode, 40, 30, expectedBits, expectedCompression));
+        EXPECT_EQ(i.SizeDisk, QFileInfo(file).size());
         DecodedImage image;
         ASSERT_EQ(decode(file, image), kSuccess);
-        ASSERT_EQ(image.raster.width, width);
-        ASSERT_EQ(image.raster.height, height);
-        ASSERT_EQ(image.raster.format, PixelFormat::Rgb8);
-        EXPECT_TRUE(near(pixelAt(image.raster, 2, 2), {255, 0, 0}));
-        EXPECT_TRUE(near(pixelAt(image.raster, 37, 2), {0, 255, 0}));
-        EXPECT_TRUE(near(pixelAt(image.raster, 2, 27), {0, 0, 255}));
-        EXPECT_TRUE(near(pixelAt(image.raster, 37, 27), {255, 255, 255}));
+        const Raster& r = image.raster;
+        ASSERT_EQ(std::tuple(r.width, r.height, r.format), std::tuple(40, 30, PixelFormat::Rgb8));
+        EXPECT_TRUE(near(pixelAt(r, 2, 2), {255, 0, 0}));
+        EXPECT_TRUE(near(pixelAt(r, 37, 2), {0, 255, 0}));
+        EXPECT_TRUE(near(pixelAt(r, 2, 27), {0, 0, 255}));
+        EXPECT_TRUE(near(pixelAt(r, 37, 27), {255, 255, 255}));
     }
-
-    QTemporaryDir dir_;
 };
 
 TEST_F(MagickFormatTest, FormatsWrittenByGraphicsMagickReadBack) {
@@ -93,52 +71,38 @@ TEST_F(MagickFormatTest, FormatsWrittenByGraphicsMagickReadBack) {
               format::kBmpRle, 8, "RLE");
 }
 
-TEST_F(MagickFormatTest, PlaceableMetafileIsRenderedAtItsSize) {
-    const QString wmf = path("box.wmf");
-    ASSERT_TRUE(writeBytes(wmf, testsupport::placeableMetafile()));
-    FileInfoRecord info;
-    ASSERT_EQ(readFileInfo(wmf, info), 1);
-    EXPECT_EQ(info.Format, format::kWmf);
-    DecodedImage image;
-    ASSERT_EQ(decode(wmf, image), kSuccess);
-    EXPECT_EQ(info.Width, image.raster.width);
-    EXPECT_EQ(info.Height, image.raster.height);
-    EXPECT_EQ(image.raster.width, 72);  // 1 x 0.5 inch at 72 dpi
-    EXPECT_EQ(image.raster.height, 36);
-    EXPECT_TRUE(near(pixelAt(image.raster, 18, 18), {0, 0, 0}));
-}
-
-TEST_F(MagickFormatTest, PhotoCdGivesTheBaseImage) {
-    // GraphicsMagick writes a small image centred on the 768 x 512 base image.
-    const QString file = path("a.pcd");
-    ASSERT_TRUE(writeMagickImage(file, 64, 48, quadrantPattern(64, 48), {.coder = "PCD"}));
-    FileInfoRecord info;
-    ASSERT_EQ(readFileInfo(file, info), 1);
-    EXPECT_EQ(info.Format, format::kPhotoCd);
-    EXPECT_EQ(info.Width, 768);
-    EXPECT_EQ(info.Height, 512);
-    DecodedImage image;
-    ASSERT_EQ(decode(file, image), kSuccess);
-    ASSERT_EQ(image.raster.width, 768);
-    ASSERT_EQ(image.raster.height, 512);
-    EXPECT_TRUE(near(pixelAt(image.raster, 352 + 8, 232 + 8), {255, 0, 0}, 48));
-    EXPECT_TRUE(near(pixelAt(image.raster, 352 + 8, 232 + 40), {0, 0, 255}, 48));
-}
-
-TEST_F(MagickFormatTest, IconsAndCursors) {
-    for (const int type : {1, 2}) {
-        SCOPED_TRACE(type);
-        const QString file = path(type == 1 ? "a.ico" : "a.cur");
-        ASSERT_TRUE(writeBytes(file, testsupport::iconFile(type)));
+// Files no writer here makes: an icon and a cursor, red above blue; a PhotoCD whose base image is
+// 768 x 512 with GraphicsMagick's small image at its centre.
+TEST_F(MagickFormatTest, IconsAndPhotoCdGiveTheirImage) {
+    write("a.ico", testsupport::iconFile(1));
+    write("a.cur", testsupport::iconFile(2));
+    ASSERT_TRUE(writeMagickImage(path("a.pcd"), 64, 48, quadrantPattern(64, 48), {.coder = "PCD"}));
+    const struct {
+        const char* name;
+        int code, width, height;
+        std::vector<std::tuple<int, int, Rgb>> pixels;
+        int tolerance;
+    } cases[] = {
+        {"a.ico", format::kIcon, 4, 4, {{1, 0, {255, 0, 0}}, {1, 3, {0, 0, 255}}}, 8},
+        {"a.cur", format::kCursor, 4, 4, {{1, 0, {255, 0, 0}}, {1, 3, {0, 0, 255}}}, 8},
+        {"a.pcd",
+         format::kPhotoCd,
+         768,
+         512,
+         {{360, 240, {255, 0, 0}}, {360, 272, {0, 0, 255}}},
+         48},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         FileInfoRecord info;
-        ASSERT_EQ(readFileInfo(file, info), 1);
-        EXPECT_EQ(info.Format, type == 1 ? format::kIcon : format::kCursor);
-        EXPECT_EQ(info.Width, 4);
-        EXPECT_EQ(info.Height, 4);
+        ASSERT_EQ(readFileInfo(path(c.name), info), 1);
+        EXPECT_EQ(std::tuple(info.Format, info.Width, info.Height),
+                  std::tuple(c.code, c.width, c.height));
         DecodedImage image;
-        ASSERT_EQ(decode(file, image), kSuccess);
-        EXPECT_TRUE(near(pixelAt(image.raster, 1, 0), {255, 0, 0}));
-        EXPECT_TRUE(near(pixelAt(image.raster, 1, 3), {0, 0, 255}));
+        ASSERT_EQ(decode(path(c.name), image), kSuccess);
+        ASSERT_EQ(std::pair(image.raster.width, image.raster.height), std::pair(c.width, c.height));
+        for (const auto& [x, y, colour] : c.pixels)
+            EXPECT_TRUE(near(pixelAt(image.raster, x, y), colour, c.tolerance)) << x << "," << y;
     }
 }
 

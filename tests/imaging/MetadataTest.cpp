@@ -1,4 +1,3 @@
-#include <gtest/gtest.h>
 #include <libexif/exif-data.h>
 
 #pragma GCC diagnostic push
@@ -6,18 +5,12 @@
 #include <exiv2/exiv2.hpp>
 #pragma GCC diagnostic pop
 
-#include <QTemporaryDir>
 #include <map>
 #include <set>
 #include <string>
 
 #include "ImagingFixtures.h"
-#include "JpegFixtures.h"
 #include "Testdata.h"
-#include "imaging/FileInfo.h"
-#include "imaging/FormatCodes.h"
-#include "imaging/ImagingControl.h"
-#include "imaging/ImagingStatus.h"
 
 namespace pixavant::imaging {
 namespace {
@@ -32,16 +25,11 @@ constexpr Output kOutputs[] = {{format::kJpeg444, "JPEG"},
                                {format::kPixavantLossless, "PIXAVANT lossless"}};
 
 // Camera files of several makers and byte orders, with GPS, maker notes, IPTC and XMP.
-const char* const kCameraFiles[] = {"Canon_40D.jpg",
-                                    "DSCN0010.jpg",
-                                    "Fujifilm_FinePix_E500.jpg",
-                                    "Olympus_C8080WZ.jpg",
-                                    "Pentax_K10D.jpg",
-                                    "broken_exif_dpi.jpg",
-                                    "iptc.jpg",
-                                    "xmp_test.jpg",
-                                    "Nikon_D70.jpg",
-                                    "Panasonic_DMC-FZ30.jpg"};
+const QStringList kCameraFiles =
+    QStringLiteral(
+        "Canon_40D.jpg DSCN0010.jpg Fujifilm_FinePix_E500.jpg Olympus_C8080WZ.jpg Pentax_K10D.jpg "
+        "broken_exif_dpi.jpg iptc.jpg xmp_test.jpg Nikon_D70.jpg Panasonic_DMC-FZ30.jpg")
+        .split(' ');
 
 // Tags the conversion makes true of the output instead of copying them, and the first directory's
 // tags that describe how the source stored its pixels (a camera's stated 2048 x 1367 of a JPEG that
@@ -100,17 +88,15 @@ std::map<std::string, std::string> iptcValues(const std::vector<uint8_t>& iptc) 
     return values;
 }
 
-class MetadataTest : public ::testing::Test {
+class MetadataTest : public testing::ImagingTest {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(dir_.isValid());
+        ImagingTest::SetUp();
         exifDir_ = testing::testdataDir(QStringLiteral("exif"));
         testing::setSaveResolution(72, 72);
     }
-    void TearDown() override { testing::setSaveResolution(0, 0); }
 
-    QString sample(const char* name) const { return exifDir_ + QLatin1Char('/') + name; }
-    QString path(const QString& name) const { return dir_.filePath(name); }
+    QString sample(const QString& name) const { return exifDir_ + QLatin1Char('/') + name; }
 
     // Loads `source`, saves it in `code` (shrunk to a thumbnail: only the metadata matters) and
     // loads the output; its metadata.
@@ -135,7 +121,6 @@ class MetadataTest : public ::testing::Test {
         return back.meta();
     }
 
-    QTemporaryDir dir_;
     QString exifDir_;
 };
 
@@ -145,11 +130,12 @@ class MetadataTest : public ::testing::Test {
 
 TEST_F(MetadataTest, EveryExifValueOfACameraFileSurvivesIntoEachFormatAndBack) {
     REQUIRE_SAMPLES();
-    for (const char* file : kCameraFiles) {
+    for (const QString& file : kCameraFiles) {
+        SCOPED_TRACE(file.toStdString());
         ImagingControl source;
-        ASSERT_EQ(source.load(sample(file), 0, 0, 1), kSuccess) << file;
+        ASSERT_EQ(source.load(sample(file), 0, 0, 1), kSuccess);
         std::map<std::string, std::string> expected = exifValues(source.meta().embedded.exif);
-        ASSERT_GT(expected.size(), 3u) << file;
+        ASSERT_GT(expected.size(), 3u);
         for (const std::string& key : kNotCopied)
             expected.erase(key);
         expected.erase("thumbnail");
@@ -161,14 +147,12 @@ TEST_F(MetadataTest, EveryExifValueOfACameraFileSurvivesIntoEachFormatAndBack) {
             const QString first = QStringLiteral("%1.%2").arg(output.code).arg(file);
             const ImageMeta carried = convert(sample(file), output.code, first);
             // And from that output, as a source of its own format, into JPEG again.
-            const ImageMeta again =
-                convert(path(first), format::kJpeg444, QStringLiteral("again.") + first);
+            const ImageMeta again = convert(path(first), format::kJpeg444, "again." + first);
             for (const ImageMeta* meta : {&carried, &again}) {
                 const auto values = exifValues(meta->embedded.exif);
                 for (const auto& [key, value] : wanted)
                     EXPECT_EQ(values.count(key) ? values.at(key) : "(missing)", value)
-                        << file << " in " << output.name << (meta == &again ? " and back" : "")
-                        << ", tag " << key;
+                        << output.name << (meta == &again ? " and back" : "") << ", tag " << key;
             }
         }
     }
@@ -176,39 +160,38 @@ TEST_F(MetadataTest, EveryExifValueOfACameraFileSurvivesIntoEachFormatAndBack) {
 
 TEST_F(MetadataTest, WhatTheConversionChangesIsMadeTrue) {
     REQUIRE_SAMPLES();
+    const auto tag = [](const std::map<std::string, std::string>& values, const char* key) {
+        return values.count(key) ? values.at(key) : "(none)";
+    };
     for (const Output& output : kOutputs) {
-        // Turned by its orientation at load, then resized, saved at 300 dpi.
-        ImagingControl control;
+        SCOPED_TRACE(output.name);
+        // Turned by its orientation at load (once, not twice), then resized, saved at 300 dpi.
+        ImagingControl control, back;
         ASSERT_EQ(control.load(sample("landscape_6.jpg"), 0, 0, 1), kSuccess);
         ASSERT_EQ(control.bitmapWidth(), 600);
         ASSERT_EQ(control.resize(120, 90, 1), kSuccess);
         testing::setSaveResolution(300, 300);
         const QString file = path(QStringLiteral("turned.%1").arg(output.code));
         ASSERT_EQ(control.save(file, int16_t(output.code), 0, -1, 0), kSuccess);
-        ImagingControl back;
-        ASSERT_EQ(back.load(file, 0, 0, 1), kSuccess) << output.name;
-        EXPECT_EQ(back.bitmapWidth(), 120) << output.name << ": turned once, not twice";
-        const auto values = exifValues(back.meta().embedded.exif);
-        EXPECT_EQ(values.at("0:0112"), "Top-left") << output.name;
-        EXPECT_EQ(values.at("0:011a"), "300") << output.name;
+        ASSERT_EQ(back.load(file, 0, 0, 1), kSuccess);
+        const auto turned = exifValues(back.meta().embedded.exif);
+        EXPECT_EQ(std::tuple(back.bitmapWidth(), tag(turned, "0:0112"), tag(turned, "0:011a")),
+                  std::tuple(120, "Top-left", "300"));
 
-        // The thumbnail goes; pixel dimensions and colour space follow the output.
+        // The thumbnail goes; pixel dimensions follow the output (TIFF states them in its own
+        // tags).
         ASSERT_EQ(control.load(sample("Canon_40D.jpg"), 0, 0, 1), kSuccess);
         ASSERT_EQ(control.resize(50, 34, 1), kSuccess);
         ASSERT_EQ(control.save(file, int16_t(output.code), 8, -1, 0), kSuccess);
         ASSERT_EQ(back.load(file, 0, 0, 1), kSuccess);
         const auto canon = exifValues(back.meta().embedded.exif);
-        EXPECT_EQ(canon.count("thumbnail"), 0u) << output.name;
-        if (output.code == format::kTiffLzw) {
-            EXPECT_EQ(canon.count("2:a002"), 0u) << "TIFF states its size in its own tags";
-        } else {
-            EXPECT_EQ(canon.at("2:a002"), "50") << output.name;
-            EXPECT_EQ(canon.at("2:a003"), "34") << output.name;
-        }
+        const bool tiff = output.code == format::kTiffLzw;
+        EXPECT_EQ(std::tuple(tag(canon, "thumbnail"), tag(canon, "2:a002"), tag(canon, "2:a003")),
+                  std::tuple("(none)", tiff ? "(none)" : "50", tiff ? "(none)" : "34"));
     }
 }
 
-TEST_F(MetadataTest, XmpIsMadeTrueAndIptcTravelsInEachFormatsOwnWay) {
+TEST_F(MetadataTest, XmpIsMadeTrueIptcTravelsInEachFormatsOwnWayAndPixelsOnlyCarriesNone) {
     REQUIRE_SAMPLES();
     const ImageMeta source = [&] {
         ImagingControl control;
@@ -233,6 +216,16 @@ TEST_F(MetadataTest, XmpIsMadeTrueAndIptcTravelsInEachFormatsOwnWay) {
             EXPECT_EQ(xmp.at("Xmp.dc.format"), "image/jxl");
         }
     }
+    // Pixels only: no descriptive metadata, but the resolution stays.
+    for (const Output& output : kOutputs) {
+        const ImageMeta meta = convert(sample("iptc.jpg"), output.code,
+                                       QStringLiteral("bare.%1").arg(output.code), nullptr, false);
+        const auto exif = exifValues(meta.embedded.exif);
+        EXPECT_EQ(std::tuple(exif.count("0:010f"), exif.count("2:9003"), meta.embedded.xmp.size(),
+                             meta.embedded.iptc.size(), std::lround(meta.xDpi)),
+                  std::tuple(0u, 0u, 0u, 0u, 72))  // Make, DateTimeOriginal
+            << output.name;
+    }
     // A packet that needs no change is carried byte for byte.
     const ImageMeta same =
         convert(sample("xmp_test.jpg"), format::kJpeg444, QStringLiteral("x.jpg"));
@@ -241,28 +234,19 @@ TEST_F(MetadataTest, XmpIsMadeTrueAndIptcTravelsInEachFormatsOwnWay) {
     EXPECT_EQ(same.embedded.xmp, original.meta().embedded.xmp);
 }
 
-// A JPEG with its SOI followed by the given markers.
-QByteArray withMarkers(const QByteArray& jpeg,
-                       const std::vector<std::pair<int, QByteArray>>& markers) {
-    QByteArray out = jpeg.left(2);
-    for (const auto& [marker, payload] : markers) {
-        out += char(0xFF);
-        out += char(marker);
-        out += char((payload.size() + 2) >> 8);
-        out += char((payload.size() + 2) & 0xFF);
-        out += payload;
-    }
-    return out + jpeg.mid(2);
+// A JPEG with an APP1 marker of the given payload after its SOI.
+QByteArray withApp1(const QByteArray& jpeg, const QByteArray& payload) {
+    const qsizetype size = payload.size() + 2;
+    return jpeg.left(2) + "\xFF\xE1" + char(size >> 8) + char(size & 0xFF) + payload + jpeg.mid(2);
 }
 
 TEST_F(MetadataTest, DamagedMetadataIsLeftOutAndSaidSoButThePixelsAreWritten) {
     const QByteArray jpeg = testing::makeJpeg(testing::makePhotoLike(64, 48));
     const QByteArray exif = QByteArray("Exif\0\0MM\0*\0\0\0\x08", 14) + QByteArray(300, 'Z');
     const QByteArray xmp = QByteArray("http://ns.adobe.com/xap/1.0/\0", 29) + "<x:xmpmeta><broken";
-    ASSERT_TRUE(testing::writeBytes(path("exif.jpg"), withMarkers(jpeg, {{0xE1, exif}})));
-    ASSERT_TRUE(testing::writeBytes(path("xmp.jpg"), withMarkers(jpeg, {{0xE1, xmp}})));
-    std::vector<std::pair<QString, const char*>> cases = {{path("exif.jpg"), "EXIF"},
-                                                          {path("xmp.jpg"), "XMP"}};
+    std::vector<std::pair<QString, const char*>> cases = {
+        {write("exif.jpg", withApp1(jpeg, exif)), "EXIF"},
+        {write("xmp.jpg", withApp1(jpeg, xmp)), "XMP"}};
     if (!exifDir_.isEmpty())
         for (const char* file : {"invalid-exif.jpg", "exif-ifd-offset.jpg", "multiple_exif.jpg"})
             cases.emplace_back(sample(file), "");  // what is left of them is carried
@@ -276,20 +260,6 @@ TEST_F(MetadataTest, DamagedMetadataIsLeftOutAndSaidSoButThePixelsAreWritten) {
             EXPECT_NE(all.find(mentioned), std::string::npos)
                 << source.toStdString() << " in " << output.name << ": " << all;
         }
-    }
-}
-
-TEST_F(MetadataTest, PixelsOnlyWritesNoDescriptiveMetadata) {
-    REQUIRE_SAMPLES();
-    for (const Output& output : kOutputs) {
-        const ImageMeta meta = convert(sample("iptc.jpg"), output.code,
-                                       QStringLiteral("bare.%1").arg(output.code), nullptr, false);
-        const auto exif = exifValues(meta.embedded.exif);
-        EXPECT_EQ(exif.count("0:010f"), 0u) << output.name;  // Make
-        EXPECT_EQ(exif.count("2:9003"), 0u) << output.name;  // DateTimeOriginal
-        EXPECT_TRUE(meta.embedded.xmp.empty()) << output.name;
-        EXPECT_TRUE(meta.embedded.iptc.empty()) << output.name;
-        EXPECT_EQ(std::lround(meta.xDpi), 72) << output.name << ": the resolution stays";
     }
 }
 

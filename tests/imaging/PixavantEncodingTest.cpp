@@ -1,22 +1,12 @@
 // How PIXAVANT files state their colours, carry a JPEG over, and stop when cancelled.
-#include <gtest/gtest.h>
 #include <jxl/decode.h>
 #include <jxl/encode.h>
 #include <lcms2.h>
 
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
 #include <cmath>
 #include <functional>
 
 #include "ImagingFixtures.h"
-#include "JpegFixtures.h"
-#include "imaging/ColorProfile.h"
-#include "imaging/FileInfo.h"
-#include "imaging/FormatCodes.h"
-#include "imaging/ImagingControl.h"
-#include "imaging/ImagingStatus.h"
 #include "imaging/JxlRunner.h"
 
 namespace pixavant::imaging {
@@ -49,50 +39,10 @@ std::vector<uint8_t> profile(const double* primaries, int curveType, std::vector
 }
 
 constexpr double kSrgb[6] = {0.64, 0.33, 0.30, 0.60, 0.15, 0.06};
-constexpr double kP3[6] = {0.680, 0.320, 0.265, 0.690, 0.150, 0.060};
-constexpr double kAdobe[6] = {0.64, 0.33, 0.21, 0.71, 0.15, 0.06};
-const std::vector<double> kSrgbCurve = {2.4, 1 / 1.055, 0.055 / 1.055, 1 / 12.92, 0.04045};
 // sRGB as a compact profile of another make states it: its own rounding of curve and white.
 std::vector<uint8_t> compactSrgb() {
     return profile(kSrgb, 4, {2.39999, 0.94786, 0.05214, 0.07739, 0.04045}, 0.31271, 0.32902);
 }
-std::vector<uint8_t> adobeRgb() {
-    return profile(kAdobe, 1, {563.0 / 256});
-}
-
-TEST(ColourProfile, SpacesLibjxlNamesAreRecognisedAndOthersAreNot) {
-    struct Case {
-        const char* name;
-        std::vector<uint8_t> icc;
-        int channels;
-        std::optional<JxlTransferFunction> named;  // nothing: not recognised
-        JxlPrimaries primaries;
-    };
-    std::vector<uint8_t> junk(600, 0x5A);
-    std::memcpy(junk.data() + 16, "RGB ", 4);
-    const Case cases[] = {
-        {"compact sRGB", compactSrgb(), 3, JXL_TRANSFER_FUNCTION_SRGB, JXL_PRIMARIES_SRGB},
-        {"Display P3", profile(kP3, 4, kSrgbCurve), 3, JXL_TRANSFER_FUNCTION_SRGB,
-         JXL_PRIMARIES_P3},
-        {"gray sRGB", profile(nullptr, 4, kSrgbCurve), 1, JXL_TRANSFER_FUNCTION_SRGB, {}},
-        {"gray gamma 2.2", profile(nullptr, 1, {2.2}), 1, JXL_TRANSFER_FUNCTION_GAMMA, {}},
-        {"Adobe RGB", adobeRgb(), 3, std::nullopt, {}},
-        {"sRGB primaries, gamma 1.8", profile(kSrgb, 1, {1.8}), 3, std::nullopt, {}},
-        {"colour asked for gray", compactSrgb(), 1, std::nullopt, {}},
-        {"damaged", junk, 3, std::nullopt, {}},
-    };
-    for (const Case& c : cases) {
-        const std::optional<JxlColorEncoding> named = namedColorEncoding(c.icc, c.channels);
-        ASSERT_EQ(named.has_value(), c.named.has_value()) << c.name;
-        if (!named)
-            continue;
-        EXPECT_EQ(named->transfer_function, *c.named) << c.name;
-        EXPECT_TRUE(c.channels == 1 || named->primaries == c.primaries) << c.name;
-        EXPECT_LE(colorEncodingDistance(c.icc, c.channels, *named), 1.0) << c.name;
-    }
-}
-
-// ---- files ------------------------------------------------------------------------------------
 
 std::vector<uint8_t> readBytes(const QString& path) {
     const QByteArray data = testing::readBytes(path);
@@ -146,37 +96,54 @@ JxlFacts inspect(const QString& path) {
     return facts;
 }
 
-class PixavantEncodingTest : public ::testing::Test {
+class PixavantEncodingTest : public testing::ImagingTest {
   protected:
-    void SetUp() override { ASSERT_TRUE(dir.isValid()); }
-    void TearDown() override { setResolution(0); }
-    QString path(const QString& name) const { return dir.filePath(name); }
     static void setResolution(int32_t dpi) { testing::setSaveResolution(dpi, dpi); }
     QString writeJpeg(const Raster& image, const JpegFixture& fixture) {
-        EXPECT_TRUE(testing::writeBytes(path("in.jpg"), testing::makeJpeg(image, fixture)));
-        return path("in.jpg");
+        return write("in.jpg", testing::makeJpeg(image, fixture));
     }
-    QTemporaryDir dir;
 };
 
+// A profile libjxl can name is stated by name (sRGB, Display P3, gray sRGB); any other is
+// kept byte for byte (Adobe RGB; sRGB's primaries with gamma 1.8).
 TEST_F(PixavantEncodingTest, LossyFilesNameTheirColourSpaceAndKeepOtherProfilesExactly) {
     const Raster photo = testing::makePhotoLike(256, 192);
-    for (const bool srgb : {true, false}) {
-        const std::vector<uint8_t> icc = srgb ? compactSrgb() : adobeRgb();
+    Raster grayPhoto = photo;
+    ASSERT_EQ(convertToGray(grayPhoto), kSuccess);
+    const double p3[6] = {0.680, 0.320, 0.265, 0.690, 0.150, 0.060};
+    const double adobe[6] = {0.64, 0.33, 0.21, 0.71, 0.15, 0.06};
+    const std::vector<double> srgbCurve = {2.4, 1 / 1.055, 0.055 / 1.055, 1 / 12.92, 0.04045};
+    const struct {
+        std::vector<uint8_t> icc;
+        bool gray, named;
+        JxlPrimaries primaries;
+        JxlTransferFunction transfer;
+    } cases[] = {
+        {compactSrgb(), false, true, JXL_PRIMARIES_SRGB, JXL_TRANSFER_FUNCTION_SRGB},
+        {profile(p3, 4, srgbCurve), false, true, JXL_PRIMARIES_P3, JXL_TRANSFER_FUNCTION_SRGB},
+        {profile(nullptr, 4, srgbCurve), true, true, {}, JXL_TRANSFER_FUNCTION_SRGB},
+        {profile(adobe, 1, {563.0 / 256}), false, false, {}, {}},
+        {profile(kSrgb, 1, {1.8}), false, false, {}, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(&c - cases);
         setResolution(72);
         ImagingControl control;
-        ASSERT_EQ(control.load(writeJpeg(photo, JpegFixture{.icc = icc}), 24, 0, 1), kSuccess);
+        const QString source = writeJpeg(c.gray ? grayPhoto : photo, {.icc = c.icc});
+        ASSERT_EQ(control.load(source, 0, 0, 1), kSuccess);
         const std::vector<uint8_t> decoded = control.displayRaster().pixels;
         ASSERT_EQ(control.save(path("out.jxl"), format::kPixavant, 24, -1, 0), kSuccess);
 
         const JxlFacts facts = inspect(path("out.jxl"));
-        EXPECT_EQ(facts.named, srgb);
-        if (!srgb) {
-            EXPECT_EQ(facts.icc, icc);  // the profile itself, byte for byte
+        EXPECT_EQ(facts.named, c.named);
+        if (!c.named) {
+            EXPECT_EQ(facts.icc, c.icc);  // the profile itself, byte for byte
             continue;
         }
-        EXPECT_EQ(facts.encoding.primaries, JXL_PRIMARIES_SRGB);
-        EXPECT_EQ(facts.encoding.transfer_function, JXL_TRANSFER_FUNCTION_SRGB);
+        EXPECT_TRUE(c.gray || facts.encoding.primaries == c.primaries);
+        EXPECT_EQ(facts.encoding.transfer_function, c.transfer);
+        if (c.primaries != JXL_PRIMARIES_SRGB || c.gray)
+            continue;
         // Read back as sRGB, the colours are the source's: no shift, little loss.
         ImagingControl back;
         ASSERT_EQ(back.load(path("out.jxl"), 24, 0, 1), kSuccess);
@@ -194,8 +161,6 @@ TEST_F(PixavantEncodingTest, LossyFilesNameTheirColourSpaceAndKeepOtherProfilesE
         EXPECT_GT(10 * std::log10(255.0 * 255.0 / squares), 38);
     }
 }
-
-// ---- a JPEG carried over ------------------------------------------------------------------------
 
 TEST_F(PixavantEncodingTest, UnchangedJpegIsCarriedOverBitForBitAndNothingElseIs) {
     const Raster photo = testing::makePhotoLike(320, 240);
@@ -262,8 +227,6 @@ TEST_F(PixavantEncodingTest, UnchangedJpegIsCarriedOverBitForBitAndNothingElseIs
     }
 }
 
-// ---- cancelling an encode --------------------------------------------------------------------
-
 // libjxl aborts the process when some of its later parallel runs fail: the runner refuses work
 // only while the pixels are taken in, and then the encode fails cleanly.
 TEST(JxlRunnerTest, RefusesOnlyWhileThePixelsAreTakenIn) {
@@ -319,7 +282,7 @@ TEST_F(PixavantEncodingTest, CancelAtAnyMomentLeavesNoFile) {
             const int16_t status = control.save(out, int16_t(code), 24, -1, 0);
             EXPECT_EQ(status, calls >= stopAt ? kErrCancelled : kSuccess);
             // in.jpg, and out.jxl only when complete
-            EXPECT_EQ(QDir(dir.path()).entryList(QDir::Hidden | QDir::Files).size(),
+            EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Hidden | QDir::Files).size(),
                       status == kSuccess ? 2 : 1);
             QFile::remove(out);
         }

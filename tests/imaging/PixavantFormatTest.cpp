@@ -1,27 +1,15 @@
-#include <gtest/gtest.h>
 #include <jxl/encode.h>
 
-#include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 #include <cmath>
 #include <cstring>
 
 #include "ImagingFixtures.h"
-#include "JpegFixtures.h"
-#include "imaging/FileInfo.h"
-#include "imaging/Format.h"
-#include "imaging/FormatCodes.h"
-#include "imaging/ImagingControl.h"
-#include "imaging/ImagingStatus.h"
-#include "imaging/PixelOps.h"
 #include "imaging/Verification.h"
 
 namespace pixavant::imaging {
 namespace {
-
-// ---- fixtures ------------------------------------------------------------------------------
 
 Raster photoLike(int width, int height, PixelFormat format = PixelFormat::Rgb8) {
     Raster raster = testing::makePhotoLike(width, height);
@@ -35,57 +23,36 @@ Raster textLike(int width, int height) {
     return testing::makeTextLike(width, height);
 }
 
-struct JxlFixture {
-    int width = 4;
-    int height = 3;
-    uint32_t channels = 3;  // colour channels
-    bool alpha = false;
-    JxlOrientation orientation = JXL_ORIENT_IDENTITY;
-    bool displayP3 = false;  // an enumerated colour space other than sRGB
-    bool container = true;
-    std::vector<uint8_t> pixels;  // interleaved, 8 bits, with alpha when `alpha`
-};
-
-// Encodes a small lossless JPEG XL file directly with libjxl, for what PIXAVANT never writes.
-std::vector<uint8_t> encodeFixture(const JxlFixture& f) {
+// A lossless 4 x 3 Display P3 file (an enumerated colour space other than sRGB) as a bare
+// codestream, as other tools write it, encoded directly with libjxl.
+QByteArray displayP3Codestream() {
     JxlEncoder* encoder = JxlEncoderCreate(nullptr);
     JxlBasicInfo info;
     JxlEncoderInitBasicInfo(&info);
-    info.xsize = uint32_t(f.width);
-    info.ysize = uint32_t(f.height);
+    info.xsize = 4;
+    info.ysize = 3;
     info.bits_per_sample = 8;
-    info.num_color_channels = f.channels;
+    info.num_color_channels = 3;
     info.uses_original_profile = JXL_TRUE;
-    info.orientation = f.orientation;
-    if (f.alpha) {
-        info.num_extra_channels = 1;
-        info.alpha_bits = 8;
-    }
-    EXPECT_EQ(JxlEncoderUseContainer(encoder, f.container), JXL_ENC_SUCCESS);
     EXPECT_EQ(JxlEncoderSetBasicInfo(encoder, &info), JXL_ENC_SUCCESS);
     JxlColorEncoding colour{};
-    JxlColorEncodingSetToSRGB(&colour, f.channels == 1);
-    if (f.displayP3)
-        colour.primaries = JXL_PRIMARIES_P3;
+    JxlColorEncodingSetToSRGB(&colour, JXL_FALSE);
+    colour.primaries = JXL_PRIMARIES_P3;
     EXPECT_EQ(JxlEncoderSetColorEncoding(encoder, &colour), JXL_ENC_SUCCESS);
     JxlEncoderFrameSettings* settings = JxlEncoderFrameSettingsCreate(encoder, nullptr);
     EXPECT_EQ(JxlEncoderSetFrameLossless(settings, JXL_TRUE), JXL_ENC_SUCCESS);
-    const JxlPixelFormat format{f.channels + (f.alpha ? 1u : 0u), JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN,
-                                0};
-    EXPECT_EQ(JxlEncoderAddImageFrame(settings, &format, f.pixels.data(), f.pixels.size()),
+    const JxlPixelFormat format{3, JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0};
+    const std::vector<uint8_t> pixels(4 * 3 * 3, 200);
+    EXPECT_EQ(JxlEncoderAddImageFrame(settings, &format, pixels.data(), pixels.size()),
               JXL_ENC_SUCCESS);
     JxlEncoderCloseInput(encoder);
-    std::vector<uint8_t> out(1 << 16);
-    uint8_t* next = out.data();
-    size_t avail = out.size();
+    QByteArray out(1 << 16, '\0');
+    uint8_t* next = reinterpret_cast<uint8_t*>(out.data());
+    size_t avail = size_t(out.size());
     EXPECT_EQ(JxlEncoderProcessOutput(encoder, &next, &avail), JXL_ENC_SUCCESS);
-    out.resize(size_t(next - out.data()));
+    out.chop(qsizetype(avail));
     JxlEncoderDestroy(encoder);
     return out;
-}
-
-QByteArray bytesOf(const std::vector<uint8_t>& bytes) {
-    return QByteArray(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size()));
 }
 
 int writeDirect(const QString& path, const Raster& raster, int code, int quality = -1,
@@ -100,15 +67,7 @@ int readDirect(const QString& path, DecodedImage& image) {
     return testing::decode(path, image);
 }
 
-class PixavantFormatTest : public ::testing::Test {
-  protected:
-    void SetUp() override { ASSERT_TRUE(dir.isValid()); }
-    void TearDown() override { testing::setSaveResolution(0, 0); }
-    QString path(const QString& name) const { return dir.filePath(name); }
-    QTemporaryDir dir;
-};
-
-// ---- what the writer makes of other rasters ------------------------------------------------
+class PixavantFormatTest : public testing::ImagingTest {};
 
 TEST_F(PixavantFormatTest, EachLevelIsStrictlySmallerAndOtherFactorsAreClamped) {
     const Raster source = photoLike(256, 256);
@@ -130,13 +89,14 @@ TEST_F(PixavantFormatTest, EachLevelIsStrictlySmallerAndOtherFactorsAreClamped) 
 
 TEST_F(PixavantFormatTest, ColourProfilesTravelWithLosslessFiles) {
     // A Display P3 file: the reader hands its profile on, the writer stores it.
-    JxlFixture p3;
-    p3.displayP3 = true;
-    p3.pixels.assign(size_t(p3.width * p3.height * 3), 200);
-    ASSERT_TRUE(testing::writeBytes(path("p3.jxl"), bytesOf(encodeFixture(p3))));
+    write("p3.jxl", displayP3Codestream());
     DecodedImage image;
     ASSERT_EQ(readDirect(path("p3.jxl"), image), kSuccess);
     ASSERT_FALSE(image.meta.iccProfile.empty());
+    FileInfoRecord info;
+    ASSERT_EQ(readFileInfo(path("p3.jxl"), info), 1);
+    EXPECT_EQ(std::tuple(info.Format, info.Width, info.Height, info.BitsPerPixel),
+              std::tuple(format::kPixavantLossless, 4, 3, 24));
 
     ASSERT_EQ(
         writeDirect(path("copy.jxl"), image.raster, format::kPixavantLossless, 0, {}, image.meta),
@@ -174,8 +134,6 @@ TEST_F(PixavantFormatTest, ColourProfilesTravelWithLosslessFiles) {
     }
 }
 
-// ---- the resolution record as other tools may write it ------------------------------------------
-
 // The record as written: offset 0, "MM", three entries; the unit (2, inches) is the third one's
 // value, at byte 47. Patched, the resolution follows the unit and damage is ignored.
 TEST_F(PixavantFormatTest, ResolutionFollowsTheExifUnitAndDamageIsIgnored) {
@@ -203,8 +161,7 @@ TEST_F(PixavantFormatTest, ResolutionFollowsTheExifUnitAndDamageIsIgnored) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         QByteArray bytes = written;
-        ASSERT_TRUE(testing::writeBytes(
-            path("p.jxl"), bytes.replace(payload + c.offset, c.bytes.size(), c.bytes)));
+        write("p.jxl", bytes.replace(payload + c.offset, c.bytes.size(), c.bytes));
         FileInfoRecord info;
         ASSERT_EQ(readFileInfo(path("p.jxl"), info), 1);
         EXPECT_EQ(info.XResolution, c.dpi);
@@ -214,43 +171,6 @@ TEST_F(PixavantFormatTest, ResolutionFollowsTheExifUnitAndDamageIsIgnored) {
         EXPECT_DOUBLE_EQ(image.meta.xDpi, c.dpi);
     }
 }
-
-// ---- reading files of other origin ----------------------------------------------------------
-
-TEST_F(PixavantFormatTest, OrientationAndTransparencyAreAppliedOnReading) {
-    JxlFixture f;
-    f.width = 3;
-    f.height = 2;
-    f.channels = 1;
-    f.alpha = true;
-    f.orientation = JXL_ORIENT_ROTATE_90_CW;
-    f.container = false;  // a bare codestream, as other tools write it
-    // gray, alpha:  row 0: 10/255 20/255 30/0 ; row 1: 40/255 50/255 60/255
-    f.pixels = {10, 255, 20, 255, 30, 0, 40, 255, 50, 255, 60, 255};
-    ASSERT_TRUE(testing::writeBytes(path("o.jxl"), bytesOf(encodeFixture(f))));
-
-    FileInfoRecord info;
-    ASSERT_EQ(readFileInfo(path("o.jxl"), info), 1);
-    EXPECT_EQ(info.Width, 2);
-    EXPECT_EQ(info.Height, 3);
-    EXPECT_EQ(info.BitsPerPixel, 8);
-    EXPECT_EQ(info.Format, format::kPixavantLossless);
-    EXPECT_EQ(info.XResolution, 0);
-
-    DecodedImage image;
-    ASSERT_EQ(readDirect(path("o.jxl"), image), kSuccess);
-    ASSERT_EQ(image.raster.format, PixelFormat::Gray8);
-    ASSERT_EQ(image.raster.width, 2);
-    ASSERT_EQ(image.raster.height, 3);
-    // Turned a quarter clockwise; the transparent pixel shows white.
-    const std::vector<uint8_t> expected = {40, 10, 50, 20, 60, 255};
-    EXPECT_EQ(image.raster.pixels, expected);
-    EXPECT_TRUE(image.meta.iccProfile.empty());
-}
-
-// ---- bad input ---------------------------------------------------------------------------
-
-// ---- other decoders open our files -----------------------------------------------------------
 
 TEST_F(PixavantFormatTest, LibjxlsOwnDecoderReadsEveryCode) {
     const QString djxl = QStandardPaths::findExecutable(QStringLiteral("djxl"));

@@ -1,20 +1,9 @@
-#include <gtest/gtest.h>
 #include <tiffio.h>
 
-#include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
-#include <QTemporaryDir>
-#include <tuple>
-#include <vector>
 
 #include "ImagingFixtures.h"
-#include "JpegFixtures.h"
-#include "TiffFixtures.h"
-#include "imaging/FileInfo.h"
-#include "imaging/Format.h"
-#include "imaging/ImagingControl.h"
-#include "imaging/ImagingStatus.h"
 
 namespace pixavant::imaging {
 namespace {
@@ -26,7 +15,7 @@ using testing::writeFile;
 using testing::writeTiffFixture;
 
 // A fixture of the given layout whose samples follow a simple pattern (x + 3y + 40s, wrapped to the
-// sample's range; 16-bit samples carry the pattern in both bytes, 32-bit ones are floats).
+// sample's range; 16-bit samples carry the pattern in both bytes).
 TiffFixture patterned(uint32_t width, uint32_t height, uint16_t bits, uint16_t samples,
                       uint16_t photometric, uint16_t compression = COMPRESSION_NONE) {
     TiffFixture f;
@@ -49,9 +38,6 @@ TiffFixture patterned(uint32_t width, uint32_t height, uint16_t bits, uint16_t s
                 } else if (bits == 16) {
                     const uint16_t w = uint16_t((v & 0xff) * 257);
                     std::memcpy(row + 2 * n, &w, 2);
-                } else if (bits == 32) {
-                    const float w = float(v & 0xff) / 255.0f;
-                    std::memcpy(row + 4 * n, &w, 4);
                 } else {
                     const size_t bit = n * bits;
                     const unsigned value = v & ((1u << bits) - 1);
@@ -61,48 +47,20 @@ TiffFixture patterned(uint32_t width, uint32_t height, uint16_t bits, uint16_t s
     return f;
 }
 
-// 1-bit rows: a checkerboard of 4-pixel squares plus a diagonal line.
-TiffFixture bilevelFixture(uint32_t width, uint32_t height, uint16_t compression,
-                           uint16_t photometric = PHOTOMETRIC_MINISWHITE) {
-    TiffFixture f;
-    f.width = width;
-    f.height = height;
-    f.bitsPerSample = 1;
-    f.photometric = photometric;
-    f.compression = compression;
-    const size_t line = (width + 7) / 8;
-    f.data.assign(line * height, 0);
-    for (uint32_t y = 0; y < height; ++y)
-        for (uint32_t x = 0; x < width; ++x)
-            if (((x / 4 + y / 4) % 2) == 0 || x == y)
-                f.data[y * line + x / 8] |= 0x80 >> (x % 8);
-    return f;
+TiffFixture bilevelFixture(uint16_t compression) {
+    return patterned(40, 20, 1, 1, PHOTOMETRIC_MINISWHITE, compression);
 }
 
-class TiffTest : public ::testing::Test {
+class TiffTest : public testing::ImagingTest {
   protected:
-    void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
-    void TearDown() override { testing::setSaveResolution(0, 0); }
-
-    QString path(const QString& name) const { return dir_.filePath(name); }
-
     QString fixture(const QString& name, const TiffFixture& f) {
-        const QString p = path(name);
-        EXPECT_TRUE(writeTiffFixture(p, f));
-        return p;
+        EXPECT_TRUE(writeTiffFixture(path(name), f));
+        return path(name);
     }
-
-    static int read(const QString& file, DecodedImage& image) {
-        return testing::decode(file, image);
-    }
-
-    static int write(const QString& file, const Raster& raster, int code,
-                     const ImageMeta& meta = {}) {
+    static int save(const QString& file, const Raster& raster, int code) {
         Progress progress;
-        return makeTiffWriter()->write(file, raster, meta, SaveRequest{code, 0, {}}, progress);
+        return makeTiffWriter()->write(file, raster, {}, SaveRequest{code, 0, {}}, progress);
     }
-
-    QTemporaryDir dir_;
 };
 
 // The raster as RGB triplets or gray values, palette expanded, for comparing pixels.
@@ -121,8 +79,6 @@ std::vector<uint8_t> visiblePixels(const Raster& r) {
         }
     return out;
 }
-
-// --- File information -------------------------------------------------------------------------
 
 TiffFixture cmyk(uint16_t compression) {
     return patterned(16, 8, 8, 4, PHOTOMETRIC_SEPARATED, compression);
@@ -151,7 +107,7 @@ TiffFixture palette8(uint16_t compression) {
     return f;
 }
 TiffFixture fax3(uint32_t options) {
-    TiffFixture f = bilevelFixture(40, 20, COMPRESSION_CCITTFAX3);
+    TiffFixture f = bilevelFixture(COMPRESSION_CCITTFAX3);
     f.group3Options = options;
     return f;
 }
@@ -179,7 +135,7 @@ const InfoCase kInfoCases[] = {
     {"gray_tiled", tiled(patterned(40, 20, 8, 1, PHOTOMETRIC_MINISBLACK)), 3, 8, "Uncompressed",
      true},
     {"palette_packbits", palette8(COMPRESSION_PACKBITS), 87, 8, "PackBits", false},
-    {"bilevel_packbits", bilevelFixture(40, 20, COMPRESSION_PACKBITS), 87, 1, "PackBits", true},
+    {"bilevel_packbits", bilevelFixture(COMPRESSION_PACKBITS), 87, 1, "PackBits", true},
     {"rgba_deflate",
      withAlpha(patterned(16, 8, 8, 4, PHOTOMETRIC_RGB, COMPRESSION_ADOBE_DEFLATE),
                EXTRASAMPLE_UNASSALPHA),
@@ -190,10 +146,10 @@ const InfoCase kInfoCases[] = {
     {"ycc", ycc(COMPRESSION_NONE), 93, 24, "Uncompressed", false},
     {"ycc_lzw", ycc(COMPRESSION_LZW), 94, 24, "LZW", false},
     {"ycc_packbits", ycc(COMPRESSION_PACKBITS), 95, 24, "PackBits", false},
-    {"ccitt_rle", bilevelFixture(40, 20, COMPRESSION_CCITTRLE), 25, 1, "CCITT RLE", true},
+    {"ccitt_rle", bilevelFixture(COMPRESSION_CCITTRLE), 25, 1, "CCITT RLE", true},
     {"g3_1d", fax3(0), 27, 1, "CCITT G3", true},
     {"g3_2d", fax3(GROUP3OPT_2DENCODING), 28, 1, "CCITT G3", true},
-    {"g4", bilevelFixture(40, 20, COMPRESSION_CCITTFAX4), 29, 1, "CCITT G4", true},
+    {"g4", bilevelFixture(COMPRESSION_CCITTFAX4), 29, 1, "CCITT G4", true},
     {"jpeg_rgb", jpeg(PHOTOMETRIC_RGB, 1, 1), 11, 24, "JPEG", false},
     {"jpeg_gray", jpeg(PHOTOMETRIC_MINISBLACK, 1, 1), 11, 8, "JPEG", true},
     {"jpeg_420", jpeg(PHOTOMETRIC_YCBCR, 2, 2), 22, 24, "JPEG", false},
@@ -208,22 +164,20 @@ TEST_P(TiffInfoTest, ReportsCodeDepthAndCompressionAndDecodes) {
     const TiffFixture& f = c.fixture;
     const QString file = fixture(QString::fromLatin1(c.name) + ".tif", f);
 
-    FileInfoRecord info;
-    ASSERT_EQ(readFileInfo(file, info), 1);
-    EXPECT_EQ(info.Format, c.code);
-    EXPECT_EQ(info.Width, int(f.width));
-    EXPECT_EQ(info.Height, int(f.height));
-    EXPECT_EQ(info.BitsPerPixel, c.bits);
-    EXPECT_EQ(info.Compression, QString::fromLatin1(c.compression));
-    EXPECT_EQ(info.TotalPages, 1);
-    EXPECT_EQ(info.SizeDisk, QFile(file).size());
-    EXPECT_EQ(info.SizeMem, imageDataSize(f.width, f.height, c.bits));
+    FileInfoRecord i;
+    ASSERT_EQ(readFileInfo(file, i), 1);
+    EXPECT_EQ(std::tuple(i.Format, i.Width, i.Height, i.BitsPerPixel, i.Compression, i.TotalPages),
+              std::tuple(c.code, int(f.width), int(f.height), c.bits,
+                         QString::fromLatin1(c.compression), 1));
+    EXPECT_EQ(i.SizeDisk, QFile(file).size());
+    EXPECT_EQ(i.SizeMem, imageDataSize(f.width, f.height, c.bits));
 
     DecodedImage image;
-    ASSERT_EQ(read(file, image), kSuccess);
-    EXPECT_EQ(image.raster.width, int(f.width));
-    EXPECT_EQ(image.raster.height, int(f.height));
-    EXPECT_EQ(image.raster.format, c.gray ? PixelFormat::Gray8 : PixelFormat::Rgb8);
+    ASSERT_EQ(testing::decode(file, image), kSuccess);
+    const Raster& r = image.raster;
+    EXPECT_EQ(
+        std::tuple(r.width, r.height, r.format),
+        std::tuple(int(f.width), int(f.height), c.gray ? PixelFormat::Gray8 : PixelFormat::Rgb8));
 }
 
 INSTANTIATE_TEST_SUITE_P(Variants, TiffInfoTest, ::testing::ValuesIn(kInfoCases),
@@ -250,15 +204,13 @@ TEST_F(TiffTest, ResolutionIsReportedInDotsPerInch) {
         ASSERT_EQ(readFileInfo(file, info), 1);
         EXPECT_EQ(info.XResolution, c.dpi) << c.value << " unit " << c.unit;
         DecodedImage image;
-        ASSERT_EQ(read(file, image), kSuccess);
+        ASSERT_EQ(testing::decode(file, image), kSuccess);
         EXPECT_NEAR(image.meta.xDpi, c.dpi, 0.51);
     }
     FileInfoRecord info;
     ASSERT_EQ(readFileInfo(fixture("none.tif", patterned(4, 4, 8, 1, 1)), info), 1);
     EXPECT_EQ(info.XResolution, 0);
 }
-
-// --- Pixels -----------------------------------------------------------------------------------
 
 // Each sample layout and colour model decodes to 8-bit gray or RGB, alpha shown over white.
 TEST_F(TiffTest, SamplesBecomeTheColoursTheyStandFor) {
@@ -283,6 +235,13 @@ TEST_F(TiffTest, SamplesBecomeTheColoursTheyStandFor) {
     const std::vector<uint8_t> rgba = {9, 9, 9, 0, 255, 0, 0, 255, 0, 0, 0, 128};
     const std::vector<uint8_t> overWhite = {255, 255, 255, 255, 0, 0, 127, 127, 127};
     const TiffFixture rgbaBase = patterned(16, 16, 8, 4, PHOTOMETRIC_RGB);
+    // 16-bit CMYK, plane after plane, a strip per row: white, then full cyan with half black.
+    TiffFixture cmyk16 = patterned(2, 2, 16, 4, PHOTOMETRIC_SEPARATED, COMPRESSION_LZW);
+    cmyk16.planar = PLANARCONFIG_SEPARATE;
+    cmyk16.rowsPerStrip = 1;
+    const uint16_t planes[16] = {0, 0xffff, 0, 0xffff, 0, 0,      0, 0,
+                                 0, 0,      0, 0,      0, 0x8000, 0, 0x8000};
+    std::memcpy(cmyk16.data.data(), planes, sizeof planes);
     struct Case {
         const char* name;
         TiffFixture fixture;
@@ -314,6 +273,7 @@ TEST_F(TiffTest, SamplesBecomeTheColoursTheyStandFor) {
          with(cmyk(COMPRESSION_NONE), {0, 0, 0, 0, 0, 0, 0, 255, 255, 0, 0, 0}),
          {255, 255, 255, 0, 0, 0, 0, 255, 255},
          0},
+        {"16-bit cmyk planes", cmyk16, {255, 255, 255, 0, 127, 127, 255, 255, 255, 0, 127, 127}, 0},
         {"ycbcr", constant(ycc(COMPRESSION_LZW), {128}), {128, 128, 128, 128, 128, 128}, 2},
         {"jpeg ycbcr 4:2:0",
          constant(jpeg(PHOTOMETRIC_YCBCR, 2, 2), {200, 100, 50}),
@@ -323,7 +283,7 @@ TEST_F(TiffTest, SamplesBecomeTheColoursTheyStandFor) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         DecodedImage image;
-        ASSERT_EQ(read(fixture("samples.tif", c.fixture), image), kSuccess);
+        ASSERT_EQ(testing::decode(fixture("samples.tif", c.fixture), image), kSuccess);
         const std::vector<uint8_t> got = visiblePixels(image.raster);
         ASSERT_GE(got.size(), c.start.size());
         for (size_t i = 0; i < c.start.size(); ++i)
@@ -334,7 +294,7 @@ TEST_F(TiffTest, SamplesBecomeTheColoursTheyStandFor) {
 TEST_F(TiffTest, StripsTilesAndPlanesDecodeToTheSamePixels) {
     const TiffFixture base = patterned(37, 29, 8, 3, PHOTOMETRIC_RGB, COMPRESSION_LZW);
     DecodedImage expected;
-    ASSERT_EQ(read(fixture("base.tif", base), expected), kSuccess);
+    ASSERT_EQ(testing::decode(fixture("base.tif", base), expected), kSuccess);
     for (size_t i = 0; i < base.data.size(); ++i)
         ASSERT_EQ(expected.raster.pixels[i], base.data[i]) << i;
 
@@ -351,24 +311,11 @@ TEST_F(TiffTest, StripsTilesAndPlanesDecodeToTheSamePixels) {
     TiffFixture wide = patterned(37, 29, 16, 3, PHOTOMETRIC_RGB, COMPRESSION_PACKBITS);
     for (const TiffFixture& f : {strips, tiles, planes, wide}) {
         DecodedImage image;
-        ASSERT_EQ(read(fixture("variant.tif", f), image), kSuccess);
+        ASSERT_EQ(testing::decode(fixture("variant.tif", f), image), kSuccess);
         EXPECT_EQ(image.raster.pixels, expected.raster.pixels)
             << "tiled " << f.tileWidth << " planar " << f.planar << " bits " << f.bitsPerSample;
     }
 }
-
-TEST_F(TiffTest, FloatingPointSamplesAreRefused) {
-    TiffFixture f = patterned(4, 4, 32, 1, PHOTOMETRIC_MINISBLACK);
-    f.sampleFormat = SAMPLEFORMAT_IEEEFP;
-    const QString file = fixture("float.tif", f);
-    DecodedImage image;
-    EXPECT_EQ(read(file, image), kErrFormat);
-    FileInfoRecord info;
-    EXPECT_EQ(readFileInfo(file, info), 1);  // still described
-    EXPECT_EQ(info.BitsPerPixel, 32);
-}
-
-// --- Pages ------------------------------------------------------------------------------------
 
 // Pages are counted in plain and BigTIFF files, up to 10000 and around a loop; the first is loaded.
 TEST_F(TiffTest, PagesAreCountedAndTheFirstIsLoaded) {
@@ -381,7 +328,7 @@ TEST_F(TiffTest, PagesAreCountedAndTheFirstIsLoaded) {
         ASSERT_EQ(readFileInfo(file, info), 1);
         EXPECT_EQ(info.TotalPages, 3) << "BigTIFF " << big;
         DecodedImage image;
-        ASSERT_EQ(read(file, image), kSuccess);
+        ASSERT_EQ(testing::decode(file, image), kSuccess);
         EXPECT_EQ(image.raster.pixels, f.data);  // the later pages are inverted
     }
     RawTiff raw;
@@ -395,11 +342,9 @@ TEST_F(TiffTest, PagesAreCountedAndTheFirstIsLoaded) {
         ASSERT_EQ(readFileInfo(path("many.tif"), info), 1);
         EXPECT_EQ(info.TotalPages, pages);
         DecodedImage image;
-        EXPECT_EQ(read(path("many.tif"), image), kSuccess);
+        EXPECT_EQ(testing::decode(path("many.tif"), image), kSuccess);
     }
 }
-
-// --- Writing ----------------------------------------------------------------------------------
 
 TEST_F(TiffTest, CcittOutputDecodesWithLibtiffTools) {
     const QString tiffcp = QStandardPaths::findExecutable("tiffcp");
@@ -410,7 +355,7 @@ TEST_F(TiffTest, CcittOutputDecodesWithLibtiffTools) {
         const QString out = path("fax.tif");
         const QString plain = path("plain.tif");
         QFile::remove(plain);
-        ASSERT_EQ(write(out, raster, code), kSuccess);
+        ASSERT_EQ(save(out, raster, code), kSuccess);
         QProcess process;
         process.start(tiffcp, {"-c", "none", out, plain});
         ASSERT_TRUE(process.waitForFinished(20000));
@@ -419,7 +364,7 @@ TEST_F(TiffTest, CcittOutputDecodesWithLibtiffTools) {
         ASSERT_EQ(readFileInfo(plain, info), 1);
         EXPECT_EQ(info.Format, 3);
         DecodedImage image;
-        ASSERT_EQ(read(plain, image), kSuccess);
+        ASSERT_EQ(testing::decode(plain, image), kSuccess);
         EXPECT_EQ(image.raster.pixels, raster.pixels) << code;
     }
 }

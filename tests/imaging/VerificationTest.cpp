@@ -1,32 +1,19 @@
-#include <gtest/gtest.h>
 
-#include <QFile>
-#include <QTemporaryDir>
 #include <array>
 #include <cmath>
 
 #include "ImagingFixtures.h"
-#include "JpegFixtures.h"
-#include "imaging/FileInfo.h"
-#include "imaging/FormatCodes.h"
-#include "imaging/ImagingControl.h"
-#include "imaging/ImagingStatus.h"
 #include "imaging/Verification.h"
 
 namespace pixavant::imaging {
 namespace {
 
-class VerificationTest : public ::testing::Test {
+class VerificationTest : public testing::ImagingTest {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(dir_.isValid());
-        source_ = path(QStringLiteral("source.jpg"));
-        ASSERT_TRUE(
-            testing::writeBytes(source_, testing::makeJpeg(testing::makePhotoLike(96, 64))));
+        ImagingTest::SetUp();
+        source_ = write("source.jpg", testing::makeJpeg(testing::makePhotoLike(96, 64)));
     }
-    QString path(const QString& name) const { return dir_.filePath(name); }
-
-    QTemporaryDir dir_;
     QString source_;
 };
 
@@ -78,15 +65,12 @@ TEST_F(VerificationTest, EveryFormatReadsBackAsWrittenAtEveryDepth) {
             }
             ASSERT_EQ(control.save(out, int16_t(o.code), 0, int16_t(o.quality), 0), kSuccess)
                 << control.lastVerification().detail;
-            FileInfoRecord info;
-            ASSERT_EQ(readFileInfo(out, info), 1);
-            EXPECT_EQ(info.Format, o.code);
-            EXPECT_EQ(info.Width, 96);
-            EXPECT_EQ(info.Height, 64);
-            EXPECT_EQ(info.BitsPerPixel, o.bits[d]);
-            EXPECT_EQ(info.Compression, QString::fromLatin1(o.compression));
-            EXPECT_EQ(info.XResolution, 240);
-            EXPECT_EQ(info.YResolution, 120);
+            FileInfoRecord i;
+            ASSERT_EQ(readFileInfo(out, i), 1);
+            EXPECT_EQ(std::tuple(i.Format, i.Width, i.Height, i.BitsPerPixel, i.Compression,
+                                 i.XResolution, i.YResolution),
+                      std::tuple(o.code, 96, 64, o.bits[d], QString::fromLatin1(o.compression), 240,
+                                 120));
 
             const Verification& v = control.lastVerification();
             const bool lossless = isLosslessFormat(o.code);
@@ -115,10 +99,9 @@ TEST_F(VerificationTest, OutputsThatDoNotReadBackAsWrittenFail) {
     Raster other = testing::makePhotoLike(96, 64, 7);
     for (uint8_t& v : other.pixels)
         v = uint8_t(255 - v);
-    QFile cut(tiff);
-    ASSERT_TRUE(cut.open(QIODevice::ReadOnly));
+    const QByteArray whole = testing::readBytes(tiff);
     const QString truncated = path(QStringLiteral("cut.tif"));
-    ASSERT_TRUE(testing::writeBytes(truncated, cut.read(cut.size() / 2)));
+    ASSERT_TRUE(testing::writeBytes(truncated, whole.left(whole.size() / 2)));
 
     struct Case {
         const char* name;
@@ -144,27 +127,15 @@ TEST_F(VerificationTest, OutputsThatDoNotReadBackAsWrittenFail) {
 }
 
 TEST(Psnr, ComparesTheColoursPixelsStandFor) {
-    Raster black = gray(8, 8, 0);
-    Raster one = gray(8, 8, 1);
-    Raster bilevel = gray(8, 8, 255);
+    Raster black = gray(8, 8, 0), white = gray(8, 8, 255), bilevel = white, palette = gray(8, 8, 1);
     bilevel.format = PixelFormat::Bilevel;
-    Raster white = gray(8, 8, 255);
-    Raster palette = gray(8, 8, 1);
     palette.format = PixelFormat::Indexed8;
     palette.palette = {{0, 0, 0}, {10, 200, 30}};
-    Raster rgb;
-    rgb.width = rgb.height = 8;
-    rgb.format = PixelFormat::Rgb8;
-    for (int i = 0; i < 64; ++i)
-        rgb.pixels.insert(rgb.pixels.end(), {10, 200, 30});
-    Raster grayAsRgb = rgb;
-    std::fill(grayAsRgb.pixels.begin(), grayAsRgb.pixels.end(), 255);
-
     EXPECT_TRUE(std::isinf(psnrOf(black, black)));
-    EXPECT_NEAR(psnrOf(black, one), 10 * std::log10(255.0 * 255.0), 1e-9);  // MSE 1: 48.13 dB
+    EXPECT_NEAR(psnrOf(black, gray(8, 8, 1)), 10 * std::log10(255.0 * 255.0), 1e-9);  // MSE 1
     EXPECT_TRUE(std::isinf(psnrOf(bilevel, white)));
-    EXPECT_TRUE(std::isinf(psnrOf(palette, rgb)));
-    EXPECT_TRUE(std::isinf(psnrOf(white, grayAsRgb)));
+    EXPECT_TRUE(std::isinf(psnrOf(palette, testing::makeSolid(8, 8, 10, 200, 30))));
+    EXPECT_TRUE(std::isinf(psnrOf(white, testing::makeSolid(8, 8, 255, 255, 255))));
     EXPECT_LT(psnrOf(black, gray(8, 7, 0)), 0);
 }
 

@@ -1,13 +1,25 @@
 #pragma once
 
+// What the imaging tests share: the fixture writers, the imaging headers, a folder per test.
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QFile>
 #include <QString>
+#include <QTemporaryDir>
 #include <algorithm>
+#include <tuple>
 #include <vector>
 
+#include "JpegFixtures.h"
 #include "MagickFixtures.h"
+#include "TiffFixtures.h"
 #include "imaging/FileInfo.h"
+#include "imaging/Format.h"
+#include "imaging/FormatCodes.h"
+#include "imaging/ImagingControl.h"
+#include "imaging/ImagingStatus.h"
+#include "imaging/PixelOps.h"
 #include "imaging/Progress.h"
 
 namespace pixavant::testing {
@@ -34,5 +46,19 @@ inline void expectRisingProgress(const std::vector<int>& seen) {
     EXPECT_GE(seen.front(), 0);
     EXPECT_LE(seen.back(), 100);
 }
+
+// A folder of its own for each test; saves take the source's resolution again afterwards.
+class ImagingTest : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
+    void TearDown() override { setSaveResolution(0, 0); }
+    QString path(const QString& name) const { return dir_.filePath(name); }
+    // Writes `bytes` into the folder as `name`; the file's path.
+    QString write(const QString& name, const QByteArray& bytes) const {
+        EXPECT_TRUE(writeBytes(path(name), bytes)) << name.toStdString();
+        return path(name);
+    }
+    QTemporaryDir dir_;
+};
 
 }  // namespace pixavant::testing

@@ -167,103 +167,22 @@ QByteArray bmpFile(int width, int height, const BmpLayout& layout) {
     return b;
 }
 
-QByteArray gifOnScreen(const QByteArray& gif, int screenWidth, int screenHeight, int left,
-                       int top) {
-    if (gif.size() < 13)
-        return {};
-    QByteArray out = gif;
-    const auto set16 = [&out](qsizetype at, int value) {
-        out[at] = char(value & 0xff);
-        out[at + 1] = char((value >> 8) & 0xff);
-    };
-    set16(6, screenWidth);
-    set16(8, screenHeight);
-    const uint8_t flags = uint8_t(gif[10]);
-    qsizetype at = 13 + ((flags & 0x80) ? 3 * (2 << (flags & 7)) : 0);
-    while (at < gif.size()) {
-        const uint8_t block = uint8_t(gif[at]);
-        if (block == 0x2c) {  // the image descriptor
-            set16(at + 1, left);
-            set16(at + 3, top);
-            return out;
-        }
-        if (block != 0x21)
-            return {};
-        at += 2;  // extension introducer and label, then data sub-blocks up to an empty one
-        while (at < gif.size() && gif[at] != 0)
-            at += 1 + uint8_t(gif[at]);
-        ++at;
-    }
-    return {};
-}
-
-QByteArray placeableMetafile() {
-    QByteArray records;
-    const auto record = [&](uint32_t function, std::initializer_list<uint32_t> words) {
-        putLe32(records, uint32_t(3 + words.size()));
-        putLe16(records, function);
-        for (const uint32_t w : words)
-            putLe16(records, w);
-    };
-    record(0x020B, {0, 0});            // SetWindowOrg
-    record(0x020C, {720, 1440});       // SetWindowExt: y, x
-    record(0x02FC, {0, 0, 0, 0});      // CreateBrushIndirect: solid black
-    record(0x012D, {0});               // SelectObject
-    record(0x041B, {720, 720, 0, 0});  // Rectangle: bottom, right, top, left
-    record(0x0000, {});                // end
-    QByteArray header;
-    putLe16(header, 1);
-    putLe16(header, 9);
-    putLe16(header, 0x0300);
-    putLe32(header, uint32_t((18 + records.size()) / 2));
-    putLe16(header, 1);
-    putLe32(header, 7);
-    putLe16(header, 0);
-    QByteArray placeable;
-    putLe32(placeable, 0x9AC6CDD7);
-    putLe16(placeable, 0);
-    for (const uint32_t v : {0u, 0u, 1440u, 720u})
-        putLe16(placeable, v);
-    putLe16(placeable, 1440);
-    putLe32(placeable, 0);
-    uint16_t checksum = 0;
-    for (int i = 0; i < 20; i += 2)
-        checksum ^= uint16_t(uint8_t(placeable[i]) | uint8_t(placeable[i + 1]) << 8);
-    putLe16(placeable, checksum);
-    return placeable + header + records;
-}
-
 QByteArray iconFile(int type) {
     QByteArray b;
-    putLe16(b, 0);
-    putLe16(b, uint32_t(type));
-    putLe16(b, 1);
-    // Directory entry: 4 x 4, no palette; planes/bit count (or the cursor's hot spot).
-    const int dibSize = 40 + 4 * 4 * 4 + 4 * 4;  // header, pixels, AND mask (rows of 4 bytes)
-    b += char(4);
-    b += char(4);
-    b += char(0);
-    b += char(0);
-    putLe16(b, type == 1 ? 1 : 0);
+    for (const uint32_t v : {0, type, 1})
+        putLe16(b, v);
+    b += QByteArray("\x04\x04\0\0", 4);  // directory entry: 4 x 4, no palette
+    putLe16(b, type == 1 ? 1 : 0);       // planes and bit count, or the cursor's hot spot
     putLe16(b, type == 1 ? 32 : 0);
-    putLe32(b, uint32_t(dibSize));
-    putLe32(b, 6 + 16);
-    putLe32(b, 40);
-    putLe32(b, 4);
-    putLe32(b, 8);  // twice the height: image and mask
+    for (const uint32_t v : {40 + 4 * 4 * 4 + 4 * 4, 6 + 16, 40, 4, 8})  // 8: image and mask
+        putLe32(b, v);
     putLe16(b, 1);
     putLe16(b, 32);
     b += QByteArray(24, '\0');
     for (int y = 3; y >= 0; --y)  // bottom-up, BGRA
-        for (int x = 0; x < 4; ++x) {
-            const bool top = y < 2;
-            b += char(top ? 0 : 255);
-            b += char(0);
-            b += char(top ? 255 : 0);
-            b += char(255);
-        }
-    b += QByteArray(16, '\0');  // AND mask: all opaque
-    return b;
+        for (int x = 0; x < 4; ++x)
+            b += y < 2 ? QByteArray("\0\0\xff\xff", 4) : QByteArray("\xff\0\0\xff", 4);
+    return b + QByteArray(16, '\0');  // AND mask: all opaque
 }
 
 int decodeFile(const QString& path, imaging::DecodedImage& image, imaging::Progress& progress) {

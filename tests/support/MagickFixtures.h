@@ -48,13 +48,6 @@ struct BmpLayout {
 // 8-bit value scaled to n bits (rounded).
 QByteArray bmpFile(int width, int height, const BmpLayout& layout);
 
-// The GIF `gif` (one frame, as writeMagickImage() writes it) with a logical screen of
-// screenWidth x screenHeight and its frame at (left, top). Empty when it cannot be parsed.
-QByteArray gifOnScreen(const QByteArray& gif, int screenWidth, int screenHeight, int left, int top);
-
-// A placeable Windows metafile of 1 x 0.5 inch whose left half is a black rectangle.
-QByteArray placeableMetafile();
-
 // A Windows icon (type 1) or cursor (type 2) holding one 4 x 4 32-bit image: red top half, blue
 // bottom half.
 QByteArray iconFile(int type);

@@ -15,47 +15,53 @@ int quietHandler(TIFF*, void*, const char*, const char*, va_list) {
 }
 
 bool writePage(TIFF* tif, const TiffFixture& f, int page) {
-    bool ok = TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, f.width) == 1 &&
-              TIFFSetField(tif, TIFFTAG_IMAGELENGTH, f.height) == 1 &&
-              TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, f.bitsPerSample) == 1 &&
-              TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, f.samplesPerPixel) == 1 &&
-              TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, f.photometric) == 1 &&
-              TIFFSetField(tif, TIFFTAG_PLANARCONFIG, f.planar) == 1 &&
-              TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, f.sampleFormat) == 1 &&
-              TIFFSetField(tif, TIFFTAG_ORIENTATION, f.orientation) == 1 &&
-              TIFFSetField(tif, TIFFTAG_COMPRESSION, f.compression) == 1;
+    bool ok = true;
+    const auto set = [&](uint32_t tag, auto... values) {
+        ok = ok && TIFFSetField(tif, tag, values...) == 1;
+    };
+    set(TIFFTAG_IMAGEWIDTH, f.width);
+    set(TIFFTAG_IMAGELENGTH, f.height);
+    set(TIFFTAG_BITSPERSAMPLE, f.bitsPerSample);
+    set(TIFFTAG_SAMPLESPERPIXEL, f.samplesPerPixel);
+    set(TIFFTAG_PHOTOMETRIC, f.photometric);
+    set(TIFFTAG_PLANARCONFIG, f.planar);
+    set(TIFFTAG_SAMPLEFORMAT, f.sampleFormat);
+    set(TIFFTAG_ORIENTATION, f.orientation);
+    set(TIFFTAG_COMPRESSION, f.compression);
     if (f.photometric == PHOTOMETRIC_SEPARATED)
-        ok = ok && TIFFSetField(tif, TIFFTAG_INKSET, uint16_t(INKSET_CMYK)) == 1;
-    if (f.extraSample != 0) {
-        uint16_t kinds[1] = {f.extraSample};
-        ok = ok && TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, uint16_t(1), kinds) == 1;
-    }
+        set(TIFFTAG_INKSET, uint16_t(INKSET_CMYK));
+    uint16_t kinds[1] = {f.extraSample};
+    if (f.extraSample != 0)
+        set(TIFFTAG_EXTRASAMPLES, uint16_t(1), kinds);
     if (f.compression == COMPRESSION_CCITTFAX3)
-        ok = ok && TIFFSetField(tif, TIFFTAG_GROUP3OPTIONS, f.group3Options) == 1;
+        set(TIFFTAG_GROUP3OPTIONS, f.group3Options);
     if (f.ycbcrHorizontal != 0)
-        ok = ok &&
-             TIFFSetField(tif, TIFFTAG_YCBCRSUBSAMPLING, f.ycbcrHorizontal, f.ycbcrVertical) == 1;
-    if (f.compression == COMPRESSION_JPEG) {
-        ok = ok && TIFFSetField(tif, TIFFTAG_JPEGQUALITY, 90) == 1;
-        if (f.jpegRgbInput)
-            ok = ok && TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB) == 1;
-    }
+        set(TIFFTAG_YCBCRSUBSAMPLING, f.ycbcrHorizontal, f.ycbcrVertical);
+    if (f.compression == COMPRESSION_JPEG)
+        set(TIFFTAG_JPEGQUALITY, 90);
+    if (f.compression == COMPRESSION_JPEG && f.jpegRgbInput)
+        set(TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
     if (f.xResolution > 0) {
-        ok = ok && TIFFSetField(tif, TIFFTAG_XRESOLUTION, double(f.xResolution)) == 1 &&
-             TIFFSetField(tif, TIFFTAG_YRESOLUTION, double(f.yResolution)) == 1 &&
-             TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, f.resolutionUnit) == 1;
+        set(TIFFTAG_XRESOLUTION, double(f.xResolution));
+        set(TIFFTAG_YRESOLUTION, double(f.yResolution));
+        set(TIFFTAG_RESOLUTIONUNIT, f.resolutionUnit);
     }
-    if (!f.colormap.empty()) {
-        const size_t n = f.colormap.size() / 3;
-        std::vector<uint16_t> map = f.colormap;
-        ok = ok && TIFFSetField(tif, TIFFTAG_COLORMAP, map.data(), map.data() + n,
-                                map.data() + 2 * n) == 1;
-    }
+    std::vector<uint16_t> map = f.colormap;
+    const size_t n = map.size() / 3;
+    if (n != 0)
+        set(TIFFTAG_COLORMAP, map.data(), map.data() + n, map.data() + 2 * n);
     if (!f.icc.empty())
-        ok = ok && TIFFSetField(tif, TIFFTAG_ICCPROFILE, uint32_t(f.icc.size()), f.icc.data()) == 1;
+        set(TIFFTAG_ICCPROFILE, uint32_t(f.icc.size()), f.icc.data());
     if (f.pages > 1) {
-        ok = ok && TIFFSetField(tif, TIFFTAG_SUBFILETYPE, uint32_t(FILETYPE_PAGE)) == 1 &&
-             TIFFSetField(tif, TIFFTAG_PAGENUMBER, uint16_t(page), uint16_t(f.pages)) == 1;
+        set(TIFFTAG_SUBFILETYPE, uint32_t(FILETYPE_PAGE));
+        set(TIFFTAG_PAGENUMBER, uint16_t(page), uint16_t(f.pages));
+    }
+    if (f.tileWidth != 0) {
+        set(TIFFTAG_TILEWIDTH, f.tileWidth);
+        set(TIFFTAG_TILELENGTH, f.tileHeight);
+    } else {
+        set(TIFFTAG_ROWSPERSTRIP,
+            f.rowsPerStrip != 0 ? f.rowsPerStrip : TIFFDefaultStripSize(tif, 0));
     }
     if (!ok)
         return false;
@@ -65,10 +71,7 @@ bool writePage(TIFF* tif, const TiffFixture& f, int page) {
         for (uint8_t& v : data)
             v = uint8_t(~v);
     if (f.tileWidth != 0) {
-        ok = TIFFSetField(tif, TIFFTAG_TILEWIDTH, f.tileWidth) == 1 &&
-             TIFFSetField(tif, TIFFTAG_TILELENGTH, f.tileHeight) == 1;
-        if (!ok || f.planar != PLANARCONFIG_CONTIG ||
-            (f.bitsPerSample != 8 && f.bitsPerSample != 16))
+        if (f.planar != PLANARCONFIG_CONTIG || (f.bitsPerSample != 8 && f.bitsPerSample != 16))
             return false;
         const size_t pixelBytes = size_t(f.samplesPerPixel) * f.bitsPerSample / 8;
         std::vector<uint8_t> tile(size_t(TIFFTileSize(tif)));
@@ -86,9 +89,6 @@ bool writePage(TIFF* tif, const TiffFixture& f, int page) {
         return TIFFWriteDirectory(tif) == 1;
     }
 
-    const uint32_t rows = f.rowsPerStrip != 0 ? f.rowsPerStrip : TIFFDefaultStripSize(tif, 0);
-    if (TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rows) != 1)
-        return false;
     const int planes = f.planar == PLANARCONFIG_SEPARATE ? f.samplesPerPixel : 1;
     const size_t line = size_t(TIFFScanlineSize(tif));
     for (int plane = 0; plane < planes; ++plane)
@@ -137,26 +137,16 @@ QByteArray buildRawTiff(const RawTiff& raw) {
     putLe32(b, 8);
     for (int d = 0; d < directories; ++d) {
         putLe16(b, kEntries);
-        auto entry = [&b](uint16_t tag, uint16_t type, uint32_t value) {
+        const uint32_t entries[kEntries][3] = {
+            {256, 4, raw.width},           {257, 4, raw.height},      {258, 3, raw.bitsPerSample},
+            {259, 3, raw.compression},     {262, 3, raw.photometric}, {273, 4, stripOffset},
+            {277, 3, raw.samplesPerPixel}, {278, 4, raw.height},      {279, 4, byteCount}};
+        for (const auto& [tag, type, value] : entries) {  // SHORT values fill the field's start
             putLe16(b, tag);
             putLe16(b, type);
             putLe32(b, 1);
-            if (type == 3) {
-                putLe16(b, uint16_t(value));
-                putLe16(b, 0);
-            } else {
-                putLe32(b, value);
-            }
-        };
-        entry(256, 4, raw.width);
-        entry(257, 4, raw.height);
-        entry(258, 3, raw.bitsPerSample);
-        entry(259, 3, raw.compression);
-        entry(262, 3, raw.photometric);
-        entry(273, 4, stripOffset);
-        entry(277, 3, raw.samplesPerPixel);
-        entry(278, 4, raw.height);
-        entry(279, 4, byteCount);
+            putLe32(b, value);
+        }
         uint32_t next = 0;
         if (d + 1 < directories)
             next = 8 + uint32_t(d + 1) * kDirectoryBytes;

@@ -30,12 +30,12 @@ struct TiffFixture {
     bool jpegRgbInput = false;  // JPEG with YCbCr: the samples given are RGB, libtiff converts
     float xResolution = 0;      // 0: no resolution tags
     float yResolution = 0;
-    uint16_t resolutionUnit = 2;     // RESUNIT_INCH
-    std::vector<uint16_t> colormap;  // 3 x 2^bits entries: red, then green, then blue
-    std::vector<uint8_t> icc;
+    uint16_t resolutionUnit = 2;       // RESUNIT_INCH
+    std::vector<uint16_t> colormap{};  // 3 x 2^bits entries: red, then green, then blue
+    std::vector<uint8_t> icc{};
     // Samples of the whole image, rows packed as libtiff wants them for a scanline (contiguous) or
     // plane after plane (separate). For 16-bit samples, native byte order.
-    std::vector<uint8_t> data;
+    std::vector<uint8_t> data{};
     bool bigTiff = false;
     int pages = 1;  // further pages hold the first one's samples inverted
 };
@@ -55,7 +55,7 @@ struct RawTiff {
     uint16_t compression = 1;
     uint32_t stripOffset = 0;     // 0: right after the directory
     uint32_t stripByteCount = 0;  // 0: width x height x samples x bits / 8
-    QByteArray stripData;         // bytes placed at the end of the file
+    QByteArray stripData{};       // bytes placed at the end of the file
     int directories = 1;          // further directories chained after the first, all alike
     bool loop = false;            // the last directory points back at the first
 };
