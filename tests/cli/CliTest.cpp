@@ -473,12 +473,6 @@ TEST_F(CliTest, SkipExistingLeavesOutputsAlone) {
     EXPECT_TRUE(out.endsWith("0 files converted, 2 skipped\n")) << out.toStdString();
 }
 
-}  // namespace
-}  // namespace pixavant::cli
-
-namespace pixavant::cli {
-namespace {
-
 // Files under `root`, relative to it, in name order.
 QStringList treeFiles(const QString& root) {
     QStringList found;
@@ -491,10 +485,8 @@ QStringList treeFiles(const QString& root) {
 
 TEST_F(CliTest, TreesAreMirroredAndLinksDoNotLeaveThem) {
     needCodecs();
-    QDir(dir).mkpath("photos/2020/deep");
-    QDir(dir).mkpath("photos/.hidden");
-    QDir(dir).mkpath("elsewhere");
-    QDir(dir).mkpath("out");
+    for (const char* folder : {"photos/2020/deep", "photos/.hidden", "elsewhere", "out"})
+        QDir(dir).mkpath(folder);
     ASSERT_TRUE(writeEngineTiff(dir + "photos/a.tif", 20, 10, 3, 72));
     ASSERT_TRUE(writeEngineJpeg(dir + "photos/2020/deep/b.jpg", 20, 10, 3, 72));
     ASSERT_TRUE(writeEngineTiff(dir + "photos/.hidden/c.tif", 20, 10, 3, 72));

@@ -5,8 +5,6 @@
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <cmath>
-#include <thread>
-#include <vector>
 
 #include "batch/Manifest.h"
 #include "cli/Cli.h"
@@ -136,27 +134,6 @@ TEST_F(ManifestTest, VerifyExitsLikeTheOtherCommands) {
     EXPECT_EQ(verify({}), cli::kExitUsage);
     EXPECT_EQ(verify({"--manifest"}), cli::kExitUsage);
     EXPECT_EQ(verify({"--manifest", path("good.jsonl"), "extra"}), cli::kExitUsage);
-}
-
-TEST_F(ManifestTest, ThreadsWritingThroughOneWriterLeaveWholeLines) {
-    ManifestWriter writer;
-    QString error;
-    ASSERT_TRUE(writer.open(path("m.jsonl"), error));
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t)
-        threads.emplace_back([&writer, t] {
-            for (int i = 0; i < 50; ++i) {
-                ManifestEntry entry;
-                entry.output = QStringLiteral("/out/%1-%2").arg(t).arg(i);
-                writer.write(entry);
-            }
-        });
-    for (std::thread& thread : threads)
-        thread.join();
-    Manifest manifest;
-    ASSERT_TRUE(readManifest(path("m.jsonl"), manifest, error));
-    EXPECT_EQ(manifest.entries.size(), 200u);
-    EXPECT_TRUE(manifest.errors.empty());
 }
 
 }  // namespace
