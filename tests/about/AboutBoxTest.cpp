@@ -18,9 +18,8 @@ TEST(AboutBox, ShowsEveryLineWholeAfterALineBreakAndOkCloses) {
     EXPECT_EQ(text.split('\n'), lines);
     EXPECT_EQ(lines.value(1), "PIXAVANT Version 1.0");
     EXPECT_GE(label->height(), label->fontMetrics().lineSpacing() * lines.size());
-    for (const QString& line : lines) {
+    for (const QString& line : lines)
         EXPECT_LE(label->fontMetrics().horizontalAdvance(line), label->width());
-    }
 
     box.show();
     box.findChild<QPushButton*>("OK")->click();

@@ -28,9 +28,8 @@ class DirectoryBrowserTest : public ::testing::Test {
     static QStringList entries(DirectoryBrowser& browser) {
         auto* list = browser.findChild<QListWidget*>("Dir1");
         QStringList lines;
-        for (int i = 0; i < list->count(); ++i) {
+        for (int i = 0; i < list->count(); ++i)
             lines.append(list->item(i)->text());
-        }
         return lines;
     }
     static int rowOf(DirectoryBrowser& browser, const QString& name) {

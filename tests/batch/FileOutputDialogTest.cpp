@@ -36,9 +36,8 @@ TEST(OutputRules, DirectoryAlwaysEndsInOneSlash) {
     const std::pair<const char*, const char*> cases[] = {
         {"/tmp/out", "/tmp/out/"}, {"/tmp/out/", "/tmp/out/"}, {"/", "/"}, {"", "/"}, {"   ", "/"},
         {"  /a b/c  ", "/a b/c/"}, {"relative", "relative/"}};
-    for (const auto& [text, directory] : cases) {
+    for (const auto& [text, directory] : cases)
         EXPECT_EQ(outputDirectoryFromText(text), directory) << text;
-    }
 }
 
 TEST_F(FileOutputTest, OpensWithTheProposalAndTheOutputDirectory) {

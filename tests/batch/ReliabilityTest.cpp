@@ -12,14 +12,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <functional>
 #include <map>
+#include <memory>
+#include <tuple>
 
+#include "FakeBatchView.h"
 #include "JpegFixtures.h"
 #include "batch/BatchEngine.h"
 #include "imaging/FormatCodes.h"
@@ -28,38 +30,14 @@
 namespace pixavant::batch {
 namespace {
 
+using test::FakeBatchView;
+
 const QString kWriteMessage = QStringLiteral("Error writing file, or disk is full");
 const QString kGeneralMessage = QStringLiteral("Compression error.");
 
-// A view that records what the engine shows and lets a test act between files.
-class RecordingView : public HeadlessBatchView {
-  public:
-    QStringList work;
-    QStringList sources;
-    QStringList messages;
-    QStringList converted;  // output paths
-    int closes = 0;
-    std::function<void(int convertedSoFar)> afterFile;
-
-    int workCount() const override { return int(work.size()); }
-    QString workEntry(int index) const override { return work.at(index); }
-    int sourceCount() const override { return int(sources.size()); }
-    QString sourceEntry(int index) const override { return sources.at(index); }
-    void addSourceEntry(const QString& entry) override { sources.append(entry); }
-    void showMessage(const QString& text, const QString&) override { messages.append(text); }
-    void closeWindow() override { ++closes; }
-    void fileConverted(const QString&, const QString& outputPath) override {
-        converted.append(outputPath);
-        if (afterFile)
-            afterFile(int(converted.size()));
-    }
-};
-
-QByteArray digest(const QString& path) {
+QByteArray contents(const QString& path) {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 // Every entry of a directory, hidden ones included (temporary outputs start with a dot).
@@ -76,14 +54,20 @@ class BatchFaults : public ::testing::Test {
         outputDir_ = root_.path() + "/out/";
         ASSERT_TRUE(QDir().mkpath(sourceDir_));
         ASSERT_TRUE(QDir().mkpath(outputDir_));
-        settings_ = CompressionSettings::defaults(sourceDir_);
-        settings_.OutputDir = outputDir_;
+        settings_ = CompressionSettings::defaults(outputDir_);
         settings_.OutputExt = "JPG";
-        settings_.FileFormat = imaging::format::kJpeg444;
-        settings_.BitsPerPixel = 24;
-        settings_.QualityFactor = 20;
-        settings_.Dpi = 72;
-        settings_.SizeChoice = 0;
+        std::tie(settings_.FileFormat, settings_.BitsPerPixel, settings_.QualityFactor,
+                 settings_.Dpi) = std::tuple(imaging::format::kJpeg444, 24, 20, 72);
+    }
+
+    // Empty source and output directories and a fresh view, for the next case of a table.
+    void reset() {
+        view_ = FakeBatchView{};
+        sourceBytes_.clear();
+        for (const QString& dir : {sourceDir_, outputDir_}) {
+            QDir(dir).removeRecursively();
+            QDir().mkpath(dir);
+        }
     }
 
     // Writes a photo-like JPEG source and puts it on the work list.
@@ -92,17 +76,13 @@ class BatchFaults : public ::testing::Test {
         ASSERT_TRUE(testing::writeBytes(
             path, testing::makeJpeg(testing::makePhotoLike(width, height, uint32_t(qHash(name))))));
         view_.work.append(" " + name);
-        sourceDigests_[path] = digest(path);
+        sourceBytes_[path] = contents(path);
     }
 
-    // Every source written by addSource() still exists (possibly moved under `movedTo`) unchanged.
-    void expectSourcesIntact(const QString& from = {}, const QString& movedTo = {}) {
-        for (const auto& [path, sum] : sourceDigests_) {
-            QString now = path;
-            if (!from.isEmpty())
-                now.replace(from, movedTo);
-            EXPECT_EQ(digest(now), sum) << qPrintable(now);
-        }
+    // Every source written by addSource() still exists unchanged.
+    void expectSourcesIntact() {
+        for (const auto& [path, bytes] : sourceBytes_)
+            EXPECT_EQ(contents(path), bytes) << qPrintable(path);
     }
 
     void expectFailedWith(const BatchEngine& engine, int32_t code, const QString& message,
@@ -111,23 +91,24 @@ class BatchFaults : public ::testing::Test {
         EXPECT_EQ(engine.errorCode(), code);
         EXPECT_EQ(view_.messages, QStringList{message});
         EXPECT_EQ(engine.failedFile(), file);
-        EXPECT_EQ(view_.closes, 1);
+        EXPECT_EQ(view_.calls.count("Close"), 1);
     }
 
-    int run(BatchEngine& engine) {
-        engine.load();
+    std::unique_ptr<BatchEngine> run() {
+        auto engine = std::make_unique<BatchEngine>(view_, settings_, sourceDir_);
+        engine->load();
         if (beforeRun_)
             beforeRun_();
-        engine.timerEvent();
-        return engine.errorCode();
+        engine->timerEvent();
+        return engine;
     }
 
     QTemporaryDir root_;
     QString sourceDir_;
     QString outputDir_;
     CompressionSettings settings_;
-    RecordingView view_;
-    std::map<QString, QByteArray> sourceDigests_;
+    FakeBatchView view_;
+    std::map<QString, QByteArray> sourceBytes_;
     std::function<void()> beforeRun_;
 };
 
@@ -135,33 +116,24 @@ class BatchFaults : public ::testing::Test {
 TEST_F(BatchFaults, OutputDirectoryGoneBeforeTheRun) {
     for (const bool replacedByFile : {false, true}) {
         SCOPED_TRACE(replacedByFile ? "replaced by a file" : "removed");
-        view_ = RecordingView{};
-        sourceDigests_.clear();
+        QFile::remove(outputDir_.chopped(1));
+        reset();
         addSource("a.jpg");
         addSource("b.jpg");
         const QString dir = outputDir_.chopped(1);
-        QDir(dir).removeRecursively();
-        QDir().mkpath(dir);
         beforeRun_ = [&] {
             ASSERT_TRUE(QDir(dir).removeRecursively());
             if (replacedByFile) {
                 ASSERT_TRUE(testing::writeBytes(dir, "not a directory"));
             }
         };
-        BatchEngine engine(view_, settings_, sourceDir_);
-        run(engine);
-        expectFailedWith(engine, imaging::kErrWrite, kWriteMessage, "a.jpg");
-        EXPECT_TRUE(view_.converted.isEmpty());
-        if (replacedByFile) {
-            QFile file(dir);
-            ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-            EXPECT_EQ(file.readAll(), "not a directory");
-        } else {
-            EXPECT_FALSE(QFileInfo::exists(dir));
-        }
+        const auto engine = run();
+        expectFailedWith(*engine, imaging::kErrWrite, kWriteMessage, "a.jpg");
+        EXPECT_EQ(view_.converted, 0);
+        EXPECT_EQ(contents(dir), replacedByFile ? QByteArray("not a directory") : QByteArray());
+        EXPECT_EQ(QFileInfo::exists(dir), replacedByFile);
         expectSourcesIntact();
         EXPECT_EQ(entries(sourceDir_), (QStringList{"a.jpg", "b.jpg"}));
-        QFile::remove(dir);
     }
 }
 
@@ -195,8 +167,7 @@ TEST_F(BatchFaults, OutputDirectoryRefusesWritesMidRun) {
         locked = root ? setImmutable(outputDir_, true)
                       : QFile::setPermissions(outputDir_, QFile::ReadOwner | QFile::ExeOwner);
     };
-    BatchEngine engine(view_, settings_, sourceDir_);
-    run(engine);
+    const auto engine = run();
     const QStringList left = entries(outputDir_);
     if (root)
         setImmutable(outputDir_, false);
@@ -205,9 +176,9 @@ TEST_F(BatchFaults, OutputDirectoryRefusesWritesMidRun) {
     if (!locked)
         GTEST_SKIP() << "the file system cannot make the directory read-only for this user";
 
-    expectFailedWith(engine, imaging::kErrWrite, kWriteMessage, "b.jpg");
+    expectFailedWith(*engine, imaging::kErrWrite, kWriteMessage, "b.jpg");
     EXPECT_EQ(left, QStringList{"a.JPG"});  // no partial b.JPG, no temporary file, c not tried
-    EXPECT_FALSE(digest(outputDir_ + "a.JPG").isEmpty());
+    EXPECT_FALSE(contents(outputDir_ + "a.JPG").isEmpty());
     expectSourcesIntact();
 }
 
@@ -249,10 +220,9 @@ TEST_F(BatchFaults, DiskFullDuringASaveUnderAFileSizeLimit) {
         ::signal(SIGXFSZ, SIG_IGN);  // writes past the limit fail with EFBIG instead
         const rlimit limit{64 * 1024, 64 * 1024};
         ::setrlimit(RLIMIT_FSIZE, &limit);
-        BatchEngine engine(view_, settings_, sourceDir_);
-        run(engine);
-        return QByteArray::number(engine.errorCode()) + "|" + view_.messages.join("/").toUtf8() +
-               "|" + engine.failedFile().toUtf8();
+        const auto engine = run();
+        return QByteArray::number(engine->errorCode()) + "|" + view_.messages.join("/").toUtf8() +
+               "|" + engine->failedFile().toUtf8();
     });
     EXPECT_EQ(report, "20005|" + kWriteMessage.toUtf8() + "|c.jpg");
     EXPECT_EQ(entries(outputDir_), (QStringList{"a.JPG", "b.JPG"}));
@@ -273,13 +243,10 @@ TEST_F(BatchFaults, DiskFullOnASmallFileSystem) {
     addSource("c.jpg");
     // An existing output of the large file's name must survive the failed save unchanged.
     ASSERT_TRUE(testing::writeBytes(outputDir_ + "b.JPG", "earlier output"));
-    BatchEngine engine(view_, settings_, sourceDir_);
-    run(engine);
-    expectFailedWith(engine, imaging::kErrWrite, kWriteMessage, "b.jpg");
+    const auto engine = run();
+    expectFailedWith(*engine, imaging::kErrWrite, kWriteMessage, "b.jpg");
     EXPECT_EQ(entries(outputDir_), (QStringList{"a.JPG", "b.JPG"}));
-    QFile earlier(outputDir_ + "b.JPG");
-    ASSERT_TRUE(earlier.open(QIODevice::ReadOnly));
-    EXPECT_EQ(earlier.readAll(), "earlier output");
+    EXPECT_EQ(contents(outputDir_ + "b.JPG"), "earlier output");
     expectSourcesIntact();
 }
 
@@ -302,24 +269,18 @@ TEST_F(BatchFaults, SourceDeletedOrTruncatedAfterTheScan) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        view_ = RecordingView{};
-        sourceDigests_.clear();
-        QDir(sourceDir_).removeRecursively();
-        QDir(outputDir_).removeRecursively();
-        QDir().mkpath(sourceDir_);
-        QDir().mkpath(outputDir_);
+        reset();
         addSource("a.jpg");
         addSource("b.jpg", 320, 240);
         addSource("c.jpg");
         const QString victim = sourceDir_ + "b.jpg";
-        sourceDigests_.erase(victim);
+        sourceBytes_.erase(victim);
         view_.afterFile = [&](int done) {
             if (done == 1)
                 c.damage(victim);
         };
-        BatchEngine engine(view_, settings_, sourceDir_);
-        run(engine);
-        expectFailedWith(engine, c.code, kGeneralMessage, "b.jpg");
+        const auto engine = run();
+        expectFailedWith(*engine, c.code, kGeneralMessage, "b.jpg");
         EXPECT_EQ(entries(outputDir_), QStringList{"a.JPG"});
         expectSourcesIntact();
     }
@@ -335,19 +296,18 @@ TEST_F(BatchFaults, SourceDirectoryGoneOrUnreadableAfterTheScan) {
         if (unreadable && ::geteuid() == 0)
             continue;  // permissions do not stop root
         view_.messages.clear();
-        view_.closes = 0;
+        view_.calls.clear();
         beforeRun_ = [&] {
             ASSERT_TRUE(unreadable ? QFile::setPermissions(sourceDir_, QFile::WriteOwner)
                                    : QDir().rename(sourceDir_, moved));
         };
-        BatchEngine engine(view_, settings_, sourceDir_);
-        run(engine);
+        const auto engine = run();
         if (unreadable)
             QFile::setPermissions(sourceDir_,
                                   QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         else
             ASSERT_TRUE(QDir().rename(moved, sourceDir_));
-        expectFailedWith(engine, imaging::kErrFileNotFound, kGeneralMessage, "a.jpg");
+        expectFailedWith(*engine, imaging::kErrFileNotFound, kGeneralMessage, "a.jpg");
         EXPECT_TRUE(entries(outputDir_).isEmpty());
         expectSourcesIntact();
     }

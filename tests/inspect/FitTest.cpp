@@ -60,6 +60,11 @@ TEST(FitPreviewTest, ScalesTheImageToFillTheBoxInOneDirectionAndCentresIt) {
         {3000, 4000, kMainBox, {130, 173, 50, 0}},
         // Width 0 (possible only in a damaged record): the height branch, width 0.
         {0, 100, kMainBox, {0, 173, 114, 0}},
+        // Single precision: in double 48856 x 173 / 65775 is 128.500008 and would round up to
+        // 129; the float quotient is 128.5, a half that rounds to even. The same in the width
+        // branch: 48703 x 229 / 66585 is 167.4999... in double.
+        {48856, 65775, kMainBox, {128, 173, 50, 0}},
+        {66585, 48703, kMainBox, {229, 168, 0, 2}},
     };
     for (const FitCase& c : cases) {
         SCOPED_TRACE(::testing::Message() << c.width << " x " << c.height);
@@ -73,18 +78,6 @@ TEST(FitPreviewTest, SetsTheGeometryInTwipsFromTheBoxPosition) {
     const std::optional<ControlGeometry> g = fitPreview(100, 400, kMainBox);
     ASSERT_TRUE(g.has_value());
     EXPECT_EQ(*g, (ControlGeometry{43 * 15, 173 * 15, 3750, 93 * 15 + 345}));
-}
-
-TEST(FitPreviewTest, WorksInSinglePrecision) {
-    // In double precision 48856 x 173 / 65775 is 128.500008 and would round up to 129; the
-    // single-precision quotient is 128.5, a half that rounds to even.
-    std::optional<ControlGeometry> g = fitPreview(48856, 65775, kMainBox);
-    ASSERT_TRUE(g.has_value());
-    EXPECT_EQ(placed(*g, kMainBox), (Placed{128, 173, 50, 0}));
-    // The same in the width branch: 48703 x 229 / 66585 is 167.4999... in double precision.
-    g = fitPreview(66585, 48703, kMainBox);
-    ASSERT_TRUE(g.has_value());
-    EXPECT_EQ(placed(*g, kMainBox), (Placed{229, 168, 0, 2}));
 }
 
 TEST(FitPreviewTest, FailsOnAZeroHeightOrAValueOutsideSixteenBits) {
@@ -127,17 +120,20 @@ TEST(FitViewerImageTest, FailsOnlyOutsideSixteenBits) {
 }
 
 TEST(RoundToInt16Test, RoundsHalvesToEvenWithinSixteenBits) {
-    EXPECT_EQ(roundToInt16(0.5f), 0);
-    EXPECT_EQ(roundToInt16(1.5f), 2);
-    EXPECT_EQ(roundToInt16(2.5f), 2);
-    EXPECT_EQ(roundToInt16(-2.5f), -2);
-    EXPECT_EQ(roundToInt16(171.75f), 172);
-    EXPECT_EQ(roundToInt16(32767.4f), 32767);
-    EXPECT_EQ(roundToInt16(-32768.0f), -32768);
-    EXPECT_FALSE(roundToInt16(32767.5f).has_value());  // rounds to 32768
-    EXPECT_FALSE(roundToInt16(-32768.6f).has_value());
-    EXPECT_FALSE(roundToInt16(std::numeric_limits<float>::infinity()).has_value());
-    EXPECT_FALSE(roundToInt16(std::numeric_limits<float>::quiet_NaN()).has_value());
+    const std::pair<float, std::optional<int16_t>> cases[] = {
+        {0.5f, 0},
+        {1.5f, 2},
+        {2.5f, 2},
+        {-2.5f, -2},
+        {171.75f, 172},
+        {32767.4f, 32767},
+        {-32768.0f, -32768},
+        {32767.5f, std::nullopt},  // rounds to 32768
+        {-32768.6f, std::nullopt},
+        {std::numeric_limits<float>::infinity(), std::nullopt},
+        {std::numeric_limits<float>::quiet_NaN(), std::nullopt}};
+    for (const auto& [value, rounded] : cases)
+        EXPECT_EQ(roundToInt16(value), rounded) << value;
 }
 
 }  // namespace

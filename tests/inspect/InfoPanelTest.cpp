@@ -4,16 +4,14 @@
 #include <QWidget>
 #include <memory>
 
-#include "inspect/InfoPanel.h"
+#include "InspectFixtures.h"
 
 namespace pixavant {
 namespace {
 
 using imaging::FileInfoRecord;
 
-// The eight texts in panel order: format, compress, width, height, bits, resolution, file size,
-// image size.
-using Texts = std::array<QString, 8>;
+using testing::Texts;
 
 class InfoPanelTest : public ::testing::Test {
   protected:
@@ -23,12 +21,7 @@ class InfoPanelTest : public ::testing::Test {
         area_->setGeometry(282, 249, 217, 165);
         panel_ = std::make_unique<InfoPanel>(area_, 4230, 3735);
     }
-    Texts texts() const {
-        Texts t;
-        for (int row = 0; row < 8; ++row)
-            t[size_t(row)] = panel_->field(row)->text();
-        return t;
-    }
+    Texts texts() const { return testing::panelTexts(*panel_); }
     Texts show(const FileInfoRecord& info) {
         panel_->showImageInfo(info);
         return texts();
@@ -68,10 +61,8 @@ TEST_F(InfoPanelTest, ResolutionIsShownOnlyForNamesContainingTiff) {
                           {98, " Exif JPEG", " 72 DPI"},        {2, " GIF", " 72 DPI"},
                           {89, " DICOM grayscae", " 72 DPI"}};
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.code);
         const Texts t = show(record(c.code));
-        EXPECT_EQ(t[0], c.format);
-        EXPECT_EQ(t[5], c.resolution);
+        EXPECT_EQ(std::pair(t[0], t[5]), std::pair(c.format, c.resolution)) << c.code;
     }
     // A TIFF that states no resolution shows 0.
     EXPECT_EQ(show(record(17, 0))[5], " 0 DPI");
@@ -80,16 +71,14 @@ TEST_F(InfoPanelTest, ResolutionIsShownOnlyForNamesContainingTiff) {
 TEST_F(InfoPanelTest, ProprietaryFormatsOverwriteTheCompressionAndUnknownCodesAreNoFailure) {
     for (const int32_t code : {5, 26, 30}) {
         const Texts t = show(record(code));
-        EXPECT_EQ(t[1], " Proprietary") << code;
-        EXPECT_EQ(t[5], " 72 DPI") << code;
+        EXPECT_EQ(std::pair(t[1], t[5]), std::pair(QString(" Proprietary"), QString(" 72 DPI")))
+            << code;
     }
     for (int32_t code : {0, 7, 100, -1, 1000}) {
-        SCOPED_TRACE(code);
         const Texts t = show(record(code));
-        EXPECT_EQ(t[0], " Unknown format");
-        EXPECT_EQ(t[1], " LZW");
-        EXPECT_EQ(t[2], " 640 pixels");
-        EXPECT_EQ(t[5], " 72 DPI");
+        EXPECT_EQ(QStringList({t[0], t[1], t[2], t[5]}),
+                  QStringList({" Unknown format", " LZW", " 640 pixels", " 72 DPI"}))
+            << code;
     }
 }
 
@@ -101,8 +90,7 @@ TEST_F(InfoPanelTest, ZeroAndNegativeValuesAreShownAsNumbers) {
     r.SizeDisk = 2147483647;
     r.SizeMem = -5;
     const Texts t = show(r);
-    EXPECT_EQ(t[6], " 2147483647 bytes");
-    EXPECT_EQ(t[7], " -5 bytes");
+    EXPECT_EQ(std::pair(t[6], t[7]), std::pair(QString(" 2147483647 bytes"), QString(" -5 bytes")));
 }
 
 TEST_F(InfoPanelTest, ATwentyCharacterCompressionNameIsShownWhole) {

@@ -10,9 +10,7 @@ namespace pixavant {
 namespace {
 
 using testing::ImageDir;
-
-// The eight panel texts, top to bottom.
-using Texts = std::array<QString, 8>;
+using testing::Texts;
 
 // A main window at a directory of a.jpg (640 x 480) and b.tif (100 x 400), and what more a test
 // writes there before open().
@@ -24,20 +22,8 @@ class InspectionTest : public testing::InspectTest {
         dir.tiff("b.tif", 100, 400);
     }
     void open() { w = InspectTest::open(dir.path()); }
-    Texts texts() const {
-        Texts t;
-        for (int row = 0; row < 8; ++row)
-            t[size_t(row)] = inspection->panel().field(row)->text();
-        return t;
-    }
+    Texts texts() const { return testing::panelTexts(inspection->panel()); }
     ImageDisplay& preview() { return inspection->preview(); }
-    static QList<int> selected(const FileListBox* list) {
-        QList<int> rows;
-        for (int i = 0; i < list->count(); ++i)
-            if (list->isSelected(i))
-                rows.append(i);
-        return rows;
-    }
 
     ImageDir dir;
     std::unique_ptr<MainWindow> w;
@@ -86,44 +72,6 @@ TEST_F(InspectionTest, ALargePhotoIsDecodedAtReducedScale) {
     EXPECT_EQ(preview().shownImage().size(), QSize(300, 200));
     EXPECT_EQ(preview().bitmapWidth(), 2400.0f);
     EXPECT_EQ(preview().bitmapHeight(), 1600.0f);
-}
-
-TEST_F(InspectionTest, AClickDeselectsTheOtherListBothWays) {
-    dir.tiff("c.tif", 400, 100);
-    dir.tiff("d.tif", 50, 50);
-    open();
-    // A list without current item only deselects the other list.
-    const Texts before = texts();
-    emit w->workList()->listClicked();
-    EXPECT_TRUE(selected(w->sourceList()).isEmpty());
-    EXPECT_EQ(appState().CurrentImagePath, dir.path() + "a.jpg");
-    EXPECT_EQ(texts(), before);
-
-    for (int i = 0; i < 4; ++i)
-        w->sourceList()->setSelected(i, true);
-    w->addClick();
-    ASSERT_EQ(w->workList()->count(), 4);
-
-    // Three work items selected, then a click in the source list.
-    click(w->workList(), 1);
-    w->workList()->setSelected(2, true);
-    w->workList()->setSelected(3, true);
-    EXPECT_TRUE(selected(w->sourceList()).isEmpty());
-    click(w->sourceList(), 0);
-    EXPECT_TRUE(selected(w->workList()).isEmpty());
-    EXPECT_EQ(selected(w->sourceList()), QList<int>({0}));
-    EXPECT_EQ(texts()[0], " JPEG YUV4:4:4");
-    EXPECT_EQ(preview().geometry(), QRect(23, 250, 229, 172));
-
-    // And the other way round.
-    w->sourceList()->setSelected(1, true);
-    w->sourceList()->setSelected(2, true);
-    click(w->workList(), 2);
-    EXPECT_TRUE(selected(w->sourceList()).isEmpty());
-    EXPECT_EQ(appState().CurrentImagePath, dir.path() + "c.tif");
-    EXPECT_EQ(texts()[2], " 400 pixels");
-    EXPECT_EQ(preview().geometry(), QRect(23, 250 + 58, 229, 57));
-    EXPECT_TRUE(appState().ListClickUpdatesEnabled && appState().CrossDeselectEnabled);
 }
 
 TEST_F(InspectionTest, WithInfoOrPreviewUncheckedTheirPartIsKept) {
