@@ -24,7 +24,7 @@ class DirectoryBrowserTest : public ::testing::Test {
     }
     void TearDown() override { setMessageHandler(previous_); }
 
-    // The directory list's entries as "indent name" lines.
+    // The directory list's entries, and the row of one of them.
     static QStringList entries(DirectoryBrowser& browser) {
         auto* list = browser.findChild<QListWidget*>("Dir1");
         QStringList lines;
@@ -33,8 +33,7 @@ class DirectoryBrowserTest : public ::testing::Test {
         return lines;
     }
     static int rowOf(DirectoryBrowser& browser, const QString& name) {
-        const QStringList lines = entries(browser);
-        return static_cast<int>(lines.lastIndexOf(name));
+        return int(entries(browser).lastIndexOf(name));
     }
 
     QStringList messages;
@@ -60,11 +59,10 @@ TEST_F(DirectoryBrowserTest, SourcePickerStoresThePathWithOneSlash) {
 
     appState().SourceDir = "/";
     DirectoryBrowser root(Mode::Source);
-    EXPECT_EQ(root.path(), "/");
-    EXPECT_EQ(root.drive(), "/");
+    EXPECT_EQ(std::pair(root.path(), root.drive()), std::pair(QString("/"), QString("/")));
     root.okClick();
-    EXPECT_EQ(appState().SourceDir, "/");
-    EXPECT_EQ(compressionSettings().OutputDir, "/");
+    EXPECT_EQ(std::pair(appState().SourceDir, compressionSettings().OutputDir),
+              std::pair(QString("/"), QString("/")));
 }
 
 TEST_F(DirectoryBrowserTest, OutputPickerHandsBackThePathAndStoresNothing) {
@@ -138,19 +136,17 @@ TEST_F(DirectoryBrowserTest, ChoosingADriveMovesToItsMountPoint) {
     browser.setDrives({"/", usb, dir.path() + "mnt/absent"});
     EXPECT_EQ(browser.drive(), "/");
 
+    auto* drives = browser.findChild<QComboBox*>("Drive1");
     ASSERT_TRUE(browser.setDrive(usb));
-    EXPECT_EQ(browser.drive(), usb);
-    EXPECT_EQ(browser.path(), usb);
-    EXPECT_EQ(browser.findChild<QComboBox*>("Drive1")->currentText(), usb);
+    EXPECT_EQ(QStringList({browser.drive(), browser.path(), drives->currentText()}),
+              QStringList({usb, usb, usb}));
 
     // A drive that cannot be read, chosen by the user: told, and drive and directory stay.
-    auto* drives = browser.findChild<QComboBox*>("Drive1");
     emit drives->activated(2);
     EXPECT_EQ(messages.size(), 1);
     EXPECT_FALSE(browser.setDrive(dir.path() + "mnt/absent"));
-    EXPECT_EQ(browser.drive(), usb);
-    EXPECT_EQ(browser.path(), usb);
-    EXPECT_EQ(drives->currentText(), usb);
+    EXPECT_EQ(QStringList({browser.drive(), browser.path(), drives->currentText()}),
+              QStringList({usb, usb, usb}));
 
     // Leaving the mounted tree through the directory list follows with the drive list.
     ASSERT_TRUE(browser.setPath(dir.path() + "work"));
@@ -181,12 +177,11 @@ TEST(DirectoryBrowserDrives, MountsTableGivesRootFirstWithoutSystemFileSystems) 
 
 TEST(DirectoryBrowserDrives, DriveOfAPathIsTheDeepestMountHoldingIt) {
     const QStringList drives = {"/", "/home", "/home/ann/usb", "/media/x"};
-    EXPECT_EQ(DirectoryBrowser::driveOf("/home/ann/pics", drives), "/home");
-    EXPECT_EQ(DirectoryBrowser::driveOf("/home/ann/usb/a", drives), "/home/ann/usb");
-    EXPECT_EQ(DirectoryBrowser::driveOf("/home/ann/usb", drives), "/home/ann/usb");
-    EXPECT_EQ(DirectoryBrowser::driveOf("/home/ann/usbstick", drives), "/home");
-    EXPECT_EQ(DirectoryBrowser::driveOf("/media/xy", drives), "/");
-    EXPECT_EQ(DirectoryBrowser::driveOf("/", drives), "/");
+    QStringList found;
+    for (const char* path : {"/home/ann/pics", "/home/ann/usb/a", "/home/ann/usb",
+                             "/home/ann/usbstick", "/media/xy", "/"})
+        found << DirectoryBrowser::driveOf(path, drives);
+    EXPECT_EQ(found, QStringList({"/home", "/home/ann/usb", "/home/ann/usb", "/home", "/", "/"}));
 }
 
 }  // namespace

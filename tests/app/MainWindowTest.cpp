@@ -76,18 +76,16 @@ class MainWindowTest : public ::testing::Test {
     QTemporaryDir dataHome_;
 };
 
-TEST_F(MainWindowTest, LoadScansTheStartDirectoryAndSelectsTheFirstFile) {
+TEST_F(MainWindowTest, LoadScansTheStartDirectoryAndSelectsTheFirstFileOrTheOneGiven) {
     FixtureDir dir({"z.gif", "b.jpg", "c.bmp", "x.png"});
     compressionSettings().DepthChoice = 0;  // left over from nothing: load resets the record
     appState().CrossDeselectEnabled = false;
     auto w = open(dir.path());
-
     EXPECT_EQ(w->sourceList()->items(), QStringList({" b.jpg", " c.bmp", " z.gif"}));
-    EXPECT_EQ(w->sourceCountLabel()->text(), sourceCountText(3));
-    EXPECT_EQ(w->workCountLabel()->text(), workCountText(0));
+    EXPECT_EQ(QStringList({w->sourceCountLabel()->text(), w->workCountLabel()->text()}),
+              QStringList({sourceCountText(3), workCountText(0)}));
     EXPECT_EQ(selectedRows(w->sourceList()), QList<int>({0}));
     EXPECT_EQ(w->sourceList()->currentItemIndex(), 0);
-
     const AppState& s = appState();
     EXPECT_EQ(s.SourceDir, dir.path());
     EXPECT_TRUE(s.ListClickUpdatesEnabled && s.CrossDeselectEnabled && s.ImageInfoEnabled &&
@@ -95,6 +93,14 @@ TEST_F(MainWindowTest, LoadScansTheStartDirectoryAndSelectsTheFirstFile) {
     EXPECT_EQ(inspections, QList<Inspection>({{dir.path() + "b.jpg", true, true}}));
     EXPECT_EQ(compressionSettings().OutputDir, dir.path());
     EXPECT_EQ(compressionSettings().DepthChoice, CompressionSettings{}.DepthChoice);
+
+    // A file named at start is the selected one; an unlisted name changes nothing.
+    inspections.clear();
+    w->selectSourceFile("c.bmp");
+    w->selectSourceFile("unlisted.txt");
+    EXPECT_EQ(selectedRows(w->sourceList()), QList<int>({1}));
+    EXPECT_EQ(w->sourceList()->currentItemIndex(), 1);
+    EXPECT_EQ(inspections, QList<Inspection>({{dir.path() + "c.bmp", true, true}}));
 
     // An empty or missing directory: empty lists, nothing current.
     const FixtureDir nothing({"notes.txt", "sub.gif/"});
@@ -104,16 +110,16 @@ TEST_F(MainWindowTest, LoadScansTheStartDirectoryAndSelectsTheFirstFile) {
         auto empty = open(path);
         EXPECT_EQ(empty->sourceList()->count(), 0);
         EXPECT_EQ(empty->sourceList()->currentItemIndex(), -1);
-        EXPECT_TRUE(appState().CurrentImagePath.isEmpty());
-        EXPECT_TRUE(inspections.isEmpty());
+        EXPECT_TRUE(appState().CurrentImagePath.isEmpty() && inspections.isEmpty());
         EXPECT_EQ(compressionSettings().OutputDir, path);
     }
 }
 
-TEST_F(MainWindowTest, AddAppendsTheSelectedSourceFilesNotYetListed) {
+TEST_F(MainWindowTest, AddAppendsTheSelectedSourceFilesNotYetListedAndRemoveTakesThemOff) {
     FixtureDir dir({"a.gif", "b.gif", "c.gif", "d.gif"});
     auto w = open(dir.path());
-    w->addClick();  // right after start: the first file
+    w->removeClick();  // no current work item: nothing
+    w->addClick();     // right after start: the first file
     EXPECT_EQ(w->workList()->items(), QStringList({" a.gif"}));
     EXPECT_EQ(w->workCountLabel()->text(), workCountText(1));
 
@@ -131,6 +137,14 @@ TEST_F(MainWindowTest, AddAppendsTheSelectedSourceFilesNotYetListed) {
     select(w->sourceList(), {3, 4});
     w->addClick();
     EXPECT_EQ(w->workList()->items(), QStringList({" a.gif", " b.gif", " c.gif", " d.gif"}));
+
+    // Remove takes the selected work items off, and nothing else.
+    select(w->workList(), {1, 3});
+    w->removeClick();
+    EXPECT_EQ(w->workList()->items(), QStringList({" a.gif", " c.gif"}));
+    EXPECT_EQ(w->workCountLabel()->text(), workCountText(2));
+    EXPECT_EQ(w->sourceList()->count(), 5);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 4);
 }
 
 TEST_F(MainWindowTest, AddWithEverySourceFileSelectedCopiesTheSourceList) {
@@ -141,7 +155,6 @@ TEST_F(MainWindowTest, AddWithEverySourceFileSelectedCopiesTheSourceList) {
     QFile::remove(dir.path() + "other.gif");
     w->fillSourceList();
     w->addSourceFile("a.gif");  // ...but with every item selected the list is copied as it is
-
     select(w->sourceList(), {0, 1, 2});
     w->addClick();
     EXPECT_EQ(w->workList()->items(), QStringList({" a.gif", " a.gif", " b.gif"}));
@@ -154,34 +167,6 @@ TEST_F(MainWindowTest, AddWithEverySourceFileSelectedCopiesTheSourceList) {
     e->addClick();
     EXPECT_EQ(e->workList()->count(), 0);
     EXPECT_EQ(e->workCountLabel()->text(), workCountText(0));
-}
-
-TEST_F(MainWindowTest, RemoveTakesSelectedWorkItemsOnly) {
-    FixtureDir dir({"a.gif", "b.gif", "c.gif", "d.gif"});
-    auto w = open(dir.path());
-    w->removeClick();  // no current work item: nothing
-    EXPECT_EQ(w->workCountLabel()->text(), workCountText(0));
-    select(w->sourceList(), {0, 1, 2, 3});
-    w->addClick();
-    select(w->workList(), {1, 3});
-    w->removeClick();
-    EXPECT_EQ(w->workList()->items(), QStringList({" a.gif", " c.gif"}));
-    EXPECT_EQ(w->workCountLabel()->text(), workCountText(2));
-    EXPECT_EQ(w->sourceList()->count(), 4);
-    for (const char* name : {"a.gif", "b.gif", "c.gif", "d.gif"})
-        EXPECT_TRUE(dir.exists(name)) << name;
-}
-
-TEST_F(MainWindowTest, AFileGivenAtStartIsTheSelectedOne) {
-    FixtureDir dir({"a.gif", "b.gif", "c.gif"});
-    auto w = open(dir.path());
-    inspections.clear();
-    w->selectSourceFile("b.gif");
-    EXPECT_EQ(selectedRows(w->sourceList()), QList<int>({1}));
-    EXPECT_EQ(w->sourceList()->currentItemIndex(), 1);
-    EXPECT_EQ(inspections, QList<Inspection>({{dir.path() + "b.gif", true, true}}));
-    w->selectSourceFile("unlisted.txt");
-    EXPECT_EQ(selectedRows(w->sourceList()), QList<int>({1}));
 }
 
 TEST_F(MainWindowTest, DeleteMovesSelectedFilesToTheTrash) {
@@ -322,13 +307,6 @@ TEST_F(MainWindowTest, AClickDeselectsTheOtherListAndInspectsItsFile) {
     EXPECT_TRUE(selectedRows(w->sourceList()).isEmpty());
     EXPECT_EQ(appState().CurrentImagePath, dir.path() + "c.gif");
     EXPECT_EQ(inspections, QList<Inspection>({{dir.path() + "c.gif", true, true}}));
-
-    // With Info off a click only makes its file current.
-    inspections.clear();
-    w->imageInfoClick();
-    w->sourceList()->setSelected(0, true);
-    EXPECT_EQ(appState().CurrentImagePath, dir.path() + "a.gif");
-    EXPECT_TRUE(inspections.isEmpty());
 }
 
 TEST_F(MainWindowTest, CompressRefusesAnEmptyWorkListAndViewOpensFromEveryPlace) {

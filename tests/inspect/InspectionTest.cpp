@@ -107,66 +107,45 @@ TEST_F(InspectionTest, AFileThatCannotBeReadLeavesThePreviewAsItWas) {
     open();
     const QRect geometry = preview().geometry();
     const qint64 image = preview().shownImage().cacheKey();
-    struct Case {
-        const char* what;
-        int row;
-        Texts texts;
-    };
-    const Case cases[] = {
-        {"no image: an empty panel", 2, Texts{}},
-        {"the information reads, the pixels do not: the failure state", 3,
-         Texts{"Unknown format", "", "", "", "", "", "", ""}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        click(w->sourceList(), c.row);
-        EXPECT_EQ(texts(), c.texts);
+    // No image, or a file that vanished since the scan: an empty panel; the information reads but
+    // the pixels do not: the failure state.
+    QFile::remove(dir.path() + "a.jpg");
+    const std::pair<int, Texts> cases[] = {
+        {2, Texts{}}, {0, Texts{}}, {3, Texts{"Unknown format", "", "", "", "", "", "", ""}}};
+    for (const auto& [row, panel] : cases) {
+        click(w->sourceList(), row);
+        EXPECT_EQ(texts(), panel) << row;
         EXPECT_EQ(preview().shownImage().cacheKey(), image);
         EXPECT_EQ(preview().geometry(), geometry);
     }
-    // A file that vanished since the scan: an empty panel too.
-    QFile::remove(dir.path() + "a.jpg");
-    click(w->sourceList(), 0);
-    EXPECT_EQ(texts(), Texts{});
     EXPECT_TRUE(messages.isEmpty());
     // The next good file is shown normally.
     click(w->sourceList(), 1);
     EXPECT_EQ(texts()[0], " TIFF");
 }
 
+// Without Info and Preview only the lists and their buttons are shown, all of them; with either,
+// the whole lower part, nothing of the panel cut off.
 TEST_F(InspectionTest, TheLowerPartIsShownWhileInfoOrPreviewIsChecked) {
     open();
     w->show();
-    QWidget* panel = w->infoPanelArea();
     const int fullClient = w->centralWidget()->height();
-    struct Step {
-        void (MainWindow::*toggle)();
-        bool info, preview;
-    };
-    // From both checked: Info off, Preview off, Info on, Preview on.
-    const Step steps[] = {{&MainWindow::imageInfoClick, false, true},
-                          {&MainWindow::previewImageClick, false, false},
-                          {&MainWindow::imageInfoClick, true, false},
-                          {&MainWindow::previewImageClick, true, true}};
-    for (const Step& step : steps) {
-        ((*w).*step.toggle)();
-        SCOPED_TRACE(::testing::Message() << "info " << step.info << " preview " << step.preview);
-        EXPECT_EQ(appState().ImageInfoEnabled, step.info);
-        EXPECT_EQ(appState().PreviewEnabled, step.preview);
-        const bool shown = step.info || step.preview;
-        EXPECT_EQ(w->lowerPartShown(), shown);
-        EXPECT_EQ(preview().isVisible(), shown);
-        EXPECT_EQ(panel->isVisible(), shown);
+    for (auto toggle : {&MainWindow::imageInfoClick, &MainWindow::previewImageClick,
+                        &MainWindow::imageInfoClick, &MainWindow::previewImageClick}) {
+        ((*w).*toggle)();
+        const bool shown = appState().ImageInfoEnabled || appState().PreviewEnabled;
+        SCOPED_TRACE(::testing::Message()
+                     << appState().ImageInfoEnabled << appState().PreviewEnabled);
+        EXPECT_EQ(
+            std::tuple(w->lowerPartShown(), preview().isVisible(), w->infoPanelArea()->isVisible()),
+            std::tuple(shown, shown, shown));
         const int client = w->centralWidget()->height();
-        if (shown) {
-            EXPECT_EQ(client, fullClient);
-            EXPECT_LE(panel->geometry().bottom(), client - 1);  // nothing of the panel cut off
-        } else {
-            // Only the lists and their buttons, all of them shown.
-            EXPECT_LT(client, 250);
-            EXPECT_LE(w->findChild<QWidget*>("Compress")->geometry().bottom(), client);
-        }
+        EXPECT_EQ(client == fullClient, shown);
+        EXPECT_LE(
+            (shown ? w->infoPanelArea() : w->findChild<QWidget*>("Compress"))->geometry().bottom(),
+            client - 1);
     }
+    EXPECT_TRUE(appState().ImageInfoEnabled && appState().PreviewEnabled);
 }
 
 }  // namespace

@@ -30,11 +30,9 @@ class ViewerTest : public testing::InspectTest {
 };
 
 TEST_F(ViewerTest, ShowsTheCurrentItemAtItsOwnSizeCentredInTheBox) {
-    // Start-up selected a.tif.
+    // Start-up selected a.tif, 320 x 200: offsets round(110.5) = 110 and round(119.5) = 120.
     ViewerWindow viewer(*window);
-    EXPECT_EQ(viewer.currentIndex(), 0);
-    EXPECT_EQ(viewer.windowTitle(), path("a.tif"));
-    // 320 x 200: offsets round(110.5) = 110 and round(119.5) = 120.
+    EXPECT_EQ(std::pair(viewer.currentIndex(), viewer.windowTitle()), std::pair(0, path("a.tif")));
     EXPECT_EQ(viewer.display().geometry(), QRect(4 + 110, 4 + 120, 320, 200));
     EXPECT_EQ(viewer.display().imageRect(), QRect(0, 0, 320, 200));
     EXPECT_EQ(viewer.display().shownImage().size(), QSize(320, 200));
@@ -42,8 +40,7 @@ TEST_F(ViewerTest, ShowsTheCurrentItemAtItsOwnSizeCentredInTheBox) {
     // 1024 x 300: the width is the box's, the height its own, offset round(69.5) = 70; the
     // image is shown whole, reduced into the control.
     viewer.nextClick();
-    EXPECT_EQ(viewer.currentIndex(), 1);
-    EXPECT_EQ(viewer.windowTitle(), path("b.jpg"));
+    EXPECT_EQ(std::pair(viewer.currentIndex(), viewer.windowTitle()), std::pair(1, path("b.jpg")));
     EXPECT_EQ(viewer.display().geometry(), QRect(4, 4 + 70, 541, 300));
     const QRect shown = viewer.display().imageRect();
     EXPECT_EQ(shown.width(), 541);
@@ -67,8 +64,8 @@ TEST_F(ViewerTest, StepsWithoutWrappingAroundThroughTheListHoldingTheSelection) 
                           {&ViewerWindow::previousClick, 0, "a.tif"}};  // the first item
     for (const Step& step : steps) {
         (viewer.*step.button)();
-        EXPECT_EQ(viewer.currentIndex(), step.index);
-        EXPECT_EQ(viewer.windowTitle(), path(step.file));
+        EXPECT_EQ(std::pair(viewer.currentIndex(), viewer.windowTitle()),
+                  std::pair(step.index, path(step.file)));
     }
 
     // The work list of one item, selected: it never moves.
@@ -79,8 +76,7 @@ TEST_F(ViewerTest, StepsWithoutWrappingAroundThroughTheListHoldingTheSelection) 
     EXPECT_EQ(appState().SelectedList, 2);
     work.nextClick();
     work.previousClick();
-    EXPECT_EQ(work.currentIndex(), 0);
-    EXPECT_EQ(work.windowTitle(), path("c.tif"));
+    EXPECT_EQ(std::pair(work.currentIndex(), work.windowTitle()), std::pair(0, path("c.tif")));
 
     // Both lists holding a selection (possible without the cross-deselect): the source list.
     appState().CrossDeselectEnabled = false;
@@ -96,8 +92,7 @@ TEST_F(ViewerTest, StepsWithoutWrappingAroundThroughTheListHoldingTheSelection) 
     ViewerWindow none(*window);
     EXPECT_EQ(appState().SelectedList, 0);
     none.nextClick();
-    EXPECT_EQ(none.currentIndex(), 0);
-    EXPECT_EQ(none.windowTitle(), "Form1");
+    EXPECT_EQ(std::pair(none.currentIndex(), none.windowTitle()), std::pair(0, QString("Form1")));
     EXPECT_FALSE(none.display().hasImage());
 }
 
@@ -110,15 +105,15 @@ TEST_F(ViewerTest, AFileThatCannotBeShownChangesNothingButTheIndex) {
     const QRect shown = viewer.display().geometry();
     const qint64 image = viewer.display().shownImage().cacheKey();
 
-    viewer.nextClick();  // not an image: its information cannot be read
-    EXPECT_EQ(viewer.currentIndex(), 2);
-    EXPECT_EQ(viewer.windowTitle(), path("b.jpg"));
-    EXPECT_EQ(viewer.display().geometry(), shown);
-    viewer.nextClick();  // the information reads, the pixels do not
-    EXPECT_EQ(viewer.currentIndex(), 3);
-    EXPECT_EQ(viewer.windowTitle(), path("b.jpg"));
-    EXPECT_EQ(viewer.display().shownImage().cacheKey(), image);
-    EXPECT_EQ(viewer.display().geometry(), shown);
+    // Not an image (its information cannot be read), then the information reads but the
+    // pixels do not.
+    for (const int index : {2, 3}) {
+        viewer.nextClick();
+        EXPECT_EQ(std::pair(viewer.currentIndex(), viewer.windowTitle()),
+                  std::pair(index, path("b.jpg")));
+        EXPECT_EQ(viewer.display().shownImage().cacheKey(), image);
+        EXPECT_EQ(viewer.display().geometry(), shown);
+    }
     viewer.nextClick();  // and on from the moved index
     EXPECT_EQ(viewer.windowTitle(), path("c.tif"));
     EXPECT_TRUE(messages.isEmpty());

@@ -147,42 +147,37 @@ TEST_F(CompressOptionTest, EachCompressionTypeOpensSelectedAndStoresItsFormat) {
 }
 
 TEST_F(CompressOptionTest, ResolutionOpensSelectedAndIsStored) {
-    const std::pair<const char*, int> options[] = {
-        {"DPI72", 72},   {"DPI100", 100},  {"DPI200", 200}, {"DPI300", 300},
-        {"DPI400", 400}, {"DPIOther", 72}, {"", 123}};
-    for (int choice = 0; choice <= 6; ++choice) {
-        const auto& [name, dpi] = options[choice];
+    // "Other" opens with its field enabled, at the default rather than the stored number; a
+    // choice beyond the options selects none, leaves the field as designed and keeps the choice.
+    const std::tuple<int, const char*, bool, int> cases[] = {
+        {3, "DPI300", false, 300}, {5, "DPIOther", true, 72}, {6, "", true, 123}};
+    for (const auto& [choice, option, fieldEnabled, dpi] : cases) {
         compressionSettings().DpiChoice = int16_t(choice);
         compressionSettings().Dpi = 123;
         open();
-        EXPECT_EQ(selectedIn({"DPI72", "DPI100", "DPI200", "DPI300", "DPI400", "DPIOther"}), name);
-        // Without a selected resolution the field keeps its enabled design state.
-        EXPECT_EQ(enabled("DPIEnter"), choice >= 5) << choice;
+        EXPECT_EQ(selectedIn({"DPI72", "DPI100", "DPI200", "DPI300", "DPI400", "DPIOther"}),
+                  option);
+        EXPECT_EQ(enabled("DPIEnter"), fieldEnabled) << choice;
         EXPECT_EQ(get<QLineEdit>("DPIEnter")->text(), "72");
         ASSERT_TRUE(pressCompress());
-        EXPECT_EQ(compressionSettings().DpiChoice, choice);  // none selected: kept as it was
-        EXPECT_EQ(compressionSettings().Dpi, dpi) << choice;
+        EXPECT_EQ(std::pair(int(compressionSettings().DpiChoice), int(compressionSettings().Dpi)),
+                  std::pair(choice, dpi));
     }
+    click("DPI200");
+    EXPECT_FALSE(enabled("DPIEnter"));
 }
 
 TEST_F(CompressOptionTest, OtherResolutionReadsTheLeadingNumberRoundedHalfToEven) {
-    const std::pair<QString, int> cases[] = {
-        {"150", 150}, {"abc", 0}, {"72.5", 72}, {"73.5", 74}, {" 1 5 0 dpi", 150}};
+    const std::pair<QString, int> cases[] = {{"abc", 0}, {"73.5", 74}, {" 1 5 0 dpi", 150}};
     for (const auto& [text, dpi] : cases) {
         open();
         click("DPIOther");
-        EXPECT_TRUE(enabled("DPIEnter"));
         type("DPIEnter", text);
         ASSERT_TRUE(pressCompress()) << text.toStdString();
-        EXPECT_EQ(compressionSettings().DpiChoice, 5);
-        EXPECT_EQ(compressionSettings().Dpi, dpi) << text.toStdString();
+        EXPECT_EQ(std::pair(int(compressionSettings().DpiChoice), int(compressionSettings().Dpi)),
+                  std::pair(5, dpi))
+            << text.toStdString();
     }
-    // The next opening shows the default again, not the stored number.
-    open();
-    EXPECT_TRUE(selected("DPIOther"));
-    EXPECT_EQ(get<QLineEdit>("DPIEnter")->text(), "72");
-    click("DPI200");
-    EXPECT_FALSE(enabled("DPIEnter"));
 }
 
 // Presses "Compress" while a message box may come up; returns its text and dismisses it.
@@ -200,42 +195,41 @@ QString compressExpectingMessage(QAbstractButton* compress) {
     return message;
 }
 
-TEST_F(CompressOptionTest, NumbersOutsideTheFieldRangeAreRefused) {
+// A number outside the 16-bit range is refused with a message naming the field, and nothing is
+// stored; in a field not in use (a fixed resolution, the same size) it is not read at all.
+TEST_F(CompressOptionTest, NumbersOutsideTheFieldRangeAreRefusedWhereTheyAreUsed) {
     struct Case {
         const char* field;
         const char* text;
-        const char* named;
+        const char* named;  // nullptr: not in use
     };
-    const Case cases[] = {{"DPIEnter", "32768", "resolution"},
-                          {"DPIEnter", "1e400", "resolution"},
-                          {"txtWidth", "100000", "width"},
-                          {"txtHeight", "-40000", "height"}};
+    const Case cases[] = {{"DPIEnter", "32768", "resolution"}, {"DPIEnter", "1e400", "resolution"},
+                          {"txtWidth", "100000", "width"},     {"txtHeight", "-40000", "height"},
+                          {"DPIEnter", "99999", nullptr},      {"txtWidth", "99999", nullptr}};
     for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.field) + " " + c.text);
         CompressionSettings& before = compressionSettings() = CompressionSettings::defaults("/p/");
+        const int choice = c.named ? 1 : 0;
         std::tie(before.DpiChoice, before.SizeChoice, before.Dpi, before.OutWidth,
-                 before.OutHeight) = std::tuple(5, 1, 11, 12, 13);
+                 before.OutHeight) = std::tuple(5 * choice, choice, 11, 12, 13);
         open();
         type(c.field, c.text);
         const QString message = compressExpectingMessage(get<QAbstractButton>("Compress"));
-        EXPECT_TRUE(message.startsWith("PIXAVANT: ")) << message.toStdString();
-        EXPECT_TRUE(message.contains(c.named)) << message.toStdString();
-        EXPECT_TRUE(message.contains("-32768 to 32767")) << message.toStdString();
-        EXPECT_NE(dialog->result(), QDialog::Accepted);
+        EXPECT_EQ(dialog->result() == QDialog::Accepted, !c.named);
+        if (!c.named) {
+            EXPECT_TRUE(message.isEmpty()) << message.toStdString();
+            continue;
+        }
+        EXPECT_TRUE(message.startsWith("PIXAVANT: ") && message.contains(c.named) &&
+                    message.contains("-32768 to 32767"))
+            << message.toStdString();
         const CompressionSettings& after = compressionSettings();
         EXPECT_EQ(std::tuple(after.Dpi, after.OutWidth, after.OutHeight, after.FileFormat),
                   std::tuple(11, 12, 13, 0));
     }
 }
 
-TEST_F(CompressOptionTest, OutOfRangeNumbersInUnusedFieldsAreIgnored) {
-    open();  // fixed resolution, same size: the three fields are not read
-    type("DPIEnter", "99999");
-    type("txtWidth", "99999");
-    EXPECT_TRUE(compressExpectingMessage(get<QAbstractButton>("Compress")).isEmpty());
-    EXPECT_EQ(dialog->result(), QDialog::Accepted);
-}
-
-TEST_F(CompressOptionTest, OtherSizeStoresWidthAndHeight) {
+TEST_F(CompressOptionTest, OtherSizeStoresWidthAndHeightAndOffersKeepAspectUntilBothAreGiven) {
     compressionSettings().OutWidth = 5;
     compressionSettings().OutHeight = 6;
     open();
@@ -246,7 +240,10 @@ TEST_F(CompressOptionTest, OtherSizeStoresWidthAndHeight) {
     open();
     click("SizeOther");
     type("txtWidth", "640");
-    type("txtHeight", "");
+    for (const auto& [height, offered] : {std::pair("480", false), {"0.4", false}, {"", true}}) {
+        type("txtHeight", height);
+        EXPECT_EQ(enabled("ckAspect"), offered) << height;
+    }
     ASSERT_TRUE(pressCompress());
     EXPECT_EQ(std::tuple(s.SizeChoice, s.OutWidth, s.OutHeight), std::tuple(1, 640, 0));
 
@@ -254,17 +251,6 @@ TEST_F(CompressOptionTest, OtherSizeStoresWidthAndHeight) {
     EXPECT_EQ(selectedIn({"SizeSame", "SizeOther"}), "SizeOther");
     EXPECT_TRUE(enabled("txtWidth") && enabled("txtHeight") && enabled("ckAspect"));
     EXPECT_EQ(get<QLineEdit>("txtWidth")->text(), "0");
-}
-
-TEST_F(CompressOptionTest, KeepAspectIsOfferedUntilBothSizesAreGiven) {
-    open();
-    click("SizeOther");
-    type("txtWidth", "640");
-    EXPECT_TRUE(enabled("ckAspect"));  // height still 0
-    for (const auto& [height, offered] : {std::pair("480", false), {"", true}, {"0.4", false}}) {
-        type("txtHeight", height);
-        EXPECT_EQ(enabled("ckAspect"), offered) << height;
-    }
     click("SizeSame");
     EXPECT_FALSE(enabled("txtWidth") || enabled("txtHeight") || enabled("ckAspect"));
 }
