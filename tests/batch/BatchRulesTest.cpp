@@ -88,20 +88,6 @@ TEST(ResizeTarget, SizeRules) {
     }
 }
 
-TEST(FailureMessage, ByCode) {
-    const std::pair<int32_t, const char*> cases[] = {
-        {imaging::kErrNoMemory, "Not enough memory available."},
-        {imaging::kErrWrite, "Error writing file, or disk is full"},
-        {imaging::kErrCancelled, "Compression error."},
-        {kErrOverflow, "Compression error."},
-        {20002, "Compression error."},
-    };
-    for (const auto& [code, message] : cases)
-        EXPECT_EQ(failureMessage(code), QString::fromLatin1(message)) << code;
-    EXPECT_EQ(failureMessage(kErrReplacesSource, QStringLiteral("photo.tif")),
-              QStringLiteral("The output file would replace a source file: photo.tif"));
-}
-
 TEST(OutputClashes, FilesThatMapOntoOneOutput) {
     struct Case {
         QStringList sources;
@@ -134,14 +120,16 @@ TEST(OutputClashes, FilesThatMapOntoOneOutput) {
               "Nothing was converted.");
 }
 
-TEST(FailureReason, CodeThenTheLibrarysWords) {
+// The message of a failure by its code (the rest say "Compression error."), and the reason in its
+// details: the code's words, then the library's.
+TEST(FailureMessage, ByCodeWithTheReasonInTheDetails) {
+    EXPECT_EQ(failureMessage(imaging::kErrNoMemory), "Not enough memory available.");
+    EXPECT_EQ(failureMessage(kErrOverflow), "Compression error.");
     EXPECT_EQ(failureReason(imaging::kErrCorrupt), "the file is damaged");
     EXPECT_EQ(failureReason(imaging::kErrCorrupt, "Fax4Decode: Bad code word"),
               "the file is damaged: Fax4Decode: Bad code word");
     EXPECT_EQ(failureReason(20002, "something"), "something");
     EXPECT_TRUE(failureReason(20002).isEmpty());
-    EXPECT_EQ(failureDetails("/p/a.tif", "the file is damaged"),
-              "File: /p/a.tif\nReason: the file is damaged");
 }
 
 TEST(ProgressMath, NotificationDisplay) {

@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QEventLoop>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -11,7 +10,6 @@
 #include <QTest>
 #include <QTimer>
 #include <functional>
-#include <memory>
 #include <tuple>
 
 #include "JpegFixtures.h"
@@ -19,8 +17,6 @@
 #include "app/MainWindow.h"
 #include "app/Message.h"
 #include "batch/FileCompressWindow.h"
-#include "batch/FileOutputDialog.h"
-#include "options/CompressOptionDialog.h"
 #include "settings/AppState.h"
 #include "settings/CompressionSettings.h"
 

@@ -1,8 +1,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <QApplication>
-#include <QDir>
 #include <QLineEdit>
 #include <QTemporaryDir>
 #include <array>

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <QLineEdit>
 
 #include "InspectFixtures.h"
 #include "inspect/ImageDisplay.h"

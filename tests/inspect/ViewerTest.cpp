@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <QKeyEvent>
-#include <QPushButton>
+#include <QApplication>
 #include <QTimer>
 
 #include "InspectFixtures.h"
@@ -24,6 +23,10 @@ class ViewerTest : public testing::InspectTest {
         window = open(dir.path());
     }
     QString path(const char* name) const { return dir.path() + name; }
+    // Where a viewer stands: its index and its title.
+    static std::pair<int, QString> at(const ViewerWindow& viewer) {
+        return {viewer.currentIndex(), viewer.windowTitle()};
+    }
 
     ImageDir dir;
     std::unique_ptr<MainWindow> window;
@@ -32,7 +35,7 @@ class ViewerTest : public testing::InspectTest {
 TEST_F(ViewerTest, ShowsTheCurrentItemAtItsOwnSizeCentredInTheBox) {
     // Start-up selected a.tif, 320 x 200: offsets round(110.5) = 110 and round(119.5) = 120.
     ViewerWindow viewer(*window);
-    EXPECT_EQ(std::pair(viewer.currentIndex(), viewer.windowTitle()), std::pair(0, path("a.tif")));
+    EXPECT_EQ(at(viewer), std::pair(0, path("a.tif")));
     EXPECT_EQ(viewer.display().geometry(), QRect(4 + 110, 4 + 120, 320, 200));
     EXPECT_EQ(viewer.display().imageRect(), QRect(0, 0, 320, 200));
     EXPECT_EQ(viewer.display().shownImage().size(), QSize(320, 200));
@@ -40,7 +43,7 @@ TEST_F(ViewerTest, ShowsTheCurrentItemAtItsOwnSizeCentredInTheBox) {
     // 1024 x 300: the width is the box's, the height its own, offset round(69.5) = 70; the
     // image is shown whole, reduced into the control.
     viewer.nextClick();
-    EXPECT_EQ(std::pair(viewer.currentIndex(), viewer.windowTitle()), std::pair(1, path("b.jpg")));
+    EXPECT_EQ(at(viewer), std::pair(1, path("b.jpg")));
     EXPECT_EQ(viewer.display().geometry(), QRect(4, 4 + 70, 541, 300));
     const QRect shown = viewer.display().imageRect();
     EXPECT_EQ(shown.width(), 541);
@@ -64,8 +67,7 @@ TEST_F(ViewerTest, StepsWithoutWrappingAroundThroughTheListHoldingTheSelection) 
                           {&ViewerWindow::previousClick, 0, "a.tif"}};  // the first item
     for (const Step& step : steps) {
         (viewer.*step.button)();
-        EXPECT_EQ(std::pair(viewer.currentIndex(), viewer.windowTitle()),
-                  std::pair(step.index, path(step.file)));
+        EXPECT_EQ(at(viewer), std::pair(step.index, path(step.file)));
     }
 
     // The work list of one item, selected: it never moves.
@@ -76,7 +78,7 @@ TEST_F(ViewerTest, StepsWithoutWrappingAroundThroughTheListHoldingTheSelection) 
     EXPECT_EQ(appState().SelectedList, 2);
     work.nextClick();
     work.previousClick();
-    EXPECT_EQ(std::pair(work.currentIndex(), work.windowTitle()), std::pair(0, path("c.tif")));
+    EXPECT_EQ(at(work), std::pair(0, path("c.tif")));
 
     // Both lists holding a selection (possible without the cross-deselect): the source list.
     appState().CrossDeselectEnabled = false;
@@ -92,7 +94,7 @@ TEST_F(ViewerTest, StepsWithoutWrappingAroundThroughTheListHoldingTheSelection) 
     ViewerWindow none(*window);
     EXPECT_EQ(appState().SelectedList, 0);
     none.nextClick();
-    EXPECT_EQ(std::pair(none.currentIndex(), none.windowTitle()), std::pair(0, QString("Form1")));
+    EXPECT_EQ(at(none), std::pair(0, QString("Form1")));
     EXPECT_FALSE(none.display().hasImage());
 }
 
@@ -109,8 +111,7 @@ TEST_F(ViewerTest, AFileThatCannotBeShownChangesNothingButTheIndex) {
     // pixels do not.
     for (const int index : {2, 3}) {
         viewer.nextClick();
-        EXPECT_EQ(std::pair(viewer.currentIndex(), viewer.windowTitle()),
-                  std::pair(index, path("b.jpg")));
+        EXPECT_EQ(at(viewer), std::pair(index, path("b.jpg")));
         EXPECT_EQ(viewer.display().shownImage().cacheKey(), image);
         EXPECT_EQ(viewer.display().geometry(), shown);
     }
