@@ -199,40 +199,29 @@ TEST_F(MainWindowTest, DeleteMovesSelectedFilesToTheTrash) {
     EXPECT_TRUE(messages.isEmpty());
 }
 
+// Which list holds the selection (1 source, 2 work, 0 none), and whether all of it is selected.
 TEST_F(MainWindowTest, FindSelectedListTellsWhichListHoldsTheSelection) {
-    struct Case {
-        const char* name;
-        int sourceItems;
-        QList<int> sourceSelected;
-        int workItems;
-        QList<int> workSelected;
-        int selectedList;
-        bool allSelected;
+    using Lists = std::pair<QList<int>, QList<int>>;  // selected rows of items 0 .. n-1
+    const std::tuple<int, int, Lists, int, bool> cases[] = {
+        {0, 0, {{}, {}}, 0, true},      {2, 2, {{}, {}}, 0, false},
+        {3, 2, {{1}, {}}, 1, false},    {2, 2, {{0, 1}, {}}, 1, true},
+        {2, 2, {{0, 1}, {0}}, 1, true}, {0, 2, {{}, {0, 1}}, 2, true},
+        {2, 2, {{}, {0, 1}}, 2, false}, {0, 3, {{}, {2}}, 2, false},
     };
-    const Case cases[] = {
-        {"nothing anywhere", 0, {}, 0, {}, 0, true},
-        {"nothing selected", 2, {}, 2, {}, 0, false},
-        {"some source", 3, {1}, 2, {}, 1, false},
-        {"all source", 2, {0, 1}, 2, {}, 1, true},
-        {"source wins", 2, {0, 1}, 2, {0}, 1, true},
-        {"all work, source empty", 0, {}, 2, {0, 1}, 2, true},
-        {"all work, source unselected", 2, {}, 2, {0, 1}, 2, false},
-        {"some work", 0, {}, 3, {2}, 2, false},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [sourceItems, workItems, selection, list, all] : cases) {
         testing::resetState();
         MainWindow w;
-        for (int i = 0; i < std::max(c.sourceItems, c.workItems); ++i) {
-            if (i < c.sourceItems)
+        for (int i = 0; i < std::max(sourceItems, workItems); ++i) {
+            if (i < sourceItems)
                 w.sourceList()->addItem(QStringLiteral(" s%1.gif").arg(i));
-            if (i < c.workItems)
+            if (i < workItems)
                 w.workList()->addItem(QStringLiteral(" w%1.gif").arg(i));
         }
-        selectBoth(w, c.sourceSelected, c.workSelected);
+        selectBoth(w, selection.first, selection.second);
         w.findSelectedList();
         EXPECT_EQ(std::pair(int(appState().SelectedList), bool(appState().AllSelected)),
-                  std::pair(c.selectedList, c.allSelected));
+                  std::pair(list, all))
+            << sourceItems << " " << workItems;
     }
 }
 

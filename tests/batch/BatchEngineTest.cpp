@@ -10,6 +10,7 @@
 #include <thread>
 #include <tuple>
 
+#include "Bytes.h"
 #include "EngineFixtures.h"
 #include "FakeBatchView.h"
 #include "batch/BatchEngine.h"
@@ -58,10 +59,6 @@ class BatchEngineTest : public ::testing::Test {
     }
     QStringList outputs() const {
         return QDir(out).entryList(QDir::Files | QDir::Hidden, QDir::Name);
-    }
-    QByteArray bytes(const QString& path) const {
-        QFile f(path);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
 
     QTemporaryDir tmp;
@@ -231,7 +228,7 @@ TEST_F(BatchEngineTest, NeverReplacesAFileOfTheWorkListByNameOrThroughALink) {
     writeEngineJpeg(src + "b.jpg", 20, 20, 3, 72);
     writeEngineJpeg(src + "p.jpg", 20, 20, 3, 72);
     ASSERT_TRUE(QFile::link(src + "p.jpg", out + "p.JPG"));  // the output name is a link to it
-    const QByteArray b = bytes(src + "b.jpg"), p = bytes(src + "p.jpg");
+    const QByteArray b = testing::readBytes(src + "b.jpg"), p = testing::readBytes(src + "p.jpg");
     const std::pair<QString, QString> runs[] = {{src, "jpg"}, {out, "JPG"}};
     for (const auto& [outputDir, ext] : runs) {
         FakeBatchView v;
@@ -243,7 +240,8 @@ TEST_F(BatchEngineTest, NeverReplacesAFileOfTheWorkListByNameOrThroughALink) {
         ASSERT_EQ(v.messages.size(), 1);
         EXPECT_TRUE(v.messages[0].startsWith("The output file would replace a source file: "));
     }
-    EXPECT_EQ(std::pair(bytes(src + "b.jpg"), bytes(src + "p.jpg")), std::pair(b, p));
+    EXPECT_EQ(std::pair(testing::readBytes(src + "b.jpg"), testing::readBytes(src + "p.jpg")),
+              std::pair(b, p));
     EXPECT_EQ(QDir(src).entryList(QDir::Files).size(), 2);
 }
 

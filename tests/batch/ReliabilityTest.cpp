@@ -35,11 +35,6 @@ using test::FakeBatchView;
 const QString kWriteMessage = QStringLiteral("Error writing file, or disk is full");
 const QString kGeneralMessage = QStringLiteral("Compression error.");
 
-QByteArray contents(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 // Every entry of a directory, hidden ones included (temporary outputs start with a dot).
 QStringList entries(const QString& dir) {
     return QDir(dir).entryList(
@@ -76,13 +71,13 @@ class BatchFaults : public ::testing::Test {
         ASSERT_TRUE(testing::writeBytes(
             path, testing::makeJpeg(testing::makePhotoLike(width, height, uint32_t(qHash(name))))));
         view_.work.append(" " + name);
-        sourceBytes_[path] = contents(path);
+        sourceBytes_[path] = testing::readBytes(path);
     }
 
     // Every source written by addSource() still exists unchanged.
     void expectSourcesIntact() {
         for (const auto& [path, bytes] : sourceBytes_)
-            EXPECT_EQ(contents(path), bytes) << qPrintable(path);
+            EXPECT_EQ(testing::readBytes(path), bytes) << qPrintable(path);
     }
 
     void expectFailedWith(const BatchEngine& engine, int32_t code, const QString& message,
@@ -130,7 +125,8 @@ TEST_F(BatchFaults, OutputDirectoryGoneBeforeTheRun) {
         const auto engine = run();
         expectFailedWith(*engine, imaging::kErrWrite, kWriteMessage, "a.jpg");
         EXPECT_EQ(view_.converted, 0);
-        EXPECT_EQ(contents(dir), replacedByFile ? QByteArray("not a directory") : QByteArray());
+        EXPECT_EQ(testing::readBytes(dir),
+                  replacedByFile ? QByteArray("not a directory") : QByteArray());
         EXPECT_EQ(QFileInfo::exists(dir), replacedByFile);
         expectSourcesIntact();
         EXPECT_EQ(entries(sourceDir_), (QStringList{"a.jpg", "b.jpg"}));
@@ -178,7 +174,7 @@ TEST_F(BatchFaults, OutputDirectoryRefusesWritesMidRun) {
 
     expectFailedWith(*engine, imaging::kErrWrite, kWriteMessage, "b.jpg");
     EXPECT_EQ(left, QStringList{"a.JPG"});  // no partial b.JPG, no temporary file, c not tried
-    EXPECT_FALSE(contents(outputDir_ + "a.JPG").isEmpty());
+    EXPECT_FALSE(testing::readBytes(outputDir_ + "a.JPG").isEmpty());
     expectSourcesIntact();
 }
 
@@ -222,7 +218,7 @@ TEST_F(BatchFaults, DiskFullOnASmallFileSystem) {
     const auto engine = run();
     expectFailedWith(*engine, imaging::kErrWrite, kWriteMessage, "b.jpg");
     EXPECT_EQ(entries(outputDir_), (QStringList{"a.JPG", "b.JPG"}));
-    EXPECT_EQ(contents(outputDir_ + "b.JPG"), "earlier output");
+    EXPECT_EQ(testing::readBytes(outputDir_ + "b.JPG"), "earlier output");
     expectSourcesIntact();
 }
 

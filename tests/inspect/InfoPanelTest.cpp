@@ -81,17 +81,6 @@ TEST_F(InfoPanelTest, ProprietaryFormatsOverwriteTheCompressionAndUnknownCodesAr
     }
 }
 
-TEST_F(InfoPanelTest, ZeroAndNegativeValuesAreShownAsNumbers) {
-    FileInfoRecord r;  // every number 0, no compression name
-    r.Format = 3;
-    EXPECT_EQ(show(r), (Texts{" TIFF", " ", " 0 pixels", " 0 pixels", " 0 bits", " 0 DPI",
-                              " 0 bytes", " 0 bytes"}));
-    r.SizeDisk = 2147483647;
-    r.SizeMem = -5;
-    const Texts t = show(r);
-    EXPECT_EQ(std::pair(t[6], t[7]), std::pair(QString(" 2147483647 bytes"), QString(" -5 bytes")));
-}
-
 TEST_F(InfoPanelTest, ATwentyCharacterCompressionNameIsShownWhole) {
     // Through the file layer's block: the name fills its 20 bytes with no NUL after it.
     FileInfoRecord r = record(3);
