@@ -42,42 +42,36 @@ class DirectoryBrowserTest : public ::testing::Test {
     MessageHandler previous_;
 };
 
-TEST_F(DirectoryBrowserTest, SourcePickerStoresThePathWithOneSlash) {
+// Both pickers open at the source directory. The source picker stores what is open at OK (the
+// output directory too), with one slash; the output picker only hands it back.
+TEST_F(DirectoryBrowserTest, PickersStoreOrHandBackThePathOnlyAtOk) {
     FixtureDir dir({"images/"});
-    appState().SourceDir = dir.path();
-    compressionSettings().OutputDir = "/elsewhere/";
-    DirectoryBrowser browser(Mode::Source);
-    EXPECT_EQ(browser.path() + "/", dir.path());  // opens at the source directory
-
-    ASSERT_TRUE(browser.openItem(rowOf(browser, "images")));  // a double-click
-    EXPECT_EQ(browser.path(), dir.path() + "images");
-    EXPECT_EQ(appState().SourceDir, dir.path());  // nothing stored before OK
-    browser.findChild<QPushButton*>("OK")->click();
-    EXPECT_EQ(browser.result(), QDialog::Accepted);
-    EXPECT_EQ(appState().SourceDir, dir.path() + "images/");
-    EXPECT_EQ(compressionSettings().OutputDir, dir.path() + "images/");
-
+    const std::tuple<Mode, bool, QString, QString> cases[] = {
+        {Mode::Source, true, dir.path() + "images/", dir.path() + "images/"},
+        {Mode::Output, true, dir.path(), "/elsewhere/"},
+        {Mode::Output, false, dir.path(), "/elsewhere/"}};
+    for (const auto& [mode, ok, sourceDir, outputDir] : cases) {
+        appState().SourceDir = dir.path();
+        compressionSettings().OutputDir = "/elsewhere/";
+        DirectoryBrowser browser(mode);
+        EXPECT_EQ(browser.path() + "/", dir.path());
+        ASSERT_TRUE(browser.openItem(rowOf(browser, "images")));  // a double-click
+        EXPECT_EQ(appState().SourceDir, dir.path());              // nothing stored before OK
+        ok ? browser.findChild<QPushButton*>("OK")->click() : browser.reject();
+        EXPECT_EQ(browser.result(), ok ? QDialog::Accepted : QDialog::Rejected);
+        EXPECT_EQ(std::pair(appState().SourceDir, compressionSettings().OutputDir),
+                  std::pair(sourceDir, outputDir));
+        if (mode == Mode::Output) {
+            EXPECT_EQ(browser.chosenPath(),
+                      ok ? std::optional(dir.path() + "images") : std::nullopt);
+        }
+    }
     appState().SourceDir = "/";
     DirectoryBrowser root(Mode::Source);
     EXPECT_EQ(std::pair(root.path(), root.drive()), std::pair(QString("/"), QString("/")));
     root.okClick();
     EXPECT_EQ(std::pair(appState().SourceDir, compressionSettings().OutputDir),
               std::pair(QString("/"), QString("/")));
-}
-
-TEST_F(DirectoryBrowserTest, OutputPickerHandsBackThePathAndStoresNothing) {
-    FixtureDir source({"out/"});
-    appState().SourceDir = source.path();
-    compressionSettings().OutputDir = "/somewhere/else/";
-    for (const bool ok : {true, false}) {
-        DirectoryBrowser browser(Mode::Output);
-        EXPECT_EQ(browser.path() + "/", source.path());  // the source directory, not the output's
-        ASSERT_TRUE(browser.openItem(rowOf(browser, "out")));
-        ok ? browser.okClick() : browser.reject();
-        EXPECT_EQ(browser.chosenPath(), ok ? std::optional(source.path() + "out") : std::nullopt);
-        EXPECT_EQ(appState().SourceDir, source.path());
-        EXPECT_EQ(compressionSettings().OutputDir, "/somewhere/else/");
-    }
 }
 
 TEST_F(DirectoryBrowserTest, ListShowsParentsThenSubdirectoriesAndOpensEither) {

@@ -64,64 +64,46 @@ struct ListFixture {
     QPoint centreOf(int index) { return list.visualItemRect(list.item(index)).center(); }
 };
 
-TEST(FileListBox, KeepsItemsSortedIgnoringLetterCaseWithoutSelectingAny) {
+TEST(FileListBox, KeepsItemsSortedIgnoringLetterCaseAndAddingOrRemovingNeverNotifies) {
     ListFixture f({" z.gif", " b.jpg", " C.bmp", " a.TIF"});
     EXPECT_EQ(f.list.items(), QStringList({" a.TIF", " b.jpg", " C.bmp", " z.gif"}));
     EXPECT_EQ(f.list.currentItemIndex(), -1);
     EXPECT_TRUE(selectedRows(&f.list).isEmpty());
     // An appended item takes its sorted place and the call says where; names equal but for
-    // case stay in the order they came.
+    // case stay in the order they came. The selection moves with its items.
+    f.list.setSelected(2, true);
+    f.list.setSelected(3, true);
+    const int clicks = f.clicks;
     EXPECT_EQ(f.list.addItem(" B2.gif"), 2);
     EXPECT_EQ(f.list.addItem(" 0.gif"), 0);
     EXPECT_EQ(f.list.addItem(" Z.gif"), 6);
     EXPECT_EQ(f.list.items(),
               QStringList({" 0.gif", " a.TIF", " b.jpg", " B2.gif", " C.bmp", " z.gif", " Z.gif"}));
-    EXPECT_EQ(f.clicks, 0);
-    FileListBox empty;
-    EXPECT_EQ(empty.itemText(0), QString());
-    EXPECT_FALSE(empty.isSelected(0));
+    EXPECT_EQ(selectedRows(&f.list), QList<int>({4, 5}));
+    f.list.removeItem(4);
+    EXPECT_EQ(selectedRows(&f.list), QList<int>({4}));
+    f.list.clearItems();
+    EXPECT_EQ(std::pair(f.list.count(), f.list.currentItemIndex()), std::pair(0, -1));
+    EXPECT_EQ(f.clicks, clicks);
+    EXPECT_EQ(f.list.itemText(0), QString());
+    EXPECT_FALSE(f.list.isSelected(0));
 }
 
 TEST(FileListBox, SettingSelectedStateNotifiesOncePerChangeBeforeReturning) {
     ListFixture f({" a.gif", " b.gif", " c.gif"});
-    f.list.setSelected(1, true);
-    ASSERT_EQ(f.clicks, 1);
-    EXPECT_EQ(f.seen.last(), QList<bool>({false, true, false}));  // already applied when notified
-    EXPECT_EQ(f.list.currentItemIndex(), 1);                      // selecting makes it current
-
-    f.list.setSelected(1, true);  // no change, no notification
-    EXPECT_EQ(f.clicks, 1);
-
-    f.list.setSelected(2, true);
-    EXPECT_EQ(f.clicks, 2);
-    EXPECT_EQ(selectedRows(&f.list), QList<int>({1, 2}));  // extended selection keeps the others
-    EXPECT_EQ(f.list.currentItemIndex(), 2);
-
-    f.list.setSelected(2, false);
-    EXPECT_EQ(f.clicks, 3);
-    EXPECT_EQ(f.seen.last(), QList<bool>({false, true, false}));
-    EXPECT_EQ(f.list.currentItemIndex(), 2);  // deselecting leaves the current item
-
-    f.list.setSelected(0, false);  // no change
-    f.list.setSelected(7, true);   // no such item
-    f.list.setSelected(-1, true);
-    EXPECT_EQ(f.clicks, 3);
-}
-
-TEST(FileListBox, AddingAndRemovingItemsRaiseNoNotification) {
-    ListFixture f({" a.gif", " b.gif", " c.gif"});
-    f.list.setSelected(1, true);
-    f.list.setSelected(2, true);
-    const int before = f.clicks;
-    f.list.addItem(" 0.gif");  // shifts the selection down with its items
-    EXPECT_EQ(selectedRows(&f.list), QList<int>({2, 3}));
-    f.list.removeItem(2);
-    EXPECT_EQ(f.list.items(), QStringList({" 0.gif", " a.gif", " c.gif"}));
-    EXPECT_EQ(selectedRows(&f.list), QList<int>({2}));
-    f.list.clearItems();
-    EXPECT_EQ(f.list.count(), 0);
-    EXPECT_EQ(f.list.currentItemIndex(), -1);
-    EXPECT_EQ(f.clicks, before);
+    // Selecting makes an item current and keeps the others selected; deselecting leaves the
+    // current item; no change (or no such item) gives no notification.
+    const std::tuple<int, bool, int, QList<int>, int> steps[] = {
+        {1, true, 1, {1}, 1},  {1, true, 1, {1}, 1}, {2, true, 2, {1, 2}, 2}, {2, false, 3, {1}, 2},
+        {0, false, 3, {1}, 2}, {7, true, 3, {1}, 2}, {-1, true, 3, {1}, 2},
+    };
+    for (const auto& [row, on, clicks, selected, current] : steps) {
+        f.list.setSelected(row, on);
+        EXPECT_EQ(f.clicks, clicks) << row << on;
+        EXPECT_EQ(selectedRows(&f.list), selected) << row << on;
+        EXPECT_EQ(f.list.currentItemIndex(), current) << row << on;
+        EXPECT_EQ(f.seen.last(), selectionOf(f.list));  // already applied when notified
+    }
 }
 
 // What a user does with the mouse and the keyboard, one gesture after the other: each gesture that
