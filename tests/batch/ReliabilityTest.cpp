@@ -19,6 +19,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <string_view>
 #include <tuple>
 
 #include "FakeBatchView.h"
@@ -106,32 +107,6 @@ class BatchFaults : public ::testing::Test {
     std::map<QString, QByteArray> sourceBytes_;
     std::function<void()> beforeRun_;
 };
-
-// Between the dialogs and the run the output directory is removed, or replaced by a file.
-TEST_F(BatchFaults, OutputDirectoryGoneBeforeTheRun) {
-    for (const bool replacedByFile : {false, true}) {
-        SCOPED_TRACE(replacedByFile ? "replaced by a file" : "removed");
-        QFile::remove(outputDir_.chopped(1));
-        reset();
-        addSource("a.jpg");
-        addSource("b.jpg");
-        const QString dir = outputDir_.chopped(1);
-        beforeRun_ = [&] {
-            ASSERT_TRUE(QDir(dir).removeRecursively());
-            if (replacedByFile) {
-                ASSERT_TRUE(testing::writeBytes(dir, "not a directory"));
-            }
-        };
-        const auto engine = run();
-        expectFailedWith(*engine, imaging::kErrWrite, kWriteMessage, "a.jpg");
-        EXPECT_EQ(view_.converted, 0);
-        EXPECT_EQ(testing::readBytes(dir),
-                  replacedByFile ? QByteArray("not a directory") : QByteArray());
-        EXPECT_EQ(QFileInfo::exists(dir), replacedByFile);
-        expectSourcesIntact();
-        EXPECT_EQ(entries(sourceDir_), (QStringList{"a.jpg", "b.jpg"}));
-    }
-}
 
 // Sets or clears the immutable attribute (nothing may be created in the directory, not even by
 // root). Returns false when the file system does not support it.
@@ -222,65 +197,77 @@ TEST_F(BatchFaults, DiskFullOnASmallFileSystem) {
     expectSourcesIntact();
 }
 
-// A source deleted, or cut short, after the scan (here: while the file before it is converted).
-TEST_F(BatchFaults, SourceDeletedOrTruncatedAfterTheScan) {
+// Between the scan and the run, or while the file before it is converted, the output directory is
+// removed or replaced by a file, a source is deleted or cut short (a JPEG cut short is damaged, not
+// gray at its end), or the source directory moves away or becomes unreadable.
+TEST_F(BatchFaults, WhatGoesAwayAfterTheScanEndsTheRunAtItsFile) {
+    const QString out = outputDir_.chopped(1), moved = root_.path() + "/moved",
+                  b = sourceDir_ + "b.jpg";
+    const auto cutTo = [&](qint64 size) {  // -1: half
+        return
+            [&, size] { ASSERT_TRUE(QFile::resize(b, size < 0 ? QFileInfo(b).size() / 2 : size)); };
+    };
+    const auto unlock = [&] {
+        QFile::setPermissions(sourceDir_, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    };
     struct Case {
         const char* what;
-        std::function<void(const QString&)> damage;
+        bool whileTheFirstIsConverted;  // else between the scan and the run
+        std::function<void()> damage, repair;
         int32_t code;
+        const char* failedFile;
     };
     const Case cases[] = {
-        {"deleted", [](const QString& path) { QFile::remove(path); }, imaging::kErrFileNotFound},
-        {"truncated to its header",
-         [](const QString& path) { ASSERT_TRUE(QFile::resize(path, 200)); }, imaging::kErrCorrupt},
-        {"truncated to half",
-         [](const QString& path) { ASSERT_TRUE(QFile::resize(path, QFileInfo(path).size() / 2)); },
-         imaging::kErrCorrupt},
-        {"emptied", [](const QString& path) { ASSERT_TRUE(QFile::resize(path, 0)); },
-         imaging::kErrFormat},
+        {"output directory removed",
+         false,
+         [&] { QDir(out).removeRecursively(); },
+         {},
+         imaging::kErrWrite,
+         "a.jpg"},
+        {"output directory replaced by a file", false,
+         [&] {
+             QDir(out).removeRecursively();
+             testing::writeBytes(out, "not a directory");
+         },
+         [&] {
+             EXPECT_EQ(testing::readBytes(out), "not a directory");
+             QFile::remove(out);
+         },
+         imaging::kErrWrite, "a.jpg"},
+        {"source deleted", true, [&] { QFile::remove(b); }, {}, imaging::kErrFileNotFound, "b.jpg"},
+        {"source cut to its header", true, cutTo(200), {}, imaging::kErrCorrupt, "b.jpg"},
+        {"source cut to half", true, cutTo(-1), {}, imaging::kErrCorrupt, "b.jpg"},
+        {"source emptied", true, cutTo(0), {}, imaging::kErrFormat, "b.jpg"},
+        {"source directory moved", false, [&] { QDir().rename(sourceDir_, moved); },
+         [&] { QDir().rename(moved, sourceDir_); }, imaging::kErrFileNotFound, "a.jpg"},
+        {"source directory unreadable", false,
+         [&] { QFile::setPermissions(sourceDir_, QFile::WriteOwner); }, unlock,
+         imaging::kErrFileNotFound, "a.jpg"},
     };
     for (const Case& c : cases) {
+        if (::geteuid() == 0 && std::string_view(c.what).ends_with("unreadable"))
+            continue;  // permissions do not stop root
         SCOPED_TRACE(c.what);
         reset();
         addSource("a.jpg");
         addSource("b.jpg", 320, 240);
         addSource("c.jpg");
-        const QString victim = sourceDir_ + "b.jpg";
-        sourceBytes_.erase(victim);
-        view_.afterFile = [&](int done) {
-            if (done == 1)
-                c.damage(victim);
-        };
+        beforeRun_ = c.whileTheFirstIsConverted ? std::function<void()>() : c.damage;
+        if (c.whileTheFirstIsConverted) {
+            sourceBytes_.erase(b);
+            view_.afterFile = [&](int done) {
+                if (done == 1)
+                    c.damage();
+            };
+        }
         const auto engine = run();
-        expectFailedWith(*engine, c.code, kGeneralMessage, "b.jpg");
-        EXPECT_EQ(entries(outputDir_), QStringList{"a.JPG"});
-        expectSourcesIntact();
-    }
-}
-
-// The source directory goes away (moved elsewhere) or becomes unreadable after the scan.
-TEST_F(BatchFaults, SourceDirectoryGoneOrUnreadableAfterTheScan) {
-    addSource("a.jpg");
-    addSource("b.jpg");
-    const QString moved = root_.path() + "/moved/";
-    for (const bool unreadable : {false, true}) {
-        SCOPED_TRACE(unreadable ? "unreadable" : "moved");
-        if (unreadable && ::geteuid() == 0)
-            continue;  // permissions do not stop root
-        view_.messages.clear();
-        view_.calls.clear();
-        beforeRun_ = [&] {
-            ASSERT_TRUE(unreadable ? QFile::setPermissions(sourceDir_, QFile::WriteOwner)
-                                   : QDir().rename(sourceDir_, moved));
-        };
-        const auto engine = run();
-        if (unreadable)
-            QFile::setPermissions(sourceDir_,
-                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        else
-            ASSERT_TRUE(QDir().rename(moved, sourceDir_));
-        expectFailedWith(*engine, imaging::kErrFileNotFound, kGeneralMessage, "a.jpg");
-        EXPECT_TRUE(entries(outputDir_).isEmpty());
+        if (c.repair)
+            c.repair();
+        expectFailedWith(*engine, c.code,
+                         c.code == imaging::kErrWrite ? kWriteMessage : kGeneralMessage,
+                         c.failedFile);
+        EXPECT_EQ(entries(outputDir_),
+                  c.whileTheFirstIsConverted ? QStringList{"a.JPG"} : QStringList());
         expectSourcesIntact();
     }
 }

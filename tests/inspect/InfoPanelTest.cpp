@@ -55,10 +55,8 @@ TEST_F(InfoPanelTest, ResolutionIsShownOnlyForNamesContainingTiff) {
     };
     const Case cases[] = {{10, " JPEG YUV4:4:4", " 72 DPI"},  // whatever the file says
                           {11, " JTIF YUV4:4:4", " 72 DPI"},  // "JTIF" is not "TIFF"
-                          {63, " PostScript TIFF", " 300 DPI"}, {85, " TIFF CMYK", " 300 DPI"},
-                          {93, " TIFF YCbCr", " 300 DPI"},      {96, " Exif TIFF", " 300 DPI"},
-                          {98, " Exif JPEG", " 72 DPI"},        {2, " GIF", " 72 DPI"},
-                          {89, " DICOM grayscae", " 72 DPI"}};
+                          {63, " PostScript TIFF", " 300 DPI"}, {96, " Exif TIFF", " 300 DPI"},
+                          {98, " Exif JPEG", " 72 DPI"},        {2, " GIF", " 72 DPI"}};
     for (const Case& c : cases) {
         const Texts t = show(record(c.code));
         EXPECT_EQ(std::pair(t[0], t[5]), std::pair(c.format, c.resolution)) << c.code;
