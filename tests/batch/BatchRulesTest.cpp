@@ -136,9 +136,7 @@ TEST(ProgressMath, NotificationDisplay) {
     struct Case {
         int percent;
         bool saving;
-        int64_t current;
-        int64_t done;
-        int64_t total;
+        int64_t current, done, total;
         float singleBar;
         const char* singlePct;
         int totalBar;

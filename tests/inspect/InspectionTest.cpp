@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-
 #include "InspectFixtures.h"
 #include "inspect/ImageDisplay.h"
 #include "inspect/InfoPanel.h"
@@ -121,30 +120,6 @@ TEST_F(InspectionTest, AFileThatCannotBeReadLeavesThePreviewAsItWas) {
     // The next good file is shown normally.
     click(w->sourceList(), 1);
     EXPECT_EQ(texts()[0], " TIFF");
-}
-
-// Without Info and Preview only the lists and their buttons are shown, all of them; with either,
-// the whole lower part, nothing of the panel cut off.
-TEST_F(InspectionTest, TheLowerPartIsShownWhileInfoOrPreviewIsChecked) {
-    open();
-    w->show();
-    const int fullClient = w->centralWidget()->height();
-    for (auto toggle : {&MainWindow::imageInfoClick, &MainWindow::previewImageClick,
-                        &MainWindow::imageInfoClick, &MainWindow::previewImageClick}) {
-        ((*w).*toggle)();
-        const bool shown = appState().ImageInfoEnabled || appState().PreviewEnabled;
-        SCOPED_TRACE(::testing::Message()
-                     << appState().ImageInfoEnabled << appState().PreviewEnabled);
-        EXPECT_EQ(
-            std::tuple(w->lowerPartShown(), preview().isVisible(), w->infoPanelArea()->isVisible()),
-            std::tuple(shown, shown, shown));
-        const int client = w->centralWidget()->height();
-        EXPECT_EQ(client == fullClient, shown);
-        EXPECT_LE(
-            (shown ? w->infoPanelArea() : w->findChild<QWidget*>("Compress"))->geometry().bottom(),
-            client - 1);
-    }
-    EXPECT_TRUE(appState().ImageInfoEnabled && appState().PreviewEnabled);
 }
 
 }  // namespace

@@ -72,65 +72,52 @@ class CompressOptionTest : public ::testing::Test {
     std::unique_ptr<CompressOptionDialog> dialog;
 };
 
+// The stored depth opens selected, with the compression types it allows (the stored type is
+// selected after the depth's reaction, enabled or not), and is stored with its bits per pixel.
 TEST_F(CompressOptionTest, EachDepthOpensSelectedAndIsStored) {
-    struct Case {
-        int depthChoice;
-        const char* option;
-        int bitsPerPixel;
-        const char* enabledCompressions;
-        int lastColor, lastBilevel;
-    };
-    const Case cases[] = {{0, "Bit1", 1, "CompCCITTG3 CompCCITTG4", 3, 0},
-                          {1, "BitGrayScale", 8, "CompJPEG1 CompJPEG2", 1, 1},
-                          {2, "Bit8", 8, "CompJPEG1 CompJPEG2", 1, 1},
-                          {3, "Bit16", 16, "CompJPEG1 CompJPEG2", 1, 1},
-                          {4, "Bit24", 24, "CompJPEG1 CompJPEG2", 1, 1}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.option);
+    const std::tuple<int, const char*, int, const char*, int, int> cases[] = {
+        {0, "Bit1", 1, "CompCCITTG3 CompCCITTG4", 3, 0},
+        {1, "BitGrayScale", 8, "CompJPEG1 CompJPEG2", 1, 1},
+        {2, "Bit8", 8, "CompJPEG1 CompJPEG2", 1, 1},
+        {3, "Bit16", 16, "CompJPEG1 CompJPEG2", 1, 1},
+        {4, "Bit24", 24, "CompJPEG1 CompJPEG2", 1, 1}};
+    const CompressionSettings& s = compressionSettings();
+    for (const auto& [depth, option, bits, compressions, lastColor, lastBilevel] : cases) {
+        SCOPED_TRACE(option);
         compressionSettings() = CompressionSettings::defaults("/pictures/");
-        compressionSettings().DepthChoice = int16_t(c.depthChoice);
+        compressionSettings().DepthChoice = int16_t(depth);
         open();
-        EXPECT_EQ(selectedDepth(), c.option);
-        EXPECT_EQ(enabledCompressions(), c.enabledCompressions);
-        // The stored compression type is selected after the depth's reaction, enabled or not.
-        EXPECT_EQ(selectedCompression(), "CompJPEG1");
-        EXPECT_EQ(compressionSettings().LastColorCompression, c.lastColor);
-        EXPECT_EQ(compressionSettings().LastBilevelCompression, c.lastBilevel);
+        EXPECT_EQ(std::tuple(selectedDepth(), enabledCompressions(), selectedCompression()),
+                  std::tuple(option, compressions, "CompJPEG1"));
+        EXPECT_EQ(std::pair(s.LastColorCompression, s.LastBilevelCompression),
+                  std::pair(int16_t(lastColor), int16_t(lastBilevel)));
         ASSERT_TRUE(pressCompress());
-        EXPECT_EQ(compressionSettings().DepthChoice, c.depthChoice);
-        EXPECT_EQ(compressionSettings().BitsPerPixel, c.bitsPerPixel);
+        EXPECT_EQ(std::pair(s.DepthChoice, s.BitsPerPixel),
+                  std::pair(int16_t(depth), int16_t(bits)));
     }
 }
 
+// The stored type opens selected with its slider (left at 0: a stored level is not shown again),
+// and is stored with its format and quality; FileFormat and QualityFactor start at 99 and 77.
 TEST_F(CompressOptionTest, EachCompressionTypeOpensSelectedAndStoresItsFormat) {
-    struct Case {
-        int compressionChoice;
-        const char* option;
-        bool sliderEnabled;
-        int sliderMaximum;
-        int storedFormat;   // with the slider left at 0; FileFormat starts at 99 here
-        int storedQuality;  // QualityFactor starts at 77 here
-        int storedChoice;
-    };
-    const Case cases[] = {
-        {0, "CompLZW", false, 25, 17, 77, 0},   {1, "CompCCITTG3", true, 1, 27, 77, 1},
-        {2, "CompCCITTG4", true, 1, 29, 77, 2}, {3, "CompJPEG1", true, 25, 10, 2, 3},
-        {4, "CompJPEG2", true, 8, 5, -1, 4},    {5, "CompMPEG", true, 25, 99, 77, 5},
-        {17, "CompMPEG", true, 25, 99, 77, 5}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.compressionChoice);
-        compressionSettings().CompressionChoice = int16_t(c.compressionChoice);
+    const std::tuple<int, const char*, bool, int, int, int, int> cases[] = {
+        {0, "CompLZW", false, 25, 0, 17, 77},   {1, "CompCCITTG3", true, 1, 1, 27, 77},
+        {2, "CompCCITTG4", true, 1, 2, 29, 77}, {3, "CompJPEG1", true, 25, 3, 10, 2},
+        {4, "CompJPEG2", true, 8, 4, 5, -1},    {5, "CompMPEG", true, 25, 5, 99, 77},
+        {17, "CompMPEG", true, 25, 5, 99, 77}};
+    for (const auto& [choice, option, sliderOn, sliderMaximum, stored, format, quality] : cases) {
+        SCOPED_TRACE(choice);
+        compressionSettings().CompressionChoice = int16_t(choice);
         compressionSettings().FileFormat = 99;
         compressionSettings().QualityFactor = 77;
         open();
-        EXPECT_EQ(selectedCompression(), c.option);
-        EXPECT_EQ(slider()->isEnabled(), c.sliderEnabled);
-        EXPECT_EQ(slider()->maximum(), c.sliderMaximum);
-        EXPECT_EQ(slider()->value(), 0);  // a stored level is not shown again
+        EXPECT_EQ(std::tuple(selectedCompression(), slider()->isEnabled(), slider()->maximum(),
+                             slider()->value()),
+                  std::tuple(option, sliderOn, sliderMaximum, 0));
         ASSERT_TRUE(pressCompress());
         const CompressionSettings& s = compressionSettings();
         EXPECT_EQ(std::tuple(s.CompressionChoice, s.FileFormat, s.QualityFactor),
-                  std::tuple(c.storedChoice, c.storedFormat, c.storedQuality));
+                  std::tuple(stored, format, quality));
     }
 }
 
@@ -240,29 +227,25 @@ TEST_F(CompressOptionTest, OtherSizeStoresWidthAndHeightAndOffersKeepAspectUntil
 
 // The colour depth limits the compression types; each side remembers the type last used.
 TEST_F(CompressOptionTest, ColourDepthAndCompressionKeepEachOtherConsistent) {
-    struct Case {
-        int depth, compression;  // as stored when the dialog opens
-        const char* clicks;
-        const char* selected;
-        int sliderMaximum;
-    };
-    const Case cases[] = {
+    // The depth and type stored when the dialog opens, the clicks, the type then selected and the
+    // slider's range. A click on a type is not remembered; the last case goes to the disabled JBIG,
+    // whose reaction keeps the range.
+    const std::tuple<int, int, const char*, const char*, int> cases[] = {
         {4, 3, "Bit1", "CompCCITTG4", 1},
         {4, 3, "Bit1 Bit8", "CompJPEG1", 25},
         {4, 3, "Bit1 CompCCITTG3 BitGrayScale Bit1", "CompCCITTG3", 1},
-        {4, 3, "Bit8 CompJPEG2 Bit16", "CompJPEG1", 25},  // a click is not remembered
-        {0, 1, "Bit24", "CompMPEG", 1},  // to the disabled JBIG, whose reaction keeps the range
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.clicks);
+        {4, 3, "Bit8 CompJPEG2 Bit16", "CompJPEG1", 25},
+        {0, 1, "Bit24", "CompMPEG", 1}};
+    for (const auto& [depth, compression, clicks, chosen, sliderMaximum] : cases) {
+        SCOPED_TRACE(clicks);
         compressionSettings() = CompressionSettings::defaults("/pictures/");
-        compressionSettings().DepthChoice = int16_t(c.depth);
-        compressionSettings().CompressionChoice = int16_t(c.compression);
+        compressionSettings().DepthChoice = int16_t(depth);
+        compressionSettings().CompressionChoice = int16_t(compression);
         open();
-        for (const QString& name : QString(c.clicks).split(' '))
+        for (const QString& name : QString(clicks).split(' '))
             click(name.toLatin1().constData());
-        EXPECT_EQ(selectedCompression(), c.selected);
-        EXPECT_EQ(slider()->maximum(), c.sliderMaximum);
+        EXPECT_EQ(std::pair(selectedCompression(), slider()->maximum()),
+                  std::pair(std::string(chosen), sliderMaximum));
         EXPECT_EQ(enabledCompressions(),
                   selected("Bit1") ? "CompCCITTG3 CompCCITTG4" : "CompJPEG1 CompJPEG2");
     }
@@ -286,27 +269,23 @@ TEST_F(CompressOptionTest, ColourDepthAndCompressionKeepEachOtherConsistent) {
 }
 
 TEST_F(CompressOptionTest, SliderEndsGiveTheFormatAndQuality) {
-    struct Case {
-        int compressionChoice;
-        int depthChoice;
-        int position;
-        int format;
-        int quality;  // QualityFactor starts at 77
-    };
-    const Case cases[] = {{3, 4, 25, 10, 252}, {3, 4, 1, 10, 12}, {4, 4, 7, 5, -8},
-                          {4, 4, 8, 5, -9},    {1, 0, 1, 28, 77}, {2, 0, 1, 26, 77}};
-    for (const Case& c : cases) {
-        compressionSettings().CompressionChoice = int16_t(c.compressionChoice);
-        compressionSettings().DepthChoice = int16_t(c.depthChoice);
-        compressionSettings().LastBilevelCompression = c.compressionChoice == 1 ? 0 : 1;
+    // Type, depth, slider position, then the format and quality stored (QualityFactor starts at
+    // 77).
+    const std::tuple<int, int, int, int, int> cases[] = {{3, 4, 25, 10, 252}, {3, 4, 1, 10, 12},
+                                                         {4, 4, 7, 5, -8},    {4, 4, 8, 5, -9},
+                                                         {1, 0, 1, 28, 77},   {2, 0, 1, 26, 77}};
+    for (const auto& [compression, depth, position, format, quality] : cases) {
+        compressionSettings().CompressionChoice = int16_t(compression);
+        compressionSettings().DepthChoice = int16_t(depth);
+        compressionSettings().LastBilevelCompression = compression == 1 ? 0 : 1;
         compressionSettings().QualityFactor = 77;
         open();
-        slider()->setValue(c.position);
-        ASSERT_EQ(slider()->value(), c.position);
+        slider()->setValue(position);
+        ASSERT_EQ(slider()->value(), position);
         ASSERT_TRUE(pressCompress());
         const CompressionSettings& s = compressionSettings();
         EXPECT_EQ(std::tuple(s.CompressionChoice, s.FileFormat, s.QualityFactor),
-                  std::tuple(c.compressionChoice, c.format, c.quality));
+                  std::tuple(compression, format, quality));
     }
 }
 
