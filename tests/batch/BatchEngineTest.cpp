@@ -84,18 +84,6 @@ TEST_F(BatchEngineTest, LoadSumsTheWorkListSizesAndResetsTheDisplay) {
     EXPECT_TRUE(engine.control().enableProgressEvent());
 }
 
-TEST_F(BatchEngineTest, EmptyWorkListShowsAllDoneAndClosesOnTheNextTimerEvent) {
-    BatchEngine engine(view, settings, src);
-    engine.load();
-    engine.timerEvent();
-    EXPECT_EQ(engine.outcome(), Outcome::Completed);
-    EXPECT_EQ(view.values("TotalPct"), (QStringList{"0 %", "100 %"}));
-    EXPECT_EQ(view.values("Interval"), QStringList{"6000"});
-    EXPECT_FALSE(view.calls.contains("Close"));
-    engine.timerEvent();
-    EXPECT_EQ(view.calls.mid(view.calls.size() - 2), (QStringList{"Timer=off", "Close"}));
-}
-
 TEST(AddToSourceList, ExactTextDuplicateTestAndCountLabel) {
     FakeBatchView view;
     view.sources = {" a.JPG", " b.JPG"};
@@ -108,8 +96,6 @@ TEST(AddToSourceList, ExactTextDuplicateTestAndCountLabel) {
     EXPECT_FALSE(view.clickUpdatesWhileAdding);
     EXPECT_TRUE(appState().ListClickUpdatesEnabled);
 }
-
-// ---- with the codecs ----
 
 TEST_F(BatchEngineTest, ConvertsEveryFileWithProgress) {
     needCodecs();
