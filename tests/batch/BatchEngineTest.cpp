@@ -93,8 +93,7 @@ TEST(AddToSourceList, ExactTextDuplicateTestAndCountLabel) {
     EXPECT_EQ(view.sources, (QStringList{" a.JPG", " b.JPG", " A.JPG", "a.JPG"}));
     EXPECT_EQ(view.values("Label1"), (QStringList{sourceCountText(2), sourceCountText(3),
                                                   sourceCountText(4), sourceCountText(4)}));
-    EXPECT_FALSE(view.clickUpdatesWhileAdding);
-    EXPECT_TRUE(appState().ListClickUpdatesEnabled);
+    EXPECT_TRUE(!view.clickUpdatesWhileAdding && appState().ListClickUpdatesEnabled);
 }
 
 TEST_F(BatchEngineTest, ConvertsEveryFileWithProgress) {
@@ -115,11 +114,9 @@ TEST_F(BatchEngineTest, ConvertsEveryFileWithProgress) {
               (QStringList{"3 files", "2 files", "1 files", "0 files"}));
     EXPECT_EQ(view.values("SingleFileName"), (QStringList{"a.tif", "b.2.jpg", "c"}));
     EXPECT_EQ(engine->state().DoneBytes, engine->state().TotalBytes);
-    EXPECT_TRUE(view.messages.isEmpty());
-    EXPECT_TRUE(view.values("AddSource").isEmpty());  // output directory is not the source's
-    ASSERT_FALSE(saving.empty());
-    EXPECT_FALSE(saving.front());
-    EXPECT_TRUE(saving.back());
+    // No message; no list addition, the output directory not being the source's.
+    EXPECT_TRUE(view.messages.isEmpty() && view.values("AddSource").isEmpty());
+    EXPECT_TRUE(!saving.empty() && !saving.front() && saving.back());
 }
 
 // Each file of a batch is sized by its own resolution and aspect, whatever came before it.
@@ -204,8 +201,8 @@ TEST_F(BatchEngineTest, FilesMappingOntoOneOutputAreRefusedBeforeAnythingIsWritt
                                          "photo.JPG.\nNothing was converted."});
     EXPECT_EQ(view.details,
               QStringList{"Output directory: " + out + "\nphoto.JPG: photo.gif.tif, photo.tif"});
-    EXPECT_TRUE(outputs().isEmpty());  // not even a.tif, which clashes with nothing
-    EXPECT_TRUE(view.values("SingleFileName").isEmpty());
+    // Nothing written, not even a.tif, which clashes with nothing.
+    EXPECT_TRUE(outputs().isEmpty() && view.values("SingleFileName").isEmpty());
     EXPECT_TRUE(view.calls.contains("Close"));
 }
 

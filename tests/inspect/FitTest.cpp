@@ -20,10 +20,8 @@ struct Placed {
 };
 
 Placed placed(const ControlGeometry& g, const PreviewBox& box) {
-    EXPECT_EQ(g.width % 15, 0);
-    EXPECT_EQ(g.height % 15, 0);
-    EXPECT_EQ((g.left - box.left) % 15, 0);
-    EXPECT_EQ((g.top - box.top) % 15, 0);
+    EXPECT_TRUE(g.width % 15 == 0 && g.height % 15 == 0 && (g.left - box.left) % 15 == 0 &&
+                (g.top - box.top) % 15 == 0);  // whole pixels
     return {g.width / 15, g.height / 15, (g.left - box.left) / 15, (g.top - box.top) / 15};
 }
 
