@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <limits>
 
 #include "inspect/Fit.h"
 
@@ -108,18 +106,6 @@ TEST(FitViewerImageTest, ShowsEachSideAtItsOwnSizeOrTheBoxSize) {
         ASSERT_TRUE(g.has_value());
         EXPECT_EQ(placed(*g, c.box), c.expected);
     }
-}
-
-// Halves to even; 32767.5 rounds to 32768, outside the range.
-TEST(RoundToInt16Test, RoundsHalvesToEvenWithinSixteenBits) {
-    const std::pair<float, int16_t> cases[] = {
-        {0.5f, 0},      {1.5f, 2},         {2.5f, 2},          {-2.5f, -2},
-        {171.75f, 172}, {32767.4f, 32767}, {-32768.0f, -32768}};
-    for (const auto& [value, rounded] : cases)
-        EXPECT_EQ(roundToInt16(value), rounded) << value;
-    for (const float value :
-         {32767.5f, -32768.6f, std::numeric_limits<float>::infinity(), std::nanf("")})
-        EXPECT_FALSE(roundToInt16(value).has_value()) << value;
 }
 
 }  // namespace
