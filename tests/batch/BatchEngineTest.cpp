@@ -96,31 +96,9 @@ TEST(AddToSourceList, ExactTextDuplicateTestAndCountLabel) {
     EXPECT_TRUE(!view.clickUpdatesWhileAdding && appState().ListClickUpdatesEnabled);
 }
 
-TEST_F(BatchEngineTest, ConvertsEveryFileWithProgress) {
-    needCodecs();
-    writeEngineTiff(src + "a.tif", 40, 20, 3, 72);
-    writeEngineJpeg(src + "b.2.jpg", 30, 30, 3, 300);
-    writeEngineTiff(src + "c", 16, 8, 1, 72);
-    list({"a.tif", "b.2.jpg", "c"});
-    std::vector<bool> saving;
-    view.onProgress = [&](int16_t, const RunState& state) {
-        saving.push_back(state.Saving);
-        EXPECT_LE(state.DoneBytes + state.CurrentBytes, state.TotalBytes);
-    };
-    const auto engine = runAll(view);
-    ASSERT_EQ(engine->outcome(), Outcome::Completed) << engine->errorMessage().toStdString();
-    EXPECT_EQ(outputs(), (QStringList{"a.JPG", "b.JPG", "c.JPG"}));
-    EXPECT_EQ(view.values("TotalFileLeft"),
-              (QStringList{"3 files", "2 files", "1 files", "0 files"}));
-    EXPECT_EQ(view.values("SingleFileName"), (QStringList{"a.tif", "b.2.jpg", "c"}));
-    EXPECT_EQ(engine->state().DoneBytes, engine->state().TotalBytes);
-    // No message; no list addition, the output directory not being the source's.
-    EXPECT_TRUE(view.messages.isEmpty() && view.values("AddSource").isEmpty());
-    EXPECT_TRUE(!saving.empty() && !saving.front() && saving.back());
-}
-
-// Each file of a batch is sized by its own resolution and aspect, whatever came before it.
-TEST_F(BatchEngineTest, EachFileIsSizedByItsOwnResolutionAndAspect) {
+// Every file of a batch is converted with progress, and sized by its own resolution and aspect,
+// whatever came before it.
+TEST_F(BatchEngineTest, ConvertsEveryFileSizedByItsOwnResolutionAndAspect) {
     needCodecs();
     struct File {
         const char* name;  // a .jpg is written as a JPEG, the rest as TIFFs
@@ -130,13 +108,28 @@ TEST_F(BatchEngineTest, EachFileIsSizedByItsOwnResolutionAndAspect) {
     };
     const auto convert = [&](const std::vector<File>& files) {
         FakeBatchView v;
+        std::vector<bool> saving;
+        v.onProgress = [&](int16_t, const RunState& state) {
+            saving.push_back(state.Saving);
+            EXPECT_LE(state.DoneBytes + state.CurrentBytes, state.TotalBytes);
+        };
+        QStringList left = {QString::number(files.size()) + " files"}, names;
         for (const File& f : files) {
             const QString path = src + f.name;
             path.endsWith(".jpg") ? writeEngineJpeg(path, f.width, f.height, 3, f.dpi)
                                   : writeEngineTiff(path, f.width, f.height, 3, f.dpi);
             v.work << QStringLiteral(" ") + f.name;
+            left << QString::number(files.size() - names.size() - 1) + " files";
+            names << f.name;
         }
-        ASSERT_EQ(runAll(v)->outcome(), Outcome::Completed) << v.details.join(' ').toStdString();
+        const auto engine = runAll(v);
+        ASSERT_EQ(engine->outcome(), Outcome::Completed) << v.details.join(' ').toStdString();
+        EXPECT_EQ(std::pair(v.values("TotalFileLeft"), v.values("SingleFileName")),
+                  std::pair(left, names));
+        EXPECT_EQ(engine->state().DoneBytes, engine->state().TotalBytes);
+        // No message; no list addition, the output directory not being the source's.
+        EXPECT_TRUE(v.messages.isEmpty() && v.values("AddSource").isEmpty());
+        EXPECT_TRUE(!saving.empty() && !saving.front() && saving.back());
         for (const File& f : files) {
             const ProbedImage p = probeJpeg(out + QString(f.name).section('.', 0, 0) + ".JPG");
             EXPECT_EQ(QSize(p.width, p.height), f.output) << f.name;
@@ -144,12 +137,14 @@ TEST_F(BatchEngineTest, EachFileIsSizedByItsOwnResolutionAndAspect) {
         }
     };
     // A TIFF is resampled by the resolution it states (none: 72), a JPEG counts as 72 dpi
-    // whatever it states. 40 x 144 / 300 = 19.2, 20 x 144 / 300 = 9.6.
+    // whatever it states. 40 x 144 / 300 = 19.2, 20 x 144 / 300 = 9.6. A name is cut at its
+    // first dot.
     settings.Dpi = 144;
     convert({{"t.tif", 40, 20, 72, {80, 40}},
-             {"h.tif", 40, 20, 300, {19, 10}},
+             {"h.2.tif", 40, 20, 300, {19, 10}},
              {"j.jpg", 40, 20, 300, {80, 40}},
-             {"n.tif", 20, 10, 0, {40, 20}}});
+             {"n", 20, 10, 0, {40, 20}}});
+    EXPECT_EQ(outputs(), (QStringList{"h.JPG", "j.JPG", "n.JPG", "t.JPG"}));
     settings.Dpi = 72;
     // Gray scale gives a gray output, 8-bit colour does not.
     settings.BitsPerPixel = 8;

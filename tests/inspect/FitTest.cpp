@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-
 #include "inspect/Fit.h"
 
 namespace pixavant {
