@@ -178,18 +178,5 @@ TEST_F(KeyboardAndLooksTest, FolderTreeWorksFromTheKeyboard) {
     EXPECT_EQ(appState().SourceDir, dir.path() + "scans/");
 }
 
-TEST_F(KeyboardAndLooksTest, FocusedListsShowAFocusFrame) {
-    main->show();
-    QApplication::setActiveWindow(main.get());
-    FileListBox* list = main->workList();  // empty: no item to show it
-    const QColor highlight = list->palette().color(QPalette::Active, QPalette::Highlight);
-    auto leftEdge = [&] { return list->grab().toImage().pixelColor(0, list->height() / 2); };
-    main->sourceList()->setFocus();
-    EXPECT_NE(leftEdge(), highlight);
-    list->setFocus();
-    ASSERT_TRUE(list->hasFocus());
-    EXPECT_EQ(leftEdge(), highlight);
-}
-
 }  // namespace
 }  // namespace pixavant

@@ -1,8 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <QApplication>
-#include <QTimer>
-
 #include "InspectFixtures.h"
 #include "inspect/ImageDisplay.h"
 #include "inspect/ViewerWindow.h"
@@ -115,23 +112,6 @@ TEST_F(ViewerTest, AFileThatCannotBeShownChangesNothingButTheIndex) {
     viewer.nextClick();  // and on from the moved index
     EXPECT_EQ(viewer.windowTitle(), path("c.tif"));
     EXPECT_TRUE(messages.isEmpty());
-}
-
-TEST_F(ViewerTest, ViewAndDoubleClickOpenTheViewerModally) {
-    QStringList titles;
-    auto closeViewer = [&] {
-        QWidget* modal = QApplication::activeModalWidget();
-        titles.append(modal ? modal->windowTitle() : QString());
-        if (modal)
-            modal->close();
-    };
-    window->show();
-    QTimer::singleShot(0, closeViewer);
-    window->srcViewClick();
-    click(window->sourceList(), 2);
-    QTimer::singleShot(0, closeViewer);
-    emit window->sourceList()->listDoubleClicked();
-    EXPECT_EQ(titles, QStringList({path("a.tif"), path("c.tif")}));
 }
 
 }  // namespace
