@@ -148,30 +148,20 @@ TEST_F(KeyboardAndLooksTest, FolderTreeWorksFromTheKeyboard) {
     browser.show();
     auto* tree = browser.findChild<QListWidget*>("Dir1");
     const QString top = dir.path().chopped(1);
-    auto highlight = [&](const QString& name) {
-        tree->setCurrentItem(tree->findItems(name, Qt::MatchExactly).value(0));
-    };
-    struct Step {
-        const char* highlighted;  // nullptr: as it is
-        int key;
-        QString opened;
-    };
-    const Step steps[] = {
-        {"photos", Qt::Key_Return, top + "/photos"},
-        {nullptr, Qt::Key_Left, top},
-        {"scans", Qt::Key_Right, top + "/scans"},
-        {nullptr, Qt::Key_Backspace, top},
-        {"photos", Qt::Key_Down, top},  // the arrows only move
-        {nullptr, Qt::Key_Enter, top + "/scans"},
-    };
-    for (const Step& step : steps) {
-        if (step.highlighted)
-            highlight(QLatin1String(step.highlighted));
-        press(tree, step.key);
-        EXPECT_EQ(browser.path().toStdString(), step.opened.toStdString()) << step.key;
-        // Enter opens the folder; it does not confirm the dialog.
-        EXPECT_TRUE(browser.isVisible());
-        EXPECT_EQ(appState().SourceDir, dir.path());
+    // The folder highlighted ("": as it is), the key, the folder then open. The arrows up and
+    // down only move; Enter opens the folder and does not confirm the dialog.
+    const std::tuple<QString, int, QString> steps[] = {{"photos", Qt::Key_Return, top + "/photos"},
+                                                       {"", Qt::Key_Left, top},
+                                                       {"scans", Qt::Key_Right, top + "/scans"},
+                                                       {"", Qt::Key_Backspace, top},
+                                                       {"photos", Qt::Key_Down, top},
+                                                       {"", Qt::Key_Enter, top + "/scans"}};
+    for (const auto& [highlighted, key, opened] : steps) {
+        if (!highlighted.isEmpty())
+            tree->setCurrentItem(tree->findItems(highlighted, Qt::MatchExactly).value(0));
+        press(tree, key);
+        EXPECT_EQ(browser.path(), opened) << key;
+        EXPECT_TRUE(browser.isVisible() && appState().SourceDir == dir.path());
     }
     // Enter on the OK button confirms what is open.
     press(browser.findChild<QPushButton*>("OK"), Qt::Key_Return);

@@ -37,10 +37,9 @@ TEST(SourceScan, SkipsHiddenFilesDirectoriesAndSpecialFiles) {
     EXPECT_EQ(sorted(scanSourceDirectory(dir.path())), QStringList({"link.gif", "seen.gif"}));
 }
 
-TEST(SourceScan, MissingEmptyOrUnreadableDirectoryGivesNothing) {
-    FixtureDir dir({"empty/", "locked/a.gif"});
+TEST(SourceScan, MissingOrUnreadableDirectoryGivesNothing) {
+    FixtureDir dir({"locked/a.gif"});
     EXPECT_TRUE(scanSourceDirectory(dir.path() + "gone/").isEmpty());
-    EXPECT_TRUE(scanSourceDirectory(dir.path() + "empty/").isEmpty());
     if (geteuid() == 0)
         return;  // permissions do not apply to root
     QFile::setPermissions(dir.path() + "locked", QFileDevice::WriteOwner);

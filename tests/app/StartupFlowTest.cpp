@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QLabel>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTimer>
@@ -10,26 +9,12 @@
 #include "app/DisplayCheck.h"
 #include "app/FileListBox.h"
 #include "app/MainWindow.h"
-#include "app/SplashWindow.h"
 #include "app/Startup.h"
 
 namespace pixavant {
 namespace {
 
 using testing::FixtureDir;
-
-TEST(SplashWindow, ShowsItsWholeCaptionsAndAnOpaqueLogo) {
-    SplashWindow splash(0);
-    for (const QLabel* label : splash.findChildren<QLabel*>())
-        EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width());
-    const QImage logo = SplashWindow::drawLogo();
-    int opaque = 0;
-    for (int y = 0; y < logo.height(); ++y) {
-        for (int x = 0; x < logo.width(); ++x)
-            opaque += qAlpha(logo.pixel(x, y)) == 255;
-    }
-    EXPECT_GT(opaque, logo.width() * logo.height() / 2);
-}
 
 TEST(Startup, SplashThenTheMainWindowAtTheStartDirectoryUntilItCloses) {
     testing::resetState();
