@@ -130,20 +130,17 @@ TEST_F(BatchFaults, OutputDirectoryRefusesWritesMidRun) {
     addSource("a.jpg");
     addSource("b.jpg");
     addSource("c.jpg");
-    const bool root = ::geteuid() == 0;
-    bool locked = false;
-    view_.afterFile = [&](int done) {
-        if (done != 1)
-            return;
-        locked = root ? setImmutable(outputDir_, true)
-                      : QFile::setPermissions(outputDir_, QFile::ReadOwner | QFile::ExeOwner);
+    const auto lock = [&](bool on) {
+        const QFile::Permissions writable = on ? QFile::Permissions() : QFile::WriteOwner;
+        return ::geteuid() == 0 ? setImmutable(outputDir_, on)
+                                : QFile::setPermissions(
+                                      outputDir_, QFile::ReadOwner | QFile::ExeOwner | writable);
     };
+    bool locked = false;
+    view_.afterFile = [&](int done) { locked = locked || (done == 1 && lock(true)); };
     const auto engine = run();
     const QStringList left = entries(outputDir_);
-    if (root)
-        setImmutable(outputDir_, false);
-    else
-        QFile::setPermissions(outputDir_, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    lock(false);
     if (!locked)
         GTEST_SKIP() << "the file system cannot make the directory read-only for this user";
 
