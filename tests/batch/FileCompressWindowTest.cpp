@@ -58,10 +58,7 @@ class FileCompressTest : public ::testing::Test {
     }
 
     void addPhoto(const QString& name, int width = 96, int height = 64) {
-        ASSERT_TRUE(pixavant::testing::writeBytes(
-            sourceDir + name,
-            pixavant::testing::makeJpeg(pixavant::testing::makePhotoLike(width, height))));
-        lists.work << " " + name;
+        addFile(name, pixavant::testing::makeJpeg(pixavant::testing::makePhotoLike(width, height)));
         lists.source << " " + name;
     }
     void addFile(const QString& name, const QByteArray& bytes) {
@@ -71,14 +68,11 @@ class FileCompressTest : public ::testing::Test {
     QStringList outputs() const {
         return QDir(outputDir).entryList(QDir::Files | QDir::Hidden, QDir::Name);
     }
-    QString text(QWidget& window, const char* name) {
-        return window.findChild<QLabel*>(QString::fromLatin1(name))->text();
-    }
     // The four progress texts: files left, file name, total and single percentage.
     QStringList texts(QWidget& window) {
         QStringList result;
         for (const char* name : {"TotalFileLeft", "SingleFileName", "TotalPct", "SinglePct"})
-            result << text(window, name);
+            result << window.findChild<QLabel*>(name)->text();
         return result;
     }
     float bar(QWidget& window, const char* name) {
@@ -152,7 +146,7 @@ TEST_F(FileCompressTest, CancelDuringARunByMouseOrKeyboardLeavesNoPartialFile) {
         EXPECT_EQ(window.engine().outcome(), batch::BatchEngine::Outcome::Cancelled);
         EXPECT_TRUE(outputs().isEmpty()) << outputs().join(", ").toStdString();
         EXPECT_TRUE(messages.isEmpty());
-        EXPECT_EQ(text(window, "TotalFileLeft"), "2 files");  // untouched after the cancel
+        EXPECT_EQ(texts(window)[0], "2 files");  // untouched after the cancel
     }
 }
 

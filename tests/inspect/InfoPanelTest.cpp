@@ -89,13 +89,5 @@ TEST_F(InfoPanelTest, ATwentyCharacterCompressionNameIsShownWhole) {
     EXPECT_EQ(show(back)[1], " ABCDEFGHIJKLMNOPQRST");
 }
 
-TEST_F(InfoPanelTest, FailureShowsUnknownFormatWithoutASpaceAndEmptiesTheRest) {
-    show(record(10));
-    panel_->showFailure();
-    EXPECT_EQ(texts(), (Texts{"Unknown format", "", "", "", "", "", "", ""}));
-    panel_->clear();
-    EXPECT_EQ(texts(), Texts{});
-}
-
 }  // namespace
 }  // namespace pixavant
