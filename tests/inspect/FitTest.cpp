@@ -51,7 +51,6 @@ TEST(FitPreviewTest, ScalesTheImageToFillTheBoxInOneDirectionAndCentresIt) {
         {229, 166, kMainBox, {229, 166, 0, 4}},
         // A very wide strip keeps one row of nothing: 229 / 4000 rounds to 0.
         {4000, 1, kMainBox, {229, 0, 0, 86}},
-        // A photo.
         {6000, 4000, kMainBox, {229, 153, 0, 10}},
         {3000, 4000, kMainBox, {130, 173, 50, 0}},
         // Width 0 (possible only in a damaged record): the height branch, width 0.

@@ -9,7 +9,6 @@ namespace pixavant {
 namespace {
 
 using imaging::FileInfoRecord;
-
 using testing::Texts;
 
 class InfoPanelTest : public ::testing::Test {
@@ -20,10 +19,9 @@ class InfoPanelTest : public ::testing::Test {
         area_->setGeometry(282, 249, 217, 165);
         panel_ = std::make_unique<InfoPanel>(area_, 4230, 3735);
     }
-    Texts texts() const { return testing::panelTexts(*panel_); }
     Texts show(const FileInfoRecord& info) {
         panel_->showImageInfo(info);
-        return texts();
+        return testing::panelTexts(*panel_);
     }
 
     QWidget client_;
@@ -33,15 +31,10 @@ class InfoPanelTest : public ::testing::Test {
 
 FileInfoRecord record(int32_t format, int32_t resolution = 300) {
     FileInfoRecord r;
-    r.Format = format;
-    r.Width = 640;
-    r.Height = 480;
-    r.BitsPerPixel = 24;
-    r.SizeDisk = 123456;
-    r.SizeMem = 921600;
+    std::tie(r.Format, r.Width, r.Height, r.BitsPerPixel, r.SizeDisk, r.SizeMem, r.XResolution,
+             r.YResolution) =
+        std::tuple(format, 640, 480, 24, 123456, 921600, resolution, resolution);
     r.Compression = QStringLiteral("LZW");
-    r.XResolution = resolution;
-    r.YResolution = resolution;
     return r;
 }
 
