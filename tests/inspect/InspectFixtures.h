@@ -1,9 +1,9 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <QApplication>
-#include <QDir>
+#include <QLineEdit>
 #include <QTemporaryDir>
+#include <array>
 #include <memory>
 
 #include "JpegFixtures.h"
@@ -11,11 +11,22 @@
 #include "app/FileListBox.h"
 #include "app/MainWindow.h"
 #include "common/Message.h"
+#include "inspect/InfoPanel.h"
 #include "inspect/Inspection.h"
 #include "settings/AppState.h"
 #include "settings/CompressionSettings.h"
 
 namespace pixavant::testing {
+
+// The eight texts of the information panel, top to bottom: format, compression, width, height,
+// bits, resolution, file size, image size.
+using Texts = std::array<QString, 8>;
+inline Texts panelTexts(const InfoPanel& panel) {
+    Texts texts;
+    for (int row = 0; row < 8; ++row)
+        texts[size_t(row)] = panel.field(row)->text();
+    return texts;
+}
 
 // A temporary source directory with image files written into it.
 class ImageDir {

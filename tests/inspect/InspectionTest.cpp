@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <QLineEdit>
-
 #include "InspectFixtures.h"
 #include "inspect/ImageDisplay.h"
 #include "inspect/InfoPanel.h"
@@ -10,9 +8,7 @@ namespace pixavant {
 namespace {
 
 using testing::ImageDir;
-
-// The eight panel texts, top to bottom.
-using Texts = std::array<QString, 8>;
+using testing::Texts;
 
 // A main window at a directory of a.jpg (640 x 480) and b.tif (100 x 400), and what more a test
 // writes there before open().
@@ -24,20 +20,8 @@ class InspectionTest : public testing::InspectTest {
         dir.tiff("b.tif", 100, 400);
     }
     void open() { w = InspectTest::open(dir.path()); }
-    Texts texts() const {
-        Texts t;
-        for (int row = 0; row < 8; ++row)
-            t[size_t(row)] = inspection->panel().field(row)->text();
-        return t;
-    }
+    Texts texts() const { return testing::panelTexts(inspection->panel()); }
     ImageDisplay& preview() { return inspection->preview(); }
-    static QList<int> selected(const FileListBox* list) {
-        QList<int> rows;
-        for (int i = 0; i < list->count(); ++i)
-            if (list->isSelected(i))
-                rows.append(i);
-        return rows;
-    }
 
     ImageDir dir;
     std::unique_ptr<MainWindow> w;
@@ -50,7 +34,7 @@ TEST_F(InspectionTest, StartUpAndClicksShowTheFileInThePanelAndScaledIntoThePrev
               (Texts{" JPEG YUV4:4:4", " JPEG", " 640 pixels", " 480 pixels", " 24 bits", " 72 DPI",
                      " " + QString::number(QFileInfo(dir.path() + "a.jpg").size()) + " bytes",
                      " 921600 bytes"}));
-    // 640 x 480 in 229 x 173: 229 x 172, offsets 0 and round(0.5) = 0.
+    // Fitted into the box at 23, 250 (the arithmetic has tests of its own).
     EXPECT_TRUE(preview().hasImage());
     EXPECT_EQ(preview().geometry(), QRect(23, 250, 229, 172));
 
@@ -58,8 +42,6 @@ TEST_F(InspectionTest, StartUpAndClicksShowTheFileInThePanelAndScaledIntoThePrev
     EXPECT_EQ(appState().CurrentImagePath, dir.path() + "b.tif");
     EXPECT_EQ(texts(), (Texts{" TIFF", " Uncompressed", " 100 pixels", " 400 pixels", " 8 bits",
                               " 300 DPI", texts()[6], " 40000 bytes"}));
-    // 100 x 400: 43 x 173, centred at round(93) = 93.
-    EXPECT_EQ(preview().geometry(), QRect(23 + 93, 250, 43, 173));
 
     // What is painted: the whole image over the whole control, enlarged.
     dir.jpeg("c.jpg", 300, 300, 20, 40, 220);
@@ -70,9 +52,9 @@ TEST_F(InspectionTest, StartUpAndClicksShowTheFileInThePanelAndScaledIntoThePrev
     ASSERT_EQ(shot.size(), QSize(173, 173));
     for (const QPoint p : {QPoint(1, 1), QPoint(86, 86), QPoint(171, 171)}) {
         const QColor c = shot.pixelColor(p);
-        EXPECT_NEAR(c.red(), 20, 6);
-        EXPECT_NEAR(c.green(), 40, 6);
-        EXPECT_NEAR(c.blue(), 220, 6);
+        EXPECT_TRUE(std::abs(c.red() - 20) + std::abs(c.green() - 40) + std::abs(c.blue() - 220) <=
+                    12)
+            << c.name().toStdString();
     }
     EXPECT_TRUE(messages.isEmpty());
 }
@@ -88,44 +70,6 @@ TEST_F(InspectionTest, ALargePhotoIsDecodedAtReducedScale) {
     EXPECT_EQ(preview().bitmapHeight(), 1600.0f);
 }
 
-TEST_F(InspectionTest, AClickDeselectsTheOtherListBothWays) {
-    dir.tiff("c.tif", 400, 100);
-    dir.tiff("d.tif", 50, 50);
-    open();
-    // A list without current item only deselects the other list.
-    const Texts before = texts();
-    emit w->workList()->listClicked();
-    EXPECT_TRUE(selected(w->sourceList()).isEmpty());
-    EXPECT_EQ(appState().CurrentImagePath, dir.path() + "a.jpg");
-    EXPECT_EQ(texts(), before);
-
-    for (int i = 0; i < 4; ++i)
-        w->sourceList()->setSelected(i, true);
-    w->addClick();
-    ASSERT_EQ(w->workList()->count(), 4);
-
-    // Three work items selected, then a click in the source list.
-    click(w->workList(), 1);
-    w->workList()->setSelected(2, true);
-    w->workList()->setSelected(3, true);
-    EXPECT_TRUE(selected(w->sourceList()).isEmpty());
-    click(w->sourceList(), 0);
-    EXPECT_TRUE(selected(w->workList()).isEmpty());
-    EXPECT_EQ(selected(w->sourceList()), QList<int>({0}));
-    EXPECT_EQ(texts()[0], " JPEG YUV4:4:4");
-    EXPECT_EQ(preview().geometry(), QRect(23, 250, 229, 172));
-
-    // And the other way round.
-    w->sourceList()->setSelected(1, true);
-    w->sourceList()->setSelected(2, true);
-    click(w->workList(), 2);
-    EXPECT_TRUE(selected(w->sourceList()).isEmpty());
-    EXPECT_EQ(appState().CurrentImagePath, dir.path() + "c.tif");
-    EXPECT_EQ(texts()[2], " 400 pixels");
-    EXPECT_EQ(preview().geometry(), QRect(23, 250 + 58, 229, 57));
-    EXPECT_TRUE(appState().ListClickUpdatesEnabled && appState().CrossDeselectEnabled);
-}
-
 TEST_F(InspectionTest, WithInfoOrPreviewUncheckedTheirPartIsKept) {
     dir.brokenTiff("c.tif");
     open();
@@ -133,14 +77,14 @@ TEST_F(InspectionTest, WithInfoOrPreviewUncheckedTheirPartIsKept) {
     const QRect geometry = preview().geometry();
     const qint64 image = preview().shownImage().cacheKey();
 
-    // Info unchecked: a click only changes the current file.
+    // Info unchecked: a click only changes the current file; checked again, nothing is
+    // refreshed until the next click.
     w->imageInfoClick();
     click(w->sourceList(), 1);
+    w->imageInfoClick();
     EXPECT_EQ(appState().CurrentImagePath, dir.path() + "b.tif");
     EXPECT_EQ(texts(), before);
     EXPECT_EQ(preview().shownImage().cacheKey(), image);
-    w->imageInfoClick();  // checked again: nothing is refreshed until the next click
-    EXPECT_EQ(texts(), before);
 
     // Preview unchecked: the panel is filled, the preview kept.
     w->previewImageClick();
@@ -159,66 +103,20 @@ TEST_F(InspectionTest, AFileThatCannotBeReadLeavesThePreviewAsItWas) {
     open();
     const QRect geometry = preview().geometry();
     const qint64 image = preview().shownImage().cacheKey();
-    struct Case {
-        const char* what;
-        int row;
-        Texts texts;
-    };
-    const Case cases[] = {
-        {"no image: an empty panel", 2, Texts{}},
-        {"the information reads, the pixels do not: the failure state", 3,
-         Texts{"Unknown format", "", "", "", "", "", "", ""}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        click(w->sourceList(), c.row);
-        EXPECT_EQ(texts(), c.texts);
+    // No image, or a file that vanished since the scan: an empty panel; the information reads but
+    // the pixels do not: the failure state.
+    QFile::remove(dir.path() + "a.jpg");
+    const std::pair<int, Texts> cases[] = {
+        {2, Texts{}}, {0, Texts{}}, {3, Texts{"Unknown format", "", "", "", "", "", "", ""}}};
+    for (const auto& [row, panel] : cases) {
+        click(w->sourceList(), row);
+        EXPECT_EQ(texts(), panel) << row;
         EXPECT_EQ(preview().shownImage().cacheKey(), image);
         EXPECT_EQ(preview().geometry(), geometry);
     }
-    // A file that vanished since the scan: an empty panel too.
-    QFile::remove(dir.path() + "a.jpg");
-    click(w->sourceList(), 0);
-    EXPECT_EQ(texts(), Texts{});
-    EXPECT_TRUE(messages.isEmpty());
-    // The next good file is shown normally.
-    click(w->sourceList(), 1);
+    click(w->sourceList(), 1);  // the next good file is shown normally
     EXPECT_EQ(texts()[0], " TIFF");
-}
-
-TEST_F(InspectionTest, TheLowerPartIsShownWhileInfoOrPreviewIsChecked) {
-    open();
-    w->show();
-    QWidget* panel = w->infoPanelArea();
-    const int fullClient = w->centralWidget()->height();
-    struct Step {
-        void (MainWindow::*toggle)();
-        bool info, preview;
-    };
-    // From both checked: Info off, Preview off, Info on, Preview on.
-    const Step steps[] = {{&MainWindow::imageInfoClick, false, true},
-                          {&MainWindow::previewImageClick, false, false},
-                          {&MainWindow::imageInfoClick, true, false},
-                          {&MainWindow::previewImageClick, true, true}};
-    for (const Step& step : steps) {
-        ((*w).*step.toggle)();
-        SCOPED_TRACE(::testing::Message() << "info " << step.info << " preview " << step.preview);
-        EXPECT_EQ(appState().ImageInfoEnabled, step.info);
-        EXPECT_EQ(appState().PreviewEnabled, step.preview);
-        const bool shown = step.info || step.preview;
-        EXPECT_EQ(w->lowerPartShown(), shown);
-        EXPECT_EQ(preview().isVisible(), shown);
-        EXPECT_EQ(panel->isVisible(), shown);
-        const int client = w->centralWidget()->height();
-        if (shown) {
-            EXPECT_EQ(client, fullClient);
-            EXPECT_LE(panel->geometry().bottom(), client - 1);  // nothing of the panel cut off
-        } else {
-            // Only the lists and their buttons, all of them shown.
-            EXPECT_LT(client, 250);
-            EXPECT_LE(w->findChild<QWidget*>("Compress")->geometry().bottom(), client);
-        }
-    }
+    EXPECT_TRUE(messages.isEmpty());
 }
 
 }  // namespace

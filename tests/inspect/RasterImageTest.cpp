@@ -18,26 +18,22 @@ Raster raster(PixelFormat format, std::vector<uint8_t> pixels) {
     return r;
 }
 
+// The pixels at (2, 0), (0, 1) and (2, 1) of a converted image.
+QList<QRgb> samples(const QImage& image) {
+    return {image.pixel(2, 0), image.pixel(0, 1), image.pixel(2, 1)};
+}
+
 TEST(RasterImageTest, ConvertsEveryPixelFormat) {
-    const QImage rgb = toQImage(
-        raster(PixelFormat::Rgb8, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18}));
-    EXPECT_EQ(rgb.pixel(2, 0), qRgb(7, 8, 9));
-    EXPECT_EQ(rgb.pixel(0, 1), qRgb(10, 11, 12));
-    EXPECT_EQ(rgb.pixel(2, 1), qRgb(16, 17, 18));
-
-    for (PixelFormat format : {PixelFormat::Gray8, PixelFormat::Bilevel}) {
-        const QImage gray = toQImage(raster(format, {0, 255, 0, 255, 0, 255}));
-        EXPECT_EQ(gray.pixel(1, 0), qRgb(255, 255, 255));
-        EXPECT_EQ(gray.pixel(1, 1), qRgb(0, 0, 0));
-        EXPECT_EQ(gray.pixel(2, 1), qRgb(255, 255, 255));
-    }
-
+    EXPECT_EQ(samples(toQImage(raster(PixelFormat::Rgb8, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13,
+                                                          14, 15, 16, 17, 18}))),
+              QList<QRgb>({qRgb(7, 8, 9), qRgb(10, 11, 12), qRgb(16, 17, 18)}));
+    for (PixelFormat format : {PixelFormat::Gray8, PixelFormat::Bilevel})
+        EXPECT_EQ(samples(toQImage(raster(format, {0, 255, 0, 255, 0, 255}))),
+                  QList<QRgb>({qRgb(0, 0, 0), qRgb(255, 255, 255), qRgb(255, 255, 255)}));
     Raster indexed = raster(PixelFormat::Indexed8, {0, 1, 2, 2, 1, 0});
     indexed.palette = {{255, 0, 0}, {0, 255, 0}};  // index 2 lies outside the palette
-    const QImage image = toQImage(indexed);
-    EXPECT_EQ(image.pixel(0, 0), qRgb(255, 0, 0));
-    EXPECT_EQ(image.pixel(1, 1), qRgb(0, 255, 0));
-    EXPECT_EQ(image.pixel(2, 0), qRgb(0, 0, 0));
+    EXPECT_EQ(samples(toQImage(indexed)),
+              QList<QRgb>({qRgb(0, 0, 0), qRgb(0, 0, 0), qRgb(255, 0, 0)}));
 }
 
 TEST(RasterImageTest, AnEmptyOrShortRasterGivesNoImage) {

@@ -1,9 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <QKeyEvent>
-#include <QPushButton>
-#include <QTimer>
-
 #include "InspectFixtures.h"
 #include "inspect/ImageDisplay.h"
 #include "inspect/ViewerWindow.h"
@@ -24,26 +20,23 @@ class ViewerTest : public testing::InspectTest {
         window = open(dir.path());
     }
     QString path(const char* name) const { return dir.path() + name; }
+    // Where a viewer stands: its index and its title.
+    static std::pair<int, QString> at(const ViewerWindow& viewer) {
+        return {viewer.currentIndex(), viewer.windowTitle()};
+    }
 
     ImageDir dir;
     std::unique_ptr<MainWindow> window;
 };
 
+// Start-up selected a.tif (320 x 200), shown at its own size in the box at 4, 4; b.jpg (1024 x 300)
+// gets the box's width and its own height, and is shown whole, reduced into the control.
 TEST_F(ViewerTest, ShowsTheCurrentItemAtItsOwnSizeCentredInTheBox) {
-    // Start-up selected a.tif.
     ViewerWindow viewer(*window);
-    EXPECT_EQ(viewer.currentIndex(), 0);
-    EXPECT_EQ(viewer.windowTitle(), path("a.tif"));
-    // 320 x 200: offsets round(110.5) = 110 and round(119.5) = 120.
     EXPECT_EQ(viewer.display().geometry(), QRect(4 + 110, 4 + 120, 320, 200));
     EXPECT_EQ(viewer.display().imageRect(), QRect(0, 0, 320, 200));
-    EXPECT_EQ(viewer.display().shownImage().size(), QSize(320, 200));
-
-    // 1024 x 300: the width is the box's, the height its own, offset round(69.5) = 70; the
-    // image is shown whole, reduced into the control.
     viewer.nextClick();
-    EXPECT_EQ(viewer.currentIndex(), 1);
-    EXPECT_EQ(viewer.windowTitle(), path("b.jpg"));
+    EXPECT_EQ(at(viewer), std::pair(1, path("b.jpg")));
     EXPECT_EQ(viewer.display().geometry(), QRect(4, 4 + 70, 541, 300));
     const QRect shown = viewer.display().imageRect();
     EXPECT_EQ(shown.width(), 541);
@@ -55,20 +48,12 @@ TEST_F(ViewerTest, StepsWithoutWrappingAroundThroughTheListHoldingTheSelection) 
     click(window->sourceList(), 1);
     ViewerWindow viewer(*window);
     EXPECT_EQ(viewer.currentIndex(), 1);
-    struct Step {
-        void (ViewerWindow::*button)();
-        int index;
-        const char* file;
-    };
-    const Step steps[] = {{&ViewerWindow::nextClick, 2, "c.tif"},
-                          {&ViewerWindow::nextClick, 2, "c.tif"},  // the last item
-                          {&ViewerWindow::previousClick, 1, "b.jpg"},
-                          {&ViewerWindow::previousClick, 0, "a.tif"},
-                          {&ViewerWindow::previousClick, 0, "a.tif"}};  // the first item
-    for (const Step& step : steps) {
-        (viewer.*step.button)();
-        EXPECT_EQ(viewer.currentIndex(), step.index);
-        EXPECT_EQ(viewer.windowTitle(), path(step.file));
+    // Next twice (the second at the last item), then previous three times.
+    const std::pair<int, const char*> steps[] = {
+        {2, "c.tif"}, {2, "c.tif"}, {1, "b.jpg"}, {0, "a.tif"}, {0, "a.tif"}};
+    for (size_t i = 0; i < std::size(steps); ++i) {
+        i < 2 ? viewer.nextClick() : viewer.previousClick();
+        EXPECT_EQ(at(viewer), std::pair(steps[i].first, path(steps[i].second))) << i;
     }
 
     // The work list of one item, selected: it never moves.
@@ -79,8 +64,7 @@ TEST_F(ViewerTest, StepsWithoutWrappingAroundThroughTheListHoldingTheSelection) 
     EXPECT_EQ(appState().SelectedList, 2);
     work.nextClick();
     work.previousClick();
-    EXPECT_EQ(work.currentIndex(), 0);
-    EXPECT_EQ(work.windowTitle(), path("c.tif"));
+    EXPECT_EQ(at(work), std::pair(0, path("c.tif")));
 
     // Both lists holding a selection (possible without the cross-deselect): the source list.
     appState().CrossDeselectEnabled = false;
@@ -96,8 +80,7 @@ TEST_F(ViewerTest, StepsWithoutWrappingAroundThroughTheListHoldingTheSelection) 
     ViewerWindow none(*window);
     EXPECT_EQ(appState().SelectedList, 0);
     none.nextClick();
-    EXPECT_EQ(none.currentIndex(), 0);
-    EXPECT_EQ(none.windowTitle(), "Form1");
+    EXPECT_EQ(at(none), std::pair(0, QString("Form1")));
     EXPECT_FALSE(none.display().hasImage());
 }
 
@@ -110,36 +93,17 @@ TEST_F(ViewerTest, AFileThatCannotBeShownChangesNothingButTheIndex) {
     const QRect shown = viewer.display().geometry();
     const qint64 image = viewer.display().shownImage().cacheKey();
 
-    viewer.nextClick();  // not an image: its information cannot be read
-    EXPECT_EQ(viewer.currentIndex(), 2);
-    EXPECT_EQ(viewer.windowTitle(), path("b.jpg"));
-    EXPECT_EQ(viewer.display().geometry(), shown);
-    viewer.nextClick();  // the information reads, the pixels do not
-    EXPECT_EQ(viewer.currentIndex(), 3);
-    EXPECT_EQ(viewer.windowTitle(), path("b.jpg"));
-    EXPECT_EQ(viewer.display().shownImage().cacheKey(), image);
-    EXPECT_EQ(viewer.display().geometry(), shown);
+    // Not an image (its information cannot be read), then the information reads but the
+    // pixels do not.
+    for (const int index : {2, 3}) {
+        viewer.nextClick();
+        EXPECT_EQ(at(viewer), std::pair(index, path("b.jpg")));
+        EXPECT_EQ(viewer.display().shownImage().cacheKey(), image);
+        EXPECT_EQ(viewer.display().geometry(), shown);
+    }
     viewer.nextClick();  // and on from the moved index
     EXPECT_EQ(viewer.windowTitle(), path("c.tif"));
     EXPECT_TRUE(messages.isEmpty());
-}
-
-TEST_F(ViewerTest, ViewAndDoubleClickOpenTheViewerModally) {
-    QStringList titles;
-    auto closeViewer = [&] {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (modal != nullptr && modal->objectName() == "frmViewer") {
-            titles.append(modal->windowTitle());
-            modal->close();
-        }
-    };
-    window->show();
-    QTimer::singleShot(0, closeViewer);
-    window->srcViewClick();
-    click(window->sourceList(), 2);
-    QTimer::singleShot(0, closeViewer);
-    emit window->sourceList()->listDoubleClicked();
-    EXPECT_EQ(titles, QStringList({path("a.tif"), path("c.tif")}));
 }
 
 }  // namespace

@@ -12,9 +12,8 @@ TEST(NumberReading, LeadingNumber) {
         {"\t7", 7},   {"12abc", 12}, {"-3.25", -3.25}, {"+8", 8},      {".5", 0.5},
         {"5.", 5},    {"1e3", 1000}, {"2.5E-1", 0.25}, {"1e", 1},      {"1e+", 1},
         {"-", 0},     {".", 0},      {"0x10", 0},      {"1,5", 1},     {"7\u00e9", 7}};
-    for (const auto& [text, value] : cases) {
+    for (const auto& [text, value] : cases)
         EXPECT_DOUBLE_EQ(leadingNumber(QString::fromUtf8(text)), value) << text;
-    }
     EXPECT_TRUE(std::isinf(leadingNumber("1e400")));
     EXPECT_EQ(leadingNumber("1e-400"), 0.0);
 }
