@@ -7,23 +7,6 @@
 namespace pixavant::imaging {
 namespace {
 
-TEST(FormatName, NamesAndGaps) {
-    // The names are shown as stored, spelling included; codes without a name are unknown.
-    const std::pair<int, const char*> cases[] = {
-        {3, "TIFF"},
-        {11, "JTIF YUV4:4:4"},
-        {26, "Proprietary 1-bit"},
-        {89, "DICOM grayscae"},
-        {101, "Exif JPEG"},
-        {0, "Unknown format"},
-        {-3, "Unknown format"},
-        {7, "Unknown format"},
-        {102, "Unknown format"},
-    };
-    for (const auto& [code, name] : cases)
-        EXPECT_EQ(formatName(code), QString::fromLatin1(name)) << code;
-}
-
 TEST(ImageInfoTexts, AsTheInformationPanelShowsThem) {
     FileInfoRecord info;
     info.Format = 3;
