@@ -274,9 +274,9 @@ TEST_F(BatchEngineTest, CancelAbandonsTheFileInProgressAndSkipsTheRest) {
 // thread during the resize stops the run before anything is saved.
 TEST_F(BatchEngineTest, ResizeReportsWithinTheFirstHalfAndACancelFromAnotherThreadStopsIt) {
     needCodecs();
-    writeEngineTiff(src + "a.tif", 300, 200, 3, 72);
+    writeEngineTiff(src + "a.tif", 600, 400, 3, 72);
     list({"a.tif"});
-    settings.Dpi = 300;  // 1250 x 833: the resize is most of the work
+    settings.Dpi = 300;  // 2500 x 1667: the resize lasts many progress polls
     for (const bool cancel : {false, true}) {
         BatchEngine engine(view, settings, src);
         std::vector<int> loading;

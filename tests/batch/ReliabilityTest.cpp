@@ -157,6 +157,8 @@ TEST_F(BatchFaults, DiskFullDuringASaveUnderAFileSizeLimit) {
     addSource("b.jpg");
     addSource("c.jpg", 1600, 1200);
     addSource("d.jpg");
+    // An earlier output of the large file's name survives the failed save unchanged.
+    ASSERT_TRUE(testing::writeBytes(outputDir_ + "c.JPG", "earlier output"));
     // In a child process, which alone has the limit; it reports on its standard error.
     const auto underTheLimit = [&] {
         ::signal(SIGXFSZ, SIG_IGN);  // writes past the limit fail with EFBIG instead
@@ -169,7 +171,8 @@ TEST_F(BatchFaults, DiskFullDuringASaveUnderAFileSizeLimit) {
     };
     EXPECT_EXIT(underTheLimit(), ::testing::ExitedWithCode(0),
                 "\\[20005\\|Error writing file, or disk is full\\|c\\.jpg\\]");
-    EXPECT_EQ(entries(outputDir_), (QStringList{"a.JPG", "b.JPG"}));
+    EXPECT_EQ(entries(outputDir_), (QStringList{"a.JPG", "b.JPG", "c.JPG"}));
+    EXPECT_EQ(testing::readBytes(outputDir_ + "c.JPG"), "earlier output");
     expectSourcesIntact();
 }
 
