@@ -41,11 +41,6 @@ class BatchEngineTest : public ::testing::Test {
             std::tuple(72, 24, 10, 2);
         settings.OutputExt = QStringLiteral("JPG");
     }
-    void needCodecs() {
-        QString why;
-        if (!engineCodecsReady(why))
-            GTEST_SKIP() << why.toStdString();
-    }
     // A run of the work list to its end (the first timer event does it all).
     std::unique_ptr<BatchEngine> runAll(FakeBatchView& v) {
         auto engine = std::make_unique<BatchEngine>(v, settings, src);
@@ -99,7 +94,6 @@ TEST(AddToSourceList, ExactTextDuplicateTestAndCountLabel) {
 // Every file of a batch is converted with progress, and sized by its own resolution and aspect,
 // whatever came before it.
 TEST_F(BatchEngineTest, ConvertsEveryFileSizedByItsOwnResolutionAndAspect) {
-    needCodecs();
     struct File {
         const char* name;  // a .jpg is written as a JPEG, the rest as TIFFs
         int width, height, dpi;
@@ -161,7 +155,6 @@ TEST_F(BatchEngineTest, ConvertsEveryFileSizedByItsOwnResolutionAndAspect) {
 }
 
 TEST_F(BatchEngineTest, AFailureStopsTheRunWithOneMessageNamingTheFileAndTheReason) {
-    needCodecs();
     writeEngineTiff(src + "a.tif", 20, 20, 3, 72);
     writeEngineFile(src + "b.tif", QByteArray("II*\0\x08\0\0\0\xff\xff", 10));  // no directory
     writeEngineTiff(src + "c.tif", 20, 20, 3, 72);
@@ -186,7 +179,6 @@ TEST_F(BatchEngineTest, AFailureStopsTheRunWithOneMessageNamingTheFileAndTheReas
 }
 
 TEST_F(BatchEngineTest, FilesMappingOntoOneOutputAreRefusedBeforeAnythingIsWritten) {
-    needCodecs();
     for (const char* name : {"a.tif", "photo.gif.tif", "photo.tif"})
         writeEngineTiff(src + name, 8, 8, 3, 72);
     list({"a.tif", "photo.gif.tif", "photo.tif"});
@@ -202,7 +194,6 @@ TEST_F(BatchEngineTest, FilesMappingOntoOneOutputAreRefusedBeforeAnythingIsWritt
 }
 
 TEST_F(BatchEngineTest, NeverReplacesAFileOfTheWorkListByNameOrThroughALink) {
-    needCodecs();
     writeEngineJpeg(src + "b.jpg", 20, 20, 3, 72);
     writeEngineJpeg(src + "p.jpg", 20, 20, 3, 72);
     ASSERT_TRUE(QFile::link(src + "p.jpg", out + "p.JPG"));  // the output name is a link to it
@@ -224,7 +215,6 @@ TEST_F(BatchEngineTest, NeverReplacesAFileOfTheWorkListByNameOrThroughALink) {
 }
 
 TEST_F(BatchEngineTest, OutputsInTheSourceDirectoryAreListedOnce) {
-    needCodecs();
     for (const char* name : {"a.tif", "b.tif"})
         writeEngineTiff(src + name, 20, 20, 3, 72);
     list({"a.tif", "b.tif"});
@@ -248,7 +238,6 @@ TEST_F(BatchEngineTest, OutputsInTheSourceDirectoryAreListedOnce) {
 }
 
 TEST_F(BatchEngineTest, CancelAbandonsTheFileInProgressAndSkipsTheRest) {
-    needCodecs();
     for (const char* name : {"a.tif", "b.tif", "c.tif"})
         writeEngineTiff(src + name, 64, 64, 3, 72);
     list({"a.tif", "b.tif", "c.tif"});
@@ -273,7 +262,6 @@ TEST_F(BatchEngineTest, CancelAbandonsTheFileInProgressAndSkipsTheRest) {
 // Loading reports in the first part, the resize from there up to the half; a cancel from another
 // thread during the resize stops the run before anything is saved.
 TEST_F(BatchEngineTest, ResizeReportsWithinTheFirstHalfAndACancelFromAnotherThreadStopsIt) {
-    needCodecs();
     writeEngineTiff(src + "a.tif", 600, 400, 3, 72);
     list({"a.tif"});
     settings.Dpi = 300;  // 2500 x 1667: the resize lasts many progress polls
@@ -310,9 +298,6 @@ TEST_F(BatchEngineTest, ResizeReportsWithinTheFirstHalfAndACancelFromAnotherThre
 // every output carries its own engine's resolution and format, and each source list gets its own
 // files, however the threads interleave.
 TEST(EnginesSideBySide, NeitherSeesTheOthersSettings) {
-    QString why;
-    if (!engineCodecsReady(why))
-        GTEST_SKIP() << why.toStdString();
     QTemporaryDir tmp;
     constexpr int kEngines = 3;
     constexpr int kFiles = 8;

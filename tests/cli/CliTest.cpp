@@ -31,11 +31,6 @@ class CliTest : public ::testing::Test {
         ASSERT_TRUE(tmp.isValid());
         dir = tmp.path() + "/";
     }
-    void needCodecs() {
-        QString why;
-        if (!engineCodecsReady(why))
-            GTEST_SKIP() << why.toStdString();
-    }
     int run(const QStringList& args, bool terminal = false, int inputFd = 0) {
         out.clear();
         err.clear();
@@ -100,7 +95,6 @@ TEST_F(CliTest, RefusedCommandsTouchNothing) {
 }
 
 TEST_F(CliTest, ConvertsIntoTheOutputDirectory) {
-    needCodecs();
     QDir(dir).mkpath("out");
     writeEngineTiff(dir + "a.tif", 40, 20, 3, 72);
     writeEngineJpeg(dir + "b.jpg", 30, 30, 3, 72);
@@ -117,7 +111,6 @@ TEST_F(CliTest, ConvertsIntoTheOutputDirectory) {
 }
 
 TEST_F(CliTest, OptionsReachTheOutput) {
-    needCodecs();
     writeEngineTiff(dir + "a.tif", 40, 20, 3, 72);
     EXPECT_EQ(run({"convert", "--compression", "lzw", "--depth", "gray", "--dpi", "144", "--size",
                    "20x0", "--ext", "tiff", dir + "a.tif"}),
@@ -136,7 +129,6 @@ TEST_F(CliTest, OptionsReachTheOutput) {
 }
 
 TEST_F(CliTest, FilesFromSeveralDirectoriesGoBesideTheirSources) {
-    needCodecs();
     QDir(dir).mkpath("one");
     QDir(dir).mkpath("two");
     writeEngineTiff(dir + "one/a.tif", 10, 10, 3, 72);
@@ -152,7 +144,6 @@ TEST_F(CliTest, FilesFromSeveralDirectoriesGoBesideTheirSources) {
 }
 
 TEST_F(CliTest, AFailureStopsTheRunUnlessToldToKeepGoing) {
-    needCodecs();
     QDir(dir).mkpath("out");
     writeEngineTiff(dir + "a.tif", 10, 10, 3, 72);
     ASSERT_TRUE(writeEngineFile(dir + "b.tif", "no image here"));
@@ -188,7 +179,6 @@ TEST_F(CliTest, AFailureStopsTheRunUnlessToldToKeepGoing) {
 }
 
 TEST_F(CliTest, NeverReplacesAFileOfTheCommand) {
-    needCodecs();
     QDir(dir).mkpath("one");
     QDir(dir).mkpath("two");
     writeEngineTiff(dir + "one/a.tif", 10, 10, 3, 72);
@@ -210,7 +200,6 @@ TEST_F(CliTest, NeverReplacesAFileOfTheCommand) {
 }
 
 TEST_F(CliTest, InterruptAbandonsTheFilesInProgress) {
-    needCodecs();
     QDir(dir).mkpath("out");
     QStringList args = {"convert", "--jobs", "2", "-o", dir + "out"};
     for (const char* name : {"a.tif", "b.tif", "c.tif"}) {
@@ -229,7 +218,6 @@ TEST_F(CliTest, InterruptAbandonsTheFilesInProgress) {
 }
 
 TEST_F(CliTest, InfoPrintsThePanelFields) {
-    needCodecs();
     writeEngineTiff(dir + "a.tif", 40, 20, 3, 300);
     EXPECT_EQ(run({"info", dir + "a.tif"}), kExitOk) << err.toStdString();
     // The texts are the information panel's (InfoTextTest); here, one per line with its caption.
@@ -244,7 +232,6 @@ TEST_F(CliTest, InfoPrintsThePanelFields) {
 }
 
 TEST_F(CliTest, ParallelRunsWriteWhatOneJobWrites) {
-    needCodecs();
     // Sizes that finish out of list order; a.tif and a.jpg write the same output, so the later
     // one must win as it does one file at a time. (Named on the command line, such files are
     // refused before anything is written; from a list they take turns.)
@@ -328,7 +315,6 @@ TEST_F(CliTest, RealFilesConvertInABatchAsTheyDoAlone) {
 }
 
 TEST_F(CliTest, ALongListStreamsThroughInListOrder) {
-    needCodecs();
     // More names than are read ahead of the first unreported one; most fail at once.
     QByteArray names;
     QStringList expectedErrors;
@@ -351,7 +337,6 @@ TEST_F(CliTest, ALongListStreamsThroughInListOrder) {
 }
 
 TEST_F(CliTest, StepsAfterTheWriteRunBeforeTheReport) {
-    needCodecs();
     QStringList paths;
     for (int i = 0; i < 4; ++i) {
         paths << dir + QStringLiteral("s%1.tif").arg(i);
@@ -382,7 +367,6 @@ TEST_F(CliTest, StepsAfterTheWriteRunBeforeTheReport) {
 }
 
 TEST_F(CliTest, FilesFromReadsNamesFromAFileOrStandardInput) {
-    needCodecs();
     QDir(dir).mkpath("in");
     for (const char* name : {"one.tif", " two.tif", "three.tif", "line\nbreak.tif"})
         writeEngineTiff(dir + "in/" + name, 16, 16, 3, 72);
@@ -423,7 +407,6 @@ TEST_F(CliTest, FilesFromReadsNamesFromAFileOrStandardInput) {
 }
 
 TEST_F(CliTest, NeverReplacesAFileTheListNamesLater) {
-    needCodecs();
     writeEngineTiff(dir + "x.tif", 20, 20, 3, 72);
     writeEngineJpeg(dir + "x.JPG", 10, 10, 3, 72);
     const QByteArray before = readAll(dir + "x.JPG");
@@ -436,7 +419,6 @@ TEST_F(CliTest, NeverReplacesAFileTheListNamesLater) {
 }
 
 TEST_F(CliTest, SkipExistingLeavesOutputsAlone) {
-    needCodecs();
     QDir(dir).mkpath("out");
     writeEngineTiff(dir + "a.tif", 20, 20, 3, 72);
     writeEngineTiff(dir + "b.tif", 20, 20, 3, 72);
@@ -463,7 +445,6 @@ QStringList treeFiles(const QString& root) {
 }
 
 TEST_F(CliTest, TreesAreMirroredAndLinksDoNotLeaveThem) {
-    needCodecs();
     for (const char* folder : {"photos/2020/deep", "photos/.hidden", "elsewhere", "out"})
         QDir(dir).mkpath(folder);
     ASSERT_TRUE(writeEngineTiff(dir + "photos/a.tif", 20, 10, 3, 72));
@@ -500,7 +481,6 @@ TEST_F(CliTest, TreesAreMirroredAndLinksDoNotLeaveThem) {
 }
 
 TEST_F(CliTest, VerifiedOutputsAreRecordedDatedAndCheckedLater) {
-    needCodecs();
     QDir(dir).mkpath("out");
     QStringList sources;
     for (const char* name : {"a.tif", "b.tif"}) {

@@ -106,25 +106,4 @@ ProbedImage probeTiff(const QString& path) {
     return {true, int(width), int(height), int(spp), double(xres), int(compression)};
 }
 
-bool engineCodecsReady(QString& why) {
-    QTemporaryDir dir;
-    const QString tiff = dir.filePath(QStringLiteral("probe.tif"));
-    const QString jpeg = dir.filePath(QStringLiteral("probe.jpg"));
-    writeEngineTiff(tiff, 8, 8, 3, 72);
-    writeEngineJpeg(jpeg, 8, 8, 3, 72);
-    imaging::FileInfoRecord info;
-    QStringList missing;
-    if (imaging::readFileInfo(tiff, info) != 1)
-        missing << QStringLiteral("TIFF reader");
-    if (imaging::readFileInfo(jpeg, info) != 1)
-        missing << QStringLiteral("JPEG reader");
-    auto& registry = imaging::FormatRegistry::instance();
-    if (registry.writerFor(10) == nullptr)
-        missing << QStringLiteral("JPEG writer");
-    if (registry.writerFor(17) == nullptr)
-        missing << QStringLiteral("TIFF writer");
-    why = QStringLiteral("codecs not present yet: ") + missing.join(QStringLiteral(", "));
-    return missing.isEmpty();
-}
-
 }  // namespace pixavant::testsupport

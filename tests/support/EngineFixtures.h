@@ -29,8 +29,4 @@ struct ProbedImage {
 ProbedImage probeJpeg(const QString& path);
 ProbedImage probeTiff(const QString& path);
 
-// True when the codecs that the end-to-end tests need (TIFF and JPEG read, JPEG and TIFF write)
-// are present; otherwise `why` says what is missing.
-bool engineCodecsReady(QString& why);
-
 }  // namespace pixavant::testsupport
