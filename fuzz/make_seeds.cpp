@@ -9,6 +9,7 @@
 
 #include "JpegFixtures.h"
 #include "MagickFixtures.h"
+#include "SeedFiles.h"
 #include "TiffFixtures.h"
 #include "imaging/FormatCodes.h"
 #include "imaging/ImagingControl.h"
@@ -17,6 +18,7 @@
 using namespace pixavant;
 namespace ts = pixavant::testsupport;
 namespace tt = pixavant::testing;
+namespace seeds = pixavant::fuzzseeds;
 
 namespace {
 
@@ -71,18 +73,21 @@ int main(int argc, char** argv) {
         const char* name;
         tt::JpegFixture fixture;
     };
-    JpegSeed jpegs[] = {{"jfif444.jpg", {}}, {"jfif420.jpg", {}}, {"jfif422.jpg", {}},
-                        {"exif.jpg", {}},    {"prog.jpg", {}},    {"cmyk.jpg", {}}};
+    JpegSeed jpegs[] = {{"jfif444.jpg", {}},
+                        {"jfif420.jpg", {}},
+                        {"jfif422.jpg", {}},
+                        {"exif.jpg", {}},
+                        {"prog.jpg", {}}};
     jpegs[1].fixture.hSamp = jpegs[1].fixture.vSamp = 2;
     jpegs[2].fixture.hSamp = 2;
     jpegs[3].fixture.jfif = false;
     jpegs[3].fixture.exif = true;
     jpegs[3].fixture.exifFields = {6, 300, 300, 2};
     jpegs[4].fixture.progressive = true;
-    jpegs[5].fixture.cmyk = true;
     for (const JpegSeed& s : jpegs)
         check(tt::writeBytes(path(s.name), tt::makeJpeg(photo, s.fixture)), s.name);
     check(tt::writeBytes(path("gray.jpg"), tt::makeJpeg(gray)), "gray.jpg");
+    check(tt::writeBytes(path("cmyk.jpg"), seeds::cmykJpeg(16, 12)), "cmyk.jpg");
 
     // TIFF: the compressions and photometrics the reader sorts into codes, pages, tiles.
     struct TiffSeed {
@@ -177,7 +182,8 @@ int main(int argc, char** argv) {
         for (const auto& s : screens) {
             const QString name =
                 QStringLiteral("screen-%1x%2+%3+%4.gif").arg(s[0]).arg(s[1]).arg(s[2]).arg(s[3]);
-            check(ts::writeBytes(path(name), ts::gifOnScreen(gif, s[0], s[1], s[2], s[3])), name);
+            check(ts::writeBytes(path(name), seeds::gifOnScreen(gif, s[0], s[1], s[2], s[3])),
+                  name);
         }
     }
 
@@ -200,10 +206,10 @@ int main(int argc, char** argv) {
                          tga(10, 32, 0, QByteArray("\x83\x00\x00\xff\x80", 5))),
           "bgra-noalpha.tga");
 
-    check(ts::writeEpsFile(path("page.eps"), 20, 10), "page.eps");
-    check(ts::writeEpsFile(path("dos.eps"), 20, 10, true), "dos.eps");
-    check(ts::writeBytes(path("os2v2.bmp"), ts::os2V2Bitmap(4, 4)), "os2v2.bmp");
-    check(ts::writeBytes(path("image.wmf"), ts::placeableMetafile()), "image.wmf");
+    check(tt::writeBytes(path("page.eps"), seeds::epsFile(20, 10, false)), "page.eps");
+    check(tt::writeBytes(path("dos.eps"), seeds::epsFile(20, 10, true)), "dos.eps");
+    check(tt::writeBytes(path("os2v2.bmp"), seeds::os2V2Bitmap(4, 4)), "os2v2.bmp");
+    check(tt::writeBytes(path("image.wmf"), seeds::placeableMetafile()), "image.wmf");
     check(ts::writeBytes(path("image.ico"), ts::iconFile(1)), "image.ico");
     check(ts::writeBytes(path("image.cur"), ts::iconFile(2)), "image.cur");
 
