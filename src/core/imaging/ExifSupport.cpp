@@ -25,6 +25,10 @@ ExifData* newLiteralExifData() {
 
 namespace {
 
+// libexif's option (bit 1 of ExifDataOption) that adds the tags the EXIF standard calls
+// mandatory and rewrites some values; left off, the source's tags are carried as they are.
+constexpr auto kExifAddsMandatoryTags = ExifDataOption(1 << 1);
+
 constexpr unsigned char kExifIdentifier[6] = {'E', 'x', 'i', 'f', 0, 0};
 
 constexpr std::initializer_list<uint16_t> kStorageTags = {
@@ -66,7 +70,7 @@ class LoadedExif {
         // Every tag is kept, unknown ones too, and nothing is added; known maker notes are
         // interpreted so that saving moves them with their offsets.
         exif_data_unset_option(data_, EXIF_DATA_OPTION_IGNORE_UNKNOWN_TAGS);
-        exif_data_unset_option(data_, EXIF_DATA_OPTION_FOLLOW_SPECIFICATION);
+        exif_data_unset_option(data_, kExifAddsMandatoryTags);
         exif_data_unset_option(data_, EXIF_DATA_OPTION_DONT_CHANGE_MAKER_NOTE);
         exif_log_set_func(log_, onExifLog, &state_);
         exif_data_log(data_, log_);

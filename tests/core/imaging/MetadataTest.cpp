@@ -48,7 +48,7 @@ std::map<std::string, std::string> exifValues(const std::vector<uint8_t>& block)
         return values;
     ExifData* data = exif_data_new();
     exif_data_unset_option(data, EXIF_DATA_OPTION_IGNORE_UNKNOWN_TAGS);
-    exif_data_unset_option(data, EXIF_DATA_OPTION_FOLLOW_SPECIFICATION);
+    exif_data_unset_option(data, ExifDataOption(1 << 1));  // nothing added or rewritten
     std::vector<uint8_t> app1 = {'E', 'x', 'i', 'f', 0, 0};
     app1.insert(app1.end(), block.begin(), block.end());
     exif_data_load_data(data, app1.data(), unsigned(app1.size()));
