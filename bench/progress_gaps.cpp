@@ -181,7 +181,8 @@ CompressionSettings settingsFor(const Options& o, const QString& dir, const QStr
     return s;
 }
 
-// The first measurement: the gaps between progress reports. Returns the run's length in milliseconds.
+// The first measurement: the gaps between progress reports. Returns the run's length in
+// milliseconds.
 double measureGaps(const Options& o, const QString& dir, const QStringList& files) {
     QTemporaryDir out;
     const CompressionSettings settings = settingsFor(o, dir, out.path());
