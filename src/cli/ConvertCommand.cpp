@@ -110,6 +110,13 @@ QString verificationText(const imaging::Verification& check) {
     return QStringLiteral("not verified");
 }
 
+// The files a converted source wrote: one, or one per page.
+std::vector<batch::WrittenOutput> writtenOf(const FileOutcome& outcome) {
+    if (!outcome.written.empty())
+        return outcome.written;
+    return {{outcome.output, 0, outcome.verification}};
+}
+
 // Reports a run: one line per file in list order, or one bar for the whole run on a terminal
 // (with --verify, the line of each file as well), and every failure. Writes the manifest's
 // lines in list order.
@@ -128,12 +135,14 @@ class CliReporter final : public RunListener {
                     line_.end();
                     io_.err << "pixavant: " << outcome.source << ": " << note << "\n";
                 }
-                if (job_.verify) {
-                    line_.end();
-                    io_.out << outcome.source << " -> " << outcome.output << " ("
-                            << verificationText(outcome.verification) << ")\n";
-                } else if (!io_.terminal) {
-                    io_.out << outcome.source << " -> " << outcome.output << "\n";
+                for (const batch::WrittenOutput& written : writtenOf(outcome)) {
+                    if (job_.verify) {
+                        line_.end();
+                        io_.out << outcome.source << " -> " << written.path << " ("
+                                << verificationText(written.verification) << ")\n";
+                    } else if (!io_.terminal) {
+                        io_.out << outcome.source << " -> " << written.path << "\n";
+                    }
                 }
                 writeRecord(outcome);
                 break;
@@ -232,20 +241,30 @@ int runConvert(const QStringList& args, CliIo& io) {
     if (job.keepDates)
         runner.addAfterWrite([](FileOutcome& outcome) {
             QString error;
-            if (carryModificationTime(outcome.source, outcome.output, error))
+            for (const batch::WrittenOutput& written : writtenOf(outcome)) {
+                if (carryModificationTime(outcome.source, written.path, error))
+                    continue;
+                outcome.result = FileOutcome::Result::Failed;
+                outcome.code = imaging::kErrWrite;
+                outcome.message = QStringLiteral("The date of %1 could not be set.")
+                                      .arg(QFileInfo(written.path).fileName());
+                outcome.detail =
+                    QStringLiteral("the output is written, with today's date: ") + error;
                 return;
-            outcome.result = FileOutcome::Result::Failed;
-            outcome.code = imaging::kErrWrite;
-            outcome.message = QStringLiteral("The date of %1 could not be set.")
-                                  .arg(QFileInfo(outcome.output).fileName());
-            outcome.detail = QStringLiteral("the output is written, with today's date: ") + error;
+            }
         });
     if (!job.manifestPath.isEmpty())
         runner.addAfterWrite([](FileOutcome& outcome) {
             const QString cwd = QDir::currentPath();
-            outcome.record = batch::toJsonLine(batch::describeConversion(
-                absoluteCleanPath(outcome.source, cwd), absoluteCleanPath(outcome.output, cwd),
-                outcome.formatCode, outcome.verification));
+            QByteArrayList lines;
+            for (const batch::WrittenOutput& written : writtenOf(outcome)) {
+                batch::ManifestEntry entry = batch::describeConversion(
+                    absoluteCleanPath(outcome.source, cwd), absoluteCleanPath(written.path, cwd),
+                    outcome.formatCode, written.verification);
+                entry.page = written.page;
+                lines << batch::toJsonLine(entry);
+            }
+            outcome.record = lines.join('\n');
         });
     ProgressLine line(io);
     CliReporter reporter(io, line, job, job.manifestPath.isEmpty() ? nullptr : &manifest);

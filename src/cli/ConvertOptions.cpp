@@ -132,6 +132,7 @@ ConvertParse parseConvert(const QStringList& args) {
             return refuse(
                 QStringLiteral("--dpi: '%1' is not a number from 1 to 32767").arg(values["--dpi"]));
         dpi = int(rounded);
+        parse.job.keepOwnResolution = false;
     }
     s.DpiChoice = dpiChoiceFor(dpi);
     s.Dpi = int16_t(dpi);

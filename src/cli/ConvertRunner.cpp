@@ -68,11 +68,13 @@ class Run {
   public:
     Run(const ConvertJob& job, const std::function<bool()>& interrupted,
         const std::vector<ConvertRunner::AfterWrite>& afterWrite, const PathKeys& sources,
-        const PathKeys& sharedOutputs, QString cwd, int64_t total, int workers)
+        const PathKeys& outputs, const PathKeys& sharedOutputs, QString cwd, int64_t total,
+        int workers)
         : job_(job),
           interrupted_(interrupted),
           afterWrite_(afterWrite),
           sources_(sources),
+          outputs_(outputs),
           sharedOutputs_(sharedOutputs),
           cwd_(std::move(cwd)),
           total_(total),
@@ -94,6 +96,7 @@ class Run {
     const std::function<bool()>& interrupted_;
     const std::vector<ConvertRunner::AfterWrite>& afterWrite_;
     const PathKeys& sources_;
+    const PathKeys& outputs_;
     const PathKeys& sharedOutputs_;
     const QString cwd_;
     const int64_t total_;
@@ -196,7 +199,7 @@ Task Run::take(std::deque<Task>::iterator next) {
 void Run::convert(Task task, int slot, const ConversionHooks& hooks) {
     percent_[slot].store(0);
     FileOutcome outcome =
-        convertFile(job_, sources_, cwd_, task.index, task.path, task.treeBase, hooks);
+        convertFile(job_, sources_, outputs_, cwd_, task.index, task.path, task.treeBase, hooks);
     for (const auto& step : afterWrite_) {
         if (outcome.result != FileOutcome::Result::Converted)
             break;
@@ -395,13 +398,12 @@ RunSummary ConvertRunner::run(SourceList& list, RunListener& listener) {
     }
     sources.seal();
     const PathKeys sharedOutputs = outputs.seal();
-    outputs = {};
     if (!list.start(error)) {
         summary.listError = error;
         return summary;
     }
     const int workers = int(std::clamp<int64_t>(job_.jobs, 1, std::max<int64_t>(total, 1)));
-    Run run(job_, interrupted_, afterWrite_, sources, sharedOutputs, cwd, total, workers);
+    Run run(job_, interrupted_, afterWrite_, sources, outputs, sharedOutputs, cwd, total, workers);
     return run.drive(list, listener);
 }
 

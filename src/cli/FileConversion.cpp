@@ -35,10 +35,13 @@ class FileView final : public batch::HeadlessBatchView {
                 engine_->cancel();
             return;
         }
-        hooks_.progress(int(batch::singleBarValue(percent, state.Saving)));
+        hooks_.progress(int(batch::fileBarValue(percent, state)));
     }
 
-    void fileConverted(const QString&, const QString& outputPath) override { output_ = outputPath; }
+    void fileConverted(const QString&, const QString& outputPath) override {
+        if (output_.isEmpty())
+            output_ = outputPath;
+    }
 
   private:
     QString entry_;
@@ -73,9 +76,9 @@ QString outputPathFor(const ConvertJob& job, const QString& source, const QStrin
            batch::outputFileName(source.mid(slash + 1), job.outputExt);
 }
 
-FileOutcome convertFile(const ConvertJob& job, const PathKeys& sources, const QString& cwd,
-                        int64_t index, const QString& path, const QString& treeBase,
-                        const ConversionHooks& hooks) {
+FileOutcome convertFile(const ConvertJob& job, const PathKeys& sources, const PathKeys& runOutputs,
+                        const QString& cwd, int64_t index, const QString& path,
+                        const QString& treeBase, const ConversionHooks& hooks) {
     FileOutcome outcome;
     outcome.index = index;
     outcome.source = path;
@@ -98,14 +101,31 @@ FileOutcome convertFile(const ConvertJob& job, const PathKeys& sources, const QS
     settings.OutputExt = job.outputExt;
     outcome.output = outputPathFor(job, absolute, treeBase);
 
+    FileView view(name, hooks);
+    batch::BatchEngine engine(view, settings, sourceDir);
+    view.setEngine(&engine);
+    imaging::ImagingControl& control = engine.control();
+
     // The engine itself guards its own source; the other files of the run are known by their
-    // keys. An output that reaches a source through a link is caught by its resolved path.
-    const QFileInfo output(outcome.output);
-    const QString resolved = output.canonicalFilePath();
-    if (sources.contains(QDir::cleanPath(outcome.output)) ||
-        (!resolved.isEmpty() && sources.contains(resolved)))
-        return failed(outcome, batch::kErrReplacesSource);
-    if (job.skipExisting && output.isFile()) {
+    // keys. An output that reaches a source through a link is caught by its resolved path. A
+    // source of several pages may write a file per page: all of them count.
+    int32_t pages = 1;
+    control.readPageCount(absolute, pages);  // a failure shows when the engine gets to it
+    const QString outputName = batch::outputFileName(name, job.outputExt);
+    bool allExist = true;
+    for (const QString& file :
+         batch::outputFileNames(outputName, job.outputExt, pages, settings.FileFormat)) {
+        const QString outputPath = settings.OutputDir + file;
+        const QFileInfo output(outputPath);
+        const QString resolved = output.canonicalFilePath();
+        if (sources.contains(QDir::cleanPath(outputPath)) ||
+            (!resolved.isEmpty() && sources.contains(resolved))) {
+            outcome.output = outputPath;
+            return failed(outcome, batch::kErrReplacesSource);
+        }
+        allExist = allExist && output.isFile();
+    }
+    if (job.skipExisting && allExist) {
         outcome.result = FileOutcome::Result::Skipped;
         return outcome;
     }
@@ -114,10 +134,13 @@ FileOutcome convertFile(const ConvertJob& job, const PathKeys& sources, const QS
         return failed(outcome, imaging::kErrWrite,
                       QStringLiteral("the folder %1 cannot be made").arg(settings.OutputDir));
 
-    FileView view(name, hooks);
-    batch::BatchEngine engine(view, settings, sourceDir);
-    view.setEngine(&engine);
-    imaging::ImagingControl& control = engine.control();
+    engine.setResolutionRule(job.keepOwnResolution ? batch::BatchEngine::ResolutionRule::FileOwn
+                                                   : batch::BatchEngine::ResolutionRule::Settings);
+    engine.setOtherOutputs([&runOutputs](const QString& outputPath) {
+        return runOutputs.contains(QDir::cleanPath(outputPath))
+                   ? QStringLiteral("another file of this run")
+                   : QString();
+    });
     control.setKeepMetadata(!job.strip);
     control.setVerifySaves(job.verify);
     engine.load();
@@ -128,6 +151,7 @@ FileOutcome convertFile(const ConvertJob& job, const PathKeys& sources, const QS
             outcome.result = FileOutcome::Result::Converted;
             outcome.output = view.output();
             outcome.formatCode = settings.FileFormat;
+            outcome.written = engine.writtenOutputs();
             for (const std::string& note : control.notes())
                 outcome.notes << QString::fromStdString(note);
             return outcome;

@@ -5,7 +5,9 @@
 #include <QStringList>
 #include <cstdint>
 #include <functional>
+#include <vector>
 
+#include "batch/BatchEngine.h"
 #include "imaging/Verification.h"
 
 #include "cli/ConvertOptions.h"
@@ -28,6 +30,9 @@ struct FileOutcome {
     imaging::Verification
         verification;   // Converted, or failed its check: how the output was checked
     QStringList notes;  // Converted: what of the source's metadata could not be carried, and why
+    // Converted: every file written, in page order (a file per page of a multi-page source in a
+    // format of one image); `output` and `verification` are the first's.
+    std::vector<batch::WrittenOutput> written;
     QByteArray record;  // the run's record of the file (a manifest line), made after it was written
 };
 
@@ -49,8 +54,9 @@ QString outputPathFor(const ConvertJob& job, const QString& source, const QStrin
 // calling thread, so that several conversions can run side by side. The output must not replace
 // any of `sources`; with job.skipExisting an existing output is left as it is. The directories of
 // a tree's mirror are made as they are needed.
-FileOutcome convertFile(const ConvertJob& job, const PathKeys& sources, const QString& cwd,
-                        int64_t index, const QString& path, const QString& treeBase,
-                        const ConversionHooks& hooks);
+// `runOutputs`: the output path of every file of the run, which no page file may replace.
+FileOutcome convertFile(const ConvertJob& job, const PathKeys& sources, const PathKeys& runOutputs,
+                        const QString& cwd, int64_t index, const QString& path,
+                        const QString& treeBase, const ConversionHooks& hooks);
 
 }  // namespace pixavant::cli

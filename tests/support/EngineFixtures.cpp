@@ -89,11 +89,15 @@ ProbedImage probeJpeg(const QString& path) {
     return probe;
 }
 
-ProbedImage probeTiff(const QString& path) {
+ProbedImage probeTiff(const QString& path, int page) {
     TIFFSetErrorHandler(nullptr);
     TIFF* tif = TIFFOpen(QFile::encodeName(path).constData(), "r");
     if (tif == nullptr)
         return {};
+    if (page > 0 && TIFFSetDirectory(tif, tdir_t(page)) != 1) {
+        TIFFClose(tif);
+        return {};
+    }
     uint32_t width = 0, height = 0;
     uint16_t spp = 1, compression = 1;
     float xres = 0;
@@ -104,6 +108,83 @@ ProbedImage probeTiff(const QString& path) {
     TIFFGetField(tif, TIFFTAG_XRESOLUTION, &xres);
     TIFFClose(tif);
     return {true, int(width), int(height), int(spp), double(xres), int(compression)};
+}
+
+}  // namespace pixavant::testsupport
+
+namespace pixavant::testsupport {
+
+bool writeEngineDocument(const QString& path, const std::vector<EnginePage>& pages) {
+    TIFFSetErrorHandler(nullptr);
+    TIFFSetWarningHandler(nullptr);
+    TIFF* tif = TIFFOpen(QFile::encodeName(path).constData(), "w");
+    if (tif == nullptr)
+        return false;
+    bool ok = true;
+    for (const EnginePage& page : pages) {
+        const bool bilevel = page.channels == 0;
+        const imaging::Raster image = gradient(page.width, page.height, bilevel ? 1 : page.channels);
+        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, uint32_t(page.width));
+        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, uint32_t(page.height));
+        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, uint16_t(bilevel ? 1 : 8));
+        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, uint16_t(bilevel ? 1 : page.channels));
+        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC,
+                     uint16_t(bilevel            ? PHOTOMETRIC_MINISWHITE
+                              : page.channels == 1 ? PHOTOMETRIC_MINISBLACK
+                                                   : PHOTOMETRIC_RGB));
+        TIFFSetField(tif, TIFFTAG_COMPRESSION,
+                     uint16_t(bilevel ? COMPRESSION_CCITTFAX4 : COMPRESSION_LZW));
+        TIFFSetField(tif, TIFFTAG_PLANARCONFIG, uint16_t(PLANARCONFIG_CONTIG));
+        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, uint32_t(page.height));
+        if (page.xDpi > 0) {
+            TIFFSetField(tif, TIFFTAG_XRESOLUTION, double(page.xDpi));
+            TIFFSetField(tif, TIFFTAG_YRESOLUTION, double(page.yDpi > 0 ? page.yDpi : page.xDpi));
+            TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, uint16_t(RESUNIT_INCH));
+        }
+        if (bilevel) {
+            const size_t rowBytes = (size_t(page.width) + 7) / 8;
+            std::vector<uint8_t> packed(rowBytes * size_t(page.height), 0);
+            for (int y = 0; y < page.height; ++y)
+                for (int x = 0; x < page.width; ++x)
+                    if (image.row(y)[x] < 128)  // min-is-white: a set bit is black
+                        packed[size_t(y) * rowBytes + size_t(x) / 8] |= uint8_t(0x80u >> (x & 7));
+            ok = ok && TIFFWriteEncodedStrip(tif, 0, packed.data(), tmsize_t(packed.size())) >= 0;
+        } else {
+            ok = ok && TIFFWriteEncodedStrip(tif, 0, const_cast<uint8_t*>(image.pixels.data()),
+                                             tmsize_t(image.pixels.size())) >= 0;
+        }
+        ok = ok && TIFFWriteDirectory(tif) == 1;
+    }
+    TIFFClose(tif);
+    // Damage: the middle half of the page's data zeroed (no code word is a run of zeros).
+    for (size_t index = 0; index < pages.size() && ok; ++index) {
+        if (!pages[index].damaged)
+            continue;
+        tif = TIFFOpen(QFile::encodeName(path).constData(), "r");
+        uint64_t* offsets = nullptr;
+        uint64_t* counts = nullptr;
+        ok = tif != nullptr && TIFFSetDirectory(tif, tdir_t(index)) == 1 &&
+             TIFFGetField(tif, TIFFTAG_STRIPOFFSETS, &offsets) == 1 &&
+             TIFFGetField(tif, TIFFTAG_STRIPBYTECOUNTS, &counts) == 1;
+        const qint64 offset = ok ? qint64(offsets[0]) : 0;
+        const qint64 count = ok ? qint64(counts[0]) : 0;
+        if (tif != nullptr)
+            TIFFClose(tif);
+        QFile file(path);
+        ok = ok && count >= 4 && file.open(QIODevice::ReadWrite) && file.seek(offset + count / 4) &&
+             file.write(QByteArray(int(count / 2), '\0')) == count / 2;
+    }
+    return ok;
+}
+
+int tiffPageCount(const QString& path) {
+    TIFFSetErrorHandler(nullptr);
+    TIFF* tif = TIFFOpen(QFile::encodeName(path).constData(), "r");
+    if (tif == nullptr)
+        return 0;
+    const int pages = int(TIFFNumberOfDirectories(tif));
+    TIFFClose(tif);
+    return pages;
 }
 
 }  // namespace pixavant::testsupport

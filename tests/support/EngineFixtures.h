@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <vector>
 
 #include "Bytes.h"
 
@@ -18,6 +19,17 @@ inline bool writeEngineFile(const QString& path, const QByteArray& bytes) {
     return testing::writeBytes(path, bytes);
 }
 
+// One page of a multi-page TIFF for a test: a gradient (black and white: its threshold).
+struct EnginePage {
+    int width = 64;
+    int height = 48;
+    int channels = 1;  // 0: black and white in CCITT G4; 1 gray, 3 RGB, in LZW
+    float xDpi = 0;    // 0: no resolution tags
+    float yDpi = 0;
+    bool damaged = false;  // black and white: the middle of its data zeroed (bad code words)
+};
+bool writeEngineDocument(const QString& path, const std::vector<EnginePage>& pages);
+
 struct ProbedImage {
     bool ok = false;
     int width = 0;
@@ -27,6 +39,8 @@ struct ProbedImage {
     int compression = 0;  // TIFF only
 };
 ProbedImage probeJpeg(const QString& path);
-ProbedImage probeTiff(const QString& path);
+ProbedImage probeTiff(const QString& path, int page = 0);
+// The directories of a TIFF file, as libtiff counts them.
+int tiffPageCount(const QString& path);
 
 }  // namespace pixavant::testsupport

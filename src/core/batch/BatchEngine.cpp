@@ -5,12 +5,14 @@
 #include <QFile>
 #include <QFileInfo>
 #include <algorithm>
+#include <cmath>
 #include <exception>
 #include <mutex>
 #include <new>
 
 #include "batch/BatchRules.h"
 #include "imaging/ErrorDetail.h"
+#include "imaging/FormatCodes.h"
 #include "imaging/ImagingStatus.h"
 #include "settings/AppState.h"
 #include "settings/ListEntry.h"
@@ -82,10 +84,10 @@ void BatchEngine::onProgressStatus(int16_t percent) {
     view_.progressStatus(percent, state_);
 }
 
-void BatchEngine::planLoadShare(const CompressionSettings& s, int16_t sourceDpi) {
+void BatchEngine::planLoadShare(const CompressionSettings& s, int16_t dpi, int16_t sourceDpi) {
     // Predicted from the file information: the loaded image has the same size.
     loadShare_ = 1.0;
-    SizeRequest size{s.SizeChoice, s.OutWidth,      s.OutHeight,     s.Dpi,
+    SizeRequest size{s.SizeChoice, s.OutWidth,      s.OutHeight,     dpi,
                      sourceDpi,    fileInfo_.Width, fileInfo_.Height};
     ResizeTarget target;
     if (resizeTarget(size, target) != 0 || !target.resize)
@@ -190,7 +192,11 @@ int32_t BatchEngine::convertFile() {
     const QString fileName = listItemFileName(view_.workEntry(state_.FileIndex));
     view_.setSingleFileName(fileName);
     failedFile_ = fileName;
+    failedPage_ = 0;
     outputName_.clear();
+    outputs_.clear();
+    state_.PageIndex = 0;
+    state_.PageCount = 1;
     const QString sourcePath = sourceDir_ + fileName;
 
     if (const int32_t result = imaging::readFileInfo(sourcePath, fileInfo_); result != 1) {
@@ -207,9 +213,59 @@ int32_t BatchEngine::convertFile() {
         return imaging::kErrFileNotFound;
     state_.CurrentBytes = source.size();
 
-    planLoadShare(s, sourceDpi);
+    int32_t pages = 1;
+    if (const int16_t counted = control_.readPageCount(sourcePath, pages); counted != 0) {
+        libraryDetail_ = control_.lastErrorDetail();
+        return counted;
+    }
+    outputName_ = outputFileName(fileName, s.OutputExt);
+    const QStringList names = outputFileNames(outputName_, s.OutputExt, pages, s.FileFormat);
+    for (const QString& name : names) {
+        if (wouldReplaceSource(s.OutputDir + name)) {
+            outputName_ = name;
+            return kErrReplacesSource;
+        }
+        if (names.size() > 1 && refusePageClash(fileName, name))
+            return kErrPageClash;
+    }
+
+    planLoadShare(s, resolutionRule_ == ResolutionRule::FileOwn ? sourceDpi : s.Dpi, sourceDpi);
+    state_.PageCount = pages;
+    control_.beginDocument();
+    for (int page = 0; page < pages; ++page) {
+        failedPage_ = pages > 1 ? page + 1 : 0;
+        const QString& name = names.size() > 1 ? names[page] : names.first();
+        const int32_t code = convertPage(sourcePath, page, s.OutputDir + name);
+        control_.clear();  // the next page's image is not decoded beside this one
+        if (code != 0) {
+            control_.abandonDocument();
+            return code;
+        }
+        addOutput(s.OutputDir + name, names.size() > 1 ? page + 1 : 0);
+    }
+    failedPage_ = 0;
+    const int16_t committed = control_.commitDocument();
+    if (cancelled_)
+        return imaging::kErrCancelled;
+    if (committed != 0)
+        return committed;
+
+    state_.DoneBytes += state_.CurrentBytes;
+    for (const WrittenOutput& output : outputs_) {
+        view_.fileConverted(sourcePath, output.path);
+        if (s.OutputDir == sourceDir_)
+            view_.addToSourceList(QLatin1Char(' ') + QFileInfo(output.path).fileName());
+    }
+    failedFile_.clear();
+    return 0;
+}
+
+int32_t BatchEngine::convertPage(const QString& sourcePath, int page, const QString& outputPath) {
+    const CompressionSettings& s = settings_;
+    state_.PageIndex = page;
+    state_.Saving = false;
     step_ = Step::Load;
-    const int16_t loaded = control_.load(sourcePath, s.BitsPerPixel, 0, 1);
+    const int16_t loaded = control_.load(sourcePath, s.BitsPerPixel, int16_t(page), 1);
     if (cancelled_)
         return imaging::kErrCancelled;
     if (loaded != 0) {
@@ -221,17 +277,27 @@ int32_t BatchEngine::convertFile() {
             return result;
     }
 
-    // The loaded image, which is the file's stored size turned by its orientation, if any.
-    SizeRequest size{s.SizeChoice,
-                     s.OutWidth,
-                     s.OutHeight,
-                     s.Dpi,
-                     sourceDpi,
-                     int32_t(control_.bitmapWidth()),
-                     int32_t(control_.bitmapHeight())};
+    // The loaded image, which is the page's stored size turned by its orientation, if any.
+    const auto width = int32_t(control_.bitmapWidth());
+    const auto height = int32_t(control_.bitmapHeight());
+    PageResolution resolution;
+    if (const int32_t e = pageResolution(height, resolution))
+        return e;
+    SizeRequest size{s.SizeChoice,           s.OutWidth, s.OutHeight,
+                     resolution.outputDpi,   resolution.sourceDpi,
+                     width,                  resolution.squareHeight};
     ResizeTarget target;
     if (const int32_t e = resizeTarget(size, target))
         return e;
+    if (!target.resize && resolution.squareHeight != height) {
+        int16_t w = 0;
+        int16_t h = 0;
+        if (const int32_t e = scaleRounded(width, 1, 1, w))
+            return e;
+        if (const int32_t e = scaleRounded(resolution.squareHeight, 1, 1, h))
+            return e;
+        target = {true, w, h};
+    }
     if (target.resize) {
         step_ = Step::Resize;
         const int16_t result = control_.resize(float(target.width), float(target.height), 1);
@@ -243,14 +309,9 @@ int32_t BatchEngine::convertFile() {
     step_ = Step::Save;
     state_.Saving = true;
 
-    outputName_ = outputFileName(fileName, s.OutputExt);
-    const QString outputPath = s.OutputDir + outputName_;
-    if (wouldReplaceSource(outputPath))
-        return kErrReplacesSource;
-
     imaging::L_GetExtFileOption(extOptions_.data());
-    imaging::writeInt32(&extOptions_[0], s.Dpi);
-    imaging::writeInt32(&extOptions_[4], s.Dpi);
+    imaging::writeInt32(&extOptions_[0], resolution.outputDpi);
+    imaging::writeInt32(&extOptions_[4], resolution.outputDpi);
     imaging::L_SetExtFileOption(extOptions_.data());
 
     const int16_t saved =
@@ -261,14 +322,65 @@ int32_t BatchEngine::convertFile() {
         libraryDetail_ = control_.lastErrorDetail();
         return saved;
     }
-
-    control_.clear();  // the next file's image is not decoded beside this one
-    state_.DoneBytes += state_.CurrentBytes;
-    view_.fileConverted(sourcePath, outputPath);
-    if (s.OutputDir == sourceDir_)
-        view_.addToSourceList(QLatin1Char(' ') + outputName_);
-    failedFile_.clear();
     return 0;
+}
+
+int32_t BatchEngine::pageResolution(int32_t height, PageResolution& resolution) const {
+    const imaging::ImageMeta& meta = control_.meta();
+    resolution = {kDefaultDpi, settings_.Dpi, height};
+    const bool own = resolutionRule_ == ResolutionRule::FileOwn;
+    // The window counts every file but a TIFF as 72 dpi: its stated resolution plays no part.
+    if (!own && !formatCarriesResolution(fileInfo_.Format))
+        return 0;
+    const int32_t x = statedDpi(meta.xDpi);
+    const int32_t y = statedDpi(meta.yDpi);
+    int16_t dpi = kDefaultDpi;
+    if (const int32_t e = sourceResolution(imaging::format::kTiff, x, dpi))
+        return e;
+    resolution.sourceDpi = dpi;
+    if (own)
+        resolution.outputDpi = dpi;
+    if (x > 0)
+        return squarePixelHeight(height, x, y, resolution.squareHeight);
+    return 0;
+}
+
+int32_t BatchEngine::statedDpi(double dpi) {
+    if (!(dpi > 0) || !std::isfinite(dpi))
+        return 0;
+    return int32_t(std::min(std::nearbyint(dpi), 1e9));
+}
+
+void BatchEngine::addOutput(const QString& path, int page) {
+    const imaging::Verification& check = control_.lastVerification();
+    for (WrittenOutput& earlier : outputs_) {
+        if (earlier.path != path)
+            continue;
+        // A file holding pages: its check is that of its worst page.
+        if ((earlier.verification.passed && !check.passed) ||
+            (check.passed == earlier.verification.passed &&
+             check.psnr < earlier.verification.psnr))
+            earlier.verification = check;
+        return;
+    }
+    outputs_.push_back({path, page, check});
+}
+
+bool BatchEngine::refusePageClash(const QString& fileName, const QString& pageName) {
+    QString other;
+    for (int i = 0; i < state_.FileCount && other.isEmpty(); ++i) {
+        const QString name = listItemFileName(view_.workEntry(i));
+        if (i != state_.FileIndex && outputFileName(name, settings_.OutputExt) == pageName)
+            other = name;
+    }
+    if (other.isEmpty() && otherOutputs_)
+        other = otherOutputs_(settings_.OutputDir + pageName);
+    if (other.isEmpty())
+        return false;
+    outputName_ = pageName;
+    pageClash_ = QStringLiteral("%1, a page of %2, would replace the output of %3.")
+                     .arg(pageName, fileName, other);
+    return true;
 }
 
 void BatchView::addToSourceList(const QString& entry) {
@@ -310,10 +422,16 @@ void BatchEngine::endNormally() {
 
 void BatchEngine::fail(int32_t code) {
     failureReason_ = batch::failureReason(code, libraryDetail_);
+    if (failedPage_ > 0)
+        failureReason_ = QStringLiteral("page %1 of %2: %3")
+                             .arg(failedPage_)
+                             .arg(state_.PageCount)
+                             .arg(failureReason_);
     QString reason = failureReason_;
     if (reason.isEmpty())
         reason = QStringLiteral("error %1").arg(code);
-    fail(code, failureMessage(code, outputName_), failureDetails(sourceDir_ + failedFile_, reason));
+    const QString message = code == kErrPageClash ? pageClash_ : failureMessage(code, outputName_);
+    fail(code, message, failureDetails(sourceDir_ + failedFile_, reason));
 }
 
 void BatchEngine::fail(int32_t code, const QString& message, const QString& details) {

@@ -4,8 +4,10 @@
 #include <QStringList>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <set>
 #include <utility>
+#include <vector>
 
 #include "batch/BatchView.h"
 #include "batch/RunState.h"
@@ -14,6 +16,13 @@
 #include "settings/CompressionSettings.h"
 
 namespace pixavant::batch {
+
+// One file a conversion wrote.
+struct WrittenOutput {
+    QString path;
+    int page = 0;  // of a file per page: the page, from 1; 0 otherwise
+    imaging::Verification verification;  // of a file holding pages: its worst page's
+};
 
 // Converts every file of a work list into the output directory, as the settings record prescribes.
 //
@@ -37,6 +46,17 @@ class BatchEngine {
   public:
     enum class Outcome { NotRun, Completed, Failed, Cancelled };
 
+    // Where a page's output resolution comes from.
+    enum class ResolutionRule {
+        // The settings record's Dpi; a TIFF counts by the resolution it states (72 where it
+        // states none), every other file as 72 dpi. The window's rule.
+        Settings,
+        // Each page keeps the resolution it states, 72 where it states none: nothing is resampled
+        // but by the size rules and for square pixels (the command line without --dpi).
+        FileOwn,
+    };
+
+
     // `settings` and `sourceDir` (ending in "/") are read, never changed.
     BatchEngine(BatchView& view, const CompressionSettings& settings, QString sourceDir);
     BatchEngine(const BatchEngine&) = delete;
@@ -51,6 +71,15 @@ class BatchEngine {
     // from inside BatchView::progressStatus() or from another thread; the operation in progress
     // stops at its next progress point.
     void cancel();
+
+    void setResolutionRule(ResolutionRule rule) { resolutionRule_ = rule; }
+    // For a driver that runs several work lists as one job: given an output path, the file of
+    // another work list that writes it (empty: none), so that no page file replaces it.
+    void setOtherOutputs(std::function<QString(const QString& outputPath)> lookup) {
+        otherOutputs_ = std::move(lookup);
+    }
+    // The files the last file converted wrote, in page order.
+    const std::vector<WrittenOutput>& writtenOutputs() const { return outputs_; }
 
     // Paths besides the work list's that no output may replace (for a driver that runs several
     // work lists as one job). Compared by identity: canonical path, or the same file on disk.
@@ -72,7 +101,19 @@ class BatchEngine {
     const imaging::FileInfoRecord& fileInfo() const { return fileInfo_; }
 
   private:
+    // A page's resolution: what it counts as, what is written, and its height with square pixels.
+    struct PageResolution {
+        int16_t sourceDpi = 72;
+        int16_t outputDpi = 72;
+        int32_t squareHeight = 0;
+    };
+
     int32_t convertFile();
+    int32_t convertPage(const QString& sourcePath, int page, const QString& outputPath);
+    int32_t pageResolution(int32_t height, PageResolution& resolution) const;
+    static int32_t statedDpi(double dpi);
+    void addOutput(const QString& path, int page);
+    bool refusePageClash(const QString& fileName, const QString& pageName);
     int32_t convertFileGuarded();
     void endNormally();
     void fail(int32_t code);
@@ -81,7 +122,7 @@ class BatchEngine {
     void showCompleted();
     bool wouldReplaceSource(const QString& outputPath) const;
     void onProgressStatus(int16_t percent);
-    void planLoadShare(const CompressionSettings& s, int16_t sourceDpi);
+    void planLoadShare(const CompressionSettings& s, int16_t dpi, int16_t sourceDpi);
 
     // The step whose progress the control reports, for the first half of the file's bar.
     enum class Step { Load, Resize, Save };
@@ -104,6 +145,11 @@ class BatchEngine {
     QString libraryDetail_;  // of the failure in progress
     QString failedFile_;
     QString outputName_;  // of the file in progress
+    int failedPage_ = 0;  // of a file of several pages: the page in progress, from 1
+    QString pageClash_;   // the message of a page file that would replace another output
+    std::vector<WrittenOutput> outputs_;
+    ResolutionRule resolutionRule_ = ResolutionRule::Settings;
+    std::function<QString(const QString&)> otherOutputs_;
     QStringList extraProtected_;
     std::set<QString> protectedPaths_;
     std::set<std::pair<uint64_t, uint64_t>> protectedFiles_;  // device and inode

@@ -6,6 +6,7 @@
 #include <limits>
 #include <map>
 
+#include "imaging/Format.h"
 #include "imaging/ImagingStatus.h"
 
 namespace pixavant::batch {
@@ -16,9 +17,48 @@ QString outputFileName(const QString& fileName, const QString& ext) {
     return stem + QLatin1Char('.') + ext;
 }
 
+QString pageFileName(const QString& outputName, const QString& ext, int page, int pageCount) {
+    if (pageCount <= 1)
+        return outputName;
+    const QString number =
+        QStringLiteral("%1").arg(page, int(QString::number(pageCount).size()), 10, QLatin1Char('0'));
+    const QString ending = QLatin1Char('.') + ext;
+    if (!outputName.endsWith(ending))
+        return outputName + QLatin1Char('-') + number;
+    return outputName.left(outputName.size() - ending.size()) + QLatin1Char('-') + number + ending;
+}
+
+QStringList outputFileNames(const QString& outputName, const QString& ext, int pageCount,
+                            int formatCode) {
+    if (pageCount <= 1 || imaging::formatHoldsPages(formatCode))
+        return {outputName};
+    QStringList names;
+    for (int page = 1; page <= pageCount; ++page)
+        names << pageFileName(outputName, ext, page, pageCount);
+    return names;
+}
+
+int32_t squarePixelHeight(int32_t height, int32_t xDpi, int32_t yDpi, int32_t& squareHeight) {
+    squareHeight = height;
+    if (xDpi <= 0 || yDpi <= 0 || xDpi == yDpi)
+        return 0;
+    int16_t scaled = 0;
+    if (const int32_t e = scaleRounded(height, xDpi, yDpi, scaled))
+        return e;
+    squareHeight = scaled;
+    return 0;
+}
+
 bool formatCarriesResolution(int32_t formatCode) {
     switch (formatCode) {
         case 3:
+        case 11:  // JPEG-compressed and CCITT TIFFs state theirs like every other TIFF
+        case 22:
+        case 24:
+        case 25:
+        case 27:
+        case 28:
+        case 29:
         case 17:
         case 63:
         case 66:
@@ -179,6 +219,8 @@ QString reasonForCode(int32_t code) {
             return QStringLiteral("the output did not read back as it was written; it was removed");
         case kErrReplacesSource:
             return QStringLiteral("the output file would replace a file of the list");
+        case kErrPageClash:
+            return QStringLiteral("a page file would replace the output of another file of the run");
         case kErrInternal:
             return QStringLiteral("an unexpected internal error");
         default:

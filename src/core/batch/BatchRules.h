@@ -17,10 +17,28 @@ inline constexpr int32_t kErrInternal = 51;
 inline constexpr int32_t kErrReplacesSource = 20101;
 // Two files of the work list would be written to one output file.
 inline constexpr int32_t kErrOutputClash = 20102;
+// A page file of a multi-page source would replace the output of another file of the run.
+inline constexpr int32_t kErrPageClash = 20103;
 
 // The output name of a work-list file: everything from the first dot on is replaced by "." and
 // `ext`, used exactly as given ("scan.2.tif" + "JPG" -> "scan.JPG", "README" -> "README.JPG").
 QString outputFileName(const QString& fileName, const QString& ext);
+
+// The output file of page `page` (from 1) of a source of `pageCount` pages, from the source's
+// output name `outputName` (outputFileName()) and the extension it ends in: the page number goes
+// before the extension, zero-padded to the width of pageCount so that the pages sort in order
+// ("scan.JPG", 3 pages: "scan-1.JPG" ... "scan-3.JPG"; 12 pages: "scan-01.JPG" ...).
+QString pageFileName(const QString& outputName, const QString& ext, int page, int pageCount);
+
+// The output files of a source of `pageCount` pages written in `formatCode`: its output name
+// alone for one page or a format whose files hold pages (TIFF), otherwise one file per page.
+QStringList outputFileNames(const QString& outputName, const QString& ext, int pageCount,
+                            int formatCode);
+
+// The height a page of `height` pixels at xDpi x yDpi has with square pixels: resampled
+// vertically to the horizontal resolution (1146 at 204 x 98 dpi: 2386). Returns 0 with `height`
+// itself when the resolutions are equal or one is not stated, or kErrOverflow.
+int32_t squarePixelHeight(int32_t height, int32_t xDpi, int32_t yDpi, int32_t& squareHeight);
 
 // True for the formats whose files carry a resolution the engine trusts (the TIFF family);
 // every other format counts as 72 dots per inch.

@@ -104,6 +104,8 @@ QByteArray toJsonLine(const ManifestEntry& entry) {
     object[QStringLiteral("output_sha256")] = entry.outputSha256;
     object[QStringLiteral("format_code")] = entry.formatCode;
     object[QStringLiteral("format")] = imaging::formatName(entry.formatCode);
+    if (entry.page > 0)
+        object[QStringLiteral("page")] = entry.page;
     object[QStringLiteral("verification")] = entry.verification;
     if (!entry.method.isEmpty())
         object[QStringLiteral("method")] = entry.method;
@@ -138,6 +140,7 @@ std::optional<ManifestEntry> fromJsonLine(const QByteArray& line, QString& error
         return std::nullopt;
     }
     entry.formatCode = object.value(QStringLiteral("format_code")).toInt();
+    entry.page = object.value(QStringLiteral("page")).toInt();
     entry.verification =
         object.value(QStringLiteral("verification")).toString(QStringLiteral("not-verified"));
     entry.method = object.value(QStringLiteral("method")).toString();

@@ -23,6 +23,7 @@ struct ManifestEntry {
     QString sourceSha256;  // 64 lower-case hexadecimal digits; empty when unknown
     QString outputSha256;
     int formatCode = 0;  // the format written
+    int page = 0;        // of a file per page of a multi-page source: the page, from 1
     // "passed", "failed" or "not-verified"; with "passed" and "failed" also the method
     // ("identical", "psnr", "jpeg-reconstruction") and, for "psnr", the figure and the floor.
     QString verification = QStringLiteral("not-verified");

@@ -11,6 +11,14 @@ float singleBarValue(int percent, bool saving) {
     return saving ? half + 50.0f : half;
 }
 
+float fileBarValue(int percent, const RunState& state) {
+    const float page = singleBarValue(percent, state.Saving);
+    if (state.PageCount <= 1)
+        return page;
+    const int index = std::clamp(state.PageIndex, 0, state.PageCount - 1);
+    return (float(index) * 100.0f + page) / float(state.PageCount);
+}
+
 QString singlePctText(float barValue) {
     char buffer[64];
     // Shortest text that reads back as the same value, never with an exponent.
@@ -40,10 +48,14 @@ QString totalPctText(int percent) {
 
 ProgressDisplay progressDisplay(int percent, const RunState& state) {
     ProgressDisplay display;
-    display.singleBar = singleBarValue(percent, state.Saving);
+    display.singleBar = fileBarValue(percent, state);
     display.singlePct = singlePctText(display.singleBar);
     display.totalBar =
-        totalPercent(percent, state.Saving, state.CurrentBytes, state.DoneBytes, state.TotalBytes);
+        state.PageCount <= 1
+            ? totalPercent(percent, state.Saving, state.CurrentBytes, state.DoneBytes,
+                           state.TotalBytes)
+            : totalPercent(int(std::lround(display.singleBar * 2.0f)) - 100, true,
+                           state.CurrentBytes, state.DoneBytes, state.TotalBytes);
     display.totalPct = totalPctText(display.totalBar);
     return display;
 }

@@ -10,6 +10,10 @@ namespace pixavant::batch {
 // The per-file bar: loading fills 0 to 50, saving 50 to 100 (halves occur: 25 % loading is 12.5).
 float singleBarValue(int percent, bool saving);
 
+// The per-file bar of a file of several pages: each page takes an equal share, in which loading
+// and saving fill their halves as above. The same as singleBarValue() for a file of one page.
+float fileBarValue(int percent, const RunState& state);
+
 // The per-file percentage as shown: the bar value as its shortest decimal text, a space in front
 // below 10, then " %" (" 7.5 %", "12.5 %", "100 %").
 QString singlePctText(float barValue);

@@ -12,6 +12,8 @@ struct RunState {
     int64_t DoneBytes = 0;     // sizes of the files finished in this run
     int64_t CurrentBytes = 0;  // size of the file being converted
     bool Saving = false;       // false while examining, loading and resizing; true from then on
+    int PageCount = 1;         // pages of the file being converted
+    int PageIndex = 0;         // 0-based index of the page being converted; Saving is the page's
     bool Finished = false;     // the run has ended, normally or after a failure
 };
 

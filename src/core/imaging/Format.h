@@ -39,7 +39,21 @@ class FormatReader {
     // Decodes the first page into a Gray8 or Rgb8 raster, EXIF orientation applied.
     virtual int read(const QString& path, const FileHeader& header, const ReadOptions& options,
                      DecodedImage& image, Progress& progress) = 0;
+    // The pages a conversion goes through: 1 for formats of one image and for animations (their
+    // first frame is the image). A file over the page budget fails with kErrLimit, a chain of
+    // pages that loops or is cut short with kErrCorrupt.
+    virtual int pageCount(const QString& path, const FileHeader& header, int& pages);
+    // Decodes page `page` (from 0) as read() decodes the first.
+    virtual int readPage(const QString& path, const FileHeader& header, const ReadOptions& options,
+                         int page, DecodedImage& image, Progress& progress);
 };
+
+// The budget of one multi-page file: beyond either figure it is refused, not converted for hours.
+inline constexpr int kMaxDocumentPages = 10000;
+inline constexpr int64_t kMaxDocumentPixels = int64_t{1} << 34;
+// Whether files of the written format `formatCode` hold pages (the TIFF ones): the pages of a
+// source then go into one file, not a file each.
+bool formatHoldsPages(int formatCode);
 
 struct SaveRequest {
     int formatCode = 0;
@@ -54,6 +68,9 @@ struct SaveRequest {
     // orientation turned by the caller): a writer may carry that file's data over instead of
     // encoding the pixels afresh. Empty otherwise.
     QString jpegSource{};
+    // A later page of a file that holds pages: added to the file at `path` (which holds the
+    // earlier ones) instead of starting a new one. Writers of one-image formats refuse it.
+    bool addPage = false;
 };
 
 // One image format's writer. `raster` already has the depth the caller asked for; the writer writes

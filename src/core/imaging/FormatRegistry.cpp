@@ -2,9 +2,27 @@
 #include <QFileInfo>
 
 #include "imaging/Format.h"
+#include "imaging/FormatCodes.h"
 #include "imaging/ImagingStatus.h"
 
 namespace pixavant::imaging {
+
+bool formatHoldsPages(int formatCode) {
+    return formatCode == format::kTiff || formatCode == format::kTiffLzw ||
+           formatCode == format::kTiffG3_1D || formatCode == format::kTiffG3_2D ||
+           formatCode == format::kTiffG4;
+}
+
+int FormatReader::pageCount(const QString&, const FileHeader&, int& pages) {
+    pages = 1;
+    return kSuccess;
+}
+
+int FormatReader::readPage(const QString& path, const FileHeader& header,
+                           const ReadOptions& options, int page, DecodedImage& image,
+                           Progress& progress) {
+    return page == 0 ? read(path, header, options, image, progress) : kErrInvalidArgument;
+}
 
 FormatRegistry& FormatRegistry::instance() {
     // Readers and writers may keep state from one call to the next (the PIXAVANT writer keeps its

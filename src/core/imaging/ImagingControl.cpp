@@ -120,7 +120,8 @@ int16_t ImagingControl::load(const QString& path, int16_t bitsPerPixel, int16_t 
     DecodedImage decoded;
     int status = kSuccess;
     try {
-        status = reader->read(path, header, readOptions_, decoded, progress);
+        status = page == 0 ? reader->read(path, header, readOptions_, decoded, progress)
+                           : reader->readPage(path, header, readOptions_, page, decoded, progress);
     } catch (const std::bad_alloc&) {
         status = kErrNoMemory;
     }
@@ -195,10 +196,15 @@ int16_t ImagingControl::save(const QString& path, int16_t formatCode, int16_t bi
     const Raster& pixels = converted_ ? *converted_ : image_.raster;
     saved_ = true;
 
-    OutputFile output(path);
-    if (const int created = output.create(); created != kSuccess)
-        return int16_t(created);
+    std::unique_ptr<OutputFile> ownOutput;
+    OutputFile* outputFile = nullptr;
+    int page = 0;
+    if (const int16_t opened = openOutput(path, formatCode, ownOutput, outputFile, page);
+        opened != kSuccess)
+        return opened;
+    OutputFile& output = *outputFile;
     SaveRequest request{formatCode, qualityFactor, currentSaveResolution()};
+    request.addPage = page > 0;
     // The source JPEG itself may be carried over, with its own metadata: not when the metadata
     // is to be left out.
     qint64 size = 0, modified = 0;
@@ -233,7 +239,7 @@ int16_t ImagingControl::save(const QString& path, int16_t formatCode, int16_t bi
         }
         if (!checked) {
             status = verifyOutput(output.temporaryPath(), pixels, formatCode, qualityFactor,
-                                  progress, verification_);
+                                  progress, verification_, page);
             if (status != kSuccess)
                 return int16_t(status);
         }
@@ -242,11 +248,68 @@ int16_t ImagingControl::save(const QString& path, int16_t formatCode, int16_t bi
     }
     if (!progress.report(100))
         return kErrCancelled;
+    if (!ownOutput)  // a document's outputs are put in place together
+        return kSuccess;
     // Flushing a large file can take a while: reported, and a cancel meanwhile leaves no output.
     status = runWatched(progress, [&](CallState&) { return output.sync(); });
     if (status != kSuccess)
         return int16_t(status);
     return int16_t(output.commit());
+}
+
+int16_t ImagingControl::openOutput(const QString& path, int formatCode,
+                                   std::unique_ptr<OutputFile>& own, OutputFile*& output,
+                                   int& page) {
+    page = 0;
+    if (!documentOpen_) {
+        own = std::make_unique<OutputFile>(path);
+        output = own.get();
+        return int16_t(own->create());
+    }
+    for (DocumentOutput& earlier : document_) {
+        if (earlier.path != path)
+            continue;
+        if (!formatHoldsPages(formatCode))
+            return kErrInvalidArgument;
+        page = earlier.pages++;
+        output = earlier.file.get();
+        return kSuccess;
+    }
+    DocumentOutput added{path, std::make_unique<OutputFile>(path), 1};
+    if (const int created = added.file->create(); created != kSuccess)
+        return int16_t(created);
+    output = added.file.get();
+    document_.push_back(std::move(added));
+    return kSuccess;
+}
+
+void ImagingControl::beginDocument() {
+    document_.clear();
+    documentOpen_ = true;
+}
+
+int16_t ImagingControl::commitDocument() {
+    documentOpen_ = false;
+    std::vector<DocumentOutput> outputs = std::move(document_);
+    document_.clear();
+    abortRequested_ = false;
+    // Flushing is the end of the last save: its 100 % stands while the disk catches up.
+    Progress progress([this](int) { return notify(100); });
+    // Every file reaches the disk before any is put in place.
+    for (DocumentOutput& output : outputs) {
+        const int status = runWatched(progress, [&](CallState&) { return output.file->sync(); });
+        if (status != kSuccess)
+            return int16_t(status);
+    }
+    for (DocumentOutput& output : outputs)
+        if (const int status = output.file->commit(); status != kSuccess)
+            return int16_t(status);
+    return kSuccess;
+}
+
+void ImagingControl::abandonDocument() {
+    documentOpen_ = false;
+    document_.clear();  // each temporary file is removed
 }
 
 const Raster& ImagingControl::savedRaster() const {
@@ -288,6 +351,24 @@ int16_t ImagingControl::resize(float width, float height, int16_t flags) {
     if (!progress.report(100))
         return kErrCancelled;
     return kSuccess;
+}
+
+int16_t ImagingControl::readPageCount(const QString& path, int32_t& pages) {
+    pages = 1;
+    lastErrorDetail_.clear();
+    clearErrorDetail();
+    FileHeader header;
+    qint64 fileSize = 0;
+    if (const int status = readFileHeader(path, header, fileSize); status != kSuccess)
+        return int16_t(status);
+    FormatReader* reader = FormatRegistry::instance().readerFor(header);
+    if (reader == nullptr)
+        return kErrFormat;
+    int count = 1;
+    const int status = reader->pageCount(path, header, count);
+    lastErrorDetail_ = errorDetail();
+    pages = std::max(count, 1);
+    return int16_t(status);
 }
 
 int16_t ImagingControl::readFileInfo(const QString& path, int16_t flags) {

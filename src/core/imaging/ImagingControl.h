@@ -4,12 +4,14 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "imaging/FileInfo.h"
 #include "imaging/Format.h"
+#include "imaging/OutputFile.h"
 #include "imaging/Raster.h"
 #include "imaging/Verification.h"
 
@@ -26,12 +28,25 @@ class ImagingControl {
 
     ImagingControl();
 
-    // Loads the first page of `path`. bitsPerPixel: 0 native, 1, 8, 16 or 24.
+    // Loads page `page` (from 0) of `path`; one page is held at a time, whatever `pageCount`.
+    // bitsPerPixel: 0 native, 1, 8, 16 or 24.
     int16_t load(const QString& path, int16_t bitsPerPixel, int16_t page, int16_t pageCount);
+    // The pages a conversion of `path` goes through (1 for one image or an animation). Fails
+    // with kErrLimit beyond the page budget and kErrCorrupt when the chain of pages is broken;
+    // lastErrorDetail() then says how.
+    int16_t readPageCount(const QString& path, int32_t& pages);
     // Writes the image to `path` in the format `formatCode` at `bitsPerPixel` (0: the depth asked
     // at load) with `qualityFactor`. The file appears complete or not at all.
     int16_t save(const QString& path, int16_t formatCode, int16_t bitsPerPixel,
                  int16_t qualityFactor, int16_t flags);
+    // The outputs of one multi-page source: from beginDocument() on, saves go to temporary files
+    // that commitDocument() puts in place together, after the last page; abandonDocument() removes
+    // them all, as does destroying the control. A save to a path saved to before in the document
+    // adds a page to that file (the TIFF formats; any other fails with kErrInvalidArgument).
+    void beginDocument();
+    int16_t commitDocument();
+    void abandonDocument();
+    bool documentOpen() const { return documentOpen_; }
     // Resamples the image to width x height (rounded to whole pixels).
     int16_t resize(float width, float height, int16_t flags);
     // Reads the file's information; bitmapWidth() and bitmapHeight() then give the file's size.
@@ -88,6 +103,10 @@ class ImagingControl {
     void clear();
 
   private:
+    // The file a save writes to: its own (in `own`), or in a document the one of its path,
+    // `page` being the pages it holds already.
+    int16_t openOutput(const QString& path, int formatCode, std::unique_ptr<OutputFile>& own,
+                       OutputFile*& output, int& page);
     bool notify(int percent);
     Progress makeProgress();
     bool cancelRequested() const { return cancelFlag_ != nullptr && cancelFlag_->load(); }
@@ -112,6 +131,14 @@ class ImagingControl {
     QString lastErrorDetail_;
     // The JPEG file the held pixels are the full decode of, while nothing has changed them, and
     // its size and modification time then (a file changed since is not the one decoded).
+    // The outputs of the open document, each with the pages it holds.
+    struct DocumentOutput {
+        QString path;
+        std::unique_ptr<OutputFile> file;
+        int pages = 0;
+    };
+    std::vector<DocumentOutput> document_;
+    bool documentOpen_ = false;
     QString jpegSource_;
     qint64 jpegSize_ = 0;
     qint64 jpegModified_ = 0;

@@ -798,6 +798,62 @@ int renderPostScript(const QString& path, const QByteArray& header,
 
 // ---------------------------------------------------------------------------------------------
 
+// The frames of a GIF file, counted by walking its blocks without decoding any (at most
+// kMaxCountedFrames; a damaged block ends the count).
+int gifFrameCount(const QString& path) {
+    constexpr int kMaxCountedFrames = 100000;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return 0;
+    const qint64 size = file.size();
+    // The file is read, never mapped: one cut short meanwhile must not end the process.
+    const auto at = [&file, size](qint64 i) {
+        char c = 0;
+        return i < size && file.seek(i) && file.getChar(&c) ? uint8_t(c) : uint8_t(0);
+    };
+    // Skips a chain of sub-blocks; returns the offset after its terminator, or -1.
+    const auto skipSubBlocks = [&](qint64 i) -> qint64 {
+        while (i < size) {
+            const uint8_t length = at(i);
+            i += 1 + length;
+            if (length == 0)
+                return i;
+        }
+        return -1;
+    };
+    qint64 i = 13;
+    if (size < i)
+        return 0;
+    if (at(10) & 0x80)
+        i += 3 * (qint64(1) << ((at(10) & 7) + 1));
+    int frames = 0;
+    while (i < size && frames < kMaxCountedFrames) {
+        const uint8_t block = at(i);
+        if (block == 0x21) {
+            i = skipSubBlocks(i + 2);
+        } else if (block == 0x2C) {
+            ++frames;
+            const uint8_t flags = at(i + 9);
+            i += 10;
+            if (flags & 0x80)
+                i += 3 * (qint64(1) << ((flags & 7) + 1));
+            i = skipSubBlocks(i + 1);  // after the LZW code size
+        } else {
+            break;  // the trailer, or damage
+        }
+        if (i < 0)
+            break;
+    }
+    return frames;
+}
+
+// An animation converts as its first frame: the user is told so.
+void noteAnimation(int frames, ImageMeta& meta) {
+    if (frames > 1)
+        meta.notes.push_back("animation of " + std::to_string(frames) +
+                             " frames: the first converted");
+}
+
 class MagickReader final : public FormatReader {
   public:
     bool recognises(const FileHeader& header) const override {
@@ -864,6 +920,8 @@ class MagickReader final : public FormatReader {
         status = decode(d, path, out, progress, 0);
         if (status == kSuccess)
             readEmbeddedMetadata(path, out.meta);
+        if (status == kSuccess && d.code == format::kGif)
+            noteAnimation(gifFrameCount(path), out.meta);
         return status;
     }
 

@@ -337,16 +337,25 @@ int32_t saturate32(int64_t value) {
     return int32_t(std::clamp<int64_t>(value, 0, std::numeric_limits<int32_t>::max()));
 }
 
-// Counts the directories of the file by following the chain of directory offsets, at most
-// kMaxCountedPages of them; a loop in the chain ends the count. At least 1 (the caller has read the
-// first directory).
-int countPages(const QString& path) {
+// The chain of directories (pages) of a TIFF file, followed without decoding anything.
+struct PageChain {
+    int pages = 0;
+    bool loops = false;      // a directory offset points back at one already seen
+    bool cutShort = false;   // a directory lies outside the file or ends early
+    bool overCount = false;  // more than the walk was allowed to follow
+    int64_t pixels = 0;      // width x height summed over the pages whose size could be read
+};
+
+// Follows the chain of directory offsets, at most `maxPages` directories, reading each one's
+// ImageWidth and ImageLength entries for the pixel sum. Plain and BigTIFF, either byte order.
+PageChain walkPageChain(const QString& path, int maxPages) {
+    PageChain chain;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return 1;
+        return chain;
     uint8_t head[16];
     if (file.read(reinterpret_cast<char*>(head), 16) < 8)
-        return 1;
+        return chain;
     const bool big = head[0] == 'M';
     auto value = [big](const uint8_t* p, int bytes) {
         uint64_t v = 0;
@@ -360,24 +369,113 @@ int countPages(const QString& path) {
     const int entryBytes = bigTiff ? 20 : 12;
     uint64_t offset = bigTiff ? value(head + 8, 8) : value(head + 4, 4);
     std::unordered_set<uint64_t> seen;
-    int pages = 0;
     const uint64_t size = uint64_t(file.size());
-    while (offset != 0 && offset < size && pages < kMaxCountedPages) {
-        if (!seen.insert(offset).second)
+    std::vector<uint8_t> entries;
+    while (offset != 0) {
+        if (offset >= size) {
+            chain.cutShort = true;
             break;
+        }
+        if (chain.pages >= maxPages) {
+            chain.overCount = true;
+            break;
+        }
+        if (!seen.insert(offset).second) {
+            chain.loops = true;
+            break;
+        }
         uint8_t buffer[8];
         if (!file.seek(qint64(offset)) ||
-            file.read(reinterpret_cast<char*>(buffer), countBytes) != countBytes)
+            file.read(reinterpret_cast<char*>(buffer), countBytes) != countBytes) {
+            chain.cutShort = true;
             break;
-        const uint64_t entries = value(buffer, countBytes);
-        ++pages;
-        const uint64_t next = offset + uint64_t(countBytes) + entries * uint64_t(entryBytes);
-        if (entries > size || next >= size || !file.seek(qint64(next)) ||
-            file.read(reinterpret_cast<char*>(buffer), offsetBytes) != offsetBytes)
+        }
+        const uint64_t count = value(buffer, countBytes);
+        ++chain.pages;
+        const uint64_t next = offset + uint64_t(countBytes) + count * uint64_t(entryBytes);
+        if (count > size || next >= size) {
+            chain.cutShort = true;
             break;
+        }
+        entries.resize(size_t(count) * size_t(entryBytes));
+        if (file.read(reinterpret_cast<char*>(entries.data()), qint64(entries.size())) !=
+            qint64(entries.size())) {
+            chain.cutShort = true;
+            break;
+        }
+        uint64_t width = 0;
+        uint64_t height = 0;
+        for (size_t e = 0; e < size_t(count); ++e) {
+            const uint8_t* entry = entries.data() + e * size_t(entryBytes);
+            const uint64_t tag = value(entry, 2);
+            if (tag != TIFFTAG_IMAGEWIDTH && tag != TIFFTAG_IMAGELENGTH)
+                continue;
+            const uint64_t type = value(entry + 2, 2);
+            const uint8_t* field = entry + 4 + countBytes;
+            uint64_t v = 0;
+            if (type == TIFF_SHORT)
+                v = value(field, 2);
+            else if (type == TIFF_LONG)
+                v = value(field, 4);
+            else if (type == TIFF_LONG8 && bigTiff)
+                v = value(field, 8);
+            (tag == TIFFTAG_IMAGEWIDTH ? width : height) = std::min<uint64_t>(v, kMaxPixels + 1);
+        }
+        chain.pixels += int64_t(width * height);
+        // The entries end where the offset of the next directory begins.
+        if (file.read(reinterpret_cast<char*>(buffer), offsetBytes) != offsetBytes) {
+            chain.cutShort = true;
+            break;
+        }
         offset = value(buffer, offsetBytes);
     }
-    return std::max(pages, 1);
+    return chain;
+}
+
+// The page count `pixavant info` shows: at most kMaxCountedPages, a loop or a damaged link ending
+// the count. At least 1 (the caller has read the first directory).
+int countPages(const QString& path) {
+    return std::max(walkPageChain(path, kMaxCountedPages).pages, 1);
+}
+
+// The page budget and the soundness of the chain, for a conversion of every page.
+int checkPageChain(const QString& path, int& pages) {
+    const PageChain chain = walkPageChain(path, kMaxDocumentPages);
+    pages = std::max(chain.pages, 1);
+    if (chain.overCount) {
+        noteErrorDetail(QStringLiteral("more than %1 pages, the most one file may hold")
+                            .arg(kMaxDocumentPages));
+        return kErrLimit;
+    }
+    if (chain.pixels > kMaxDocumentPixels) {
+        noteErrorDetail(QStringLiteral("%1 pages of %2 megapixels in all, more than the %3 one "
+                                       "file may hold")
+                            .arg(chain.pages)
+                            .arg(chain.pixels / 1000000)
+                            .arg(kMaxDocumentPixels / 1000000));
+        return kErrLimit;
+    }
+    if (chain.loops || chain.cutShort) {
+        noteErrorDetail(QStringLiteral("the chain of pages %1 after page %2")
+                            .arg(chain.loops ? QStringLiteral("loops back")
+                                             : QStringLiteral("is cut short"))
+                            .arg(chain.pages));
+        return kErrCorrupt;
+    }
+    return kSuccess;
+}
+
+// Makes page `page` (from 0) the current directory.
+int selectPage(TiffFile& file, int page) {
+    if (page == 0)
+        return kSuccess;
+    if (page < 0 || page >= kMaxDocumentPages)
+        return kErrInvalidArgument;
+    if (TIFFSetDirectory(file.get(), tdir_t(page)) != 1) {
+        noteErrorDetail(QStringLiteral("page %1 cannot be found").arg(page + 1));
+        return file.messages().outOfMemory ? kErrNoMemory : kErrCorrupt;
+    }
+    return kSuccess;
 }
 
 uint8_t clampByte(int v) {
@@ -790,11 +888,22 @@ class TiffReader final : public FormatReader {
         return kSuccess;
     }
 
-    int read(const QString& path, const FileHeader&, const ReadOptions&, DecodedImage& image,
-             Progress& progress) override {
+    int read(const QString& path, const FileHeader& header, const ReadOptions& options,
+             DecodedImage& image, Progress& progress) override {
+        return readPage(path, header, options, 0, image, progress);
+    }
+
+    int pageCount(const QString& path, const FileHeader&, int& pages) override {
+        return checkPageChain(path, pages);
+    }
+
+    int readPage(const QString& path, const FileHeader&, const ReadOptions&, int page,
+                 DecodedImage& image, Progress& progress) override {
         TiffFile file;
         if (!file.open(path, "rm"))
             return file.readFailure();
+        if (const int selected = selectPage(file, page); selected != kSuccess)
+            return selected;
         TIFF* tif = file.get();
         TiffLayout layout;
         if (!readLayout(tif, layout))
@@ -835,7 +944,8 @@ class TiffReader final : public FormatReader {
                 turned != kSuccess)
                 return turned;
         }
-        readEmbeddedMetadata(path, decoded.meta);
+        if (page == 0)  // EXIF, XMP and IPTC describe the first page
+            readEmbeddedMetadata(path, decoded.meta);
         image = std::move(decoded);
         return kSuccess;
     }
@@ -863,6 +973,12 @@ std::string iccColourSpace(const std::vector<uint8_t>& profile) {
     if (profile.size() < 128)
         return {};
     return std::string(reinterpret_cast<const char*>(profile.data()) + 16, 4);
+}
+
+// A new file for a first page; for a later one, the file that holds the earlier pages, to which
+// libtiff links a new directory at the end.
+bool openForPage(TiffFile& file, const QString& path, bool addPage) {
+    return file.open(path, addPage ? "a" : "w");
 }
 
 class TiffWriter final : public FormatWriter {
@@ -901,7 +1017,7 @@ class TiffWriter final : public FormatWriter {
             uint32_t(std::clamp<size_t>(kStripBytes / lineBytes, 1, size_t(image.height)));
 
         TiffFile file;
-        if (!file.open(path, "w"))
+        if (!openForPage(file, path, request.addPage))
             return kErrWrite;
         TIFF* tif = file.get();
 
@@ -995,6 +1111,8 @@ class TiffWriter final : public FormatWriter {
         if (TIFFFlush(tif) != 1)
             return kErrWrite;
         file.close();
+        if (request.addPage)  // the file's metadata went in with its first page
+            return kSuccess;
         std::vector<std::string> dropped;
         const int added = addTiffMetadata(path, request.metadata,
                                           request.notes != nullptr ? *request.notes : dropped);

@@ -58,8 +58,8 @@ bool wellFormed(const Raster& r) {
     return !r.empty() && r.pixels.size() >= r.rowBytes() * size_t(r.height);
 }
 
-bool readBack(const QString& path, DecodedImage& decoded, Progress& progress, int& status,
-              std::string& detail) {
+bool readBack(const QString& path, int page, DecodedImage& decoded, Progress& progress,
+              int& status, std::string& detail) {
     FileHeader header;
     qint64 size = 0;
     status = readFileHeader(path, header, size);
@@ -74,7 +74,7 @@ bool readBack(const QString& path, DecodedImage& decoded, Progress& progress, in
         return false;
     }
     try {
-        status = reader->read(path, header, ReadOptions{}, decoded, progress);
+        status = reader->readPage(path, header, ReadOptions{}, page, decoded, progress);
     } catch (const std::bad_alloc&) {
         status = kErrNoMemory;
     }
@@ -135,14 +135,14 @@ double psnrOf(const Raster& written, const Raster& decoded) {
 }
 
 int verifyOutput(const QString& path, const Raster& written, int formatCode, int qualityFactor,
-                 Progress& progress, Verification& result) {
+                 Progress& progress, Verification& result, int page) {
     result = {};
     const bool lossless = isLosslessFormat(formatCode);
     result.method = lossless ? VerifyMethod::Identical : VerifyMethod::Psnr;
     result.floor = psnrFloor(formatCode, qualityFactor);
     DecodedImage decoded;
     int status = kSuccess;
-    if (!readBack(path, decoded, progress, status, result.detail))
+    if (!readBack(path, page, decoded, progress, status, result.detail))
         return status == kErrCancelled || status == kErrNoMemory ? status : kSuccess;
     const Raster& back = decoded.raster;
     if (back.width != written.width || back.height != written.height) {

@@ -26,10 +26,11 @@ TEST(OutputFileName, ReplacesEverythingFromTheFirstDot) {
 }
 
 TEST(SourceResolution, OnlyTheTiffFamilyStatesItsOwn) {
-    // Fax-coded TIFFs, JPEG (whatever its header says) and the rest count as 72 dpi, as does a
-    // TIFF that states no resolution.
+    // Every TIFF, fax and JPEG-compressed ones included, counts by its stated resolution; JPEG
+    // (whatever its header says) and the rest count as 72 dpi, as does a TIFF that states none.
     const std::pair<bool, std::vector<int32_t>> families[] = {
-        {true, {3, 17, 63, 66, 85, 87, 93, 96}}, {false, {25, 27, 28, 29, 10, 6, 0, 5}}};
+        {true, {3, 17, 63, 66, 85, 87, 93, 96, 11, 22, 24, 25, 27, 28, 29}},
+        {false, {10, 21, 6, 0, 5, 2, 75}}};
     for (const auto& [own, formats] : families) {
         for (const int32_t format : formats) {
             for (const int32_t xres : {0, 50, 300, 32767}) {

@@ -1,0 +1,175 @@
+// The command line on multi-page files and resolutions: each file keeps its own resolution by
+// default, --dpi acts as the window's choice, every page is converted, named, skipped, recorded
+// and verified, and `info` counts the pages.
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTextStream>
+
+#include "EngineFixtures.h"
+#include "Testdata.h"
+#include "batch/Manifest.h"
+#include "cli/Cli.h"
+
+namespace pixavant::cli {
+namespace {
+
+using namespace pixavant::testsupport;
+
+class DocumentsTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(tmp.isValid());
+        dir = tmp.path() + "/";
+        QDir(dir).mkpath("out");
+    }
+    int run(const QStringList& args) {
+        out.clear();
+        err.clear();
+        QTextStream outStream(&out);
+        QTextStream errStream(&err);
+        CliIo io{outStream, errStream};
+        const int status = runCli(args, io);
+        outStream.flush();
+        errStream.flush();
+        return status;
+    }
+    QStringList files(const QString& path) const {
+        return QDir(path).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+    }
+
+    QTemporaryDir tmp;
+    QString dir;
+    QString out;
+    QString err;
+};
+
+// Without --dpi a 300-dpi master stays 640 x 480 at 300 dpi (also losslessly, and in JPEG from a
+// 200-dpi JPEG); --dpi 72 resamples it as the window does, and a JPEG counts as 72 dpi there.
+TEST_F(DocumentsTest, EachFileKeepsItsOwnResolutionUnlessDpiIsGiven) {
+    ASSERT_TRUE(writeEngineTiff(dir + "scan.tif", 640, 480, 3, 300));
+    ASSERT_TRUE(writeEngineJpeg(dir + "photo.jpg", 200, 100, 3, 200));
+    ASSERT_TRUE(writeEngineTiff(dir + "plain.tif", 50, 40, 1, 0));
+    ASSERT_EQ(run({"convert", "-o", dir + "out", "--compression", "lzw", dir + "scan.tif",
+                   dir + "photo.jpg", dir + "plain.tif"}),
+              kExitOk)
+        << err.toStdString();
+    const ProbedImage scan = probeTiff(dir + "out/scan.TIF");
+    EXPECT_EQ(std::tuple(scan.width, scan.height, scan.xDpi), std::tuple(640, 480, 300.0));
+    const ProbedImage photo = probeTiff(dir + "out/photo.TIF");
+    EXPECT_EQ(std::tuple(photo.width, photo.height, photo.xDpi), std::tuple(200, 100, 200.0));
+    const ProbedImage plain = probeTiff(dir + "out/plain.TIF");
+    EXPECT_EQ(std::tuple(plain.width, plain.height, plain.xDpi), std::tuple(50, 40, 72.0));
+
+    ASSERT_EQ(run({"convert", "-o", dir + "out", "--compression", "lzw", "--dpi", "72",
+                   dir + "scan.tif", dir + "photo.jpg"}),
+              kExitOk)
+        << err.toStdString();
+    const ProbedImage at72 = probeTiff(dir + "out/scan.TIF");
+    EXPECT_EQ(std::tuple(at72.width, at72.height, at72.xDpi), std::tuple(154, 115, 72.0));
+    const ProbedImage jpegAt72 = probeTiff(dir + "out/photo.TIF");
+    EXPECT_EQ(std::tuple(jpegAt72.width, jpegAt72.height, jpegAt72.xDpi),
+              std::tuple(200, 100, 72.0));
+
+    // --size alone resizes at the file's own resolution, without a scaling for resolution.
+    ASSERT_EQ(run({"convert", "-o", dir + "out", "--compression", "lzw", "--size", "320x0",
+                   dir + "scan.tif"}),
+              kExitOk);
+    const ProbedImage sized = probeTiff(dir + "out/scan.TIF");
+    EXPECT_EQ(std::tuple(sized.width, sized.height, sized.xDpi), std::tuple(320, 240, 300.0));
+}
+
+// A 3-page file to JPEG: three page files, three lines, three manifest lines with their pages; a
+// rerun with --skip-existing skips it only while every page file exists.
+TEST_F(DocumentsTest, PageFilesAreReportedRecordedAndSkippedTogether) {
+    ASSERT_TRUE(writeEngineDocument(dir + "doc.tif", {{60, 40, 3, 150, 150},
+                                                      {60, 40, 1, 150, 150},
+                                                      {64, 40, 0, 150, 150}}));
+    const QString manifest = dir + "m.jsonl";
+    ASSERT_EQ(run({"convert", "-o", dir + "out", "--verify", "--manifest", manifest,
+                   dir + "doc.tif"}),
+              kExitOk)
+        << err.toStdString();
+    EXPECT_EQ(files(dir + "out"), (QStringList{"doc-1.JPG", "doc-2.JPG", "doc-3.JPG"}));
+    EXPECT_EQ(out.count(" -> "), 3) << out.toStdString();
+    EXPECT_EQ(out.count("verified: PSNR"), 3) << out.toStdString();
+    batch::Manifest read;
+    QString error;
+    ASSERT_TRUE(batch::readManifest(manifest, read, error));
+    ASSERT_EQ(read.entries.size(), 3u);
+    for (int page = 1; page <= 3; ++page) {
+        const batch::ManifestEntry& entry = read.entries[size_t(page - 1)];
+        EXPECT_EQ(entry.page, page);
+        EXPECT_TRUE(entry.output.endsWith(QStringLiteral("doc-%1.JPG").arg(page)));
+        EXPECT_EQ(entry.verification, "passed");
+        EXPECT_TRUE(entry.source.endsWith("doc.tif"));
+    }
+    EXPECT_EQ(run({"verify", "--manifest", manifest}), kExitOk) << out.toStdString();
+
+    const QStringList again = {"convert", "-o", dir + "out", "--skip-existing", dir + "doc.tif"};
+    ASSERT_EQ(run(again), kExitOk);
+    EXPECT_TRUE(out.contains("already there, skipped")) << out.toStdString();
+    QFile::remove(dir + "out/doc-2.JPG");
+    ASSERT_EQ(run(again), kExitOk);
+    EXPECT_FALSE(out.contains("skipped")) << out.toStdString();
+    EXPECT_EQ(files(dir + "out"), (QStringList{"doc-1.JPG", "doc-2.JPG", "doc-3.JPG"}));
+
+    // Into TIFF: one file holding the pages, one line.
+    ASSERT_EQ(run({"convert", "-o", dir + "out", "--compression", "lzw", dir + "doc.tif"}),
+              kExitOk);
+    EXPECT_EQ(tiffPageCount(dir + "out/doc.TIF"), 3);
+    EXPECT_EQ(out.count(" -> "), 1);
+}
+
+// The first pass sees only names: doc.tif's second page file is doc-2.JPG, which doc-2.jpg writes.
+// The multi-page file fails naming both; the other file converts; nothing is replaced.
+TEST_F(DocumentsTest, APageFileThatWouldReplaceAnotherOutputFailsItsFile) {
+    ASSERT_TRUE(writeEngineDocument(dir + "doc.tif", {{30, 20, 1}, {30, 20, 1}}));
+    ASSERT_TRUE(writeEngineJpeg(dir + "doc-2.jpg", 10, 10, 3, 72));
+    EXPECT_EQ(run({"convert", "--keep-going", "-o", dir + "out", dir + "doc.tif",
+                   dir + "doc-2.jpg"}),
+              kExitFailed);
+    EXPECT_TRUE(err.contains("doc-2.JPG, a page of doc.tif, would replace the output of another "
+                             "file of this run"))
+        << err.toStdString();
+    EXPECT_EQ(files(dir + "out"), QStringList{"doc-2.JPG"});
+    EXPECT_EQ(probeJpeg(dir + "out/doc-2.JPG").width, 10);
+}
+
+TEST_F(DocumentsTest, InfoCountsThePages) {
+    ASSERT_TRUE(writeEngineDocument(dir + "doc.tif", {{30, 20, 1}, {30, 20, 1}, {30, 20, 0}}));
+    ASSERT_EQ(run({"info", dir + "doc.tif"}), kExitOk);
+    EXPECT_TRUE(out.endsWith("\nPages:          3\n")) << out.toStdString();
+    ASSERT_TRUE(writeEngineTiff(dir + "one.tif", 10, 10, 1, 72));
+    ASSERT_EQ(run({"info", dir + "one.tif"}), kExitOk);
+    EXPECT_FALSE(out.contains("Pages")) << out.toStdString();
+}
+
+// The real damaged manual fails naming page 3, writing nothing; a real 204 x 98 dpi fax comes out
+// square at 204 dpi.
+TEST_F(DocumentsTest, RealFaxesAndDamage) {
+    const QString documents = testing::testdataDir("documents");
+    if (documents.isEmpty())
+        GTEST_SKIP() << "../shared/testdata/documents is not there";
+    EXPECT_EQ(run({"convert", "-o", dir + "out", "--compression", "g4",
+                   documents + "/manual-g4-page3-damaged.tif"}),
+              kExitFailed);
+    EXPECT_TRUE(err.contains("page 3 of 3: the file is damaged")) << err.toStdString();
+    EXPECT_EQ(files(dir + "out"), QStringList{});
+
+    ASSERT_EQ(run({"convert", "-o", dir + "out", "--compression", "g4",
+                   documents + "/fax-normal-g3-204x98dpi-2pages.tif"}),
+              kExitOk)
+        << err.toStdString();
+    for (int page = 0; page < 2; ++page) {
+        const ProbedImage probe = probeTiff(dir + "out/fax-normal-g3-204x98dpi-2pages.TIF", page);
+        EXPECT_EQ(std::tuple(probe.width, probe.height, probe.xDpi),
+                  std::tuple(1728, 2386, 204.0));
+    }
+}
+
+}  // namespace
+}  // namespace pixavant::cli
