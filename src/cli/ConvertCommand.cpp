@@ -9,6 +9,7 @@
 
 #include "batch/BatchRules.h"
 #include "batch/Manifest.h"
+#include "batch/RunTotals.h"
 #include "cli/Cli.h"
 #include "cli/ConvertOptions.h"
 #include "cli/ConvertRunner.h"
@@ -127,6 +128,7 @@ class CliReporter final : public RunListener {
         : io_(io), line_(line), job_(job), manifest_(manifest) {}
 
     bool manifestFailed() const { return manifestFailed_; }
+    const batch::RunTotals& totals() const { return totals_; }
 
     void finished(const FileOutcome& outcome) override {
         switch (outcome.result) {
@@ -145,6 +147,7 @@ class CliReporter final : public RunListener {
                     }
                 }
                 writeRecord(outcome);
+                totals_.add(outcome.source, outcome.output);
                 break;
             case FileOutcome::Result::Skipped:
                 if (!io_.terminal)
@@ -202,6 +205,7 @@ class CliReporter final : public RunListener {
     batch::ManifestWriter* manifest_;
     bool stopping_ = false;
     bool manifestFailed_ = false;
+    batch::RunTotals totals_;
 };
 
 QString filesText(int64_t count) {
@@ -290,6 +294,8 @@ int runConvert(const QStringList& args, CliIo& io) {
             io.out << ", " << summary.failed << " failed";
         if (summary.abandoned > 0)
             io.out << ", " << summary.abandoned << " abandoned";
+        if (summary.converted > 0)
+            io.out << ": " << batch::bytesText(reporter.totals());
         io.out << "\n";
     }
     io.out.flush();

@@ -16,6 +16,7 @@
 #include "EngineFixtures.h"
 #include "Testdata.h"
 #include "batch/Manifest.h"
+#include "batch/RunTotals.h"
 #include "cli/Cli.h"
 #include "cli/ConvertOptions.h"
 #include "cli/ConvertRunner.h"
@@ -140,7 +141,13 @@ TEST_F(CliTest, FilesFromSeveralDirectoriesGoBesideTheirSources) {
     // A terminal: a progress line redrawn in place, ending at 100 %.
     EXPECT_TRUE(out.contains('\r'));
     EXPECT_TRUE(out.contains("100 % 2/2 b.tif")) << out.toStdString();
-    EXPECT_TRUE(out.endsWith("2 files converted\n")) << out.toStdString();
+    // Its last line: the totals.
+    batch::RunTotals totals;
+    totals.add(dir + "one/a.tif", dir + "one/a.JPG");
+    totals.add(dir + "two/b.tif", dir + "two/b.JPG");
+    EXPECT_GT(totals.bytesAfter, 0);
+    EXPECT_TRUE(out.endsWith("\n2 files converted: " + batch::bytesText(totals) + "\n"))
+        << out.toStdString();
 }
 
 TEST_F(CliTest, AFailureStopsTheRunUnlessToldToKeepGoing) {

@@ -53,7 +53,7 @@ void BatchEngine::load() {
     state_.FileCount = view_.workCount();
     for (int i = 0; i < state_.FileCount; ++i) {
         // A file that cannot be sized counts 0 bytes; the run fails on it when it gets there.
-        const QFileInfo file(sourceDir_ + listItemFileName(view_.workEntry(i)));
+        const QFileInfo file(workSourcePath(i));
         if (file.isFile())
             state_.TotalBytes += file.size();
     }
@@ -114,7 +114,7 @@ void BatchEngine::timerEvent() {
     protectedFiles_.clear();
     QStringList sources = extraProtected_;
     for (int i = 0; i < state_.FileCount; ++i)
-        sources << sourceDir_ + listItemFileName(view_.workEntry(i));
+        sources << workSourcePath(i);
     for (const QString& source : sources) {
         protectedPaths_.insert(absoluteClean(source));
         const QString canonical = QFileInfo(source).canonicalFilePath();
@@ -176,6 +176,11 @@ int32_t BatchEngine::convertFileGuarded() {
     }
 }
 
+QString BatchEngine::workSourcePath(int index) const {
+    const QString folder = view_.workFolder(index);
+    return (folder.isEmpty() ? sourceDir_ : folder) + listItemFileName(view_.workEntry(index));
+}
+
 bool BatchEngine::wouldReplaceSource(const QString& outputPath) const {
     if (protectedPaths_.count(absoluteClean(outputPath)) != 0)
         return true;
@@ -197,7 +202,7 @@ int32_t BatchEngine::convertFile() {
     outputs_.clear();
     state_.PageIndex = 0;
     state_.PageCount = 1;
-    const QString sourcePath = sourceDir_ + fileName;
+    const QString sourcePath = workSourcePath(state_.FileIndex);
 
     if (const int32_t result = imaging::readFileInfo(sourcePath, fileInfo_); result != 1) {
         libraryDetail_ = imaging::errorDetail();
@@ -431,7 +436,7 @@ void BatchEngine::fail(int32_t code) {
     if (reason.isEmpty())
         reason = QStringLiteral("error %1").arg(code);
     const QString message = code == kErrPageClash ? pageClash_ : failureMessage(code, outputName_);
-    fail(code, message, failureDetails(sourceDir_ + failedFile_, reason));
+    fail(code, message, failureDetails(workSourcePath(state_.FileIndex), reason));
 }
 
 void BatchEngine::fail(int32_t code, const QString& message, const QString& details) {

@@ -121,6 +121,8 @@ class BatchEngine {
     bool refuseOutputClashes();
     void showCompleted();
     bool wouldReplaceSource(const QString& outputPath) const;
+    // The file work-list entry `index` names, in the folder it was added from.
+    QString workSourcePath(int index) const;
     void onProgressStatus(int16_t percent);
     void planLoadShare(const CompressionSettings& s, int16_t dpi, int16_t sourceDpi);
 

@@ -29,9 +29,15 @@ class BatchView {
     virtual void setTimerEnabled(bool enabled) = 0;
     virtual void setTimerInterval(int milliseconds) = 0;
 
-    // The work list: entries are one space and a file name of the source directory.
+    // The work list: entries are one space and a file name.
     virtual int workCount() const = 0;
     virtual QString workEntry(int index) const = 0;
+    // The folder (ending in "/") of the file a work-list entry names, which is the folder it was
+    // added from; empty: the engine's source directory.
+    virtual QString workFolder(int index) const {
+        (void)index;
+        return {};
+    }
 
     // The source list, to which converted files are added when the output directory is the
     // source directory, and its count label.

@@ -122,6 +122,9 @@ int ThreadedBatchView::workCount() const {
 QString ThreadedBatchView::workEntry(int index) const {
     return ask<QString>([index](BatchView& v) { return v.workEntry(index); });
 }
+QString ThreadedBatchView::workFolder(int index) const {
+    return ask<QString>([index](BatchView& v) { return v.workFolder(index); });
+}
 int ThreadedBatchView::sourceCount() const {
     return ask<int>([](BatchView& v) { return v.sourceCount(); });
 }

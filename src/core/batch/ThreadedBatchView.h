@@ -33,6 +33,7 @@ class ThreadedBatchView final : public BatchView {
     void setTimerInterval(int milliseconds) override;
     int workCount() const override;
     QString workEntry(int index) const override;
+    QString workFolder(int index) const override;
     int sourceCount() const override;
     QString sourceEntry(int index) const override;
     void addSourceEntry(const QString& entry) override;

@@ -1,9 +1,18 @@
 #include "app/FileListBox.h"
 
+#include <QDropEvent>
 #include <QKeyEvent>
+#include <QMimeData>
 #include <QMouseEvent>
 
+#include "app/DroppedPaths.h"
+#include "settings/ListEntry.h"
+
 namespace pixavant {
+
+namespace {
+constexpr int kFolderRole = Qt::UserRole + 1;
+}  // namespace
 
 FileListBox::FileListBox(QWidget* parent) : FocusMarkedView<QListWidget>(parent) {
     setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -41,7 +50,7 @@ void FileListBox::setSelected(int index, bool selected) {
     emit listClicked();
 }
 
-int FileListBox::addItem(const QString& text) {
+int FileListBox::addItem(const QString& text, const QString& folder) {
     // Upper bound: after every item that does not sort after the new one.
     int low = 0;
     int high = count();
@@ -53,8 +62,47 @@ int FileListBox::addItem(const QString& text) {
             low = mid + 1;
         }
     }
-    insertItem(low, new QListWidgetItem(text));
+    auto* added = new QListWidgetItem(text);
+    if (!folder.isEmpty()) {
+        added->setData(kFolderRole, folder);
+        added->setToolTip(fileToolTip(listItemFileName(text), folder));
+    }
+    insertItem(low, added);
     return low;
+}
+
+QString FileListBox::itemFolder(int index) const {
+    const QListWidgetItem* it = item(index);
+    return it ? it->data(kFolderRole).toString() : QString();
+}
+
+void FileListBox::setAcceptsFileDrops(bool accept) {
+    setAcceptDrops(accept);
+    setDropIndicatorShown(false);
+}
+
+void FileListBox::dragEnterEvent(QDragEnterEvent* event) {
+    if (!droppedPaths(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void FileListBox::dragMoveEvent(QDragMoveEvent* event) {
+    if (!droppedPaths(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void FileListBox::dropEvent(QDropEvent* event) {
+    const QStringList paths = droppedPaths(event->mimeData());
+    if (paths.isEmpty()) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+    emit pathsDropped(paths);
 }
 
 void FileListBox::removeItem(int index) {

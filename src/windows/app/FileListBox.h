@@ -23,6 +23,10 @@ namespace pixavant {
 //
 // Code must change the selection through setSelected() only, so that every change is notified.
 // The focus shows as a frame around the list and a mark on the current item.
+//
+// Each item may remember the folder of its file; its tool tip then gives the whole name and the
+// folder. With file drops accepted, local files and folders dropped on the list are handed on by
+// pathsDropped().
 class FileListBox : public FocusMarkedView<QListWidget> {
     Q_OBJECT
 
@@ -36,7 +40,12 @@ class FileListBox : public FocusMarkedView<QListWidget> {
     void setSelected(int index, bool selected);
     int currentItemIndex() const { return currentRow(); }
     // Inserts the text at its sorted place (after items that compare equal) and returns the index.
-    int addItem(const QString& text);
+    // `folder` (ending in "/") is the folder of the file the item names.
+    int addItem(const QString& text, const QString& folder = QString());
+    // The folder given when the item was added.
+    QString itemFolder(int index) const;
+    // Whether local files and folders may be dropped on the list (off at first).
+    void setAcceptsFileDrops(bool accept);
     void removeItem(int index);
     void clearItems();
     QStringList items() const;
@@ -47,6 +56,8 @@ class FileListBox : public FocusMarkedView<QListWidget> {
   signals:
     void listClicked();
     void listDoubleClicked();
+    // Local files and folders dropped on the list, as absolute paths.
+    void pathsDropped(const QStringList& paths);
 
   protected:
     void mousePressEvent(QMouseEvent* event) override;
@@ -54,6 +65,9 @@ class FileListBox : public FocusMarkedView<QListWidget> {
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
   private:
     struct Snapshot {

@@ -4,14 +4,18 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QPushButton>
 #include <QScreen>
 
 #include "about/AboutBox.h"
+#include "app/DroppedPaths.h"
 #include "app/FileListBox.h"
 #include "app/SourceScan.h"
 #include "app/Trash.h"
@@ -35,12 +39,16 @@ class MainWindowLists final : public RunLists {
     explicit MainWindowLists(MainWindow& window) : window_(window) {}
     int workCount() const override { return window_.workList()->count(); }
     QString workEntry(int index) const override { return window_.workList()->itemText(index); }
+    QString workFolder(int index) const override { return window_.workList()->itemFolder(index); }
     int sourceCount() const override { return window_.sourceList()->count(); }
     QString sourceEntry(int index) const override { return window_.sourceList()->itemText(index); }
-    void addSourceEntry(const QString& entry) override { window_.sourceList()->addItem(entry); }
+    void addSourceEntry(const QString& entry) override {
+        window_.sourceList()->addItem(entry, appState().SourceDir);
+    }
     void setSourceCountLabel(const QString& text) override {
         window_.sourceCountLabel()->setText(text);
     }
+    void setRunTotals(const QString& text) override { window_.setRunTotals(text); }
 
   private:
     MainWindow& window_;
@@ -58,6 +66,19 @@ constexpr int kFullClientHeight = 6555;
 constexpr int kShortClientHeight = 4385 - (7254 - kFullClientHeight);
 // Where the preview and the information panel begin.
 constexpr int kLowerPartTop = 3735;
+// The free band between the button row (which ends at 3030 + 435) and the lower part; it stays
+// within the short window too.
+constexpr int kRunTotalsTop = 3465;
+constexpr int kRunTotalsHeight = 225;
+
+// Whether a drag carries a folder.
+bool carriesFolder(const QMimeData* data) {
+    for (const QString& path : droppedPaths(data)) {
+        if (QFileInfo(path).isDir())
+            return true;
+    }
+    return false;
+}
 
 }  // namespace
 
@@ -125,6 +146,10 @@ void MainWindow::buildWindow() {
     srcView_ = makeButton("SrcView", QStringLiteral("View"), 1440, 3030);
     deleteFile_ = makeButton("DeleteFile", QStringLiteral("Delete"), 2790, 3030);
     compress_ = makeButton("Compress", QStringLiteral("Compress"), 5910, 3030);
+    runTotals_ = makeLabel("lblRunTotals", QString(),
+                           twipRect(210, kRunTotalsTop, kClientWidth - 2 * 210, kRunTotalsHeight));
+    runTotals_->setAccessibleName(QStringLiteral("Run totals"));
+    runTotals_->hide();
 
     // The lower part: the preview on the left, the information panel on the right. Both are
     // filled by the inspection windows.
@@ -177,6 +202,9 @@ void MainWindow::buildWindow() {
 
     connect(srcFileList_, &FileListBox::listClicked, this, &MainWindow::srcFileListClick);
     connect(workFileList_, &FileListBox::listClicked, this, &MainWindow::workFileListClick);
+    connect(workFileList_, &FileListBox::pathsDropped, this, &MainWindow::dropOnWorkList);
+    workFileList_->setAcceptsFileDrops(true);
+    setAcceptDrops(true);
     connect(srcFileList_, &FileListBox::listDoubleClicked, this, &MainWindow::srcViewClick);
     connect(workFileList_, &FileListBox::listDoubleClicked, this, &MainWindow::srcViewClick);
     connect(add_, &QPushButton::clicked, this, &MainWindow::addClick);
@@ -231,7 +259,7 @@ void MainWindow::load(const QString& startDir) {
 void MainWindow::fillSourceList() {
     srcFileList_->clearItems();
     for (const QString& name : scanSourceDirectory(appState().SourceDir)) {
-        srcFileList_->addItem(listItemText(name));
+        srcFileList_->addItem(listItemText(name), appState().SourceDir);
     }
     updateSourceCount();
     if (srcFileList_->count() > 0) {
@@ -251,7 +279,7 @@ void MainWindow::selectSourceFile(const QString& fileName) {
 }
 
 void MainWindow::addSourceFile(const QString& fileName) {
-    srcFileList_->addItem(listItemText(fileName));
+    srcFileList_->addItem(listItemText(fileName), appState().SourceDir);
     updateSourceCount();
 }
 
@@ -291,7 +319,7 @@ void MainWindow::listClick(FileListBox* clicked, FileListBox* other) {
     if (current == -1) {
         return;
     }
-    state.CurrentImagePath = listItemPath(state.SourceDir, clicked->itemText(current));
+    state.CurrentImagePath = itemPath(clicked, current);
     if (!state.ImageInfoEnabled || !state.ListClickUpdatesEnabled) {
         return;
     }
@@ -327,7 +355,7 @@ void MainWindow::addClick() {
                     listed = workFileList_->itemText(j) == text;
                 }
                 if (!listed) {
-                    workFileList_->addItem(text);
+                    workFileList_->addItem(text, srcFileList_->itemFolder(i));
                 }
             }
         } else {
@@ -336,7 +364,7 @@ void MainWindow::addClick() {
                 workFileList_->removeItem(j);
             }
             for (int i = 0; i < srcFileList_->count(); ++i) {
-                workFileList_->addItem(srcFileList_->itemText(i));
+                workFileList_->addItem(srcFileList_->itemText(i), srcFileList_->itemFolder(i));
             }
         }
     }
@@ -362,33 +390,140 @@ void MainWindow::deleteFileClick() {
     AppState& state = appState();
     state.ListClickUpdatesEnabled = false;
     QStringList failures;
+    QStringList trashed;
     if (srcFileList_->currentItemIndex() != -1) {
         const Trash trash;
-        QStringList trashed;
         for (int i = srcFileList_->count() - 1; i >= 0; --i) {
             if (!srcFileList_->isSelected(i)) {
                 continue;
             }
-            const QString name = listItemFileName(srcFileList_->itemText(i));
-            if (trashed.contains(name)) {
+            const QString path = QDir::cleanPath(itemPath(srcFileList_, i));
+            if (trashed.contains(path)) {
                 // The same file listed twice: gone with its first item.
                 srcFileList_->removeItem(i);
                 continue;
             }
             QString error;
-            if (trash.moveToTrash(state.SourceDir + name, &error)) {
-                trashed.append(name);
+            if (trash.moveToTrash(path, &error)) {
+                trashed.append(path);
                 srcFileList_->removeItem(i);
             } else {
-                failures.prepend(name + QStringLiteral(": ") + error);
+                failures.prepend(listItemFileName(srcFileList_->itemText(i)) +
+                                 QStringLiteral(": ") + error);
             }
         }
     }
     updateSourceCount();
+    takeOffWorkList(trashed);
     state.ListClickUpdatesEnabled = true;
+    if (!trashed.isEmpty()) {
+        if (trashed.contains(QDir::cleanPath(state.CurrentImagePath)))
+            state.CurrentImagePath.clear();
+        if (filesGoneHook_)
+            filesGoneHook_(trashed);
+    }
     if (!failures.isEmpty()) {
         showMessage(this, QStringLiteral("Could not move to the trash:\n") + failures.join('\n'));
     }
+}
+
+// Takes the work items that name any of the paths off the work list.
+void MainWindow::takeOffWorkList(const QStringList& paths) {
+    if (paths.isEmpty())
+        return;
+    for (int j = workFileList_->count() - 1; j >= 0; --j) {
+        if (paths.contains(QDir::cleanPath(itemPath(workFileList_, j))))
+            workFileList_->removeItem(j);
+    }
+    updateWorkCount();
+}
+
+void MainWindow::setRunTotals(const QString& text) {
+    runTotals_->setText(text);
+    runTotals_->setToolTip(text);
+    runTotals_->setVisible(!text.isEmpty());
+}
+
+void MainWindow::dropOnWorkList(const QStringList& paths) {
+    AppState& state = appState();
+    QStringList notAdded;
+    QString folder;
+    state.ListClickUpdatesEnabled = false;
+    for (const QString& path : paths) {
+        const QFileInfo file(path);
+        if (file.isDir()) {
+            if (folder.isEmpty())
+                folder = path;
+            continue;
+        }
+        const QString name = file.fileName();
+        const QString from = file.absolutePath() + QLatin1Char('/');
+        if (!file.isFile() || !hasSourceSuffix(name)) {
+            notAdded << QStringLiteral("%1: not an image file of a kind PIXAVANT lists").arg(path);
+            continue;
+        }
+        const QString text = listItemText(name);
+        const int listed = workFileList_->items().indexOf(text);
+        if (listed < 0) {
+            workFileList_->addItem(text, from);
+        } else if (QDir::cleanPath(itemPath(workFileList_, listed)) != path) {
+            notAdded << QStringLiteral("%1: %2 is listed already, from %3")
+                            .arg(path, name, QFileInfo(itemPath(workFileList_, listed)).path());
+        }
+    }
+    updateWorkCount();
+    state.ListClickUpdatesEnabled = true;
+    if (!folder.isEmpty())
+        openSourceFolder(folder);
+    if (!notAdded.isEmpty())
+        showMessage(this, QStringLiteral("Not added to the work list:\n") + notAdded.join('\n'));
+}
+
+void MainWindow::dropOnWindow(const QStringList& paths) {
+    for (const QString& path : paths) {
+        if (QFileInfo(path).isDir()) {
+            openSourceFolder(path);
+            return;
+        }
+    }
+}
+
+bool MainWindow::openSourceFolder(const QString& dir) {
+    const QFileInfo folder(dir);
+    if (!folder.isDir() || !folder.isReadable() || !folder.isExecutable()) {
+        showMessage(this, QStringLiteral("The folder %1 cannot be opened.").arg(dir));
+        return false;
+    }
+    QString path = QDir::cleanPath(folder.absoluteFilePath());
+    if (!path.endsWith(QLatin1Char('/')))
+        path += QLatin1Char('/');
+    appState().SourceDir = path;
+    compressionSettings().OutputDir = path;
+    fillSourceList();
+    return true;
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+    if (carriesFolder(event->mimeData()))
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void MainWindow::dragMoveEvent(QDragMoveEvent* event) {
+    if (carriesFolder(event->mimeData()))
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+    if (!carriesFolder(event->mimeData())) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+    dropOnWindow(droppedPaths(event->mimeData()));
 }
 
 void MainWindow::findSelectedList() {
@@ -424,6 +559,14 @@ const QListWidget* MainWindow::selectedList() {
         default:
             return nullptr;
     }
+}
+
+QString MainWindow::itemPath(const QListWidget* list, int index) const {
+    const FileListBox* box = list == workFileList_ ? workFileList_ : srcFileList_;
+    if (list != box || index < 0 || index >= box->count())
+        return QString();
+    const QString folder = box->itemFolder(index);
+    return listItemPath(folder.isEmpty() ? appState().SourceDir : folder, box->itemText(index));
 }
 
 RunLists& MainWindow::runLists() {

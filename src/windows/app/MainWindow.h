@@ -41,6 +41,10 @@ class MainWindow : public QMainWindow, public InspectionHost {
     FileListBox* workList() const { return workFileList_; }
     QLabel* sourceCountLabel() const { return label1_; }
     QLabel* workCountLabel() const { return label2_; }
+    // The line between the buttons and the preview that tells what the last run achieved (empty
+    // before the first run and while a run goes on).
+    QLabel* runTotalsLabel() const { return runTotals_; }
+    void setRunTotals(const QString& text);
 
     // The lower part of the window: the preview area and the information panel area.
     QWidget* previewArea() const { return lead1_; }
@@ -55,6 +59,8 @@ class MainWindow : public QMainWindow, public InspectionHost {
     void setInspectionHook(Hook hook) override { inspectionHook_ = std::move(hook); }
     // "View" and the double-clicks: opens the viewer.
     void setViewHook(Hook hook) override { viewHook_ = std::move(hook); }
+    // "Delete" moved files to the trash.
+    void setFilesGoneHook(PathsHook hook) override { filesGoneHook_ = std::move(hook); }
     // "Compress" with a non-empty work list: opens the compression options dialog.
     void setCompressHook(Hook hook) { compressHook_ = std::move(hook); }
 
@@ -69,12 +75,23 @@ class MainWindow : public QMainWindow, public InspectionHost {
     void updateSourceCount();
     void updateWorkCount();
 
+    // Drops of local files and folders. On the work list, files of the kinds the source scan
+    // lists are added as "Add" adds them (a name already listed is not added again), each from
+    // its own folder; anywhere on the window, a folder becomes the source folder, as the Browser
+    // makes it. What cannot be added is said in one message.
+    void dropOnWorkList(const QStringList& paths);
+    void dropOnWindow(const QStringList& paths);
+    // SourceDir := dir (with a "/" added), OutputDir := SourceDir, and the source list rescanned;
+    // false, changing nothing, when dir is not a folder that can be read.
+    bool openSourceFolder(const QString& dir);
+
     // Sets SelectedList and AllSelected from the two lists' selections.
     void findSelectedList();
 
     // The viewer's source: this window and the list that holds the selection.
     QWidget* hostWindow() override { return this; }
     const QListWidget* selectedList() override;
+    QString itemPath(const QListWidget* list, int index) const override;
     // The lists as a batch run reads and extends them.
     RunLists& runLists();
 
@@ -101,12 +118,16 @@ class MainWindow : public QMainWindow, public InspectionHost {
 
   protected:
     void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
   private:
     void buildWindow();
     void listClick(FileListBox* clicked, FileListBox* other);
     void applyHeight();
     void setCountText(QLabel* label, const QString& text, const QRect& design);
+    void takeOffWorkList(const QStringList& paths);
 
     QLabel* label1_ = nullptr;
     QLabel* label2_ = nullptr;
@@ -119,6 +140,7 @@ class MainWindow : public QMainWindow, public InspectionHost {
     QPushButton* srcView_ = nullptr;
     QPushButton* deleteFile_ = nullptr;
     QPushButton* compress_ = nullptr;
+    QLabel* runTotals_ = nullptr;
     QWidget* lead1_ = nullptr;
     QWidget* infoPanel_ = nullptr;
     QAction* mPreviewImage_ = nullptr;
@@ -128,6 +150,7 @@ class MainWindow : public QMainWindow, public InspectionHost {
     std::unique_ptr<RunLists> runLists_;
     Hook inspectionHook_;
     Hook viewHook_;
+    PathsHook filesGoneHook_;
     Hook compressHook_;
 };
 

@@ -82,7 +82,8 @@ void ProgressBar::setBarValue(float value) {
 }
 
 FileCompressWindow::FileCompressWindow(RunLists& lists, QWidget* parent)
-    : QDialog(parent), lists_(lists) {
+    : QDialog(parent), lists_(lists), listed_(lists.workCount()) {
+    lists_.setRunTotals(QString());  // until this run ends
     setObjectName(QStringLiteral("frmFileCompress"));
     setWindowTitle(QStringLiteral("File Compress"));
     setFont(formFont(8));
@@ -227,6 +228,14 @@ void FileCompressWindow::reject() {
     QDialog::reject();
 }
 
+void FileCompressWindow::done(int result) {
+    if (!totalsShown_) {
+        totalsShown_ = true;
+        lists_.setRunTotals(batch::runTotalsText(totals_, listed_));
+    }
+    QDialog::done(result);
+}
+
 void FileCompressWindow::setTotalFileLeft(const QString& text) {
     TotalFileLeft->setText(text);
 }
@@ -280,6 +289,10 @@ void FileCompressWindow::progressStatus(int16_t percent, const batch::RunState& 
     SinglePct->setText(batch::singlePctText(SingleBar->barValue()));
     TotalBar->setBarValue(float(display.totalBar));
     TotalPct->setText(display.totalPct);
+}
+
+void FileCompressWindow::fileConverted(const QString& sourcePath, const QString& outputPath) {
+    totals_.add(sourcePath, outputPath);
 }
 
 void openFileCompress(QWidget* parent, RunLists& lists) {

@@ -9,6 +9,7 @@
 
 #include "batch/BatchEngine.h"
 #include "batch/BatchView.h"
+#include "batch/RunTotals.h"
 #include "compress/RunLists.h"
 
 class QLabel;
@@ -32,7 +33,9 @@ class ProgressBar : public QProgressBar {
 // hands everything it shows to this window's thread in order; the window repaints and answers
 // input all the while. It closes itself 6 seconds after a successful run and at once after a
 // failure; "Cancel" closes it at any time, abandoning a run in progress without leaving a partial
-// file: the worker stops on its own shortly after and never touches the closed window.
+// file: the worker stops on its own shortly after and never touches the closed window. Opening it
+// empties the main window's line of run totals; closing it, however, writes there what the run
+// converted.
 class FileCompressWindow : public QDialog, public batch::BatchView {
     Q_OBJECT
 
@@ -57,6 +60,10 @@ class FileCompressWindow : public QDialog, public batch::BatchView {
     static void waitForAllWorkers();
 
     void reject() override;
+    void done(int result) override;
+
+    // What the run has converted so far.
+    const batch::RunTotals& totals() const { return totals_; }
 
   private:
     struct Run;
@@ -75,6 +82,7 @@ class FileCompressWindow : public QDialog, public batch::BatchView {
     void setTimerInterval(int milliseconds) override;
     int workCount() const override { return lists_.workCount(); }
     QString workEntry(int index) const override { return lists_.workEntry(index); }
+    QString workFolder(int index) const override { return lists_.workFolder(index); }
     int sourceCount() const override { return lists_.sourceCount(); }
     QString sourceEntry(int index) const override { return lists_.sourceEntry(index); }
     void addSourceEntry(const QString& entry) override { lists_.addSourceEntry(entry); }
@@ -82,11 +90,15 @@ class FileCompressWindow : public QDialog, public batch::BatchView {
     void showMessage(const QString& text, const QString& details) override;
     void closeWindow() override;
     void progressStatus(int16_t percent, const batch::RunState& state) override;
+    void fileConverted(const QString& sourcePath, const QString& outputPath) override;
 
     void startWorker();
     void letGo();
 
     RunLists& lists_;
+    int listed_ = 0;  // work-list files when the window opened
+    batch::RunTotals totals_;
+    bool totalsShown_ = false;
     std::shared_ptr<Run> run_;
     QTimer Timer1;
     bool closing_ = false;

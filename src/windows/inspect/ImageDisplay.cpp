@@ -1,5 +1,6 @@
 #include "inspect/ImageDisplay.h"
 
+#include <QMouseEvent>
 #include <QPainter>
 #include <algorithm>
 #include <cmath>
@@ -38,8 +39,11 @@ int16_t ImageDisplay::load(const QString& path, int16_t bitsPerPixel, int16_t pa
                            int16_t pageCount) {
     // Decode for the control's size in device pixels: nothing larger than what is painted.
     const qreal ratio = devicePixelRatioF();
-    control_.setDisplayFit(std::max(1, int(std::ceil(width() * ratio))),
-                           std::max(1, int(std::ceil(height() * ratio))));
+    if (actualSize_)
+        control_.setDisplayFit(0, 0);
+    else
+        control_.setDisplayFit(std::max(1, int(std::ceil(width() * ratio))),
+                               std::max(1, int(std::ceil(height() * ratio))));
     int16_t status = control_.load(path, bitsPerPixel, page, pageCount);
     QImage image;
     if (status == imaging::kSuccess) {
@@ -58,8 +62,52 @@ int16_t ImageDisplay::load(const QString& path, int16_t bitsPerPixel, int16_t pa
     naturalSize_ =
         QSize(int(std::lround(control_.bitmapWidth())), int(std::lround(control_.bitmapHeight())));
     shownGeometry_ = geometry();
+    pan_ = QPoint();
     update();
     return status;
+}
+
+void ImageDisplay::clearImage() {
+    image_ = QImage();
+    scaled_ = QImage();
+    naturalSize_ = QSize();
+    update();
+}
+
+void ImageDisplay::setActualSize(bool actual) {
+    actualSize_ = actual;
+    pan_ = QPoint();
+    update();
+}
+
+void ImageDisplay::pan(int dx, int dy) {
+    if (!actualSize_ || image_.isNull())
+        return;
+    // Each way, the image's centre may move by half of what it overhangs the control.
+    const QSize size = naturalSize_.isEmpty() ? image_.size() : naturalSize_;
+    const int spareX = std::max(0, (size.width() - width()) / 2);
+    const int spareY = std::max(0, (size.height() - height()) / 2);
+    const QPoint moved(std::clamp(pan_.x() + dx, -spareX, spareX),
+                       std::clamp(pan_.y() + dy, -spareY, spareY));
+    if (moved != pan_) {
+        pan_ = moved;
+        update();
+    }
+}
+
+void ImageDisplay::mousePressEvent(QMouseEvent* event) {
+    dragFrom_ = event->position().toPoint();
+    QWidget::mousePressEvent(event);
+}
+
+void ImageDisplay::mouseMoveEvent(QMouseEvent* event) {
+    if (!(event->buttons() & Qt::LeftButton)) {
+        QWidget::mouseMoveEvent(event);
+        return;
+    }
+    const QPoint at = event->position().toPoint();
+    pan(at.x() - dragFrom_.x(), at.y() - dragFrom_.y());
+    dragFrom_ = at;
 }
 
 QRect ImageDisplay::imageRect() const {
@@ -68,6 +116,9 @@ QRect ImageDisplay::imageRect() const {
     if (displayMode_ == kScaleToFit)
         return rect();
     QSize size = naturalSize_.isEmpty() ? image_.size() : naturalSize_;
+    if (actualSize_)
+        return QRect(QPoint((width() - size.width()) / 2, (height() - size.height()) / 2) + pan_,
+                     size);
     if (size.width() > width() || size.height() > height())
         size.scale(this->size(), Qt::KeepAspectRatio);
     return QRect(QPoint((width() - size.width()) / 2, (height() - size.height()) / 2), size);

@@ -18,7 +18,11 @@ namespace pixavant {
 //
 // load() decodes only as much of the file as the control's current size needs (a large JPEG at
 // 1/2, 1/4 or 1/8 scale), so callers size the control before they load. The control keeps showing
-// its last image until another loads; a failed load leaves it showing that image as it was.
+// its last image until another loads or clearImage(); a failed load leaves it showing that image
+// as it was.
+//
+// At actual size (any mode but 3) the image is decoded whole and painted one image pixel to one
+// screen pixel, centred; where it is larger than the control, dragging with the mouse moves it.
 class ImageDisplay : public QWidget {
     Q_OBJECT
 
@@ -41,6 +45,15 @@ class ImageDisplay : public QWidget {
     // Loads and shows the file; 0 on success, otherwise the failure code.
     int16_t load(const QString& path, int16_t bitsPerPixel, int16_t page, int16_t pageCount);
     bool hasImage() const { return !image_.isNull(); }
+    // Shows nothing until the next load.
+    void clearImage();
+
+    // Actual size instead of reduced to fit; takes effect with the next load.
+    void setActualSize(bool actual);
+    bool actualSize() const { return actualSize_; }
+    // Moves an image shown at actual size by (dx, dy) pixels, as far as it still covers the
+    // control where it is larger than it.
+    void pan(int dx, int dy);
     // The image as decoded for display (possibly at reduced scale).
     const QImage& shownImage() const { return image_; }
 
@@ -54,6 +67,8 @@ class ImageDisplay : public QWidget {
 
   protected:
     void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
 
   private:
     imaging::ImagingControl control_;
@@ -62,6 +77,9 @@ class ImageDisplay : public QWidget {
     QImage scaled_;      // image_ at the size last painted
     QSize naturalSize_;  // the file's size in pixels of the image shown
     QRect shownGeometry_;
+    bool actualSize_ = false;
+    QPoint pan_;  // of the image at actual size, from its centred place
+    QPoint dragFrom_;
 };
 
 }  // namespace pixavant

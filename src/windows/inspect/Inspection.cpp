@@ -1,5 +1,6 @@
 #include "inspect/Inspection.h"
 
+#include <QDir>
 #include <exception>
 
 #include "imaging/ImagingStatus.h"
@@ -27,15 +28,40 @@ Inspection::Inspection(InspectionHost& window) : QObject(window.hostWindow()) {
 void Inspection::inspectCurrentFile() {
     const QString path = appState().CurrentImagePath;
     panel_->clear();
+    shownPath_ = path;
     try {
-        if (imaging::readFileInfo(path, fileInfo_) != 1)
-            return;  // unreadable: the fields stay empty, the preview as it was
+        if (imaging::readFileInfo(path, fileInfo_) != 1) {
+            // Unreadable: the fields stay empty, and the preview shows nothing either.
+            preview_->clearImage();
+            previewPath_.clear();
+            return;
+        }
         panel_->showImageInfo(fileInfo_);
-        if (appState().PreviewEnabled && !showPreview(path))
-            panel_->showFailure();
+        if (appState().PreviewEnabled) {
+            if (!showPreview(path)) {
+                panel_->showFailure();
+                preview_->clearImage();
+                previewPath_.clear();
+            }
+        } else if (previewPath_ != path) {
+            // "&Preview" unchecked: the preview is not refreshed, but never shows another file.
+            preview_->clearImage();
+            previewPath_.clear();
+        }
     } catch (const std::exception&) {
         panel_->showFailure();
+        preview_->clearImage();
+        previewPath_.clear();
     }
+}
+
+void Inspection::filesGone(const QStringList& paths) {
+    if (shownPath_.isEmpty() || !paths.contains(QDir::cleanPath(shownPath_)))
+        return;
+    panel_->clear();
+    preview_->clearImage();
+    shownPath_.clear();
+    previewPath_.clear();
 }
 
 bool Inspection::showPreview(const QString& path) {
@@ -46,13 +72,18 @@ bool Inspection::showPreview(const QString& path) {
     if (!fitted)
         return false;
     preview_->setControlGeometry(*fitted);
-    return preview_->load(path, 0, 0, 1) == imaging::kSuccess;
+    if (preview_->load(path, 0, 0, 1) != imaging::kSuccess)
+        return false;
+    previewPath_ = path;
+    return true;
 }
 
 Inspection* installInspection(InspectionHost& window) {
     auto* inspection = new Inspection(window);
     window.setInspectionHook([inspection] { inspection->inspectCurrentFile(); });
     window.setViewHook([&window] { ViewerWindow::open(window); });
+    window.setFilesGoneHook(
+        [inspection](const QStringList& paths) { inspection->filesGone(paths); });
     return inspection;
 }
 

@@ -13,6 +13,8 @@ class ImageDisplay;
 class InfoPanel;
 
 // The main window's inspection of the file last clicked: the information panel and the preview.
+// Both always show the same file: when the panel moves to another file (or to none) and the
+// preview cannot show it too, the preview is emptied rather than left showing the earlier one.
 class Inspection : public QObject {
     Q_OBJECT
 
@@ -26,6 +28,11 @@ class Inspection : public QObject {
     // information cannot be read leaves the panel empty; any later failure shows the panel's
     // failure state. Never shows a message.
     void inspectCurrentFile();
+    // Files gone from the disk: when the panel shows one of them, the panel and the preview are
+    // emptied.
+    void filesGone(const QStringList& paths);
+    // The file the panel and the preview show; empty when they show none.
+    const QString& shownPath() const { return shownPath_; }
 
     // Shows the file in the preview, fitted into the preview's box. False when it cannot.
     bool showPreview(const QString& path);
@@ -40,6 +47,8 @@ class Inspection : public QObject {
     ImageDisplay* preview_ = nullptr;
     PreviewBox previewBox_;
     imaging::FileInfoRecord fileInfo_;
+    QString shownPath_;
+    QString previewPath_;  // the file whose image the preview holds
 };
 
 // Plugs the information panel, the preview and the viewer into the window's hooks. Call it

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QStringList>
 #include <functional>
 
 #include "inspect/ViewerSource.h"
@@ -11,6 +12,7 @@ namespace pixavant {
 class InspectionHost : public ViewerSource {
   public:
     using Hook = std::function<void()>;
+    using PathsHook = std::function<void(const QStringList& paths)>;
 
     // Where the information panel goes.
     virtual QWidget* infoPanelArea() const = 0;
@@ -20,6 +22,9 @@ class InspectionHost : public ViewerSource {
     virtual void setInspectionHook(Hook hook) = 0;
     // "View" and the double-clicks.
     virtual void setViewHook(Hook hook) = 0;
+    // Runs when files have gone from the disk ("Delete"), with their paths: the panel and the
+    // preview must not go on showing one of them.
+    virtual void setFilesGoneHook(PathsHook hook) = 0;
 };
 
 }  // namespace pixavant

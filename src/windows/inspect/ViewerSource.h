@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 class QListWidget;
 class QWidget;
 
@@ -15,6 +17,9 @@ class ViewerSource {
     // The list that holds the selection, found afresh (SelectedList after FindSelectedList);
     // nullptr when neither list does.
     virtual const QListWidget* selectedList() = 0;
+    // The file that item `index` of one of the window's lists names (in the folder it was listed
+    // from); empty when there is no such item.
+    virtual QString itemPath(const QListWidget* list, int index) const = 0;
 };
 
 }  // namespace pixavant

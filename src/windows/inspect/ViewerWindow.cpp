@@ -1,5 +1,6 @@
 #include "inspect/ViewerWindow.h"
 
+#include <QAction>
 #include <QListWidget>
 #include <QPushButton>
 #include <exception>
@@ -8,8 +9,6 @@
 #include "common/WindowMetrics.h"
 #include "imaging/ImagingStatus.h"
 #include "inspect/ImageDisplay.h"
-#include "settings/AppState.h"
-#include "settings/ListEntry.h"
 
 namespace pixavant {
 
@@ -43,6 +42,7 @@ ViewerWindow::ViewerWindow(ViewerSource& source) : QDialog(source.hostWindow()),
     nameControls(this);
     connect(previous_, &QPushButton::clicked, this, &ViewerWindow::previousClick);
     connect(next_, &QPushButton::clicked, this, &ViewerWindow::nextClick);
+    addKeys();
 
     // The window's load: the box first, then the current item of the list in use.
     previewBox_ = lead1_->previewBox();
@@ -60,10 +60,34 @@ void ViewerWindow::open(ViewerSource& source) {
     viewer.exec();
 }
 
+void ViewerWindow::addKeys() {
+    // Window-wide, so that they work wherever the focus is (the buttons would otherwise take the
+    // arrows to move the focus).
+    auto addKey = [this](const char* name, QList<QKeySequence> keys, void (ViewerWindow::*slot)()) {
+        auto* action = new QAction(this);
+        action->setObjectName(QLatin1String(name));
+        action->setShortcuts(keys);
+        action->setShortcutContext(Qt::WindowShortcut);
+        connect(action, &QAction::triggered, this, slot);
+        addAction(action);
+    };
+    addKey("PreviousKeys", {QKeySequence(Qt::Key_Left), QKeySequence(Qt::Key_PageUp)},
+           &ViewerWindow::previousClick);
+    addKey("NextKeys", {QKeySequence(Qt::Key_Right), QKeySequence(Qt::Key_PageDown)},
+           &ViewerWindow::nextClick);
+    addKey("ActualSizeKey", {QKeySequence(Qt::Key_Z)}, &ViewerWindow::toggleActualSize);
+}
+
 QString ViewerWindow::itemPath(const QListWidget* list, int index) const {
     if (index < 0 || index >= list->count())
         return QString();
-    return listItemPath(appState().SourceDir, list->item(index)->text());
+    return source_.itemPath(list, index);
+}
+
+void ViewerWindow::toggleActualSize() {
+    lead1_->setActualSize(!lead1_->actualSize());
+    if (!shownPath_.isEmpty())
+        showFile(shownPath_);
 }
 
 void ViewerWindow::nextClick() {
@@ -100,6 +124,7 @@ bool ViewerWindow::showFile(const QString& path) {
         if (lead1_->load(path, 0, 0, 1) != imaging::kSuccess)
             return false;
         setWindowTitle(path);
+        shownPath_ = path;
         return true;
     } catch (const std::exception&) {
         return false;

@@ -17,6 +17,10 @@ class ImageDisplay;
 // and "Next" step through every item of that list without wrapping around. The title is the path
 // of the file shown ("Form1" until the first one). A file that cannot be shown changes nothing
 // and shows no message.
+//
+// Keys: Left and Page Up step as "Previous" does, Right and Page Down as "Next" does; Z toggles
+// between the image reduced to fit and the image at actual size (dragged with the mouse where it
+// is larger than the window).
 class ViewerWindow : public QDialog {
     Q_OBJECT
 
@@ -29,6 +33,8 @@ class ViewerWindow : public QDialog {
 
     void nextClick();
     void previousClick();
+    // Between reduced to fit and actual size; the file shown is shown again.
+    void toggleActualSize();
 
     int16_t currentIndex() const { return currentIndex_; }
     ImageDisplay& display() { return *lead1_; }
@@ -36,6 +42,7 @@ class ViewerWindow : public QDialog {
 
   private:
     QString itemPath(const QListWidget* list, int index) const;
+    void addKeys();
     // Shows the file; false when it cannot (the window then stays as it was, but for the display's
     // geometry when the load failed).
     bool showFile(const QString& path);
@@ -46,6 +53,7 @@ class ViewerWindow : public QDialog {
     QPushButton* next_ = nullptr;
     PreviewBox previewBox_;
     int16_t currentIndex_ = 0;
+    QString shownPath_;
 };
 
 }  // namespace pixavant

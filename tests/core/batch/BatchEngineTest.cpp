@@ -237,6 +237,45 @@ TEST_F(BatchEngineTest, OutputsInTheSourceDirectoryAreListedOnce) {
     EXPECT_TRUE(QFileInfo::exists(upper + "a.JPG"));
 }
 
+// Work entries added from other folders are converted from there, whatever the source directory
+// holds under the same names.
+TEST_F(BatchEngineTest, EachWorkEntryIsConvertedFromTheFolderItWasAddedFrom) {
+    const QString one = tmp.path() + "/one/", two = tmp.path() + "/two/";
+    QDir().mkpath(one);
+    QDir().mkpath(two);
+    writeEngineTiff(src + "same.tif", 10, 10, 3, 72);
+    writeEngineTiff(one + "same.tif", 30, 20, 3, 72);
+    writeEngineTiff(two + "b.tif", 40, 10, 3, 72);
+    view.work = {" b.tif", " same.tif"};
+    view.folders = {two, one};
+    const auto engine = runAll(view);
+    ASSERT_EQ(engine->outcome(), Outcome::Completed) << engine->errorDetails().toStdString();
+    EXPECT_EQ(engine->state().TotalBytes,
+              QFileInfo(one + "same.tif").size() + QFileInfo(two + "b.tif").size());
+    EXPECT_EQ(view.convertedFiles, (QStringList{two + "b.tif -> " + out + "b.JPG",
+                                                one + "same.tif -> " + out + "same.JPG"}));
+    const ProbedImage same = probeJpeg(out + "same.JPG");
+    EXPECT_EQ(QSize(same.width, same.height), QSize(30, 20));
+
+    // A file that is not in its folder any more fails naming that folder, not the source one.
+    QFile::remove(one + "same.tif");
+    FakeBatchView again;
+    again.work = {" same.tif"};
+    again.folders = {one};
+    EXPECT_EQ(runAll(again)->outcome(), Outcome::Failed);
+    ASSERT_EQ(again.details.size(), 1);
+    EXPECT_TRUE(again.details[0].startsWith("File: " + one + "same.tif\n"))
+        << again.details[0].toStdString();
+
+    // An output may not replace a work file of another folder either.
+    settings.OutputDir = two;
+    FakeBatchView into;
+    into.work = {" b.tif"};
+    into.folders = {two};
+    settings.OutputExt = "tif";
+    EXPECT_EQ(runAll(into)->errorCode(), kErrReplacesSource);
+}
+
 TEST_F(BatchEngineTest, CancelAbandonsTheFileInProgressAndSkipsTheRest) {
     for (const char* name : {"a.tif", "b.tif", "c.tif"})
         writeEngineTiff(src + name, 64, 64, 3, 72);

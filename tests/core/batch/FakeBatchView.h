@@ -14,6 +14,7 @@ class FakeBatchView : public BatchView {
   public:
     QStringList calls;
     QStringList work;
+    QStringList folders;  // of the work entries; none given: the source directory
     QStringList sources;
     QStringList messages;
     QStringList details;  // of each message
@@ -32,6 +33,7 @@ class FakeBatchView : public BatchView {
     void setTimerInterval(int ms) override { calls << "Interval=" + QString::number(ms); }
     int workCount() const override { return int(work.size()); }
     QString workEntry(int i) const override { return work.value(i); }
+    QString workFolder(int i) const override { return folders.value(i); }
     int sourceCount() const override { return int(sources.size()); }
     QString sourceEntry(int i) const override { return sources.value(i); }
     void addSourceEntry(const QString& e) override {
@@ -50,7 +52,9 @@ class FakeBatchView : public BatchView {
         if (onProgress)
             onProgress(percent, state);
     }
-    void fileConverted(const QString&, const QString&) override {
+    QStringList convertedFiles;  // "SOURCE -> OUTPUT"
+    void fileConverted(const QString& source, const QString& output) override {
+        convertedFiles << source + " -> " + output;
         ++converted;
         if (afterFile)
             afterFile(converted);

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDropEvent>
 #include <QLabel>
+#include <QMimeData>
 #include <QTimer>
+#include <QUrl>
 #include <functional>
 #include <memory>
 
@@ -12,6 +15,7 @@
 #include "app/MainWindow.h"
 #include "common/Message.h"
 #include "app/SourceScan.h"
+#include "compress/RunLists.h"
 
 namespace pixavant {
 namespace {
@@ -185,8 +189,139 @@ TEST_F(MainWindowTest, DeleteMovesSelectedFilesToTheTrash) {
         EXPECT_TRUE(!dir.exists(name) && inTrash(name)) << name;
     ASSERT_EQ(messages.size(), 1);
     EXPECT_TRUE(messages[0].contains("d.gif") && !messages[0].contains("a.gif"));
-    // The work list still names the deleted files.
-    EXPECT_EQ(w->workList()->items(), QStringList({" a.gif", " b.gif", " c.gif"}));
+    // The deleted files are off the work list too, and the count says so.
+    EXPECT_EQ(w->workList()->items(), QStringList({" b.gif"}));
+    EXPECT_EQ(w->workCountLabel()->text(), workCountText(1));
+}
+
+TEST_F(MainWindowTest, DeleteTakesOffTheWorkListOnlyTheFilesItDeleted) {
+    FixtureDir dir({"a.gif", "b.gif", "pics/a.gif", "pics/z.gif"});
+    auto w = open(dir.path());
+    select(w->sourceList(), {0});
+    w->addClick();  // a.gif of the top folder
+    ASSERT_TRUE(w->openSourceFolder(dir.path() + "pics"));
+    // The same name, from another folder: not added, and not deleted with pics/a.gif.
+    w->addClick();
+    EXPECT_EQ(w->workList()->items(), QStringList({" a.gif"}));
+    QStringList gone;
+    w->setFilesGoneHook([&](const QStringList& paths) { gone += paths; });
+    appState().CurrentImagePath = dir.path() + "pics/a.gif";
+    select(w->sourceList(), {0});
+    w->deleteFileClick();
+    EXPECT_TRUE(inTrash("a.gif") && dir.exists("a.gif"));
+    EXPECT_EQ(w->workList()->items(), QStringList({" a.gif"}));
+    EXPECT_EQ(w->workList()->itemFolder(0), dir.path());
+    EXPECT_EQ(gone, QStringList({dir.path() + "pics/a.gif"}));
+    EXPECT_TRUE(appState().CurrentImagePath.isEmpty());  // the file clicked last is gone
+    EXPECT_TRUE(appState().ListClickUpdatesEnabled);
+}
+
+// Each item remembers the folder it was listed from: a click, and a run, use that folder
+// whatever the source folder is now; the tool tip gives the whole name and the folder.
+TEST_F(MainWindowTest, WorkItemsKeepTheirFolderAndShowItInTheirToolTip) {
+    FixtureDir dir({"same.gif", "<b>bold.gif", "pics/same.gif", "pics/x.gif"});
+    auto w = open(dir.path());
+    select(w->sourceList(), {0, 1});
+    w->addClick();
+    ASSERT_TRUE(w->openSourceFolder(dir.path() + "pics/"));
+    EXPECT_EQ(w->sourceList()->items(), QStringList({" same.gif", " x.gif"}));
+    select(w->workList(), {1});
+    EXPECT_EQ(appState().CurrentImagePath, dir.path() + "same.gif");
+    EXPECT_EQ(w->runLists().workFolder(1), dir.path());
+    EXPECT_EQ(w->itemPath(w->sourceList(), 0), dir.path() + "pics/same.gif");
+    EXPECT_EQ(w->itemPath(w->workList(), 5), QString());
+
+    const QString tip = w->workList()->item(0)->toolTip();
+    EXPECT_TRUE(Qt::mightBeRichText(tip));
+    EXPECT_TRUE(tip.contains("&lt;b&gt;bold.gif<br>" + dir.path())) << tip.toStdString();
+    EXPECT_TRUE(w->sourceList()->item(1)->toolTip().contains("x.gif<br>" + dir.path() + "pics/"));
+}
+
+// Drag and drop, as the window system delivers it: the enter is refused or accepted, then the
+// drop.
+class DropTest : public MainWindowTest {
+  protected:
+    static QMimeData* urls(const QStringList& paths) {
+        auto* data = new QMimeData;
+        QList<QUrl> list;
+        for (const QString& path : paths)
+            list << QUrl::fromLocalFile(path);
+        data->setUrls(list);
+        return data;
+    }
+    // Whether the widget took the drag; if so, it is dropped there.
+    static bool drop(QWidget* target, const QStringList& paths) {
+        std::unique_ptr<QMimeData> data(urls(paths));
+        const QPoint at(target->width() / 2, target->height() / 2);
+        QDragEnterEvent enter(at, Qt::CopyAction, data.get(), Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &enter);
+        if (!enter.isAccepted())
+            return false;
+        QDropEvent dropped(QPointF(at), Qt::CopyAction, data.get(), Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &dropped);
+        return dropped.isAccepted();
+    }
+};
+
+TEST_F(DropTest, FilesDroppedOnTheWorkListAreAddedEachFromItsOwnFolder) {
+    FixtureDir dir({"a.gif", "b.jpg", "notes.txt", "one/a.gif", "one/c.TIF", "two/d.bmp"});
+    auto w = open(dir.path());
+    QWidget* target = w->workList()->viewport();
+    ASSERT_TRUE(
+        drop(target, {dir.path() + "one/c.TIF", dir.path() + "two/d.bmp", dir.path() + "a.gif"}));
+    EXPECT_EQ(w->workList()->items(), QStringList({" a.gif", " c.TIF", " d.bmp"}));
+    EXPECT_EQ(QStringList({w->workList()->itemFolder(0), w->workList()->itemFolder(1),
+                           w->workList()->itemFolder(2)}),
+              QStringList({dir.path(), dir.path() + "one/", dir.path() + "two/"}));
+    EXPECT_EQ(w->workCountLabel()->text(), workCountText(3));
+    EXPECT_TRUE(messages.isEmpty());
+    EXPECT_EQ(appState().SourceDir, dir.path());  // no folder dropped: the source stays
+
+    // The same file again is no news; the same name from elsewhere and a file of no listed kind
+    // are not added, and one message says why.
+    ASSERT_TRUE(drop(target, {dir.path() + "a.gif", dir.path() + "one/a.gif",
+                              dir.path() + "notes.txt", dir.path() + "b.jpg"}));
+    EXPECT_EQ(w->workList()->items(), QStringList({" a.gif", " b.jpg", " c.TIF", " d.bmp"}));
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].contains(dir.path() + "one/a.gif: a.gif is listed already, from " +
+                                     dir.path().chopped(1)))
+        << messages[0].toStdString();
+    EXPECT_TRUE(messages[0].contains("notes.txt: not an image"));
+    EXPECT_FALSE(messages[0].contains(dir.path() + "a.gif:"));
+    EXPECT_TRUE(appState().ListClickUpdatesEnabled);
+
+    // Web addresses and text carry no files: refused.
+    std::unique_ptr<QMimeData> web(new QMimeData);
+    web->setUrls({QUrl("https://example.com/a.jpg")});
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, web.get(), Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &enter);
+    EXPECT_FALSE(enter.isAccepted());
+}
+
+TEST_F(DropTest, AFolderDroppedOnTheWindowBecomesTheSourceFolder) {
+    FixtureDir dir({"a.gif", "pics/x.jpg", "pics/y.tif", "more/z.gif"});
+    auto w = open(dir.path());
+    w->addClick();
+    // Files dropped beside the work list are not taken; a folder is, anywhere.
+    EXPECT_FALSE(drop(w->centralWidget(), {dir.path() + "a.gif"}));
+    ASSERT_TRUE(drop(w->centralWidget(), {dir.path() + "pics"}));
+    EXPECT_EQ(QStringList({appState().SourceDir, compressionSettings().OutputDir,
+                           w->sourceCountLabel()->text()}),
+              QStringList({dir.path() + "pics/", dir.path() + "pics/", sourceCountText(2)}));
+    EXPECT_EQ(w->sourceList()->items(), QStringList({" x.jpg", " y.tif"}));
+    EXPECT_EQ(selectedRows(w->sourceList()), QList<int>({0}));
+    ASSERT_TRUE(drop(w->sourceList()->viewport(), {dir.path() + "more/"}));
+    EXPECT_EQ(appState().SourceDir, dir.path() + "more/");
+    // On the work list, a folder and files: the files are added, the folder opened.
+    ASSERT_TRUE(drop(w->workList()->viewport(), {dir.path() + "pics/x.jpg", dir.path() + "pics"}));
+    EXPECT_EQ(w->workList()->items(), QStringList({" a.gif", " x.jpg"}));
+    EXPECT_EQ(appState().SourceDir, dir.path() + "pics/");
+    EXPECT_TRUE(messages.isEmpty());
+
+    // A folder that cannot be read changes nothing and says so.
+    EXPECT_FALSE(w->openSourceFolder(dir.path() + "missing"));
+    EXPECT_EQ(appState().SourceDir, dir.path() + "pics/");
+    EXPECT_EQ(messages.size(), 1);
 }
 
 // Which list holds the selection (1 source, 2 work, 0 none), and whether all of it is selected.
@@ -344,7 +479,7 @@ TEST_F(MainWindowTest, BrowserRescansTheSameOrThePickedDirectory) {
     EXPECT_EQ(w->sourceList()->items(), QStringList({" a.gif", " b.gif", " c.gif"}));
     EXPECT_EQ(selectedRows(w->sourceList()), QList<int>({0}));
 
-    // With OK it scans the picked one; the work items now resolve against it.
+    // With OK it scans the picked one; the work items keep their folder.
     next([&](QWidget* modal) {
         auto* picker = qobject_cast<DirectoryBrowser*>(modal);
         ASSERT_TRUE(picker && picker->setPath(dir.path() + "pics"));
@@ -358,6 +493,7 @@ TEST_F(MainWindowTest, BrowserRescansTheSameOrThePickedDirectory) {
                            sourceCountText(2)}));
     EXPECT_EQ(w->sourceList()->items(), QStringList({" x.jpg", " y.tif"}));
     EXPECT_EQ(w->workList()->items(), QStringList({" a.gif", " b.gif"}));
+    EXPECT_EQ(w->itemPath(w->workList(), 1), dir.path() + "b.gif");
 }
 
 }  // namespace

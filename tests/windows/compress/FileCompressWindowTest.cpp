@@ -12,9 +12,11 @@
 #include <functional>
 #include <tuple>
 
+#include "EngineFixtures.h"
 #include "JpegFixtures.h"
 #include "app/FileListBox.h"
 #include "app/MainWindow.h"
+#include "batch/RunTotals.h"
 #include "common/Message.h"
 #include "compress/FileCompressWindow.h"
 #include "settings/AppState.h"
@@ -34,6 +36,8 @@ struct FakeLists : RunLists {
     QString sourceEntry(int index) const override { return source.at(index); }
     void addSourceEntry(const QString& entry) override { source.append(entry); }
     void setSourceCountLabel(const QString& text) override { sourceLabel = text; }
+    QString totals = "left from an earlier run";
+    void setRunTotals(const QString& text) override { totals = text; }
 };
 
 class FileCompressTest : public ::testing::Test {
@@ -114,6 +118,50 @@ TEST_F(FileCompressTest, FailureShowsOneMessageAndClosesAtOnce) {
     EXPECT_EQ(outputs(), QStringList({"a.JPG"}));
     EXPECT_EQ(texts(window), (QStringList{"0 files", "broken.jpg", "100 %", "100 %"}));
     EXPECT_EQ(bar(window, "TotalBar"), 100);
+    // The totals count what was converted before the failure.
+    EXPECT_EQ(
+        lists.totals,
+        "Converted 1 of 3 files: " + batch::byteCountText(QFileInfo(sourceDir + "a.jpg").size()) +
+            " before, " + batch::byteCountText(QFileInfo(outputDir + "a.JPG").size()) + " after, " +
+            lists.totals.section(" after, ", 1));
+}
+
+TEST_F(FileCompressTest, TheTotalsGoWhenARunStartsAndComeWhenItEnds) {
+    addPhoto("a.jpg", 300, 200);
+    addPhoto("b.jpg", 200, 300);
+    FileCompressWindow window(lists);
+    EXPECT_TRUE(lists.totals.isEmpty());
+    EXPECT_EQ(window.exec(), QDialog::Accepted);
+    batch::RunTotals expected;
+    for (const char* name : {"a", "b"})
+        expected.add(sourceDir + name + ".jpg", outputDir + name + ".JPG");
+    EXPECT_EQ(expected.files, 2);
+    EXPECT_GT(expected.bytesAfter, 0);
+    EXPECT_EQ(lists.totals, batch::runTotalsText(expected, 2));
+}
+
+// The work list's items name files of the folders they were added from: a run converts those,
+// whatever the source folder is when it starts.
+TEST_F(FileCompressTest, WorkItemsAreConvertedFromTheFolderTheyWereAddedFrom) {
+    addPhoto("same.jpg", 40, 30);
+    const QString other = dir.path() + "/other/";
+    QDir().mkpath(other);
+    ASSERT_TRUE(pixavant::testing::writeBytes(
+        other + "same.jpg", pixavant::testing::makeJpeg(pixavant::testing::makePhotoLike(20, 10))));
+    const CompressionSettings chosen = compressionSettings();
+    MainWindow window;
+    window.load(sourceDir);
+    window.addClick();
+    ASSERT_TRUE(window.openSourceFolder(other));
+    ASSERT_EQ(appState().SourceDir, other);
+    compressionSettings() = chosen;  // the start-up's and the Browser's reset undone
+    FileCompressWindow compress(window.runLists(), &window);
+    EXPECT_EQ(compress.exec(), QDialog::Accepted);
+    EXPECT_TRUE(messages.isEmpty()) << messages.join(' ').toStdString();
+    const testsupport::ProbedImage same = testsupport::probeJpeg(outputDir + "same.JPG");
+    EXPECT_EQ(std::pair(same.width, same.height), std::pair(40, 30));
+    EXPECT_TRUE(window.runTotalsLabel()->isVisibleTo(&window));
+    EXPECT_TRUE(window.runTotalsLabel()->text().startsWith("Converted 1 file: "));
 }
 
 TEST_F(FileCompressTest, CancelDuringARunByMouseOrKeyboardLeavesNoPartialFile) {
@@ -147,6 +195,7 @@ TEST_F(FileCompressTest, CancelDuringARunByMouseOrKeyboardLeavesNoPartialFile) {
         EXPECT_TRUE(outputs().isEmpty()) << outputs().join(", ").toStdString();
         EXPECT_TRUE(messages.isEmpty());
         EXPECT_EQ(texts(window)[0], "2 files");  // untouched after the cancel
+        EXPECT_EQ(lists.totals, "No file converted.");
     }
 }
 

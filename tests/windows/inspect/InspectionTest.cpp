@@ -24,6 +24,7 @@ class InspectionTest : public testing::InspectTest {
     ImageDisplay& preview() { return inspection->preview(); }
 
     ImageDir dir;
+    QTemporaryDir trash;
     std::unique_ptr<MainWindow> w;
 };
 
@@ -70,7 +71,7 @@ TEST_F(InspectionTest, ALargePhotoIsDecodedAtReducedScale) {
     EXPECT_EQ(preview().bitmapHeight(), 1600.0f);
 }
 
-TEST_F(InspectionTest, WithInfoOrPreviewUncheckedTheirPartIsKept) {
+TEST_F(InspectionTest, WithInfoUncheckedBothAreKeptWithPreviewUncheckedThePreviewEmpties) {
     dir.brokenTiff("c.tif");
     open();
     const Texts before = texts();
@@ -86,36 +87,63 @@ TEST_F(InspectionTest, WithInfoOrPreviewUncheckedTheirPartIsKept) {
     EXPECT_EQ(texts(), before);
     EXPECT_EQ(preview().shownImage().cacheKey(), image);
 
-    // Preview unchecked: the panel is filled, the preview kept.
+    // Preview unchecked: the panel is filled; the preview, which would show another file than
+    // the panel, shows none.
     w->previewImageClick();
+    click(w->sourceList(), 0);
+    EXPECT_EQ(texts(), before);
+    EXPECT_EQ(preview().shownImage().cacheKey(), image);  // the same file: kept
     click(w->sourceList(), 1);
     EXPECT_EQ(texts()[0], " TIFF");
     EXPECT_EQ(preview().geometry(), geometry);
-    EXPECT_EQ(preview().shownImage().cacheKey(), image);
+    EXPECT_FALSE(preview().hasImage());
     // A file whose pixels cannot be read is no failure while only its information is shown.
     click(w->sourceList(), 2);
     EXPECT_EQ(texts()[2], " 64 pixels");
+    EXPECT_EQ(inspection->shownPath(), dir.path() + "c.tif");
 }
 
-TEST_F(InspectionTest, AFileThatCannotBeReadLeavesThePreviewAsItWas) {
+TEST_F(InspectionTest, AFileThatCannotBeReadEmptiesThePreviewWithThePanel) {
     dir.junk("c.gif");
     dir.brokenTiff("d.tif");
     open();
-    const QRect geometry = preview().geometry();
-    const qint64 image = preview().shownImage().cacheKey();
     // No image, or a file that vanished since the scan: an empty panel; the information reads but
-    // the pixels do not: the failure state.
+    // the pixels do not: the failure state. The preview never goes on showing the file before.
     QFile::remove(dir.path() + "a.jpg");
     const std::pair<int, Texts> cases[] = {
         {2, Texts{}}, {0, Texts{}}, {3, Texts{"Unknown format", "", "", "", "", "", "", ""}}};
     for (const auto& [row, panel] : cases) {
+        click(w->sourceList(), 1);
+        ASSERT_TRUE(preview().hasImage());
         click(w->sourceList(), row);
         EXPECT_EQ(texts(), panel) << row;
-        EXPECT_EQ(preview().shownImage().cacheKey(), image);
-        EXPECT_EQ(preview().geometry(), geometry);
+        EXPECT_FALSE(preview().hasImage()) << row;
     }
     click(w->sourceList(), 1);  // the next good file is shown normally
     EXPECT_EQ(texts()[0], " TIFF");
+    EXPECT_TRUE(preview().hasImage());
+    EXPECT_TRUE(messages.isEmpty());
+}
+
+TEST_F(InspectionTest, DeletingTheFileShownEmptiesThePanelAndThePreview) {
+    qputenv("XDG_DATA_HOME", QByteArray(trash.path().toLocal8Bit()));
+    open();
+    // Another file deleted: both go on showing a.jpg.
+    appState().ListClickUpdatesEnabled = false;
+    w->sourceList()->setSelected(0, false);
+    w->sourceList()->setSelected(1, true);
+    appState().ListClickUpdatesEnabled = true;
+    w->deleteFileClick();
+    ASSERT_EQ(w->sourceList()->items(), QStringList({" a.jpg"}));
+    EXPECT_EQ(texts()[0], " JPEG YUV4:4:4");
+    EXPECT_TRUE(preview().hasImage());
+    // The file shown deleted: neither shows it any more.
+    click(w->sourceList(), 0);
+    w->deleteFileClick();
+    EXPECT_EQ(texts(), Texts{});
+    EXPECT_FALSE(preview().hasImage());
+    EXPECT_TRUE(inspection->shownPath().isEmpty());
+    EXPECT_TRUE(w->sourceList()->items().isEmpty());
     EXPECT_TRUE(messages.isEmpty());
 }
 

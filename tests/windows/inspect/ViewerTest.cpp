@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QPushButton>
+#include <QTest>
+
 #include "InspectFixtures.h"
 #include "inspect/ImageDisplay.h"
 #include "inspect/ViewerWindow.h"
@@ -104,6 +108,72 @@ TEST_F(ViewerTest, AFileThatCannotBeShownChangesNothingButTheIndex) {
     viewer.nextClick();  // and on from the moved index
     EXPECT_EQ(viewer.windowTitle(), path("c.tif"));
     EXPECT_TRUE(messages.isEmpty());
+}
+
+// Left and Page Up step back, Right and Page Down on, wherever the focus is; Z switches between
+// the image reduced to fit and the image at actual size.
+TEST_F(ViewerTest, KeysStepAndSwitchBetweenFittedAndActualSize) {
+    ViewerWindow viewer(*window);
+    viewer.show();
+    QApplication::setActiveWindow(&viewer);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&viewer));
+    QWidget* focus = viewer.findChild<QPushButton*>("Next");
+    focus->setFocus();
+    const std::pair<Qt::Key, const char*> steps[] = {{Qt::Key_Right, "b.jpg"},
+                                                     {Qt::Key_PageDown, "c.tif"},
+                                                     {Qt::Key_Right, "c.tif"},  // the last
+                                                     {Qt::Key_Left, "b.jpg"},
+                                                     {Qt::Key_PageUp, "a.tif"}};
+    for (const auto& [key, name] : steps) {
+        QTest::keyClick(QApplication::focusWidget(), key);
+        EXPECT_EQ(viewer.windowTitle(), path(name)) << key;
+    }
+    EXPECT_EQ(QApplication::focusWidget(), focus);  // the arrows did not move the focus
+
+    // b.jpg, 1024 x 300 in a 541 x 300 control: reduced to fit, then whole at actual size,
+    // centred, and moved by dragging as far as it still covers the control.
+    QTest::keyClick(&viewer, Qt::Key_Right);
+    ImageDisplay& display = viewer.display();
+    ASSERT_EQ(display.size(), QSize(541, 300));
+    EXPECT_EQ(display.imageRect().width(), 541);
+    QTest::keyClick(&viewer, Qt::Key_Z);
+    EXPECT_TRUE(display.actualSize());
+    EXPECT_EQ(display.shownImage().size(), QSize(1024, 300));  // decoded whole
+    const int left = (541 - 1024) / 2;
+    EXPECT_EQ(display.imageRect(), QRect(left, 0, 1024, 300));
+    QTest::mousePress(&display, Qt::LeftButton, Qt::NoModifier, QPoint(300, 150));
+    QTest::mouseMove(&display, QPoint(320, 170));
+    QTest::mouseRelease(&display, Qt::LeftButton, Qt::NoModifier, QPoint(320, 170));
+    EXPECT_EQ(display.imageRect().topLeft(), QPoint(left + 20, 0));
+    display.pan(10000, 10000);  // no further than the image's left edge on the control's
+    EXPECT_EQ(display.imageRect().topLeft(), QPoint(0, 0));
+    display.pan(-10000, 0);
+    EXPECT_GE(display.imageRect().right(), display.width() - 1);
+    // Stepping keeps actual size; a small image looks the same either way.
+    QTest::keyClick(&viewer, Qt::Key_Right);
+    EXPECT_EQ(display.imageRect(), QRect(0, 0, 60, 40));
+    QTest::keyClick(&viewer, Qt::Key_Left);
+    EXPECT_EQ(display.imageRect().size(), QSize(1024, 300));
+    QTest::keyClick(&viewer, Qt::Key_Z);
+    EXPECT_FALSE(display.actualSize());
+    EXPECT_EQ(display.imageRect().width(), 541);
+}
+
+// The work list's items are shown from the folders they were added from.
+TEST_F(ViewerTest, WorkItemsAreShownFromTheirOwnFolder) {
+    ImageDir other;
+    other.tiff("a.tif", 30, 20);
+    other.tiff("z.tif", 30, 20);
+    click(window->sourceList(), 1);
+    window->addClick();  // b.jpg
+    ASSERT_TRUE(window->openSourceFolder(other.path()));
+    click(window->sourceList(), 0);
+    window->addClick();  // a.tif of the other folder
+    click(window->workList(), 0);
+    ViewerWindow viewer(*window);
+    EXPECT_EQ(at(viewer), std::pair(0, other.path() + "a.tif"));
+    viewer.nextClick();
+    EXPECT_EQ(at(viewer), std::pair(1, path("b.jpg")));
 }
 
 }  // namespace
