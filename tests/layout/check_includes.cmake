@@ -18,6 +18,8 @@ set(allowed
     "app -> inspect/Inspection.h"             # installs the information panel and the preview
     "app -> inspect/InspectionHost.h"         # the main window implements it
     "app -> compress/RunLists.h"              # the main window's adapter implements it
+    "app -> compare/CompareSource.h"          # the main window's adapter implements it
+    "options -> compare/CompareWindow.h"      # opens the compare view ("Compare")
     "options -> compress/FileOutputDialog.h"  # opens the output dialog
     "compress -> browse/DirectoryBrowser.h")  # opens the output directory picker
 

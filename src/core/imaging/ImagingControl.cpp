@@ -100,6 +100,15 @@ void ImagingControl::clear() {
     width_ = height_ = 0;
 }
 
+void ImagingControl::hold(Raster raster, ImageMeta meta, int16_t bitsPerPixel) {
+    clear();
+    image_.raster = std::move(raster);
+    image_.meta = std::move(meta);
+    pendingBits_ = bitsPerPixel;
+    width_ = float(image_.raster.width);
+    height_ = float(image_.raster.height);
+}
+
 int16_t ImagingControl::load(const QString& path, int16_t bitsPerPixel, int16_t page,
                              int16_t pageCount) {
     if (!validDepth(bitsPerPixel) || page < 0 || pageCount < 1)
@@ -254,7 +263,23 @@ int16_t ImagingControl::save(const QString& path, int16_t formatCode, int16_t bi
     status = runWatched(progress, [&](CallState&) { return output.sync(); });
     if (status != kSuccess)
         return int16_t(status);
-    return int16_t(output.commit());
+    status = output.commit();
+    if (status == kSuccess && memoryOutput_ != nullptr)
+        *memoryOutput_ = output.contents();
+    return int16_t(status);
+}
+
+int16_t ImagingControl::saveToMemory(QByteArray& bytes, int16_t formatCode, int16_t bitsPerPixel,
+                                     int16_t qualityFactor, int16_t flags) {
+    bytes.clear();
+    if (documentOpen_)
+        return kErrInvalidArgument;
+    memoryOutput_ = &bytes;
+    const int16_t status = save(QString(), formatCode, bitsPerPixel, qualityFactor, flags);
+    memoryOutput_ = nullptr;
+    if (status != kSuccess)
+        bytes.clear();
+    return status;
 }
 
 int16_t ImagingControl::openOutput(const QString& path, int formatCode,
@@ -262,7 +287,8 @@ int16_t ImagingControl::openOutput(const QString& path, int formatCode,
                                    int& page) {
     page = 0;
     if (!documentOpen_) {
-        own = std::make_unique<OutputFile>(path);
+        own = memoryOutput_ != nullptr ? std::make_unique<OutputFile>(OutputFile::InMemory{})
+                                       : std::make_unique<OutputFile>(path);
         output = own.get();
         return int16_t(own->create());
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <atomic>
 #include <cstdint>
@@ -39,6 +40,10 @@ class ImagingControl {
     // at load) with `qualityFactor`. The file appears complete or not at all.
     int16_t save(const QString& path, int16_t formatCode, int16_t bitsPerPixel,
                  int16_t qualityFactor, int16_t flags);
+    // Encodes the image exactly as save() writes it, through the same writer, into `bytes`
+    // instead of a file: nothing is written to any file system. Not inside a document.
+    int16_t saveToMemory(QByteArray& bytes, int16_t formatCode, int16_t bitsPerPixel,
+                         int16_t qualityFactor, int16_t flags);
     // The outputs of one multi-page source: from beginDocument() on, saves go to temporary files
     // that commitDocument() puts in place together, after the last page; abandonDocument() removes
     // them all, as does destroying the control. A save to a path saved to before in the document
@@ -75,6 +80,11 @@ class ImagingControl {
     // the held pixels.
     void setDisplayFit(int width, int height) { readOptions_ = {width, height}; }
 
+    // Holds `raster` with `meta` as if a load at `bitsPerPixel` had given them (pixels a caller
+    // prepared itself, such as a part of another control's image).
+    void hold(Raster raster, ImageMeta meta, int16_t bitsPerPixel);
+    // The image held, at the depth it was loaded (the depth asked at load not yet applied).
+    const Raster& heldRaster() const { return image_.raster; }
     // The image as it is shown: the depth asked at load applied. Empty when nothing is loaded.
     const Raster& displayRaster();
     const ImageMeta& meta() const { return image_.meta; }
@@ -139,6 +149,7 @@ class ImagingControl {
     };
     std::vector<DocumentOutput> document_;
     bool documentOpen_ = false;
+    QByteArray* memoryOutput_ = nullptr;  // during saveToMemory(): where the bytes go
     QString jpegSource_;
     qint64 jpegSize_ = 0;
     qint64 jpegModified_ = 0;

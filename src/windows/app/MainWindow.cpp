@@ -23,6 +23,7 @@
 #include "common/Message.h"
 #include "common/WindowLooks.h"
 #include "common/WindowMetrics.h"
+#include "compare/CompareSource.h"
 #include "compress/RunLists.h"
 #include "options/CompressOptionDialog.h"
 #include "settings/AppState.h"
@@ -52,6 +53,12 @@ class MainWindowLists final : public RunLists {
 
   private:
     MainWindow& window_;
+};
+
+// The file last clicked in either list, for the compare view.
+class ClickedFile final : public CompareSource {
+  public:
+    QString clickedFile() const override { return appState().CurrentImagePath; }
 };
 
 MainWindow*& liveInstance() {
@@ -88,7 +95,10 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     setWindowTitle(QStringLiteral("Professional Archiving Compression Program"));
     keepWindowFixed(this);
     runLists_ = std::make_unique<MainWindowLists>(*this);
-    compressHook_ = [this] { openCompressOption(this, *runLists_); };
+    compressHook_ = [this] {
+        static const ClickedFile clicked;
+        openCompressOption(this, *runLists_, &clicked);
+    };
     buildWindow();
 }
 

@@ -6,11 +6,13 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
+#include <QTimer>
 #include <optional>
 
 #include "common/FormLayout.h"
 #include "common/Message.h"
 #include "common/WindowLooks.h"
+#include "compare/CompareWindow.h"
 #include "compress/FileOutputDialog.h"
 #include "options/NumberReading.h"
 #include "options/OptionGroupFocus.h"
@@ -59,21 +61,22 @@ int firstSelected(std::initializer_list<QRadioButton*> options) {
     return index;
 }
 
-// The number in a field, or a message naming the field when it does not fit the settings.
-std::optional<int16_t> readField(QWidget* dialog, QLineEdit* field, const QString& fieldName) {
+// The number in a field; when it does not fit the settings, nullopt and the refusal naming it.
+std::optional<int16_t> readField(QLineEdit* field, const QString& fieldName,
+                                 CompressOptionDialog::Choices& choices) {
     const std::optional<int16_t> value = readInt16(field->text());
     if (!value) {
-        showMessage(dialog,
-                    QStringLiteral("%1 must be a number from -32768 to 32767.").arg(fieldName));
-        field->setFocus();
-        field->selectAll();
+        choices.refusedField = field;
+        choices.refusal =
+            QStringLiteral("%1 must be a number from -32768 to 32767.").arg(fieldName);
     }
     return value;
 }
 
 }  // namespace
 
-CompressOptionDialog::CompressOptionDialog(QWidget* parent) : QDialog(parent) {
+CompressOptionDialog::CompressOptionDialog(QWidget* parent, const CompareSource* compareSource)
+    : QDialog(parent), compareSource_(compareSource) {
     setObjectName(QStringLiteral("CompressOption"));
     setWindowTitle(QStringLiteral("Compression Palette"));
     setFont(formFont(8));
@@ -170,6 +173,12 @@ void CompressOptionDialog::buildControls() {
     Compress = makeControl<QPushButton>(this, "Compress", QStringLiteral("Compress"), top, 278, 416,
                                         67, 29);
     Compress->setDefault(true);
+    // Between the two, one step of their spacing from each.
+    Compare = makeControl<QPushButton>(this, "Compare", QStringLiteral("Co&mpare"), top, 195, 416,
+                                       67, 29);
+    Compare->setAutoDefault(false);
+    Compare->setVisible(compareSource_ != nullptr);
+    Compare->setToolTip(QStringLiteral("See the clicked file as these choices would write it"));
 
     // Names for screen readers where the caption is not the control's own.
     labWidth->setBuddy(txtWidth);
@@ -211,6 +220,22 @@ void CompressOptionDialog::connectReactions() {
     connect(txtHeight, &QLineEdit::textChanged, this, [this] { txtHeight_Change(); });
 
     connect(Compress, &QPushButton::clicked, this, [this] { Compress_Click(); });
+    connect(Compare, &QPushButton::clicked, this, [this] { Compare_Click(); });
+
+    // The compare view follows every change, once the reactions to it have run.
+    choicesChanged_ = new QTimer(this);
+    choicesChanged_->setSingleShot(true);
+    choicesChanged_->setInterval(0);
+    connect(choicesChanged_, &QTimer::timeout, this, [this] { updateCompareView(); });
+    const auto follow = [this] {
+        if (compareWindow_)
+            choicesChanged_->start();
+    };
+    for (QRadioButton* option : findChildren<QRadioButton*>())
+        connect(option, &QRadioButton::toggled, this, follow);
+    for (QLineEdit* field : {DPIEnter, txtWidth, txtHeight})
+        connect(field, &QLineEdit::textChanged, this, follow);
+    connect(CompSlider, &QSlider::valueChanged, this, follow);
     connect(Back, &QPushButton::clicked, this, [this] { Back_Click(); });
 }
 
@@ -324,26 +349,28 @@ void CompressOptionDialog::openFromSettings() {
     }
 }
 
-void CompressOptionDialog::Compress_Click() {
+CompressOptionDialog::Choices CompressOptionDialog::readChoices() const {
+    Choices choices;
+    choices.settings = compressionSettings();
     // Every number is read before anything is stored, so a refused number stores nothing.
     const int resolution = firstSelected({DPI72, DPI100, DPI200, DPI300, DPI400, DPIOther});
     std::optional<int16_t> otherDpi;
     if (resolution == 5) {
-        otherDpi = readField(this, DPIEnter, QStringLiteral("The \"Other\" resolution"));
+        otherDpi = readField(DPIEnter, QStringLiteral("The \"Other\" resolution"), choices);
         if (!otherDpi)
-            return;
+            return choices;
     }
     std::optional<int16_t> width, height;
     if (!SizeSame->isChecked()) {
-        width = readField(this, txtWidth, QStringLiteral("The width"));
+        width = readField(txtWidth, QStringLiteral("The width"), choices);
         if (!width)
-            return;
-        height = readField(this, txtHeight, QStringLiteral("The height"));
+            return choices;
+        height = readField(txtHeight, QStringLiteral("The height"), choices);
         if (!height)
-            return;
+            return choices;
     }
 
-    CompressionSettings& settings = compressionSettings();
+    CompressionSettings& settings = choices.settings;
 
     constexpr int16_t kFixedDpi[] = {72, 100, 200, 300, 400};
     if (resolution < 5) {
@@ -377,8 +404,43 @@ void CompressOptionDialog::Compress_Click() {
             qualityFactorFor(settings.CompressionChoice, level)) {
         settings.QualityFactor = *quality;
     }
+    return choices;
+}
 
+void CompressOptionDialog::Compress_Click() {
+    const Choices choices = readChoices();
+    if (choices.refusedField != nullptr) {
+        showMessage(this, choices.refusal);
+        choices.refusedField->setFocus();
+        choices.refusedField->selectAll();
+        return;
+    }
+    compressionSettings() = choices.settings;
     accept();
+}
+
+void CompressOptionDialog::Compare_Click() {
+    if (compareSource_ == nullptr)
+        return;
+    if (!compareWindow_) {
+        compareWindow_ = new CompareWindow(*compareSource_, this);
+        compareWindow_->setAttribute(Qt::WA_DeleteOnClose);
+        connect(compareWindow_, &QObject::destroyed, this, [this] { compareWindow_ = nullptr; });
+        compareWindow_->show();
+        updateCompareView();
+    }
+    compareWindow_->raise();
+    compareWindow_->activateWindow();
+}
+
+void CompressOptionDialog::updateCompareView() {
+    if (!compareWindow_)
+        return;
+    const Choices choices = readChoices();
+    if (choices.refusedField != nullptr)
+        compareWindow_->setRefusal(choices.refusal);
+    else
+        compareWindow_->setChoices(choices.settings);
 }
 
 void CompressOptionDialog::Back_Click() {
@@ -540,10 +602,10 @@ void CompressOptionDialog::ApplyColorDepth() {
     CompCCITTG4->setEnabled(false);
 }
 
-void openCompressOption(QWidget* parent, RunLists& lists) {
+void openCompressOption(QWidget* parent, RunLists& lists, const CompareSource* compareSource) {
     bool stored = false;
     {
-        CompressOptionDialog dialog(parent);
+        CompressOptionDialog dialog(parent, compareSource);
         stored = dialog.exec() == QDialog::Accepted;
     }
     if (stored)

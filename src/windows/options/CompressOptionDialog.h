@@ -1,6 +1,9 @@
 #pragma once
 
 #include <QDialog>
+#include <QString>
+
+#include "settings/CompressionSettings.h"
 
 class QCheckBox;
 class QGroupBox;
@@ -9,8 +12,12 @@ class QLineEdit;
 class QPushButton;
 class QRadioButton;
 class QSlider;
+class QTimer;
 
 namespace pixavant {
+
+class CompareSource;
+class CompareWindow;
 
 // "Compression Palette": resolution, colour depth, size, compression type and level of a batch.
 // Opens showing the settings record; "Compress" stores the choices in it and accepts, "Go Back" and
@@ -20,9 +27,26 @@ class CompressOptionDialog : public QDialog {
     Q_OBJECT
 
   public:
-    explicit CompressOptionDialog(QWidget* parent = nullptr);
+    // `compareSource`: the file "Compare" shows; without one there is no "Compare".
+    explicit CompressOptionDialog(QWidget* parent = nullptr,
+                                  const CompareSource* compareSource = nullptr);
+
+    // The dialog's choices applied to a copy of the settings record, as "Compress" would store
+    // them. When a typed number does not fit its field, `refusedField` names the field and
+    // `refusal` says why, and the choices are not usable.
+    struct Choices {
+        CompressionSettings settings;
+        QLineEdit* refusedField = nullptr;
+        QString refusal;
+    };
+    Choices readChoices() const;
+
+    // "Compare": opens the compare view of the clicked file, or brings it to the front.
+    void Compare_Click();
+    CompareWindow* compareWindow() const { return compareWindow_; }
 
   private:
+    void updateCompareView();
     void buildControls();
     void connectReactions();
     void openFromSettings();
@@ -102,12 +126,19 @@ class CompressOptionDialog : public QDialog {
     QLabel* Label4 = nullptr;
     QPushButton* Back = nullptr;
     QPushButton* Compress = nullptr;
+    QPushButton* Compare = nullptr;
+
+    const CompareSource* compareSource_ = nullptr;
+    CompareWindow* compareWindow_ = nullptr;  // while it is open
+    QTimer* choicesChanged_ = nullptr;  // one compare update for the reactions of one change
 };
 
 class RunLists;
 
 // The road to a batch from the main window's "Compress": the options dialog, then, when its choices
 // were stored, the output dialog and the progress window, which runs the work list of `lists`.
-void openCompressOption(QWidget* parent, RunLists& lists);
+// "Compare" in the dialog shows the file `compareSource` names.
+void openCompressOption(QWidget* parent, RunLists& lists,
+                        const CompareSource* compareSource = nullptr);
 
 }  // namespace pixavant

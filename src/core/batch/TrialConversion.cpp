@@ -1,0 +1,232 @@
+#include "batch/TrialConversion.h"
+
+#include <sys/mman.h>
+#include <unistd.h>
+#include <QDateTime>
+#include <QFileInfo>
+#include <algorithm>
+#include <cerrno>
+#include <exception>
+#include <new>
+
+#include "batch/BatchRules.h"
+#include "imaging/ErrorDetail.h"
+#include "imaging/FileInfo.h"
+#include "imaging/ImagingStatus.h"
+#include "imaging/Verification.h"
+
+namespace pixavant::batch {
+
+namespace {
+
+bool cancelled(const std::atomic<bool>* flag) {
+    return flag != nullptr && flag->load();
+}
+
+// A copy of rows y0.. and columns x0.. of `source`.
+imaging::Raster cropped(const imaging::Raster& source, int x0, int y0, int width, int height) {
+    imaging::Raster part;
+    part.width = width;
+    part.height = height;
+    part.format = source.format;
+    part.palette = source.palette;
+    part.significantBits = source.significantBits;
+    if (!part.allocate())
+        throw std::bad_alloc();
+    const size_t channels = size_t(source.channels());
+    for (int y = 0; y < height; ++y)
+        std::copy_n(source.row(y0 + y) + size_t(x0) * channels, part.rowBytes(), part.row(y));
+    return part;
+}
+
+}  // namespace
+
+TrialConverter::TrialConverter() = default;
+
+void TrialConverter::setCancelFlag(const std::atomic<bool>* flag) {
+    cancel_ = flag;
+    control_.setCancelFlag(flag);
+    part_.setCancelFlag(flag);
+}
+
+TrialOutput TrialConverter::convert(const QString& sourcePath,
+                                    const CompressionSettings& settings) {
+    TrialOutput out;
+    libraryDetail_.clear();
+    try {
+        out.code = prepare(sourcePath, settings, out);
+        if (out.code == 0)
+            out.code = encode(control_, settings, out);
+    } catch (const std::bad_alloc&) {
+        out.code = imaging::kErrNoMemory;
+    } catch (const std::exception&) {
+        out.code = kErrInternal;
+    }
+    if (out.code == 0) {
+        out.original = original_;
+        out.width = out.result.width;
+        out.height = out.result.height;
+    }
+    finish(sourcePath, out);
+    return out;
+}
+
+TrialOutput TrialConverter::convertPart(const QString& sourcePath,
+                                        const CompressionSettings& settings, double centreX,
+                                        double centreY, int width, int height) {
+    TrialOutput out;
+    libraryDetail_.clear();
+    try {
+        out.code = prepare(sourcePath, settings, out);
+        if (out.code == 0) {
+            const imaging::Raster& held = control_.heldRaster();
+            const int w = std::clamp(width, 1, held.width);
+            const int h = std::clamp(height, 1, held.height);
+            const int x0 = std::clamp(int(centreX * held.width) - w / 2, 0, held.width - w);
+            const int y0 = std::clamp(int(centreY * held.height) - h / 2, 0, held.height - h);
+            part_.hold(cropped(held, x0, y0, w, h), control_.meta(), settings.BitsPerPixel);
+            out.code = encode(part_, settings, out);
+            out.partX = x0;
+            out.partY = y0;
+            out.width = held.width;
+            out.height = held.height;
+            if (out.code == 0)
+                out.original = original_;
+        }
+    } catch (const std::bad_alloc&) {
+        out.code = imaging::kErrNoMemory;
+    } catch (const std::exception&) {
+        out.code = kErrInternal;
+    }
+    finish(sourcePath, out);
+    return out;
+}
+
+// The steps of a run up to the save, skipped when the image they would give is held already.
+int32_t TrialConverter::prepare(const QString& sourcePath, const CompressionSettings& s,
+                                TrialOutput& out) {
+    imaging::FileInfoRecord info;
+    if (const int32_t result = imaging::readFileInfo(sourcePath, info); result != 1) {
+        libraryDetail_ = imaging::errorDetail();
+        return result;
+    }
+    int16_t sourceDpi = kDefaultDpi;
+    if (const int32_t e = sourceResolution(info.Format, info.XResolution, sourceDpi))
+        return e;
+    const QFileInfo source(sourcePath);
+    if (!source.isFile())
+        return imaging::kErrFileNotFound;
+    out.sourceBytes = source.size();
+
+    Preparation wanted{sourcePath, source.size(), source.lastModified().toMSecsSinceEpoch(),
+                       s.BitsPerPixel, s.DepthChoice == 1};
+    const auto target = [&](int32_t width, int32_t height, ResizeTarget& result) {
+        const SizeRequest size{s.SizeChoice, s.OutWidth, s.OutHeight, s.Dpi,
+                               sourceDpi,    width,      height};
+        return resizeTarget(size, result);
+    };
+    if (prepared_ && prepared_->path == wanted.path && prepared_->size == wanted.size &&
+        prepared_->modified == wanted.modified && prepared_->bitsPerPixel == wanted.bitsPerPixel) {
+        ResizeTarget planned;
+        if (const int32_t e = target(loadedWidth_, loadedHeight_, planned))
+            return e;
+        wanted.resize = planned.resize;
+        wanted.width = planned.width;
+        wanted.height = planned.height;
+        if (wanted == *prepared_)
+            return 0;
+    }
+
+    prepared_.reset();
+    original_.reset();
+    control_.clear();
+    if (const int16_t loaded = control_.load(sourcePath, s.BitsPerPixel, 0, 1); loaded != 0) {
+        libraryDetail_ = control_.lastErrorDetail();
+        return loaded;
+    }
+    original_ = std::make_shared<const imaging::Raster>(control_.heldRaster());
+    loadedWidth_ = int32_t(control_.bitmapWidth());
+    loadedHeight_ = int32_t(control_.bitmapHeight());
+    if (wanted.gray) {
+        if (const int16_t result = control_.convertToGray(); result != 0)
+            return result;
+    }
+    ResizeTarget planned;
+    if (const int32_t e = target(loadedWidth_, loadedHeight_, planned))
+        return e;
+    if (planned.resize) {
+        const int16_t result = control_.resize(float(planned.width), float(planned.height), 1);
+        if (result != 0)
+            return result;
+    }
+    wanted.resize = planned.resize;
+    wanted.width = planned.width;
+    wanted.height = planned.height;
+    prepared_ = wanted;
+    return 0;
+}
+
+int32_t TrialConverter::encode(imaging::ImagingControl& control, const CompressionSettings& s,
+                               TrialOutput& out) {
+    imaging::ExtFileOptionBlock options{};
+    imaging::L_GetExtFileOption(options.data());
+    imaging::writeInt32(&options[0], s.Dpi);
+    imaging::writeInt32(&options[4], s.Dpi);
+    imaging::L_SetExtFileOption(options.data());
+
+    out.formatCode = s.FileFormat;
+    const int16_t saved =
+        control.saveToMemory(out.bytes, s.FileFormat, s.BitsPerPixel, s.QualityFactor, 0);
+    if (saved != 0) {
+        libraryDetail_ = control.lastErrorDetail();
+        return saved;
+    }
+    if (cancelled(cancel_))
+        return imaging::kErrCancelled;
+    if (const int32_t decoded = decodeBytes(out.bytes, out.result); decoded != 0) {
+        libraryDetail_ = imaging::errorDetail();
+        return decoded;
+    }
+    if (!imaging::isLosslessFormat(s.FileFormat))
+        out.psnr = imaging::psnrOf(control.savedRaster(), out.result);
+    return 0;
+}
+
+void TrialConverter::finish(const QString& sourcePath, TrialOutput& out) {
+    if (out.code == 0)
+        return;
+    out.bytes.clear();
+    out.result = {};
+    out.psnr.reset();
+    out.message = failureMessage(out.code);
+    QString reason = failureReason(out.code, libraryDetail_);
+    if (reason.isEmpty())
+        reason = QStringLiteral("error %1").arg(out.code);
+    out.details = failureDetails(sourcePath, reason);
+}
+
+int32_t decodeBytes(const QByteArray& bytes, imaging::Raster& raster) {
+    const int fd = ::memfd_create("pixavant-decode", MFD_CLOEXEC);
+    if (fd < 0)
+        return imaging::kErrNoMemory;
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            ::close(fd);
+            return imaging::kErrNoMemory;
+        }
+        done += n;
+    }
+    imaging::ImagingControl control;
+    const int16_t loaded = control.load(QStringLiteral("/proc/self/fd/%1").arg(fd), 0, 0, 1);
+    ::close(fd);
+    if (loaded != 0)
+        return loaded;
+    raster = control.heldRaster();
+    return 0;
+}
+
+}  // namespace pixavant::batch

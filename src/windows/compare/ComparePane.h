@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QImage>
+#include <QPointF>
+#include <QWidget>
+#include <functional>
+
+namespace pixavant {
+
+// How both panes of the compare view show their images: fitted into the pane, or at 100% around a
+// point of the image (in fractions of its width and height), which dragging moves.
+struct CompareViewState {
+    bool fitted = true;
+    QPointF centre{0.5, 0.5};
+};
+
+// One side of the compare view: an image drawn at the size of the output's page (an original of
+// another size is scaled to it), and optionally a part drawn over it where it lies.
+class ComparePane : public QWidget {
+    Q_OBJECT
+
+  public:
+    ComparePane(const CompareViewState& state, QWidget* parent = nullptr);
+
+    // `size`: the output's page size, which both panes share.
+    void setImage(const QImage& image, QSize size);
+    void setPart(const QImage& part, QPoint at);
+    void clear();
+    const QImage& image() const { return image_; }
+    // Called while the user drags the picture: the move in image pixels.
+    void onDragged(std::function<void(QPointF)> handler) { dragged_ = std::move(handler); }
+    // The scale the picture is drawn at.
+    double scale() const;
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+  private:
+    QRectF pictureRect() const;
+
+    const CompareViewState& state_;
+    QImage image_;
+    QImage part_;
+    QPoint partAt_;
+    QSize size_;
+    QPoint lastDrag_;
+    bool dragging_ = false;
+    std::function<void(QPointF)> dragged_;
+};
+
+}  // namespace pixavant

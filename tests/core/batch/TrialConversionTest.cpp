@@ -1,0 +1,217 @@
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <cmath>
+#include <memory>
+#include <tuple>
+
+#include "EngineFixtures.h"
+#include "FakeBatchView.h"
+#include "Testdata.h"
+#include "batch/BatchEngine.h"
+#include "batch/TrialConversion.h"
+#include "imaging/FormatCodes.h"
+#include "imaging/ImagingStatus.h"
+
+namespace pixavant::batch {
+namespace {
+
+using test::FakeBatchView;
+using namespace pixavant::testsupport;
+
+struct Choice {
+    int16_t dpi;
+    int16_t depthChoice;
+    int16_t fileFormat;
+    int16_t qualityFactor;
+};
+
+class TrialConversionTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(tmp.isValid());
+        src = tmp.path() + "/src/";
+        out = tmp.path() + "/out/";
+        QDir().mkpath(src);
+        QDir().mkpath(out);
+    }
+    CompressionSettings settingsFor(const Choice& c) const {
+        CompressionSettings s = CompressionSettings::defaults(out);
+        s.Dpi = c.dpi;
+        s.DepthChoice = c.depthChoice;
+        s.BitsPerPixel = int16_t(c.depthChoice == 0 ? 1 : c.depthChoice == 3 ? 16
+                                                          : c.depthChoice == 4 ? 24
+                                                                               : 8);
+        s.FileFormat = c.fileFormat;
+        s.QualityFactor = c.qualityFactor;
+        s.OutputExt = QStringLiteral("OUT");
+        return s;
+    }
+    // What a run of the one file writes, or its message and details when it fails.
+    QByteArray runOutput(const QString& path, const CompressionSettings& s, QString* message = nullptr,
+                         QString* details = nullptr) {
+        FakeBatchView view;
+        const QFileInfo file(path);
+        view.work << " " + file.fileName();
+        BatchEngine engine(view, s, file.absolutePath() + "/");
+        engine.load();
+        engine.timerEvent();
+        if (message != nullptr)
+            *message = view.messages.value(0);
+        if (details != nullptr)
+            *details = view.details.value(0);
+        QFile output(s.OutputDir + file.fileName().section('.', 0, 0) + ".OUT");
+        if (!output.open(QIODevice::ReadOnly))
+            return {};
+        QByteArray bytes = output.readAll();
+        output.remove();
+        return bytes;
+    }
+
+    QTemporaryDir tmp;
+    QString src;
+    QString out;
+};
+
+// The bytes shown are the bytes a run writes, for every type, with and without a resize or a depth
+// change, and whatever file the converter handled before (it keeps the prepared image between calls).
+TEST_F(TrialConversionTest, BytesAreTheRunsOutputForEveryType) {
+    ASSERT_TRUE(writeEngineJpeg(src + "photo.jpg", 640, 480, 3, 72));
+    ASSERT_TRUE(writeEngineTiff(src + "scan.tif", 500, 700, 1, 300));
+    struct Case {
+        QString file;
+        Choice choice;
+    };
+    std::vector<Case> cases = {
+        {src + "photo.jpg", {72, 4, imaging::format::kJpeg444, 2}},
+        {src + "photo.jpg", {72, 4, imaging::format::kJpeg444, 122}},  // same image, encoded again
+        {src + "photo.jpg", {150, 1, imaging::format::kJpeg444, 42}},  // gray, resized
+        {src + "photo.jpg", {72, 4, imaging::format::kPixavant, -3}},
+        {src + "photo.jpg", {72, 4, imaging::format::kPixavantLossless, -1}},  // the JPEG carried over
+        {src + "photo.jpg", {72, 2, imaging::format::kTiffLzw, 2}},
+        {src + "scan.tif", {200, 0, imaging::format::kTiffG4, 2}},
+        {src + "scan.tif", {300, 0, imaging::format::kTiffG4, 2}},
+        {src + "photo.jpg", {72, 4, imaging::format::kJpeg444, 2}},  // after another file
+    };
+    // Real files made by others: a photograph and a scanned page at 400 dpi.
+    const QString kodak = testing::testdataDir("kodak");
+    const QString documents = testing::testdataDir("documents");
+    if (!kodak.isEmpty())
+        for (int16_t quality : {int16_t(12), int16_t(102)})
+            cases.push_back({kodak + "/kodim03.png", {72, 4, imaging::format::kJpeg444, quality}});
+    if (!kodak.isEmpty())
+        cases.push_back({kodak + "/kodim05.png", {72, 4, imaging::format::kPixavant, -5}});
+    if (!documents.isEmpty())
+        cases.push_back({documents + "/page-g4-400dpi.tif", {400, 0, imaging::format::kTiffG4, 2}});
+
+    TrialConverter converter;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file.toStdString() + " format " + std::to_string(c.choice.fileFormat) +
+                     " quality " + std::to_string(c.choice.qualityFactor));
+        const CompressionSettings s = settingsFor(c.choice);
+        const TrialOutput trial = converter.convert(c.file, s);
+        ASSERT_TRUE(trial.ok()) << trial.details.toStdString();
+        const QByteArray written = runOutput(c.file, s);
+        ASSERT_FALSE(written.isEmpty());
+        EXPECT_TRUE(trial.bytes == written) << trial.bytes.size() << " vs " << written.size();
+        EXPECT_EQ(trial.sourceBytes, QFileInfo(c.file).size());
+        ASSERT_NE(trial.original, nullptr);
+        EXPECT_FALSE(trial.result.empty());
+        EXPECT_EQ(std::tuple(trial.width, trial.height),
+                  std::tuple(trial.result.width, trial.result.height));
+        // A quality figure for the lossy types only.
+        const bool lossy = c.choice.fileFormat == imaging::format::kJpeg444 ||
+                           c.choice.fileFormat == imaging::format::kPixavant;
+        EXPECT_EQ(trial.psnr.has_value(), lossy);
+        if (trial.psnr) {
+            EXPECT_GT(*trial.psnr, 20.0);
+        }
+    }
+}
+
+TEST_F(TrialConversionTest, HigherJpegFactorsGiveSmallerFilesOfLowerQuality) {
+    ASSERT_TRUE(writeEngineJpeg(src + "photo.jpg", 400, 300, 3, 72));
+    TrialConverter converter;
+    const TrialOutput fine = converter.convert(src + "photo.jpg", settingsFor({72, 4, 10, 2}));
+    const TrialOutput coarse = converter.convert(src + "photo.jpg", settingsFor({72, 4, 10, 202}));
+    ASSERT_TRUE(fine.ok() && coarse.ok());
+    EXPECT_LT(coarse.bytes.size(), fine.bytes.size());
+    EXPECT_LT(*coarse.psnr, *fine.psnr);
+}
+
+// A file that fails shows what a run shows for it: the same message and the same details.
+TEST_F(TrialConversionTest, FailuresCarryTheRunsMessageAndDetails) {
+    ASSERT_TRUE(writeEngineFile(src + "notes.jpg", "not an image at all"));
+    ASSERT_TRUE(writeEngineJpeg(src + "cut.jpg", 300, 200, 3, 72));
+    QFile cut(src + "cut.jpg");
+    ASSERT_TRUE(cut.resize(cut.size() / 2));
+    ASSERT_TRUE(writeEngineTiff(src + "huge.tif", 500, 100, 3, 1));  // 1 dpi: over 32767 pixels at 72
+
+    TrialConverter converter;
+    for (const char* name : {"notes.jpg", "cut.jpg", "missing.jpg", "huge.tif"}) {
+        SCOPED_TRACE(name);
+        const CompressionSettings s = settingsFor({72, 4, imaging::format::kJpeg444, 2});
+        const TrialOutput trial = converter.convert(src + name, s);
+        QString message, details;
+        runOutput(src + name, s, &message, &details);
+        EXPECT_FALSE(trial.ok());
+        EXPECT_FALSE(message.isEmpty());
+        EXPECT_EQ(trial.message, message);
+        EXPECT_EQ(trial.details, details);
+        EXPECT_TRUE(trial.bytes.isEmpty());
+    }
+}
+
+TEST_F(TrialConversionTest, WritesNothing) {
+    ASSERT_TRUE(writeEngineJpeg(src + "photo.jpg", 320, 240, 3, 72));
+    const QStringList before = QDir(src).entryList(QDir::AllEntries | QDir::Hidden);
+    TrialConverter converter;
+    for (const Choice& c : {Choice{72, 4, 10, 2}, Choice{72, 4, 5, -2}, Choice{72, 0, 29, 2}}) {
+        EXPECT_TRUE(converter.convert(src + "photo.jpg", settingsFor(c)).ok());
+        EXPECT_TRUE(converter.convertPart(src + "photo.jpg", settingsFor(c), 0.5, 0.5, 64, 64).ok());
+    }
+    EXPECT_EQ(QDir(src).entryList(QDir::AllEntries | QDir::Hidden), before);
+    EXPECT_TRUE(QDir(out).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty());
+}
+
+// The quick look at a part: a part of the size asked, inside the image, and the image it
+// prepared gives the whole output afterwards.
+TEST_F(TrialConversionTest, PartLiesInsideTheImage) {
+    ASSERT_TRUE(writeEngineJpeg(src + "photo.jpg", 640, 480, 3, 72));
+    TrialConverter converter;
+    const CompressionSettings s = settingsFor({72, 4, imaging::format::kPixavant, -2});
+    struct Case {
+        double x, y;
+        int width, height;
+        int partX, partY, partWidth, partHeight;
+    };
+    for (const Case& c : {Case{0.5, 0.5, 100, 50, 270, 215, 100, 50},
+                          Case{0.0, 1.0, 100, 50, 0, 430, 100, 50},
+                          Case{1.0, 0.0, 1000, 40, 0, 0, 640, 40}}) {
+        const TrialOutput part = converter.convertPart(src + "photo.jpg", s, c.x, c.y, c.width,
+                                                       c.height);
+        ASSERT_TRUE(part.ok()) << part.details.toStdString();
+        EXPECT_EQ(std::tuple(part.partX, part.partY, part.result.width, part.result.height,
+                             part.width, part.height),
+                  std::tuple(c.partX, c.partY, c.partWidth, c.partHeight, 640, 480));
+        EXPECT_TRUE(part.psnr.has_value());
+    }
+    EXPECT_TRUE(converter.convert(src + "photo.jpg", s).bytes == runOutput(src + "photo.jpg", s));
+}
+
+// A cancelled conversion leaves nothing half-prepared behind.
+TEST_F(TrialConversionTest, CancelStopsAndTheNextConversionIsWhole) {
+    ASSERT_TRUE(writeEngineJpeg(src + "photo.jpg", 640, 480, 3, 72));
+    std::atomic<bool> cancel{true};
+    TrialConverter converter;
+    converter.setCancelFlag(&cancel);
+    const CompressionSettings s = settingsFor({100, 4, imaging::format::kJpeg444, 12});
+    EXPECT_EQ(converter.convert(src + "photo.jpg", s).code, imaging::kErrCancelled);
+    cancel = false;
+    EXPECT_TRUE(converter.convert(src + "photo.jpg", s).bytes == runOutput(src + "photo.jpg", s));
+}
+
+}  // namespace
+}  // namespace pixavant::batch
