@@ -55,9 +55,9 @@ class TrialConverter {
 
     // The same choices applied to a part of the image only, as it is just before the save: width x
     // height pixels around the point (centreX, centreY), in fractions of its width and height,
-    // moved inside it (partX, partY say where it landed). A quick look at that part before the whole
-    // file is encoded. `bytes` holds the part's own output.
-    // The image it prepared serves the next convert() of the same file and choices.
+    // moved inside it (partX, partY say where it landed). A quick look at that part before the
+    // whole file is encoded. `bytes` holds the part's own output. The image it prepared serves the
+    // next convert() of the same file and choices.
     TrialOutput convertPart(const QString& sourcePath, const CompressionSettings& settings,
                             double centreX, double centreY, int width, int height);
 

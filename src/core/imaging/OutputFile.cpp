@@ -99,7 +99,8 @@ int OutputFile::commitToMemory() {
     QByteArray bytes(qsizetype(st.st_size), Qt::Uninitialized);
     qsizetype done = 0;
     while (done < bytes.size()) {
-        const ssize_t n = ::pread(memoryFd_, bytes.data() + done, size_t(bytes.size() - done), done);
+        const ssize_t n =
+            ::pread(memoryFd_, bytes.data() + done, size_t(bytes.size() - done), done);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)

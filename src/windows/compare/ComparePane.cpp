@@ -68,9 +68,8 @@ void ComparePane::paintEvent(QPaintEvent*) {
         painter.drawImage(picture, image_);
     if (!part_.isNull()) {
         const double s = scale();
-        painter.drawImage(QRectF(picture.topLeft() + QPointF(partAt_) * s,
-                                 QSizeF(part_.size()) * s),
-                          part_);
+        painter.drawImage(
+            QRectF(picture.topLeft() + QPointF(partAt_) * s, QSizeF(part_.size()) * s), part_);
     }
 }
 

@@ -21,6 +21,35 @@ QString bytesText(qint64 bytes) {
     return QLocale(QLocale::English).toString(bytes) + QStringLiteral(" bytes");
 }
 
+// The choices in the dialog's words: "JPEG level 25, 24-Bit Color, 72 DPI".
+QString choicesText(const CompressionSettings& s) {
+    static const char* const kTypes[] = {"LZW", "CCITT Group3", "CCITT Group4", "JPEG", "PIXAVANT"};
+    static const char* const kDepths[] = {"B/W", "Gray Scale", "8-Bit Color", "16-Bit Color",
+                                          "24-Bit Color"};
+    QString type = QStringLiteral("format %1").arg(s.FileFormat);
+    switch (s.CompressionChoice) {
+        case 0:
+            type = QLatin1String(kTypes[0]);
+            break;
+        case 1:
+        case 2: {
+            const bool second = s.FileFormat == 28 || s.FileFormat == 26;
+            type = QStringLiteral("%1 level %2").arg(kTypes[s.CompressionChoice]).arg(second);
+            break;
+        }
+        case 3:
+            type = QStringLiteral("JPEG level %1").arg((s.QualityFactor - 2) / 10);
+            break;
+        case 4:
+            type = QStringLiteral("PIXAVANT level %1").arg(-1 - s.QualityFactor);
+            break;
+        default:
+            break;
+    }
+    const int depth = s.DepthChoice >= 0 && s.DepthChoice <= 4 ? s.DepthChoice : 4;
+    return QStringLiteral("%1, %2, %3 DPI").arg(type, QLatin1String(kDepths[depth])).arg(s.Dpi);
+}
+
 }  // namespace
 
 CompareWindow::CompareWindow(const CompareSource& source, QWidget* parent)
@@ -67,7 +96,8 @@ CompareWindow::CompareWindow(const CompareSource& source, QWidget* parent)
 
     connect(zoom_, &QPushButton::clicked, this, [this] { setFitted(!state_.fitted); });
     connect(close, &QPushButton::clicked, this, &QWidget::close);
-    connect(worker_, &CompareWorker::shown, this, [this](const CompareResult& r) { showResult(r); });
+    connect(worker_, &CompareWorker::shown, this,
+            [this](const CompareResult& r) { showResult(r); });
     connect(worker_, &CompareWorker::busyChanged, this, [this](bool busy) {
         status_->setText(busy ? QStringLiteral("Working...") : QString());
     });
@@ -84,6 +114,7 @@ void CompareWindow::setChoices(const CompressionSettings& choices) {
     }
     setWindowTitle(QStringLiteral("Compare - %1").arg(QFileInfo(request.path).fileName()));
     request.settings = choices;
+    choices_ = choicesText(choices);
     request.centreX = state_.centre.x();
     request.centreY = state_.centre.y();
     const QSize view = viewSize();
@@ -113,22 +144,24 @@ void CompareWindow::showResult(const CompareResult& r) {
     if (!r.original.isNull() || size != outputSize_)
         originalPane_->setImage(r.original.isNull() ? originalPane_->image() : r.original, size);
     outputSize_ = size;
+    resultCaption_->setText(
+        QStringLiteral("Result: %1 - %2 x %3").arg(choices_).arg(r.width).arg(r.height));
     QLocale english(QLocale::English);
     if (r.part) {
         // The rest keeps what was shown until the whole output is there.
         if (resultPane_->image().size() != size)
             resultPane_->setImage(originalPane_->image(), size);
         resultPane_->setPart(r.result, QPoint(r.partX, r.partY));
-        const double share = double(r.result.width()) * r.result.height() /
-                             (double(r.width) * r.height);
-        figures_->setText(QStringLiteral("Source: %1. Result: about %2 (from the part in view).")
-                              .arg(bytesText(r.sourceBytes),
-                                   bytesText(qint64(std::llround(r.bytes / share)))));
+        const double share =
+            double(r.result.width()) * r.result.height() / (double(r.width) * r.height);
+        figures_->setText(
+            QStringLiteral("Source: %1. Result: about %2 (from the part in view).")
+                .arg(bytesText(r.sourceBytes), bytesText(qint64(std::llround(r.bytes / share)))));
         return;
     }
     resultPane_->setImage(r.result, size);
-    QString text = QStringLiteral("Source: %1. Result: %2.").arg(bytesText(r.sourceBytes),
-                                                                  bytesText(r.bytes));
+    QString text =
+        QStringLiteral("Source: %1. Result: %2.").arg(bytesText(r.sourceBytes), bytesText(r.bytes));
     if (r.bytes > 0 && r.sourceBytes > 0)
         text += QStringLiteral(" Ratio %1 : 1 (%2 % of the source).")
                     .arg(english.toString(double(r.sourceBytes) / r.bytes, 'f', 2),
@@ -144,6 +177,7 @@ void CompareWindow::showResult(const CompareResult& r) {
 
 void CompareWindow::showFailure(const QString& message, const QString& details) {
     resultPane_->clear();
+    resultCaption_->setText(QStringLiteral("Result"));
     figures_->setText(details.isEmpty() ? message : message + QLatin1Char('\n') + details);
 }
 
@@ -166,8 +200,8 @@ void CompareWindow::pan(QPointF moved) {
     if (state_.fitted || outputSize_.isEmpty())
         return;
     state_.centre -= QPointF(moved.x() / outputSize_.width(), moved.y() / outputSize_.height());
-    state_.centre = QPointF(std::clamp(state_.centre.x(), 0.0, 1.0),
-                            std::clamp(state_.centre.y(), 0.0, 1.0));
+    state_.centre =
+        QPointF(std::clamp(state_.centre.x(), 0.0, 1.0), std::clamp(state_.centre.y(), 0.0, 1.0));
     originalPane_->update();
     resultPane_->update();
 }

@@ -59,6 +59,7 @@ class CompareWindow : public QWidget {
     QPushButton* zoom_ = nullptr;
     QString shownPath_;  // the file whose original the left pane shows
     QSize outputSize_;
+    QString choices_;  // of the newest request, in the dialog's words
 };
 
 }  // namespace pixavant

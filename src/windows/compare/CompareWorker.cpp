@@ -108,8 +108,8 @@ void CompareWorker::work(batch::TrialConverter& converter, const CompareRequest&
         return;
     if (request.viewWidth > 0 && request.viewHeight > 0) {
         batch::TrialOutput part =
-            converter.convertPart(request.path, request.settings, request.centreX,
-                                  request.centreY, request.viewWidth, request.viewHeight);
+            converter.convertPart(request.path, request.settings, request.centreX, request.centreY,
+                                  request.viewWidth, request.viewHeight);
         if (overtaken(serial))
             return;
         post(resultOf(part, true));

@@ -130,7 +130,7 @@ class CompressOptionDialog : public QDialog {
 
     const CompareSource* compareSource_ = nullptr;
     CompareWindow* compareWindow_ = nullptr;  // while it is open
-    QTimer* choicesChanged_ = nullptr;  // one compare update for the reactions of one change
+    QTimer* choicesChanged_ = nullptr;        // one compare update for the reactions of one change
 };
 
 class RunLists;

