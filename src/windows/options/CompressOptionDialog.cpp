@@ -423,24 +423,29 @@ void CompressOptionDialog::Compare_Click() {
     if (compareSource_ == nullptr)
         return;
     if (!compareWindow_) {
-        compareWindow_ = new CompareWindow(*compareSource_, this);
-        compareWindow_->setAttribute(Qt::WA_DeleteOnClose);
-        connect(compareWindow_, &QObject::destroyed, this, [this] { compareWindow_ = nullptr; });
-        compareWindow_->show();
+        auto* window = new CompareWindow(*compareSource_, this);
+        window->setAttribute(Qt::WA_DeleteOnClose);
+        compareWindow_ = window;
+        window->show();
         updateCompareView();
     }
     compareWindow_->raise();
     compareWindow_->activateWindow();
 }
 
+CompareWindow* CompressOptionDialog::compareWindow() const {
+    return static_cast<CompareWindow*>(compareWindow_.data());
+}
+
 void CompressOptionDialog::updateCompareView() {
-    if (!compareWindow_)
+    CompareWindow* window = compareWindow();
+    if (window == nullptr)
         return;
     const Choices choices = readChoices();
     if (choices.refusedField != nullptr)
-        compareWindow_->setRefusal(choices.refusal);
+        window->setRefusal(choices.refusal);
     else
-        compareWindow_->setChoices(choices.settings);
+        window->setChoices(choices.settings);
 }
 
 void CompressOptionDialog::Back_Click() {

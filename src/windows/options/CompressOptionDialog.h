@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QPointer>
 #include <QString>
 
 #include "settings/CompressionSettings.h"
@@ -43,7 +44,7 @@ class CompressOptionDialog : public QDialog {
 
     // "Compare": opens the compare view of the clicked file, or brings it to the front.
     void Compare_Click();
-    CompareWindow* compareWindow() const { return compareWindow_; }
+    CompareWindow* compareWindow() const;
 
   private:
     void updateCompareView();
@@ -129,8 +130,8 @@ class CompressOptionDialog : public QDialog {
     QPushButton* Compare = nullptr;
 
     const CompareSource* compareSource_ = nullptr;
-    CompareWindow* compareWindow_ = nullptr;  // while it is open
-    QTimer* choicesChanged_ = nullptr;        // one compare update for the reactions of one change
+    QPointer<QWidget> compareWindow_;   // the compare view, while it is open
+    QTimer* choicesChanged_ = nullptr;  // one compare update for the reactions of one change
 };
 
 class RunLists;
