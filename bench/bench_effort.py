@@ -46,6 +46,8 @@ except ImportError as error:  # pragma: no cover
              "  apt-get install -y --no-install-recommends butteraugli python3-skimage python3-pil")
 
 ROOT = Path(__file__).resolve().parent.parent
+sys.path.insert(0, str(ROOT / "bench"))
+from bench_compression import ssim as ssim_of, write_pnm  # noqa: E402
 CODES = {"lossy": 5, "lossy-size": 5, "lossless": 30, "bilevel": 26}
 
 
@@ -89,14 +91,6 @@ class Cache:
         temporary.replace(self.path)
 
 
-def write_pnm(path, pixels):
-    height, width = pixels.shape[:2]
-    magic = b"P5" if pixels.ndim == 2 else b"P6"
-    with open(path, "wb") as f:
-        f.write(b"%s\n%d %d\n255\n" % (magic, width, height))
-        f.write(np.ascontiguousarray(pixels, dtype=np.uint8).tobytes())
-
-
 def read_pnm(path):
     return np.asarray(Image.open(path))
 
@@ -109,12 +103,6 @@ def butteraugli(reference_png, pixels, workdir):
     result = subprocess.run(["butteraugli", str(reference_png), str(candidate)], check=True,
                             capture_output=True, text=True)
     return float(result.stdout.split()[0])
-
-
-def ssim(a, b):
-    if a.ndim == 3:
-        return float(structural_similarity(a, b, channel_axis=2, data_range=255))
-    return float(structural_similarity(a, b, data_range=255))
 
 
 def images(paths, mode, crop):
@@ -192,7 +180,7 @@ class JpegCurve:
 
         def measure():
             size, seconds, decoded = jpeg(self.pixels, quality)
-            return {"bytes": size, "seconds": seconds, "ssim": ssim(self.pixels, decoded)}
+            return {"bytes": size, "seconds": seconds, "ssim": float(ssim_of(self.pixels, decoded))}
         record = self.cache.get(key, measure)
         if measure_butteraugli and "butteraugli" not in record:
             _, _, decoded = jpeg(self.pixels, quality)
@@ -231,7 +219,7 @@ def lossy(args, tool, distances, workdir):
                                                          workdir, True)
                     return {"bytes": size, "seconds": seconds, "cpu": cpu,
                             "butteraugli": butteraugli(reference, decoded, workdir),
-                            "ssim": ssim(pixels, decoded)}
+                            "ssim": float(ssim_of(pixels, decoded))}
                 try:
                     ours = cache.get(f"pixavant d{distances[level]} e{effort}", measure)
                     by_butteraugli = curve.smallest(

@@ -53,8 +53,9 @@ QString parseEffort(const std::map<QString, QString>& values, int formatCode, in
         return {};
     if (formatCode != imaging::format::kPixavant && formatCode != imaging::format::kPixavant1Bit &&
         formatCode != imaging::format::kPixavantLossless)
-        return QStringLiteral("--effort applies to PIXAVANT output only (--compression pixavant, "
-                              "pixavant-lossless, or g4 --level 1)");
+        return QStringLiteral(
+            "--effort applies to PIXAVANT output only (--compression pixavant, "
+            "pixavant-lossless, or g4 --level 1)");
     bool ok = false;
     effort = given->second.toInt(&ok);
     if (!ok || effort < imaging::kMinEffort || effort > imaging::kMaxEffort)
@@ -233,8 +234,7 @@ ConvertParse parseConvert(const QStringList& args) {
     if (const auto quality = qualityFactorFor(compression->choice, level))
         s.QualityFactor = *quality;
 
-    if (const QString error = parseEffort(values, s.FileFormat, parse.job.effort);
-        !error.isEmpty())
+    if (const QString error = parseEffort(values, s.FileFormat, parse.job.effort); !error.isEmpty())
         return refuse(error);
 
     // Output.
