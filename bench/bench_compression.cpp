@@ -1,8 +1,12 @@
 // Compression benchmark of the PIXAVANT formats.
 //
-//   bench_compression encode IN.pnm CODE QUALITY OUT.jxl [DECODED.pnm]
-//       Writes IN (binary PGM or PPM) with PIXAVANT's own writer and prints "bytes seconds"; with
-//       DECODED, also decodes OUT with PIXAVANT's reader into a PNM for comparison.
+//   bench_compression encode IN.pnm CODE QUALITY OUT.jxl [DECODED.pnm|- [EFFORT]]
+//       Writes IN (binary PGM or PPM) with PIXAVANT's own writer (at EFFORT, default the format's
+//       own) and prints "bytes seconds cpu_seconds"; with DECODED, also decodes OUT with
+//       PIXAVANT's reader into a PNM for comparison.
+//   bench_compression settings
+//       Prints the encoder settings: "distance LEVEL D" and "effort 5 level LEVEL E" per lossy
+//       level, "effort CODE E" for the lossless formats.
 //   bench_compression efforts IN.pnm MODE [THREADS [FIRST LAST [PATCHES [GROUP]]]]
 //       Encodes IN with libjxl at several efforts (MODE lossy: distance 1, efforts 3..7;
 //       lossless: efforts 1..5; bilevel: efforts 5..9 on a 1-bit image) and prints the time and
@@ -20,17 +24,26 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <vector>
 
 #include "imaging/Format.h"
 #include "imaging/FormatCodes.h"
 #include "imaging/ImagingStatus.h"
+#include "imaging/PixavantEncoding.h"
 
 using namespace pixavant::imaging;
 using Clock = std::chrono::steady_clock;
 
 namespace {
+
+// The CPU time of the whole process: every thread the encoder ran on.
+double cpuSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
+}
 
 bool readPnm(const char* path, Raster& raster) {
     QFile file(QString::fromLocal8Bit(path));
@@ -97,17 +110,20 @@ int encodeCommand(char** argv, int argc) {
         last = now;
         return true;
     });
+    SaveRequest request{code, quality, {}};
+    request.effort = argc > 7 ? std::atoi(argv[7]) : 0;
     const auto start = Clock::now();
-    const int status =
-        makePixavantWriter()->write(out, raster, {}, SaveRequest{code, quality, {}}, progress);
+    const double cpuStart = cpuSeconds();
+    const int status = makePixavantWriter()->write(out, raster, {}, request, progress);
+    const double cpu = cpuSeconds() - cpuStart;
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     if (status != kSuccess) {
         std::fprintf(stderr, "write failed: %d\n", status);
         return 1;
     }
-    std::printf("%lld %.4f\n", QFile(out).size(), seconds);
+    std::printf("%lld %.4f %.4f\n", QFile(out).size(), seconds, cpu);
     std::fprintf(stderr, "longest time without progress: writing %.0f ms", longestGap * 1000);
-    if (argc > 6) {
+    if (argc > 6 && std::strcmp(argv[6], "-") != 0) {
         FileHeader header;
         qint64 size = 0;
         DecodedImage image;
@@ -124,6 +140,17 @@ int encodeCommand(char** argv, int argc) {
                      std::chrono::duration<double>(Clock::now() - decodeStart).count());
     }
     std::fprintf(stderr, "\n");
+    return 0;
+}
+
+int settingsCommand() {
+    for (int level = 1; level <= 9; ++level)
+        std::printf("distance %d %g\n", level - 1, double(lossyDistance(-level)));
+    for (int level = 1; level <= 9; ++level)
+        std::printf("effort %d level %d %d\n", format::kPixavant, level - 1,
+                    defaultEffort(format::kPixavant, -level));
+    for (const int code : {format::kPixavant1Bit, format::kPixavantLossless})
+        std::printf("effort %d %d\n", code, defaultEffort(code));
     return 0;
 }
 
@@ -212,10 +239,13 @@ int main(int argc, char** argv) {
         return encodeCommand(argv, argc);
     if (argc >= 4 && std::strcmp(argv[1], "efforts") == 0)
         return effortsCommand(argv, argc);
+    if (argc == 2 && std::strcmp(argv[1], "settings") == 0)
+        return settingsCommand();
     std::fprintf(stderr,
-                 "usage: %s encode IN.pnm CODE QUALITY OUT.jxl [DECODED.pnm]\n"
+                 "usage: %s encode IN.pnm CODE QUALITY OUT.jxl [DECODED.pnm|- [EFFORT]]\n"
+                 "       %s settings\n"
                  "       %s efforts IN.pnm lossy|lossless|bilevel [THREADS [FIRST LAST [PATCHES "
                  "[GROUP]]]]\n",
-                 argv[0], argv[0]);
+                 argv[0], argv[0], argv[0]);
     return 2;
 }

@@ -77,7 +77,7 @@ def pixavant(tool, pnm, code, quality, workdir):
     decoded = Path(workdir) / "decoded.pnm"
     result = subprocess.run([tool, "encode", str(pnm), str(code), str(quality), str(out), str(decoded)],
                             check=True, capture_output=True, text=True)
-    size, seconds = result.stdout.split()
+    size, seconds = result.stdout.split()[:2]
     return int(size), float(seconds), read_pnm(decoded)
 
 

@@ -10,6 +10,8 @@
 #include <set>
 #include <thread>
 
+#include "imaging/FormatCodes.h"
+#include "imaging/PixavantEncoding.h"
 #include "settings/CompressionChoices.h"
 
 namespace pixavant::cli {
@@ -43,6 +45,27 @@ std::optional<int16_t> parsePixels(const QString& text) {
 
 constexpr int kMaxJobs = 256;
 
+// --effort: the JPEG XL encoder's effort, for the PIXAVANT formats only. Returns an error message,
+// or nothing.
+QString parseEffort(const std::map<QString, QString>& values, int formatCode, int& effort) {
+    const auto given = values.find(QStringLiteral("--effort"));
+    if (given == values.end())
+        return {};
+    if (formatCode != imaging::format::kPixavant && formatCode != imaging::format::kPixavant1Bit &&
+        formatCode != imaging::format::kPixavantLossless)
+        return QStringLiteral(
+            "--effort applies to PIXAVANT output only (--compression pixavant, "
+            "pixavant-lossless, or g4 --level 1)");
+    bool ok = false;
+    effort = given->second.toInt(&ok);
+    if (!ok || effort < imaging::kMinEffort || effort > imaging::kMaxEffort)
+        return QStringLiteral("--effort: '%1' is not a number from %2 to %3")
+            .arg(given->second)
+            .arg(imaging::kMinEffort)
+            .arg(imaging::kMaxEffort);
+    return {};
+}
+
 }  // namespace
 
 int availableProcessors() {
@@ -66,6 +89,7 @@ ConvertParse parseConvert(const QStringList& args) {
     static const QStringList kValued = {"--dpi",        "--depth",   "--size", "--compression",
                                         "--level",      "--output",  "--ext",  "--jobs",
                                         "--files-from", "--manifest"};
+    static const QStringList kEncoderOptions = {"--effort"};
     static const QStringList kFlags = {"--keep-going", "--skip-existing", "--null", "--verify",
                                        "--recursive",  "--keep-dates",    "--strip"};
     bool optionsEnded = false;
@@ -107,7 +131,7 @@ ConvertParse parseConvert(const QStringList& args) {
                 return refuse(QStringLiteral("option '%1' given twice").arg(arg));
             continue;
         }
-        if (!kValued.contains(name))
+        if (!kValued.contains(name) && !kEncoderOptions.contains(name))
             return refuse(QStringLiteral("unknown option '%1'").arg(arg));
         if (!value) {
             if (i + 1 >= args.size())
@@ -209,6 +233,9 @@ ConvertParse parseConvert(const QStringList& args) {
     s.FileFormat = compression->lossless ? int16_t(30) : *fileFormatFor(compression->choice, level);
     if (const auto quality = qualityFactorFor(compression->choice, level))
         s.QualityFactor = *quality;
+
+    if (const QString error = parseEffort(values, s.FileFormat, parse.job.effort); !error.isEmpty())
+        return refuse(error);
 
     // Output.
     if (values.count("--ext") != 0) {

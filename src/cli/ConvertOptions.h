@@ -24,6 +24,7 @@ struct ConvertJob {
     QString manifestPath;       // a JSON Lines record of every output; empty: none
     bool keepDates = false;     // each output gets its source's modification time
     bool strip = false;         // the pixels only: no EXIF, XMP or IPTC is carried over
+    int effort = 0;             // PIXAVANT's encoder effort, 1 to 9; 0: each format's own
 };
 
 struct ConvertParse {

@@ -143,6 +143,7 @@ FileOutcome convertFile(const ConvertJob& job, const PathKeys& sources, const Pa
     });
     control.setKeepMetadata(!job.strip);
     control.setVerifySaves(job.verify);
+    control.setEncoderEffort(job.effort);
     engine.load();
     engine.timerEvent();
     outcome.verification = control.lastVerification();

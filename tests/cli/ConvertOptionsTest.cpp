@@ -93,7 +93,11 @@ TEST_F(ConvertOptionsTest, RefusesWrongOptionsAndValues) {
         "-0;"
         "--files-from /no/such/list;--files-from /;--files-from=;"
         "--verify=yes;"
-        "--manifest /no/such/directory/m.jsonl;--manifest /;";
+        "--manifest /no/such/directory/m.jsonl;--manifest /;"
+        "--effort 5;--compression lzw --effort 3;--compression g4 --effort 3;"
+        "--compression pixavant --effort 0;--compression pixavant --effort 10;"
+        "--compression pixavant --effort x;--compression pixavant --effort 4.5;"
+        "--compression pixavant --effort 4 --effort 4;--compression pixavant --effort;";
     for (const QString& args : cases.split(';', Qt::SkipEmptyParts))
         EXPECT_FALSE(parse(args.split(' ')).error.isEmpty()) << args.toStdString();
 }
@@ -137,6 +141,26 @@ TEST_F(ConvertOptionsTest, RunOptions) {
     // A list alone is enough; "-" is standard input.
     const ConvertParse list = parseConvert({"--null", "--files-from", "-"});
     EXPECT_TRUE(list.error.isEmpty() && list.job.sourcePaths.isEmpty()) << list.error.toStdString();
+}
+
+TEST_F(ConvertOptionsTest, EffortForEveryPixavantFormat) {
+    EXPECT_EQ(parse({"--compression", "pixavant"}).job.effort, 0) << "the format's own by default";
+    const struct {
+        QStringList args;
+        int effort;
+    } cases[] = {
+        {{"--compression", "pixavant", "--effort", "1"}, 1},
+        {{"--effort=9", "--compression", "pixavant", "--level", "8"}, 9},
+        {{"--compression", "pixavant-lossless", "--effort", "5"}, 5},
+        {{"--compression", "g4", "--level", "1", "--effort", "2"}, 2},
+    };
+    for (const auto& c : cases) {
+        const ConvertParse p = parse(c.args);
+        ASSERT_TRUE(p.error.isEmpty()) << p.error.toStdString();
+        EXPECT_EQ(p.job.effort, c.effort) << c.args.join(' ').toStdString();
+    }
+    // Refused for other formats with a message that says which take it.
+    EXPECT_TRUE(parse({"--compression", "g4", "--effort", "2"}).error.contains("PIXAVANT"));
 }
 
 }  // namespace

@@ -71,6 +71,9 @@ struct SaveRequest {
     // A later page of a file that holds pages: added to the file at `path` (which holds the
     // earlier ones) instead of starting a new one. Writers of one-image formats refuse it.
     bool addPage = false;
+    // PIXAVANT: the JPEG XL encoder's effort, 1 (fastest) to 9 (smallest); 0 the format's own
+    // (PixavantEncoding.h).
+    int effort = 0;
 };
 
 // One image format's writer. `raster` already has the depth the caller asked for; the writer writes

@@ -214,6 +214,7 @@ int16_t ImagingControl::save(const QString& path, int16_t formatCode, int16_t bi
     OutputFile& output = *outputFile;
     SaveRequest request{formatCode, qualityFactor, currentSaveResolution()};
     request.addPage = page > 0;
+    request.effort = encoderEffort_;
     // The source JPEG itself may be carried over, with its own metadata: not when the metadata
     // is to be left out.
     qint64 size = 0, modified = 0;

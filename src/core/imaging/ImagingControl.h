@@ -95,6 +95,10 @@ class ImagingControl {
     // default). Off writes the pixels with only their resolution and colour profile.
     void setKeepMetadata(bool keep) { keepMetadata_ = keep; }
     bool keepMetadata() const { return keepMetadata_; }
+    // The JPEG XL effort PIXAVANT saves encode at, 1 (fastest) to 9 (smallest); 0, the
+    // default, each PIXAVANT format's own. Other formats ignore it.
+    void setEncoderEffort(int effort) { encoderEffort_ = effort; }
+    int encoderEffort() const { return encoderEffort_; }
     // What the last load and save could not carry of the file's metadata, and why; for the user
     // to be told (a conversion never fails for it). Cleared by each load.
     const std::vector<std::string>& notes() const { return notes_; }
@@ -125,6 +129,7 @@ class ImagingControl {
     std::optional<Raster> converted_;  // the held image at the depth of the last save
     bool saved_ = false;
     bool keepMetadata_ = true;
+    int encoderEffort_ = 0;
     bool verifySaves_ = false;
     Verification verification_;
     std::vector<std::string> loadNotes_;

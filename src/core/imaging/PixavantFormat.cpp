@@ -43,6 +43,7 @@
 #include "imaging/ImagingStatus.h"
 #include "imaging/JxlRunner.h"
 #include "imaging/MetadataSupport.h"
+#include "imaging/PixavantEncoding.h"
 #include "imaging/PixelOps.h"
 
 namespace pixavant::imaging {
@@ -62,17 +63,6 @@ constexpr uint64_t kMaxExifBox = 1 << 20;
 // How often the calling thread reports while the worker runs.
 constexpr auto kPollInterval = std::chrono::milliseconds(10);
 
-// JPEG XL distance per quality level, -1 (visually lossless) to -9. Each level strictly larger.
-constexpr std::array<float, 9> kLossyDistance = {1.0f, 1.5f, 2.0f, 2.7f, 3.5f,
-                                                 4.5f, 6.0f, 8.0f, 11.0f};
-// Encoder efforts. Lossy: a 12-megapixel photograph in about a second on one core (effort 5 is
-// 5 % smaller but three times slower). Lossless: effort 3 is a fifth smaller than 2 for half as
-// much time again; 4 takes five times as long. Black and white: effort 7 finds repeated glyphs
-// (a third of the size of effort 4 on a text page); 9 gains 1 % more on clean text at ten times
-// the time.
-constexpr int kLossyEffort = 4;
-constexpr int kLosslessEffort = 3;
-constexpr int kBilevelEffort = 7;
 // Black and white pages code best in the largest modular groups (1024 x 1024): about 5 % smaller.
 constexpr int kBilevelGroupSize = 3;
 
@@ -787,10 +777,6 @@ int prepareInput(const Raster& raster, int formatCode, EncoderInput& input) {
     return kSuccess;
 }
 
-int levelOf(int qualityFactor) {
-    return std::clamp(-qualityFactor, 1, 9);
-}
-
 // One encode, shared between the worker that runs it and the caller that watches it. The worker
 // owns everything it touches, so an abandoned encode can finish on its own.
 struct EncodeJob {
@@ -901,17 +887,16 @@ int configureEncoder(EncodeJob& job, const EncoderInput& input, const Raster& ra
     if (settings == nullptr)
         return kErrNoMemory;
     bool ok = true;
+    const int effort = effectiveEffort(request.formatCode, request.qualityFactor, request.effort);
     if (lossy) {
-        ok = JxlEncoderSetFrameDistance(
-                 settings, kLossyDistance[size_t(levelOf(request.qualityFactor) - 1)]) ==
+        ok = JxlEncoderSetFrameDistance(settings, lossyDistance(request.qualityFactor)) ==
                  JXL_ENC_SUCCESS &&
-             JxlEncoderFrameSettingsSetOption(settings, JXL_ENC_FRAME_SETTING_EFFORT,
-                                              kLossyEffort) == JXL_ENC_SUCCESS;
+             JxlEncoderFrameSettingsSetOption(settings, JXL_ENC_FRAME_SETTING_EFFORT, effort) ==
+                 JXL_ENC_SUCCESS;
     } else {
         const bool bilevel = input.bitsPerSample == 1;
         ok = JxlEncoderSetFrameLossless(settings, JXL_TRUE) == JXL_ENC_SUCCESS &&
-             JxlEncoderFrameSettingsSetOption(settings, JXL_ENC_FRAME_SETTING_EFFORT,
-                                              bilevel ? kBilevelEffort : kLosslessEffort) ==
+             JxlEncoderFrameSettingsSetOption(settings, JXL_ENC_FRAME_SETTING_EFFORT, effort) ==
                  JXL_ENC_SUCCESS &&
              (!bilevel ||
               JxlEncoderFrameSettingsSetOption(settings, JXL_ENC_FRAME_SETTING_MODULAR_GROUP_SIZE,
@@ -978,17 +963,20 @@ int runEncode(EncodeJob& job) {
     return drainOutput(job);
 }
 
-// Rough time of an encode of this many pixels on one core, for the progress estimate.
-double expectedSeconds(double pixels, int formatCode, bool jpeg) {
-    // Measured on one core: lossy 80 ns per pixel, lossless 270 ns, black and white text 750 ns,
-    // a JPEG carried over 60 ns.
-    const double perPixel = jpeg                                      ? 60e-9
-                            : formatCode == format::kPixavant         ? 80e-9
-                            : formatCode == format::kPixavantLossless ? 270e-9
-                                                                      : 750e-9;
+// Rough time of an encode of this many pixels, for the progress estimate.
+double expectedSeconds(double pixels, int formatCode, int effort, bool jpeg) {
+    // Measured on one core; a JPEG carried over takes 60 ns per pixel.
+    const double perPixel = jpeg ? 60e-9 : encodeSecondsPerPixel(formatCode, effort);
     const double threads =
         double(std::max<size_t>(JxlThreadParallelRunnerDefaultNumWorkerThreads(), 1));
     return std::max(pixels * perPixel / std::sqrt(threads), 0.01);
+}
+
+// The percentage shown after `elapsed` seconds of an encode expected to take `expected`: about
+// two thirds at the expected time, still rising at twenty times that (a busy machine, an image
+// harder than most), never reaching 99 %.
+int estimatedPercent(double elapsed, double expected) {
+    return 1 + int(98.0 * elapsed / (elapsed + expected / 2));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -1123,6 +1111,16 @@ int configureJpegCarryOver(EncodeJob& job, std::vector<uint8_t> jpeg, const Save
     return kSuccess;
 }
 
+// A JPEG carried over is recompressed at libjxl's own effort unless the caller asks for one.
+int setRequestedEffort(EncodeJob& job, const SaveRequest& request) {
+    if (request.effort < kMinEffort || request.effort > kMaxEffort)
+        return kSuccess;
+    return JxlEncoderFrameSettingsSetOption(job.settings, JXL_ENC_FRAME_SETTING_EFFORT,
+                                            request.effort) == JXL_ENC_SUCCESS
+               ? kSuccess
+               : encoderFailure(job.encoder.get());
+}
+
 class PixavantWriter final : public FormatWriter {
   public:
     bool writes(int formatCode) const override {
@@ -1137,11 +1135,13 @@ class PixavantWriter final : public FormatWriter {
         if (const int size = checkImageSize(raster.width, raster.height); size != kSuccess)
             return size == kErrCorrupt ? kErrInvalidArgument : size;
         const double pixels = double(raster.width) * double(raster.height);
+        effort_ = effectiveEffort(request.formatCode, request.qualityFactor, request.effort);
 
         int status = kErrInvalidArgument;
         if (std::vector<uint8_t> jpeg = jpegToCarryOver(request, meta); !jpeg.empty()) {
             status = encode(progress, pixels, request.formatCode, true, [&](EncodeJob& job) {
-                return configureJpegCarryOver(job, std::move(jpeg), request);
+                const int configured = configureJpegCarryOver(job, std::move(jpeg), request);
+                return configured == kSuccess ? setRequestedEffort(job, request) : configured;
             });
             if (status == kErrCancelled || status == kErrNoMemory)
                 return status;
@@ -1197,7 +1197,7 @@ class PixavantWriter final : public FormatWriter {
 
         // The encoder says nothing until it is done: report the time gone by against the time an
         // encode of this size takes, approaching but never reaching 99 %.
-        const double expected = expectedSeconds(pixels, formatCode, jpeg);
+        const double expected = expectedSeconds(pixels, formatCode, effort_, jpeg);
         const auto start = Clock::now();
         std::unique_lock lock(job->mutex);
         while (!job->done) {
@@ -1206,7 +1206,7 @@ class PixavantWriter final : public FormatWriter {
                 break;
             lock.unlock();
             const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-            const int percent = 1 + int(98.0 * (1.0 - std::exp(-elapsed / expected)));
+            const int percent = estimatedPercent(elapsed, expected);
             if (!progress.report(percent)) {
                 // While libjxl takes the pixels in, the runner stops it at once. Later libjxl
                 // cannot be interrupted safely: once it holds its own copy of the pixels, the
@@ -1229,6 +1229,7 @@ class PixavantWriter final : public FormatWriter {
     }
 
     std::vector<uint8_t> output_;
+    int effort_ = 0;  // of the write in progress
 };
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include "ImagingFixtures.h"
 #include "imaging/JxlRunner.h"
+#include "imaging/PixavantEncoding.h"
 
 namespace pixavant::imaging {
 namespace {
@@ -224,6 +225,51 @@ TEST_F(PixavantEncodingTest, UnchangedJpegIsCarriedOverBitForBitAndNothingElseIs
             total += std::abs(int(got[i]) - int(pixels[i]));
         }
         EXPECT_LT(total / double(got.size()), 1.0) << c.name;
+    }
+}
+
+// The effort asked for reaches libjxl and changes the file, never a lossless file's pixels; none,
+// or one out of range, is the format's own. Through the control too, and a JPEG carried over at
+// any effort still gives its source back.
+TEST_F(PixavantEncodingTest, TheEffortAskedForIsTheOneUsed) {
+    const Raster photo = testing::makePhotoLike(192, 128);
+    const Raster text = testing::makeTextLike(256, 192);
+    auto written = [&](const Raster& raster, int code, int effort) {
+        const QString file = path(QStringLiteral("%1-%2.jxl").arg(code).arg(effort));
+        QFile(file).open(QIODevice::WriteOnly);
+        SaveRequest request{code, -1, {72, 72}};
+        request.effort = effort;
+        Progress progress;
+        EXPECT_EQ(makePixavantWriter()->write(file, raster, {}, request, progress), kSuccess);
+        return testing::readBytes(file);
+    };
+    for (const int code : {format::kPixavant, format::kPixavantLossless, format::kPixavant1Bit}) {
+        SCOPED_TRACE(code);
+        const Raster& source = code == format::kPixavant1Bit ? text : photo;
+        const QByteArray own = written(source, code, defaultEffort(code));
+        for (const int effort : {0, -1, 10})
+            EXPECT_EQ(written(source, code, effort), own) << "effort " << effort;
+        EXPECT_NE(written(source, code, 1), own);
+        if (code == format::kPixavantLossless) {
+            DecodedImage back;
+            ASSERT_EQ(testing::decode(path(QStringLiteral("%1-1.jxl").arg(code)), back), kSuccess);
+            EXPECT_EQ(back.raster.pixels, source.pixels);
+        }
+    }
+
+    const QString jpeg = writeJpeg(photo, {.densityUnit = 1, .xDensity = 72, .yDensity = 72});
+    setResolution(72);
+    auto saved = [&](int code, int effort) {
+        ImagingControl control;
+        EXPECT_EQ(control.load(jpeg, 24, 0, 1), kSuccess);
+        control.setEncoderEffort(effort);
+        EXPECT_EQ(control.save(path("saved.jxl"), int16_t(code), 24, -1, 0), kSuccess);
+        return testing::readBytes(path("saved.jxl"));
+    };
+    EXPECT_NE(saved(format::kPixavant, 1), saved(format::kPixavant, 0));
+    for (const int effort : {1, 9}) {
+        saved(format::kPixavantLossless, effort);
+        EXPECT_EQ(inspect(path("saved.jxl")).jpeg, readBytes(jpeg)) << "effort " << effort;
     }
 }
 
