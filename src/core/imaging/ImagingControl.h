@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "imaging/FileInfo.h"
+#include "imaging/FileNames.h"
 #include "imaging/Format.h"
 #include "imaging/OutputFile.h"
 #include "imaging/Raster.h"
@@ -140,6 +141,7 @@ class ImagingControl {
     std::vector<DocumentOutput> document_;
     bool documentOpen_ = false;
     QString jpegSource_;
+    ReadablePath loadedPath_;  // what jpegSource_ may name: the loaded file, by a path it opens by
     qint64 jpegSize_ = 0;
     qint64 jpegModified_ = 0;
 };

@@ -1,13 +1,18 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 namespace pixavant::imaging {
 
 // A new file written beside its final place and renamed into place when complete: a failed or
 // abandoned save leaves nothing behind and never touches an existing file of that name.
+//
+// The final name may hold bytes that are not UTF-8 (FileNames.h): the temporary file then gets a
+// UTF-8 name, in a folder named by a path the libraries can open, and is renamed to the very
+// bytes. The temporary name fits wherever the final name fits.
 class OutputFile {
-public:
+  public:
     explicit OutputFile(QString finalPath);
     ~OutputFile();  // removes the temporary file unless commit() succeeded
     OutputFile(const OutputFile&) = delete;
@@ -22,9 +27,21 @@ public:
     // Returns kSuccess or kErrWrite.
     int commit();
 
-private:
+    // Why the last step failed: the output's path and the cause ("out/a.JPG (permission
+    // denied)"); empty when none did.
+    const QString& failure() const { return failure_; }
+    // The same for a writer that failed to write the temporary file, with the errno it left.
+    QString writeFailure(int error) const;
+
+  private:
+    int fail(int error);
+
     QString finalPath_;
     QString tempPath_;
+    QByteArray tempName_;  // in the output folder
+    QByteArray finalName_;
+    int dirFd_ = -1;  // the output folder
+    QString failure_;
     bool synced_ = false;
     bool committed_ = false;
 };
