@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <QDir>
 #include <QFile>
@@ -12,6 +11,7 @@
 
 #include "EngineFixtures.h"
 #include "RawNames.h"
+#include "Unprivileged.h"
 #include "batch/Manifest.h"
 #include "cli/Cli.h"
 #include "imaging/FileNames.h"
@@ -254,30 +254,14 @@ TEST_F(ArchiveRunTest, FailuresNameTheOutputAndTheCause) {
     ASSERT_EQ(::chmod(QFile::encodeName(dir + "locked").constData(), 0555), 0);
     ASSERT_EQ(::chmod(QFile::encodeName(dir).constData(), 0755), 0);
     ASSERT_EQ(::chmod(QFile::encodeName(dir + longest + ".tif").constData(), 0644), 0);
-    int pipeFds[2];
-    ASSERT_EQ(::pipe(pipeFds), 0);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::close(pipeFds[0]);
-        if (::geteuid() == 0 &&
-            (::setresgid(65534, 65534, 65534) != 0 || ::setresuid(65534, 65534, 65534) != 0))
-            ::_exit(99);
+    const testing::UnprivilegedRun locked = testing::runUnprivileged([&](QByteArray& text) {
         const int status = run({"convert", "--jobs", "1", "-o", "locked", longest + ".tif"});
-        const QByteArray text = err.toUtf8();
-        (void)!::write(pipeFds[1], text.constData(), size_t(text.size()));
-        ::_exit(status);
-    }
-    ::close(pipeFds[1]);
-    QByteArray text;
-    char buffer[4096];
-    for (ssize_t n; (n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;)
-        text.append(buffer, n);
-    ::close(pipeFds[0]);
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), kExitFailed);
+        text = err.toUtf8();
+        return status;
+    });
+    ASSERT_TRUE(locked.ran);
+    EXPECT_EQ(locked.status, kExitFailed);
+    const QByteArray& text = locked.text;
     EXPECT_TRUE(text.contains("Error writing file, or disk is full")) << text.toStdString();
     EXPECT_TRUE(text.contains((dir + "locked/" + longest + ".JPG (permission denied)").toUtf8()))
         << text.toStdString();

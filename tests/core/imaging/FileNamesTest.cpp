@@ -1,11 +1,11 @@
 #include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <cerrno>
 
 #include "ImagingFixtures.h"
 #include "RawNames.h"
+#include "Unprivileged.h"
 #include "imaging/FileNames.h"
 #include "imaging/OutputFile.h"
 
@@ -135,32 +135,15 @@ TEST_F(RawNameTest, AFolderThatCannotBeWrittenIsSaidSo) {
     ASSERT_TRUE(QDir().mkpath(locked));
     ASSERT_EQ(::chmod(QFile::encodeName(locked).constData(), 0555), 0);
     ASSERT_EQ(::chmod(root_.constData(), 0755), 0);
-    // Root writes anywhere: the file is made as nobody, in a process of its own.
-    int pipeFds[2];
-    ASSERT_EQ(::pipe(pipeFds), 0);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::close(pipeFds[0]);
-        if (::geteuid() == 0 &&
-            (::setresgid(65534, 65534, 65534) != 0 || ::setresuid(65534, 65534, 65534) != 0))
-            ::_exit(2);
+    const testing::UnprivilegedRun run = testing::runUnprivileged([&](QByteArray& text) {
         OutputFile output(locked + "/a.TIF");
         const int status = output.create();
-        const QByteArray failure = output.failure().toUtf8();
-        (void)!::write(pipeFds[1], failure.constData(), size_t(failure.size()));
-        ::_exit(status == kErrWrite ? 0 : 1);
-    }
-    ::close(pipeFds[1]);
-    char buffer[4096];
-    const ssize_t length = ::read(pipeFds[0], buffer, sizeof buffer);
-    ::close(pipeFds[0]);
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
-    EXPECT_EQ(QString::fromUtf8(buffer, std::max<ssize_t>(length, 0)),
-              locked + "/a.TIF (permission denied)");
+        text = output.failure().toUtf8();
+        return status == kErrWrite ? 0 : 1;
+    });
+    ASSERT_TRUE(run.ran);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(QString::fromUtf8(run.text), locked + "/a.TIF (permission denied)");
 }
 
 TEST_F(RawNameTest, AFullDiskIsSaidSo) {
