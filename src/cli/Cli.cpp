@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "imaging/FileNames.h"
+
 namespace pixavant::cli {
 
 namespace {
@@ -37,7 +39,7 @@ QString usageText() {
         "  pixavant convert [OPTIONS] --files-from LIST [FILE...]\n"
         "  pixavant convert [OPTIONS] --recursive DIR... [FILE...]\n"
         "  pixavant info FILE...                show what image files hold\n"
-        "  pixavant verify --manifest FILE      check the outputs a manifest lists\n"
+        "  pixavant verify [--manifest] FILE    check the outputs a manifest lists\n"
         "  pixavant --help, -h                  show this text\n"
         "  pixavant --version                   show the version\n"
         "\n"
@@ -88,7 +90,10 @@ QString usageText() {
         "                     1-bit size     716%  503%  443%  356%  101%  100%  100%     -     -\n"
         "                           time     0.1x  0.1x  0.1x  0.2x  0.9x  1.0x  1.0x     -     -\n"
         "                     Above 7 the encoder needs much more memory and time.\n"
-        "  -o, --output DIR   directory for the output files (default: each file's own).\n"
+        "  -o, --output DIR   directory for the output files (default: each file's own); made,\n"
+        "                     with its parents, when it is missing.\n"
+        "  --full-names       name each output up to the last dot of its source's name instead\n"
+        "                     of the first: 2024.06.01 beach.jpg becomes 2024.06.01 beach.JPG.\n"
         "  --ext EXT          extension of the output files, used exactly as given, letter case\n"
         "                     included (default: TIF for lzw, g3 and g4 level 0; JPG for jpeg;\n"
         "                     JXL for pixavant, pixavant-lossless and g4 level 1, which write\n"
@@ -107,7 +112,8 @@ QString usageText() {
         "  --jobs N           convert N files at the same time, 1 to 256 (default: one per\n"
         "                     processor). The output files are the same for every N.\n"
         "  --keep-going       convert every file that can be converted, report each failure, and\n"
-        "                     end with status 1 if any file failed.\n"
+        "                     end with status 1 if any file failed (a FILE that does not exist\n"
+        "                     fails in its turn instead of refusing the command).\n"
         "  -r, --recursive    a directory given converts the image files of its whole tree\n"
         "                     (after the files given, in name order), and with --output the\n"
         "                     tree is mirrored there: -o out photos writes out/photos/...\n"
@@ -122,19 +128,23 @@ QString usageText() {
         "                     removed and its file fails. Each file's line tells the result.\n"
         "  --manifest FILE    append one JSON line per output file to FILE: both paths,\n"
         "                     sizes and SHA-256 digests, the format written and the\n"
-        "                     verification (docs/manifest.md); see pixavant verify.\n"
+        "                     verification (docs/manifest.md); see pixavant verify. Paths are\n"
+        "                     relative to FILE's directory (absolute on another file system),\n"
+        "                     so that a copied archive is checked where it is.\n"
         "  --keep-dates       give each output its source's modification time.\n"
         "  --strip            write the pixels only: no EXIF, XMP or IPTC (kept by default,\n"
         "                     made true of the output: orientation 1, its size and resolution).\n"
         "\n"
         "An output file is named after its source up to the first dot: scan.2.tif becomes\n"
-        "scan.JPG. Files of the same name in the output directory are replaced, but never one of\n"
-        "the files being converted: that file fails instead. Two files that would be written to\n"
-        "one output file (photo.gif and photo.tif) refuse the whole command before anything is\n"
-        "written (exit status 2). Without --keep-going, conversion stops at the first file that\n"
-        "fails: the files being converted then are abandoned (nothing of them is written), the\n"
-        "files converted before stay. Ctrl-C abandons the files in progress the same way and\n"
-        "stops.\n"
+        "scan.JPG (up to the last dot with --full-names). Files of the same name in the output\n"
+        "directory are replaced, but never one of the files being converted: that file fails\n"
+        "instead. Two files that would be written to one output file (photo.gif and photo.tif),\n"
+        "however they are named (arguments, trees, lists), refuse the whole command before\n"
+        "anything is written (exit status 2). A name that is not UTF-8 is converted all the same\n"
+        "and shown with its other bytes as \\xHH. Without --keep-going, conversion stops at the\n"
+        "first file that fails: the files being converted then are abandoned (nothing of them is\n"
+        "written), the files converted before stay. Ctrl-C abandons the files in progress the\n"
+        "same way and stops.\n"
         "\n"
         "Every page of a multi-page file is converted: TIFF outputs hold them all, JPEG and\n"
         "PIXAVANT outputs get a file per page, scan-1.JPG to scan-N.JPG (the number zero-padded\n"
@@ -145,8 +155,10 @@ QString usageText() {
         "On a terminal one bar shows the progress of the whole run. Otherwise each file gets one\n"
         "line, in the order the files were given whatever order they finish in: 'FILE -> OUTPUT',\n"
         "with '(already there, skipped)' added for a file left alone. Failures go to standard\n"
-        "error as 'pixavant: FILE: message (reason)', and so does what of a file's metadata\n"
-        "could not be carried (damaged metadata is left out; the pixels are still written).\n"
+        "error as 'pixavant: FILE: message (reason)' (a failed write names the output and the\n"
+        "cause: permission denied, name too long, no space), and so does what of a file's\n"
+        "metadata could not be carried (damaged metadata is left out; the pixels are still\n"
+        "written).\n"
         "\n"
         "info: prints format, compression, width, height, bits per pixel, resolution, file size\n"
         "and image size of each FILE (of its first page), and the page count of a multi-page\n"
@@ -155,8 +167,8 @@ QString usageText() {
         "verify: checks that every output listed in the manifest of a conversion (JSON lines)\n"
         "still exists with the size and SHA-256 recorded, one line per file: intact, MISSING,\n"
         "CHANGED, UNREADABLE, or UNRECORDED (the manifest holds no digest for it). A relative\n"
-        "path counts from the manifest's directory. Exit status 0 when every output is intact,\n"
-        "1 otherwise.\n"
+        "path counts from the manifest's directory; an output recorded by several runs counts\n"
+        "once, by its latest line. Exit status 0 when every output is intact, 1 otherwise.\n"
         "\n"
         "Exit status: 0 done; 1 a file could not be converted or read; 2 a wrong option or\n"
         "value (nothing was touched); 130 interrupted.\n");
@@ -196,7 +208,7 @@ int runCli(const QStringList& args, CliIo& io) {
 int runCli(int argc, char** argv) {
     QStringList args;
     for (int i = 1; i < argc; ++i)
-        args << QFile::decodeName(argv[i]);
+        args << imaging::decodeFileName(QByteArray(argv[i]));
     QTextStream out(stdout);
     QTextStream err(stderr);
     CliIo io{out, err};

@@ -14,27 +14,58 @@
 #include "cli/ConvertOptions.h"
 #include "cli/ConvertRunner.h"
 #include "cli/SourceList.h"
+#include "imaging/FileNames.h"
 #include "imaging/ImagingStatus.h"
 
 namespace pixavant::cli {
 
 namespace {
 
-// Refuses a job in which two files named on the command line would be written to one output file,
-// before anything is written. False (and the message printed) when it is refused. Files of a list
-// (--files-from) are not known up front: those that share an output take turns in list order.
-bool outputNamesAreDistinct(const ConvertJob& job, CliIo& io) {
-    QStringList outputs;
-    for (const QString& source : job.sourcePaths)
-        outputs << outputPathFor(job, source);
-    const std::vector<batch::OutputClash> clashes =
-        batch::findOutputClashes(job.sourcePaths, outputs);
-    if (clashes.empty())
-        return true;
-    io.err << "pixavant: "
-           << batch::outputClashText(clashes).replace('\n', QStringLiteral("\npixavant: ")) << "\n";
+// The clashes that refused a run shown at most.
+constexpr size_t kClashesShown = 20;
+
+// Says why a run was refused: the files that would be written to one output file.
+void reportClashes(const ConvertJob& job, const RunSummary& summary, CliIo& io) {
+    std::vector<batch::OutputClash> shown;
+    for (const batch::OutputClash& clash : summary.clashes) {
+        if (shown.size() == kClashesShown)
+            break;
+        batch::OutputClash named{imaging::displayFileName(clash.output), {}};
+        for (const QString& source : clash.sources)
+            named.sources << imaging::displayFileName(source);
+        shown.push_back(named);
+    }
+    QString text = batch::outputClashText(shown);
+    if (summary.clashingOutputs > int64_t(shown.size()))
+        text.insert(text.lastIndexOf(QLatin1Char('\n')) + 1,
+                    QStringLiteral("... %1 output files in all would each be written by more than "
+                                   "one file.\n")
+                        .arg(summary.clashingOutputs));
+    if (!job.fullNames)
+        text +=
+            QStringLiteral(
+                "\nGive --full-names to name each output up to the last dot of its source's name "
+                "instead of the first (2024.06.01 beach.jpg -> 2024.06.01 beach.%1).")
+                .arg(job.outputExt);
+    io.err << "pixavant: " << text.replace('\n', QStringLiteral("\npixavant: ")) << "\n";
     io.err.flush();
-    return false;
+}
+
+// Makes the output directory that --output names when it is missing, and says so. False (and why
+// printed) when it cannot be made.
+bool makeOutputDirectory(const ConvertJob& job, CliIo& io) {
+    if (!job.makeOutputDir)
+        return true;
+    const QString shown = imaging::displayFileName(job.outputDir);
+    if (!imaging::makeDirectories(job.outputDir)) {
+        io.err << "pixavant: --output: the folder " << shown << " cannot be made ("
+               << imaging::failureCause(errno) << ")\n";
+        io.err.flush();
+        return false;
+    }
+    io.err << "pixavant: made the folder " << shown << "\n";
+    io.err.flush();
+    return true;
 }
 
 // The terminal's progress line: a bar, the whole-run percentage, the file count and name.
@@ -85,12 +116,12 @@ class ProgressLine {
 // when it cannot.
 bool carryModificationTime(const QString& source, const QString& output, QString& error) {
     struct stat st {};
-    if (::stat(QFile::encodeName(source).constData(), &st) == 0) {
+    if (::stat(imaging::encodeFileName(source).constData(), &st) == 0) {
         const timespec times[2] = {{0, UTIME_OMIT}, st.st_mtim};
-        if (::utimensat(AT_FDCWD, QFile::encodeName(output).constData(), times, 0) == 0)
+        if (::utimensat(AT_FDCWD, imaging::encodeFileName(output).constData(), times, 0) == 0)
             return true;
     }
-    error = QString::fromLocal8Bit(std::strerror(errno));
+    error = imaging::failureCause(errno);
     return false;
 }
 
@@ -135,15 +166,15 @@ class CliReporter final : public RunListener {
             case FileOutcome::Result::Converted:
                 for (const QString& note : outcome.notes) {
                     line_.end();
-                    io_.err << "pixavant: " << outcome.source << ": " << note << "\n";
+                    io_.err << "pixavant: " << shown(outcome.source) << ": " << note << "\n";
                 }
                 for (const batch::WrittenOutput& written : writtenOf(outcome)) {
                     if (job_.verify) {
                         line_.end();
-                        io_.out << outcome.source << " -> " << written.path << " ("
+                        io_.out << shown(outcome.source) << " -> " << shown(written.path) << " ("
                                 << verificationText(written.verification) << ")\n";
                     } else if (!io_.terminal) {
-                        io_.out << outcome.source << " -> " << written.path << "\n";
+                        io_.out << shown(outcome.source) << " -> " << shown(written.path) << "\n";
                     }
                 }
                 writeRecord(outcome);
@@ -151,12 +182,12 @@ class CliReporter final : public RunListener {
                 break;
             case FileOutcome::Result::Skipped:
                 if (!io_.terminal)
-                    io_.out << outcome.source << " -> " << outcome.output
+                    io_.out << shown(outcome.source) << " -> " << shown(outcome.output)
                             << " (already there, skipped)\n";
                 break;
             case FileOutcome::Result::Failed: {
                 line_.end();
-                io_.err << "pixavant: " << outcome.source << ": " << outcome.message;
+                io_.err << "pixavant: " << shown(outcome.source) << ": " << outcome.message;
                 const QString detail =
                     outcome.detail.isEmpty() ? batch::failureReason(outcome.code) : outcome.detail;
                 if (!detail.isEmpty())
@@ -167,8 +198,8 @@ class CliReporter final : public RunListener {
             case FileOutcome::Result::Abandoned:
                 stopping_ = true;  // the bar would only interrupt these lines
                 line_.end();
-                io_.err << "pixavant: " << outcome.source << ": abandoned (" << outcome.detail
-                        << "); nothing of it was written\n";
+                io_.err << "pixavant: " << shown(outcome.source) << ": abandoned ("
+                        << outcome.detail << "); nothing of it was written\n";
                 break;
         }
         io_.out.flush();
@@ -185,17 +216,19 @@ class CliReporter final : public RunListener {
         }
         line_.draw(percent, int(std::min<int64_t>(progress.finished, INT32_MAX)),
                    int(std::min<int64_t>(progress.total, INT32_MAX)),
-                   QFileInfo(progress.latest).fileName());
+                   imaging::displayFileName(QFileInfo(progress.latest).fileName()));
     }
 
   private:
+    static QString shown(const QString& path) { return imaging::displayFileName(path); }
+
     void writeRecord(const FileOutcome& outcome) {
         if (manifest_ == nullptr || manifestFailed_ || manifest_->writeLine(outcome.record))
             return;
         manifestFailed_ = true;
         line_.end();
-        io_.err << "pixavant: " << job_.manifestPath
-                << ": the manifest cannot be written; the files after " << outcome.source
+        io_.err << "pixavant: " << shown(job_.manifestPath)
+                << ": the manifest cannot be written; the files after " << shown(outcome.source)
                 << " are not recorded\n";
     }
 
@@ -226,22 +259,28 @@ int runConvert(const QStringList& args, CliIo& io) {
         return kExitUsage;
     }
     const ConvertJob& job = parse.job;
-    if (!outputNamesAreDistinct(job, io))
-        return kExitUsage;
 
+    // Made and opened once the whole list is known to be sound: a refused run writes nothing.
     batch::ManifestWriter manifest;
-    if (!job.manifestPath.isEmpty()) {
+    bool manifestRefused = false;
+    const auto beforeConverting = [&] {
+        if (!makeOutputDirectory(job, io))
+            return false;
         QString error;
-        if (!manifest.open(job.manifestPath, error)) {
-            io.err << "pixavant: --manifest: " << job.manifestPath << ": " << error << "\n";
-            return kExitUsage;
+        if (!job.manifestPath.isEmpty() && !manifest.open(job.manifestPath, error)) {
+            io.err << "pixavant: --manifest: " << imaging::displayFileName(job.manifestPath) << ": "
+                   << error << "\n";
+            manifestRefused = true;
+            return false;
         }
-    }
+        return true;
+    };
 
     SourceList sources(job.sourcePaths, job.filesFrom, job.nulSeparated, io.inputFd, job.treeRoots);
     if (job.outputDir.isEmpty() && !job.outputExt.isEmpty())
         sources.skipInTrees(QLatin1Char('.') + job.outputExt);
     ConvertRunner runner(job, io.interrupted);
+    runner.setBeforeConverting(beforeConverting);
     if (job.keepDates)
         runner.addAfterWrite([](FileOutcome& outcome) {
             QString error;
@@ -250,22 +289,27 @@ int runConvert(const QStringList& args, CliIo& io) {
                     continue;
                 outcome.result = FileOutcome::Result::Failed;
                 outcome.code = imaging::kErrWrite;
-                outcome.message = QStringLiteral("The date of %1 could not be set.")
-                                      .arg(QFileInfo(written.path).fileName());
+                outcome.message =
+                    QStringLiteral("The date of %1 could not be set.")
+                        .arg(imaging::displayFileName(QFileInfo(written.path).fileName()));
                 outcome.detail =
                     QStringLiteral("the output is written, with today's date: ") + error;
                 return;
             }
         });
     if (!job.manifestPath.isEmpty())
-        runner.addAfterWrite([](FileOutcome& outcome) {
-            const QString cwd = QDir::currentPath();
+        runner.addAfterWrite([&job](FileOutcome& outcome) {
+            const QString cwd = imaging::currentDirectory();
+            const QString manifestDir =
+                job.manifestPath.left(job.manifestPath.lastIndexOf(QLatin1Char('/')) + 1);
             QByteArrayList lines;
             for (const batch::WrittenOutput& written : writtenOf(outcome)) {
                 batch::ManifestEntry entry = batch::describeConversion(
                     absoluteCleanPath(outcome.source, cwd), absoluteCleanPath(written.path, cwd),
                     outcome.formatCode, written.verification);
                 entry.page = written.page;
+                entry.source = batch::manifestRelativePath(entry.source, manifestDir);
+                entry.output = batch::manifestRelativePath(entry.output, manifestDir);
                 lines << batch::toJsonLine(entry);
             }
             outcome.record = lines.join('\n');
@@ -274,10 +318,17 @@ int runConvert(const QStringList& args, CliIo& io) {
     CliReporter reporter(io, line, job, job.manifestPath.isEmpty() ? nullptr : &manifest);
     const RunSummary summary = runner.run(sources, reporter);
     line.end();
+    if (!summary.clashes.empty()) {
+        reportClashes(job, summary, io);
+        return kExitUsage;
+    }
+    if (summary.stoppedBeforeStart)
+        return manifestRefused ? kExitUsage : kExitFailed;
 
     if (!summary.listError.isEmpty()) {
-        const QString list =
-            job.filesFrom == QLatin1String("-") ? QStringLiteral("standard input") : job.filesFrom;
+        const QString list = job.filesFrom == QLatin1String("-")
+                                 ? QStringLiteral("standard input")
+                                 : imaging::displayFileName(job.filesFrom);
         io.err << "pixavant: " << list << ": the list of files cannot be read ("
                << summary.listError << ")\n";
     }

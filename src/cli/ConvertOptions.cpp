@@ -1,6 +1,7 @@
 #include "cli/ConvertOptions.h"
 
 #include <sched.h>
+#include <unistd.h>
 #include <QDir>
 #include <QFileInfo>
 #include <algorithm>
@@ -10,6 +11,8 @@
 #include <set>
 #include <thread>
 
+#include "cli/SourceList.h"
+#include "imaging/FileNames.h"
 #include "imaging/FormatCodes.h"
 #include "imaging/PixavantEncoding.h"
 #include "settings/CompressionChoices.h"
@@ -90,8 +93,9 @@ ConvertParse parseConvert(const QStringList& args) {
                                         "--level",      "--output",  "--ext",  "--jobs",
                                         "--files-from", "--manifest"};
     static const QStringList kEncoderOptions = {"--effort"};
-    static const QStringList kFlags = {"--keep-going", "--skip-existing", "--null", "--verify",
-                                       "--recursive",  "--keep-dates",    "--strip"};
+    static const QStringList kFlags = {"--keep-going", "--skip-existing", "--null",
+                                       "--verify",     "--recursive",     "--keep-dates",
+                                       "--strip",      "--full-names"};
     bool optionsEnded = false;
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QString& arg = args[i];
@@ -245,15 +249,20 @@ ConvertParse parseConvert(const QStringList& args) {
     } else {
         parse.job.outputExt = proposedExtension(s.CompressionChoice, s.FileFormat);
     }
+    const QString cwd = imaging::currentDirectory();
     if (values.count("--output") != 0) {
-        const QFileInfo dir(values["--output"]);
-        if (values["--output"].isEmpty() || !dir.isDir())
-            return refuse(
-                QStringLiteral("--output: '%1' is not a directory").arg(values["--output"]));
-        parse.job.outputDir = QDir::cleanPath(dir.absoluteFilePath());
+        // A missing directory is made when the run starts (not before: a refused command
+        // touches nothing).
+        const imaging::FileStatus dir = imaging::fileStatus(values["--output"]);
+        if (values["--output"].isEmpty() || (dir.exists && !dir.isDir))
+            return refuse(QStringLiteral("--output: '%1' is not a directory")
+                              .arg(imaging::displayFileName(values["--output"])));
+        parse.job.makeOutputDir = !dir.exists;
+        parse.job.outputDir = absoluteCleanPath(values["--output"], cwd);
         if (!parse.job.outputDir.endsWith(QLatin1Char('/')))
             parse.job.outputDir += QLatin1Char('/');
     }
+    parse.job.fullNames = flags.count("--full-names") != 0;
 
     // How the files are run.
     ConvertJob& job = parse.job;
@@ -271,12 +280,14 @@ ConvertParse parseConvert(const QStringList& args) {
     job.nulSeparated = flags.count("--null") != 0;
     if (values.count("--files-from") != 0) {
         job.filesFrom = values["--files-from"];
-        const QFileInfo list(job.filesFrom);
+        const imaging::FileStatus list = imaging::fileStatus(job.filesFrom);
+        const QString shown = imaging::displayFileName(job.filesFrom);
         if (job.filesFrom.isEmpty() ||
-            (job.filesFrom != QLatin1String("-") && (!list.exists() || list.isDir())))
-            return refuse(QStringLiteral("--files-from: '%1' is not a file").arg(job.filesFrom));
-        if (job.filesFrom != QLatin1String("-") && !list.isReadable())
-            return refuse(QStringLiteral("--files-from: '%1' cannot be read").arg(job.filesFrom));
+            (job.filesFrom != QLatin1String("-") && (!list.exists || list.isDir)))
+            return refuse(QStringLiteral("--files-from: '%1' is not a file").arg(shown));
+        if (job.filesFrom != QLatin1String("-") &&
+            ::access(imaging::encodeFileName(job.filesFrom).constData(), R_OK) != 0)
+            return refuse(QStringLiteral("--files-from: '%1' cannot be read").arg(shown));
     } else if (job.nulSeparated) {
         return refuse(QStringLiteral("-0 goes with --files-from only"));
     }
@@ -284,11 +295,15 @@ ConvertParse parseConvert(const QStringList& args) {
     job.keepDates = flags.count("--keep-dates") != 0;
     job.strip = flags.count("--strip") != 0;
     if (values.count("--manifest") != 0) {
-        const QFileInfo manifest(values["--manifest"]);
-        if (values["--manifest"].isEmpty() || manifest.isDir() || !manifest.dir().exists())
+        const QString path = absoluteCleanPath(values["--manifest"], cwd);
+        const QString folder = path.left(path.lastIndexOf(QLatin1Char('/')) + 1);
+        // Its folder may be the output directory the run makes, or one made on the way to it.
+        const bool folderThere = imaging::fileStatus(folder).isDir ||
+                                 (job.makeOutputDir && job.outputDir.startsWith(folder));
+        if (values["--manifest"].isEmpty() || imaging::fileStatus(path).isDir || !folderThere)
             return refuse(QStringLiteral("--manifest: '%1' is a directory, or in none that exists")
-                              .arg(values["--manifest"]));
-        job.manifestPath = manifest.absoluteFilePath();
+                              .arg(imaging::displayFileName(values["--manifest"])));
+        job.manifestPath = path;
     }
     const bool recursive = flags.count("--recursive") != 0;
 
@@ -296,34 +311,47 @@ ConvertParse parseConvert(const QStringList& args) {
     if (files.isEmpty() && job.filesFrom.isEmpty())
         return refuse(QStringLiteral("no files to convert"));
     for (const QString& file : files) {
-        const QFileInfo info(file);
-        if (!info.exists())
-            return refuse(QStringLiteral("%1: no such file").arg(file));
-        if (info.isDir() && recursive) {
+        const QString shown = imaging::displayFileName(file);
+        const imaging::FileStatus info = imaging::fileStatus(file);
+        if (!info.exists && job.keepGoing) {
+            job.sourcePaths << absoluteCleanPath(file, cwd);  // fails in its turn
+            continue;
+        }
+        if (!info.exists)
+            return refuse(QStringLiteral("%1: no such file").arg(shown));
+        if (info.isDir && recursive) {
             job.treeRoots << QDir::cleanPath(file);
             continue;
         }
-        if (info.isDir())
-            return refuse(
-                QStringLiteral("%1: a directory (give --recursive to convert its tree)").arg(file));
-        if (!info.isFile())
-            return refuse(QStringLiteral("%1: not a regular file").arg(file));
-        QString dir = QDir::cleanPath(info.absolutePath());
-        if (!dir.endsWith(QLatin1Char('/')))
-            dir += QLatin1Char('/');
-        job.sourcePaths << dir + info.fileName();
+        if (info.isDir)
+            return refuse(QStringLiteral("%1: a directory (give --recursive to convert its tree)")
+                              .arg(shown));
+        if (!info.isFile)
+            return refuse(QStringLiteral("%1: not a regular file").arg(shown));
+        job.sourcePaths << absoluteCleanPath(file, cwd);
     }
-    // A mirror inside its own tree would be walked into while it is being written.
+    // A mirror inside its own tree would be walked into while it is being written. A directory
+    // still to be made is as deep as its nearest existing parent, resolved.
     if (!job.outputDir.isEmpty()) {
-        const QString output = QFileInfo(job.outputDir).canonicalFilePath() + QLatin1Char('/');
+        QString existing = job.outputDir.chopped(1);
+        QString missing;
+        while (!existing.isEmpty() && imaging::resolvedPath(existing).isEmpty()) {
+            const qsizetype slash = existing.lastIndexOf(QLatin1Char('/'));
+            missing = existing.mid(slash) + missing;
+            existing = existing.left(slash);
+        }
+        const QString output =
+            imaging::resolvedPath(existing.isEmpty() ? QStringLiteral("/") : existing) + missing +
+            QLatin1Char('/');
         for (const QString& root : job.treeRoots) {
-            const QString tree = QFileInfo(root).canonicalFilePath() + QLatin1Char('/');
+            const QString tree = imaging::resolvedPath(root) + QLatin1Char('/');
             if (tree.size() == 1)
                 continue;
             if (output.startsWith(tree))
                 return refuse(QStringLiteral("--output: '%1' lies inside the tree '%2' being "
                                              "converted")
-                                  .arg(values["--output"], root));
+                                  .arg(imaging::displayFileName(values["--output"]),
+                                       imaging::displayFileName(root)));
         }
     }
     return parse;

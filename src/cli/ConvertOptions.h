@@ -12,6 +12,8 @@ struct ConvertJob {
     CompressionSettings settings;  // the encoding fields as the options dialog would store them
     bool keepOwnResolution = true;  // no --dpi: each file keeps the resolution it states
     QString outputDir;             // absolute, ending in "/"; empty: each file's own directory
+    bool makeOutputDir = false;    // outputDir does not exist yet: the run makes it
+    bool fullNames = false;        // outputs are named up to the last dot of a name, not the first
     QString outputExt;
     QStringList sourcePaths;    // the files named on the command line, as absolute paths
     QStringList treeRoots;      // --recursive: the directories named, as given, without a final "/"
@@ -34,8 +36,10 @@ struct ConvertParse {
 };
 
 // Parses the arguments after "convert". Checks every option and value, that every file named on
-// the command line exists and that the list file can be read, so that a refused command touches
-// nothing. The files a list names, and those of the trees, are checked when the run gets to them.
+// the command line exists (with --keep-going a missing one fails when the run gets to it) and
+// that the list file can be read, so that a refused command touches nothing. The files a list
+// names, and those of the trees, are checked when the run gets to them. Names are taken as
+// FileNames.h decodes them.
 ConvertParse parseConvert(const QStringList& args);
 
 // The processors this process may run on: the default number of jobs.

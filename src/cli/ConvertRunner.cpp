@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "imaging/FileInfo.h"
+#include "imaging/FileNames.h"
 
 namespace pixavant::cli {
 
@@ -59,6 +60,32 @@ void count(RunSummary& summary, const FileOutcome& outcome) {
             ++summary.abandoned;
             break;
     }
+}
+
+// The files at most whose names a refused run reads back to name the clashes.
+constexpr qsizetype kClashNamesRead = 10000;
+
+// The clashes among the files whose outputs `shared` holds: the list read once more, those files'
+// names kept. Empty when the keys only collided.
+std::vector<batch::OutputClash> namedClashes(const ConvertJob& job, SourceList& list,
+                                             const PathKeys& shared, const QString& cwd,
+                                             QString& error) {
+    QStringList sources;
+    QStringList outputs;
+    if (!list.start(error))
+        return {};
+    for (;;) {
+        QString path;
+        if (list.next(path, error) != SourceList::Next::Name || sources.size() >= kClashNamesRead)
+            break;
+        const QString output =
+            outputPathFor(job, absoluteCleanPath(path, cwd), list.lastTreeBase());
+        if (!shared.contains(output))
+            continue;
+        sources << path;
+        outputs << output;
+    }
+    return batch::findOutputClashes(sources, outputs);
 }
 
 // One run: the coordinating thread reads the list and reports; the workers convert. With one job
@@ -367,9 +394,9 @@ RunSummary ConvertRunner::run(SourceList& list, RunListener& listener) {
         return summary;
     }
     // The whole list once: its length, every source (so that no output replaces a file that
-    // comes later in the list) and the outputs that more than one file writes. Files named on the
-    // command line have been looked at already: their resolved paths are known too.
-    const QString cwd = QDir::currentPath();
+    // comes later in the list), by its path as given and with its links resolved, and the outputs
+    // that more than one file writes.
+    const QString cwd = imaging::currentDirectory();
     PathKeys sources;
     PathKeys outputs;
     int64_t total = 0;
@@ -389,15 +416,25 @@ RunSummary ConvertRunner::run(SourceList& list, RunListener& listener) {
         const QString absolute = absoluteCleanPath(path, cwd);
         sources.add(absolute);
         outputs.add(outputPathFor(job_, absolute, list.lastTreeBase()));
-        if (list.lastFromCommandLine()) {
-            const QString resolved = QFileInfo(absolute).canonicalFilePath();
-            if (!resolved.isEmpty() && resolved != absolute)
-                sources.add(resolved);
-        }
+        const QString resolved = imaging::resolvedPath(absolute);
+        if (!resolved.isEmpty() && resolved != absolute)
+            sources.add(resolved);
         ++total;
     }
     sources.seal();
     const PathKeys sharedOutputs = outputs.seal();
+    if (!sharedOutputs.empty()) {
+        summary.clashes = namedClashes(job_, list, sharedOutputs, cwd, error);
+        summary.clashingOutputs = sharedOutputs.size();
+        if (!summary.clashes.empty() || !error.isEmpty()) {
+            summary.listError = summary.clashes.empty() ? error : QString();
+            return summary;
+        }
+    }
+    if (beforeConverting_ && !beforeConverting_()) {
+        summary.stoppedBeforeStart = true;
+        return summary;
+    }
     if (!list.start(error)) {
         summary.listError = error;
         return summary;

@@ -5,6 +5,7 @@
 #include <functional>
 #include <vector>
 
+#include "batch/BatchRules.h"
 #include "cli/ConvertOptions.h"
 #include "cli/FileConversion.h"
 #include "cli/SourceList.h"
@@ -37,16 +38,20 @@ struct RunSummary {
     int64_t abandoned = 0;
     bool interrupted = false;
     QString listError;  // the list of files could not be read
+    // Files that would be written to one output: the run was refused before anything was written.
+    std::vector<batch::OutputClash> clashes;
+    int64_t clashingOutputs = 0;      // outputs that more than one file would write, all told
+    bool stoppedBeforeStart = false;  // the step before converting ended the run
 };
 
 // Converts the files of a source list on job.jobs threads, each with an engine of its own.
 //
-// The list is read twice: once to count its files and to know every source (so that no output
-// ever replaces a file the run has yet to read), then to convert them. Files are started in list
-// order, except the last ones, which start largest first so that no core idles while one large
-// file finishes alone; their outcomes are reported in list order all the same, and the output
-// files are the same as with one job (files that write the same output take turns in list
-// order). Without
+// The list is read twice: once to count its files, to know every source (so that no output ever
+// replaces a file the run has yet to read) and to find files that would be written to one output
+// (which refuse the run before anything is written: summary.clashes), then to convert them. Files
+// are started in list order, except the last ones, which start largest first so that no core
+// idles while one large file finishes alone; their outcomes are reported in list order all the
+// same, and the output files are the same as with one job. Without
 // job.keepGoing the first failure stops the run: the files in progress are abandoned and nothing
 // of them is written. `interrupted` (Ctrl-C) does the same; it may be asked from any thread.
 class ConvertRunner {
@@ -60,6 +65,10 @@ class ConvertRunner {
 
     // Steps run in the order they were added.
     void addAfterWrite(AfterWrite step) { afterWrite_.push_back(std::move(step)); }
+    // A step run once the list has been read through and found sound, before the first file is
+    // converted (making the output directory, opening the manifest). False ends the run there;
+    // the step says why itself.
+    void setBeforeConverting(std::function<bool()> step) { beforeConverting_ = std::move(step); }
 
     RunSummary run(SourceList& list, RunListener& listener);
 
@@ -67,6 +76,7 @@ class ConvertRunner {
     const ConvertJob& job_;
     std::function<bool()> interrupted_;
     std::vector<AfterWrite> afterWrite_;
+    std::function<bool()> beforeConverting_;
 };
 
 }  // namespace pixavant::cli

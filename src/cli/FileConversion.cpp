@@ -3,10 +3,12 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QStringList>
+#include <cerrno>
 
 #include "batch/BatchEngine.h"
 #include "batch/BatchRules.h"
 #include "batch/ProgressMath.h"
+#include "imaging/FileNames.h"
 #include "imaging/ImagingStatus.h"
 
 namespace pixavant::cli {
@@ -70,10 +72,14 @@ QString outputDirFor(const ConvertJob& job, const QString& sourceDir, const QStr
     return job.outputDir;
 }
 
+batch::NamingRule namingRuleOf(const ConvertJob& job) {
+    return job.fullNames ? batch::NamingRule::LastDot : batch::NamingRule::FirstDot;
+}
+
 QString outputPathFor(const ConvertJob& job, const QString& source, const QString& treeBase) {
     const qsizetype slash = source.lastIndexOf(QLatin1Char('/'));
     return outputDirFor(job, source.left(slash + 1), treeBase) +
-           batch::outputFileName(source.mid(slash + 1), job.outputExt);
+           batch::outputFileName(source.mid(slash + 1), job.outputExt, namingRuleOf(job));
 }
 
 FileOutcome convertFile(const ConvertJob& job, const PathKeys& sources, const PathKeys& runOutputs,
@@ -84,13 +90,13 @@ FileOutcome convertFile(const ConvertJob& job, const PathKeys& sources, const Pa
     outcome.source = path;
 
     const QString absolute = absoluteCleanPath(path, cwd);
-    const QFileInfo source(absolute);
-    if (!source.exists())
+    const imaging::FileStatus source = imaging::fileStatus(absolute);
+    if (!source.exists)
         return failed(outcome, imaging::kErrFileNotFound, QStringLiteral("no such file"));
-    if (source.isDir())
+    if (source.isDir)
         return failed(outcome, imaging::kErrFileNotFound,
                       QStringLiteral("a directory (give --recursive to convert its tree)"));
-    if (!source.isFile())
+    if (!source.isFile)
         return failed(outcome, imaging::kErrFileNotFound, QStringLiteral("not a regular file"));
     const qsizetype slash = absolute.lastIndexOf(QLatin1Char('/'));
     const QString sourceDir = absolute.left(slash + 1);
@@ -103,6 +109,7 @@ FileOutcome convertFile(const ConvertJob& job, const PathKeys& sources, const Pa
 
     FileView view(name, hooks);
     batch::BatchEngine engine(view, settings, sourceDir);
+    engine.setNamingRule(namingRuleOf(job));
     view.setEngine(&engine);
     imaging::ImagingControl& control = engine.control();
 
@@ -111,28 +118,29 @@ FileOutcome convertFile(const ConvertJob& job, const PathKeys& sources, const Pa
     // source of several pages may write a file per page: all of them count.
     int32_t pages = 1;
     control.readPageCount(absolute, pages);  // a failure shows when the engine gets to it
-    const QString outputName = batch::outputFileName(name, job.outputExt);
+    const QString outputName = batch::outputFileName(name, job.outputExt, namingRuleOf(job));
     bool allExist = true;
     for (const QString& file :
          batch::outputFileNames(outputName, job.outputExt, pages, settings.FileFormat)) {
         const QString outputPath = settings.OutputDir + file;
-        const QFileInfo output(outputPath);
-        const QString resolved = output.canonicalFilePath();
+        const QString resolved = imaging::resolvedPath(outputPath);
         if (sources.contains(QDir::cleanPath(outputPath)) ||
             (!resolved.isEmpty() && sources.contains(resolved))) {
             outcome.output = outputPath;
             return failed(outcome, batch::kErrReplacesSource);
         }
-        allExist = allExist && output.isFile();
+        allExist = allExist && imaging::fileStatus(outputPath).isFile;
     }
     if (job.skipExisting && allExist) {
         outcome.result = FileOutcome::Result::Skipped;
         return outcome;
     }
 
-    if (!treeBase.isEmpty() && !QDir().mkpath(settings.OutputDir))
-        return failed(outcome, imaging::kErrWrite,
-                      QStringLiteral("the folder %1 cannot be made").arg(settings.OutputDir));
+    if (!treeBase.isEmpty() && !imaging::makeDirectories(settings.OutputDir))
+        return failed(
+            outcome, imaging::kErrWrite,
+            QStringLiteral("the folder %1 cannot be made (%2)")
+                .arg(imaging::displayFileName(settings.OutputDir), imaging::failureCause(errno)));
 
     engine.setResolutionRule(job.keepOwnResolution ? batch::BatchEngine::ResolutionRule::FileOwn
                                                    : batch::BatchEngine::ResolutionRule::Settings);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "batch/BatchEngine.h"
+#include "batch/BatchRules.h"
 #include "imaging/Verification.h"
 
 #include "cli/ConvertOptions.h"
@@ -47,6 +48,8 @@ struct ConversionHooks {
 // The directory a source's output goes to. `sourceDir` ends in "/". A file of a tree whose top
 // lies in `treeBase` (SourceList::lastTreeBase()) keeps its place in the tree under job.outputDir.
 QString outputDirFor(const ConvertJob& job, const QString& sourceDir, const QString& treeBase = {});
+// How the job names its outputs.
+batch::NamingRule namingRuleOf(const ConvertJob& job);
 // The output path of the source at the absolute, clean path `source`.
 QString outputPathFor(const ConvertJob& job, const QString& source, const QString& treeBase = {});
 

@@ -3,6 +3,7 @@
 
 #include "cli/Cli.h"
 #include "imaging/FileInfo.h"
+#include "imaging/FileNames.h"
 #include "imaging/FormatNames.h"
 #include "imaging/ImagingStatus.h"
 
@@ -60,11 +61,12 @@ int runInfo(const QStringList& args, CliIo& io) {
     bool first = true;
     for (const QString& file : files) {
         imaging::FileInfoRecord info;
-        const int32_t result = QFileInfo(file).isFile() ? imaging::readFileInfo(file, info)
-                                                        : imaging::kErrFileNotFound;
+        const int32_t result = imaging::fileStatus(file).isFile ? imaging::readFileInfo(file, info)
+                                                                : imaging::kErrFileNotFound;
         if (result != 1) {
             io.out.flush();
-            io.err << "pixavant: " << file << ": " << infoFailure(result) << "\n";
+            io.err << "pixavant: " << imaging::displayFileName(file) << ": " << infoFailure(result)
+                   << "\n";
             io.err.flush();
             status = kExitFailed;
             continue;
@@ -72,7 +74,7 @@ int runInfo(const QStringList& args, CliIo& io) {
         if (files.size() > 1) {
             if (!first)
                 io.out << "\n";
-            io.out << file << ":\n";
+            io.out << imaging::displayFileName(file) << ":\n";
         }
         first = false;
         const auto rows = imaging::imageInfoRows(imaging::imageInfoTexts(info));

@@ -1,5 +1,6 @@
 #include "cli/SourceList.h"
 
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <QDir>
@@ -9,6 +10,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+
+#include "imaging/FileNames.h"
 
 namespace pixavant::cli {
 
@@ -30,6 +33,21 @@ bool isImageName(const QString& name) {
         if (name.endsWith(ending, Qt::CaseInsensitive))
             return true;
     return false;
+}
+
+// The names in a directory but "." and ".." and hidden ones, in name order, read by their bytes so
+// that a name that is not UTF-8 is found too. An unreadable directory has none.
+QStringList visibleNames(const QString& dir) {
+    QStringList names;
+    DIR* stream = ::opendir(imaging::encodeFileName(dir).constData());
+    if (stream == nullptr)
+        return names;
+    while (const dirent* entry = ::readdir(stream))
+        if (entry->d_name[0] != '.')
+            names << imaging::decodeFileName(QByteArray(entry->d_name));
+    ::closedir(stream);
+    names.sort();
+    return names;
 }
 
 }  // namespace
@@ -62,7 +80,7 @@ bool SourceList::openList(QString& error) {
         if (list_ == nullptr && fd >= 0)
             ::close(fd);
     } else {
-        list_ = std::fopen(QFile::encodeName(listFile_).constData(), "rb");
+        list_ = std::fopen(imaging::encodeFileName(listFile_).constData(), "rb");
     }
     if (list_ == nullptr) {
         error = systemError(errno);
@@ -144,7 +162,7 @@ SourceList::Next SourceList::next(QString& path, QString& error) {
         }
         if (size == 0)
             continue;
-        path = QFile::decodeName(QByteArray(line_, qsizetype(size)));
+        path = imaging::decodeFileName(QByteArray(line_, qsizetype(size)));
         return Next::Name;
     }
 }
@@ -159,25 +177,25 @@ bool SourceList::nextInTrees(QString& path) {
             if (nextTree_ >= trees_.size())
                 return false;
             const QString& root = trees_[nextTree_++];
-            treeTop_ = QFileInfo(root).canonicalFilePath() + QLatin1Char('/');
-            const QString absolute = absoluteCleanPath(root, QDir::currentPath());
+            treeTop_ = imaging::resolvedPath(root) + QLatin1Char('/');
+            const QString absolute = absoluteCleanPath(root, imaging::currentDirectory());
             treeBase_ = absolute.left(absolute.lastIndexOf(QLatin1Char('/')) + 1);
             walk_.push_back({root, {}});
         }
         auto& [dirPath, folder] = walk_.back();
         if (!folder.listed) {
             folder.listed = true;
-            const QDir dir(dirPath);
-            for (const QFileInfo& entry : dir.entryInfoList(
-                     QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::System, QDir::Name)) {
-                if (entry.isSymLink()) {
-                    if (entry.isFile() && entry.canonicalFilePath().startsWith(treeTop_) &&
-                        isImageName(entry.fileName()))
-                        folder.files << entry.fileName();
-                } else if (entry.isDir()) {
-                    folder.folders << entry.fileName();
-                } else if (entry.isFile() && isImageName(entry.fileName())) {
-                    folder.files << entry.fileName();
+            for (const QString& name : visibleNames(dirPath)) {
+                const QString entry = dirPath + QLatin1Char('/') + name;
+                const imaging::FileStatus status = imaging::linkStatus(entry);
+                if (status.isLink) {
+                    if (imaging::fileStatus(entry).isFile &&
+                        imaging::resolvedPath(entry).startsWith(treeTop_) && isImageName(name))
+                        folder.files << name;
+                } else if (status.isDir) {
+                    folder.folders << name;
+                } else if (status.isFile && isImageName(name)) {
+                    folder.files << name;
                 }
             }
         }

@@ -92,6 +92,7 @@ class PathKeys {
     bool contains(const QString& path) const { return contains(keyOf(path)); }
     bool contains(uint64_t key) const;
     bool empty() const { return keys_.empty(); }
+    int64_t size() const { return int64_t(keys_.size()); }
 
   private:
     std::vector<uint64_t> keys_;

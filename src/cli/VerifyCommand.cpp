@@ -1,10 +1,11 @@
-// "pixavant verify --manifest FILE": the fixity check of the outputs a manifest lists.
+// "pixavant verify [--manifest] FILE": the fixity check of the outputs a manifest lists.
 
 #include <QFileInfo>
 #include <array>
 
 #include "batch/Manifest.h"
 #include "cli/Cli.h"
+#include "imaging/FileNames.h"
 
 namespace pixavant::cli {
 
@@ -35,26 +36,32 @@ int runVerify(const QStringList& args, CliIo& io) {
             manifestPath = args[++i];
             continue;
         }
-        if (arg.startsWith(QLatin1String("--manifest="))) {
+        if (arg.startsWith(QLatin1String("--manifest=")) && manifestPath.isEmpty()) {
             manifestPath = arg.mid(int(sizeof "--manifest=") - 1);
+            continue;
+        }
+        // The manifest may be named alone, as the other commands name their files.
+        if (!arg.startsWith(QLatin1Char('-')) && !arg.isEmpty() && manifestPath.isEmpty()) {
+            manifestPath = arg;
             continue;
         }
         io.err << "pixavant: verify: unexpected '" << arg << "' (see pixavant --help)\n";
         return kExitUsage;
     }
     if (manifestPath.isEmpty()) {
-        io.err << "pixavant: verify: give the manifest: --manifest FILE (see pixavant --help)\n";
+        io.err
+            << "pixavant: verify: give the manifest: pixavant verify FILE (see pixavant --help)\n";
         return kExitUsage;
     }
 
     batch::Manifest manifest;
     QString error;
     if (!batch::readManifest(manifestPath, manifest, error)) {
-        io.err << "pixavant: " << manifestPath << ": " << error << "\n";
+        io.err << "pixavant: " << imaging::displayFileName(manifestPath) << ": " << error << "\n";
         return kExitFailed;
     }
     for (const QString& problem : manifest.errors)
-        io.err << "pixavant: " << manifestPath << ": " << problem << "\n";
+        io.err << "pixavant: " << imaging::displayFileName(manifestPath) << ": " << problem << "\n";
     io.err.flush();
 
     const QString manifestDir = QFileInfo(manifestPath).absolutePath();
@@ -63,7 +70,7 @@ int runVerify(const QStringList& args, CliIo& io) {
         QString detail;
         const batch::Fixity fixity = batch::checkFixity(entry, manifestDir, detail);
         ++counts[size_t(fixity)];
-        io.out << kTexts[size_t(fixity)].label << entry.output;
+        io.out << kTexts[size_t(fixity)].label << imaging::displayFileName(entry.output);
         if (fixity != batch::Fixity::Intact && fixity != batch::Fixity::Missing)
             io.out << " (" << detail << ")";
         io.out << "\n";

@@ -12,6 +12,7 @@
 
 #include "batch/BatchRules.h"
 #include "imaging/ErrorDetail.h"
+#include "imaging/FileNames.h"
 #include "imaging/FormatCodes.h"
 #include "imaging/ImagingStatus.h"
 #include "settings/AppState.h"
@@ -34,7 +35,7 @@ QString absoluteClean(const QString& path) {
 
 bool fileIdentity(const QString& path, std::pair<uint64_t, uint64_t>& id) {
     struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+    if (::stat(imaging::encodeFileName(path).constData(), &st) != 0)
         return false;
     id = {uint64_t(st.st_dev), uint64_t(st.st_ino)};
     return true;
@@ -53,9 +54,9 @@ void BatchEngine::load() {
     state_.FileCount = view_.workCount();
     for (int i = 0; i < state_.FileCount; ++i) {
         // A file that cannot be sized counts 0 bytes; the run fails on it when it gets there.
-        const QFileInfo file(workSourcePath(i));
-        if (file.isFile())
-            state_.TotalBytes += file.size();
+        const imaging::FileStatus file = imaging::fileStatus(workSourcePath(i));
+        if (file.isFile)
+            state_.TotalBytes += file.size;
     }
     view_.setTotalPct(QStringLiteral("0 %"));
     view_.setTotalBar(0);
@@ -150,7 +151,7 @@ bool BatchEngine::refuseOutputClashes() {
     QStringList outputs;
     for (int i = 0; i < state_.FileCount; ++i) {
         names << listItemFileName(view_.workEntry(i));
-        outputs << outputFileName(names.last(), settings_.OutputExt);
+        outputs << outputFileName(names.last(), settings_.OutputExt, namingRule_);
     }
     const std::vector<OutputClash> clashes = findOutputClashes(names, outputs);
     if (clashes.empty())
@@ -213,17 +214,17 @@ int32_t BatchEngine::convertFile() {
         return e;
 
     state_.Saving = false;
-    const QFileInfo source(sourcePath);
-    if (!source.isFile())
+    const imaging::FileStatus source = imaging::fileStatus(sourcePath);
+    if (!source.isFile)
         return imaging::kErrFileNotFound;
-    state_.CurrentBytes = source.size();
+    state_.CurrentBytes = source.size;
 
     int32_t pages = 1;
     if (const int16_t counted = control_.readPageCount(sourcePath, pages); counted != 0) {
         libraryDetail_ = control_.lastErrorDetail();
         return counted;
     }
-    outputName_ = outputFileName(fileName, s.OutputExt);
+    outputName_ = outputFileName(fileName, s.OutputExt, namingRule_);
     const QStringList names = outputFileNames(outputName_, s.OutputExt, pages, s.FileFormat);
     for (const QString& name : names) {
         if (wouldReplaceSource(s.OutputDir + name)) {
@@ -288,9 +289,9 @@ int32_t BatchEngine::convertPage(const QString& sourcePath, int page, const QStr
     PageResolution resolution;
     if (const int32_t e = pageResolution(height, resolution))
         return e;
-    SizeRequest size{s.SizeChoice,           s.OutWidth, s.OutHeight,
-                     resolution.outputDpi,   resolution.sourceDpi,
-                     width,                  resolution.squareHeight};
+    SizeRequest size{s.SizeChoice,           s.OutWidth,           s.OutHeight,
+                     resolution.outputDpi,   resolution.sourceDpi, width,
+                     resolution.squareHeight};
     ResizeTarget target;
     if (const int32_t e = resizeTarget(size, target))
         return e;
@@ -363,8 +364,7 @@ void BatchEngine::addOutput(const QString& path, int page) {
             continue;
         // A file holding pages: its check is that of its worst page.
         if ((earlier.verification.passed && !check.passed) ||
-            (check.passed == earlier.verification.passed &&
-             check.psnr < earlier.verification.psnr))
+            (check.passed == earlier.verification.passed && check.psnr < earlier.verification.psnr))
             earlier.verification = check;
         return;
     }
@@ -375,7 +375,8 @@ bool BatchEngine::refusePageClash(const QString& fileName, const QString& pageNa
     QString other;
     for (int i = 0; i < state_.FileCount && other.isEmpty(); ++i) {
         const QString name = listItemFileName(view_.workEntry(i));
-        if (i != state_.FileIndex && outputFileName(name, settings_.OutputExt) == pageName)
+        if (i != state_.FileIndex &&
+            outputFileName(name, settings_.OutputExt, namingRule_) == pageName)
             other = name;
     }
     if (other.isEmpty() && otherOutputs_)
@@ -435,8 +436,11 @@ void BatchEngine::fail(int32_t code) {
     QString reason = failureReason_;
     if (reason.isEmpty())
         reason = QStringLiteral("error %1").arg(code);
-    const QString message = code == kErrPageClash ? pageClash_ : failureMessage(code, outputName_);
-    fail(code, message, failureDetails(workSourcePath(state_.FileIndex), reason));
+    const QString message = code == kErrPageClash
+                                ? pageClash_
+                                : failureMessage(code, imaging::displayFileName(outputName_));
+    fail(code, message,
+         failureDetails(imaging::displayFileName(workSourcePath(state_.FileIndex)), reason));
 }
 
 void BatchEngine::fail(int32_t code, const QString& message, const QString& details) {

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "batch/BatchRules.h"
 #include "batch/BatchView.h"
 #include "batch/RunState.h"
 #include "imaging/FileInfo.h"
@@ -84,6 +85,8 @@ class BatchEngine {
     // Paths besides the work list's that no output may replace (for a driver that runs several
     // work lists as one job). Compared by identity: canonical path, or the same file on disk.
     void addProtectedPaths(const QStringList& paths);
+    // How outputs are named after their sources (by default up to the first dot).
+    void setNamingRule(NamingRule rule) { namingRule_ = rule; }
 
     const RunState& state() const { return state_; }
     Outcome outcome() const { return outcome_; }
@@ -153,6 +156,7 @@ class BatchEngine {
     ResolutionRule resolutionRule_ = ResolutionRule::Settings;
     std::function<QString(const QString&)> otherOutputs_;
     QStringList extraProtected_;
+    NamingRule namingRule_ = NamingRule::FirstDot;
     std::set<QString> protectedPaths_;
     std::set<std::pair<uint64_t, uint64_t>> protectedFiles_;  // device and inode
 };

@@ -11,10 +11,17 @@
 
 namespace pixavant::batch {
 
-QString outputFileName(const QString& fileName, const QString& ext) {
+QString outputBaseName(const QString& fileName, NamingRule rule) {
+    if (rule == NamingRule::LastDot) {
+        const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
+        return dot <= 0 ? fileName : fileName.left(dot);
+    }
     const qsizetype dot = fileName.indexOf(QLatin1Char('.'));
-    const QString stem = dot < 0 ? fileName : fileName.left(dot);
-    return stem + QLatin1Char('.') + ext;
+    return dot < 0 ? fileName : fileName.left(dot);
+}
+
+QString outputFileName(const QString& fileName, const QString& ext, NamingRule rule) {
+    return outputBaseName(fileName, rule) + QLatin1Char('.') + ext;
 }
 
 QString pageFileName(const QString& outputName, const QString& ext, int page, int pageCount) {

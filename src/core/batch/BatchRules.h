@@ -20,9 +20,18 @@ inline constexpr int32_t kErrOutputClash = 20102;
 // A page file of a multi-page source would replace the output of another file of the run.
 inline constexpr int32_t kErrPageClash = 20103;
 
-// The output name of a work-list file: everything from the first dot on is replaced by "." and
-// `ext`, used exactly as given ("scan.2.tif" + "JPG" -> "scan.JPG", "README" -> "README.JPG").
-QString outputFileName(const QString& fileName, const QString& ext);
+// Where an output's name ends the source's name: at its first dot (the program's own rule,
+// "scan.2.tif" -> "scan"), or at its last ("scan.2").
+enum class NamingRule { FirstDot, LastDot };
+
+// The part of a work-list file's name its outputs are named after: all of it when it holds no dot
+// (for LastDot, none but a leading one).
+QString outputBaseName(const QString& fileName, NamingRule rule = NamingRule::FirstDot);
+
+// The output name of a work-list file: its base name, "." and `ext`, used exactly as given
+// ("scan.2.tif" + "JPG" -> "scan.JPG", or "scan.2.JPG" by the last dot; "README" -> "README.JPG").
+QString outputFileName(const QString& fileName, const QString& ext,
+                       NamingRule rule = NamingRule::FirstDot);
 
 // The output file of page `page` (from 1) of a source of `pageCount` pages, from the source's
 // output name `outputName` (outputFileName()) and the extension it ends in: the page number goes

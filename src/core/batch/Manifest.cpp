@@ -1,13 +1,19 @@
 #include "batch/Manifest.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
+#include <cerrno>
 #include <cmath>
+#include <map>
 
+#include "imaging/FileNames.h"
 #include "imaging/FormatNames.h"
 
 namespace pixavant::batch {
@@ -51,9 +57,13 @@ QString resolved(const QString& path, const QString& manifestDir) {
 }  // namespace
 
 std::optional<QString> sha256OfFile(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    const int fd = ::open(imaging::encodeFileName(path).constData(), O_RDONLY | O_CLOEXEC);
+    QFile file;
+    if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        if (fd >= 0)
+            ::close(fd);
         return std::nullopt;
+    }
     QCryptographicHash hash(QCryptographicHash::Sha256);
     QByteArray block;
     for (;;) {
@@ -75,11 +85,11 @@ ManifestEntry describeConversion(const QString& source, const QString& output, i
     entry.formatCode = formatCode;
     if (const std::optional<QString> digest = sha256OfFile(source)) {
         entry.sourceSha256 = *digest;
-        entry.sourceBytes = QFileInfo(source).size();
+        entry.sourceBytes = imaging::fileStatus(source).size;
     }
     if (const std::optional<QString> digest = sha256OfFile(output)) {
         entry.outputSha256 = *digest;
-        entry.outputBytes = QFileInfo(output).size();
+        entry.outputBytes = imaging::fileStatus(output).size;
     }
     if (verification.method != imaging::VerifyMethod::None) {
         entry.verification =
@@ -92,6 +102,19 @@ ManifestEntry describeConversion(const QString& source, const QString& output, i
         }
     }
     return entry;
+}
+
+QString manifestRelativePath(const QString& path, const QString& manifestDir) {
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    const imaging::FileStatus file = imaging::fileStatus(path.left(slash + 1));
+    const imaging::FileStatus folder = imaging::fileStatus(manifestDir);
+    if (!file.exists || !folder.exists || file.device != folder.device)
+        return path;
+    const QString from = imaging::resolvedPath(manifestDir);
+    const QString fileDir = imaging::resolvedPath(path.left(slash + 1));
+    if (from.isEmpty() || fileDir.isEmpty())
+        return path;
+    return QDir(from).relativeFilePath(fileDir + QLatin1Char('/') + path.mid(slash + 1));
 }
 
 QByteArray toJsonLine(const ManifestEntry& entry) {
@@ -168,12 +191,17 @@ bool ManifestWriter::writeLine(const QByteArray& line) {
 }
 
 bool readManifest(const QString& path, Manifest& manifest, QString& error) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        error = file.errorString();
+    const int fd = ::open(imaging::encodeFileName(path).constData(), O_RDONLY | O_CLOEXEC);
+    QFile file;
+    if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        error = imaging::failureCause(fd < 0 ? errno : EIO);
+        if (fd >= 0)
+            ::close(fd);
         return false;
     }
     manifest = {};
+    std::map<QString, size_t> entryOf;  // output -> its place in the entries
+    const QString manifestDir = path.left(path.lastIndexOf(QLatin1Char('/')) + 1);
     int number = 0;
     while (!file.atEnd()) {
         const QByteArray line = file.readLine().trimmed();
@@ -181,9 +209,14 @@ bool readManifest(const QString& path, Manifest& manifest, QString& error) {
         if (line.isEmpty())
             continue;
         QString why;
-        if (std::optional<ManifestEntry> entry = fromJsonLine(line, why))
-            manifest.entries.push_back(std::move(*entry));
-        else
+        if (std::optional<ManifestEntry> entry = fromJsonLine(line, why)) {
+            const auto [place, added] = entryOf.emplace(
+                QDir::cleanPath(resolved(entry->output, manifestDir)), manifest.entries.size());
+            if (added)
+                manifest.entries.push_back(std::move(*entry));
+            else
+                manifest.entries[place->second] = std::move(*entry);
+        } else
             manifest.errors.push_back(QStringLiteral("line %1: %2").arg(number).arg(why));
     }
     if (file.error() != QFileDevice::NoError) {
@@ -200,17 +233,17 @@ Fixity checkFixity(const ManifestEntry& entry, const QString& manifestDir, QStri
         return Fixity::Unrecorded;
     }
     const QString path = resolved(entry.output, manifestDir);
-    const QFileInfo info(path);
-    if (!info.exists()) {
+    const imaging::FileStatus info = imaging::fileStatus(path);
+    if (!info.exists) {
         detail = QStringLiteral("missing");
         return Fixity::Missing;
     }
-    if (!info.isFile()) {
+    if (!info.isFile) {
         detail = QStringLiteral("not a file");
         return Fixity::Changed;
     }
-    if (info.size() != entry.outputBytes) {
-        detail = QStringLiteral("%1 bytes instead of %2").arg(info.size()).arg(entry.outputBytes);
+    if (info.size != entry.outputBytes) {
+        detail = QStringLiteral("%1 bytes instead of %2").arg(info.size).arg(entry.outputBytes);
         return Fixity::Changed;
     }
     const std::optional<QString> digest = sha256OfFile(path);

@@ -41,6 +41,12 @@ std::optional<QString> sha256OfFile(const QString& path);
 ManifestEntry describeConversion(const QString& source, const QString& output, int formatCode,
                                  const imaging::Verification& verification);
 
+// How a manifest in `manifestDir` (ending in "/") records the absolute path `path`: relative to its
+// own folder, so that a manifest moved or copied with its files still finds them, unless the file
+// is on another file system than the manifest (then the absolute path). Links in the folders are
+// resolved first, so that ".." steps where the file system does.
+QString manifestRelativePath(const QString& path, const QString& manifestDir);
+
 // The JSON line of an entry, without the line end.
 QByteArray toJsonLine(const ManifestEntry& entry);
 // The entry of a JSON line; nothing when the line is not a manifest entry (`error` says why).
@@ -63,6 +69,8 @@ class ManifestWriter {
 };
 
 // A manifest read back. Lines that are not entries are reported with their numbers (from 1).
+// A run that converts a file again appends a new line for its output: only the latest line of
+// each output counts, in the place of that output's first line.
 struct Manifest {
     std::vector<ManifestEntry> entries;
     std::vector<QString> errors;  // "line 3: ..."

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "imaging/ErrorDetail.h"
+#include "imaging/FileNames.h"
 #include "imaging/Format.h"
 #include "imaging/ImagingStatus.h"
 
@@ -99,7 +100,9 @@ int32_t L_FileInfo(const char* path, uint8_t* block, int32_t flags) {
 
 int32_t readFileInfo(const QString& path, FileInfoRecord& record) {
     FileInfoBlock block = toBlock(record);
-    const int32_t result = L_FileInfo(QFile::encodeName(path).constData(), block.data(), 1);
+    const ReadablePath readable(path);
+    const int32_t result =
+        L_FileInfo(QFile::encodeName(readable.path()).constData(), block.data(), 1);
     if (result == 1)
         record = fromBlock(block);
     return result;

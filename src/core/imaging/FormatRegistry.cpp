@@ -1,6 +1,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include "imaging/FileNames.h"
 #include "imaging/Format.h"
 #include "imaging/FormatCodes.h"
 #include "imaging/ImagingStatus.h"
@@ -66,7 +67,8 @@ int readFileHeader(const QString& path, FileHeader& header, qint64& fileSize) {
         return kErrFileNotFound;
     fileSize = file.size();
     header.bytes = file.read(4096);
-    header.suffix = info.suffix().toLower();
+    // A descriptor's path (a name that is not UTF-8) has the suffix of the name it was opened by.
+    header.suffix = QFileInfo(nameBehindPath(path)).suffix().toLower();
     return kSuccess;
 }
 

@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QFileInfo>
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <csignal>
 #include <new>
@@ -95,6 +96,7 @@ void ImagingControl::clear() {
     converted_.reset();
     saved_ = false;
     jpegSource_.clear();
+    loadedPath_ = ReadablePath();
     displayCache_.reset();
     pendingBits_ = 0;
     width_ = height_ = 0;
@@ -115,9 +117,10 @@ int16_t ImagingControl::load(const QString& path, int16_t bitsPerPixel, int16_t 
         return kErrInvalidArgument;
     notes_.clear();
     loadNotes_.clear();
+    ReadablePath readable(path);
     FileHeader header;
     qint64 fileSize = 0;
-    if (const int status = readFileHeader(path, header, fileSize); status != kSuccess)
+    if (const int status = readFileHeader(readable.path(), header, fileSize); status != kSuccess)
         return int16_t(status);
     FormatReader* reader = FormatRegistry::instance().readerFor(header);
     if (reader == nullptr)
@@ -129,8 +132,9 @@ int16_t ImagingControl::load(const QString& path, int16_t bitsPerPixel, int16_t 
     DecodedImage decoded;
     int status = kSuccess;
     try {
-        status = page == 0 ? reader->read(path, header, readOptions_, decoded, progress)
-                           : reader->readPage(path, header, readOptions_, page, decoded, progress);
+        status = page == 0 ? reader->read(readable.path(), header, readOptions_, decoded, progress)
+                           : reader->readPage(readable.path(), header, readOptions_, page, decoded,
+                                              progress);
     } catch (const std::bad_alloc&) {
         status = kErrNoMemory;
     }
@@ -146,7 +150,8 @@ int16_t ImagingControl::load(const QString& path, int16_t bitsPerPixel, int16_t 
     notes_ = loadNotes_ = image_.meta.notes;
     converted_.reset();
     saved_ = false;
-    jpegSource_ = isJpeg(header) && image_.fileWidth == 0 ? path : QString();
+    loadedPath_ = std::move(readable);
+    jpegSource_ = isJpeg(header) && image_.fileWidth == 0 ? loadedPath_.path() : QString();
     fileStamp(jpegSource_, jpegSize_, jpegModified_);
     pendingBits_ = bitsPerPixel;
     displayCache_.reset();
@@ -234,6 +239,8 @@ int16_t ImagingControl::save(const QString& path, int16_t formatCode, int16_t bi
     } catch (const std::bad_alloc&) {
         status = kErrNoMemory;
     }
+    if (status == kErrWrite && errorDetail().isEmpty())
+        noteErrorDetail(output.writeFailure(errno));
     lastErrorDetail_ = errorDetail();
     notes_ = loadNotes_;
     notes_.insert(notes_.end(), saveNotes.begin(), saveNotes.end());
@@ -262,9 +269,10 @@ int16_t ImagingControl::save(const QString& path, int16_t formatCode, int16_t bi
         return kSuccess;
     // Flushing a large file can take a while: reported, and a cancel meanwhile leaves no output.
     status = runWatched(progress, [&](CallState&) { return output.sync(); });
-    if (status != kSuccess)
-        return int16_t(status);
-    status = output.commit();
+    if (status == kSuccess)
+        status = output.commit();
+    if (status == kErrWrite)
+        lastErrorDetail_ = output.failure();
     if (status == kSuccess && memoryOutput_ != nullptr)
         *memoryOutput_ = output.contents();
     return int16_t(status);
@@ -291,7 +299,9 @@ int16_t ImagingControl::openOutput(const QString& path, int formatCode,
         own = memoryOutput_ != nullptr ? std::make_unique<OutputFile>(OutputFile::InMemory{})
                                        : std::make_unique<OutputFile>(path);
         output = own.get();
-        return int16_t(own->create());
+        const int created = own->create();
+        lastErrorDetail_ = own->failure();
+        return int16_t(created);
     }
     for (DocumentOutput& earlier : document_) {
         if (earlier.path != path)
@@ -303,8 +313,10 @@ int16_t ImagingControl::openOutput(const QString& path, int formatCode,
         return kSuccess;
     }
     DocumentOutput added{path, std::make_unique<OutputFile>(path), 1};
-    if (const int created = added.file->create(); created != kSuccess)
+    if (const int created = added.file->create(); created != kSuccess) {
+        lastErrorDetail_ = added.file->failure();
         return int16_t(created);
+    }
     output = added.file.get();
     document_.push_back(std::move(added));
     return kSuccess;
@@ -325,12 +337,16 @@ int16_t ImagingControl::commitDocument() {
     // Every file reaches the disk before any is put in place.
     for (DocumentOutput& output : outputs) {
         const int status = runWatched(progress, [&](CallState&) { return output.file->sync(); });
-        if (status != kSuccess)
+        if (status != kSuccess) {
+            lastErrorDetail_ = output.file->failure();
             return int16_t(status);
+        }
     }
     for (DocumentOutput& output : outputs)
-        if (const int status = output.file->commit(); status != kSuccess)
+        if (const int status = output.file->commit(); status != kSuccess) {
+            lastErrorDetail_ = output.file->failure();
             return int16_t(status);
+        }
     return kSuccess;
 }
 
@@ -384,15 +400,16 @@ int16_t ImagingControl::readPageCount(const QString& path, int32_t& pages) {
     pages = 1;
     lastErrorDetail_.clear();
     clearErrorDetail();
+    const ReadablePath readable(path);
     FileHeader header;
     qint64 fileSize = 0;
-    if (const int status = readFileHeader(path, header, fileSize); status != kSuccess)
+    if (const int status = readFileHeader(readable.path(), header, fileSize); status != kSuccess)
         return int16_t(status);
     FormatReader* reader = FormatRegistry::instance().readerFor(header);
     if (reader == nullptr)
         return kErrFormat;
     int count = 1;
-    const int status = reader->pageCount(path, header, count);
+    const int status = reader->pageCount(readable.path(), header, count);
     lastErrorDetail_ = errorDetail();
     pages = std::max(count, 1);
     return int16_t(status);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "imaging/FileInfo.h"
+#include "imaging/FileNames.h"
 #include "imaging/Format.h"
 #include "imaging/OutputFile.h"
 #include "imaging/Raster.h"
@@ -156,6 +157,7 @@ class ImagingControl {
     bool documentOpen_ = false;
     QByteArray* memoryOutput_ = nullptr;  // during saveToMemory(): where the bytes go
     QString jpegSource_;
+    ReadablePath loadedPath_;  // what jpegSource_ may name: the loaded file, by a path it opens by
     qint64 jpegSize_ = 0;
     qint64 jpegModified_ = 0;
 };

@@ -4,7 +4,9 @@
 #include <QFile>
 
 #include "AppFixtures.h"
+#include "RawNames.h"
 #include "app/SourceScan.h"
+#include "imaging/FileNames.h"
 
 namespace pixavant {
 namespace {
@@ -35,6 +37,20 @@ TEST(SourceScan, SkipsHiddenFilesDirectoriesAndSpecialFiles) {
     ASSERT_TRUE(QFile::link(dir.path() + "missing.gif", dir.path() + "dangling.gif"));
     ASSERT_EQ(mkfifo((dir.path() + "pipe.gif").toLocal8Bit().constData(), 0600), 0);
     EXPECT_EQ(sorted(scanSourceDirectory(dir.path())), QStringList({"link.gif", "seen.gif"}));
+}
+
+TEST(SourceScan, ListsNamesThatAreNotUtf8) {
+    // Latin-1 names from an old disk: listed by their bytes, so that the run finds them again.
+    FixtureDir dir({"plain.jpg", "a.gif", "b.tif"});
+    const QByteArray raw = QFile::encodeName(dir.path());
+    ASSERT_EQ(::rename(raw + "a.gif", raw + "Caf\xe9.gif"), 0);
+    ASSERT_EQ(::rename(raw + "b.tif", raw + "\xc9t\xe9.TIF"), 0);
+    const QStringList names = scanSourceDirectory(dir.path());
+    ASSERT_EQ(names.size(), 3);
+    EXPECT_EQ(imaging::encodeFileName(names[0]), "Caf\xe9.gif");
+    EXPECT_EQ(names[1], "plain.jpg");
+    EXPECT_EQ(imaging::displayFileName(names[2]), "\\xC9t\\xE9.TIF");
+    testing::removeTreeByBytes(dir.path());
 }
 
 TEST(SourceScan, MissingOrUnreadableDirectoryGivesNothing) {
