@@ -9,9 +9,9 @@ namespace pixavant::cli {
 
 // A parsed "convert" command.
 struct ConvertJob {
-    CompressionSettings settings;  // the encoding fields as the options dialog would store them
+    CompressionSettings settings;   // the encoding fields as the options dialog would store them
     bool keepOwnResolution = true;  // no --dpi: each file keeps the resolution it states
-    QString outputDir;             // absolute, ending in "/"; empty: each file's own directory
+    QString outputDir;              // absolute, ending in "/"; empty: each file's own directory
     QString outputExt;
     QStringList sourcePaths;    // the files named on the command line, as absolute paths
     QStringList treeRoots;      // --recursive: the directories named, as given, without a final "/"

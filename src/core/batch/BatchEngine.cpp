@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <exception>
+#include <limits>
 #include <mutex>
 #include <new>
 
@@ -288,9 +289,9 @@ int32_t BatchEngine::convertPage(const QString& sourcePath, int page, const QStr
     PageResolution resolution;
     if (const int32_t e = pageResolution(height, resolution))
         return e;
-    SizeRequest size{s.SizeChoice,           s.OutWidth, s.OutHeight,
-                     resolution.outputDpi,   resolution.sourceDpi,
-                     width,                  resolution.squareHeight};
+    SizeRequest size{s.SizeChoice,           s.OutWidth,           s.OutHeight,
+                     resolution.outputDpi,   resolution.sourceDpi, width,
+                     resolution.squareHeight};
     ResizeTarget target;
     if (const int32_t e = resizeTarget(size, target))
         return e;
@@ -337,8 +338,11 @@ int32_t BatchEngine::pageResolution(int32_t height, PageResolution& resolution) 
     // The window counts every file but a TIFF as 72 dpi: its stated resolution plays no part.
     if (!own && !formatCarriesResolution(fileInfo_.Format))
         return 0;
-    const int32_t x = statedDpi(meta.xDpi);
-    const int32_t y = statedDpi(meta.yDpi);
+    int32_t x = statedDpi(meta.xDpi);
+    int32_t y = statedDpi(meta.yDpi);
+    // A figure no device has (a BMP claiming 762000 dpi) states nothing usable: 72, as none.
+    if (own && (x > std::numeric_limits<int16_t>::max() || y > std::numeric_limits<int16_t>::max()))
+        x = y = 0;
     int16_t dpi = kDefaultDpi;
     if (const int32_t e = sourceResolution(imaging::format::kTiff, x, dpi))
         return e;
@@ -363,8 +367,7 @@ void BatchEngine::addOutput(const QString& path, int page) {
             continue;
         // A file holding pages: its check is that of its worst page.
         if ((earlier.verification.passed && !check.passed) ||
-            (check.passed == earlier.verification.passed &&
-             check.psnr < earlier.verification.psnr))
+            (check.passed == earlier.verification.passed && check.psnr < earlier.verification.psnr))
             earlier.verification = check;
         return;
     }
