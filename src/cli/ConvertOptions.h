@@ -9,11 +9,11 @@ namespace pixavant::cli {
 
 // A parsed "convert" command.
 struct ConvertJob {
-    CompressionSettings settings;  // the encoding fields as the options dialog would store them
+    CompressionSettings settings;   // the encoding fields as the options dialog would store them
     bool keepOwnResolution = true;  // no --dpi: each file keeps the resolution it states
-    QString outputDir;             // absolute, ending in "/"; empty: each file's own directory
-    bool makeOutputDir = false;    // outputDir does not exist yet: the run makes it
-    bool fullNames = false;        // outputs are named up to the last dot of a name, not the first
+    QString outputDir;              // absolute, ending in "/"; empty: each file's own directory
+    bool makeOutputDir = false;     // outputDir does not exist yet: the run makes it
+    bool fullNames = false;         // outputs are named up to the last dot of a name, not the first
     QString outputExt;
     QStringList sourcePaths;    // the files named on the command line, as absolute paths
     QStringList treeRoots;      // --recursive: the directories named, as given, without a final "/"

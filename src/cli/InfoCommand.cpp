@@ -81,7 +81,8 @@ int runInfo(const QStringList& args, CliIo& io) {
         for (int i = 0; i < imaging::kImageInfoRows; ++i)
             io.out << captions[size_t(i)].leftJustified(width) << rows[size_t(i)] << "\n";
         if (info.TotalPages > 1)  // the fields above are the first page's
-            io.out << QStringLiteral("Pages:").leftJustified(width) << " " << info.TotalPages << "\n";
+            io.out << QStringLiteral("Pages:").leftJustified(width) << " " << info.TotalPages
+                   << "\n";
     }
     io.out.flush();
     return status;

@@ -85,13 +85,12 @@ TEST_F(DocumentsTest, EachFileKeepsItsOwnResolutionUnlessDpiIsGiven) {
 // A 3-page file to JPEG: three page files, three lines, three manifest lines with their pages; a
 // rerun with --skip-existing skips it only while every page file exists.
 TEST_F(DocumentsTest, PageFilesAreReportedRecordedAndSkippedTogether) {
-    ASSERT_TRUE(writeEngineDocument(dir + "doc.tif", {{60, 40, 3, 150, 150},
-                                                      {60, 40, 1, 150, 150},
-                                                      {64, 40, 0, 150, 150}}));
+    ASSERT_TRUE(writeEngineDocument(
+        dir + "doc.tif", {{60, 40, 3, 150, 150}, {60, 40, 1, 150, 150}, {64, 40, 0, 150, 150}}));
     const QString manifest = dir + "m.jsonl";
-    ASSERT_EQ(run({"convert", "-o", dir + "out", "--verify", "--manifest", manifest,
-                   dir + "doc.tif"}),
-              kExitOk)
+    ASSERT_EQ(
+        run({"convert", "-o", dir + "out", "--verify", "--manifest", manifest, dir + "doc.tif"}),
+        kExitOk)
         << err.toStdString();
     EXPECT_EQ(files(dir + "out"), (QStringList{"doc-1.JPG", "doc-2.JPG", "doc-3.JPG"}));
     EXPECT_EQ(out.count(" -> "), 3) << out.toStdString();
@@ -117,11 +116,14 @@ TEST_F(DocumentsTest, PageFilesAreReportedRecordedAndSkippedTogether) {
     EXPECT_FALSE(out.contains("skipped")) << out.toStdString();
     EXPECT_EQ(files(dir + "out"), (QStringList{"doc-1.JPG", "doc-2.JPG", "doc-3.JPG"}));
 
-    // Into TIFF: one file holding the pages, one line.
-    ASSERT_EQ(run({"convert", "-o", dir + "out", "--compression", "lzw", dir + "doc.tif"}),
-              kExitOk);
+    // Into TIFF: one file holding the pages, every page checked, one line.
+    ASSERT_EQ(
+        run({"convert", "-o", dir + "out", "--verify", "--compression", "lzw", dir + "doc.tif"}),
+        kExitOk)
+        << err.toStdString();
     EXPECT_EQ(tiffPageCount(dir + "out/doc.TIF"), 3);
     EXPECT_EQ(out.count(" -> "), 1);
+    EXPECT_TRUE(out.contains("(verified: identical pixels)")) << out.toStdString();
 }
 
 // The first pass sees only names: doc.tif's second page file is doc-2.JPG, which doc-2.jpg writes.
@@ -129,11 +131,12 @@ TEST_F(DocumentsTest, PageFilesAreReportedRecordedAndSkippedTogether) {
 TEST_F(DocumentsTest, APageFileThatWouldReplaceAnotherOutputFailsItsFile) {
     ASSERT_TRUE(writeEngineDocument(dir + "doc.tif", {{30, 20, 1}, {30, 20, 1}}));
     ASSERT_TRUE(writeEngineJpeg(dir + "doc-2.jpg", 10, 10, 3, 72));
-    EXPECT_EQ(run({"convert", "--keep-going", "-o", dir + "out", dir + "doc.tif",
-                   dir + "doc-2.jpg"}),
-              kExitFailed);
-    EXPECT_TRUE(err.contains("doc-2.JPG, a page of doc.tif, would replace the output of another "
-                             "file of this run"))
+    EXPECT_EQ(
+        run({"convert", "--keep-going", "-o", dir + "out", dir + "doc.tif", dir + "doc-2.jpg"}),
+        kExitFailed);
+    EXPECT_TRUE(
+        err.contains("doc-2.JPG, a page of doc.tif, would replace the output of another "
+                     "file of this run"))
         << err.toStdString();
     EXPECT_EQ(files(dir + "out"), QStringList{"doc-2.JPG"});
     EXPECT_EQ(probeJpeg(dir + "out/doc-2.JPG").width, 10);
@@ -166,8 +169,7 @@ TEST_F(DocumentsTest, RealFaxesAndDamage) {
         << err.toStdString();
     for (int page = 0; page < 2; ++page) {
         const ProbedImage probe = probeTiff(dir + "out/fax-normal-g3-204x98dpi-2pages.TIF", page);
-        EXPECT_EQ(std::tuple(probe.width, probe.height, probe.xDpi),
-                  std::tuple(1728, 2386, 204.0));
+        EXPECT_EQ(std::tuple(probe.width, probe.height, probe.xDpi), std::tuple(1728, 2386, 204.0));
     }
 }
 

@@ -123,13 +123,14 @@ bool writeEngineDocument(const QString& path, const std::vector<EnginePage>& pag
     bool ok = true;
     for (const EnginePage& page : pages) {
         const bool bilevel = page.channels == 0;
-        const imaging::Raster image = gradient(page.width, page.height, bilevel ? 1 : page.channels);
+        const imaging::Raster image =
+            gradient(page.width, page.height, bilevel ? 1 : page.channels);
         TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, uint32_t(page.width));
         TIFFSetField(tif, TIFFTAG_IMAGELENGTH, uint32_t(page.height));
         TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, uint16_t(bilevel ? 1 : 8));
         TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, uint16_t(bilevel ? 1 : page.channels));
         TIFFSetField(tif, TIFFTAG_PHOTOMETRIC,
-                     uint16_t(bilevel            ? PHOTOMETRIC_MINISWHITE
+                     uint16_t(bilevel              ? PHOTOMETRIC_MINISWHITE
                               : page.channels == 1 ? PHOTOMETRIC_MINISBLACK
                                                    : PHOTOMETRIC_RGB));
         TIFFSetField(tif, TIFFTAG_COMPRESSION,

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <exception>
+#include <limits>
 #include <mutex>
 #include <new>
 
@@ -338,8 +339,11 @@ int32_t BatchEngine::pageResolution(int32_t height, PageResolution& resolution) 
     // The window counts every file but a TIFF as 72 dpi: its stated resolution plays no part.
     if (!own && !formatCarriesResolution(fileInfo_.Format))
         return 0;
-    const int32_t x = statedDpi(meta.xDpi);
-    const int32_t y = statedDpi(meta.yDpi);
+    int32_t x = statedDpi(meta.xDpi);
+    int32_t y = statedDpi(meta.yDpi);
+    // A figure no device has (a BMP claiming 762000 dpi) states nothing usable: 72, as none.
+    if (own && (x > std::numeric_limits<int16_t>::max() || y > std::numeric_limits<int16_t>::max()))
+        x = y = 0;
     int16_t dpi = kDefaultDpi;
     if (const int32_t e = sourceResolution(imaging::format::kTiff, x, dpi))
         return e;

@@ -21,7 +21,7 @@ namespace pixavant::batch {
 // One file a conversion wrote.
 struct WrittenOutput {
     QString path;
-    int page = 0;  // of a file per page: the page, from 1; 0 otherwise
+    int page = 0;                        // of a file per page: the page, from 1; 0 otherwise
     imaging::Verification verification;  // of a file holding pages: its worst page's
 };
 
@@ -56,7 +56,6 @@ class BatchEngine {
         // but by the size rules and for square pixels (the command line without --dpi).
         FileOwn,
     };
-
 
     // `settings` and `sourceDir` (ending in "/") are read, never changed.
     BatchEngine(BatchView& view, const CompressionSettings& settings, QString sourceDir);

@@ -27,8 +27,8 @@ QString outputFileName(const QString& fileName, const QString& ext, NamingRule r
 QString pageFileName(const QString& outputName, const QString& ext, int page, int pageCount) {
     if (pageCount <= 1)
         return outputName;
-    const QString number =
-        QStringLiteral("%1").arg(page, int(QString::number(pageCount).size()), 10, QLatin1Char('0'));
+    const QString number = QStringLiteral("%1").arg(page, int(QString::number(pageCount).size()),
+                                                    10, QLatin1Char('0'));
     const QString ending = QLatin1Char('.') + ext;
     if (!outputName.endsWith(ending))
         return outputName + QLatin1Char('-') + number;
@@ -227,7 +227,8 @@ QString reasonForCode(int32_t code) {
         case kErrReplacesSource:
             return QStringLiteral("the output file would replace a file of the list");
         case kErrPageClash:
-            return QStringLiteral("a page file would replace the output of another file of the run");
+            return QStringLiteral(
+                "a page file would replace the output of another file of the run");
         case kErrInternal:
             return QStringLiteral("an unexpected internal error");
         default:

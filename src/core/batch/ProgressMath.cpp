@@ -50,12 +50,11 @@ ProgressDisplay progressDisplay(int percent, const RunState& state) {
     ProgressDisplay display;
     display.singleBar = fileBarValue(percent, state);
     display.singlePct = singlePctText(display.singleBar);
-    display.totalBar =
-        state.PageCount <= 1
-            ? totalPercent(percent, state.Saving, state.CurrentBytes, state.DoneBytes,
-                           state.TotalBytes)
-            : totalPercent(int(std::lround(display.singleBar * 2.0f)) - 100, true,
-                           state.CurrentBytes, state.DoneBytes, state.TotalBytes);
+    display.totalBar = state.PageCount <= 1
+                           ? totalPercent(percent, state.Saving, state.CurrentBytes,
+                                          state.DoneBytes, state.TotalBytes)
+                           : totalPercent(int(std::lround(display.singleBar * 2.0f)) - 100, true,
+                                          state.CurrentBytes, state.DoneBytes, state.TotalBytes);
     display.totalPct = totalPctText(display.totalBar);
     return display;
 }

@@ -91,6 +91,23 @@ bool isJpeg(const FileHeader& header) {
 
 }  // namespace
 
+namespace {
+
+// The reader for the file at `path`, its header read into `header`; nullptr with `status` set
+// when the file cannot be read or no reader knows it.
+FormatReader* readerOf(const QString& path, FileHeader& header, int& status) {
+    qint64 fileSize = 0;
+    status = readFileHeader(path, header, fileSize);
+    if (status != kSuccess)
+        return nullptr;
+    FormatReader* reader = FormatRegistry::instance().readerFor(header);
+    if (reader == nullptr)
+        status = kErrFormat;
+    return reader;
+}
+
+}  // namespace
+
 void ImagingControl::clear() {
     image_ = {};
     converted_.reset();
@@ -119,12 +136,10 @@ int16_t ImagingControl::load(const QString& path, int16_t bitsPerPixel, int16_t 
     loadNotes_.clear();
     ReadablePath readable(path);
     FileHeader header;
-    qint64 fileSize = 0;
-    if (const int status = readFileHeader(readable.path(), header, fileSize); status != kSuccess)
-        return int16_t(status);
-    FormatReader* reader = FormatRegistry::instance().readerFor(header);
+    int found = kSuccess;
+    FormatReader* reader = readerOf(readable.path(), header, found);
     if (reader == nullptr)
-        return kErrFormat;
+        return int16_t(found);
 
     Progress progress = makeProgress();
     if (!progress.report(0))
@@ -402,12 +417,10 @@ int16_t ImagingControl::readPageCount(const QString& path, int32_t& pages) {
     clearErrorDetail();
     const ReadablePath readable(path);
     FileHeader header;
-    qint64 fileSize = 0;
-    if (const int status = readFileHeader(readable.path(), header, fileSize); status != kSuccess)
-        return int16_t(status);
-    FormatReader* reader = FormatRegistry::instance().readerFor(header);
+    int found = kSuccess;
+    FormatReader* reader = readerOf(readable.path(), header, found);
     if (reader == nullptr)
-        return kErrFormat;
+        return int16_t(found);
     int count = 1;
     const int status = reader->pageCount(readable.path(), header, count);
     lastErrorDetail_ = errorDetail();

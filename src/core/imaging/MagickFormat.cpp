@@ -799,7 +799,7 @@ int renderPostScript(const QString& path, const QByteArray& header,
 // ---------------------------------------------------------------------------------------------
 
 // The frames of a GIF file, counted by walking its blocks without decoding any (at most
-// kMaxCountedFrames; a damaged block ends the count).
+// kMaxCountedFrames; a block cut short ends the count).
 int gifFrameCount(const QString& path) {
     constexpr int kMaxCountedFrames = 100000;
     QFile file(path);
@@ -838,8 +838,10 @@ int gifFrameCount(const QString& path) {
             if (flags & 0x80)
                 i += 3 * (qint64(1) << ((flags & 7) + 1));
             i = skipSubBlocks(i + 1);  // after the LZW code size
+        } else if (block == 0x3B) {
+            break;  // the trailer
         } else {
-            break;  // the trailer, or damage
+            ++i;  // a stray byte, which decoders pass over as GraphicsMagick's does
         }
         if (i < 0)
             break;

@@ -411,7 +411,7 @@ PageChain walkPageChain(const QString& path, int maxPages) {
             if (tag != TIFFTAG_IMAGEWIDTH && tag != TIFFTAG_IMAGELENGTH)
                 continue;
             const uint64_t type = value(entry + 2, 2);
-            const uint8_t* field = entry + 4 + countBytes;
+            const uint8_t* field = entry + 4 + (bigTiff ? 8 : 4);  // after tag, type and count
             uint64_t v = 0;
             if (type == TIFF_SHORT)
                 v = value(field, 2);
@@ -456,10 +456,10 @@ int checkPageChain(const QString& path, int& pages) {
         return kErrLimit;
     }
     if (chain.loops || chain.cutShort) {
-        noteErrorDetail(QStringLiteral("the chain of pages %1 after page %2")
-                            .arg(chain.loops ? QStringLiteral("loops back")
-                                             : QStringLiteral("is cut short"))
-                            .arg(chain.pages));
+        noteErrorDetail(
+            QStringLiteral("the chain of pages %1 after page %2")
+                .arg(chain.loops ? QStringLiteral("loops back") : QStringLiteral("is cut short"))
+                .arg(chain.pages));
         return kErrCorrupt;
     }
     return kSuccess;

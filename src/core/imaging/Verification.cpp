@@ -58,8 +58,8 @@ bool wellFormed(const Raster& r) {
     return !r.empty() && r.pixels.size() >= r.rowBytes() * size_t(r.height);
 }
 
-bool readBack(const QString& path, int page, DecodedImage& decoded, Progress& progress,
-              int& status, std::string& detail) {
+bool readBack(const QString& path, int page, DecodedImage& decoded, Progress& progress, int& status,
+              std::string& detail) {
     FileHeader header;
     qint64 size = 0;
     status = readFileHeader(path, header, size);

@@ -68,9 +68,8 @@ class PagesTest : public ::testing::Test {
 // Pages of one file differ in size, depth and resolution; each keeps its own (nothing resampled
 // at the file's own resolution), in order.
 TEST_F(PagesTest, EveryPageGoesIntoOneTiffAtItsOwnResolution) {
-    ASSERT_TRUE(writeEngineDocument(src + "scan.tif", {{80, 60, 3, 300, 300},
-                                                       {40, 30, 1, 150, 150},
-                                                       {96, 64, 0, 300, 300}}));
+    ASSERT_TRUE(writeEngineDocument(
+        src + "scan.tif", {{80, 60, 3, 300, 300}, {40, 30, 1, 150, 150}, {96, 64, 0, 300, 300}}));
     asTiff(17);
     const auto engine = run({"scan.tif"}, Rule::FileOwn);
     ASSERT_EQ(engine->outcome(), Outcome::Completed) << view.details.join("\n").toStdString();
@@ -98,7 +97,8 @@ TEST_F(PagesTest, FormatsOfOneImageGetAFilePerPage) {
     QStringList expected;
     for (int page = 1; page <= 12; ++page)
         expected << QStringLiteral("letter-%1.JPG").arg(page, 2, 10, QLatin1Char('0'));
-    EXPECT_EQ(QDir(src).entryList({"*.JPG"}, QDir::Files, QDir::Name), expected + QStringList{"memo.JPG"});
+    EXPECT_EQ(QDir(src).entryList({"*.JPG"}, QDir::Files, QDir::Name),
+              expected + QStringList{"memo.JPG"});
     const ProbedImage first = probeJpeg(src + "letter-01.JPG");
     EXPECT_EQ(std::tuple(first.width, first.height, first.xDpi), std::tuple(20, 10, 72.0));
     EXPECT_EQ(view.sources.size(), 13);
@@ -110,9 +110,8 @@ TEST_F(PagesTest, FormatsOfOneImageGetAFilePerPage) {
 TEST_F(PagesTest, FaxPagesGetSquarePixelsAtTheirStatedResolution) {
     ASSERT_TRUE(writeEngineDocument(src + "fax.tif", {{1728, 1146, 0, 204, 98}}));
     asTiff(29);
-    for (const auto& [rule, dpi, size] :
-         {std::tuple{Rule::FileOwn, 204.0, QSize(1728, 2386)},
-          std::tuple{Rule::Settings, 72.0, QSize(610, 842)}}) {
+    for (const auto& [rule, dpi, size] : {std::tuple{Rule::FileOwn, 204.0, QSize(1728, 2386)},
+                                          std::tuple{Rule::Settings, 72.0, QSize(610, 842)}}) {
         QDir(out).removeRecursively();
         QDir().mkpath(out);
         view.work.clear();
@@ -137,9 +136,9 @@ TEST_F(PagesTest, FaxResolutionCountsInTheWindowsRule) {
 // A damaged third page fails the whole file naming the page; nothing of it is written, in a TIFF
 // or in page files, and the run ends there.
 TEST_F(PagesTest, ADamagedPageFailsTheWholeFileAndWritesNothing) {
-    ASSERT_TRUE(writeEngineDocument(src + "manual.tif", {{200, 100, 0, 200, 200},
-                                                         {200, 100, 0, 200, 200},
-                                                         {200, 100, 0, 200, 200, true}}));
+    ASSERT_TRUE(writeEngineDocument(
+        src + "manual.tif",
+        {{200, 100, 0, 200, 200}, {200, 100, 0, 200, 200}, {200, 100, 0, 200, 200, true}}));
     for (int code : {29, 10}) {
         SCOPED_TRACE(code);
         view = {};
@@ -233,12 +232,10 @@ TEST(PageRules, PageFileNamesSortAndComposeWithTheBaseName) {
 TEST(PageRules, SquarePixelHeight) {
     const std::tuple<int32_t, int32_t, int32_t, int32_t, int32_t> cases[] = {
         // height, x, y -> error, height
-        {1146, 204, 98, 0, 2386},  // 2385.55
-        {2292, 204, 196, 0, 2386},  // 2385.55
-        {1000, 200, 200, 0, 1000},
-        {1000, 200, 0, 0, 1000},  // one not stated: square as it is
-        {1000, 0, 100, 0, 1000},
-        {20000, 400, 100, kErrOverflow, 20000},
+        {1146, 204, 98, 0, 2386},                            // 2385.55
+        {2292, 204, 196, 0, 2386},                           // 2385.55
+        {1000, 200, 200, 0, 1000}, {1000, 200, 0, 0, 1000},  // one not stated: square as it is
+        {1000, 0, 100, 0, 1000},   {20000, 400, 100, kErrOverflow, 20000},
     };
     for (const auto& [height, x, y, error, expected] : cases) {
         int32_t square = -1;

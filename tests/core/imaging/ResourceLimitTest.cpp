@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <functional>
+#include <tuple>
 
 #include "ImagingFixtures.h"
 
@@ -138,10 +139,10 @@ bool writeInChild(const std::function<bool()>& writer) {
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-// 3000 frames of 64 x 64 GIF, or 3000 pages of 512 x 512 LZW TIFF: decoding them all would hold
-// 100 MB or 750 MB. The first frame is the quadrants (red top left); a later one is blue, or the
-// page inverted.
-TEST_F(ResourceLimits, FilesWithThousandsOfFramesOrPagesDecodeTheFirstOnly) {
+// 3000 frames of 64 x 64 GIF: an animation converts as its first frame, the others never decoded
+// (all of them would hold 100 MB), and a note says so. 3000 pages of 512 x 512 LZW TIFF are
+// within the budget of one file: each page is loaded alone, in the memory of one page.
+TEST_F(ResourceLimits, AnimationsDecodeTheirFirstFrameAndPagesOneAtATime) {
     const QString gif = dir_.path() + "/frames.gif";
     const QString tiff = dir_.path() + "/pages.tif";
     ASSERT_TRUE(writeInChild([&] {
@@ -157,19 +158,55 @@ TEST_F(ResourceLimits, FilesWithThousandsOfFramesOrPagesDecodeTheFirstOnly) {
         f.pages = 3000;
         return testing::writeTiffFixture(tiff, f);
     }));
-    for (const auto& [path, first] : {std::pair{gif, std::vector<uint8_t>{255, 0, 0}},
-                                      std::pair{tiff, std::vector<uint8_t>{40, 40, 40}}}) {
-        SCOPED_TRACE(path.toStdString());
-        resetPeak();
-        const long before = statusKiB("VmRSS");
-        FileInfoRecord info;
-        ASSERT_EQ(readFileInfo(path, info), 1);
-        EXPECT_GE(info.TotalPages, 1);
+    ImagingControl control;
+    int32_t pages = 0;
+    ASSERT_EQ(control.readPageCount(gif, pages), kSuccess);
+    EXPECT_EQ(pages, 1);
+    resetPeak();
+    long before = statusKiB("VmRSS");
+    ASSERT_EQ(control.load(gif, 24, 0, 1), kSuccess);
+    EXPECT_LT(statusKiB("VmHWM") - before, 24 * 1024);
+    const uint8_t* shown = control.displayRaster().row(0);
+    EXPECT_EQ(std::vector<uint8_t>(shown, shown + 3), (std::vector<uint8_t>{255, 0, 0}));
+    EXPECT_EQ(control.notes(),
+              std::vector<std::string>{"animation of 3000 frames: the first converted"});
+
+    ASSERT_EQ(control.readPageCount(tiff, pages), kSuccess);
+    EXPECT_EQ(pages, 3000);
+    resetPeak();
+    before = statusKiB("VmRSS");
+    for (int page : {0, 1, 2999}) {
+        ASSERT_EQ(control.load(tiff, 24, int16_t(page), 1), kSuccess);
+        const uint8_t* pixel = control.displayRaster().row(0);
+        EXPECT_EQ(pixel[0], page % 2 == 0 ? 40 : 215) << page;  // later pages inverted
+    }
+    EXPECT_LT(statusKiB("VmHWM") - before, 24 * 1024);
+    EXPECT_EQ(control.load(tiff, 24, 3000, 1), kErrCorrupt);
+}
+
+// Beyond the budget of one file (10000 pages, or 2^34 pixels in all) a file is refused with the
+// reason, before any page is decoded; a chain of pages that loops is refused as damaged.
+TEST_F(ResourceLimits, APageBudgetPerFileAndLoopsRefused) {
+    testing::RawTiff raw;
+    raw.stripData = QByteArray(64, '\x40');
+    const std::tuple<int, bool, uint32_t, int, const char*> cases[] = {
+        {12000, false, 8, kErrLimit, "more than 10000 pages"},
+        {3, true, 8, kErrCorrupt, "the chain of pages loops back after page 3"},
+        {400, false, 16384, kErrLimit, "400 pages of 107374 megapixels in all"},
+        {10000, false, 8, kSuccess, ""},
+    };
+    for (const auto& [directories, loop, side, status, reason] : cases) {
+        raw.directories = directories;
+        raw.loop = loop;
+        raw.width = raw.height = side;
+        const QString path = dir_.path() + "/chain.tif";
+        ASSERT_TRUE(testing::writeFile(path, testing::buildRawTiff(raw)));
         ImagingControl control;
-        ASSERT_EQ(control.load(path, 24, 0, 1), kSuccess);
-        EXPECT_LT(statusKiB("VmHWM") - before, 24 * 1024);
-        const uint8_t* shown = control.displayRaster().row(0);
-        EXPECT_EQ(std::vector<uint8_t>(shown, shown + 3), first);
+        int32_t pages = 0;
+        EXPECT_EQ(control.readPageCount(path, pages), status) << directories;
+        EXPECT_TRUE(status == kSuccess ? control.lastErrorDetail().isEmpty()
+                                       : control.lastErrorDetail().startsWith(reason))
+            << directories << ": " << control.lastErrorDetail().toStdString();
     }
 }
 
