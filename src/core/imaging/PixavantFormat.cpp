@@ -466,7 +466,34 @@ struct PixelSink {
         }
         sink->pixelsDone.fetch_add(int64_t(count), std::memory_order_relaxed);
     }
+
+    // The same for 16-bit samples (a deep raster).
+    static void receiveDeep(void* opaque, size_t x, size_t y, size_t count, const void* pixels) {
+        auto* sink = static_cast<PixelSink*>(opaque);
+        Raster& raster = *sink->raster;
+        if (y >= size_t(raster.height) || x > size_t(raster.width) ||
+            count > size_t(raster.width) - x)
+            return;
+        const size_t channels = size_t(raster.channels());
+        const auto* in = static_cast<const uint16_t*>(pixels);
+        uint16_t* out = raster.row16(int(y)) + x * channels;
+        if (size_t(sink->inputChannels) == channels) {
+            std::memcpy(out, in, count * channels * 2);
+        } else {
+            for (size_t i = 0; i < count; ++i, in += sink->inputChannels, out += channels) {
+                const uint64_t alpha = in[channels];
+                for (size_t c = 0; c < channels; ++c)
+                    out[c] = uint16_t((in[c] * alpha + 65535 * (65535 - alpha) + 32767) / 65535);
+            }
+        }
+        sink->pixelsDone.fetch_add(int64_t(count), std::memory_order_relaxed);
+    }
 };
+
+// Whether the decoded pixels are kept at 16 bits: the file stores more than 8 bits per sample.
+bool decodesDeep(const JxlBasicInfo& info) {
+    return info.bits_per_sample > 8;
+}
 
 // One decode, shared between the worker that runs it and the caller that watches it.
 struct DecodeJob {
@@ -562,6 +589,11 @@ int runDecode(DecodeJob& job) {
                 raster.height = int(height);
                 raster.format =
                     info.num_color_channels == 1 ? PixelFormat::Gray8 : PixelFormat::Rgb8;
+                if (decodesDeep(info)) {
+                    raster.format =
+                        info.num_color_channels == 1 ? PixelFormat::Gray16 : PixelFormat::Rgb16;
+                    pixelFormat.data_type = JXL_TYPE_UINT16;
+                }
                 job.sink.raster = &raster;
                 job.sink.inputChannels = raster.channels() + (info.alpha_bits > 0 ? 1 : 0);
                 pixelFormat.num_channels = uint32_t(job.sink.inputChannels);
@@ -580,8 +612,10 @@ int runDecode(DecodeJob& job) {
                     return kErrCorrupt;
                 if (!raster.allocate())
                     return kErrNoMemory;
-                if (JxlDecoderSetImageOutCallback(decoder.get(), &pixelFormat, &PixelSink::receive,
-                                                  &job.sink) != JXL_DEC_SUCCESS)
+                if (JxlDecoderSetImageOutCallback(
+                        decoder.get(), &pixelFormat,
+                        raster.isDeep() ? &PixelSink::receiveDeep : &PixelSink::receive,
+                        &job.sink) != JXL_DEC_SUCCESS)
                     return kErrCorrupt;
                 break;
             case JXL_DEC_FULL_IMAGE:
@@ -715,7 +749,7 @@ class PixavantReader final : public FormatReader {
 // ---------------------------------------------------------------------------------------------
 // Encoding
 
-// The pixels as the encoder takes them: gray or RGB, 8 bits per sample.
+// The pixels as the encoder takes them: gray or RGB, 8 bits per sample (16 from a deep raster).
 struct EncoderInput {
     const uint8_t* pixels = nullptr;
     size_t size = 0;
@@ -757,11 +791,22 @@ int prepareBilevel(const Raster& raster, EncoderInput& input) {
     return kSuccess;
 }
 
+// 16 bits per sample, as the raster holds them.
+int prepareDeepInput(const Raster& raster, EncoderInput& input) {
+    input.pixels = raster.pixels.data();
+    input.size = raster.rowBytes() * size_t(raster.height);
+    input.channels = uint32_t(raster.channels());
+    input.bitsPerSample = 16;
+    return kSuccess;
+}
+
 int prepareInput(const Raster& raster, int formatCode, EncoderInput& input) {
     if (raster.empty() || raster.pixels.size() < raster.rowBytes() * size_t(raster.height))
         return kErrInvalidArgument;
     if (formatCode == format::kPixavant1Bit)
         return prepareBilevel(raster, input);
+    if (raster.isDeep())
+        return prepareDeepInput(raster, input);
     if (raster.format == PixelFormat::Indexed8) {
         // No palette in these files: the colours are written out.
         input.storage.resize(size_t(raster.width) * size_t(raster.height) * 3);
@@ -926,6 +971,7 @@ int configureEncoder(EncodeJob& job, const EncoderInput& input, const Raster& ra
     job.pixels = input.pixels;
     job.size = input.size;
     job.pixelFormat.num_channels = input.channels;
+    job.pixelFormat.data_type = input.bitsPerSample > 8 ? JXL_TYPE_UINT16 : JXL_TYPE_UINT8;
     return kSuccess;
 }
 
