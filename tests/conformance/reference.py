@@ -18,8 +18,8 @@ rounded to 8 here, so that the reference is the nearest 8-bit level.
 
 With --deep, each OUTPUT is a 16-bit conversion of SOURCE instead, and each line says whether the
 two hold the same samples: {"source": ..., "output": ..., "identical": bool, "shapes": [...],
-"note": text}. Sources and TIFF outputs are read by tifffile (PNG by ImageMagick at 16 bits),
-JPEG XL outputs by djxl at 16 bits.
+"note": text}. TIFF files are read by tifffile (ImageMagick at 16 bits where tifffile lacks the
+compression, and for PNG), JPEG XL outputs by djxl at 16 bits.
 """
 import io
 import json
@@ -242,13 +242,20 @@ def deep_samples(path):
     lower = path.lower()
     if lower.endswith(".jxl"):
         with tempfile.TemporaryDirectory() as scratch:
-            decoded = os.path.join(scratch, "decoded.pnm")
-            subprocess.run([DJXL, path, decoded, "--bits_per_sample=16"], capture_output=True,
-                           timeout=300, check=True)
-            with open(decoded, "rb") as handle:
-                return pnm_samples(handle.read())
+            # djxl names the kind by the suffix: PPM for colour, PGM for gray.
+            for suffix in (".ppm", ".pgm"):
+                decoded = os.path.join(scratch, "decoded" + suffix)
+                done = subprocess.run([DJXL, path, decoded, "--bits_per_sample=16"],
+                                      capture_output=True, timeout=300)
+                if done.returncode == 0:
+                    with open(decoded, "rb") as handle:
+                        return pnm_samples(handle.read())
+            raise RuntimeError("djxl: " + done.stderr.decode(errors="replace").strip())
     if lower.endswith((".tif", ".tiff")):
-        return numpy.asarray(tifffile.imread(path)).astype("uint16")
+        try:
+            return numpy.asarray(tifffile.imread(path)).astype("uint16")
+        except ValueError:  # a compression tifffile cannot decode without imagecodecs
+            pass
     done = subprocess.run([IMAGEMAGICK, path + "[0]", "-depth", "16", "pnm:-"],
                           capture_output=True, timeout=300, check=True)
     return pnm_samples(done.stdout)

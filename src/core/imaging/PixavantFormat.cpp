@@ -30,6 +30,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -446,44 +447,25 @@ struct PixelSink {
     int inputChannels = 0;  // colour channels plus alpha when present
     std::atomic<int64_t> pixelsDone{0};
 
+    // Samples of 8 bits (uint8_t) or 16 bits (uint16_t, a deep raster).
+    template <typename Sample>
     static void receive(void* opaque, size_t x, size_t y, size_t count, const void* pixels) {
         auto* sink = static_cast<PixelSink*>(opaque);
         Raster& raster = *sink->raster;
         if (y >= size_t(raster.height) || x > size_t(raster.width) ||
             count > size_t(raster.width) - x)
             return;
-        const int channels = raster.channels();
-        const auto* in = static_cast<const uint8_t*>(pixels);
-        uint8_t* out = raster.row(int(y)) + x * size_t(channels);
-        if (sink->inputChannels == channels) {
-            std::memcpy(out, in, count * size_t(channels));
-        } else {
-            for (size_t i = 0; i < count; ++i, in += sink->inputChannels, out += channels) {
-                const unsigned alpha = in[channels];
-                for (int c = 0; c < channels; ++c)
-                    out[c] = uint8_t((in[c] * alpha + 255 * (255 - alpha) + 127) / 255);
-            }
-        }
-        sink->pixelsDone.fetch_add(int64_t(count), std::memory_order_relaxed);
-    }
-
-    // The same for 16-bit samples (a deep raster).
-    static void receiveDeep(void* opaque, size_t x, size_t y, size_t count, const void* pixels) {
-        auto* sink = static_cast<PixelSink*>(opaque);
-        Raster& raster = *sink->raster;
-        if (y >= size_t(raster.height) || x > size_t(raster.width) ||
-            count > size_t(raster.width) - x)
-            return;
         const size_t channels = size_t(raster.channels());
-        const auto* in = static_cast<const uint16_t*>(pixels);
-        uint16_t* out = raster.row16(int(y)) + x * channels;
+        const auto* in = static_cast<const Sample*>(pixels);
+        Sample* out = reinterpret_cast<Sample*>(raster.row(int(y))) + x * channels;
         if (size_t(sink->inputChannels) == channels) {
-            std::memcpy(out, in, count * channels * 2);
+            std::memcpy(out, in, count * channels * sizeof(Sample));
         } else {
+            constexpr uint64_t kMax = std::numeric_limits<Sample>::max();
             for (size_t i = 0; i < count; ++i, in += sink->inputChannels, out += channels) {
                 const uint64_t alpha = in[channels];
                 for (size_t c = 0; c < channels; ++c)
-                    out[c] = uint16_t((in[c] * alpha + 65535 * (65535 - alpha) + 32767) / 65535);
+                    out[c] = Sample((in[c] * alpha + kMax * (kMax - alpha) + kMax / 2) / kMax);
             }
         }
         sink->pixelsDone.fetch_add(int64_t(count), std::memory_order_relaxed);
@@ -612,10 +594,10 @@ int runDecode(DecodeJob& job) {
                     return kErrCorrupt;
                 if (!raster.allocate())
                     return kErrNoMemory;
-                if (JxlDecoderSetImageOutCallback(
-                        decoder.get(), &pixelFormat,
-                        raster.isDeep() ? &PixelSink::receiveDeep : &PixelSink::receive,
-                        &job.sink) != JXL_DEC_SUCCESS)
+                if (JxlDecoderSetImageOutCallback(decoder.get(), &pixelFormat,
+                                                  raster.isDeep() ? &PixelSink::receive<uint16_t>
+                                                                  : &PixelSink::receive<uint8_t>,
+                                                  &job.sink) != JXL_DEC_SUCCESS)
                     return kErrCorrupt;
                 break;
             case JXL_DEC_FULL_IMAGE:

@@ -162,6 +162,13 @@ int readHeader(PngSession& s, PngHeader& h) {
     return checkImageSize(h.width, h.height);
 }
 
+// Opens the file and reads as far as the pixels.
+int openHeader(PngSession& s, const QString& path, PngHeader& h) {
+    if (const int status = s.open(path); status != kSuccess)
+        return status;
+    return readHeader(s, h);
+}
+
 int storedChannels(int colourType) {
     switch (colourType) {
         case PNG_COLOR_TYPE_GRAY_ALPHA:
@@ -378,10 +385,8 @@ class PngReader final : public FormatReader {
 
     int readInfo(const QString& path, const FileHeader&, FileInfoRecord& info) override {
         PngSession session;
-        if (const int status = session.open(path); status != kSuccess)
-            return status;
         PngHeader h;
-        if (const int status = readHeader(session, h); status != kSuccess)
+        if (const int status = openHeader(session, path, h); status != kSuccess)
             return status;
         info.Format = format::kPng;
         info.Width = int32_t(h.width);
@@ -400,10 +405,8 @@ class PngReader final : public FormatReader {
         if (!progress.report(0))
             return kErrCancelled;
         PngSession session;
-        if (const int status = session.open(path); status != kSuccess)
-            return status;
         PngHeader h;
-        if (const int status = readHeader(session, h); status != kSuccess)
+        if (const int status = openHeader(session, path, h); status != kSuccess)
             return status;
         DecodedImage decoded;
         readResolution(session, decoded.meta.xDpi, decoded.meta.yDpi);
