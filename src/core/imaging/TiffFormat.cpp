@@ -797,6 +797,7 @@ bool knownSampleKind(uint16_t sampleFormat, int bits) {
     switch (sampleFormat) {
         case SAMPLEFORMAT_UINT:
         case SAMPLEFORMAT_VOID:
+            return bits == 8 || bits == 16 || bits == 32 || (bits > 8 && bits < 16);
         case SAMPLEFORMAT_INT:
             return bits == 8 || bits == 16 || bits == 32;
         case SAMPLEFORMAT_IEEEFP:
@@ -849,6 +850,14 @@ uint16_t sampleLevel(const uint8_t* p, uint16_t sampleFormat, int bits) {
     }
 }
 
+// Sample number `n` of a row of packed `bits`-bit samples, most significant bit first.
+uint32_t packedSample(const uint8_t* row, size_t n, int bits) {
+    uint32_t v = 0;
+    for (size_t bit = n * size_t(bits), end = bit + size_t(bits); bit < end; ++bit)
+        v = v << 1 | ((row[bit >> 3] >> (7 - (bit & 7))) & 1u);
+    return v;
+}
+
 // A 16-bit level over a white background: premultiplied by `a` (associated alpha), or not.
 uint16_t overWhite16(unsigned c, unsigned a, bool premultiplied) {
     if (premultiplied)
@@ -868,7 +877,8 @@ class SampleDecoder {
             return false;
         const int colours = l.photometric == PHOTOMETRIC_RGB ? 3 : 1;
         if (l.samplesPerPixel < colours || l.samplesPerPixel > 8 ||
-            !knownSampleKind(l.sampleFormat, l.bitsPerSample))
+            !knownSampleKind(l.sampleFormat, l.bitsPerSample) ||
+            (l.planar == PLANARCONFIG_SEPARATE && l.bitsPerSample % 8 != 0))
             return false;
         const bool unsignedSamples =
             l.sampleFormat == SAMPLEFORMAT_UINT || l.sampleFormat == SAMPLEFORMAT_VOID;
@@ -897,8 +907,12 @@ class SampleDecoder {
                                                      l_.alpha == EXTRASAMPLE_UNASSALPHA);
         const bool premultiplied = l_.alpha == EXTRASAMPLE_ASSOCALPHA;
         const bool inverted = l_.photometric == PHOTOMETRIC_MINISWHITE;
-        const auto level = [&](const uint8_t* pixel, int s) {
-            return sampleLevel(pixel + size_t(s) * sampleBytes, l_.sampleFormat, l_.bitsPerSample);
+        // Widths between 8 and 16 bits (10, 12, ...) are scaled to 16.
+        const int bits = l_.bitsPerSample;
+        const auto level = [&](const uint8_t* row, size_t n) -> unsigned {
+            if (bits % 8 == 0)
+                return sampleLevel(row + n * sampleBytes, l_.sampleFormat, bits);
+            return scaleSample(packedSample(row, n, bits), bits, 16);
         };
         for (uint32_t y = 0; y < l_.height; ++y) {
             const uint8_t* in = rows.row(y);
@@ -906,10 +920,11 @@ class SampleDecoder {
                 return file_.readFailure();
             uint8_t* out8 = raster.row(int(y));
             uint16_t* out16 = raster.row16(int(y));
-            for (uint32_t x = 0; x < l_.width; ++x, in += spp * sampleBytes) {
-                const unsigned alpha = hasAlpha ? level(in, colours) : 65535u;
+            for (uint32_t x = 0; x < l_.width; ++x) {
+                const size_t first = size_t(x) * spp;
+                const unsigned alpha = hasAlpha ? level(in, first + size_t(colours)) : 65535u;
                 for (int s = 0; s < colours; ++s) {
-                    unsigned v = level(in, s);
+                    unsigned v = level(in, first + size_t(s));
                     if (inverted)
                         v = 65535u - v;
                     if (hasAlpha)

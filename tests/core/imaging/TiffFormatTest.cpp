@@ -420,8 +420,8 @@ TiffFixture sampleFixture(uint32_t width, uint16_t bits, uint16_t kind, uint16_t
     return f;
 }
 
-// Float samples map 0.0-1.0 (clipped), signed ones their full range, 32-bit ones scaled to 16;
-// anything deeper than 8 bits stays deep.
+// Float samples map 0.0-1.0 (clipped), signed ones their full range, 32-bit and packed 12-bit ones
+// are scaled to 16 bits; anything deeper than 8 bits stays deep.
 TEST_F(TiffTest, SampleKindsMapToSixteenBitLevels) {
     const float nan = std::numeric_limits<float>::quiet_NaN();
     struct Case {
@@ -461,6 +461,11 @@ TEST_F(TiffTest, SampleKindsMapToSixteenBitLevels) {
                        bytesOf<uint32_t>({0, 0x80000000u, 0xFFFFFFFFu})),
          PixelFormat::Rgb16,
          {0, 32768, 65535}},
+        {"12-bit packed",
+         sampleFixture(3, 12, SAMPLEFORMAT_UINT, 1, PHOTOMETRIC_MINISBLACK,
+                       {0xff, 0xf8, 0x00, 0x00, 0x10}),
+         PixelFormat::Gray16,
+         {65535, 32776, 16}},
         {"uint16 rgb",
          sampleFixture(1, 16, SAMPLEFORMAT_UINT, 3, PHOTOMETRIC_RGB,
                        bytesOf<uint16_t>({1, 258, 65534})),
