@@ -42,8 +42,10 @@ uint32_t bigEndian32(const uint8_t* p) {
 }
 
 // Whether every chunk's declared length lies within the file, up to IEND: kErrCorrupt with the
-// chunk named in `problem` when one does not.
-int checkPngChunkLengths(const QString& path, QString& problem) {
+// chunk named in `problem` when one does not. `frames` gets the frame count of an animation
+// (acTL), 1 otherwise.
+int checkPngChunkLengths(const QString& path, QString& problem, uint32_t& frames) {
+    frames = 1;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return kErrFileNotFound;
@@ -66,6 +68,10 @@ int checkPngChunkLengths(const QString& path, QString& problem) {
         }
         if (std::memcmp(head + 4, "IEND", 4) == 0)
             break;
+        uint8_t count[4];
+        if (std::memcmp(head + 4, "acTL", 4) == 0 && length >= 8 &&
+            file.read(reinterpret_cast<char*>(count), 4) == 4)
+            frames = std::max(bigEndian32(count), 1u);
         at += 12 + qint64(length);
     }
     return kSuccess;
@@ -87,7 +93,7 @@ class PngSession {
 
     int open(const QString& path) {
         QString problem;
-        if (const int status = checkPngChunkLengths(path, problem); status != kSuccess) {
+        if (const int status = checkPngChunkLengths(path, problem, frames_); status != kSuccess) {
             if (!problem.isEmpty())
                 noteErrorDetail(problem);
             return status;
@@ -127,6 +133,7 @@ class PngSession {
 
     png_structp png() const { return png_; }
     png_infop info() const { return info_; }
+    uint32_t frames() const { return frames_; }
 
   private:
     static void onError(png_structp png, png_const_charp text) {
@@ -142,6 +149,7 @@ class PngSession {
     png_infop info_ = nullptr;
     char message_[256] = "";
     bool outOfMemory_ = false;
+    uint32_t frames_ = 1;
 };
 
 struct PngHeader {
@@ -421,6 +429,10 @@ class PngReader final : public FormatReader {
         else
             decoded.meta.notes.push_back("the PNG chunks after the pixels are damaged: left out");
 
+        // An animation converts as the image every PNG reader shows: the user is told so.
+        if (session.frames() > 1)
+            decoded.meta.notes.push_back("animated PNG of " + std::to_string(session.frames()) +
+                                         " frames: its still image converted");
         const int orientation = exifOrientation(decoded.meta.embedded.exif);
         if (const int turned = applyOrientation(decoded.raster, orientation); turned != kSuccess)
             return turned;

@@ -163,6 +163,8 @@ TEST_F(PngTest, AnimatedPngGivesItsDefaultImage) {
     DecodedImage image;
     ASSERT_EQ(decodeBytes(png, image), kSuccess);
     EXPECT_EQ(image.raster.pixels, std::vector<uint8_t>({40, 50}));
+    ASSERT_EQ(image.meta.notes.size(), 1u);
+    EXPECT_EQ(image.meta.notes[0], "animated PNG of 2 frames: its still image converted");
 }
 
 // Lengths beyond the end of the file are refused before anything is allocated for them, wherever
