@@ -412,7 +412,8 @@ PageChain walkPageChain(const QString& path, int maxPages) {
             if (tag != TIFFTAG_IMAGEWIDTH && tag != TIFFTAG_IMAGELENGTH)
                 continue;
             const uint64_t type = value(entry + 2, 2);
-            const uint8_t* field = entry + 4 + countBytes;
+            // After the tag, the type and the value count (4 bytes, 8 in BigTIFF).
+            const uint8_t* field = entry + 4 + (bigTiff ? 8 : 4);
             uint64_t v = 0;
             if (type == TIFF_SHORT)
                 v = value(field, 2);
