@@ -15,7 +15,7 @@ namespace pixavant::fuzz {
 namespace {
 
 constexpr const char* kSuffixes[] = {".img", ".tga", ".pct", ".eps", ".rle",
-                                     ".jpg", ".tif", ".jxl", ".wmf"};
+                                     ".jpg", ".tif", ".jxl", ".wmf", ".png"};
 
 QString scratchDirectory() {
     static const QString dir = [] {

@@ -9,6 +9,7 @@
 
 #include "JpegFixtures.h"
 #include "MagickFixtures.h"
+#include "PngFixtures.h"
 #include "SeedFiles.h"
 #include "TiffFixtures.h"
 #include "imaging/FormatCodes.h"
@@ -119,6 +120,62 @@ int main(int argc, char** argv) {
     for (const TiffSeed& s : tiffs)
         check(tt::writeTiffFixture(path(s.name), s.fixture), s.name);
     check(tt::writeFile(path("raw.tif"), tt::buildRawTiff({})), "raw.tif");
+    // Sample kinds and colour spaces of their own: float, signed and 32-bit samples, L*a*b* in
+    // both encodings, an extra sample in separate planes.
+    struct SampleSeed {
+        const char* name;
+        uint16_t photometric, samples, bits, kind, planar;
+    };
+    const SampleSeed sampleSeeds[] = {
+        {"float32.tif", 1, 1, 32, 3, 1}, {"int16.tif", 1, 1, 16, 2, 1},
+        {"uint32.tif", 2, 3, 32, 1, 1},  {"rgb16.tif", 2, 3, 16, 1, 1},
+        {"lab8.tif", 8, 3, 8, 1, 1},     {"lab16.tif", 8, 3, 16, 1, 1},
+        {"icclab8.tif", 9, 3, 8, 1, 1},  {"planes-extra.tif", 2, 4, 8, 1, 2},
+    };
+    for (const SampleSeed& s : sampleSeeds) {
+        tt::TiffFixture f = tiff(5, s.photometric, s.samples, s.bits);
+        f.sampleFormat = s.kind;
+        f.planar = s.planar;
+        f.data.assign(size_t(f.width) * f.height * s.samples * s.bits / 8, 0x3c);
+        check(tt::writeTiffFixture(path(s.name), f), s.name);
+    }
+
+    // PNG: colour keys, 16-bit samples, EXIF orientation, an animation, compressed XMP.
+    {
+        using tt::PngBuilder;
+        const QByteArray rgb16(8 * 6 * 6, '\x5a');
+        const QByteArray key = QByteArray::fromHex("005a005a005a");
+        const QByteArray exif =
+            QByteArray::fromHex("49492a00080000000100120103000100000006000000000000000000");
+        const QByteArray frame = PngBuilder::be32(0) + PngBuilder::be32(8) + PngBuilder::be32(6) +
+                                 PngBuilder::be32(0) + PngBuilder::be32(0) +
+                                 QByteArray::fromHex("000100010000");
+        const QByteArray xmp = QByteArray("XML:com.adobe.xmp\0\1\0\0\0", 22) +
+                               PngBuilder::deflated("<x:xmpmeta xmlns:x='adobe:ns:meta/'/>");
+        const struct {
+            const char* name;
+            QByteArray bytes;
+        } pngs[] = {
+            {"trns-rgb16.png", PngBuilder(8, 6, 16, 2).chunk("tRNS", key).image(rgb16).finish()},
+            {"palette-trns.png", PngBuilder(8, 6, 8, 3)
+                                     .chunk("PLTE", QByteArray::fromHex("000000ff0000"))
+                                     .chunk("tRNS", QByteArray::fromHex("00"))
+                                     .image(QByteArray(48, '\1'))
+                                     .finish()},
+            {"gray-alpha16.png", PngBuilder(8, 6, 16, 4).image(QByteArray(192, '\x80')).finish()},
+            {"exif-6.png",
+             PngBuilder(8, 6, 8, 0).chunk("eXIf", exif).image(QByteArray(48, '\x20')).finish()},
+            {"animated.png", PngBuilder(8, 6, 8, 0)
+                                 .chunk("acTL", PngBuilder::be32(1) + PngBuilder::be32(0))
+                                 .chunk("fcTL", frame)
+                                 .image(QByteArray(48, '\x40'))
+                                 .finish()},
+            {"xmp.png",
+             PngBuilder(8, 6, 8, 2).chunk("iTXt", xmp).image(QByteArray(144, '\x60')).finish()},
+        };
+        for (const auto& p : pngs)
+            check(tt::writeBytes(path(p.name), p.bytes), p.name);
+    }
 
     // GraphicsMagick's formats.
     const std::vector<uint8_t> rgb = ts::quadrantPattern(8, 6);
@@ -202,6 +259,9 @@ int main(int argc, char** argv) {
           "la.tga");
     check(ts::writeBytes(path("la-rle.tga"), tga(11, 16, 8, QByteArray("\x83\xc8\x7f", 3))),
           "la-rle.tga");
+    check(ts::writeBytes(path("right-to-left.tga"),
+                         tga(2, 24, 0x30, QByteArray("\x10\x20\x30", 3).repeated(4))),
+          "right-to-left.tga");
     check(ts::writeBytes(path("bgra-noalpha.tga"),
                          tga(10, 32, 0, QByteArray("\x83\x00\x00\xff\x80", 5))),
           "bgra-noalpha.tga");

@@ -35,7 +35,21 @@ struct Depth {
     const char* name;
     int choice;
 };
-constexpr Depth kDepths[] = {{"bw", 0}, {"gray", 1}, {"8", 2}, {"16", 3}, {"24", 4}};
+constexpr Depth kDepths[] = {{"bw", 0}, {"gray", 1}, {"8", 2}, {"16", 3}, {"24", 4}, {"48", 5}};
+
+// 16 bits per channel: a depth the command line has and the options dialog has not.
+constexpr int kDeepDepthChoice = 5;
+
+// Why --depth 48 cannot go with the compression, or nothing when it can: only TIFF LZW and
+// PIXAVANT lossless hold 16 bits per channel.
+std::optional<QString> deepDepthRefusal(const Compression& compression) {
+    if (compression.choice == 0 || compression.lossless)
+        return std::nullopt;
+    return QStringLiteral(
+               "--depth 48 keeps 16 bits per channel in --compression lzw or "
+               "pixavant-lossless only, not in %1")
+        .arg(QLatin1String(compression.name));
+}
 
 // A whole-text non-negative integer within 0..32767.
 std::optional<int16_t> parsePixels(const QString& text) {
@@ -193,7 +207,7 @@ ConvertParse parseConvert(const QStringList& args) {
             if (values["--depth"] == QLatin1String(d.name))
                 depth = d.choice;
         if (!depth)
-            return refuse(QStringLiteral("--depth: '%1' is not one of bw, gray, 8, 16, 24")
+            return refuse(QStringLiteral("--depth: '%1' is not one of bw, gray, 8, 16, 24, 48")
                               .arg(values["--depth"]));
     }
     std::optional<Compression> compression;
@@ -217,6 +231,9 @@ ConvertParse parseConvert(const QStringList& args) {
         compression = depth && *depth == 0 ? kCompressions[2] : kCompressions[3];
     if (!depth)
         depth = ccitt ? 0 : 4;
+    if (*depth == kDeepDepthChoice)
+        if (const std::optional<QString> refusal = deepDepthRefusal(*compression))
+            return refuse(*refusal);
     s.DepthChoice = int16_t(*depth);
     s.BitsPerPixel = bitsPerPixelFor(*depth);
 

@@ -49,6 +49,19 @@ TEST_F(ConvertOptionsTest, FillsTheSettingsAsTheOptionsDialogWould) {
         {{"--compression", "pixavant"}, 0, 72, 0, 0, 0, 4, 24, 4, 5, -1, "JXL"},
         {{"--compression", "pixavant", "--level", "8"}, 0, 72, 0, 0, 0, 4, 24, 4, 5, -9, "JXL"},
         {{"--compression", "pixavant-lossless"}, 0, 72, 0, 0, 0, 4, 24, 4, 30, -1, "JXL"},
+        {{"--depth", "48", "--compression", "lzw"}, 0, 72, 0, 0, 0, 5, 48, 0, 17, 0, "TIF"},
+        {{"--depth", "48", "--compression", "pixavant-lossless"},
+         0,
+         72,
+         0,
+         0,
+         0,
+         5,
+         48,
+         4,
+         30,
+         -1,
+         "JXL"},
         {{"--ext", "jxl", "--compression", "pixavant"}, 0, 72, 0, 0, 0, 4, 24, 4, 5, -1, "jxl"},
         {{"--ext="}, 0, 72, 0, 0, 0, 4, 24, 3, 10, 2, ""},
     };
@@ -80,7 +93,8 @@ TEST_F(ConvertOptionsTest, RefusesWrongOptionsAndValues) {
         "--bogus;-x;"
         "--dpi;--dpi 0;--dpi -72;--dpi abc;--dpi 72dpi;--dpi 40000;--dpi nan;--dpi 72 --dpi 100;"
         "--size 640;--size -1x5;--size 40000x1;--size axb;--size 1x2x3;"
-        "--depth 32;--depth bw --compression jpeg;--depth bw --compression lzw;--depth 24 "
+        "--depth 32;--depth 48;--depth 48 --compression pixavant;--depth 48 --compression g4;"
+        "--depth bw --compression jpeg;--depth bw --compression lzw;--depth 24 "
         "--compression g4;"
         "--compression png;--compression JPEG;--compression pixavant --level 9;--compression g3 "
         "--level 2;--compression lzw --level 0;--compression pixavant-lossless --level 1;"

@@ -3,7 +3,8 @@
 
 Reads lines "SOURCE<TAB>OUTPUT" on standard input and prints one line of JSON for each:
   {"source": ..., "reference": "bmpsuite" | "pillow" | "imagemagick" | "ghostscript" | null,
-   "kind": "8bit" | "cmyk" | "16bit" | "rendered", "size": [w, h] | null, "ref_size": [w, h] | null,
+   "kind": "8bit" | "cmyk" | "16bit" | "lab" | "rendered", "size": [w, h] | null,
+   "ref_size": [w, h] | null,
    "maxdiff": N, "psnr": dB (99 when identical), "suite": PNG | null, "suite_maxdiff": N | null,
    "note": text}
 "reference" is the closest of the decodings; "suite" names the BMP suite's picture of the file
@@ -12,6 +13,13 @@ The reference is the closest of the BMP suite's own PNG (where there is one), Pi
 ImageMagick's decodings (CMYK and 16-bit sources go to ImageMagick alone, whose conversions to 8-bit
 RGB are the usual ones); EPS pages are rendered by Ghostscript. Transparency is composited over white, as the converter does. The output
 (a TIFF) is decoded by Pillow. No pixel of either goes through the program under test.
+Sources of more than 8 bits per sample (and L*a*b*) are decoded by ImageMagick at 16 bits and
+rounded to 8 here, so that the reference is the nearest 8-bit level.
+
+With --deep, each OUTPUT is a 16-bit conversion of SOURCE instead, and each line says whether the
+two hold the same samples: {"source": ..., "output": ..., "identical": bool, "shapes": [...],
+"note": text}. TIFF files are read by tifffile (ImageMagick at 16 bits where tifffile lacks the
+compression, and for PNG), JPEG XL outputs by djxl at 16 bits.
 """
 import io
 import json
@@ -25,6 +33,7 @@ import tempfile
 from PIL import Image, ImageChops, ImageOps, ImageStat
 
 IMAGEMAGICK = "/usr/bin/convert"
+DJXL = "/usr/bin/djxl"
 
 
 def over_white(image):
@@ -107,13 +116,41 @@ def bitfields_bmp(source):
     return over_white(image)
 
 
-def imagemagick(source):
+def imagemagick(source, deep=False):
     args = [IMAGEMAGICK, source + "[0]", "-auto-orient", "-colorspace", "sRGB", "-background",
-            "white", "-alpha", "remove", "-alpha", "off", "-depth", "8", "ppm:-"]
+            "white", "-alpha", "remove", "-alpha", "off", "-depth", "16" if deep else "8", "ppm:-"]
     done = subprocess.run(args, capture_output=True, timeout=120)
     if done.returncode != 0 or not done.stdout:
         return None
+    if deep:
+        samples = pnm_samples(done.stdout)
+        rounded = (samples.astype("uint32") * 255 + 32767) // 65535
+        return Image.fromarray(rounded.astype("uint8"), "RGB")
     return Image.open(io.BytesIO(done.stdout)).convert("RGB")
+
+
+def pnm_samples(data):
+    """The samples of a binary PGM or PPM (8 or 16 bits) as an array, rows by columns (by 3)."""
+    import numpy
+    fields, at = [], 0
+    while len(fields) < 4:
+        while data[at:at + 1].isspace():
+            at += 1
+        if data[at:at + 1] == b"#":
+            at = data.index(b"\n", at)
+            continue
+        end = at
+        while not data[end:end + 1].isspace():
+            end += 1
+        fields.append(data[at:end])
+        at = end
+    at += 1
+    magic, width, height, top = fields[0], int(fields[1]), int(fields[2]), int(fields[3])
+    channels = 3 if magic == b"P6" else 1
+    dtype = numpy.dtype(">u2") if top > 255 else numpy.dtype("u1")
+    count = width * height * channels
+    samples = numpy.frombuffer(data, dtype=dtype, count=count, offset=at).astype("uint16")
+    return samples.reshape((height, width, 3) if channels == 3 else (height, width))
 
 
 def ghostscript(source):
@@ -129,7 +166,24 @@ def ghostscript(source):
         return Image.open(first).convert("RGB")
 
 
+def tiff_photometric(source):
+    if not source.lower().endswith((".tif", ".tiff")):
+        return None
+    try:
+        import tifffile
+        with tifffile.TiffFile(source) as tiff:
+            return int(tiff.pages[0].photometric)
+    except Exception:
+        return None
+
+
 def kind_of(source):
+    if tiff_photometric(source) in (8, 9):  # CIE L*a*b*, ICC L*a*b*
+        return "lab"
+    with open(source, "rb") as handle:
+        head = handle.read(25)
+    if head[:8] == b"\x89PNG\r\n\x1a\n" and head[24:25] == b"\x10":  # 16 bits per sample
+        return "16bit"
     try:
         with Image.open(source) as image:
             if image.mode == "CMYK":
@@ -156,8 +210,10 @@ def references(source, kind):
     """The independent decodings to compare with: [(name, image)]."""
     if source.lower().endswith((".eps", ".ps")):
         return [("ghostscript", ghostscript(source))]
-    if kind in ("cmyk", "16bit"):
+    if kind == "cmyk":
         return [("imagemagick", imagemagick(source))]
+    if kind in ("16bit", "lab"):
+        return [("imagemagick", imagemagick(source, deep=True))]
     if source.lower().endswith(".bmp"):
         decoded = bitfields_bmp(source)
         if decoded is not None:
@@ -179,7 +235,51 @@ def compare(a, b):
     return worst, 10 * math.log10(255 * 255 * count / squares)
 
 
+def deep_samples(path):
+    """The 16-bit samples of a file, by a decoder other than the program under test."""
+    import numpy
+    import tifffile
+    lower = path.lower()
+    if lower.endswith(".jxl"):
+        with tempfile.TemporaryDirectory() as scratch:
+            # djxl names the kind by the suffix: PPM for colour, PGM for gray.
+            for suffix in (".ppm", ".pgm"):
+                decoded = os.path.join(scratch, "decoded" + suffix)
+                done = subprocess.run([DJXL, path, decoded, "--bits_per_sample=16"],
+                                      capture_output=True, timeout=300)
+                if done.returncode == 0:
+                    with open(decoded, "rb") as handle:
+                        return pnm_samples(handle.read())
+            raise RuntimeError("djxl: " + done.stderr.decode(errors="replace").strip())
+    if lower.endswith((".tif", ".tiff")):
+        try:
+            return numpy.asarray(tifffile.imread(path)).astype("uint16")
+        except ValueError:  # a compression tifffile cannot decode without imagecodecs
+            pass
+    done = subprocess.run([IMAGEMAGICK, path + "[0]", "-depth", "16", "pnm:-"],
+                          capture_output=True, timeout=300, check=True)
+    return pnm_samples(done.stdout)
+
+
+def compare_deep():
+    import numpy
+    for line in sys.stdin:
+        source, _, output = line.rstrip("\n").partition("\t")
+        result = {"source": source, "output": output, "identical": False, "shapes": None,
+                  "note": ""}
+        try:
+            a, b = deep_samples(source), deep_samples(output)
+            result["shapes"] = [list(a.shape), list(b.shape)]
+            result["identical"] = a.shape == b.shape and bool(numpy.array_equal(a, b))
+        except Exception as error:  # reported, judged by the test
+            result["note"] = "%s: %s" % (type(error).__name__, error)
+        print(json.dumps(result), flush=True)
+
+
 def main():
+    if sys.argv[1:] == ["--deep"]:
+        compare_deep()
+        return
     for line in sys.stdin:
         source, _, output = line.rstrip("\n").partition("\t")
         result = {"source": source, "reference": None, "size": None, "ref_size": None,

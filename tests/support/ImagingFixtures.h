@@ -33,10 +33,24 @@ inline void setSaveResolution(int32_t x, int32_t y) {
     imaging::L_SetExtFileOption(block.data());
 }
 
-// Decodes the file through the reader registry, as the control does.
-inline int decode(const QString& path, imaging::DecodedImage& image) {
+// Decodes the file through the reader registry, deep samples kept.
+inline int decodeDeep(const QString& path, imaging::DecodedImage& image) {
     imaging::Progress progress;
     return testsupport::decodeFile(path, image, progress);
+}
+
+// Decodes the file through the reader registry, as the control loads it at every depth but the
+// 48-bit one: deep samples reduced to 8 bits.
+inline int decode(const QString& path, imaging::DecodedImage& image) {
+    const int status = decodeDeep(path, image);
+    if (status == imaging::kSuccess && image.raster.isDeep()) {
+        imaging::Raster eightBit;
+        if (const int reduced = imaging::reduceToEightBit(image.raster, eightBit);
+            reduced != imaging::kSuccess)
+            return reduced;
+        image.raster = std::move(eightBit);
+    }
+    return status;
 }
 
 // What a progress listener saw: some reports, never falling, within 0 to 100.

@@ -289,4 +289,23 @@ std::vector<uint8_t> rewriteExif(const std::vector<uint8_t>& block, const Writte
     return result;
 }
 
+int exifOrientation(const std::vector<uint8_t>& block) {
+    if (block.size() < 8 || block.size() > kLargestExifBlock)
+        return 1;
+    ExifData* exif = newLiteralExifData();
+    if (exif == nullptr)
+        return 1;
+    // libexif finds the block after its "Exif" identifier.
+    std::vector<uint8_t> payload = {'E', 'x', 'i', 'f', 0, 0};
+    payload.insert(payload.end(), block.begin(), block.end());
+    exif_data_load_data(exif, payload.data(), unsigned(payload.size()));
+    int orientation = 1;
+    ExifEntry* entry = exif_content_get_entry(exif->ifd[EXIF_IFD_0], EXIF_TAG_ORIENTATION);
+    if (entry != nullptr && entry->format == EXIF_FORMAT_SHORT && entry->components >= 1 &&
+        entry->size >= 2)
+        orientation = exif_get_short(entry->data, exif_data_get_byte_order(exif));
+    exif_data_unref(exif);
+    return orientation >= 1 && orientation <= 8 ? orientation : 1;
+}
+
 }  // namespace pixavant::imaging

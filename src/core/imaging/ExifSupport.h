@@ -23,6 +23,10 @@ inline constexpr size_t kLargestExifBlock = 0xFFFE - 6;
 // a tag is true of no other file.
 bool isStorageTag(uint16_t tag);
 
+// The orientation (1 to 8) an EXIF block (a TIFF structure from its byte-order mark on) states in
+// its first directory; 1 when it states none, an invalid one, or the block cannot be read.
+int exifOrientation(const std::vector<uint8_t>& block);
+
 // What an output file holds, for making the metadata carried into it true of it.
 struct WrittenImage {
     int width = 0;

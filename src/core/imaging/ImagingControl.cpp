@@ -21,7 +21,13 @@ namespace pixavant::imaging {
 namespace {
 bool validDepth(int bitsPerPixel) {
     return bitsPerPixel == 0 || bitsPerPixel == 1 || bitsPerPixel == 8 || bitsPerPixel == 16 ||
-           bitsPerPixel == 24;
+           bitsPerPixel == 24 || bitsPerPixel == kDeepColourBits;
+}
+
+// Formats whose writers take 16 bits per sample.
+bool holdsDeepColour(int formatCode) {
+    return formatCode == format::kTiff || formatCode == format::kTiffLzw ||
+           formatCode == format::kPixavantLossless;
 }
 
 // Formats that hold black and white only: anything else is dithered before it is written.
@@ -161,6 +167,13 @@ int16_t ImagingControl::load(const QString& path, int16_t bitsPerPixel, int16_t 
     if (!progress.report(100))
         return kErrCancelled;
 
+    // Deep samples are kept only for the 48-bit depth: everything else works on 8 bits.
+    if (bitsPerPixel != kDeepColourBits && decoded.raster.isDeep()) {
+        Raster eightBit;
+        if (const int reduced = reduceToEightBit(decoded.raster, eightBit); reduced != kSuccess)
+            return int16_t(reduced);
+        decoded.raster = std::move(eightBit);
+    }
     image_ = std::move(decoded);
     notes_ = loadNotes_ = image_.meta.notes;
     converted_.reset();
@@ -193,11 +206,17 @@ int16_t ImagingControl::save(const QString& path, int16_t formatCode, int16_t bi
     converted_.reset();
     saved_ = false;
     verification_ = {};
-    const int depth = bitsPerPixel != 0 ? bitsPerPixel : pendingBits_;
+    int depth = bitsPerPixel != 0 ? bitsPerPixel : pendingBits_;
+    if (depth == kDeepColourBits && !holdsDeepColour(formatCode))
+        return kErrInvalidArgument;
+    if (depth == 0 && image_.raster.isDeep() && !holdsDeepColour(formatCode))
+        depth = 24;
     // The held image at the depth asked is written as it is: copying a photo costs as much time
     // and memory as decoding it.
-    const bool asHeld = depth == 0 || (depth == 24 && image_.raster.format == PixelFormat::Rgb8 &&
-                                       image_.raster.significantBits == 8);
+    const bool asHeld = depth == 0 ||
+                        (depth == 24 && image_.raster.format == PixelFormat::Rgb8 &&
+                         image_.raster.significantBits == 8) ||
+                        (depth == kDeepColourBits && image_.raster.isDeep());
     int status = kSuccess;
     try {
         if (!asHeld) {
@@ -458,11 +477,13 @@ int16_t ImagingControl::convertToGray() {
 }
 
 const Raster& ImagingControl::displayRaster() {
-    if (pendingBits_ == 0 || !hasImage())
+    if ((pendingBits_ == 0 && !image_.raster.isDeep()) || !hasImage())
         return image_.raster;
     if (!displayCache_) {
         Raster converted;
-        if (convertDepth(image_.raster, pendingBits_, converted) != kSuccess)
+        const int shown = pendingBits_ == 0 || pendingBits_ == kDeepColourBits ? 24 : pendingBits_;
+        if (convertDepth(image_.raster, image_.raster.isGray() && shown == 24 ? 8 : shown,
+                         converted) != kSuccess)
             return image_.raster;
         displayCache_ = std::move(converted);
     }

@@ -19,6 +19,10 @@
 
 namespace pixavant::imaging {
 
+// The depth that keeps 16 bits per sample (TIFF and PIXAVANT lossless only): a load at any
+// other depth reduces deep samples to 8 bits at once.
+inline constexpr int kDeepColourBits = 48;
+
 // The imaging control: holds one image, loads, resizes and saves it, and reports progress.
 // Operations return a 16-bit status, 0 for success (ImagingStatus.h).
 //
@@ -31,7 +35,7 @@ class ImagingControl {
     ImagingControl();
 
     // Loads page `page` (from 0) of `path`; one page is held at a time, whatever `pageCount`.
-    // bitsPerPixel: 0 native, 1, 8, 16 or 24.
+    // bitsPerPixel: 0 native, 1, 8, 16, 24 or kDeepColourBits.
     int16_t load(const QString& path, int16_t bitsPerPixel, int16_t page, int16_t pageCount);
     // The pages a conversion of `path` goes through (1 for one image or an animation). Fails
     // with kErrLimit beyond the page budget and kErrCorrupt when the chain of pages is broken;

@@ -30,6 +30,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -436,27 +437,35 @@ struct PixelSink {
     int inputChannels = 0;  // colour channels plus alpha when present
     std::atomic<int64_t> pixelsDone{0};
 
+    // Samples of 8 bits (uint8_t) or 16 bits (uint16_t, a deep raster).
+    template <typename Sample>
     static void receive(void* opaque, size_t x, size_t y, size_t count, const void* pixels) {
         auto* sink = static_cast<PixelSink*>(opaque);
         Raster& raster = *sink->raster;
         if (y >= size_t(raster.height) || x > size_t(raster.width) ||
             count > size_t(raster.width) - x)
             return;
-        const int channels = raster.channels();
-        const auto* in = static_cast<const uint8_t*>(pixels);
-        uint8_t* out = raster.row(int(y)) + x * size_t(channels);
-        if (sink->inputChannels == channels) {
-            std::memcpy(out, in, count * size_t(channels));
+        const size_t channels = size_t(raster.channels());
+        const auto* in = static_cast<const Sample*>(pixels);
+        Sample* out = reinterpret_cast<Sample*>(raster.row(int(y))) + x * channels;
+        if (size_t(sink->inputChannels) == channels) {
+            std::memcpy(out, in, count * channels * sizeof(Sample));
         } else {
+            constexpr uint64_t kMax = std::numeric_limits<Sample>::max();
             for (size_t i = 0; i < count; ++i, in += sink->inputChannels, out += channels) {
-                const unsigned alpha = in[channels];
-                for (int c = 0; c < channels; ++c)
-                    out[c] = uint8_t((in[c] * alpha + 255 * (255 - alpha) + 127) / 255);
+                const uint64_t alpha = in[channels];
+                for (size_t c = 0; c < channels; ++c)
+                    out[c] = Sample((in[c] * alpha + kMax * (kMax - alpha) + kMax / 2) / kMax);
             }
         }
         sink->pixelsDone.fetch_add(int64_t(count), std::memory_order_relaxed);
     }
 };
+
+// Whether the decoded pixels are kept at 16 bits: the file stores more than 8 bits per sample.
+bool decodesDeep(const JxlBasicInfo& info) {
+    return info.bits_per_sample > 8;
+}
 
 // One decode, shared between the worker that runs it and the caller that watches it.
 struct DecodeJob {
@@ -552,6 +561,11 @@ int runDecode(DecodeJob& job) {
                 raster.height = int(height);
                 raster.format =
                     info.num_color_channels == 1 ? PixelFormat::Gray8 : PixelFormat::Rgb8;
+                if (decodesDeep(info)) {
+                    raster.format =
+                        info.num_color_channels == 1 ? PixelFormat::Gray16 : PixelFormat::Rgb16;
+                    pixelFormat.data_type = JXL_TYPE_UINT16;
+                }
                 job.sink.raster = &raster;
                 job.sink.inputChannels = raster.channels() + (info.alpha_bits > 0 ? 1 : 0);
                 pixelFormat.num_channels = uint32_t(job.sink.inputChannels);
@@ -570,7 +584,9 @@ int runDecode(DecodeJob& job) {
                     return kErrCorrupt;
                 if (!raster.allocate())
                     return kErrNoMemory;
-                if (JxlDecoderSetImageOutCallback(decoder.get(), &pixelFormat, &PixelSink::receive,
+                if (JxlDecoderSetImageOutCallback(decoder.get(), &pixelFormat,
+                                                  raster.isDeep() ? &PixelSink::receive<uint16_t>
+                                                                  : &PixelSink::receive<uint8_t>,
                                                   &job.sink) != JXL_DEC_SUCCESS)
                     return kErrCorrupt;
                 break;
@@ -705,7 +721,7 @@ class PixavantReader final : public FormatReader {
 // ---------------------------------------------------------------------------------------------
 // Encoding
 
-// The pixels as the encoder takes them: gray or RGB, 8 bits per sample.
+// The pixels as the encoder takes them: gray or RGB, 8 bits per sample (16 from a deep raster).
 struct EncoderInput {
     const uint8_t* pixels = nullptr;
     size_t size = 0;
@@ -747,11 +763,22 @@ int prepareBilevel(const Raster& raster, EncoderInput& input) {
     return kSuccess;
 }
 
+// 16 bits per sample, as the raster holds them.
+int prepareDeepInput(const Raster& raster, EncoderInput& input) {
+    input.pixels = raster.pixels.data();
+    input.size = raster.rowBytes() * size_t(raster.height);
+    input.channels = uint32_t(raster.channels());
+    input.bitsPerSample = 16;
+    return kSuccess;
+}
+
 int prepareInput(const Raster& raster, int formatCode, EncoderInput& input) {
     if (raster.empty() || raster.pixels.size() < raster.rowBytes() * size_t(raster.height))
         return kErrInvalidArgument;
     if (formatCode == format::kPixavant1Bit)
         return prepareBilevel(raster, input);
+    if (raster.isDeep())
+        return prepareDeepInput(raster, input);
     if (raster.format == PixelFormat::Indexed8) {
         // No palette in these files: the colours are written out.
         input.storage.resize(size_t(raster.width) * size_t(raster.height) * 3);
@@ -911,6 +938,7 @@ int configureEncoder(EncodeJob& job, const EncoderInput& input, const Raster& ra
     job.pixels = input.pixels;
     job.size = input.size;
     job.pixelFormat.num_channels = input.channels;
+    job.pixelFormat.data_type = input.bitsPerSample > 8 ? JXL_TYPE_UINT16 : JXL_TYPE_UINT8;
     return kSuccess;
 }
 

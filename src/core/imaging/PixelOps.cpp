@@ -147,10 +147,10 @@ bool exactPalette(const Raster& rgb, Raster& result, int& status, Progress& prog
 
 // Builds a GraphicsMagick image from a Gray8 or Rgb8 raster.
 magick::ImagePtr constitute(const Raster& raster, magick::Exception& exception) {
-    const char* map = raster.format == PixelFormat::Rgb8 ? "RGB" : "I";
-    return magick::ImagePtr(ConstituteImage(static_cast<unsigned long>(raster.width),
-                                            static_cast<unsigned long>(raster.height), map,
-                                            CharPixel, raster.pixels.data(), exception.get()));
+    const char* map = raster.channels() == 3 ? "RGB" : "I";
+    return magick::ImagePtr(ConstituteImage(
+        static_cast<unsigned long>(raster.width), static_cast<unsigned long>(raster.height), map,
+        raster.isDeep() ? ShortPixel : CharPixel, raster.pixels.data(), exception.get()));
 }
 
 int failureOf(magick::Exception& exception) {
@@ -345,11 +345,73 @@ int copyOf(const Raster& source, Raster& result) {
     return kSuccess;
 }
 
+// 16-bit colour to 16-bit gray, by the weights of luma() at full precision.
+int deepToGray(Raster& raster) {
+    Raster gray;
+    if (!makeRaster(gray, raster.width, raster.height, PixelFormat::Gray16, 8))
+        return kErrNoMemory;
+    for (int y = 0; y < raster.height; ++y) {
+        const uint16_t* in = raster.row16(y);
+        uint16_t* out = gray.row16(y);
+        for (int x = 0; x < raster.width; ++x, in += 3)
+            out[x] = uint16_t((299u * in[0] + 587u * in[1] + 114u * in[2] + 500u) / 1000u);
+    }
+    raster = std::move(gray);
+    return kSuccess;
+}
+
 }  // namespace
+
+int reduceToEightBit(const Raster& source, Raster& result) {
+    if (!source.isDeep())
+        return copyOf(source, result);
+    Raster out;
+    const PixelFormat format =
+        source.format == PixelFormat::Rgb16 ? PixelFormat::Rgb8 : PixelFormat::Gray8;
+    if (!makeRaster(out, source.width, source.height, format, 8))
+        return kErrNoMemory;
+    const size_t samples = size_t(source.width) * size_t(source.channels());
+    for (int y = 0; y < source.height; ++y) {
+        const uint16_t* in = source.row16(y);
+        uint8_t* to = out.row(y);
+        for (size_t i = 0; i < samples; ++i)
+            to[i] = uint8_t((unsigned(in[i]) + 128u) / 257u);
+    }
+    result = std::move(out);
+    return kSuccess;
+}
+
+int keepDeepColour(const Raster& source, Raster& result, Progress* progress) {
+    if (source.isDeep())
+        return copyOf(source, result);
+    // Sources of 8 bits per sample stay at 8: gray as gray, everything else as colour.
+    Progress none;
+    Progress& whole = progress != nullptr ? *progress : none;
+    Raster out;
+    int status = kSuccess;
+    if (source.isGray()) {
+        status = toGray(source, out, whole);
+        out.format = PixelFormat::Gray8;
+    } else {
+        status = source.format == PixelFormat::Rgb8 ? copyOf(source, out)
+                                                    : toRgb(source, out, whole, unchanged);
+    }
+    if (status != kSuccess)
+        return status;
+    out.significantBits = 8;
+    result = std::move(out);
+    return kSuccess;
+}
 
 int convertToRgb(const Raster& source, Raster& result) {
     if (source.format == PixelFormat::Rgb8)
         return copyOf(source, result);
+    if (source.isDeep()) {
+        Raster eightBit;
+        if (const int status = reduceToEightBit(source, eightBit); status != kSuccess)
+            return status;
+        return convertToRgb(eightBit, result);
+    }
     Progress none;
     return toRgb(source, result, none, unchanged);
 }
@@ -357,6 +419,8 @@ int convertToRgb(const Raster& source, Raster& result) {
 int convertToGray(Raster& raster) {
     if (raster.isGray())
         return kSuccess;
+    if (raster.format == PixelFormat::Rgb16)
+        return deepToGray(raster);
     Raster gray;
     Progress none;
     if (const int status = toGray(raster, gray, none); status != kSuccess)
@@ -367,10 +431,18 @@ int convertToGray(Raster& raster) {
 
 int convertDepth(const Raster& source, int bitsPerPixel, Raster& result, Progress* progress) {
     if (bitsPerPixel != 0 && bitsPerPixel != 1 && bitsPerPixel != 8 && bitsPerPixel != 16 &&
-        bitsPerPixel != 24)
+        bitsPerPixel != 24 && bitsPerPixel != 48)
         return kErrInvalidArgument;
     if (source.empty())
         return kErrNoImage;
+    if (bitsPerPixel == 48)
+        return keepDeepColour(source, result, progress);
+    if (source.isDeep() && bitsPerPixel != 0) {
+        Raster eightBit;
+        if (const int status = reduceToEightBit(source, eightBit); status != kSuccess)
+            return status;
+        return convertDepth(eightBit, bitsPerPixel, result, progress);
+    }
     Progress none;
     Progress& whole = progress != nullptr ? *progress : none;
     Raster out;
@@ -488,12 +560,12 @@ int resampleWatched(const Raster& raster, int width, int height, CallState& stat
     Raster out;
     if (!makeRaster(out, width, height, source->format, source->significantBits))
         return kErrNoMemory;
-    const char* map = out.format == PixelFormat::Rgb8 ? "RGB" : "I";
+    const char* map = out.channels() == 3 ? "RGB" : "I";
     for (int y = 0; y < height; y += kDispatchRows) {
         const int rows = std::min(kDispatchRows, height - y);
         if (!DispatchImage(resized.get(), 0, y, static_cast<unsigned long>(width),
-                           static_cast<unsigned long>(rows), map, CharPixel, out.row(y),
-                           exception.get()))
+                           static_cast<unsigned long>(rows), map,
+                           out.isDeep() ? ShortPixel : CharPixel, out.row(y), exception.get()))
             return failureOf(exception);
         if (state.cancel)
             return kErrCancelled;
@@ -533,7 +605,7 @@ int applyOrientation(Raster& raster, int orientation) {
                     raster.significantBits))
         return kErrNoMemory;
     out.palette = raster.palette;
-    const size_t channels = size_t(raster.channels());
+    const size_t channels = raster.pixelBytes();
     for (int y = 0; y < out.height; ++y) {
         uint8_t* dst = out.row(y);
         for (int x = 0; x < out.width; ++x) {

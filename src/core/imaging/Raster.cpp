@@ -1,5 +1,6 @@
 #include "imaging/Raster.h"
 
+#include <algorithm>
 #include <new>
 #include <stdexcept>
 
@@ -16,6 +17,14 @@ bool Raster::allocate() {
         return false;
     }
     return true;
+}
+
+uint32_t scaleSample(uint32_t value, int fromBits, int toBits) {
+    if (fromBits == toBits)
+        return value;
+    const uint64_t from = (uint64_t(1) << fromBits) - 1;
+    const uint64_t to = (uint64_t(1) << toBits) - 1;
+    return uint32_t((std::min<uint64_t>(value, from) * to + from / 2) / from);
 }
 
 }  // namespace pixavant::imaging

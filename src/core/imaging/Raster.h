@@ -13,6 +13,11 @@ enum class PixelFormat {
     Gray8,     // one byte per pixel
     Indexed8,  // one byte per pixel, an index into `palette`
     Rgb8,      // three bytes per pixel, R G B
+    // Deep colour: 16 bits per sample, each a native-endian uint16_t in `pixels`. Samples of other
+    // widths are scaled to 16 bits (scaleSample). Only the 16-bit capable writers take them; the
+    // imaging control reduces them to 8 bits for everything else.
+    Gray16,  // two bytes per pixel
+    Rgb16,   // six bytes per pixel, R G B
 };
 
 using PaletteEntry = std::array<uint8_t, 3>;
@@ -28,17 +33,32 @@ struct Raster {
     // (values are the 5-bit levels scaled to 0..255).
     int significantBits = 8;
 
-    int channels() const { return format == PixelFormat::Rgb8 ? 3 : 1; }
-    size_t rowBytes() const { return size_t(width) * size_t(channels()); }
+    int channels() const {
+        return format == PixelFormat::Rgb8 || format == PixelFormat::Rgb16 ? 3 : 1;
+    }
+    bool isDeep() const { return format == PixelFormat::Gray16 || format == PixelFormat::Rgb16; }
+    int bytesPerSample() const { return isDeep() ? 2 : 1; }
+    size_t pixelBytes() const { return size_t(channels()) * size_t(bytesPerSample()); }
+    size_t rowBytes() const { return size_t(width) * pixelBytes(); }
     uint8_t* row(int y) { return pixels.data() + size_t(y) * rowBytes(); }
     const uint8_t* row(int y) const { return pixels.data() + size_t(y) * rowBytes(); }
     bool empty() const { return width <= 0 || height <= 0; }
-    bool isGray() const { return format == PixelFormat::Bilevel || format == PixelFormat::Gray8; }
+    bool isGray() const {
+        return format == PixelFormat::Bilevel || format == PixelFormat::Gray8 ||
+               format == PixelFormat::Gray16;
+    }
+    // Row y of a deep raster as 16-bit samples.
+    uint16_t* row16(int y) { return reinterpret_cast<uint16_t*>(row(y)); }
+    const uint16_t* row16(int y) const { return reinterpret_cast<const uint16_t*>(row(y)); }
 
     // Sizes the pixel buffer for the current width, height and format. Returns false when the memory
     // cannot be had (the caller reports kErrNoMemory).
     bool allocate();
 };
+
+// A sample of `fromBits` bits scaled to `toBits` bits: round(v x (2^to - 1) / (2^from - 1)).
+// Both from 1 to 32.
+uint32_t scaleSample(uint32_t value, int fromBits, int toBits);
 
 // The descriptive metadata of a file, each block as its standard stores it. Empty: none.
 struct EmbeddedMetadata {
@@ -63,7 +83,7 @@ struct ImageMeta {
 };
 
 struct DecodedImage {
-    Raster raster;  // Gray8 or Rgb8 from every reader
+    Raster raster;  // Gray8 or Rgb8 from every reader; Gray16 or Rgb16 for deeper sources
     ImageMeta meta;
     // The image's size in the file when a reader decoded it at reduced scale for display
     // (ReadOptions); 0 when the raster has the file's own size.

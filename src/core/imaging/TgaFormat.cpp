@@ -1,5 +1,7 @@
-// Reader for the TGA images GraphicsMagick's coder refuses: gray with alpha (16 bits a pixel, raw
-// or run-length encoded). stb_image decodes them; every other TGA goes through GraphicsMagick.
+// Reader for the TGA images GraphicsMagick's coder refuses or misreads: gray with alpha (16 bits a
+// pixel, raw or run-length encoded), and images stored right to left, which it shows mirrored.
+// stb_image decodes them (it takes rows top-down or bottom-up, but every row left to right: the
+// mirror is undone here); every other TGA goes through GraphicsMagick.
 
 #include <stb_image.h>
 
@@ -12,6 +14,7 @@
 #include "imaging/Format.h"
 #include "imaging/FormatCodes.h"
 #include "imaging/ImagingStatus.h"
+#include "imaging/PixelOps.h"
 
 namespace pixavant::imaging {
 
@@ -20,8 +23,10 @@ namespace {
 struct TgaHeader {
     int width = 0;
     int height = 0;
+    int depth = 0;
     bool rle = false;
     bool gray = false;
+    bool rightToLeft = false;
 };
 
 bool readHeader(const FileHeader& header, TgaHeader& tga) {
@@ -33,12 +38,17 @@ bool readHeader(const FileHeader& header, TgaHeader& tga) {
     const unsigned mapType = byte(1), type = byte(2), depth = byte(16), alphaBits = byte(17) & 15;
     const bool grayAlpha = (type == 3 || type == 11) && depth == 16;
     const bool colourAlpha = (type == 2 || type == 10) && depth == 32 && alphaBits == 0;
-    if (mapType != 0 || !(grayAlpha || colourAlpha))
+    const bool mapped = type == 1 || type == 9;
+    const bool known = mapped || type == 2 || type == 3 || type == 10 || type == 11;
+    const bool rightToLeft = known && (byte(17) & 0x10) != 0;
+    if (mapType != (mapped ? 1u : 0u) || !(grayAlpha || colourAlpha || rightToLeft))
         return false;
     tga.width = int(byte(12) | byte(13) << 8);
     tga.height = int(byte(14) | byte(15) << 8);
+    tga.depth = int(depth);
     tga.rle = type >= 9;
-    tga.gray = grayAlpha;
+    tga.gray = type == 3 || type == 11;
+    tga.rightToLeft = rightToLeft;
     return true;
 }
 
@@ -66,7 +76,7 @@ class TgaReader final : public FormatReader {
         info.Format = format::kTga;
         info.Width = tga.width;
         info.Height = tga.height;
-        info.BitsPerPixel = tga.gray ? 16 : 32;
+        info.BitsPerPixel = tga.depth;
         info.Compression = tga.rle ? QStringLiteral("RLE") : QStringLiteral("Uncompressed");
         return kSuccess;
     }
@@ -114,6 +124,9 @@ class TgaReader final : public FormatReader {
             for (int c = 0; c < colours; ++c)
                 *out++ = overWhite(in[c], a);
         }
+        if (tga.rightToLeft)
+            if (const int mirrored = applyOrientation(raster, 2); mirrored != kSuccess)
+                return mirrored;
         if (!progress.report(100))
             return kErrCancelled;
         image = std::move(decoded);

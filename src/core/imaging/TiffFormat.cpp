@@ -14,6 +14,7 @@
 // are per file, so they also win over the process-wide handlers GraphicsMagick installs (and leaves
 // behind) whenever it uses libtiff itself.
 
+#include <lcms2.h>
 #include <tiffio.h>
 
 #include <QFile>
@@ -786,6 +787,271 @@ class ScanlineDecoder {
     uint8_t map_[3][256] = {};
 };
 
+// ---------------------------------------------------------------------------------------------
+// Samples of every width and kind: 16- and 32-bit integers, signed integers, floating point, and
+// separate planes, for gray and RGB. Each sample is taken to a 16-bit level first: unsigned
+// integers scaled, signed ones over their full range (the least value black), floating point from
+// 0.0 (black) to 1.0 (white), clipped. Sources of more than 8 bits give a deep raster.
+
+bool knownSampleKind(uint16_t sampleFormat, int bits) {
+    switch (sampleFormat) {
+        case SAMPLEFORMAT_UINT:
+        case SAMPLEFORMAT_VOID:
+            return bits == 8 || bits == 16 || bits == 32 || (bits > 8 && bits < 16);
+        case SAMPLEFORMAT_INT:
+            return bits == 8 || bits == 16 || bits == 32;
+        case SAMPLEFORMAT_IEEEFP:
+            return bits == 32 || bits == 64;
+        default:
+            return false;
+    }
+}
+
+// The sample at `p` (native byte order) as a 16-bit level.
+uint16_t sampleLevel(const uint8_t* p, uint16_t sampleFormat, int bits) {
+    switch (sampleFormat) {
+        case SAMPLEFORMAT_IEEEFP: {
+            double v = 0;
+            if (bits == 32) {
+                float f = 0;
+                std::memcpy(&f, p, 4);
+                v = f;
+            } else {
+                std::memcpy(&v, p, 8);
+            }
+            if (!(v > 0))  // NaN too
+                return 0;
+            return v >= 1 ? uint16_t(65535) : uint16_t(std::lrint(v * 65535.0));
+        }
+        case SAMPLEFORMAT_INT:
+            if (bits == 8)
+                return uint16_t(scaleSample(uint32_t(int32_t(int8_t(*p)) + 128), 8, 16));
+            if (bits == 16) {
+                int16_t v = 0;
+                std::memcpy(&v, p, 2);
+                return uint16_t(int32_t(v) + 32768);
+            } else {
+                int32_t v = 0;
+                std::memcpy(&v, p, 4);
+                return uint16_t(scaleSample(uint32_t(int64_t(v) + 2147483648LL), 32, 16));
+            }
+        default:
+            if (bits == 8)
+                return uint16_t(*p * 257u);
+            if (bits == 16) {
+                uint16_t v = 0;
+                std::memcpy(&v, p, 2);
+                return v;
+            } else {
+                uint32_t v = 0;
+                std::memcpy(&v, p, 4);
+                return uint16_t(scaleSample(v, 32, 16));
+            }
+    }
+}
+
+// Sample number `n` of a row of packed `bits`-bit samples, most significant bit first.
+uint32_t packedSample(const uint8_t* row, size_t n, int bits) {
+    uint32_t v = 0;
+    for (size_t bit = n * size_t(bits), end = bit + size_t(bits); bit < end; ++bit)
+        v = v << 1 | ((row[bit >> 3] >> (7 - (bit & 7))) & 1u);
+    return v;
+}
+
+// A 16-bit level over a white background: premultiplied by `a` (associated alpha), or not.
+uint16_t overWhite16(unsigned c, unsigned a, bool premultiplied) {
+    if (premultiplied)
+        return uint16_t(std::min(c + 65535u - std::min(a, 65535u), 65535u));
+    return uint16_t((uint64_t(c) * a + uint64_t(65535) * (65535 - a) + 32767) / 65535);
+}
+
+class SampleDecoder {
+  public:
+    // Deep samples, samples other than unsigned integers and separate planes of gray and RGB
+    // images; plain unsigned samples of 8 bits and fewer are the scanline decoder's.
+    static bool handles(const TiffLayout& l) {
+        if (isJpeg(l.compression) || (l.planar == PLANARCONFIG_SEPARATE && l.tiled))
+            return false;
+        if (l.photometric != PHOTOMETRIC_MINISBLACK && l.photometric != PHOTOMETRIC_MINISWHITE &&
+            l.photometric != PHOTOMETRIC_RGB)
+            return false;
+        const int colours = l.photometric == PHOTOMETRIC_RGB ? 3 : 1;
+        if (l.samplesPerPixel < colours || l.samplesPerPixel > 8 ||
+            !knownSampleKind(l.sampleFormat, l.bitsPerSample) ||
+            (l.planar == PLANARCONFIG_SEPARATE && l.bitsPerSample % 8 != 0))
+            return false;
+        const bool unsignedSamples =
+            l.sampleFormat == SAMPLEFORMAT_UINT || l.sampleFormat == SAMPLEFORMAT_VOID;
+        return !unsignedSamples || l.bitsPerSample > 8 || l.planar == PLANARCONFIG_SEPARATE;
+    }
+
+    SampleDecoder(TiffFile& file, const TiffLayout& layout) : file_(file), l_(layout) {}
+
+    int decode(Raster& raster, Progress& progress) {
+        RowReader rows(file_, l_);
+        if (const int status = rows.prepare(); status != kSuccess)
+            return status;
+        const int colours = l_.photometric == PHOTOMETRIC_RGB ? 3 : 1;
+        const bool deep = l_.bitsPerSample > 8 || l_.sampleFormat == SAMPLEFORMAT_IEEEFP;
+        raster.width = int(l_.width);
+        raster.height = int(l_.height);
+        raster.format = colours == 3 ? (deep ? PixelFormat::Rgb16 : PixelFormat::Rgb8)
+                                     : (deep ? PixelFormat::Gray16 : PixelFormat::Gray8);
+        if (!raster.allocate())
+            return kErrNoMemory;
+
+        const size_t spp = l_.samplesPerPixel;
+        const size_t sampleBytes = l_.bitsPerSample / 8u;
+        // An extra sample of unspecified meaning is left out, as other readers do.
+        const bool hasAlpha = int(spp) > colours && (l_.alpha == EXTRASAMPLE_ASSOCALPHA ||
+                                                     l_.alpha == EXTRASAMPLE_UNASSALPHA);
+        const bool premultiplied = l_.alpha == EXTRASAMPLE_ASSOCALPHA;
+        const bool inverted = l_.photometric == PHOTOMETRIC_MINISWHITE;
+        // Widths between 8 and 16 bits (10, 12, ...) are scaled to 16.
+        const int bits = l_.bitsPerSample;
+        const auto level = [&](const uint8_t* row, size_t n) -> unsigned {
+            if (bits % 8 == 0)
+                return sampleLevel(row + n * sampleBytes, l_.sampleFormat, bits);
+            return scaleSample(packedSample(row, n, bits), bits, 16);
+        };
+        for (uint32_t y = 0; y < l_.height; ++y) {
+            const uint8_t* in = rows.row(y);
+            if (in == nullptr)
+                return file_.readFailure();
+            uint8_t* out8 = raster.row(int(y));
+            uint16_t* out16 = raster.row16(int(y));
+            for (uint32_t x = 0; x < l_.width; ++x) {
+                const size_t first = size_t(x) * spp;
+                const unsigned alpha = hasAlpha ? level(in, first + size_t(colours)) : 65535u;
+                for (int s = 0; s < colours; ++s) {
+                    unsigned v = level(in, first + size_t(s));
+                    if (inverted)
+                        v = 65535u - v;
+                    if (hasAlpha)
+                        v = overWhite16(v, alpha, premultiplied);
+                    if (deep)
+                        *out16++ = uint16_t(v);
+                    else
+                        *out8++ = uint8_t((v + 128u) / 257u);
+                }
+            }
+            if (!progress.report(int64_t(y) + 1, int64_t(l_.height)))
+                return kErrCancelled;
+        }
+        return kSuccess;
+    }
+
+  private:
+    TiffFile& file_;
+    const TiffLayout& l_;
+};
+
+// ---------------------------------------------------------------------------------------------
+// CIE L*a*b* (the TIFF encoding, signed a* and b*, and the ICC one, offset a* and b*), 8 or 16
+// bits, converted to sRGB through lcms2; 16-bit files give a deep raster. (lcms2's own Lab profiles
+// are relative to D50 whatever white they are given: the white point is handled here.)
+
+bool isLab(const TiffLayout& l) {
+    return (l.photometric == PHOTOMETRIC_CIELAB || l.photometric == PHOTOMETRIC_ICCLAB) &&
+           !isJpeg(l.compression) && !(l.planar == PLANARCONFIG_SEPARATE && l.tiled) &&
+           (l.bitsPerSample == 8 || l.bitsPerSample == 16) && l.samplesPerPixel >= 3 &&
+           l.samplesPerPixel <= 8;
+}
+
+struct LcmsProfile {
+    cmsHPROFILE handle = nullptr;
+    ~LcmsProfile() {
+        if (handle != nullptr)
+            cmsCloseProfile(handle);
+    }
+};
+
+int decodeLab(TiffFile& file, const TiffLayout& l, Raster& raster, Progress& progress) {
+    RowReader rows(file, l);
+    if (const int status = rows.prepare(); status != kSuccess)
+        return status;
+    const bool deep = l.bitsPerSample == 16;
+    // The values are relative to a white point: the one the file states (D65 unless it says
+    // otherwise), or for ICC L*a*b* the D50 of the profile connection space. They go to XYZ under
+    // that white, are adapted (Bradford) to D50, and from there to sRGB.
+    const bool icc = l.photometric == PHOTOMETRIC_ICCLAB;
+    cmsCIExyY white{0.3127, 0.3290, 1.0};
+    if (icc)
+        cmsXYZ2xyY(&white, cmsD50_XYZ());
+    float* stated = nullptr;
+    if (!icc && TIFFGetField(file.get(), TIFFTAG_WHITEPOINT, &stated) == 1 && stated != nullptr &&
+        stated[0] > 0 && stated[1] > 0 && stated[0] < 1 && stated[1] < 1)
+        white = {stated[0], stated[1], 1.0};
+    cmsCIEXYZ whiteXYZ;
+    cmsxyY2XYZ(&whiteXYZ, &white);
+    double adapt[3][3];
+    for (int c = 0; c < 3; ++c) {
+        const cmsCIEXYZ unit{c == 0 ? 1.0 : 0.0, c == 1 ? 1.0 : 0.0, c == 2 ? 1.0 : 0.0};
+        cmsCIEXYZ adapted;
+        if (!cmsAdaptToIlluminant(&adapted, &whiteXYZ, cmsD50_XYZ(), &unit))
+            return kErrCorrupt;
+        adapt[0][c] = adapted.X;
+        adapt[1][c] = adapted.Y;
+        adapt[2][c] = adapted.Z;
+    }
+    LcmsProfile xyz{cmsCreateXYZProfile()};
+    LcmsProfile srgb{cmsCreate_sRGBProfile()};
+    if (xyz.handle == nullptr || srgb.handle == nullptr)
+        return kErrNoMemory;
+    cmsHTRANSFORM transform =
+        cmsCreateTransform(xyz.handle, TYPE_XYZ_DBL, srgb.handle, deep ? TYPE_RGB_16 : TYPE_RGB_8,
+                           INTENT_RELATIVE_COLORIMETRIC, cmsFLAGS_NOCACHE);
+    if (transform == nullptr)
+        return kErrNoMemory;
+    struct Release {
+        cmsHTRANSFORM t;
+        ~Release() { cmsDeleteTransform(t); }
+    } release{transform};
+
+    raster.width = int(l.width);
+    raster.height = int(l.height);
+    raster.format = deep ? PixelFormat::Rgb16 : PixelFormat::Rgb8;
+    if (!raster.allocate())
+        return kErrNoMemory;
+    std::vector<double> values;
+    try {
+        values.resize(size_t(l.width) * 3);
+    } catch (const std::bad_alloc&) {
+        return kErrNoMemory;
+    }
+    const size_t spp = l.samplesPerPixel;
+    for (uint32_t y = 0; y < l.height; ++y) {
+        const uint8_t* in = rows.row(y);
+        if (in == nullptr)
+            return file.readFailure();
+        for (uint32_t x = 0; x < l.width; ++x) {
+            double lab3[3];
+            if (deep) {
+                uint16_t v[3];
+                std::memcpy(v, in + size_t(x) * spp * 2, 6);
+                lab3[0] = v[0] * 100.0 / 65535.0;
+                for (int c = 1; c < 3; ++c)
+                    lab3[c] = icc ? (v[c] - 32768.0) / 256.0 : int16_t(v[c]) / 256.0;
+            } else {
+                const uint8_t* v = in + size_t(x) * spp;
+                lab3[0] = v[0] * 100.0 / 255.0;
+                for (int c = 1; c < 3; ++c)
+                    lab3[c] = icc ? v[c] - 128.0 : double(int8_t(v[c]));
+            }
+            const cmsCIELab lab{lab3[0], lab3[1], lab3[2]};
+            cmsCIEXYZ under;
+            cmsLab2XYZ(&whiteXYZ, &under, &lab);
+            double* out = values.data() + size_t(x) * 3;
+            for (int r = 0; r < 3; ++r)
+                out[r] = adapt[r][0] * under.X + adapt[r][1] * under.Y + adapt[r][2] * under.Z;
+        }
+        cmsDoTransform(transform, values.data(), raster.row(int(y)), l.width);
+        if (!progress.report(int64_t(y) + 1, int64_t(l.height)))
+            return kErrCancelled;
+    }
+    return kSuccess;
+}
+
 // Every other image, through libtiff's RGBA interface.
 int decodeRgba(TiffFile& file, const TiffLayout& layout, Raster& raster, Progress& progress) {
     TIFF* tif = file.get();
@@ -910,8 +1176,9 @@ class TiffReader final : public FormatReader {
             return kErrCorrupt;
         if (const int16_t size = checkImageSize(layout.width, layout.height); size != kSuccess)
             return size;
-        if (layout.sampleFormat != SAMPLEFORMAT_UINT && layout.sampleFormat != SAMPLEFORMAT_VOID)
-            return kErrFormat;  // floating-point and signed samples are not images we show
+        if (layout.sampleFormat != SAMPLEFORMAT_UINT && layout.sampleFormat != SAMPLEFORMAT_VOID &&
+            !SampleDecoder::handles(layout))
+            return kErrFormat;  // complex samples, or floating point of an unusual width
         if (layout.bitsPerSample == 0 || layout.samplesPerPixel == 0)
             return kErrCorrupt;
 
@@ -927,7 +1194,13 @@ class TiffReader final : public FormatReader {
 
         int status = kSuccess;
         file.startDecoding();
-        if (ScanlineDecoder::handles(layout)) {
+        if (isLab(layout)) {
+            decoded.meta.iccProfile.clear();  // the pixels are sRGB now
+            status = decodeLab(file, layout, decoded.raster, progress);
+        } else if (SampleDecoder::handles(layout)) {
+            SampleDecoder decoder(file, layout);
+            status = decoder.decode(decoded.raster, progress);
+        } else if (ScanlineDecoder::handles(layout)) {
             ScanlineDecoder decoder(file, layout);
             status = decoder.decode(decoded.raster, progress);
         } else {
@@ -981,6 +1254,13 @@ bool openForPage(TiffFile& file, const QString& path, bool addPage) {
     return file.open(path, addPage ? "a" : "w");
 }
 
+// Bits per sample written: 1 for black and white, 16 for a deep raster, 8 otherwise.
+uint16_t storedBitsPerSample(const Raster& image, bool oneBit) {
+    if (oneBit)
+        return 1;
+    return uint16_t(8 * image.bytesPerSample());
+}
+
 class TiffWriter final : public FormatWriter {
   public:
     bool writes(int code) const override {
@@ -1010,9 +1290,8 @@ class TiffWriter final : public FormatWriter {
         if (image.format == PixelFormat::Indexed8 && image.palette.size() > 256)
             return kErrInvalidArgument;
 
-        const uint16_t samples = (!oneBit && image.format == PixelFormat::Rgb8) ? 3 : 1;
-        const size_t lineBytes =
-            oneBit ? (size_t(image.width) + 7) / 8 : size_t(image.width) * samples;
+        const uint16_t samples = (!oneBit && image.channels() == 3) ? 3 : 1;
+        const size_t lineBytes = oneBit ? (size_t(image.width) + 7) / 8 : image.rowBytes();
         const uint32_t rowsPerStrip =
             uint32_t(std::clamp<size_t>(kStripBytes / lineBytes, 1, size_t(image.height)));
 
@@ -1023,9 +1302,9 @@ class TiffWriter final : public FormatWriter {
 
         uint16_t photometric = PHOTOMETRIC_MINISWHITE;
         if (!oneBit) {
-            if (image.format == PixelFormat::Rgb8)
+            if (image.channels() == 3)
                 photometric = PHOTOMETRIC_RGB;
-            if (image.format == PixelFormat::Gray8)
+            if (image.format == PixelFormat::Gray8 || image.format == PixelFormat::Gray16)
                 photometric = PHOTOMETRIC_MINISBLACK;
             if (image.format == PixelFormat::Indexed8)
                 photometric = PHOTOMETRIC_PALETTE;
@@ -1038,15 +1317,16 @@ class TiffWriter final : public FormatWriter {
         if (code == format::kTiffG4)
             compression = COMPRESSION_CCITTFAX4;
 
-        bool ok = TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, uint32_t(image.width)) == 1 &&
-                  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, uint32_t(image.height)) == 1 &&
-                  TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, uint16_t(oneBit ? 1 : 8)) == 1 &&
-                  TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, samples) == 1 &&
-                  TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, photometric) == 1 &&
-                  TIFFSetField(tif, TIFFTAG_PLANARCONFIG, uint16_t(PLANARCONFIG_CONTIG)) == 1 &&
-                  TIFFSetField(tif, TIFFTAG_ORIENTATION, uint16_t(ORIENTATION_TOPLEFT)) == 1 &&
-                  TIFFSetField(tif, TIFFTAG_COMPRESSION, compression) == 1 &&
-                  TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rowsPerStrip) == 1;
+        bool ok =
+            TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, uint32_t(image.width)) == 1 &&
+            TIFFSetField(tif, TIFFTAG_IMAGELENGTH, uint32_t(image.height)) == 1 &&
+            TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, storedBitsPerSample(image, oneBit)) == 1 &&
+            TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, samples) == 1 &&
+            TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, photometric) == 1 &&
+            TIFFSetField(tif, TIFFTAG_PLANARCONFIG, uint16_t(PLANARCONFIG_CONTIG)) == 1 &&
+            TIFFSetField(tif, TIFFTAG_ORIENTATION, uint16_t(ORIENTATION_TOPLEFT)) == 1 &&
+            TIFFSetField(tif, TIFFTAG_COMPRESSION, compression) == 1 &&
+            TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rowsPerStrip) == 1;
         if (oneBit)
             ok = ok && TIFFSetField(tif, TIFFTAG_FILLORDER, uint16_t(FILLORDER_MSB2LSB)) == 1;
         if (compression == COMPRESSION_CCITTFAX3) {

@@ -7,6 +7,7 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <new>
@@ -29,14 +30,30 @@ constexpr std::array<double, 26> kJpegFloors = {38, 37, 34, 33, 32, 30, 28, 26, 
                                                 17, 15, 14, 13, 12, 12, 12, 11, 11, 11, 11, 11, 11};
 constexpr std::array<double, 9> kPixavantFloors = {16, 14, 13, 12, 11, 10, 10, 10, 10};
 
-// The colour of pixel `i` of a raster: gray in c[0] (channels 1) or R, G, B (channels 3).
+// The colour of pixel `i` of a raster: gray in c[0] (channels 1) or R, G, B (channels 3). Deep
+// samples are given as they are when `deep`, otherwise reduced to 8 bits.
 struct Sampler {
     const Raster& r;
+    bool deep = false;
     int channels() const {
-        return r.format == PixelFormat::Rgb8 || r.format == PixelFormat::Indexed8 ? 3 : 1;
+        return r.format == PixelFormat::Rgb8 || r.format == PixelFormat::Indexed8 ||
+                       r.format == PixelFormat::Rgb16
+                   ? 3
+                   : 1;
+    }
+    int deepSample(size_t n) const {
+        uint16_t v = 0;
+        std::memcpy(&v, r.pixels.data() + 2 * n, 2);
+        return deep ? int(v) : int((unsigned(v) + 128u) / 257u);
     }
     void at(size_t i, std::array<int, 3>& c) const {
         switch (r.format) {
+            case PixelFormat::Rgb16:
+                c = {deepSample(3 * i), deepSample(3 * i + 1), deepSample(3 * i + 2)};
+                return;
+            case PixelFormat::Gray16:
+                c[0] = c[1] = c[2] = deepSample(i);
+                return;
             case PixelFormat::Rgb8:
                 c = {r.pixels[3 * i], r.pixels[3 * i + 1], r.pixels[3 * i + 2]};
                 return;
@@ -113,8 +130,10 @@ double psnrOf(const Raster& written, const Raster& decoded) {
     if (!wellFormed(written) || !wellFormed(decoded) || written.width != decoded.width ||
         written.height != decoded.height)
         return -1;
-    const Sampler a{written};
-    const Sampler b{decoded};
+    // Two deep rasters are compared at 16 bits, anything else at 8.
+    const bool deep = written.isDeep() && decoded.isDeep();
+    const Sampler a{written, deep};
+    const Sampler b{decoded, deep};
     const int channels = std::max(a.channels(), b.channels());
     const size_t pixels = size_t(written.width) * size_t(written.height);
     double squared = 0;
@@ -131,7 +150,8 @@ double psnrOf(const Raster& written, const Raster& decoded) {
     if (squared == 0)
         return std::numeric_limits<double>::infinity();
     const double mse = squared / (double(pixels) * channels);
-    return 10.0 * std::log10(255.0 * 255.0 / mse);
+    const double peak = deep ? 65535.0 : 255.0;
+    return 10.0 * std::log10(peak * peak / mse);
 }
 
 int verifyOutput(const QString& path, const Raster& written, int formatCode, int qualityFactor,

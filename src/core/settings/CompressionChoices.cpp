@@ -30,6 +30,8 @@ int16_t bitsPerPixelFor(int depthChoice) {
             return 8;
         case 3:
             return 16;
+        case 5:
+            return 48;  // the command line's 16 bits per channel
         default:
             return 24;
     }

@@ -22,6 +22,12 @@ QImage toQImage(const Raster& raster) {
         case PixelFormat::Rgb8:
             format = QImage::Format_RGB888;
             break;
+        case PixelFormat::Gray16:
+            format = QImage::Format_Grayscale16;
+            break;
+        case PixelFormat::Rgb16:
+            format = QImage::Format_RGBX64;
+            break;
     }
     QImage image(raster.width, raster.height, format);
     if (image.isNull())
@@ -34,6 +40,16 @@ QImage toQImage(const Raster& raster) {
             colours[qsizetype(i)] = qRgb(entry[0], entry[1], entry[2]);
         }
         image.setColorTable(colours);
+    }
+    if (raster.format == PixelFormat::Rgb16) {
+        // Qt's 16-bit colour has four channels: the fourth is opaque.
+        for (int y = 0; y < raster.height; ++y) {
+            const uint16_t* in = raster.row16(y);
+            auto* out = reinterpret_cast<QRgba64*>(image.scanLine(y));
+            for (int x = 0; x < raster.width; ++x, in += 3)
+                out[x] = QRgba64::fromRgba64(in[0], in[1], in[2], 0xffff);
+        }
+        return image;
     }
     const size_t rowBytes = raster.rowBytes();
     for (int y = 0; y < raster.height; ++y)

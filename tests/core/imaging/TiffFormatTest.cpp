@@ -393,5 +393,195 @@ TEST_F(TiffTest, ProgressRisesPerStripAndCancelStops) {
     EXPECT_EQ(makeTiffReader()->read(out, header, {}, image, cancelRead), kErrCancelled);
 }
 
+// Raw samples of one kind, for fixtures.
+template <typename T>
+std::vector<uint8_t> bytesOf(std::initializer_list<T> values) {
+    std::vector<uint8_t> out(values.size() * sizeof(T));
+    std::memcpy(out.data(), std::data(values), out.size());
+    return out;
+}
+
+std::vector<uint16_t> deepSamples(const Raster& r) {
+    std::vector<uint16_t> out(r.pixels.size() / 2);
+    std::memcpy(out.data(), r.pixels.data(), out.size() * 2);
+    return out;
+}
+
+TiffFixture sampleFixture(uint32_t width, uint16_t bits, uint16_t kind, uint16_t samples,
+                          uint16_t photometric, std::vector<uint8_t> data) {
+    TiffFixture f;
+    f.width = width;
+    f.height = 1;
+    f.bitsPerSample = bits;
+    f.sampleFormat = kind;
+    f.samplesPerPixel = samples;
+    f.photometric = photometric;
+    f.data = std::move(data);
+    return f;
+}
+
+// Float samples map 0.0-1.0 (clipped), signed ones their full range, 32-bit and packed 12-bit ones
+// are scaled to 16 bits; anything deeper than 8 bits stays deep.
+TEST_F(TiffTest, SampleKindsMapToSixteenBitLevels) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    struct Case {
+        const char* name;
+        TiffFixture fixture;
+        PixelFormat format;
+        std::vector<uint16_t> levels;  // deep rasters; 8-bit ones as levels 0..255
+    };
+    const Case cases[] = {
+        {"float32",
+         sampleFixture(6, 32, SAMPLEFORMAT_IEEEFP, 1, PHOTOMETRIC_MINISBLACK,
+                       bytesOf<float>({0.0f, 0.5f, 1.0f, -1.0f, 2.0f, nan})),
+         PixelFormat::Gray16,
+         {0, 32768, 65535, 0, 65535, 0}},
+        {"float64 min-is-white",
+         sampleFixture(2, 64, SAMPLEFORMAT_IEEEFP, 1, PHOTOMETRIC_MINISWHITE,
+                       bytesOf<double>({0.0, 0.25})),
+         PixelFormat::Gray16,
+         {65535, 49151}},
+        {"int16",
+         sampleFixture(3, 16, SAMPLEFORMAT_INT, 1, PHOTOMETRIC_MINISBLACK,
+                       bytesOf<int16_t>({-32768, 0, 32767})),
+         PixelFormat::Gray16,
+         {0, 32768, 65535}},
+        {"int8",
+         sampleFixture(3, 8, SAMPLEFORMAT_INT, 1, PHOTOMETRIC_MINISBLACK,
+                       bytesOf<int8_t>({-128, 0, 127})),
+         PixelFormat::Gray8,
+         {0, 128, 255}},
+        {"int32",
+         sampleFixture(2, 32, SAMPLEFORMAT_INT, 1, PHOTOMETRIC_MINISBLACK,
+                       bytesOf<int32_t>({std::numeric_limits<int32_t>::min(), 0})),
+         PixelFormat::Gray16,
+         {0, 32768}},
+        {"uint32 rgb",
+         sampleFixture(1, 32, SAMPLEFORMAT_UINT, 3, PHOTOMETRIC_RGB,
+                       bytesOf<uint32_t>({0, 0x80000000u, 0xFFFFFFFFu})),
+         PixelFormat::Rgb16,
+         {0, 32768, 65535}},
+        {"12-bit packed",
+         sampleFixture(3, 12, SAMPLEFORMAT_UINT, 1, PHOTOMETRIC_MINISBLACK,
+                       {0xff, 0xf8, 0x00, 0x00, 0x10}),
+         PixelFormat::Gray16,
+         {65535, 32776, 16}},
+        {"uint16 rgb",
+         sampleFixture(1, 16, SAMPLEFORMAT_UINT, 3, PHOTOMETRIC_RGB,
+                       bytesOf<uint16_t>({1, 258, 65534})),
+         PixelFormat::Rgb16,
+         {1, 258, 65534}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        DecodedImage image;
+        ASSERT_EQ(testing::decodeDeep(fixture("kind.tif", c.fixture), image), kSuccess);
+        ASSERT_EQ(image.raster.format, c.format);
+        if (image.raster.isDeep()) {
+            EXPECT_EQ(deepSamples(image.raster), c.levels);
+        } else {
+            EXPECT_EQ(std::vector<uint16_t>(image.raster.pixels.begin(), image.raster.pixels.end()),
+                      c.levels);
+        }
+    }
+}
+
+// RGB plus an extra sample in separate planes: an unspecified extra sample is left out, alpha is
+// composited over white.
+TEST_F(TiffTest, ExtraSamplesInSeparatePlanes) {
+    TiffFixture f = patterned(5, 3, 8, 4, PHOTOMETRIC_RGB, COMPRESSION_LZW);
+    f.planar = PLANARCONFIG_SEPARATE;
+    f.rowsPerStrip = 2;
+    const size_t plane = 15;
+    f.data.assign(plane * 4, 0);
+    for (size_t i = 0; i < plane; ++i) {
+        f.data[i] = uint8_t(10 + i);
+        f.data[plane + i] = uint8_t(100 + i);
+        f.data[2 * plane + i] = uint8_t(200 + i);
+        f.data[3 * plane + i] = 0;  // transparent, if it were alpha
+    }
+    for (uint16_t kind : {uint16_t(EXTRASAMPLE_UNSPECIFIED), uint16_t(EXTRASAMPLE_UNASSALPHA)}) {
+        f.extraSample = kind;
+        DecodedImage image;
+        ASSERT_EQ(testing::decode(fixture("planes.tif", f), image), kSuccess);
+        ASSERT_EQ(image.raster.format, PixelFormat::Rgb8);
+        for (size_t i = 0; i < plane; ++i) {
+            const uint8_t* p = image.raster.pixels.data() + 3 * i;
+            const bool alpha = kind == EXTRASAMPLE_UNASSALPHA;
+            EXPECT_EQ(std::tuple(p[0], p[1], p[2]),
+                      alpha ? std::tuple(255, 255, 255)
+                            : std::tuple(int(10 + i), int(100 + i), int(200 + i)))
+                << "kind " << kind << " pixel " << i;
+        }
+    }
+}
+
+// L*a*b* in the TIFF (signed a*, b*, relative to D65) and the ICC (offset a*, b*, relative to D50)
+// encodings, 8 and 16 bits, against the sRGB values of white, black, mid gray and sRGB red.
+TEST_F(TiffTest, LabBecomesSrgb) {
+    struct Lab {
+        double l, a, b;
+    };
+    const Lab d65[] = {{100, 0, 0}, {0, 0, 0}, {53.39, 0, 0}, {53.24, 80.09, 67.20}};
+    const Lab d50[] = {{100, 0, 0}, {0, 0, 0}, {53.39, 0, 0}, {54.29, 80.80, 69.89}};
+    const int expected[][3] = {{255, 255, 255}, {0, 0, 0}, {128, 128, 128}, {255, 0, 0}};
+    for (uint16_t photometric : {uint16_t(PHOTOMETRIC_CIELAB), uint16_t(PHOTOMETRIC_ICCLAB)})
+        for (uint16_t bits : {uint16_t(8), uint16_t(16)}) {
+            SCOPED_TRACE(::testing::Message() << "photometric " << photometric << " bits " << bits);
+            const bool icc = photometric == PHOTOMETRIC_ICCLAB;
+            std::vector<uint8_t> data;
+            for (const Lab& c : icc ? d50 : d65) {
+                if (bits == 8) {
+                    data.push_back(uint8_t(std::lrint(c.l * 255 / 100)));
+                    for (double v : {c.a, c.b})
+                        data.push_back(uint8_t(std::lrint(v) + (icc ? 128 : 0)));
+                } else {
+                    uint16_t s[3] = {uint16_t(std::lrint(c.l * 65535 / 100)), 0, 0};
+                    for (int k = 1; k < 3; ++k)
+                        s[k] = uint16_t(std::lrint((k == 1 ? c.a : c.b) * 256) + (icc ? 32768 : 0));
+                    const auto* b = reinterpret_cast<const uint8_t*>(s);
+                    data.insert(data.end(), b, b + 6);
+                }
+            }
+            DecodedImage image;
+            ASSERT_EQ(
+                testing::decodeDeep(fixture("lab.tif", sampleFixture(4, bits, SAMPLEFORMAT_UINT, 3,
+                                                                     photometric, data)),
+                                    image),
+                kSuccess);
+            ASSERT_EQ(image.raster.format, bits == 16 ? PixelFormat::Rgb16 : PixelFormat::Rgb8);
+            Raster eightBit;
+            ASSERT_EQ(reduceToEightBit(image.raster, eightBit), kSuccess);
+            for (int i = 0; i < 4; ++i)
+                for (int c = 0; c < 3; ++c)
+                    EXPECT_NEAR(eightBit.pixels[size_t(3 * i + c)], expected[i][c], 2)
+                        << "colour " << i << " channel " << c;
+        }
+}
+
+// 16-bit gray and RGB are written at 16 bits, uncompressed and LZW, and read back exactly.
+TEST_F(TiffTest, DeepRastersAreWrittenAtSixteenBits) {
+    for (PixelFormat format : {PixelFormat::Gray16, PixelFormat::Rgb16})
+        for (int code : {format::kTiff, format::kTiffLzw}) {
+            Raster raster;
+            raster.width = 33;
+            raster.height = 21;
+            raster.format = format;
+            ASSERT_TRUE(raster.allocate());
+            for (int y = 0; y < raster.height; ++y)
+                for (size_t i = 0; i < size_t(raster.width * raster.channels()); ++i)
+                    raster.row16(y)[i] = uint16_t(i * 2011 + size_t(y) * 977 + 1);
+            const QString out = path("deep.tif");
+            ASSERT_EQ(save(out, raster, code), kSuccess);
+            FileInfoRecord info;
+            ASSERT_EQ(readFileInfo(out, info), 1);
+            EXPECT_EQ(info.BitsPerPixel, 16 * raster.channels());
+            DecodedImage back;
+            ASSERT_EQ(testing::decodeDeep(out, back), kSuccess);
+            EXPECT_EQ(back.raster.format, format);
+            EXPECT_EQ(back.raster.pixels, raster.pixels) << "code " << code;
+        }
+}
+
 }  // namespace
 }  // namespace pixavant::imaging

@@ -1,0 +1,149 @@
+#include <QProcess>
+#include <QStandardPaths>
+#include <cstring>
+
+#include "ImagingFixtures.h"
+
+namespace pixavant::imaging {
+namespace {
+
+// A 16-bit raster whose low bytes carry information (no sample is a multiple of 257).
+Raster deepPattern(PixelFormat format, int width = 45, int height = 31) {
+    Raster raster;
+    raster.width = width;
+    raster.height = height;
+    raster.format = format;
+    EXPECT_TRUE(raster.allocate());
+    for (int y = 0; y < height; ++y)
+        for (size_t i = 0; i < size_t(width * raster.channels()); ++i)
+            raster.row16(y)[i] = uint16_t((i * 1031 + size_t(y) * 6007 + 3) % 65521);
+    return raster;
+}
+
+class DeepColourTest : public testing::ImagingTest {
+  protected:
+    // A 16-bit TIFF master of the raster, as a scanner or a raw converter writes one.
+    QString master(const Raster& raster) {
+        const QString file = path("master.tif");
+        Progress progress;
+        EXPECT_EQ(
+            makeTiffWriter()->write(file, raster, {}, SaveRequest{format::kTiff, 0, {}}, progress),
+            kSuccess);
+        return file;
+    }
+};
+
+TEST(ScaleSample, RoundsToTheNearestLevelOfTheOtherWidth) {
+    EXPECT_EQ(scaleSample(1023, 10, 16), 65535u);
+    EXPECT_EQ(scaleSample(512, 10, 16), 32800u);  // 512 x 65535 / 1023 = 32799.53
+    EXPECT_EQ(scaleSample(4095, 12, 8), 255u);
+    EXPECT_EQ(scaleSample(2048, 12, 8), 128u);  // 127.56
+    EXPECT_EQ(scaleSample(0x80000000u, 32, 16), 32768u);
+    EXPECT_EQ(scaleSample(255, 8, 16), 65535u);
+    EXPECT_EQ(scaleSample(65535, 16, 16), 65535u);
+}
+
+// Reduced to 8 bits, each sample goes to the nearest 8-bit level: v x 255 / 65535, rounded.
+TEST(ReduceToEightBit, TakesTheNearestLevel) {
+    Raster raster;
+    raster.width = 6;
+    raster.height = 1;
+    raster.format = PixelFormat::Gray16;
+    ASSERT_TRUE(raster.allocate());
+    const uint16_t levels[6] = {0, 128, 129, 32767, 65406, 65535};
+    std::memcpy(raster.pixels.data(), levels, sizeof levels);
+    Raster eightBit;
+    ASSERT_EQ(reduceToEightBit(raster, eightBit), kSuccess);
+    EXPECT_EQ(eightBit.format, PixelFormat::Gray8);
+    EXPECT_EQ(eightBit.pixels, std::vector<uint8_t>({0, 0, 1, 127, 254, 255}));
+}
+
+// At 48 bits a 16-bit master goes into TIFF and PIXAVANT lossless bit for bit, which the read
+// back check confirms; at any other depth it is written at 8 bits.
+TEST_F(DeepColourTest, SixteenBitMastersAreKeptBitForBit) {
+    for (PixelFormat format : {PixelFormat::Gray16, PixelFormat::Rgb16}) {
+        const Raster raster = deepPattern(format);
+        const QString source = master(raster);
+        for (int code : {format::kTiffLzw, format::kPixavantLossless}) {
+            SCOPED_TRACE(::testing::Message() << "format " << int(format) << " code " << code);
+            ImagingControl control;
+            control.setVerifySaves(true);
+            ASSERT_EQ(control.load(source, kDeepColourBits, 0, 1), kSuccess);
+            const QString out = path("out");
+            ASSERT_EQ(control.save(out, int16_t(code), 0, -1, 0), kSuccess);
+            EXPECT_EQ(control.lastVerification().method, VerifyMethod::Identical);
+            EXPECT_TRUE(control.lastVerification().passed);
+            DecodedImage back;
+            ASSERT_EQ(testing::decodeDeep(out, back), kSuccess);
+            EXPECT_EQ(back.raster.format, format);
+            EXPECT_TRUE(back.raster.pixels == raster.pixels);
+
+            ASSERT_EQ(control.load(source, 24, 0, 1), kSuccess);
+            ASSERT_EQ(control.save(out, int16_t(code), 0, -1, 0), kSuccess);
+            ASSERT_EQ(testing::decodeDeep(out, back), kSuccess);
+            EXPECT_EQ(back.raster.format, PixelFormat::Rgb8);
+        }
+    }
+}
+
+// 48 bits keeps 8-bit sources at 8 bits (gray stays gray), resizes deep pixels at 16 bits, and
+// goes with the 16-bit capable formats only.
+TEST_F(DeepColourTest, OtherSourcesResizingAndFormats) {
+    ImagingControl control;
+    Raster gray = testing::makePhotoLike(40, 30);
+    ASSERT_EQ(convertToGray(gray), kSuccess);
+    const QString graySource = path("gray.tif");
+    Progress progress;
+    ASSERT_EQ(
+        makeTiffWriter()->write(graySource, gray, {}, SaveRequest{format::kTiff, 0, {}}, progress),
+        kSuccess);
+    ASSERT_EQ(control.load(graySource, kDeepColourBits, 0, 1), kSuccess);
+    ASSERT_EQ(control.save(path("g.tif"), format::kTiffLzw, 0, 0, 0), kSuccess);
+    DecodedImage back;
+    ASSERT_EQ(testing::decodeDeep(path("g.tif"), back), kSuccess);
+    EXPECT_EQ(back.raster.format, PixelFormat::Gray8);
+    EXPECT_EQ(back.raster.pixels, gray.pixels);
+
+    ASSERT_EQ(control.load(master(deepPattern(PixelFormat::Rgb16)), kDeepColourBits, 0, 1),
+              kSuccess);
+    for (int code : {format::kJpeg444, format::kPixavant, format::kTiffG4, format::kPixavant1Bit})
+        EXPECT_EQ(control.save(path("refused"), int16_t(code), 0, 2, 0), kErrInvalidArgument)
+            << code;
+    EXPECT_FALSE(QFile::exists(path("refused")));
+    // Saved at a depth of its own, the deep image is reduced first.
+    ASSERT_EQ(control.save(path("j.jpg"), format::kJpeg444, 24, 2, 0), kSuccess);
+    EXPECT_EQ(control.displayRaster().format, PixelFormat::Rgb8);
+
+    ASSERT_EQ(control.resize(20, 15, 0), kSuccess);
+    ASSERT_EQ(control.save(path("r.tif"), format::kTiffLzw, 0, 0, 0), kSuccess);
+    ASSERT_EQ(testing::decodeDeep(path("r.tif"), back), kSuccess);
+    EXPECT_EQ(std::tuple(back.raster.format, back.raster.width, back.raster.height),
+              std::tuple(PixelFormat::Rgb16, 20, 15));
+}
+
+// libjxl's own decoder reads the 16-bit PIXAVANT file as the samples written.
+TEST_F(DeepColourTest, DjxlReadsTheSixteenBitSamples) {
+    const QString djxl = QStandardPaths::findExecutable("djxl");
+    ASSERT_FALSE(djxl.isEmpty()) << "djxl (libjxl-tools) is part of the set-up";
+    const Raster raster = deepPattern(PixelFormat::Rgb16, 9, 4);
+    ImagingControl control;
+    ASSERT_EQ(control.load(master(raster), kDeepColourBits, 0, 1), kSuccess);
+    ASSERT_EQ(control.save(path("d.jxl"), format::kPixavantLossless, 0, -1, 0), kSuccess);
+    QProcess process;
+    process.start(djxl, {path("d.jxl"), path("d.ppm"), "--bits_per_sample=16"});
+    ASSERT_TRUE(process.waitForFinished(60000));
+    ASSERT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+    QFile ppm(path("d.ppm"));
+    ASSERT_TRUE(ppm.open(QIODevice::ReadOnly));
+    const QByteArray data = ppm.readAll();
+    ASSERT_TRUE(data.startsWith("P6\n9 4\n65535\n")) << data.left(20).toStdString();
+    const QByteArray samples = data.mid(data.size() - 9 * 4 * 6);
+    for (size_t i = 0; i < size_t(9 * 4 * 3); ++i) {
+        const uint16_t v = uint16_t(uint8_t(samples[qsizetype(2 * i)]) << 8 |
+                                    uint8_t(samples[qsizetype(2 * i + 1)]));
+        ASSERT_EQ(v, reinterpret_cast<const uint16_t*>(raster.pixels.data())[i]) << i;
+    }
+}
+
+}  // namespace
+}  // namespace pixavant::imaging
