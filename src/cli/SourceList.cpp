@@ -25,7 +25,9 @@ bool isImageName(const QString& name) {
         QStringLiteral(".jpe"),  QStringLiteral(".tif"), QStringLiteral(".tiff"),
         QStringLiteral(".pict"), QStringLiteral(".pct"), QStringLiteral(".tga"),
         QStringLiteral(".pcx"),  QStringLiteral(".eps"), QStringLiteral(".wmf"),
-        QStringLiteral(".bmp"),  QStringLiteral(".rle"), QStringLiteral(".jxl")};
+        QStringLiteral(".bmp"),  QStringLiteral(".rle"), QStringLiteral(".jxl"),
+        QStringLiteral(".png"),  QStringLiteral(".webp"), QStringLiteral(".heic"),
+        QStringLiteral(".heif"), QStringLiteral(".avif")};
     for (const QString& ending : kEndings)
         if (name.endsWith(ending, Qt::CaseInsensitive))
             return true;
