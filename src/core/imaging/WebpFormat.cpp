@@ -121,7 +121,7 @@ struct WebpFacts {
     int frames = 1;
     bool alpha = false;
     bool animated = false;
-    int bitstream = 0;  // 1 lossy, 2 lossless, 0 both (an animation of either kind)
+    int bitstream = 0;  // 1 lossy, 2 lossless (of an animation: its first frame), 0 unknown
     int orientation = 1;
 };
 
@@ -138,6 +138,13 @@ int factsOf(const QByteArray& bytes, WebPDemuxer* demux, WebpFacts& facts) {
         return failWith(status);
     facts.alpha = features.has_alpha != 0 || (flags & ALPHA_FLAG) != 0;
     facts.bitstream = features.format;
+    WebPIterator frame;
+    if (facts.animated && WebPDemuxGetFrame(demux, 1, &frame)) {  // the first frame's coding
+        WebPBitstreamFeatures first;
+        if (WebPGetFeatures(frame.fragment.bytes, frame.fragment.size, &first) == VP8_STATUS_OK)
+            facts.bitstream = first.format;
+        WebPDemuxReleaseIterator(&frame);
+    }
     const std::vector<uint8_t> exif = chunkOf(demux, "EXIF");
     facts.orientation = exifOrientation(exifTiffStructure(exif.data(), exif.size()));
     return checkImageSize(facts.width, facts.height);
@@ -242,10 +249,13 @@ int decodeFirstFrame(const QByteArray& bytes, const WebpFacts& facts, Raster& ra
 }
 
 QString compressionOf(const WebpFacts& facts) {
-    const QString kind = facts.bitstream == 1   ? QStringLiteral("VP8 lossy")
-                         : facts.bitstream == 2 ? QStringLiteral("VP8L lossless")
-                                                : QStringLiteral("VP8/VP8L");
-    return facts.animated ? kind + QStringLiteral(" animated") : kind;
+    // At most 20 characters: "VP8L lossless", "VP8 animated".
+    const QString coding = facts.bitstream == 1   ? QStringLiteral("VP8")
+                           : facts.bitstream == 2 ? QStringLiteral("VP8L")
+                                                  : QStringLiteral("VP8/VP8L");
+    if (facts.animated)
+        return coding + QStringLiteral(" animated");
+    return coding + (facts.bitstream == 2 ? QStringLiteral(" lossless") : QStringLiteral(" lossy"));
 }
 
 class WebpReader final : public FormatReader {
