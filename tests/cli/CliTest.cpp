@@ -498,10 +498,11 @@ TEST_F(CliTest, TreesTakeThePhoneAndWebFormats) {
     ASSERT_TRUE(QFile::copy(modern + "/kodim01.heic", dir + "phone/IMG_0001.HEIF"));
     ASSERT_TRUE(writeEngineFile(dir + "phone/notes.txt", "not an image"));
     EXPECT_EQ(runInDir({"convert", "-r", "-o", "out", "phone"}), kExitOk) << err.toStdString();
-    EXPECT_EQ(treeFiles(dir + "out"),
-              (QStringList{"phone/2024.06.01 beach/kodim01.JPG", "phone/2024.06.01 beach/kodim03.JPG",
-                           "phone/2024.06.01 beach/kodim04.JPG",
-                           "phone/2024.06.01 beach/trns-rgb.JPG", "phone/IMG_0001.JPG"}));
+    EXPECT_EQ(
+        treeFiles(dir + "out"),
+        (QStringList{"phone/2024.06.01 beach/kodim01.JPG", "phone/2024.06.01 beach/kodim03.JPG",
+                     "phone/2024.06.01 beach/kodim04.JPG", "phone/2024.06.01 beach/trns-rgb.JPG",
+                     "phone/IMG_0001.JPG"}));
 }
 
 TEST_F(CliTest, VerifiedOutputsAreRecordedDatedAndCheckedLater) {

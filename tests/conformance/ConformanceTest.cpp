@@ -334,9 +334,8 @@ TEST_F(ModernConformance, EveryFileMatchesItsOwnSuitesDecoder) {
         const QJsonObject r = QJsonDocument::fromJson(line).object();
         const std::string source = QFileInfo(r["source"].toString()).fileName().toStdString();
         ++checked;
-        ASSERT_FALSE(r["psnr"].isNull())
-            << source << ": no comparable reference decoding (" << r["note"].toString().toStdString()
-            << ")";
+        ASSERT_FALSE(r["psnr"].isNull()) << source << ": no comparable reference decoding ("
+                                         << r["note"].toString().toStdString() << ")";
         const QString suffix = QFileInfo(r["source"].toString()).suffix();
         const QString expected = suffix == "avif"   ? "avifdec"
                                  : suffix == "webp" ? "dwebp"
@@ -347,8 +346,7 @@ TEST_F(ModernConformance, EveryFileMatchesItsOwnSuitesDecoder) {
             << source << ": " << r["psnr"].toDouble() << " dB, at most " << maxdiff
             << " levels off";
         std::printf("%s: %s, max difference %d, %.1f dB\n", source.c_str(),
-                    r["reference"].toString().toUtf8().constData(), maxdiff,
-                    r["psnr"].toDouble());
+                    r["reference"].toString().toUtf8().constData(), maxdiff, r["psnr"].toDouble());
     }
     EXPECT_EQ(checked, int(files_.size())) << script.readAllStandardError().toStdString();
 }
@@ -358,7 +356,8 @@ TEST_F(ModernConformance, OutputsDoNotDependOnTheFilesBefore) {
     const std::vector<SourceFile> reversed(files_.rbegin(), files_.rend());
     const std::map<QString, QString> backward = convertInOrder(reversed, "reverse");
     for (const SourceFile& file : files_)
-        EXPECT_EQ(testing::readBytes(backward.at(file.key)), testing::readBytes(forward.at(file.key)))
+        EXPECT_EQ(testing::readBytes(backward.at(file.key)),
+                  testing::readBytes(forward.at(file.key)))
             << file.key.toStdString() << " converts differently after other files";
 }
 

@@ -430,8 +430,6 @@ class HeifReader final : public FormatReader {
         info.Height = heif_image_handle_get_height(handle);
         info.BitsPerPixel = bits * channels;
         info.Compression = avif ? QStringLiteral("AV1") : QStringLiteral("HEVC");
-        info.XResolution = info.YResolution = 0;
-        info.TotalPages = 1;
         return kSuccess;
     }
 

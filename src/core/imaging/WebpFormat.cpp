@@ -258,6 +258,22 @@ QString compressionOf(const WebpFacts& facts) {
     return coding + (facts.bitstream == 2 ? QStringLiteral(" lossless") : QStringLiteral(" lossy"));
 }
 
+// The file's bytes, its container and what they say.
+struct OpenWebp {
+    QByteArray bytes;
+    DemuxPtr demux;
+    WebpFacts facts;
+};
+
+int openWebp(const QString& path, OpenWebp& file) {
+    if (const int status = readWholeFile(path, file.bytes); status != kSuccess)
+        return status;
+    file.demux = demuxOf(file.bytes);
+    if (!file.demux)
+        return kErrCorrupt;
+    return factsOf(file.bytes, file.demux.get(), file.facts);
+}
+
 class WebpReader final : public FormatReader {
   public:
     bool recognises(const FileHeader& header) const override {
@@ -266,23 +282,16 @@ class WebpReader final : public FormatReader {
     }
 
     int readInfo(const QString& path, const FileHeader&, FileInfoRecord& info) override {
-        QByteArray bytes;
-        if (const int status = readWholeFile(path, bytes); status != kSuccess)
+        OpenWebp file;
+        if (const int status = openWebp(path, file); status != kSuccess)
             return status;
-        const DemuxPtr demux = demuxOf(bytes);
-        if (!demux)
-            return kErrCorrupt;
-        WebpFacts facts;
-        if (const int status = factsOf(bytes, demux.get(), facts); status != kSuccess)
-            return status;
+        const WebpFacts& facts = file.facts;
         const bool swap = facts.orientation >= 5;
         info.Format = format::kWebp;
         info.Width = swap ? facts.height : facts.width;
         info.Height = swap ? facts.width : facts.height;
         info.BitsPerPixel = facts.alpha ? 32 : 24;
         info.Compression = compressionOf(facts);
-        info.XResolution = info.YResolution = 0;
-        info.TotalPages = 1;
         return kSuccess;
     }
 
@@ -290,24 +299,20 @@ class WebpReader final : public FormatReader {
              Progress& progress) override {
         if (!progress.report(0))
             return kErrCancelled;
-        QByteArray bytes;
-        if (const int status = readWholeFile(path, bytes); status != kSuccess)
+        OpenWebp file;
+        if (const int status = openWebp(path, file); status != kSuccess)
             return status;
-        const DemuxPtr demux = demuxOf(bytes);
-        if (!demux)
-            return kErrCorrupt;
-        WebpFacts facts;
-        if (const int status = factsOf(bytes, demux.get(), facts); status != kSuccess)
-            return status;
+        const WebpFacts& facts = file.facts;
         DecodedImage decoded;
-        const int status = facts.animated ? decodeFirstFrame(bytes, facts, decoded.raster, progress)
-                                          : decodeStill(bytes, facts, decoded.raster, progress);
+        const int status = facts.animated
+                               ? decodeFirstFrame(file.bytes, facts, decoded.raster, progress)
+                               : decodeStill(file.bytes, facts, decoded.raster, progress);
         if (status != kSuccess)
             return status;
         if (const int turned = applyOrientation(decoded.raster, facts.orientation);
             turned != kSuccess)
             return turned;
-        readMetadata(demux.get(), decoded.meta);
+        readMetadata(file.demux.get(), decoded.meta);
         if (facts.animated && facts.frames > 1)
             decoded.meta.notes.push_back(animationNote(facts.frames));
         image = std::move(decoded);

@@ -17,9 +17,9 @@ QStringList sorted(QStringList list) {
 }
 
 TEST(SourceScan, ListsEveryPatternInAnyCaseByPatternThenName) {
-    const QStringList images = {"a.gif", "b.jpg", "c.tif", "d.mpeg", "e.mov",  "f.pict",
-                                "g.tga", "h.pcx", "i.eps", "j.rle",  "k.jpeg", "l.tiff",
-                                "m.wmf", "n.bmp", "o.cmp", "p.jxl",  "Q.GIF",  "R.Jpg",
+    const QStringList images = {"a.gif", "b.jpg",  "c.tif",  "d.mpeg", "e.mov",  "f.pict",
+                                "g.tga", "h.pcx",  "i.eps",  "j.rle",  "k.jpeg", "l.tiff",
+                                "m.wmf", "n.bmp",  "o.cmp",  "p.jxl",  "Q.GIF",  "R.Jpg",
                                 "s.png", "t.webp", "u.heic", "v.heif", "w.avif", "X.HEIC"};
     FixtureDir dir(images);
     dir.add({"x.apng", "readme.txt", "gif", "jpg.", "a.gif.bak", "noext", "b.jpgx"});
