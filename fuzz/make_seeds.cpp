@@ -1,5 +1,5 @@
 // Writes the fuzzers' starting corpus: a tiny file of every format the readers take, made with the
-// project's own writers and with libjpeg, libtiff and GraphicsMagick.
+// project's own writers and with libjpeg, libtiff, GraphicsMagick, libheif and libwebp.
 //   fuzz_seeds DIR
 #include <QCoreApplication>
 #include <QDir>
@@ -9,6 +9,7 @@
 
 #include "JpegFixtures.h"
 #include "MagickFixtures.h"
+#include "ModernFixtures.h"
 #include "PngFixtures.h"
 #include "SeedFiles.h"
 #include "TiffFixtures.h"
@@ -272,6 +273,38 @@ int main(int argc, char** argv) {
     check(tt::writeBytes(path("image.wmf"), seeds::placeableMetafile()), "image.wmf");
     check(ts::writeBytes(path("image.ico"), ts::iconFile(1)), "image.ico");
     check(ts::writeBytes(path("image.cur"), ts::iconFile(2)), "image.cur");
+
+    // HEIF (HEVC, 10-bit with alpha, turned by its transform), AVIF, WebP (lossy, lossless with
+    // alpha and metadata, an animation).
+    {
+        const imaging::Raster small = tt::makePhotoLike(16, 12, 5);
+        const auto seed = [&](const char* name, const QByteArray& bytes) {
+            check(!bytes.isEmpty() && tt::writeBytes(path(name), bytes), name);
+        };
+        tt::HeifFixture deep;
+        deep.bitDepth = 10;
+        deep.alpha = true;
+        deep.transform = 6;
+        deep.exif = tt::exifWithOrientation(6);
+        tt::HeifFixture av1;
+        av1.av1 = true;
+        av1.nclxPrimaries = 12;
+        av1.nclxTransfer = 13;
+        seed("image.heic", tt::makeHeif(small));
+        seed("deep.heic", tt::makeHeif(small, deep));
+        seed("image.avif", tt::makeHeif(small, av1));
+        tt::WebpFixture lossy;
+        lossy.lossless = false;
+        tt::WebpFixture alpha;
+        alpha.alpha = true;
+        alpha.exif = tt::exifWithOrientation(6);
+        alpha.xmp = "<x:xmpmeta xmlns:x='adobe:ns:meta/'/>";
+        tt::WebpFixture animation;
+        animation.frames = 3;
+        seed("lossy.webp", tt::makeWebp(small, lossy));
+        seed("alpha.webp", tt::makeWebp(small, alpha));
+        seed("anim.webp", tt::makeWebp(small, animation));
+    }
 
     // PIXAVANT files, written by the control itself.
     imaging::ImagingControl control;

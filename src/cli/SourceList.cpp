@@ -24,11 +24,13 @@ QString systemError(int error) {
 // The name endings of the image files a tree walk takes, letter case ignored.
 bool isImageName(const QString& name) {
     static const QStringList kEndings = {
-        QStringLiteral(".gif"),  QStringLiteral(".jpg"), QStringLiteral(".jpeg"),
-        QStringLiteral(".jpe"),  QStringLiteral(".tif"), QStringLiteral(".tiff"),
-        QStringLiteral(".pict"), QStringLiteral(".pct"), QStringLiteral(".tga"),
-        QStringLiteral(".pcx"),  QStringLiteral(".eps"), QStringLiteral(".wmf"),
-        QStringLiteral(".bmp"),  QStringLiteral(".rle"), QStringLiteral(".jxl")};
+        QStringLiteral(".gif"),  QStringLiteral(".jpg"),  QStringLiteral(".jpeg"),
+        QStringLiteral(".jpe"),  QStringLiteral(".tif"),  QStringLiteral(".tiff"),
+        QStringLiteral(".pict"), QStringLiteral(".pct"),  QStringLiteral(".tga"),
+        QStringLiteral(".pcx"),  QStringLiteral(".eps"),  QStringLiteral(".wmf"),
+        QStringLiteral(".bmp"),  QStringLiteral(".rle"),  QStringLiteral(".jxl"),
+        QStringLiteral(".png"),  QStringLiteral(".webp"), QStringLiteral(".heic"),
+        QStringLiteral(".heif"), QStringLiteral(".avif")};
     for (const QString& ending : kEndings)
         if (name.endsWith(ending, Qt::CaseInsensitive))
             return true;

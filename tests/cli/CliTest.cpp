@@ -493,6 +493,24 @@ TEST_F(CliTest, TreesAreMirroredAndLinksDoNotLeaveThem) {
     EXPECT_EQ(treeFiles(dir + "photos/2020"), (QStringList{"deep/b.JXL", "deep/b.jpg"}));
 }
 
+TEST_F(CliTest, TreesTakeThePhoneAndWebFormats) {
+    const QString modern = testing::testdataDir("modern");
+    if (modern.isEmpty())
+        GTEST_SKIP() << "no modern/ test data";
+    QDir(dir).mkpath("phone/2024.06.01 beach");
+    QDir(dir).mkpath("out");
+    for (const char* name : {"kodim01.heic", "kodim03.avif", "kodim04.webp", "trns-rgb.png"})
+        ASSERT_TRUE(QFile::copy(modern + "/" + name, dir + "phone/2024.06.01 beach/" + name));
+    ASSERT_TRUE(QFile::copy(modern + "/kodim01.heic", dir + "phone/IMG_0001.HEIF"));
+    ASSERT_TRUE(writeEngineFile(dir + "phone/notes.txt", "not an image"));
+    EXPECT_EQ(runInDir({"convert", "-r", "-o", "out", "phone"}), kExitOk) << err.toStdString();
+    EXPECT_EQ(
+        treeFiles(dir + "out"),
+        (QStringList{"phone/2024.06.01 beach/kodim01.JPG", "phone/2024.06.01 beach/kodim03.JPG",
+                     "phone/2024.06.01 beach/kodim04.JPG", "phone/2024.06.01 beach/trns-rgb.JPG",
+                     "phone/IMG_0001.JPG"}));
+}
+
 TEST_F(CliTest, VerifiedOutputsAreRecordedDatedAndCheckedLater) {
     QDir(dir).mkpath("out");
     QStringList sources;

@@ -389,5 +389,90 @@ TEST_F(Conformance, PreviewAndViewerShowTheSameWhateverCameBefore) {
     }
 }
 
+// The phone and web formats of modern/ (HEIF, AVIF, WebP), each against its own suite's decoder:
+// heif-convert, avifdec, dwebp: identical, or (where the colour conversion rounds differently) at
+// least 50 dB from it.
+class ModernConformance : public ::testing::Test {
+  protected:
+    static std::vector<SourceFile> modernFiles() {
+        const QString folder = testData() + "/modern";
+        std::vector<SourceFile> files;
+        const QStringList patterns = {"*.heic", "*.heif", "*.avif", "*.webp"};
+        for (const QString& name : QDir(folder).entryList(patterns, QDir::Files, QDir::Name))
+            files.push_back({folder + "/" + name, "modern/" + name});
+        return files;
+    }
+
+    void SetUp() override {
+        files_ = modernFiles();
+        if (files_.empty())
+            GTEST_SKIP() << "no modern/ test data at " << testData().toStdString();
+    }
+
+    // Every file through one control in the given order; the outputs by key.
+    std::map<QString, QString> convertInOrder(const std::vector<SourceFile>& files,
+                                              const QString& name) {
+        std::map<QString, QString> outputs;
+        imaging::ImagingControl control;
+        for (const SourceFile& file : files) {
+            const QString output = work_.filePath(name + "/" + file.key + ".tif");
+            QDir().mkpath(QFileInfo(output).path());
+            QString reason;
+            EXPECT_EQ(convert(control, file.path, output, reason), 0)
+                << file.key.toStdString() << ": " << reason.toStdString();
+            outputs[file.key] = output;
+        }
+        return outputs;
+    }
+
+    std::vector<SourceFile> files_;
+    QTemporaryDir work_;
+};
+
+TEST_F(ModernConformance, EveryFileMatchesItsOwnSuitesDecoder) {
+    const std::map<QString, QString> outputs = convertInOrder(files_, "forward");
+    QByteArray pairs;
+    for (const SourceFile& file : files_)
+        pairs += (file.path + '\t' + outputs.at(file.key) + '\n').toUtf8();
+    QProcess script;
+    script.start(QStringLiteral(PIXAVANT_PYTHON), {QStringLiteral(PIXAVANT_REFERENCE_SCRIPT)});
+    ASSERT_TRUE(script.waitForStarted()) << "cannot run " PIXAVANT_PYTHON;
+    script.write(pairs);
+    script.closeWriteChannel();
+    ASSERT_TRUE(script.waitForFinished(600000));
+    int checked = 0;
+    for (const QByteArray& line : script.readAllStandardOutput().split('\n')) {
+        if (line.trimmed().isEmpty())
+            continue;
+        const QJsonObject r = QJsonDocument::fromJson(line).object();
+        const std::string source = QFileInfo(r["source"].toString()).fileName().toStdString();
+        ++checked;
+        ASSERT_FALSE(r["psnr"].isNull()) << source << ": no comparable reference decoding ("
+                                         << r["note"].toString().toStdString() << ")";
+        const QString suffix = QFileInfo(r["source"].toString()).suffix();
+        const QString expected = suffix == "avif"   ? "avifdec"
+                                 : suffix == "webp" ? "dwebp"
+                                                    : "heif-convert";
+        EXPECT_EQ(r["reference"].toString(), expected) << source;
+        const int maxdiff = r["maxdiff"].toInt();
+        EXPECT_TRUE(maxdiff == 0 || r["psnr"].toDouble() >= 50.0)
+            << source << ": " << r["psnr"].toDouble() << " dB, at most " << maxdiff
+            << " levels off";
+        std::printf("%s: %s, max difference %d, %.1f dB\n", source.c_str(),
+                    r["reference"].toString().toUtf8().constData(), maxdiff, r["psnr"].toDouble());
+    }
+    EXPECT_EQ(checked, int(files_.size())) << script.readAllStandardError().toStdString();
+}
+
+TEST_F(ModernConformance, OutputsDoNotDependOnTheFilesBefore) {
+    const std::map<QString, QString> forward = convertInOrder(files_, "forward");
+    const std::vector<SourceFile> reversed(files_.rbegin(), files_.rend());
+    const std::map<QString, QString> backward = convertInOrder(reversed, "reverse");
+    for (const SourceFile& file : files_)
+        EXPECT_EQ(testing::readBytes(backward.at(file.key)),
+                  testing::readBytes(forward.at(file.key)))
+            << file.key.toStdString() << " converts differently after other files";
+}
+
 }  // namespace
 }  // namespace pixavant

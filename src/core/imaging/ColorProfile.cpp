@@ -102,6 +102,8 @@ const double* whiteOf(const JxlColorEncoding& e) {
             return kDci;
         case JXL_WHITE_POINT_E:
             return kE;
+        case JXL_WHITE_POINT_CUSTOM:
+            return e.white_point_xy;
         default:
             return nullptr;
     }
@@ -212,6 +214,18 @@ std::optional<JxlColorEncoding> namedColorEncoding(const std::vector<uint8_t>& i
             return candidate;
     }
     return std::nullopt;
+}
+
+std::vector<uint8_t> iccProfileOf(const JxlColorEncoding& encoding) {
+    ProfilePtr profile = profileOf(encoding);
+    cmsUInt32Number size = 0;
+    if (!profile || !cmsSaveProfileToMem(profile.get(), nullptr, &size) || size == 0)
+        return {};
+    std::vector<uint8_t> icc(size);
+    if (!cmsSaveProfileToMem(profile.get(), icc.data(), &size))
+        return {};
+    icc.resize(size);
+    return icc;
 }
 
 }  // namespace pixavant::imaging

@@ -23,4 +23,9 @@ std::optional<JxlColorEncoding> namedColorEncoding(const std::vector<uint8_t>& i
 double colorEncodingDistance(const std::vector<uint8_t>& icc, int channels,
                              const JxlColorEncoding& encoding);
 
+// An ICC profile of `encoding` (gray or RGB; white point and primaries named or custom), matrix
+// and curves as lcms builds them: for images that describe their colour by code points rather than
+// a profile. Empty for what no such profile holds (PQ, HLG) or when it cannot be built.
+std::vector<uint8_t> iccProfileOf(const JxlColorEncoding& encoding);
+
 }  // namespace pixavant::imaging

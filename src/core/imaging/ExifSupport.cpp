@@ -289,22 +289,30 @@ std::vector<uint8_t> rewriteExif(const std::vector<uint8_t>& block, const Writte
     return result;
 }
 
+std::vector<uint8_t> exifTiffStructure(const uint8_t* data, size_t size) {
+    if (size >= sizeof kExifIdentifier &&
+        std::memcmp(data, kExifIdentifier, sizeof kExifIdentifier) == 0) {
+        data += sizeof kExifIdentifier;
+        size -= sizeof kExifIdentifier;
+    }
+    const bool intel = size >= 8 && std::memcmp(data, "II*\0", 4) == 0;
+    const bool motorola = size >= 8 && std::memcmp(data, "MM\0*", 4) == 0;
+    if (!intel && !motorola)
+        return {};
+    return std::vector<uint8_t>(data, data + size);
+}
+
 int exifOrientation(const std::vector<uint8_t>& block) {
-    if (block.size() < 8 || block.size() > kLargestExifBlock)
+    if (block.empty() || block.size() > kLargestExifBlock)
         return 1;
-    ExifData* exif = newLiteralExifData();
-    if (exif == nullptr)
+    const LoadedExif exif(block);
+    if (exif.data() == nullptr)
         return 1;
-    // libexif finds the block after its "Exif" identifier.
-    std::vector<uint8_t> payload = {'E', 'x', 'i', 'f', 0, 0};
-    payload.insert(payload.end(), block.begin(), block.end());
-    exif_data_load_data(exif, payload.data(), unsigned(payload.size()));
-    int orientation = 1;
-    ExifEntry* entry = exif_content_get_entry(exif->ifd[EXIF_IFD_0], EXIF_TAG_ORIENTATION);
-    if (entry != nullptr && entry->format == EXIF_FORMAT_SHORT && entry->components >= 1 &&
-        entry->size >= 2)
-        orientation = exif_get_short(entry->data, exif_data_get_byte_order(exif));
-    exif_data_unref(exif);
+    ExifEntry* entry = exif_content_get_entry(exif.ifd(EXIF_IFD_0), EXIF_TAG_ORIENTATION);
+    if (entry == nullptr || entry->format != EXIF_FORMAT_SHORT || entry->components < 1 ||
+        entry->size < 2)
+        return 1;
+    const int orientation = exif_get_short(entry->data, exif.order());
     return orientation >= 1 && orientation <= 8 ? orientation : 1;
 }
 

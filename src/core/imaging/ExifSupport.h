@@ -50,4 +50,8 @@ struct WrittenImage {
 std::vector<uint8_t> rewriteExif(const std::vector<uint8_t>& block, const WrittenImage& image,
                                  size_t maxBytes, std::vector<std::string>& notes);
 
+// The TIFF structure of an EXIF payload that containers store with or without the "Exif\0\0"
+// identifier in front (WebP and HEIF writers differ); empty when it starts with neither.
+std::vector<uint8_t> exifTiffStructure(const uint8_t* data, size_t size);
+
 }  // namespace pixavant::imaging

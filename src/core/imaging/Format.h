@@ -95,6 +95,8 @@ std::unique_ptr<FormatWriter> makeTiffWriter();
 std::unique_ptr<FormatReader> makePixavantReader();
 std::unique_ptr<FormatWriter> makePixavantWriter();
 std::unique_ptr<FormatReader> makePngReader();
+std::unique_ptr<FormatReader> makeHeifReader();  // HEIF and AVIF
+std::unique_ptr<FormatReader> makeWebpReader();
 std::unique_ptr<FormatReader> makeTgaReader();     // the TGA images GraphicsMagick cannot read
 std::unique_ptr<FormatReader> makeMagickReader();  // every other format, through GraphicsMagick
 

@@ -167,6 +167,15 @@ QString formatName(int32_t code) {
         case 99:
             name = "Microsoft FAX format";
             break;
+        case 102:
+            name = "HEIF";
+            break;
+        case 103:
+            name = "AVIF";
+            break;
+        case 104:
+            name = "WebP";
+            break;
         default:
             name = "Unknown format";
             break;

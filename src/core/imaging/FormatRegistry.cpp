@@ -38,6 +38,8 @@ FormatRegistry::FormatRegistry() {
     readers_.push_back(makeTiffReader());
     readers_.push_back(makePixavantReader());
     readers_.push_back(makePngReader());
+    readers_.push_back(makeHeifReader());
+    readers_.push_back(makeWebpReader());
     readers_.push_back(makeTgaReader());
     readers_.push_back(makeMagickReader());
     writers_.push_back(makeJpegWriter());

@@ -25,6 +25,7 @@
 #include <mutex>
 #include <optional>
 
+#include "imaging/AnimationNote.h"
 #include "imaging/ErrorDetail.h"
 #include "imaging/Format.h"
 #include "imaging/FormatCodes.h"
@@ -852,8 +853,7 @@ int gifFrameCount(const QString& path) {
 // An animation converts as its first frame: the user is told so.
 void noteAnimation(int frames, ImageMeta& meta) {
     if (frames > 1)
-        meta.notes.push_back("animation of " + std::to_string(frames) +
-                             " frames: the first converted");
+        meta.notes.push_back(animationNote(frames));
 }
 
 class MagickReader final : public FormatReader {

@@ -26,6 +26,12 @@ const QStringList& sourcePatterns() {
         QStringLiteral("*.cmp"),
         // PIXAVANT files are written as .JXL: a folder of them lists them too.
         QStringLiteral("*.jxl"),
+        // The formats of today's phones and the web.
+        QStringLiteral("*.png"),
+        QStringLiteral("*.webp"),
+        QStringLiteral("*.heic"),
+        QStringLiteral("*.heif"),
+        QStringLiteral("*.avif"),
     };
     return patterns;
 }

@@ -81,7 +81,7 @@ class MainWindowTest : public ::testing::Test {
 };
 
 TEST_F(MainWindowTest, LoadScansTheStartDirectoryAndSelectsTheFirstFileOrTheOneGiven) {
-    FixtureDir dir({"z.gif", "b.jpg", "c.bmp", "x.png"});
+    FixtureDir dir({"z.gif", "b.jpg", "c.bmp", "x.txt"});
     compressionSettings().DepthChoice = 0;  // left over from nothing: load resets the record
     appState().CrossDeselectEnabled = false;
     auto w = open(dir.path());

@@ -19,11 +19,12 @@ QStringList sorted(QStringList list) {
 }
 
 TEST(SourceScan, ListsEveryPatternInAnyCaseByPatternThenName) {
-    const QStringList images = {"a.gif", "b.jpg", "c.tif", "d.mpeg", "e.mov",  "f.pict",
-                                "g.tga", "h.pcx", "i.eps", "j.rle",  "k.jpeg", "l.tiff",
-                                "m.wmf", "n.bmp", "o.cmp", "p.jxl",  "Q.GIF",  "R.Jpg"};
+    const QStringList images = {"a.gif", "b.jpg",  "c.tif",  "d.mpeg", "e.mov",  "f.pict",
+                                "g.tga", "h.pcx",  "i.eps",  "j.rle",  "k.jpeg", "l.tiff",
+                                "m.wmf", "n.bmp",  "o.cmp",  "p.jxl",  "Q.GIF",  "R.Jpg",
+                                "s.png", "t.webp", "u.heic", "v.heif", "w.avif", "X.HEIC"};
     FixtureDir dir(images);
-    dir.add({"x.png", "readme.txt", "gif", "jpg.", "a.gif.bak", "noext", "b.jpgx"});
+    dir.add({"x.apng", "readme.txt", "gif", "jpg.", "a.gif.bak", "noext", "b.jpgx"});
     EXPECT_EQ(sorted(scanSourceDirectory(dir.path())), sorted(images));
 
     FixtureDir order({"z.jpg", "b.gif", "a.jpg", "c.gif"});

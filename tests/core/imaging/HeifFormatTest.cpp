@@ -1,0 +1,237 @@
+// HEIF and AVIF through libheif: the file's own transforms and never its EXIF orientation, colour
+// descriptions carried, samples of more than 8 bits scaled, damaged files refused with libheif's
+// reason.
+
+#include <QProcess>
+
+#include "ImagingFixtures.h"
+#include "ModernFixtures.h"
+#include "Testdata.h"
+#include "imaging/ColorProfile.h"
+#include "imaging/ErrorDetail.h"
+#include "imaging/ExifSupport.h"
+#include "imaging/FormatNames.h"
+#include "imaging/SampleWidth.h"
+
+namespace pixavant::testing {
+namespace {
+
+using imaging::DecodedImage;
+using imaging::Raster;
+
+// Four quadrants: red top left, green top right, blue bottom left, white bottom right.
+Raster quadrants(int width, int height) {
+    Raster r = makeSolid(width, height, 0, 0, 0);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            uint8_t* p = r.row(y) + 3 * x;
+            const bool right = x >= width / 2, bottom = y >= height / 2;
+            p[0] = (!right && !bottom) || (right && bottom) ? 255 : 0;
+            p[1] = (right && !bottom) || (right && bottom) ? 255 : 0;
+            p[2] = (!right && bottom) || (right && bottom) ? 255 : 0;
+        }
+    return r;
+}
+
+std::array<int, 3> pixel(const Raster& r, int x, int y) {
+    const uint8_t* p = r.row(y) + 3 * x;
+    return {p[0], p[1], p[2]};
+}
+
+void expectNear(const std::array<int, 3>& got, const std::array<int, 3>& want, int tolerance,
+                const char* where) {
+    for (int c = 0; c < 3; ++c)
+        EXPECT_NEAR(got[size_t(c)], want[size_t(c)], tolerance) << where << " channel " << c;
+}
+
+class HeifFormat : public ImagingTest {};
+
+TEST_F(HeifFormat, TheFilesTransformIsAppliedAndItsExifOrientationNever) {
+    HeifFixture f;
+    f.transform = 6;  // turned 90 degrees clockwise by the file itself
+    f.exif = exifWithOrientation(8);
+    const QString file = write("turned.heic", makeHeif(quadrants(64, 32), f));
+    imaging::FileInfoRecord info;
+    ASSERT_EQ(imaging::readFileInfo(file, info), 1);
+    EXPECT_EQ(info.Format, imaging::format::kHeif);
+    EXPECT_EQ(std::make_pair(info.Width, info.Height), std::make_pair(32, 64));
+
+    DecodedImage image;
+    ASSERT_EQ(decode(file, image), imaging::kSuccess);
+    ASSERT_EQ(image.raster.width, 32);
+    ASSERT_EQ(image.raster.height, 64);
+    // Turned clockwise: the bottom-left (blue) quadrant is now at the top left, red at top right.
+    expectNear(pixel(image.raster, 4, 4), {0, 0, 255}, 12, "top left");
+    expectNear(pixel(image.raster, 28, 4), {255, 0, 0}, 12, "top right");
+    expectNear(pixel(image.raster, 28, 60), {0, 255, 0}, 12, "bottom right");
+    // The EXIF is carried, and an output's says 1.
+    EXPECT_EQ(imaging::exifOrientation(image.meta.embedded.exif), 8);
+    std::vector<std::string> notes;
+    const auto rewritten = imaging::rewriteExif(image.meta.embedded.exif,
+                                                {32, 64, 72, 72, false, false}, 65000, notes);
+    EXPECT_EQ(imaging::exifOrientation(rewritten), 1);
+}
+
+TEST_F(HeifFormat, HevcAndAv1AreNamedWithTheirCompressionAndDepth) {
+    const Raster photo = makePhotoLike(48, 32, 3);
+    struct Case {
+        bool av1;
+        int bits;
+        bool alpha;
+        int code;
+        const char* name;
+        const char* compression;
+        int bitsPerPixel;
+    };
+    for (const Case& c : {Case{false, 8, false, imaging::format::kHeif, "HEIF", "HEVC", 24},
+                          Case{true, 8, false, imaging::format::kAvif, "AVIF", "AV1", 24},
+                          Case{false, 10, true, imaging::format::kHeif, "HEIF", "HEVC", 40}}) {
+        HeifFixture f;
+        f.av1 = c.av1;
+        f.bitDepth = c.bits;
+        f.alpha = c.alpha;
+        const QString file = write(c.av1 ? "a.avif" : "a.heic", makeHeif(photo, f));
+        imaging::FileInfoRecord info;
+        ASSERT_EQ(imaging::readFileInfo(file, info), 1) << c.name;
+        EXPECT_EQ(info.Format, c.code);
+        EXPECT_EQ(imaging::formatName(info.Format), c.name);
+        EXPECT_EQ(info.Compression, c.compression);
+        EXPECT_EQ(info.BitsPerPixel, c.bitsPerPixel);
+        EXPECT_EQ(info.TotalPages, 1);
+    }
+}
+
+TEST_F(HeifFormat, DeepSamplesAreScaledToEightBitsByRounding) {
+    // round(v x 255 / 1023) and round(v x 255 / 4095): the ends stay the ends.
+    struct Case {
+        uint32_t value;
+        int bits;
+        uint32_t expected;
+    };
+    for (const Case& c :
+         {Case{0, 10, 0}, Case{1023, 10, 255}, Case{512, 10, 128}, Case{2, 10, 0}, Case{3, 10, 1},
+          Case{4095, 12, 255}, Case{2047, 12, 127}, Case{2048, 12, 128}, Case{65535, 16, 255},
+          Case{2000, 10, 255}, Case{255, 8, 65535 / 257}})
+        EXPECT_EQ(imaging::rescaleSample(c.value, c.bits, 8), c.expected)
+            << c.value << " of " << c.bits << " bits";
+    EXPECT_EQ(imaging::rescaleSample(1023, 10, 16), 65535u);
+    EXPECT_EQ(imaging::rescaleSample(1, 1, 16), 65535u);
+
+    // A 10-bit HEIF of flat colours decodes to the 8-bit colours it was made from.
+    HeifFixture f;
+    f.bitDepth = 10;
+    DecodedImage image;
+    ASSERT_EQ(decode(write("deep.heic", makeHeif(quadrants(64, 64), f)), image), imaging::kSuccess);
+    ASSERT_EQ(image.raster.format, imaging::PixelFormat::Rgb8);
+    expectNear(pixel(image.raster, 8, 8), {255, 0, 0}, 3, "red");
+    expectNear(pixel(image.raster, 56, 56), {255, 255, 255}, 1, "white");
+}
+
+TEST_F(HeifFormat, AlphaIsCompositedOverWhite) {
+    // Red 255 is transparent: the red and white quadrants come out white.
+    HeifFixture f;
+    f.alpha = true;
+    DecodedImage image;
+    ASSERT_EQ(decode(write("alpha.heic", makeHeif(quadrants(64, 64), f)), image),
+              imaging::kSuccess);
+    expectNear(pixel(image.raster, 8, 8), {255, 255, 255}, 6, "transparent red");
+    expectNear(pixel(image.raster, 56, 8), {0, 255, 0}, 12, "opaque green");
+}
+
+TEST_F(HeifFormat, ColourDescriptionsTravelAsProfiles) {
+    const Raster photo = makePhotoLike(32, 32, 5);
+    // nclx: sRGB needs no profile; Display P3 and BT.2020 become profiles of those spaces.
+    struct Case {
+        int primaries;
+        int transfer;
+        bool profile;
+        JxlPrimaries named;
+    };
+    for (const Case& c :
+         {Case{1, 13, false, JXL_PRIMARIES_SRGB}, Case{12, 13, true, JXL_PRIMARIES_P3},
+          Case{9, 1, true, JXL_PRIMARIES_2100}}) {
+        HeifFixture f;
+        f.av1 = true;
+        f.nclxPrimaries = c.primaries;
+        f.nclxTransfer = c.transfer;
+        DecodedImage image;
+        ASSERT_EQ(decode(write("nclx.avif", makeHeif(photo, f)), image), imaging::kSuccess);
+        ASSERT_EQ(!image.meta.iccProfile.empty(), c.profile) << c.primaries;
+        if (!c.profile)
+            continue;
+        const auto named = imaging::namedColorEncoding(image.meta.iccProfile, 3);
+        ASSERT_TRUE(named.has_value()) << c.primaries;
+        EXPECT_EQ(named->primaries, c.named);
+    }
+    // An ICC profile is carried as it is, with XMP.
+    HeifFixture f;
+    f.nclxPrimaries = 12;
+    f.nclxTransfer = 13;
+    JxlColorEncoding p3{};
+    p3.color_space = JXL_COLOR_SPACE_RGB;
+    p3.white_point = JXL_WHITE_POINT_D65;
+    p3.primaries = JXL_PRIMARIES_P3;
+    p3.transfer_function = JXL_TRANSFER_FUNCTION_SRGB;
+    f.icc = imaging::iccProfileOf(p3);
+    ASSERT_FALSE(f.icc.empty());
+    f.xmp = "<x:xmpmeta xmlns:x='adobe:ns:meta/'/>";
+    DecodedImage image;
+    ASSERT_EQ(decode(write("icc.heic", makeHeif(photo, f)), image), imaging::kSuccess);
+    EXPECT_EQ(image.meta.iccProfile, f.icc);
+    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(image.meta.embedded.xmp.data()),
+                         qsizetype(image.meta.embedded.xmp.size())),
+              f.xmp);
+}
+
+TEST_F(HeifFormat, DamagedFilesFailWithLibheifsReason) {
+    const QByteArray good = makeHeif(makePhotoLike(64, 64, 9));
+    ASSERT_FALSE(good.isEmpty());
+    struct Case {
+        const char* name;
+        QByteArray bytes;
+        int status;
+    };
+    // The decoder configuration garbled (libde265 decodes garbled picture data without a word).
+    QByteArray garbled = good;
+    const qsizetype config = garbled.indexOf("hvcC");
+    ASSERT_GT(config, 0);
+    for (qsizetype i = config + 4; i < config + 60; ++i)
+        garbled[i] = char(0xff);
+    QByteArray huge = good;
+    const qsizetype ispe = huge.indexOf("ispe");
+    ASSERT_GT(ispe, 0);
+    for (int i = 0; i < 8; ++i)  // 65536 x 65536 stated
+        huge[ispe + 8 + i] = "\x00\x01\x00\x00\x00\x01\x00\x00"[i];
+    for (const Case& c : {Case{"cut.heic", good.left(good.size() - 300), imaging::kErrCorrupt},
+                          Case{"cut-header.heic", good.left(200), imaging::kErrCorrupt},
+                          Case{"garbled.heic", garbled, imaging::kErrCorrupt},
+                          Case{"huge.heic", huge, imaging::kErrNoMemory}}) {
+        imaging::ImagingControl control;
+        EXPECT_EQ(control.load(write(c.name, c.bytes), 24, 0, 1), c.status) << c.name;
+        EXPECT_FALSE(control.lastErrorDetail().isEmpty()) << c.name;
+    }
+}
+
+TEST_F(HeifFormat, RealPhoneFilesReadAsHeifConvertDoes) {
+    const QString modern = testdataDir("modern");
+    if (modern.isEmpty())
+        GTEST_SKIP() << "no modern/ test data";
+    // Stored turned, with EXIF orientation 6 and no transform: comes out as stored.
+    DecodedImage turned;
+    ASSERT_EQ(decode(modern + "/turned-landscape_6.heic", turned), imaging::kSuccess);
+    EXPECT_EQ(std::make_pair(turned.raster.width, turned.raster.height), std::make_pair(450, 600));
+    EXPECT_EQ(imaging::exifOrientation(turned.meta.embedded.exif), 6);
+    EXPECT_FALSE(turned.meta.iccProfile.empty());
+
+    DecodedImage camera;
+    ASSERT_EQ(decode(modern + "/camera-exif.heic", camera), imaging::kSuccess);
+    EXPECT_GT(camera.meta.embedded.exif.size(), 2000u);
+
+    // The AVIF files describe their colour as sRGB: no profile to carry.
+    DecodedImage avif;
+    ASSERT_EQ(decode(modern + "/kodim03.avif", avif), imaging::kSuccess);
+    EXPECT_TRUE(avif.meta.iccProfile.empty());
+}
+
+}  // namespace
+}  // namespace pixavant::testing
