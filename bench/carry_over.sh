@@ -50,7 +50,7 @@ for dpi in $dpis; do
             if cmp -s "$f" "$tmp/rebuilt.jpg"; then
                 rebuilt=same
             elif [ "$(stat -c %s "$tmp/rebuilt.jpg" 2>/dev/null || echo 0)" = "$size" ]; then
-                rebuilt="$(cmp -l "$f" "$tmp/rebuilt.jpg" | wc -l) bytes differ"
+                rebuilt="$( (cmp -l "$f" "$tmp/rebuilt.jpg" || true) | wc -l) bytes differ"
             else
                 rebuilt="other size"
             fi
