@@ -293,10 +293,10 @@ std::vector<uint8_t> decompressBrotli(const uint8_t* data, size_t size) {
     }
 }
 
-// Finds the first "Exif" box of a container file by walking the box headers (no codestream is
-// read), plain or Brotli-compressed (as libjxl stores the EXIF of a JPEG it carries over). A bare
-// codestream has no boxes. Returns the payload, or nothing.
-std::vector<uint8_t> findExifBox(InputFile& file) {
+// Finds the first "Exif" box (or box of another `type`) of a container file by walking the box
+// headers (no codestream is read), plain or Brotli-compressed (as libjxl stores the metadata of a
+// JPEG it carries over). A bare codestream has no boxes. Returns the payload, or nothing.
+std::vector<uint8_t> findExifBox(InputFile& file, const char* type = "Exif") {
     const int64_t fileSize = file.size();
     if (fileSize < 0 || !file.seek(0))
         return {};
@@ -321,7 +321,7 @@ std::vector<uint8_t> findExifBox(InputFile& file) {
         }
         if (size < headerSize || size > uint64_t(fileSize - position))
             return {};
-        const bool plain = std::memcmp(head.data() + 4, "Exif", 4) == 0;
+        const bool plain = std::memcmp(head.data() + 4, type, 4) == 0;
         const bool compressed = std::memcmp(head.data() + 4, "brob", 4) == 0;
         if (plain || compressed) {
             const uint64_t payloadSize = size - headerSize;
@@ -333,12 +333,30 @@ std::vector<uint8_t> findExifBox(InputFile& file) {
             if (plain)
                 return payload;
             // A Brotli-compressed box: its first four bytes name what it holds.
-            if (payload.size() > 4 && std::memcmp(payload.data(), "Exif", 4) == 0)
+            if (payload.size() > 4 && std::memcmp(payload.data(), type, 4) == 0)
                 return decompressBrotli(payload.data() + 4, payload.size() - 4);
         }
         position += int64_t(size);
     }
     return {};
+}
+
+// The EXIF and XMP of Brotli-compressed boxes (a JPEG carried over keeps its metadata so), which
+// exiv2 does not read, into the blocks of `meta` that are still empty.
+void readCompressedMetadata(const QString& path, ImageMeta& meta) {
+    InputFile file(path);
+    if (!file.isOpen())
+        return;
+    EmbeddedMetadata& embedded = meta.embedded;
+    if (embedded.exif.empty()) {
+        // The payload: the offset of the TIFF header, then the EXIF.
+        const std::vector<uint8_t> payload = findExifBox(file);
+        const uint64_t offset = payload.size() >= 4 ? readBigEndian32(payload.data()) : 0;
+        if (payload.size() >= 4 + 8 && offset <= payload.size() - 4 - 8)
+            embedded.exif.assign(payload.begin() + 4 + ptrdiff_t(offset), payload.end());
+    }
+    if (embedded.xmp.empty())
+        embedded.xmp = findExifBox(file, "xml ");
 }
 
 void readResolution(const QString& path, double& xDpi, double& yDpi) {
@@ -707,6 +725,7 @@ class PixavantReader final : public FormatReader {
             return job->status;
         readResolution(path, decoded.meta.xDpi, decoded.meta.yDpi);
         readEmbeddedMetadata(path, decoded.meta);
+        readCompressedMetadata(path, decoded.meta);
         image = std::move(decoded);
         return kSuccess;
     }

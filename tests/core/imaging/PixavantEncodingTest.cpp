@@ -3,10 +3,12 @@
 #include <jxl/encode.h>
 #include <lcms2.h>
 
+#include <QFileInfo>
 #include <cmath>
 #include <functional>
 
 #include "ImagingFixtures.h"
+#include "Testdata.h"
 #include "imaging/JxlRunner.h"
 
 namespace pixavant::imaging {
@@ -273,9 +275,14 @@ TEST_F(PixavantEncodingTest, UnchangedJpegIsCarriedOverWithTheResolutionAskedAnd
         // Shown as the JPEG is: its orientation stated in the header, the pixels libjxl decodes
         // (which rounds a little differently from libjpeg) upright.
         EXPECT_EQ(facts.orientation, uint32_t(std::max(c.fixture.exifFields.orientation, 1)));
-        ImagingControl decoded, back;
+        ImagingControl decoded, back, fromRebuilt;
         ASSERT_EQ(decoded.load(source, 0, 0, 1), kSuccess);
         ASSERT_EQ(back.load(path("out.jxl"), 0, 0, 1), kSuccess);
+        // Its EXIF, which libjxl compresses, reads as the rebuilt JPEG's.
+        ASSERT_EQ(fromRebuilt.load(rebuiltPath, 0, 0, 1), kSuccess);
+        if (c.fixture.exif) {
+            EXPECT_EQ(back.meta().embedded.exif, fromRebuilt.meta().embedded.exif);
+        }
         const Raster& want = decoded.displayRaster();
         const Raster& got = back.displayRaster();
         ASSERT_EQ(std::tuple(got.width, got.height, got.format),
@@ -286,6 +293,58 @@ TEST_F(PixavantEncodingTest, UnchangedJpegIsCarriedOverWithTheResolutionAskedAnd
             total += std::abs(int(got.pixels[i]) - int(want.pixels[i]));
         }
         EXPECT_LT(total / double(got.pixels.size()), 1.0);
+    }
+}
+
+// Camera files: a 300-dpi Nikon, turned ones, gray and centimetre ones, at their own resolution
+// (rebuilt byte for byte) and at 72 dpi (only the resolution rewritten); CMYK is encoded from its
+// pixels.
+TEST_F(PixavantEncodingTest, CameraJpegsAreCarriedOverAtTheirOwnResolutionAndAt72Dpi) {
+    const QString root = testing::testdataDir();
+    if (root.isEmpty())
+        GTEST_SKIP() << "../shared/testdata is not there";
+    const struct {
+        const char* file;
+        bool carried;
+    } cases[] = {
+        {"exif/DSCN0010.jpg", true},
+        {"exif/landscape_6.jpg", true},
+        {"exif/landscape_5.jpg", true},
+        {"exif/Pentax_K10D.jpg", true},
+        {"exif/Panasonic_DMC-FZ30.jpg", true},
+        {"exif/iptc.jpg", true},
+        {"formats/hopper_gray.jpg", true},
+        {"formats/exif-200dpcm.jpg", true},
+        {"formats/pil_sample_cmyk.jpg", false},
+    };
+    for (const auto& c : cases) {
+        const QString source = root + QLatin1Char('/') + QLatin1String(c.file);
+        FileInfoRecord info;
+        ASSERT_EQ(readFileInfo(source, info), 1) << c.file;
+        const int32_t own = info.XResolution > 0 ? info.XResolution : 72;
+        for (const int32_t dpi : {own, 72}) {
+            SCOPED_TRACE(std::string(c.file) + " at " + std::to_string(dpi) + " dpi");
+            setResolution(dpi);
+            ImagingControl control;
+            control.setVerifySaves(true);
+            ASSERT_EQ(control.load(source, 24, 0, 1), kSuccess);
+            ASSERT_EQ(control.save(path("out.jxl"), format::kPixavantLossless, 24, -1, 0),
+                      kSuccess);
+            EXPECT_EQ(control.lastVerification().method == VerifyMethod::JpegReconstruction,
+                      c.carried);
+            const JxlFacts facts = inspect(path("out.jxl"));
+            ASSERT_EQ(!facts.jpeg.empty(), c.carried);
+            if (!c.carried)
+                continue;
+            const int changed = differingBytes(facts.jpeg, readBytes(source));
+            EXPECT_EQ(changed == 0, dpi == own) << changed;
+            EXPECT_LE(changed, 5 + 18);
+            EXPECT_LT(QFileInfo(path("out.jxl")).size(), QFileInfo(source).size());
+            FileInfoRecord written;
+            ASSERT_EQ(readFileInfo(path("out.jxl"), written), 1);
+            EXPECT_EQ(std::tuple(written.Width, written.Height, written.XResolution),
+                      std::tuple(info.Width, info.Height, dpi));
+        }
     }
 }
 
