@@ -3,6 +3,7 @@
 #include <libexif/exif-log.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
@@ -251,7 +252,8 @@ bool isStorageTag(uint16_t tag) {
 }
 
 std::vector<uint8_t> rewriteExif(const std::vector<uint8_t>& block, const WrittenImage& image,
-                                 size_t maxBytes, std::vector<std::string>& notes) {
+                                 size_t maxBytes, std::vector<std::string>& notes,
+                                 bool withMakerNote) {
     if (block.empty())
         return {};
     if (block.size() > kLargestExifBlock) {
@@ -273,6 +275,8 @@ std::vector<uint8_t> rewriteExif(const std::vector<uint8_t>& block, const Writte
     if (isSelfContainedMakerNote(
             exif_content_get_entry(exif.ifd(EXIF_IFD_EXIF), EXIF_TAG_MAKER_NOTE)))
         exif_data_set_option(exif.data(), EXIF_DATA_OPTION_DONT_CHANGE_MAKER_NOTE);
+    if (!withMakerNote)
+        removeTag(exif.ifd(EXIF_IFD_EXIF), EXIF_TAG_MAKER_NOTE);
     makeTrue(exif, image);
     std::vector<uint8_t> result = save(exif.data());
     if (result.size() > maxBytes) {
@@ -314,6 +318,103 @@ int exifOrientation(const std::vector<uint8_t>& block) {
         return 1;
     const int orientation = exif_get_short(entry->data, exif.order());
     return orientation >= 1 && orientation <= 8 ? orientation : 1;
+}
+
+namespace {
+
+// The bytes of a TIFF structure read in its own byte order, every read checked against its end.
+class TiffBytes {
+  public:
+    TiffBytes(uint8_t* data, size_t size) : data_(data), size_(size) {
+        little_ = size >= 8 && data[0] == 'I' && data[1] == 'I';
+        valid_ = size >= 8 && (little_ || (data[0] == 'M' && data[1] == 'M')) && read16(2) == 42;
+    }
+    bool valid() const { return valid_; }
+    bool holds(size_t at, size_t bytes) const { return at <= size_ && bytes <= size_ - at; }
+    uint32_t read16(size_t at) const {
+        return little_ ? uint32_t(data_[at]) | uint32_t(data_[at + 1]) << 8
+                       : uint32_t(data_[at]) << 8 | uint32_t(data_[at + 1]);
+    }
+    uint32_t read32(size_t at) const {
+        return little_ ? read16(at) | read16(at + 2) << 16 : read16(at) << 16 | read16(at + 2);
+    }
+    void write16(size_t at, uint32_t value) {
+        data_[at + (little_ ? 0 : 1)] = uint8_t(value);
+        data_[at + (little_ ? 1 : 0)] = uint8_t(value >> 8);
+    }
+    void write32(size_t at, uint32_t value) {
+        write16(at + (little_ ? 0 : 2), value & 0xFFFF);
+        write16(at + (little_ ? 2 : 0), value >> 16);
+    }
+
+  private:
+    uint8_t* data_;
+    size_t size_;
+    bool little_ = false;
+    bool valid_ = false;
+};
+
+// Where the first directory keeps its resolution: the offsets of the two RATIONAL values and of
+// the unit's SHORT (0: not held so).
+struct ResolutionPlace {
+    size_t x = 0;
+    size_t y = 0;
+    size_t unit = 0;
+};
+
+ResolutionPlace findResolution(const TiffBytes& tiff) {
+    ResolutionPlace place;
+    const size_t directory = tiff.read32(4);
+    if (directory < 8 || !tiff.holds(directory, 2))
+        return place;
+    const size_t count = tiff.read16(directory);
+    for (size_t i = 0; i < count; ++i) {
+        const size_t entry = directory + 2 + 12 * i;
+        if (!tiff.holds(entry, 12))
+            break;
+        const uint32_t tag = tiff.read16(entry);
+        const uint32_t type = tiff.read16(entry + 2);
+        if (tiff.read32(entry + 4) != 1)
+            continue;
+        constexpr uint32_t kShort = 3;
+        constexpr uint32_t kRational = 5;
+        if ((tag == EXIF_TAG_X_RESOLUTION || tag == EXIF_TAG_Y_RESOLUTION) && type == kRational) {
+            const size_t value = tiff.read32(entry + 8);
+            if (value >= 8 && tiff.holds(value, 8))
+                (tag == EXIF_TAG_X_RESOLUTION ? place.x : place.y) = value;
+        } else if (tag == EXIF_TAG_RESOLUTION_UNIT && type == kShort) {
+            place.unit = entry + 8;
+        }
+    }
+    return place;
+}
+
+}  // namespace
+
+InPlaceEdit setExifResolutionInPlace(uint8_t* block, size_t size, uint32_t xDpi, uint32_t yDpi) {
+    TiffBytes tiff(block, size);
+    if (!tiff.valid())
+        return InPlaceEdit::Impossible;
+    const ResolutionPlace place = findResolution(tiff);
+    if (place.x == 0 || place.y == 0 || (place.x == place.y && xDpi != yDpi))
+        return InPlaceEdit::Impossible;
+    // No unit is inches; 1 states none.
+    const uint32_t unit = place.unit != 0 ? tiff.read16(place.unit) : 2;
+    const double perInch = unit == 2 ? 1.0 : unit == 3 ? 2.54 : 0.0;
+    auto states = [&](size_t at, uint32_t dpi) {
+        const uint32_t denominator = tiff.read32(at + 4);
+        return denominator != 0 &&
+               std::lround(double(tiff.read32(at)) / denominator * perInch) == long(dpi);
+    };
+    if (states(place.x, xDpi) && states(place.y, yDpi))
+        return InPlaceEdit::Unchanged;
+    tiff.write32(place.x, xDpi);
+    tiff.write32(place.x + 4, 1);
+    tiff.write32(place.y, yDpi);
+    tiff.write32(place.y + 4, 1);
+    if (place.unit != 0)
+        tiff.write16(place.unit, 2);
+    return InPlaceEdit::Rewritten;
 }
 
 }  // namespace pixavant::imaging

@@ -44,11 +44,25 @@ struct WrittenImage {
 // are the output's, the thumbnail and the tags that describe the source's own storage (strips,
 // compression, sample layout) go, and a colour space of sRGB is stated when no profile is written.
 // A maker note libexif knows is moved with its offsets; when the block would exceed `maxBytes`, the
-// maker note is left out first.
+// maker note is left out first; `withMakerNote` false leaves it out in any case.
 //
 // Damaged entries are dropped and said so in `notes`; an empty result means nothing was kept.
 std::vector<uint8_t> rewriteExif(const std::vector<uint8_t>& block, const WrittenImage& image,
-                                 size_t maxBytes, std::vector<std::string>& notes);
+                                 size_t maxBytes, std::vector<std::string>& notes,
+                                 bool withMakerNote = true);
+
+// What setExifResolutionInPlace did.
+enum class InPlaceEdit {
+    Unchanged,   // the block already states that resolution (to the nearest dot per inch)
+    Rewritten,   // the values were rewritten
+    Impossible,  // the first directory holds no XResolution and YResolution to rewrite
+};
+
+// Makes the EXIF block `block` (a TIFF structure from its byte-order mark on) state xDpi by yDpi
+// without moving a byte: XResolution and YResolution (one RATIONAL each) become xDpi/1 and
+// yDpi/1, and ResolutionUnit, when present, inches. The block keeps its length and every other
+// byte, so a file that holds it changes only there. Impossible leaves the block as it was.
+InPlaceEdit setExifResolutionInPlace(uint8_t* block, size_t size, uint32_t xDpi, uint32_t yDpi);
 
 // The TIFF structure of an EXIF payload that containers store with or without the "Exif\0\0"
 // identifier in front (WebP and HEIF writers differ); empty when it starts with neither.

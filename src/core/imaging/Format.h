@@ -64,9 +64,10 @@ struct SaveRequest {
     EmbeddedMetadata metadata{};
     // Where a writer says what of the metadata it had to leave out; may be null.
     std::vector<std::string>* notes = nullptr;
-    // A JPEG file whose full decode the pixels are, untouched (no resize, no depth change, no
-    // orientation turned by the caller): a writer may carry that file's data over instead of
-    // encoding the pixels afresh. Empty otherwise.
+    // A JPEG file whose full decode (turned by its EXIF orientation, as the reader turns it) the
+    // pixels are, with nothing changed but a gray image held as RGB (no resize, no other
+    // depth): a writer may carry that file's data over instead of encoding the pixels afresh.
+    // Empty otherwise.
     QString jpegSource{};
     // A later page of a file that holds pages: added to the file at `path` (which holds the
     // earlier ones) instead of starting a new one. Writers of one-image formats refuse it.
@@ -74,6 +75,10 @@ struct SaveRequest {
     // PIXAVANT: the JPEG XL encoder's effort, 1 (fastest) to 9 (smallest); 0 the format's own
     // (PixavantEncoding.h).
     int effort = 0;
+    // Where a writer that carried the JPEG of jpegSource over puts the bytes it carried: the
+    // file's own, with any resolution it states rewritten to the one asked. The output rebuilds
+    // exactly these. May be null.
+    std::vector<uint8_t>* carriedJpeg = nullptr;
 };
 
 // One image format's writer. `raster` already has the depth the caller asked for; the writer writes

@@ -90,6 +90,16 @@ bool fileStamp(const QString& path, qint64& size, qint64& modified) {
     return !path.isEmpty() && file.isFile();
 }
 
+// Whether pixels loaded as `held` and saved at `depth` keep the colours they were decoded with:
+// the same pixels, or gray ones held as RGB.
+bool keepsDecodedColours(const Raster& held, int depth) {
+    if (held.significantBits != 8)
+        return false;
+    if (held.format == PixelFormat::Rgb8)
+        return depth == 0 || depth == 24;
+    return held.format == PixelFormat::Gray8 && (depth == 0 || depth == 8 || depth == 24);
+}
+
 bool isJpeg(const FileHeader& header) {
     const QByteArray& b = header.bytes;
     return b.size() >= 3 && uint8_t(b[0]) == 0xFF && uint8_t(b[1]) == 0xD8 && uint8_t(b[2]) == 0xFF;
@@ -257,10 +267,11 @@ int16_t ImagingControl::save(const QString& path, int16_t formatCode, int16_t bi
     // The source JPEG itself may be carried over, with its own metadata: not when the metadata
     // is to be left out.
     qint64 size = 0, modified = 0;
-    if (!converted_ && keepMetadata_ && image_.raster.format == PixelFormat::Rgb8 &&
-        image_.raster.significantBits == 8 && fileStamp(jpegSource_, size, modified) &&
-        size == jpegSize_ && modified == jpegModified_)
+    if (keepMetadata_ && keepsDecodedColours(image_.raster, depth) &&
+        fileStamp(jpegSource_, size, modified) && size == jpegSize_ && modified == jpegModified_)
         request.jpegSource = jpegSource_;
+    std::vector<uint8_t> carriedJpeg;
+    request.carriedJpeg = &carriedJpeg;
     Progress writePart = progress.part(converted_ ? kDepthShare : 0, 100);
     std::vector<std::string> saveNotes;
     try {
@@ -276,19 +287,18 @@ int16_t ImagingControl::save(const QString& path, int16_t formatCode, int16_t bi
     if (status == kErrWrite && errorDetail().isEmpty())
         noteErrorDetail(output.writeFailure(errno));
     lastErrorDetail_ = errorDetail();
+    if (!carriedJpeg.empty())
+        saveNotes.clear();  // the JPEG's own metadata went with it, whole
     notes_ = loadNotes_;
     notes_.insert(notes_.end(), saveNotes.begin(), saveNotes.end());
     if (status != kSuccess)
         return int16_t(status);
     if (verifySaves_) {
-        // A JPEG carried over into a lossless PIXAVANT file is checked by rebuilding the JPEG;
-        // anything else by decoding its pixels.
-        bool checked = false;
-        if (formatCode == format::kPixavantLossless && !request.jpegSource.isEmpty()) {
-            verification_ = verifyJpegReconstruction(output.temporaryPath(), request.jpegSource);
-            checked = verification_.passed;
-        }
-        if (!checked) {
+        // A JPEG carried over is checked by rebuilding it: the bytes carried, which may state
+        // another resolution than the source; anything else by decoding its pixels.
+        if (!carriedJpeg.empty()) {
+            verification_ = verifyJpegReconstruction(output.temporaryPath(), carriedJpeg);
+        } else {
             status = verifyOutput(output.temporaryPath(), pixels, formatCode, qualityFactor,
                                   progress, verification_, page);
             if (status != kSuccess)

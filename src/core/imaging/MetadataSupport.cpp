@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstdarg>
 #include <exception>
+#include <map>
 #include <mutex>
 
 #include "imaging/ImagingStatus.h"
@@ -381,6 +382,53 @@ std::vector<uint8_t> rewriteXmp(const std::vector<uint8_t>& packet, const Writte
     } catch (const std::exception& e) {
         notes.push_back("XMP packet could not be rewritten: left out (" + reason(e) + ")");
         return {};
+    }
+}
+
+namespace {
+
+// Every value of the maker note of an EXIF block, by group and tag, as exiv2 reads it.
+using MakerValues = std::multimap<std::pair<std::string, uint16_t>, std::vector<uint8_t>>;
+
+MakerValues makerValues(const std::vector<uint8_t>& block, std::string& make) {
+    MakerValues values;
+    Exiv2::ExifData exif;
+    Exiv2::ExifParser::decode(exif, block.data(), uint32_t(block.size()));
+    for (const Exiv2::Exifdatum& datum : exif) {
+        const std::string group = datum.groupName();
+        // exiv2's own record of where the note was found moves with it.
+        if (group == "MakerNote")
+            continue;
+        const bool maker = Exiv2::ExifTags::isMakerGroup(group);
+        if (!maker && !(group == "Photo" && datum.tag() == 0x927C))
+            continue;
+        if (maker && make.empty())
+            make = group;
+        std::vector<uint8_t> bytes(size_t(std::max<long>(datum.size(), 0)));
+        if (!bytes.empty())
+            datum.copy(bytes.data(), Exiv2::littleEndian);
+        bytes.push_back(uint8_t(datum.typeId()));
+        values.emplace(std::make_pair(group, datum.tag()), std::move(bytes));
+    }
+    return values;
+}
+
+}  // namespace
+
+bool makerNoteReadsAlike(const std::vector<uint8_t>& source, const std::vector<uint8_t>& written,
+                         std::string& make) {
+    make.clear();
+    if (source.empty())
+        return true;
+    initialiseExiv2();
+    try {
+        const MakerValues before = makerValues(source, make);
+        if (before.empty())
+            return true;
+        std::string writtenMake;
+        return makerValues(written, writtenMake) == before;
+    } catch (const std::exception&) {
+        return false;
     }
 }
 

@@ -33,6 +33,14 @@ std::vector<uint8_t> rewriteXmp(const std::vector<uint8_t>& packet, const Writte
                                 const char* mimeType, const std::vector<uint8_t>& iptc,
                                 std::vector<std::string>& notes);
 
+// Whether the maker note of the EXIF block `written` reads back as that of `source` does: every
+// value exiv2 reads of it (the directories of the makes it knows, the bytes of the others) the
+// same. True when `source` holds none. A maker note whose values lie outside its own bytes reads
+// otherwise once moved: carrying it would write it broken. `make` receives the maker's name as
+// exiv2 groups it ("Nikon3", "Canon", ...), or "" when exiv2 does not know the make.
+bool makerNoteReadsAlike(const std::vector<uint8_t>& source, const std::vector<uint8_t>& written,
+                         std::string& make);
+
 // Photoshop image resources holding nothing but `iptc` (the payload of a JPEG APP13 marker after
 // its "Photoshop 3.0" identifier). Empty when `iptc` is.
 std::vector<uint8_t> iptcResources(const std::vector<uint8_t>& iptc);

@@ -33,6 +33,12 @@ EmbeddedMetadata prepareOutputMetadata(const EmbeddedMetadata& source, const Wri
     const bool jpeg = formatCode == format::kJpeg444;
     const size_t exifLimit = jpeg ? kJpegExifLimit : kLargestExifBlock;
     out.exif = rewriteExif(source.exif, image, exifLimit, notes);
+    if (std::string make; !out.exif.empty() && !makerNoteReadsAlike(source.exif, out.exif, make)) {
+        std::vector<std::string> again;  // the notes of the first rewrite hold
+        out.exif = rewriteExif(source.exif, image, exifLimit, again, false);
+        notes.push_back("EXIF maker note" + (make.empty() ? std::string() : " (" + make + ")") +
+                        " cannot be carried intact: left out");
+    }
 
     const bool iptcAsXmp = isPixavant(formatCode);
     out.xmp = rewriteXmp(source.xmp, image, mimeTypeOf(formatCode),

@@ -284,10 +284,10 @@ std::vector<uint8_t> decompressBrotli(const uint8_t* data, size_t size) {
     }
 }
 
-// Finds the first "Exif" box of a container file by walking the box headers (no codestream is
-// read), plain or Brotli-compressed (as libjxl stores the EXIF of a JPEG it carries over). A bare
-// codestream has no boxes. Returns the payload, or nothing.
-std::vector<uint8_t> findExifBox(InputFile& file) {
+// Finds the first "Exif" box (or box of another `type`) of a container file by walking the box
+// headers (no codestream is read), plain or Brotli-compressed (as libjxl stores the metadata of a
+// JPEG it carries over). A bare codestream has no boxes. Returns the payload, or nothing.
+std::vector<uint8_t> findExifBox(InputFile& file, const char* type = "Exif") {
     const int64_t fileSize = file.size();
     if (fileSize < 0 || !file.seek(0))
         return {};
@@ -312,7 +312,7 @@ std::vector<uint8_t> findExifBox(InputFile& file) {
         }
         if (size < headerSize || size > uint64_t(fileSize - position))
             return {};
-        const bool plain = std::memcmp(head.data() + 4, "Exif", 4) == 0;
+        const bool plain = std::memcmp(head.data() + 4, type, 4) == 0;
         const bool compressed = std::memcmp(head.data() + 4, "brob", 4) == 0;
         if (plain || compressed) {
             const uint64_t payloadSize = size - headerSize;
@@ -324,12 +324,30 @@ std::vector<uint8_t> findExifBox(InputFile& file) {
             if (plain)
                 return payload;
             // A Brotli-compressed box: its first four bytes name what it holds.
-            if (payload.size() > 4 && std::memcmp(payload.data(), "Exif", 4) == 0)
+            if (payload.size() > 4 && std::memcmp(payload.data(), type, 4) == 0)
                 return decompressBrotli(payload.data() + 4, payload.size() - 4);
         }
         position += int64_t(size);
     }
     return {};
+}
+
+// The EXIF and XMP of Brotli-compressed boxes (a JPEG carried over keeps its metadata so), which
+// exiv2 does not read, into the blocks of `meta` that are still empty.
+void readCompressedMetadata(const QString& path, ImageMeta& meta) {
+    InputFile file(path);
+    if (!file.isOpen())
+        return;
+    EmbeddedMetadata& embedded = meta.embedded;
+    if (embedded.exif.empty()) {
+        // The payload: the offset of the TIFF header, then the EXIF.
+        const std::vector<uint8_t> payload = findExifBox(file);
+        const uint64_t offset = payload.size() >= 4 ? readBigEndian32(payload.data()) : 0;
+        if (payload.size() >= 4 + 8 && offset <= payload.size() - 4 - 8)
+            embedded.exif.assign(payload.begin() + 4 + ptrdiff_t(offset), payload.end());
+    }
+    if (embedded.xmp.empty())
+        embedded.xmp = findExifBox(file, "xml ");
 }
 
 void readResolution(const QString& path, double& xDpi, double& yDpi) {
@@ -713,6 +731,7 @@ class PixavantReader final : public FormatReader {
             return job->status;
         readResolution(path, decoded.meta.xDpi, decoded.meta.yDpi);
         readEmbeddedMetadata(path, decoded.meta);
+        readCompressedMetadata(path, decoded.meta);
         image = std::move(decoded);
         return kSuccess;
     }
@@ -1010,46 +1029,31 @@ int estimatedPercent(double elapsed, double expected) {
 // ---------------------------------------------------------------------------------------------
 // A JPEG carried over as it is
 
-// What a JPEG file's markers say that decides whether it can be carried over.
+// What a JPEG file's markers say that decides whether it can be carried over, and where it
+// states its resolution.
 struct JpegFacts {
     int components = 0;
-    bool exif = false;
-    int orientation = 1;
-    double xDpi = 0;  // from EXIF; 0: not stated there
-    double yDpi = 0;
+    int orientation = 1;  // as the JPEG reader applies it
+    size_t exifAt = 0;    // the TIFF header of the first EXIF block in the file; 0: none
+    size_t exifSize = 0;
+    size_t jfifAt = 0;  // the body of the JFIF marker; 0: none
 };
 
-void readExifFacts(const uint8_t* data, size_t size, JpegFacts& facts) {
-    facts.exif = true;
+// The orientation the JPEG reader turns the pixels by: the first EXIF block's, 1 to 8, anything
+// else 1.
+int exifOrientation(const uint8_t* app1, size_t size) {
     ExifData* exif = newLiteralExifData();
     if (exif == nullptr)
-        return;
-    exif_data_load_data(exif, data, unsigned(size));
-    const ExifByteOrder order = exif_data_get_byte_order(exif);
+        return 1;
+    exif_data_load_data(exif, app1, unsigned(size));
     ExifContent* ifd0 = exif->ifd[EXIF_IFD_0];
-    auto entry = [&](ExifTag tag, ExifFormat format, unsigned bytes) -> ExifEntry* {
-        ExifEntry* e = ifd0 != nullptr ? exif_content_get_entry(ifd0, tag) : nullptr;
-        return e != nullptr && e->format == format && e->components >= 1 && e->data != nullptr &&
-                       e->size >= bytes
-                   ? e
-                   : nullptr;
-    };
-    if (ExifEntry* e = entry(EXIF_TAG_ORIENTATION, EXIF_FORMAT_SHORT, 2))
-        facts.orientation = exif_get_short(e->data, order);
-    int unit = 2;
-    if (ExifEntry* e = entry(EXIF_TAG_RESOLUTION_UNIT, EXIF_FORMAT_SHORT, 2))
-        unit = exif_get_short(e->data, order);
-    const double perInch = unit == 2 ? 1.0 : unit == 3 ? 2.54 : 0.0;
-    auto dpi = [&](ExifTag tag) {
-        ExifEntry* e = entry(tag, EXIF_FORMAT_RATIONAL, 8);
-        if (e == nullptr)
-            return 0.0;
-        const ExifRational r = exif_get_rational(e->data, order);
-        return r.denominator != 0 ? double(r.numerator) / r.denominator * perInch : 0.0;
-    };
-    facts.xDpi = dpi(EXIF_TAG_X_RESOLUTION);
-    facts.yDpi = dpi(EXIF_TAG_Y_RESOLUTION);
+    ExifEntry* e = ifd0 != nullptr ? exif_content_get_entry(ifd0, EXIF_TAG_ORIENTATION) : nullptr;
+    int orientation = 1;
+    if (e != nullptr && e->format == EXIF_FORMAT_SHORT && e->components >= 1 &&
+        e->data != nullptr && e->size >= 2)
+        orientation = exif_get_short(e->data, exif_data_get_byte_order(exif));
     exif_data_unref(exif);
+    return orientation >= 1 && orientation <= 8 ? orientation : 1;
 }
 
 // Walks the markers up to the first scan. False when the file is not a JPEG as expected.
@@ -1076,22 +1080,54 @@ bool readJpegFacts(const std::vector<uint8_t>& jpeg, JpegFacts& facts) {
             marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
         if (frame && bodySize >= 6)
             facts.components = body[5];
-        if (marker == 0xE1 && bodySize >= 6 && std::memcmp(body, "Exif\0\0", 6) == 0 && !facts.exif)
-            readExifFacts(body, bodySize, facts);
+        // Identifier, version, unit, two densities and the thumbnail's size: 14 bytes.
+        if (marker == 0xE0 && bodySize >= 14 && std::memcmp(body, "JFIF\0", 5) == 0 &&
+            facts.jfifAt == 0)
+            facts.jfifAt = at + 4;
+        if (marker == 0xE1 && bodySize >= 6 && std::memcmp(body, "Exif\0\0", 6) == 0 &&
+            facts.exifAt == 0) {
+            facts.exifAt = at + 4 + 6;
+            facts.exifSize = bodySize - 6;
+            facts.orientation = exifOrientation(body, bodySize);
+        }
         at += 2 + length;
     }
     return false;
 }
 
-bool sameDpi(double stated, int32_t wanted) {
-    return std::lround(stated) == wanted;
+// Makes the JFIF density at `body` state xDpi by yDpi in place, unless it states no resolution
+// (unit 0: an aspect ratio only) or that one already. False when it cannot hold it.
+bool setJfifDensityInPlace(std::vector<uint8_t>& jpeg, size_t body, int32_t xDpi, int32_t yDpi) {
+    uint8_t* jfif = jpeg.data() + body;
+    const int unit = jfif[7];
+    const int x = jfif[8] << 8 | jfif[9];
+    const int y = jfif[10] << 8 | jfif[11];
+    if ((unit != 1 && unit != 2) || x == 0 || y == 0)
+        return true;
+    const double perInch = unit == 1 ? 1.0 : 2.54;
+    if (std::lround(x * perInch) == xDpi && std::lround(y * perInch) == yDpi)
+        return true;
+    if (xDpi > 0xFFFF || yDpi > 0xFFFF)
+        return false;
+    jfif[7] = 1;
+    jfif[8] = uint8_t(xDpi >> 8);
+    jfif[9] = uint8_t(xDpi);
+    jfif[10] = uint8_t(yDpi >> 8);
+    jfif[11] = uint8_t(yDpi);
+    return true;
 }
 
-// Reads the JPEG named by the request when carrying it over keeps everything the caller asked
-// for: colour (3 components), no orientation turned, the resolution asked is the file's own and
-// is what the new file will state. Empty otherwise.
-std::vector<uint8_t> jpegToCarryOver(const SaveRequest& request, const ImageMeta& meta) {
+// The JPEG named by the request as it is to be carried over, when that keeps everything the
+// caller asked for: gray or colour (CMYK is not carried), and the resolution asked stated
+// wherever the file states one. EXIF and JFIF values that state another are rewritten in place,
+// so that the JPEG rebuilt from the output differs from the source only there. Empty otherwise.
+std::vector<uint8_t> jpegToCarryOver(const SaveRequest& request, JpegFacts& facts) {
     if (request.formatCode != format::kPixavantLossless || request.jpegSource.isEmpty())
+        return {};
+    const SaveResolution& asked = request.resolution;
+    const int32_t xDpi = asked.x > 0 ? asked.x : asked.y;
+    const int32_t yDpi = asked.y > 0 ? asked.y : asked.x;
+    if (xDpi <= 0)
         return {};
     QFile file(request.jpegSource);
     constexpr qint64 kMaxJpeg = qint64(1) << 30;
@@ -1100,33 +1136,30 @@ std::vector<uint8_t> jpegToCarryOver(const SaveRequest& request, const ImageMeta
     std::vector<uint8_t> jpeg(size_t(file.size()));
     if (file.read(reinterpret_cast<char*>(jpeg.data()), qint64(jpeg.size())) != qint64(jpeg.size()))
         return {};
-    JpegFacts facts;
-    if (!readJpegFacts(jpeg, facts) || facts.components != 3 || facts.orientation != 1)
+    if (!readJpegFacts(jpeg, facts) || (facts.components != 1 && facts.components != 3))
         return {};
-    const SaveResolution& res = request.resolution;
-    // The file's resolution as it was read (72 dpi when it states none)...
-    const bool stated = meta.xDpi > 0 && meta.yDpi > 0;
-    if (stated ? !(sameDpi(meta.xDpi, res.x) && sameDpi(meta.yDpi, res.y))
-               : !(res.x == 72 && res.y == 72))
+    // The EXIF is carried with the file and states the output's resolution: without one of its
+    // own there, the resolution cannot be stated.
+    if (facts.exifAt != 0 &&
+        setExifResolutionInPlace(jpeg.data() + facts.exifAt, facts.exifSize, uint32_t(xDpi),
+                                 uint32_t(yDpi)) == InPlaceEdit::Impossible)
         return {};
-    // ... and as the new file states it: its EXIF is carried over with it.
-    if (facts.exif && !(sameDpi(facts.xDpi, res.x) && sameDpi(facts.yDpi, res.y)))
+    if (facts.jfifAt != 0 && !setJfifDensityInPlace(jpeg, facts.jfifAt, xDpi, yDpi))
         return {};
     return jpeg;
 }
 
 // Sets up the encoder to carry the JPEG over (losslessly recompressed, the original file
-// reconstructible bit for bit). The file's own EXIF goes with it; without one, the resolution
-// gets an Exif box of its own.
-int configureJpegCarryOver(EncodeJob& job, std::vector<uint8_t> jpeg, const SaveRequest& request) {
+// reconstructible bit for bit). The file's own EXIF goes with it, and libjxl signals its
+// orientation in the header; without one, the resolution gets an Exif box of its own.
+int configureJpegCarryOver(EncodeJob& job, std::vector<uint8_t> jpeg, const JpegFacts& facts,
+                           const SaveRequest& request) {
     if (const int status = createEncoder(job); status != kSuccess)
         return status;
     JxlEncoder* encoder = job.encoder.get();
-    JpegFacts facts;
-    readJpegFacts(jpeg, facts);
     if (JxlEncoderStoreJPEGMetadata(encoder, JXL_TRUE) != JXL_ENC_SUCCESS)
         return encoderFailure(encoder);
-    if (!facts.exif) {
+    if (facts.exifAt == 0) {
         if (const int status = addMetadataBoxes(
                 encoder, makeExifPayload(request.resolution.x, request.resolution.y), {});
             status != kSuccess)
@@ -1149,6 +1182,23 @@ int setRequestedEffort(EncodeJob& job, const SaveRequest& request) {
                : encoderFailure(job.encoder.get());
 }
 
+// The orientation the header of an encoded file states; 0 when it cannot be read.
+int statedOrientation(const std::vector<uint8_t>& encoded) {
+    DecoderPtr decoder(JxlDecoderCreate(nullptr));
+    // Told to keep the orientation, the decoder reports it instead of applying it.
+    if (!decoder ||
+        JxlDecoderSubscribeEvents(decoder.get(), JXL_DEC_BASIC_INFO) != JXL_DEC_SUCCESS ||
+        JxlDecoderSetKeepOrientation(decoder.get(), JXL_TRUE) != JXL_DEC_SUCCESS ||
+        JxlDecoderSetInput(decoder.get(), encoded.data(), encoded.size()) != JXL_DEC_SUCCESS)
+        return 0;
+    JxlDecoderCloseInput(decoder.get());
+    JxlBasicInfo info{};
+    if (JxlDecoderProcessInput(decoder.get()) != JXL_DEC_BASIC_INFO ||
+        JxlDecoderGetBasicInfo(decoder.get(), &info) != JXL_DEC_SUCCESS)
+        return 0;
+    return int(info.orientation);
+}
+
 class PixavantWriter final : public FormatWriter {
   public:
     bool writes(int formatCode) const override {
@@ -1165,16 +1215,10 @@ class PixavantWriter final : public FormatWriter {
         const double pixels = double(raster.width) * double(raster.height);
         effort_ = effectiveEffort(request.formatCode, request.qualityFactor, request.effort);
 
-        int status = kErrInvalidArgument;
-        if (std::vector<uint8_t> jpeg = jpegToCarryOver(request, meta); !jpeg.empty()) {
-            status = encode(progress, pixels, request.formatCode, true, [&](EncodeJob& job) {
-                const int configured = configureJpegCarryOver(job, std::move(jpeg), request);
-                return configured == kSuccess ? setRequestedEffort(job, request) : configured;
-            });
-            if (status == kErrCancelled || status == kErrNoMemory)
-                return status;
-            // Otherwise, a JPEG libjxl cannot carry over is encoded from its pixels.
-        }
+        int status = carryOver(request, pixels, progress);
+        if (status == kErrCancelled || status == kErrNoMemory)
+            return status;
+        // Otherwise, a JPEG that cannot be carried over is encoded from its pixels.
         if (status != kSuccess) {
             EncoderInput input;
             if (status = prepareInput(raster, request.formatCode, input); status != kSuccess)
@@ -1201,6 +1245,29 @@ class PixavantWriter final : public FormatWriter {
     }
 
   private:
+    // Carries the request's JPEG over into output_. kSuccess when it did, with the bytes carried
+    // handed to the caller; any other status when the pixels are to be encoded instead.
+    int carryOver(const SaveRequest& request, double pixels, Progress& progress) {
+        JpegFacts facts;
+        std::vector<uint8_t> jpeg = jpegToCarryOver(request, facts);
+        if (jpeg.empty())
+            return kErrInvalidArgument;
+        std::vector<uint8_t> carried = jpeg;
+        const int status = encode(progress, pixels, request.formatCode, true, [&](EncodeJob& job) {
+            const int configured = configureJpegCarryOver(job, std::move(jpeg), facts, request);
+            return configured == kSuccess ? setRequestedEffort(job, request) : configured;
+        });
+        if (status != kSuccess)
+            return status;
+        // The pixels were turned as the JPEG reader read the orientation: libjxl must state the
+        // same one for the file to show as they do.
+        if (statedOrientation(output_) != facts.orientation)
+            return kErrInvalidArgument;
+        if (request.carriedJpeg != nullptr)
+            *request.carriedJpeg = std::move(carried);
+        return kSuccess;
+    }
+
     int encode(Progress& progress, double pixels, int formatCode, bool jpeg,
                const std::function<int(EncodeJob&)>& configure) {
         output_.clear();

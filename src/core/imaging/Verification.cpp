@@ -244,11 +244,30 @@ bool reconstructJpeg(const QByteArray& input, std::vector<uint8_t>& jpeg, std::s
 }  // namespace
 
 Verification verifyJpegReconstruction(const QString& path, const QString& sourceJpegPath) {
+    QFile source(sourceJpegPath);
+    if (!source.open(QIODevice::ReadOnly)) {
+        Verification result;
+        result.method = VerifyMethod::JpegReconstruction;
+        result.detail = "the output or its source cannot be opened";
+        return result;
+    }
+    try {
+        const QByteArray original = source.readAll();
+        return verifyJpegReconstruction(path,
+                                        std::vector<uint8_t>(original.begin(), original.end()));
+    } catch (const std::bad_alloc&) {
+        Verification result;
+        result.method = VerifyMethod::JpegReconstruction;
+        result.detail = "not enough memory to rebuild the JPEG";
+        return result;
+    }
+}
+
+Verification verifyJpegReconstruction(const QString& path, const std::vector<uint8_t>& sourceJpeg) {
     Verification result;
     result.method = VerifyMethod::JpegReconstruction;
     QFile output(path);
-    QFile source(sourceJpegPath);
-    if (!output.open(QIODevice::ReadOnly) || !source.open(QIODevice::ReadOnly)) {
+    if (!output.open(QIODevice::ReadOnly)) {
         result.detail = "the output or its source cannot be opened";
         return result;
     }
@@ -256,10 +275,7 @@ Verification verifyJpegReconstruction(const QString& path, const QString& source
     try {
         if (!reconstructJpeg(output.readAll(), rebuilt, result.detail))
             return result;
-        const QByteArray original = source.readAll();
-        result.passed = size_t(original.size()) == rebuilt.size() &&
-                        std::equal(rebuilt.begin(), rebuilt.end(),
-                                   reinterpret_cast<const uint8_t*>(original.constData()));
+        result.passed = rebuilt == sourceJpeg;
     } catch (const std::bad_alloc&) {
         result.detail = "not enough memory to rebuild the JPEG";
         return result;

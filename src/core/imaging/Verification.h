@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QString>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "imaging/Progress.h"
 #include "imaging/Raster.h"
@@ -48,5 +50,7 @@ int verifyOutput(const QString& path, const Raster& written, int formatCode, int
 // For a PIXAVANT file recompressed losslessly from a JPEG: rebuilds the JPEG from the file's
 // reconstruction data and compares it byte for byte with the source JPEG at `sourceJpegPath`.
 Verification verifyJpegReconstruction(const QString& path, const QString& sourceJpegPath);
+// The same against the JPEG's bytes.
+Verification verifyJpegReconstruction(const QString& path, const std::vector<uint8_t>& sourceJpeg);
 
 }  // namespace pixavant::imaging

@@ -11,6 +11,7 @@
 
 #include "ImagingFixtures.h"
 #include "Testdata.h"
+#include "imaging/MetadataSupport.h"
 
 namespace pixavant::imaging {
 namespace {
@@ -232,6 +233,39 @@ TEST_F(MetadataTest, XmpIsMadeTrueIptcTravelsInEachFormatsOwnWayAndPixelsOnlyCar
     ImagingControl original;
     ASSERT_EQ(original.load(sample("xmp_test.jpg"), 0, 0, 1), kSuccess);
     EXPECT_EQ(same.embedded.xmp, original.meta().embedded.xmp);
+}
+
+// A maker note whose values lie outside its own bytes (the Nikon COOLPIX's NikonScanIFD and
+// NEFBitDepth point past its end; Panasonic's count from the EXIF header, which moves) would be
+// written broken: it is left out, and said so. One that moves intact (Fujifilm's) is kept.
+TEST_F(MetadataTest, MakerNotesAreCarriedOnlyWhenTheyReadBackIntact) {
+    REQUIRE_SAMPLES();
+    const struct {
+        const char* file;
+        bool kept;
+    } cases[] = {{"DSCN0010.jpg", false},
+                 {"Panasonic_DMC-FZ30.jpg", false},
+                 {"Fujifilm_FinePix_E500.jpg", true}};
+    for (const auto& c : cases) {
+        ImagingControl source;
+        ASSERT_EQ(source.load(sample(c.file), 0, 0, 1), kSuccess);
+        const std::vector<uint8_t>& original = source.meta().embedded.exif;
+        for (const Output& output : kOutputs) {
+            SCOPED_TRACE(std::string(c.file) + " in " + output.name);
+            std::vector<std::string> notes;
+            const ImageMeta meta = convert(sample(c.file), output.code, "out", &notes);
+            std::string said;
+            for (const std::string& note : notes)
+                said += note + "; ";
+            EXPECT_EQ(said.find("maker note") != std::string::npos, !c.kept) << said;
+            EXPECT_EQ(exifValues(meta.embedded.exif).count("2:927c"), c.kept ? 1u : 0u);
+            // What is kept reads as the source's, value for value (exiv2 reads the note).
+            std::string make;
+            EXPECT_EQ(makerNoteReadsAlike(original, meta.embedded.exif, make), c.kept);
+            // The rest of the EXIF is carried all the same.
+            EXPECT_GT(exifValues(meta.embedded.exif).size(), 10u);
+        }
+    }
 }
 
 // A JPEG with an APP1 marker of the given payload after its SOI.

@@ -3,10 +3,12 @@
 #include <jxl/encode.h>
 #include <lcms2.h>
 
+#include <QFileInfo>
 #include <cmath>
 #include <functional>
 
 #include "ImagingFixtures.h"
+#include "Testdata.h"
 #include "imaging/JxlRunner.h"
 #include "imaging/PixavantEncoding.h"
 
@@ -53,6 +55,7 @@ std::vector<uint8_t> readBytes(const QString& path) {
 // What libjxl's own decoder finds in a file: how its colours are stated (named, or the original
 // ICC profile) and the JPEG it reconstructs, if any.
 struct JxlFacts {
+    uint32_t orientation = 0;
     bool named = false;
     JxlColorEncoding encoding{};
     std::vector<uint8_t> icc;
@@ -63,8 +66,9 @@ JxlFacts inspect(const QString& path) {
     JxlFacts facts;
     const std::vector<uint8_t> bytes = readBytes(path);
     JxlDecoder* d = JxlDecoderCreate(nullptr);
-    JxlDecoderSubscribeEvents(
-        d, JXL_DEC_COLOR_ENCODING | JXL_DEC_JPEG_RECONSTRUCTION | JXL_DEC_FULL_IMAGE);
+    JxlDecoderSetKeepOrientation(d, JXL_TRUE);  // reported, not applied
+    JxlDecoderSubscribeEvents(d, JXL_DEC_BASIC_INFO | JXL_DEC_COLOR_ENCODING |
+                                     JXL_DEC_JPEG_RECONSTRUCTION | JXL_DEC_FULL_IMAGE);
     JxlDecoderSetInput(d, bytes.data(), bytes.size());
     JxlDecoderCloseInput(d);
     std::vector<uint8_t> jpeg(bytes.size() * 4 + 65536), pixels;
@@ -73,7 +77,11 @@ JxlFacts inspect(const QString& path) {
          s = JxlDecoderProcessInput(d)) {
         const auto original = JXL_COLOR_PROFILE_TARGET_ORIGINAL;
         size_t size = 0;
-        if (s == JXL_DEC_COLOR_ENCODING) {
+        if (s == JXL_DEC_BASIC_INFO) {
+            JxlBasicInfo info{};
+            JxlDecoderGetBasicInfo(d, &info);
+            facts.orientation = info.orientation;
+        } else if (s == JXL_DEC_COLOR_ENCODING) {
             facts.named = JxlDecoderGetColorAsEncodedProfile(d, nullptr, original,
                                                              &facts.encoding) == JXL_DEC_SUCCESS;
             JxlDecoderGetICCProfileSize(d, nullptr, original, &size);
@@ -163,8 +171,20 @@ TEST_F(PixavantEncodingTest, LossyFilesNameTheirColourSpaceAndKeepOtherProfilesE
     }
 }
 
-TEST_F(PixavantEncodingTest, UnchangedJpegIsCarriedOverBitForBitAndNothingElseIs) {
+// How many bytes two files of one size differ in; -1 when their sizes differ.
+int differingBytes(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+    if (a.size() != b.size())
+        return -1;
+    int count = 0;
+    for (size_t i = 0; i < a.size(); ++i)
+        count += a[i] != b[i];
+    return count;
+}
+
+TEST_F(PixavantEncodingTest, UnchangedJpegIsCarriedOverWithTheResolutionAskedAndNothingElseIs) {
     const Raster photo = testing::makePhotoLike(320, 240);
+    Raster grayPhoto = photo;
+    ASSERT_EQ(convertToGray(grayPhoto), kSuccess);
     const JpegFixture jfif72{.densityUnit = 1, .xDensity = 72, .yDensity = 72};
     JpegFixture exif = jfif72;
     exif.progressive = true;
@@ -174,57 +194,158 @@ TEST_F(PixavantEncodingTest, UnchangedJpegIsCarriedOverBitForBitAndNothingElseIs
     JpegFixture turned = exif;
     turned.exifFields.orientation = 6;
     JpegFixture exif300 = exif;
+    exif300.jfif = false;
     exif300.exifFields.xResolution = exif300.exifFields.yResolution = 300;
+    JpegFixture bothStates300 = exif300;  // JFIF and EXIF, in centimetres
+    bothStates300.jfif = true;
+    bothStates300.densityUnit = 2;
+    bothStates300.xDensity = bothStates300.yDensity = 118;
+    bothStates300.exifFields = {8, 118.11, 118.11, 3};
+    JpegFixture noExifResolution = exif;
+    noExifResolution.exifFields = {6, 0, 0, 0};
+    const JpegFixture aspectOnly{};  // JFIF density 1:1, no unit
+    JpegFixture grayExif = exif;
+    grayExif.icc.clear();
     const auto none = [](ImagingControl&) { return int16_t(0); };
     struct Case {
         const char* name;
         JpegFixture fixture;
+        bool gray;
         std::function<int16_t(ImagingControl&)> change;  // after the load
         int16_t code, depth, dpi;
         bool carried;
+        int rewritten;  // bytes of the rebuilt JPEG that differ from the source, at most
     };
     const Case cases[] = {
-        {"baseline, 72 dpi", jfif72, none, format::kPixavantLossless, 24, 72, true},
-        {"progressive, EXIF, ICC", exif, none, format::kPixavantLossless, 0, 72, true},
-        {"lossy", jfif72, none, format::kPixavant, 24, 72, false},
-        {"another resolution", jfif72, none, format::kPixavantLossless, 24, 150, false},
-        {"EXIF states another", exif300, none, format::kPixavantLossless, 24, 72, false},
-        {"turned by its orientation", turned, none, format::kPixavantLossless, 24, 72, false},
-        {"resized", jfif72, [](ImagingControl& c) { return c.resize(160, 120, 1); },
-         format::kPixavantLossless, 24, 72, false},
-        {"made gray", jfif72, [](ImagingControl& c) { return c.convertToGray(); },
-         format::kPixavantLossless, 24, 72, false},
+        {"baseline, 72 dpi", jfif72, false, none, format::kPixavantLossless, 24, 72, true, 0},
+        {"progressive, EXIF, ICC", exif, false, none, format::kPixavantLossless, 0, 72, true, 0},
+        {"turned by its orientation", turned, false, none, format::kPixavantLossless, 24, 72, true,
+         0},
+        {"gray", jfif72, true, none, format::kPixavantLossless, 0, 72, true, 0},
+        {"gray, 24 bits asked", jfif72, true, none, format::kPixavantLossless, 24, 72, true, 0},
+        {"gray, 8 bits asked", grayExif, true, none, format::kPixavantLossless, 8, 72, true, 0},
+        {"no resolution stated", aspectOnly, false, none, format::kPixavantLossless, 24, 72, true,
+         0},
+        {"JFIF states another", jfif72, false, none, format::kPixavantLossless, 24, 150, true, 2},
+        {"EXIF states another", exif300, false, none, format::kPixavantLossless, 24, 72, true, 16},
+        {"its own 300 dpi", exif300, false, none, format::kPixavantLossless, 24, 300, true, 0},
+        {"JFIF and EXIF in centimetres", bothStates300, false, none, format::kPixavantLossless, 24,
+         72, true, 5 + 18},
+        {"EXIF without a resolution", noExifResolution, false, none, format::kPixavantLossless, 24,
+         72, false, 0},
+        {"lossy", jfif72, false, none, format::kPixavant, 24, 72, false, 0},
+        {"a palette asked", jfif72, false, none, format::kPixavantLossless, 8, 72, false, 0},
+        {"resized", jfif72, false, [](ImagingControl& c) { return c.resize(160, 120, 1); },
+         format::kPixavantLossless, 24, 72, false, 0},
+        {"made gray", jfif72, false, [](ImagingControl& c) { return c.convertToGray(); },
+         format::kPixavantLossless, 24, 72, false, 0},
     };
     for (const Case& c : cases) {
-        const QString source = writeJpeg(photo, c.fixture);
+        SCOPED_TRACE(c.name);
+        const QString source = writeJpeg(c.gray ? grayPhoto : photo, c.fixture);
         setResolution(c.dpi);
         ImagingControl control;
-        ASSERT_EQ(control.load(source, c.depth, 0, 1), kSuccess) << c.name;
-        ASSERT_EQ(c.change(control), kSuccess) << c.name;
-        const std::vector<uint8_t> pixels = control.displayRaster().pixels;
-        ASSERT_EQ(control.save(path("out.jxl"), c.code, c.depth, -1, 0), kSuccess) << c.name;
+        control.setVerifySaves(true);
+        ASSERT_EQ(control.load(source, c.depth, 0, 1), kSuccess);
+        ASSERT_EQ(c.change(control), kSuccess);
+        ASSERT_EQ(control.save(path("out.jxl"), c.code, c.depth, -1, 0), kSuccess);
+        EXPECT_EQ(control.lastVerification().method == VerifyMethod::JpegReconstruction, c.carried);
+        EXPECT_TRUE(control.lastVerification().passed);
 
         const JxlFacts facts = inspect(path("out.jxl"));
-        EXPECT_EQ(!facts.jpeg.empty(), c.carried) << c.name;
+        EXPECT_EQ(!facts.jpeg.empty(), c.carried);
         if (!c.carried)
             continue;
-        EXPECT_EQ(facts.jpeg, readBytes(source)) << c.name;
-        // A PIXAVANT lossless file of the resolution asked. Its pixels are the JPEG's as libjxl
-        // decodes it, which rounds a little differently from libjpeg.
-        FileInfoRecord info;
+        const int changed = differingBytes(facts.jpeg, readBytes(source));
+        EXPECT_GE(changed, 0);
+        EXPECT_LE(changed, c.rewritten);
+        EXPECT_EQ(changed > 0, c.rewritten > 0);
+        // The rebuilt JPEG and the PIXAVANT file both state the resolution asked.
+        FileInfoRecord info, rebuilt;
+        const QString rebuiltPath =
+            write("rebuilt.jpg", QByteArray(reinterpret_cast<const char*>(facts.jpeg.data()),
+                                            qsizetype(facts.jpeg.size())));
+        ASSERT_EQ(readFileInfo(rebuiltPath, rebuilt), 1);
         ASSERT_EQ(readFileInfo(path("out.jxl"), info), 1);
-        EXPECT_EQ(info.Format, format::kPixavantLossless) << c.name;
-        EXPECT_EQ(info.XResolution, c.dpi) << c.name;
-        ImagingControl back;
-        ASSERT_EQ(back.load(path("out.jxl"), 0, 0, 1), kSuccess);
-        const std::vector<uint8_t>& got = back.displayRaster().pixels;
-        ASSERT_EQ(got.size(), pixels.size());
-        double total = 0;
-        for (size_t i = 0; i < got.size(); ++i) {
-            EXPECT_LE(std::abs(int(got[i]) - int(pixels[i])), 16) << c.name << " at " << i;
-            total += std::abs(int(got[i]) - int(pixels[i]));
+        EXPECT_EQ(std::tuple(info.Format, info.XResolution, info.YResolution),
+                  std::tuple(format::kPixavantLossless, int32_t(c.dpi), int32_t(c.dpi)));
+        if (c.fixture.densityUnit != 0 || c.fixture.exif) {
+            EXPECT_EQ(std::tuple(rebuilt.XResolution, rebuilt.YResolution),
+                      std::tuple(int32_t(c.dpi), int32_t(c.dpi)));
         }
-        EXPECT_LT(total / double(got.size()), 1.0) << c.name;
+        // Shown as the JPEG is: its orientation stated in the header, the pixels libjxl decodes
+        // (which rounds a little differently from libjpeg) upright.
+        EXPECT_EQ(facts.orientation, uint32_t(std::max(c.fixture.exifFields.orientation, 1)));
+        ImagingControl decoded, back, fromRebuilt;
+        ASSERT_EQ(decoded.load(source, 0, 0, 1), kSuccess);
+        ASSERT_EQ(back.load(path("out.jxl"), 0, 0, 1), kSuccess);
+        // Its EXIF, which libjxl compresses, reads as the rebuilt JPEG's.
+        ASSERT_EQ(fromRebuilt.load(rebuiltPath, 0, 0, 1), kSuccess);
+        if (c.fixture.exif) {
+            EXPECT_EQ(back.meta().embedded.exif, fromRebuilt.meta().embedded.exif);
+        }
+        const Raster& want = decoded.displayRaster();
+        const Raster& got = back.displayRaster();
+        ASSERT_EQ(std::tuple(got.width, got.height, got.format),
+                  std::tuple(want.width, want.height, want.format));
+        double total = 0;
+        for (size_t i = 0; i < got.pixels.size(); ++i) {
+            EXPECT_LE(std::abs(int(got.pixels[i]) - int(want.pixels[i])), 16) << " at " << i;
+            total += std::abs(int(got.pixels[i]) - int(want.pixels[i]));
+        }
+        EXPECT_LT(total / double(got.pixels.size()), 1.0);
+    }
+}
+
+// Camera files: a 300-dpi Nikon, turned ones, gray and centimetre ones, at their own resolution
+// (rebuilt byte for byte) and at 72 dpi (only the resolution rewritten); CMYK is encoded from its
+// pixels.
+TEST_F(PixavantEncodingTest, CameraJpegsAreCarriedOverAtTheirOwnResolutionAndAt72Dpi) {
+    const QString root = testing::testdataDir();
+    if (root.isEmpty())
+        GTEST_SKIP() << "../shared/testdata is not there";
+    const struct {
+        const char* file;
+        bool carried;
+    } cases[] = {
+        {"exif/DSCN0010.jpg", true},
+        {"exif/landscape_6.jpg", true},
+        {"exif/landscape_5.jpg", true},
+        {"exif/Pentax_K10D.jpg", true},
+        {"exif/Panasonic_DMC-FZ30.jpg", true},
+        {"exif/iptc.jpg", true},
+        {"formats/hopper_gray.jpg", true},
+        {"formats/exif-200dpcm.jpg", true},
+        {"formats/pil_sample_cmyk.jpg", false},
+    };
+    for (const auto& c : cases) {
+        const QString source = root + QLatin1Char('/') + QLatin1String(c.file);
+        FileInfoRecord info;
+        ASSERT_EQ(readFileInfo(source, info), 1) << c.file;
+        const int32_t own = info.XResolution > 0 ? info.XResolution : 72;
+        for (const int32_t dpi : {own, 72}) {
+            SCOPED_TRACE(std::string(c.file) + " at " + std::to_string(dpi) + " dpi");
+            setResolution(dpi);
+            ImagingControl control;
+            control.setVerifySaves(true);
+            ASSERT_EQ(control.load(source, 24, 0, 1), kSuccess);
+            ASSERT_EQ(control.save(path("out.jxl"), format::kPixavantLossless, 24, -1, 0),
+                      kSuccess);
+            EXPECT_EQ(control.lastVerification().method == VerifyMethod::JpegReconstruction,
+                      c.carried);
+            const JxlFacts facts = inspect(path("out.jxl"));
+            ASSERT_EQ(!facts.jpeg.empty(), c.carried);
+            if (!c.carried)
+                continue;
+            const int changed = differingBytes(facts.jpeg, readBytes(source));
+            EXPECT_EQ(changed == 0, dpi == own) << changed;
+            EXPECT_LE(changed, 5 + 18);
+            EXPECT_LT(QFileInfo(path("out.jxl")).size(), QFileInfo(source).size());
+            FileInfoRecord written;
+            ASSERT_EQ(readFileInfo(path("out.jxl"), written), 1);
+            EXPECT_EQ(std::tuple(written.Width, written.Height, written.XResolution),
+                      std::tuple(info.Width, info.Height, dpi));
+        }
     }
 }
 
