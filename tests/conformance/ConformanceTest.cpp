@@ -365,6 +365,163 @@ INSTANTIATE_TEST_SUITE_P(Modern, DeepMaster,
                                            "rgb-16bit.tif"),
                          caseName);
 
+// The documents of the test data (multi-page scans and faxes), converted by the command line in
+// one run to each type of output with each file's own resolution: every page of every output
+// against the same page of the source as Pillow reads it. A page whose pixels are not square is
+// compared with Pillow's own resampling of it (Lanczos) to the size it must have.
+struct DocumentOutput {
+    const char* compression;
+    const char* extension;
+    bool pagesInOneFile;  // one multi-page TIFF, or NAME-1.EXT ... NAME-N.EXT
+    bool lossless;
+    bool bilevel;  // every page is made 1-bit
+};
+
+// PSNR floors, from the pages of documents/ and what a wrong page scores against them. A page
+// resampled to square pixels against Pillow's Lanczos resampling: both are Lanczos-3, they differ
+// by rounding (at most 1 level, 56 to 67 dB), and 50 dB still fails a page shifted by one row
+// (23 dB), squashed, or another page (12 dB). Made 1-bit after resampling (g4), the page's edges
+// fall on either side of the gray reference pixel by pixel, so its 4 x 4 block means are compared:
+// 38 to 44 dB, against 26 to 30 dB for the same page one row off; hence 34 dB. JPEG at the best
+// quality: 46 to 50 dB for photographic scans, 56 to 65 dB for text pages; 40 dB leaves room for
+// another libjpeg and fails a page of the wrong depth or order (below 12 dB).
+constexpr double kResampledFloor = 50.0;
+constexpr double kResampledBilevelFloor = 34.0;
+constexpr double kJpegFloor = 40.0;
+
+const char* const kDamagedDocument = "manual-g4-page3-damaged.tif";
+
+void PrintTo(const DocumentOutput& type, std::ostream* out) {
+    *out << type.compression;
+}
+
+std::string outputName(const ::testing::TestParamInfo<DocumentOutput>& info) {
+    std::string name = info.param.compression;
+    for (char& c : name)
+        if (!std::isalnum(static_cast<unsigned char>(c)))
+            c = '_';
+    return name;
+}
+
+class Documents : public ::testing::TestWithParam<DocumentOutput> {
+  protected:
+    void SetUp() override {
+        folder_ = testData() + "/documents";
+        if (!QFileInfo::exists(folder_))
+            GTEST_SKIP() << "no documents at " << folder_.toStdString()
+                         << " (set PIXAVANT_TESTDATA to the folder of documents/)";
+        ASSERT_TRUE(work_.isValid());
+    }
+
+    // Runs the command line; its exit code, standard error in `errors`.
+    int convert(const QStringList& sources, const QString& dir, QString& errors) const {
+        QDir().mkpath(dir);
+        QStringList arguments = {"convert", "--compression", GetParam().compression, "-o", dir};
+        if (QByteArray(GetParam().compression) == "g4")
+            arguments += {"--level", "0"};
+        QProcess run;
+        run.start(QStringLiteral(PIXAVANT_BINARY), arguments + QStringList{"--"} + sources);
+        EXPECT_TRUE(run.waitForFinished(600000));
+        errors = QString::fromLocal8Bit(run.readAllStandardError());
+        return run.exitCode();
+    }
+
+    QString folder_;
+    QTemporaryDir work_;
+};
+
+// The outputs of one source in page order: NAME.EXT, or NAME-1.EXT ... NAME-N.EXT with the number
+// zero-padded to the width of N. Empty (and a failure) when the names written are neither.
+QStringList pageFiles(const QString& dir, const QString& stem, const QString& extension) {
+    const QStringList written = QDir(dir).entryList({stem + "*"}, QDir::Files, QDir::Name);
+    if (written == QStringList{stem + "." + extension})
+        return {dir + "/" + written[0]};
+    const int width = int(QString::number(written.size()).size());
+    QStringList files;
+    for (int page = 1; page <= written.size(); ++page) {
+        const QString name =
+            QString("%1-%2.%3").arg(stem).arg(page, width, 10, QChar('0')).arg(extension);
+        EXPECT_TRUE(written.contains(name))
+            << name.toStdString() << " missing from " << written.join(", ").toStdString();
+        files += dir + "/" + name;
+    }
+    return files;
+}
+
+TEST_P(Documents, EveryPageMatchesAnIndependentDecodingAtItsOwnResolution) {
+    const DocumentOutput& type = GetParam();
+    QStringList sources;
+    for (const QString& name :
+         QDir(folder_).entryList({"*.tif", "*.tiff"}, QDir::Files, QDir::Name))
+        if (name != kDamagedDocument)
+            sources += folder_ + "/" + name;
+    ASSERT_FALSE(sources.isEmpty());
+    const QString dir = work_.filePath("out");
+    QString errors;
+    ASSERT_EQ(convert(sources, dir, errors), 0) << errors.toStdString();
+
+    QByteArray lines;
+    for (const QString& source : sources) {
+        const QString stem = QFileInfo(source).completeBaseName();
+        const QStringList outputs = pageFiles(dir, stem, type.extension);
+        if (type.pagesInOneFile) {
+            EXPECT_EQ(outputs.size(), 1) << stem.toStdString() << ": not one multi-page file";
+        }
+        lines += (source + '\t' + outputs.join('\t') + '\n').toUtf8();
+    }
+    const std::vector<QJsonObject> results = runReference(lines, {"--pages"});
+    int pages = 0, exact = 0;
+    for (const QJsonObject& r : results) {
+        const std::string source = QFileInfo(r["source"].toString()).fileName().toStdString();
+        ASSERT_TRUE(r["note"].toString().isEmpty())
+            << source << ": " << r["note"].toString().toStdString();
+        EXPECT_EQ(r["output_pages"].toInt(), r["source_pages"].toInt()) << source << " pages";
+        const QJsonArray compared = r["pages"].toArray();
+        for (int i = 0; i < compared.size(); ++i) {
+            const QJsonObject page = compared[i].toObject();
+            const std::string where = source + " page " + std::to_string(i + 1);
+            ++pages;
+            ASSERT_EQ(page["size"], page["ref_size"])
+                << where << ": " << page["size"].toVariant().toString().toStdString();
+            const double dpi = page["ref_dpi"].toDouble();
+            EXPECT_EQ(page["dpi"].toArray(), (QJsonArray{dpi, dpi})) << where << " resolution";
+            const bool resampled = page["resampled"].toBool();
+            const int maxdiff = page["maxdiff"].toInt();
+            const double psnr = page["psnr"].toDouble();
+            exact += maxdiff == 0 ? 1 : 0;
+            if (type.bilevel && !page["bilevel"].toBool())
+                continue;  // dithered to 1 bit: its size and resolution are what is checked
+            if (!type.lossless)
+                EXPECT_GE(psnr, kJpegFloor) << where;
+            else if (resampled && type.bilevel)
+                EXPECT_GE(page["psnr_4x4"].toDouble(), kResampledBilevelFloor)
+                    << where << " against Pillow's resampling, in 4 x 4 blocks";
+            else if (resampled)
+                EXPECT_GE(psnr, kResampledFloor) << where << " against Pillow's resampling";
+            else
+                EXPECT_EQ(maxdiff, 0) << where << " (" << psnr << " dB)";
+        }
+    }
+    std::printf("documents, %s: %d pages, %d exact\n", type.compression, pages, exact);
+}
+
+// A damaged later page fails the whole file, naming the page, and nothing of it is written.
+TEST_P(Documents, ADamagedPageFailsTheFileNamingItAndWritesNothing) {
+    const QString dir = work_.filePath("damaged");
+    QString errors;
+    EXPECT_NE(convert({folder_ + "/" + kDamagedDocument}, dir, errors), 0);
+    EXPECT_TRUE(errors.contains("page 3")) << errors.toStdString();
+    EXPECT_TRUE(QDir(dir).entryList(QDir::Files | QDir::Hidden).isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Outputs, Documents,
+                         ::testing::Values(DocumentOutput{"lzw", "TIF", true, true, false},
+                                           DocumentOutput{"g4", "TIF", true, true, true},
+                                           DocumentOutput{"jpeg", "JPG", false, false, false},
+                                           DocumentOutput{"pixavant-lossless", "JXL", false, true,
+                                                          false}),
+                         outputName);
+
 TEST_F(Conformance, PreviewAndViewerShowTheSameWhateverCameBefore) {
     // The preview and the viewer show files through this control, sized before each load.
     const auto show = [](ImageDisplay& display, const QString& path) {

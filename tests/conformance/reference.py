@@ -20,6 +20,18 @@ With --deep, each OUTPUT is a 16-bit conversion of SOURCE instead, and each line
 two hold the same samples: {"source": ..., "output": ..., "identical": bool, "shapes": [...],
 "note": text}. TIFF files are read by tifffile (ImageMagick at 16 bits where tifffile lacks the
 compression, and for PNG), JPEG XL outputs by djxl at 16 bits.
+
+With --pages, each line is "SOURCE<TAB>OUTPUT[<TAB>OUTPUT...]": one multi-page TIFF, or the page
+files of one source in page order. Every page of the source (Pillow's ImageSequence) is compared
+with the output page at the same position, and the line says:
+  {"source": ..., "source_pages": N, "output_pages": M, "note": text,
+   "pages": [{"size": [w, h], "dpi": [x, y] | null, "ref_size": [w, h], "ref_dpi": x,
+              "resampled": bool, "bilevel": bool, "maxdiff": N, "psnr": dB,
+              "psnr_4x4": dB}, ...]}
+"psnr_4x4" compares the means of 4 x 4 blocks, as an eye sees a page made 1-bit after resampling.
+A page whose pixels are not square is resampled here, vertically, to its horizontal resolution
+(Pillow's Lanczos filter, on 8-bit samples) and "resampled" says so; "bilevel" says the source page
+has two levels only.
 """
 import io
 import json
@@ -30,7 +42,7 @@ import subprocess
 import sys
 import tempfile
 
-from PIL import Image, ImageChops, ImageOps, ImageStat
+from PIL import Image, ImageChops, ImageOps, ImageSequence, ImageStat
 
 IMAGEMAGICK = "/usr/bin/convert"
 DJXL = "/usr/bin/djxl"
@@ -297,6 +309,57 @@ def references(source, kind):
     return [("pillow", pillow(source)), ("imagemagick", imagemagick(source))]
 
 
+def djxl_image(path):
+    """A JPEG XL file decoded by djxl at 8 bits."""
+    with tempfile.TemporaryDirectory() as scratch:
+        decoded = os.path.join(scratch, "decoded.png")
+        done = subprocess.run([DJXL, path, decoded, "--bits_per_sample=8"], capture_output=True,
+                              timeout=300)
+        if done.returncode != 0:
+            raise RuntimeError("djxl: " + done.stderr.decode(errors="replace").strip())
+        with Image.open(decoded) as image:
+            image.load()
+            return image.copy()
+
+
+def jxl_dpi(path):
+    """The resolution a JPEG XL file states in its "Exif" box, or None."""
+    with open(path, "rb") as handle:
+        data = handle.read()
+    at = 0
+    while at + 8 <= len(data):
+        size, kind = struct.unpack_from(">I4s", data, at)
+        header = 8
+        if size == 1:
+            size, header = struct.unpack_from(">Q", data, at + 8)[0], 16
+        elif size == 0:
+            size = len(data) - at
+        if size < header:
+            return None
+        if kind == b"Exif":
+            payload = data[at + header:at + size]
+            offset = struct.unpack_from(">I", payload)[0]
+            exif = Image.Exif()
+            exif.load(b"Exif\x00\x00" + payload[4 + offset:])
+            if 282 in exif and 283 in exif:
+                return [float(exif[282]), float(exif[283])]
+            return None
+        at += size
+    return None
+
+
+def output_pages(path):
+    """The pages of an output file, each as (RGB image, [x dpi, y dpi] or None)."""
+    if path.lower().endswith(".jxl"):
+        return [(djxl_image(path).convert("RGB"), jxl_dpi(path))]
+    pages = []
+    with Image.open(path) as converted:
+        for page in ImageSequence.Iterator(converted):
+            dpi = page.info.get("dpi")
+            pages.append((page.convert("RGB"), [float(d) for d in dpi] if dpi else None))
+    return pages
+
+
 def compare(a, b):
     if a.size != b.size:
         return None, None
@@ -350,9 +413,53 @@ def compare_deep():
         print(json.dumps(result), flush=True)
 
 
+def source_pages(source):
+    """Every page of a source, decoded by Pillow: (RGB image, [x dpi, y dpi], bilevel,
+    resampled), a page whose pixels are not square resampled to its horizontal resolution."""
+    pages = []
+    with Image.open(source) as image:
+        for page in ImageSequence.Iterator(image):
+            page.load()
+            x, y = (float(d) for d in page.info.get("dpi", (72, 72)))
+            bilevel = page.mode == "1" or (
+                page.mode == "L" and set(c for _, c in page.getcolors(256) or []) <= {0, 255})
+            picture = over_white(page)
+            resampled = x != y
+            if resampled:
+                height = max(1, round(picture.size[1] * x / y))
+                picture = picture.resize((picture.size[0], height), Image.LANCZOS)
+            pages.append((picture, [x, x], bilevel, resampled))
+    return pages
+
+
+def compare_pages():
+    for line in sys.stdin:
+        source, *outputs = line.rstrip("\n").split("\t")
+        result = {"source": source, "source_pages": None, "output_pages": None, "pages": [],
+                  "note": ""}
+        try:
+            mine = [page for output in outputs for page in output_pages(output)]
+            theirs = source_pages(source)
+            result["source_pages"], result["output_pages"] = len(theirs), len(mine)
+            for (image, dpi), (ref, ref_dpi, bilevel, resampled) in zip(mine, theirs):
+                worst, psnr = compare(ref, image)
+                result["pages"].append({"size": list(image.size), "dpi": dpi,
+                                        "ref_size": list(ref.size), "ref_dpi": ref_dpi[0],
+                                        "resampled": resampled, "bilevel": bilevel,
+                                        "maxdiff": worst, "psnr": psnr,
+                                        "psnr_4x4": compare(ref.reduce(4), image.reduce(4))[1]
+                                        if ref.size == image.size else None})
+        except Exception as error:  # reported, judged by the test
+            result["note"] = "%s: %s" % (type(error).__name__, error)
+        print(json.dumps(result), flush=True)
+
+
 def main():
     if sys.argv[1:] == ["--deep"]:
         compare_deep()
+        return
+    if sys.argv[1:] == ["--pages"]:
+        compare_pages()
         return
     for line in sys.stdin:
         source, _, output = line.rstrip("\n").partition("\t")
@@ -363,8 +470,7 @@ def main():
             result["kind"] = kind
             mine = None
             if output and output != "-":
-                with Image.open(output) as converted:
-                    mine = converted.convert("RGB")
+                mine = output_pages(output)[0][0]
                 result["size"] = list(mine.size)
             png = bmpsuite_png(source)
             suite = []
