@@ -42,8 +42,8 @@ inline constexpr int kCursor = 92;
 inline constexpr int kTiffYcc = 93;
 inline constexpr int kTiffYccLzw = 94;
 inline constexpr int kTiffYccPackBits = 95;
-inline constexpr int kExifJpeg = 98;     // EXIF without JFIF, not 4:2:0
-inline constexpr int kExifJpeg420 = 101; // EXIF without JFIF, 4:2:0
+inline constexpr int kExifJpeg = 98;      // EXIF without JFIF, not 4:2:0
+inline constexpr int kExifJpeg420 = 101;  // EXIF without JFIF, 4:2:0
 // Formats of today's cameras and the web, beyond the numbering above.
 inline constexpr int kHeif = 102;  // HEIF, HEVC-coded (HEIC)
 inline constexpr int kAvif = 103;  // HEIF, AV1-coded (AVIF)
