@@ -12,6 +12,7 @@
 
 #include "Bytes.h"
 #include "EngineFixtures.h"
+#include "EngineRunTest.h"
 #include "FakeBatchView.h"
 #include "batch/BatchEngine.h"
 #include "batch/BatchRules.h"
@@ -27,20 +28,8 @@ using namespace pixavant::testsupport;
 
 using Outcome = BatchEngine::Outcome;
 
-class BatchEngineTest : public ::testing::Test {
+class BatchEngineTest : public test::EngineRunTest {
   protected:
-    void SetUp() override {
-        ASSERT_TRUE(tmp.isValid());
-        src = tmp.path() + "/src/";
-        out = tmp.path() + "/out/";
-        QDir().mkpath(src);
-        QDir().mkpath(out);
-        // What a first "Compress" of the options dialog stores, writing NAME.JPG to `out`.
-        settings = CompressionSettings::defaults(out);
-        std::tie(settings.Dpi, settings.BitsPerPixel, settings.FileFormat, settings.QualityFactor) =
-            std::tuple(72, 24, 10, 2);
-        settings.OutputExt = QStringLiteral("JPG");
-    }
     // A run of the work list to its end (the first timer event does it all).
     std::unique_ptr<BatchEngine> runAll(FakeBatchView& v) {
         auto engine = std::make_unique<BatchEngine>(v, settings, src);
@@ -48,19 +37,6 @@ class BatchEngineTest : public ::testing::Test {
         engine->timerEvent();
         return engine;
     }
-    void list(const QStringList& names) {
-        for (const QString& n : names)
-            view.work << " " + n;
-    }
-    QStringList outputs() const {
-        return QDir(out).entryList(QDir::Files | QDir::Hidden, QDir::Name);
-    }
-
-    QTemporaryDir tmp;
-    QString src;
-    QString out;
-    CompressionSettings settings;
-    FakeBatchView view;
 };
 
 TEST_F(BatchEngineTest, LoadSumsTheWorkListSizesAndResetsTheDisplay) {

@@ -12,6 +12,7 @@
 #include <tuple>
 
 #include "EngineFixtures.h"
+#include "EngineRunTest.h"
 #include "FakeBatchView.h"
 #include "batch/BatchEngine.h"
 #include "batch/BatchRules.h"
@@ -26,23 +27,11 @@ using namespace pixavant::testsupport;
 using Outcome = BatchEngine::Outcome;
 using Rule = BatchEngine::ResolutionRule;
 
-class PagesTest : public ::testing::Test {
+class PagesTest : public test::EngineRunTest {
   protected:
-    void SetUp() override {
-        ASSERT_TRUE(tmp.isValid());
-        src = tmp.path() + "/src/";
-        out = tmp.path() + "/out/";
-        QDir().mkpath(src);
-        QDir().mkpath(out);
-        settings = CompressionSettings::defaults(out);
-        std::tie(settings.Dpi, settings.BitsPerPixel, settings.FileFormat, settings.QualityFactor) =
-            std::tuple(72, 24, 10, 2);
-        settings.OutputExt = QStringLiteral("JPG");
-    }
     // Converts the listed files; the engine is kept for its outcome.
     std::unique_ptr<BatchEngine> run(const QStringList& names, Rule rule = Rule::Settings) {
-        for (const QString& n : names)
-            view.work << " " + n;
+        list(names);
         auto engine = std::make_unique<BatchEngine>(view, settings, src);
         engine->setResolutionRule(rule);
         engine->load();
@@ -54,15 +43,6 @@ class PagesTest : public ::testing::Test {
         settings.OutputExt = QStringLiteral("TIF");
         settings.BitsPerPixel = code == 17 ? 24 : 1;
     }
-    QStringList outputs() const {
-        return QDir(out).entryList(QDir::Files | QDir::Hidden, QDir::Name);
-    }
-
-    QTemporaryDir tmp;
-    QString src;
-    QString out;
-    CompressionSettings settings;
-    FakeBatchView view;
 };
 
 // Pages of one file differ in size, depth and resolution; each keeps its own (nothing resampled
