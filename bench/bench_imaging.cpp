@@ -54,7 +54,7 @@ int runChild(const char* in, const char* out) {
 
     const auto loadStart = Clock::now();
     last = loadStart;
-    const int16_t loaded = control.load(QString::fromLocal8Bit(in), 0, 0, 1);
+    const int16_t loaded = control.load(QString::fromLocal8Bit(in), 0);
     const double loadMs = msSince(loadStart);
     const double loadGap = std::max(maxGap, msSince(last));
     const int loadNotifications = notifications;
@@ -63,15 +63,12 @@ int runChild(const char* in, const char* out) {
         return 1;
     }
 
-    ExtFileOptionBlock options{};
-    writeInt32(&options[0], 72);
-    writeInt32(&options[4], 72);
-    L_SetExtFileOption(options.data());
     maxGap = 0;
     notifications = 0;
     const auto saveStart = Clock::now();
     last = saveStart;
-    const int16_t saved = control.save(QString::fromLocal8Bit(out), format::kJpeg444, 0, 2, 0);
+    const int16_t saved =
+        control.save(QString::fromLocal8Bit(out), {format::kJpeg444, 0, 2, {72, 72}});
     const double saveMs = msSince(saveStart);
     const double saveGap = std::max(maxGap, msSince(last));
     if (saved != kSuccess) {

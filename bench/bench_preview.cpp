@@ -61,13 +61,13 @@ Timing measure(const QString& path, ImageDisplay& preview, const PreviewBox& pre
         return t;
 
     start = Clock::now();
-    preview.readFileInfo(path, 1);
+    preview.readFileInfo(path);
     preview.setDisplayMode(ImageDisplay::kScaleToFit);
     const auto fitted = fitPreview(preview.bitmapWidth(), preview.bitmapHeight(), previewBox);
     t.ok = fitted.has_value();
     if (t.ok) {
         preview.setControlGeometry(*fitted);
-        t.ok = preview.load(path, 0, 0, 1) == 0;
+        t.ok = preview.load(path, 0) == 0;
         preview.grab();  // the paint, scaling included
     }
     t.preview = t.info + msSince(start);
@@ -75,10 +75,10 @@ Timing measure(const QString& path, ImageDisplay& preview, const PreviewBox& pre
     t.decoded = preview.shownImage().size();
 
     start = Clock::now();
-    if (viewer.readFileInfo(path, 1) == 0) {
+    if (viewer.readFileInfo(path) == 0) {
         if (const auto g = fitViewerImage(viewer.bitmapWidth(), viewer.bitmapHeight(), viewerBox)) {
             viewer.setControlGeometry(*g);
-            viewer.load(path, 0, 0, 1);
+            viewer.load(path, 0);
             viewer.grab();
         }
     }
@@ -86,7 +86,7 @@ Timing measure(const QString& path, ImageDisplay& preview, const PreviewBox& pre
 
     start = Clock::now();
     imaging::ImagingControl full;
-    full.load(path, 0, 0, 1);
+    full.load(path, 0);
     t.full = msSince(start);
     return t;
 }

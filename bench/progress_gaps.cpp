@@ -238,7 +238,7 @@ QStringList partialFiles(const QString& out) {
             continue;
         }
         imaging::ImagingControl control;
-        if (control.load(dir.filePath(name), 0, 0, 1) != 0)
+        if (control.load(dir.filePath(name), 0) != 0)
             partial << name;
     }
     return partial;

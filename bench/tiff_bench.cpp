@@ -55,7 +55,7 @@ void describe(const QString& path) {
     GapMeter gaps;
     gaps.attach(control);
     start = Clock::now();
-    const int status = control.load(path, 0, 0, 1);
+    const int status = control.load(path, 0);
     const double loadMs = msSince(start);
     std::printf(
         "%-40s info %d (%.2f ms) code %d %dx%d %d bpp %-12s %d dpi %d pages | load %d (%.1f ms, "
@@ -95,7 +95,7 @@ int main(int argc, char** argv) {
     GapMeter gaps;
     gaps.attach(control);
     auto start = Clock::now();
-    int status = control.load(source, 0, 0, 1);
+    int status = control.load(source, 0);
     std::printf(
         "load 12 MP uncompressed RGB: %d, %.1f ms, longest progress gap %.1f ms (before %d%%)\n",
         status, msSince(start), gaps.longest, gaps.endedAt);
@@ -103,7 +103,7 @@ int main(int argc, char** argv) {
         const QString out = dir.filePath(QString("out%1.tif").arg(code));
         gaps.reset();
         start = Clock::now();
-        status = control.save(out, int16_t(code), 0, 0, 0);
+        status = control.save(out, {int16_t(code), 0, 0});
         const double saveMs = msSince(start);
         const double saveGap = gaps.longest;
         const int saveAt = gaps.endedAt;
@@ -111,7 +111,7 @@ int main(int argc, char** argv) {
         GapMeter readGaps;
         readGaps.attach(again);
         start = Clock::now();
-        const int loaded = again.load(out, 0, 0, 1);
+        const int loaded = again.load(out, 0);
         std::printf(
             "code %2d: save %d in %.1f ms (gap %.1f ms before %d%%), %lld bytes; load %d in %.1f "
             "ms "

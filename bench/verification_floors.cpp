@@ -58,7 +58,7 @@ int main(int argc, char** argv) {
     int images = 0;
     for (const QString& file : files) {
         ImagingControl control;
-        if (control.load(file, 0, 0, 1) != kSuccess)
+        if (control.load(file, 0) != kSuccess)
             continue;
         ++images;
         const double pixels = double(control.bitmapWidth()) * control.bitmapHeight();
@@ -70,21 +70,21 @@ int main(int argc, char** argv) {
         for (const int depth : depths) {
             ImagingControl depthControl;
             depthControl.setVerifySaves(true);
-            if (depthControl.load(file, int16_t(std::abs(depth)), 0, 1) != kSuccess)
+            if (depthControl.load(file, int16_t(std::abs(depth))) != kSuccess)
                 continue;
             if (depth < 0 && depthControl.convertToGray() != kSuccess)
                 continue;
             const std::string what = name + " @" + (depth < 0 ? "gray" : std::to_string(depth));
             for (int level = 0; level <= 25; ++level) {
                 const int16_t status =
-                    depthControl.save(target, format::kJpeg444, 0, int16_t(2 + 10 * level), 0);
+                    depthControl.save(target, {format::kJpeg444, 0, int16_t(2 + 10 * level)});
                 if (status == kSuccess || status == kErrVerify)
                     results[{format::kJpeg444, level}].push_back(
                         {depthControl.lastVerification().psnr, what});
             }
             for (int level = 0; level <= 8; ++level) {
                 const int16_t status =
-                    depthControl.save(target, format::kPixavant, 0, int16_t(-1 - level), 0);
+                    depthControl.save(target, {format::kPixavant, 0, int16_t(-1 - level)});
                 if (status == kSuccess || status == kErrVerify)
                     results[{format::kPixavant, level}].push_back(
                         {depthControl.lastVerification().psnr, what});

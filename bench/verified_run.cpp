@@ -32,12 +32,12 @@ int convert(imaging::ImagingControl& control, const QString& output, int code, i
             double& plain, double& verified) {
     auto start = Clock::now();
     control.setVerifySaves(false);
-    if (const int status = control.save(output, int16_t(code), 0, int16_t(quality), 0))
+    if (const int status = control.save(output, {int16_t(code), 0, int16_t(quality), {72, 72}}))
         return status;
     plain = secondsSince(start);
     start = Clock::now();
     control.setVerifySaves(true);
-    const int status = control.save(output, int16_t(code), 0, int16_t(quality), 0);
+    const int status = control.save(output, {int16_t(code), 0, int16_t(quality), {72, 72}});
     verified = secondsSince(start);
     return status;
 }
@@ -58,11 +58,6 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", qPrintable(error));
         return 1;
     }
-    imaging::ExtFileOptionBlock options{};
-    imaging::writeInt32(&options[0], 72);
-    imaging::writeInt32(&options[4], 72);
-    imaging::L_SetExtFileOption(options.data());
-
     imaging::ImagingControl control;
     int failures = 0;
     for (int i = 5; i < argc; ++i) {
@@ -71,7 +66,7 @@ int main(int argc, char** argv) {
                                QStringLiteral(".out");
         double plain = 0;
         double verified = 0;
-        int status = control.load(source, 0, 0, 1);
+        int status = control.load(source, 0);
         if (status == imaging::kSuccess)
             status = convert(control, output, code, quality, plain, verified);
         const imaging::Verification& check = control.lastVerification();

@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int16_t depth = size < 2 ? 0 : kDepths[data[size - 2] % 5];
     const QString path = fuzz::writeInput(data, size);
     imaging::ImagingControl control;
-    const int16_t result = control.load(path, depth, 0, 1);
+    const int16_t result = control.load(path, depth);
     if (result == imaging::kSuccess) {
         const imaging::Raster& shown = control.displayRaster();
         if (!control.hasImage() || shown.empty())

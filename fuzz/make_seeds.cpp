@@ -317,8 +317,8 @@ int main(int argc, char** argv) {
     for (const Own& o : {Own{"lossy.jxl", imaging::format::kPixavant, 24},
                          Own{"bilevel.jxl", imaging::format::kPixavant1Bit, 1},
                          Own{"lossless.jxl", imaging::format::kPixavantLossless, 8}}) {
-        const bool ok = control.load(source, o.bits, 0, 1) == 0 &&
-                        control.save(path(o.name), o.code, o.bits, -5, 0) == 0;
+        const bool ok = control.load(source, o.bits) == 0 &&
+                        control.save(path(o.name), {o.code, o.bits, -5}) == 0;
         check(ok, o.name);
     }
     return failures == 0 ? 0 : 1;

@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <csignal>
 #include <cstdio>
 
 #include "app/DisplayCheck.h"
@@ -6,6 +7,8 @@
 #include "cli/Cli.h"
 
 int main(int argc, char** argv) {
+    // A write past the file-size limit must fail with EFBIG, not end the process.
+    std::signal(SIGXFSZ, SIG_IGN);
     if (pixavant::cli::isCliCommand(argc, argv)) {
         return pixavant::cli::runCli(argc, argv);
     }

@@ -111,6 +111,12 @@ class Run {
     RunSummary drive(SourceList& list, RunListener& listener);
 
   private:
+    void readAhead(SourceList& list, std::unique_lock<std::mutex>& lock, RunSummary& summary);
+    void reportInOrder(RunListener& listener, std::unique_lock<std::mutex>& lock,
+                       RunSummary& summary);
+    // Whether the list may be read further: not stopped, not at its end, and not too far ahead of
+    // the outcomes reported.
+    bool mayRead() const { return !stop_ && !exhausted_ && read_ - reported_ < kLookAhead; }
     void work(int slot);
     std::deque<Task>::iterator nextTask();
     Task take(std::deque<Task>::iterator next);
@@ -140,6 +146,8 @@ class Run {
     int running_ = 0;
     std::set<uint64_t> runningOutputs_;  // shared outputs being written
     int64_t finished_ = 0;
+    int64_t read_ = 0;      // files read from the list
+    int64_t reported_ = 0;  // outcomes reported
     QString latest_;
     std::atomic<bool> stop_{false};
     std::atomic<bool> interruptSeen_{false};
@@ -279,6 +287,58 @@ RunProgress Run::snapshot() const {
     return progress;
 }
 
+// Called with the mutex held (through `lock`): reads the list ahead as far as the look-ahead
+// allows, queueing a task for each file.
+void Run::readAhead(SourceList& list, std::unique_lock<std::mutex>& lock, RunSummary& summary) {
+    while (mayRead()) {
+        lock.unlock();
+        QString path;
+        QString error;
+        const SourceList::Next next = list.next(path, error);
+        Task task{read_, path, list.lastTreeBase()};
+        if (next == SourceList::Next::Name) {
+            const QString absolute = absoluteCleanPath(path, cwd_);
+            // Only the tail starts by size: its sizes are all that is looked at.
+            task.tail = workers_ > 1 && total_ - read_ < kLookAhead;
+            if (task.tail)
+                task.cost = pixelCost(absolute);
+            if (!sharedOutputs_.empty()) {
+                task.outputKey = PathKeys::keyOf(outputPathFor(job_, absolute, task.treeBase));
+                task.sharesOutput = sharedOutputs_.contains(task.outputKey);
+            }
+        }
+        lock.lock();
+        if (next == SourceList::Next::End) {
+            exhausted_ = true;
+        } else if (next == SourceList::Next::Error) {
+            lock.unlock();
+            if (!shouldStop())
+                summary.listError = error;
+            lock.lock();
+            stop_ = true;
+        } else {
+            pending_.push_back(std::move(task));
+            ++read_;
+            workReady_.notify_one();
+        }
+    }
+}
+
+// Called with the mutex held (through `lock`): reports the outcomes that are next in list order.
+void Run::reportInOrder(RunListener& listener, std::unique_lock<std::mutex>& lock,
+                        RunSummary& summary) {
+    for (auto it = outcomes_.find(reported_); it != outcomes_.end();
+         it = outcomes_.find(reported_)) {
+        const FileOutcome outcome = std::move(it->second);
+        outcomes_.erase(it);
+        ++reported_;
+        lock.unlock();
+        count(summary, outcome);
+        listener.finished(outcome);
+        lock.lock();
+    }
+}
+
 RunSummary Run::drive(SourceList& list, RunListener& listener) {
     RunSummary summary;
     const bool convertHere = workers_ == 1;
@@ -293,44 +353,10 @@ RunSummary Run::drive(SourceList& list, RunListener& listener) {
         tick(listener);
     };
 
-    int64_t read = 0;
-    int64_t reported = 0;
-    const auto mayRead = [&] { return !stop_ && !exhausted_ && read - reported < kLookAhead; };
     std::unique_lock lock(mutex_);
     for (;;) {
-        while (mayRead()) {
-            lock.unlock();
-            QString path;
-            QString error;
-            const SourceList::Next next = list.next(path, error);
-            Task task{read, path, list.lastTreeBase()};
-            if (next == SourceList::Next::Name) {
-                const QString absolute = absoluteCleanPath(path, cwd_);
-                // Only the tail starts by size: its sizes are all that is looked at.
-                task.tail = workers_ > 1 && total_ - read < kLookAhead;
-                if (task.tail)
-                    task.cost = pixelCost(absolute);
-                if (!sharedOutputs_.empty()) {
-                    task.outputKey = PathKeys::keyOf(outputPathFor(job_, absolute, task.treeBase));
-                    task.sharesOutput = sharedOutputs_.contains(task.outputKey);
-                }
-            }
-            lock.lock();
-            if (next == SourceList::Next::End) {
-                exhausted_ = true;
-            } else if (next == SourceList::Next::Error) {
-                lock.unlock();
-                if (!shouldStop())
-                    summary.listError = error;
-                lock.lock();
-                stop_ = true;
-            } else {
-                pending_.push_back(std::move(task));
-                ++read;
-                workReady_.notify_one();
-            }
-        }
-        if (!tailKnown_ && (exhausted_ || read - reported >= kLookAhead)) {
+        readAhead(list, lock, summary);
+        if (!tailKnown_ && (exhausted_ || read_ - reported_ >= kLookAhead)) {
             tailKnown_ = true;
             workReady_.notify_all();
         }
@@ -338,16 +364,7 @@ RunSummary Run::drive(SourceList& list, RunListener& listener) {
             pending_.clear();
             workReady_.notify_all();
         }
-        for (auto it = outcomes_.find(reported); it != outcomes_.end();
-             it = outcomes_.find(reported)) {
-            const FileOutcome outcome = std::move(it->second);
-            outcomes_.erase(it);
-            ++reported;
-            lock.unlock();
-            count(summary, outcome);
-            listener.finished(outcome);
-            lock.lock();
-        }
+        reportInOrder(listener, lock, summary);
         if (running_ == 0 && pending_.empty() && (exhausted_ || stop_))
             break;
         if (convertHere) {
@@ -360,7 +377,7 @@ RunSummary Run::drive(SourceList& list, RunListener& listener) {
             }
         }
         outcomeReady_.wait_until(lock, nextTick_,
-                                 [&] { return outcomes_.count(reported) != 0 || mayRead(); });
+                                 [&] { return outcomes_.count(reported_) != 0 || mayRead(); });
         lock.unlock();
         tick(listener);
         lock.lock();

@@ -44,7 +44,7 @@ struct RunSummary {
     bool stoppedBeforeStart = false;  // the step before converting ended the run
 };
 
-// Converts the files of a source list on job.jobs threads, each with an engine of its own.
+// Converts the files of a source list on job.jobs threads, each with a conversion step of its own.
 //
 // The list is read twice: once to count its files, to know every source (so that no output ever
 // replaces a file the run has yet to read) and to find files that would be written to one output

@@ -3,10 +3,11 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QStringList>
+#include <atomic>
 #include <cerrno>
 
-#include "batch/BatchEngine.h"
 #include "batch/BatchRules.h"
+#include "batch/ConversionStep.h"
 #include "batch/ProgressMath.h"
 #include "imaging/FileNames.h"
 #include "imaging/ImagingStatus.h"
@@ -14,44 +15,6 @@
 namespace pixavant::cli {
 
 namespace {
-
-// The engine's view of a one-file run: no window, no lists; progress and stop go to the hooks.
-class FileView final : public batch::HeadlessBatchView {
-  public:
-    FileView(const QString& fileName, const ConversionHooks& hooks)
-        : entry_(QLatin1Char(' ') + fileName), hooks_(hooks) {}
-
-    void setEngine(batch::BatchEngine* engine) { engine_ = engine; }
-    const QString& output() const { return output_; }
-
-    int workCount() const override { return 1; }
-    QString workEntry(int index) const override { return index == 0 ? entry_ : QString(); }
-    int sourceCount() const override { return int(sources_.size()); }
-    QString sourceEntry(int index) const override { return sources_.value(index); }
-    void addSourceEntry(const QString& entry) override { sources_ << entry; }
-    void showMessage(const QString&, const QString&) override {}
-
-    void progressStatus(int16_t percent, const batch::RunState& state) override {
-        if (hooks_.shouldStop()) {
-            if (engine_ != nullptr)
-                engine_->cancel();
-            return;
-        }
-        hooks_.progress(int(batch::fileBarValue(percent, state)));
-    }
-
-    void fileConverted(const QString&, const QString& outputPath) override {
-        if (output_.isEmpty())
-            output_ = outputPath;
-    }
-
-  private:
-    QString entry_;
-    const ConversionHooks& hooks_;
-    batch::BatchEngine* engine_ = nullptr;
-    QStringList sources_;
-    QString output_;
-};
 
 FileOutcome failed(FileOutcome outcome, int32_t code, const QString& detail = {}) {
     outcome.result = FileOutcome::Result::Failed;
@@ -82,6 +45,62 @@ QString outputPathFor(const ConvertJob& job, const QString& source, const QStrin
            batch::outputFileName(source.mid(slash + 1), job.outputExt, namingRuleOf(job));
 }
 
+namespace {
+
+// The output path names the source itself, or a file of the run (by its path, or through a link).
+bool replacesSource(const PathKeys& sources, const imaging::FileStatus& source,
+                    const QString& outputPath) {
+    const QString resolved = imaging::resolvedPath(outputPath);
+    if (sources.contains(QDir::cleanPath(outputPath)) ||
+        (!resolved.isEmpty() && sources.contains(resolved)))
+        return true;
+    const imaging::FileStatus output = imaging::fileStatus(outputPath);
+    return output.exists && output.device == source.device && output.inode == source.inode;
+}
+
+// The conversion's progress and its stop, as the run's hooks want them.
+void connectHooks(batch::ConversionStep& step, const ConversionHooks& hooks,
+                  std::atomic<bool>& stop, batch::RunState& state) {
+    step.setCancelFlag(&stop);
+    step.control().setEnableProgressEvent(true);
+    step.onProgress([&](int16_t percent, int page, bool saving) {
+        if (hooks.shouldStop()) {
+            stop = true;
+            return;
+        }
+        state.PageIndex = page;
+        state.Saving = saving;
+        hooks.progress(int(batch::fileBarValue(percent, state)));
+    });
+}
+
+FileOutcome converted(FileOutcome outcome, const batch::ConversionResult& result, int formatCode) {
+    outcome.verification = result.verification;
+    if (result.ok()) {
+        outcome.result = FileOutcome::Result::Converted;
+        outcome.output = result.written.front().path;
+        outcome.formatCode = formatCode;
+        outcome.written = result.written;
+        outcome.notes = result.notes;
+        return outcome;
+    }
+    if (result.status == imaging::kErrCancelled) {
+        outcome.result = FileOutcome::Result::Abandoned;
+        return outcome;
+    }
+    outcome.result = FileOutcome::Result::Failed;
+    outcome.code = result.status;
+    outcome.message = batch::failureMessage(
+        result.status, imaging::displayFileName(QFileInfo(outcome.output).fileName()));
+    outcome.detail = result.reason();
+    if (outcome.code == imaging::kErrVerify && !outcome.verification.detail.empty())
+        outcome.detail +=
+            QStringLiteral(": ") + QString::fromStdString(outcome.verification.detail);
+    return outcome;
+}
+
+}  // namespace
+
 FileOutcome convertFile(const ConvertJob& job, const PathKeys& sources, const PathKeys& runOutputs,
                         const QString& cwd, int64_t index, const QString& path,
                         const QString& treeBase, const ConversionHooks& hooks) {
@@ -99,84 +118,64 @@ FileOutcome convertFile(const ConvertJob& job, const PathKeys& sources, const Pa
     if (!source.isFile)
         return failed(outcome, imaging::kErrFileNotFound, QStringLiteral("not a regular file"));
     const qsizetype slash = absolute.lastIndexOf(QLatin1Char('/'));
-    const QString sourceDir = absolute.left(slash + 1);
     const QString name = absolute.mid(slash + 1);
-
-    CompressionSettings settings = job.settings;
-    settings.OutputDir = outputDirFor(job, sourceDir, treeBase);
-    settings.OutputExt = job.outputExt;
+    const QString outputDir = outputDirFor(job, absolute.left(slash + 1), treeBase);
     outcome.output = outputPathFor(job, absolute, treeBase);
 
-    FileView view(name, hooks);
-    batch::BatchEngine engine(view, settings, sourceDir);
-    engine.setNamingRule(namingRuleOf(job));
-    view.setEngine(&engine);
-    imaging::ImagingControl& control = engine.control();
-
-    // The engine itself guards its own source; the other files of the run are known by their
-    // keys. An output that reaches a source through a link is caught by its resolved path. A
-    // source of several pages may write a file per page: all of them count.
-    int32_t pages = 1;
-    control.readPageCount(absolute, pages);  // a failure shows when the engine gets to it
+    batch::ConversionStep step;
+    batch::ConversionRequest request = batch::requestFor(absolute, job.settings);
+    std::atomic<bool> stop{false};
+    batch::RunState state;
+    connectHooks(step, hooks, stop, state);
+    // A failure here shows once the checks below have passed, as a conversion's failure.
+    const int32_t examined = step.examine(absolute, request.source);
+    // A source of several pages may write a file per page: none may replace a source of the run.
+    const int32_t pages = request.source.pages;
     const QString outputName = batch::outputFileName(name, job.outputExt, namingRuleOf(job));
+    const QStringList names =
+        batch::outputFileNames(outputName, job.outputExt, pages, job.settings.FileFormat);
     bool allExist = true;
-    for (const QString& file :
-         batch::outputFileNames(outputName, job.outputExt, pages, settings.FileFormat)) {
-        const QString outputPath = settings.OutputDir + file;
-        const QString resolved = imaging::resolvedPath(outputPath);
-        if (sources.contains(QDir::cleanPath(outputPath)) ||
-            (!resolved.isEmpty() && sources.contains(resolved))) {
+    for (const QString& file : names) {
+        const QString outputPath = outputDir + file;
+        if (replacesSource(sources, source, outputPath)) {
             outcome.output = outputPath;
             return failed(outcome, batch::kErrReplacesSource);
         }
         allExist = allExist && imaging::fileStatus(outputPath).isFile;
+        request.outputPaths << outputPath;
     }
     if (job.skipExisting && allExist) {
         outcome.result = FileOutcome::Result::Skipped;
         return outcome;
     }
+    if (!treeBase.isEmpty() && !imaging::makeDirectories(outputDir))
+        return failed(outcome, imaging::kErrWrite,
+                      QStringLiteral("the folder %1 cannot be made (%2)")
+                          .arg(imaging::displayFileName(outputDir), imaging::failureCause(errno)));
 
-    if (!treeBase.isEmpty() && !imaging::makeDirectories(settings.OutputDir))
-        return failed(
-            outcome, imaging::kErrWrite,
-            QStringLiteral("the folder %1 cannot be made (%2)")
-                .arg(imaging::displayFileName(settings.OutputDir), imaging::failureCause(errno)));
-
-    engine.setResolutionRule(job.keepOwnResolution ? batch::BatchEngine::ResolutionRule::FileOwn
-                                                   : batch::BatchEngine::ResolutionRule::Settings);
-    engine.setOtherOutputs([&runOutputs](const QString& outputPath) {
-        return runOutputs.contains(QDir::cleanPath(outputPath))
-                   ? QStringLiteral("another file of this run")
-                   : QString();
-    });
-    control.setKeepMetadata(!job.strip);
-    control.setVerifySaves(job.verify);
-    control.setEncoderEffort(job.effort);
-    engine.load();
-    engine.timerEvent();
-    outcome.verification = control.lastVerification();
-    switch (engine.outcome()) {
-        case batch::BatchEngine::Outcome::Completed:
-            outcome.result = FileOutcome::Result::Converted;
-            outcome.output = view.output();
-            outcome.formatCode = settings.FileFormat;
-            outcome.written = engine.writtenOutputs();
-            for (const std::string& note : control.notes())
-                outcome.notes << QString::fromStdString(note);
-            return outcome;
-        case batch::BatchEngine::Outcome::Cancelled:
-            outcome.result = FileOutcome::Result::Abandoned;
-            return outcome;
-        default:
-            outcome.result = FileOutcome::Result::Failed;
-            outcome.code = engine.errorCode();
-            outcome.message = engine.errorMessage();
-            outcome.detail = engine.failureReason();
-            if (outcome.code == imaging::kErrVerify && !outcome.verification.detail.empty())
-                outcome.detail +=
-                    QStringLiteral(": ") + QString::fromStdString(outcome.verification.detail);
-            return outcome;
+    if (examined != 0) {
+        batch::ConversionResult result;
+        result.status = imaging::Status(examined);
+        result.libraryDetail = step.libraryDetail();
+        return converted(outcome, result, job.settings.FileFormat);
     }
+    // Nor may a page file replace the output of another file.
+    for (const QString& outputPath : request.outputPaths) {
+        if (names.size() > 1 && runOutputs.contains(QDir::cleanPath(outputPath))) {
+            outcome =
+                failed(outcome, batch::kErrPageClash, batch::failureReason(batch::kErrPageClash));
+            outcome.message = batch::pageClashText(QFileInfo(outputPath).fileName(), name,
+                                                   QStringLiteral("another file of this run"));
+            return outcome;
+        }
+    }
+    request.resolutionRule =
+        job.keepOwnResolution ? batch::ResolutionRule::FileOwn : batch::ResolutionRule::Settings;
+    request.keepMetadata = !job.strip;
+    request.verify = job.verify;
+    request.effort = job.effort;
+    state.PageCount = pages;
+    return converted(outcome, step.run(request), job.settings.FileFormat);
 }
 
 }  // namespace pixavant::cli

@@ -7,8 +7,8 @@
 #include <functional>
 #include <vector>
 
-#include "batch/BatchEngine.h"
 #include "batch/BatchRules.h"
+#include "batch/ConversionStep.h"
 #include "imaging/Verification.h"
 
 #include "cli/ConvertOptions.h"
@@ -24,7 +24,7 @@ struct FileOutcome {
     QString source;     // the path as given
     QString output;     // the output path; empty when the file failed before it was named
     Result result = Result::Failed;
-    int32_t code = 0;    // Failed: the engine's or the imaging component's code
+    int32_t code = 0;    // Failed: the conversion's or the imaging component's code
     QString message;     // Failed: the message the progress window would show
     QString detail;      // why, when the code does not say it; Abandoned: why the run stopped
     int formatCode = 0;  // Converted: the format written
@@ -53,7 +53,7 @@ batch::NamingRule namingRuleOf(const ConvertJob& job);
 // The output path of the source at the absolute, clean path `source`.
 QString outputPathFor(const ConvertJob& job, const QString& source, const QString& treeBase = {});
 
-// Converts the file `path` (as given; relative to `cwd`) with a batch engine of its own, on the
+// Converts the file `path` (as given; relative to `cwd`) with a conversion step of its own, on the
 // calling thread, so that several conversions can run side by side. The output must not replace
 // any of `sources`; with job.skipExisting an existing output is left as it is. The directories of
 // a tree's mirror are made as they are needed.

@@ -104,14 +104,10 @@ int convert(imaging::ImagingControl& control, const QString& source, const QStri
     }
     control.beginDocument();  // every page, into one TIFF
     for (int page = 0; page < pages && code == 0; ++page) {
-        code = control.load(source, 24, int16_t(page), 1);
+        code = control.load(source, 24, page);
         detail = control.lastErrorDetail();
         if (code == 0) {
-            imaging::ExtFileOptionBlock options{};
-            imaging::writeInt32(&options[0], 72);
-            imaging::writeInt32(&options[4], 72);
-            imaging::L_SetExtFileOption(options.data());
-            code = control.save(output, imaging::format::kTiffLzw, 24, 0, 0);
+            code = control.save(output, {imaging::format::kTiffLzw, 24, 0, {72, 72}});
             detail = control.lastErrorDetail();
         }
         control.clear();
@@ -526,7 +522,7 @@ TEST_F(Conformance, PreviewAndViewerShowTheSameWhateverCameBefore) {
     // The preview and the viewer show files through this control, sized before each load.
     const auto show = [](ImageDisplay& display, const QString& path) {
         display.resize(160, 120);
-        return display.load(path, 0, 0, 1) == 0 ? display.shownImage() : QImage();
+        return display.load(path, 0) == 0 ? display.shownImage() : QImage();
     };
     ImageDisplay inTurn;
     std::map<QString, QImage> shown;

@@ -24,15 +24,6 @@
 
 namespace pixavant::testing {
 
-// The resolution the following saves of this thread write (0 x 0: the source's), as a run sets it.
-inline void setSaveResolution(int32_t x, int32_t y) {
-    imaging::ExtFileOptionBlock block{};
-    imaging::L_GetExtFileOption(block.data());
-    imaging::writeInt32(&block[0], x);
-    imaging::writeInt32(&block[4], y);
-    imaging::L_SetExtFileOption(block.data());
-}
-
 // Decodes the file through the reader registry, deep samples kept.
 inline int decodeDeep(const QString& path, imaging::DecodedImage& image) {
     imaging::Progress progress;
@@ -61,11 +52,10 @@ inline void expectRisingProgress(const std::vector<int>& seen) {
     EXPECT_LE(seen.back(), 100);
 }
 
-// A folder of its own for each test; saves take the source's resolution again afterwards.
+// A folder of its own for each test.
 class ImagingTest : public ::testing::Test {
   protected:
     void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
-    void TearDown() override { setSaveResolution(0, 0); }
     QString path(const QString& name) const { return dir_.filePath(name); }
     // Writes `bytes` into the folder as `name`; the file's path.
     QString write(const QString& name, const QByteArray& bytes) const {

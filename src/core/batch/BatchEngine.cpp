@@ -25,11 +25,6 @@ namespace {
 
 constexpr int kCloseDelayMs = 6000;
 
-// Relative cost of the steps of a file, per pixel, for the share of the bar each gets: decoding
-// per source pixel; Lanczos resampling per pixel of the larger of the source and the result.
-constexpr double kLoadCost = 1.0;
-constexpr double kResizeCost = 5.0;
-
 QString absoluteClean(const QString& path) {
     return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
 }
@@ -46,8 +41,14 @@ bool fileIdentity(const QString& path, std::pair<uint64_t, uint64_t>& id) {
 
 BatchEngine::BatchEngine(BatchView& view, const CompressionSettings& settings, QString sourceDir)
     : view_(view), settings_(settings), sourceDir_(std::move(sourceDir)) {
-    control_.onProgressStatus([this](int16_t percent) { onProgressStatus(percent); });
-    control_.setCancelFlag(&cancelled_);
+    step_.onProgress(
+        [this](int16_t percent, int page, bool saving) { onProgress(percent, page, saving); });
+    step_.onSaving([this](int page, int16_t dpi) {
+        state_.PageIndex = page;
+        state_.Saving = true;
+        setResolutionOptions(dpi);
+    });
+    step_.setCancelFlag(&cancelled_);
 }
 
 void BatchEngine::load() {
@@ -63,42 +64,28 @@ void BatchEngine::load() {
     view_.setTotalBar(0);
     view_.setSingleBar(0);
     view_.setSinglePct(QStringLiteral("0 %"));
-    control_.setEnableProgressEvent(true);
-}
-
-void BatchEngine::addProtectedPaths(const QStringList& paths) {
-    extraProtected_ += paths;
+    control().setEnableProgressEvent(true);
 }
 
 void BatchEngine::cancel() {
     cancelled_ = true;
-    control_.abortOperation();
 }
 
-void BatchEngine::onProgressStatus(int16_t percent) {
+void BatchEngine::onProgress(int16_t percent, int page, bool saving) {
     if (cancelled_)
         return;
-    // Loading and resizing share the first half of the file's bar.
-    if (step_ == Step::Load)
-        percent = int16_t(percent * loadShare_);
-    else if (step_ == Step::Resize)
-        percent = int16_t(100 * loadShare_ + percent * (1 - loadShare_));
+    state_.PageIndex = page;
+    state_.Saving = saving;
     view_.progressStatus(percent, state_);
 }
 
-void BatchEngine::planLoadShare(const CompressionSettings& s, int16_t dpi, int16_t sourceDpi) {
-    // Predicted from the file information: the loaded image has the same size.
-    loadShare_ = 1.0;
-    SizeRequest size{s.SizeChoice, s.OutWidth,      s.OutHeight,     dpi,
-                     sourceDpi,    fileInfo_.Width, fileInfo_.Height};
-    ResizeTarget target;
-    if (resizeTarget(size, target) != 0 || !target.resize)
-        return;
-    const double source = double(fileInfo_.Width) * double(fileInfo_.Height);
-    const double result = double(target.width) * double(target.height);
-    const double load = kLoadCost * source;
-    const double resize = kResizeCost * std::max(source, result);
-    loadShare_ = std::clamp(load / (load + resize), 0.05, 0.95);
+// The extended save options as the described engine sets them before each save: the block's two
+// resolution fields. The save itself is told its resolution by the step.
+void BatchEngine::setResolutionOptions(int16_t dpi) {
+    imaging::L_GetExtFileOption(extOptions_.data());
+    imaging::writeInt32(&extOptions_[0], dpi);
+    imaging::writeInt32(&extOptions_[4], dpi);
+    imaging::L_SetExtFileOption(extOptions_.data());
 }
 
 void BatchEngine::timerEvent() {
@@ -114,7 +101,7 @@ void BatchEngine::timerEvent() {
 
     protectedPaths_.clear();
     protectedFiles_.clear();
-    QStringList sources = extraProtected_;
+    QStringList sources;
     for (int i = 0; i < state_.FileCount; ++i)
         sources << workSourcePath(i);
     for (const QString& source : sources) {
@@ -132,7 +119,7 @@ void BatchEngine::timerEvent() {
     for (state_.FileIndex = 0; state_.FileIndex < state_.FileCount; ++state_.FileIndex) {
         const int32_t code = cancelled_ ? int32_t(imaging::kErrCancelled) : convertFileGuarded();
         if (cancelled_) {
-            control_.setEnableProgressEvent(false);
+            control().setEnableProgressEvent(false);
             state_.Finished = true;
             outcome_ = Outcome::Cancelled;
             return;
@@ -204,62 +191,35 @@ int32_t BatchEngine::convertFile() {
     outputs_.clear();
     state_.PageIndex = 0;
     state_.PageCount = 1;
-    const QString sourcePath = workSourcePath(state_.FileIndex);
-
-    if (const int32_t result = imaging::readFileInfo(sourcePath, fileInfo_); result != 1) {
-        libraryDetail_ = imaging::errorDetail();
-        return result;
-    }
-    int16_t sourceDpi = 72;
-    if (const int32_t e = sourceResolution(fileInfo_.Format, fileInfo_.XResolution, sourceDpi))
-        return e;
-
     state_.Saving = false;
-    const imaging::FileStatus source = imaging::fileStatus(sourcePath);
-    if (!source.isFile)
-        return imaging::kErrFileNotFound;
-    state_.CurrentBytes = source.size;
+    ConversionRequest request = requestFor(workSourcePath(state_.FileIndex), s);
+    request.resolutionRule = resolutionRule_;
 
-    int32_t pages = 1;
-    if (const int16_t counted = control_.readPageCount(sourcePath, pages); counted != 0) {
-        libraryDetail_ = control_.lastErrorDetail();
-        return counted;
+    if (const int32_t examined = step_.examine(request.sourcePath, request.source)) {
+        libraryDetail_ = step_.libraryDetail();
+        return examined;
     }
+    fileInfo_ = request.source.info;
+    state_.CurrentBytes = request.source.bytes;
+    const int32_t pages = request.source.pages;
     outputName_ = outputFileName(fileName, s.OutputExt, namingRule_);
     const QStringList names = outputFileNames(outputName_, s.OutputExt, pages, s.FileFormat);
-    for (const QString& name : names) {
-        if (wouldReplaceSource(s.OutputDir + name)) {
-            outputName_ = name;
-            return kErrReplacesSource;
-        }
-        if (names.size() > 1 && refusePageClash(fileName, name))
-            return kErrPageClash;
-    }
+    if (const int32_t refused = checkOutputs(fileName, names))
+        return refused;
+    for (const QString& name : names)
+        request.outputPaths << s.OutputDir + name;
 
-    planLoadShare(s, resolutionRule_ == ResolutionRule::FileOwn ? sourceDpi : s.Dpi, sourceDpi);
     state_.PageCount = pages;
-    control_.beginDocument();
-    for (int page = 0; page < pages; ++page) {
-        failedPage_ = pages > 1 ? page + 1 : 0;
-        const QString& name = names.size() > 1 ? names[page] : names.first();
-        const int32_t code = convertPage(sourcePath, page, s.OutputDir + name);
-        control_.clear();  // the next page's image is not decoded beside this one
-        if (code != 0) {
-            control_.abandonDocument();
-            return code;
-        }
-        addOutput(s.OutputDir + name, names.size() > 1 ? page + 1 : 0);
+    const ConversionResult result = step_.run(request);
+    if (!result.ok()) {
+        libraryDetail_ = result.libraryDetail;
+        failedPage_ = result.failedPage;
+        return result.status;
     }
-    failedPage_ = 0;
-    const int16_t committed = control_.commitDocument();
-    if (cancelled_)
-        return imaging::kErrCancelled;
-    if (committed != 0)
-        return committed;
-
+    outputs_ = result.written;
     state_.DoneBytes += state_.CurrentBytes;
     for (const WrittenOutput& output : outputs_) {
-        view_.fileConverted(sourcePath, output.path);
+        view_.fileConverted(request.sourcePath, output.path);
         if (s.OutputDir == sourceDir_)
             view_.addToSourceList(QLatin1Char(' ') + QFileInfo(output.path).fileName());
     }
@@ -267,112 +227,17 @@ int32_t BatchEngine::convertFile() {
     return 0;
 }
 
-int32_t BatchEngine::convertPage(const QString& sourcePath, int page, const QString& outputPath) {
-    const CompressionSettings& s = settings_;
-    state_.PageIndex = page;
-    state_.Saving = false;
-    step_ = Step::Load;
-    const int16_t loaded = control_.load(sourcePath, s.BitsPerPixel, int16_t(page), 1);
-    if (cancelled_)
-        return imaging::kErrCancelled;
-    if (loaded != 0) {
-        libraryDetail_ = control_.lastErrorDetail();
-        return loaded;
-    }
-    if (s.DepthChoice == 1) {
-        if (const int16_t result = control_.convertToGray(); result != 0)
-            return result;
-    }
-
-    // The loaded image, which is the page's stored size turned by its orientation, if any.
-    const auto width = int32_t(control_.bitmapWidth());
-    const auto height = int32_t(control_.bitmapHeight());
-    PageResolution resolution;
-    if (const int32_t e = pageResolution(height, resolution))
-        return e;
-    SizeRequest size{s.SizeChoice,           s.OutWidth,           s.OutHeight,
-                     resolution.outputDpi,   resolution.sourceDpi, width,
-                     resolution.squareHeight};
-    ResizeTarget target;
-    if (const int32_t e = resizeTarget(size, target))
-        return e;
-    if (!target.resize && resolution.squareHeight != height) {
-        int16_t w = 0;
-        int16_t h = 0;
-        if (const int32_t e = scaleRounded(width, 1, 1, w))
-            return e;
-        if (const int32_t e = scaleRounded(resolution.squareHeight, 1, 1, h))
-            return e;
-        target = {true, w, h};
-    }
-    if (target.resize) {
-        step_ = Step::Resize;
-        const int16_t result = control_.resize(float(target.width), float(target.height), 1);
-        if (cancelled_)
-            return imaging::kErrCancelled;
-        if (result != 0)
-            return result;
-    }
-    step_ = Step::Save;
-    state_.Saving = true;
-
-    imaging::L_GetExtFileOption(extOptions_.data());
-    imaging::writeInt32(&extOptions_[0], resolution.outputDpi);
-    imaging::writeInt32(&extOptions_[4], resolution.outputDpi);
-    imaging::L_SetExtFileOption(extOptions_.data());
-
-    const int16_t saved =
-        control_.save(outputPath, s.FileFormat, s.BitsPerPixel, s.QualityFactor, 0);
-    if (cancelled_)
-        return imaging::kErrCancelled;
-    if (saved != 0) {
-        libraryDetail_ = control_.lastErrorDetail();
-        return saved;
+// No output may replace a source of the run, nor a page file the output of another file.
+int32_t BatchEngine::checkOutputs(const QString& fileName, const QStringList& names) {
+    for (const QString& name : names) {
+        if (wouldReplaceSource(settings_.OutputDir + name)) {
+            outputName_ = name;
+            return kErrReplacesSource;
+        }
+        if (names.size() > 1 && refusePageClash(fileName, name))
+            return kErrPageClash;
     }
     return 0;
-}
-
-int32_t BatchEngine::pageResolution(int32_t height, PageResolution& resolution) const {
-    const imaging::ImageMeta& meta = control_.meta();
-    resolution = {kDefaultDpi, settings_.Dpi, height};
-    const bool own = resolutionRule_ == ResolutionRule::FileOwn;
-    // The window counts every file but a TIFF as 72 dpi: its stated resolution plays no part.
-    if (!own && !formatCarriesResolution(fileInfo_.Format))
-        return 0;
-    int32_t x = statedDpi(meta.xDpi);
-    int32_t y = statedDpi(meta.yDpi);
-    // A figure no device has (a BMP claiming 762000 dpi) states nothing usable: 72, as none.
-    if (own && (x > std::numeric_limits<int16_t>::max() || y > std::numeric_limits<int16_t>::max()))
-        x = y = 0;
-    int16_t dpi = kDefaultDpi;
-    if (const int32_t e = sourceResolution(imaging::format::kTiff, x, dpi))
-        return e;
-    resolution.sourceDpi = dpi;
-    if (own)
-        resolution.outputDpi = dpi;
-    if (x > 0)
-        return squarePixelHeight(height, x, y, resolution.squareHeight);
-    return 0;
-}
-
-int32_t BatchEngine::statedDpi(double dpi) {
-    if (!(dpi > 0) || !std::isfinite(dpi))
-        return 0;
-    return int32_t(std::min(std::nearbyint(dpi), 1e9));
-}
-
-void BatchEngine::addOutput(const QString& path, int page) {
-    const imaging::Verification& check = control_.lastVerification();
-    for (WrittenOutput& earlier : outputs_) {
-        if (earlier.path != path)
-            continue;
-        // A file holding pages: its check is that of its worst page.
-        if ((earlier.verification.passed && !check.passed) ||
-            (check.passed == earlier.verification.passed && check.psnr < earlier.verification.psnr))
-            earlier.verification = check;
-        return;
-    }
-    outputs_.push_back({path, page, check});
 }
 
 bool BatchEngine::refusePageClash(const QString& fileName, const QString& pageName) {
@@ -383,13 +248,10 @@ bool BatchEngine::refusePageClash(const QString& fileName, const QString& pageNa
             outputFileName(name, settings_.OutputExt, namingRule_) == pageName)
             other = name;
     }
-    if (other.isEmpty() && otherOutputs_)
-        other = otherOutputs_(settings_.OutputDir + pageName);
     if (other.isEmpty())
         return false;
     outputName_ = pageName;
-    pageClash_ = QStringLiteral("%1, a page of %2, would replace the output of %3.")
-                     .arg(pageName, fileName, other);
+    pageClash_ = pageClashText(pageName, fileName, other);
     return true;
 }
 
@@ -414,7 +276,7 @@ void addToSourceList(BatchView& view, const QString& entry) {
 }
 
 void BatchEngine::showCompleted() {
-    control_.setEnableProgressEvent(false);
+    control().setEnableProgressEvent(false);
     view_.setTotalFileLeft(filesLeftText(0));
     view_.setTotalPct(QStringLiteral("100 %"));
     view_.setTotalBar(100);
@@ -431,12 +293,12 @@ void BatchEngine::endNormally() {
 }
 
 void BatchEngine::fail(int32_t code) {
-    failureReason_ = batch::failureReason(code, libraryDetail_);
-    if (failedPage_ > 0)
-        failureReason_ = QStringLiteral("page %1 of %2: %3")
-                             .arg(failedPage_)
-                             .arg(state_.PageCount)
-                             .arg(failureReason_);
+    ConversionResult failure;
+    failure.status = imaging::Status(code);
+    failure.libraryDetail = libraryDetail_;
+    failure.failedPage = failedPage_;
+    failure.pages = state_.PageCount;
+    failureReason_ = failure.reason();
     QString reason = failureReason_;
     if (reason.isEmpty())
         reason = QStringLiteral("error %1").arg(code);

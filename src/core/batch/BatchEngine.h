@@ -11,6 +11,7 @@
 
 #include "batch/BatchRules.h"
 #include "batch/BatchView.h"
+#include "batch/ConversionStep.h"
 #include "batch/RunState.h"
 #include "imaging/FileInfo.h"
 #include "imaging/ImagingControl.h"
@@ -18,14 +19,8 @@
 
 namespace pixavant::batch {
 
-// One file a conversion wrote.
-struct WrittenOutput {
-    QString path;
-    int page = 0;                        // of a file per page: the page, from 1; 0 otherwise
-    imaging::Verification verification;  // of a file holding pages: its worst page's
-};
-
-// Converts every file of a work list into the output directory, as the settings record prescribes.
+// Converts every file of a work list into the output directory, as the settings record prescribes,
+// each through a ConversionStep.
 //
 // Use: construct it for one run, call load() when the driving window loads, then timerEvent() on
 // each event of the view's timer. The first timer event converts the whole work list, one file
@@ -47,15 +42,7 @@ class BatchEngine {
   public:
     enum class Outcome { NotRun, Completed, Failed, Cancelled };
 
-    // Where a page's output resolution comes from.
-    enum class ResolutionRule {
-        // The settings record's Dpi; a TIFF counts by the resolution it states (72 where it
-        // states none), every other file as 72 dpi. The window's rule.
-        Settings,
-        // Each page keeps the resolution it states, 72 where it states none: nothing is resampled
-        // but by the size rules and for square pixels (the command line without --dpi).
-        FileOwn,
-    };
+    using ResolutionRule = batch::ResolutionRule;
 
     // `settings` and `sourceDir` (ending in "/") are read, never changed.
     BatchEngine(BatchView& view, const CompressionSettings& settings, QString sourceDir);
@@ -73,17 +60,9 @@ class BatchEngine {
     void cancel();
 
     void setResolutionRule(ResolutionRule rule) { resolutionRule_ = rule; }
-    // For a driver that runs several work lists as one job: given an output path, the file of
-    // another work list that writes it (empty: none), so that no page file replaces it.
-    void setOtherOutputs(std::function<QString(const QString& outputPath)> lookup) {
-        otherOutputs_ = std::move(lookup);
-    }
     // The files the last file converted wrote, in page order.
     const std::vector<WrittenOutput>& writtenOutputs() const { return outputs_; }
 
-    // Paths besides the work list's that no output may replace (for a driver that runs several
-    // work lists as one job). Compared by identity: canonical path, or the same file on disk.
-    void addProtectedPaths(const QStringList& paths);
     // How outputs are named after their sources (by default up to the first dot).
     void setNamingRule(NamingRule rule) { namingRule_ = rule; }
 
@@ -98,23 +77,14 @@ class BatchEngine {
     QString failureReason() const { return failureReason_; }
     // The work-list file the run failed on (its name), empty when none.
     QString failedFile() const { return failedFile_; }
-    imaging::ImagingControl& control() { return control_; }
+    imaging::ImagingControl& control() { return step_.control(); }
     // The information of the file last examined.
     const imaging::FileInfoRecord& fileInfo() const { return fileInfo_; }
 
   private:
-    // A page's resolution: what it counts as, what is written, and its height with square pixels.
-    struct PageResolution {
-        int16_t sourceDpi = 72;
-        int16_t outputDpi = 72;
-        int32_t squareHeight = 0;
-    };
-
     int32_t convertFile();
-    int32_t convertPage(const QString& sourcePath, int page, const QString& outputPath);
-    int32_t pageResolution(int32_t height, PageResolution& resolution) const;
-    static int32_t statedDpi(double dpi);
-    void addOutput(const QString& path, int page);
+    int32_t checkOutputs(const QString& fileName, const QStringList& names);
+    void setResolutionOptions(int16_t dpi);
     bool refusePageClash(const QString& fileName, const QString& pageName);
     int32_t convertFileGuarded();
     void endNormally();
@@ -125,23 +95,17 @@ class BatchEngine {
     bool wouldReplaceSource(const QString& outputPath) const;
     // The file work-list entry `index` names, in the folder it was added from.
     QString workSourcePath(int index) const;
-    void onProgressStatus(int16_t percent);
-    void planLoadShare(const CompressionSettings& s, int16_t dpi, int16_t sourceDpi);
-
-    // The step whose progress the control reports, for the first half of the file's bar.
-    enum class Step { Load, Resize, Save };
+    void onProgress(int16_t percent, int page, bool saving);
 
     BatchView& view_;
     const CompressionSettings& settings_;
     QString sourceDir_;
-    imaging::ImagingControl control_;
+    ConversionStep step_;
     imaging::FileInfoRecord fileInfo_;
     imaging::ExtFileOptionBlock extOptions_{};
     RunState state_;
     Outcome outcome_ = Outcome::NotRun;
     std::atomic<bool> cancelled_{false};
-    Step step_ = Step::Load;
-    double loadShare_ = 1.0;  // of the first half, when a resize follows
     int32_t errorCode_ = 0;
     QString errorMessage_;
     QString errorDetails_;
@@ -153,8 +117,6 @@ class BatchEngine {
     QString pageClash_;   // the message of a page file that would replace another output
     std::vector<WrittenOutput> outputs_;
     ResolutionRule resolutionRule_ = ResolutionRule::Settings;
-    std::function<QString(const QString&)> otherOutputs_;
-    QStringList extraProtected_;
     NamingRule namingRule_ = NamingRule::FirstDot;
     std::set<QString> protectedPaths_;
     std::set<std::pair<uint64_t, uint64_t>> protectedFiles_;  // device and inode

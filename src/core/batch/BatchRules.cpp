@@ -248,6 +248,11 @@ QString failureDetails(const QString& path, const QString& reason) {
     return QStringLiteral("File: %1\nReason: %2").arg(path, reason);
 }
 
+QString pageClashText(const QString& pageName, const QString& fileName, const QString& other) {
+    return QStringLiteral("%1, a page of %2, would replace the output of %3.")
+        .arg(pageName, fileName, other);
+}
+
 QString filesLeftText(int count) {
     return QString::number(count) + QStringLiteral(" files");
 }

@@ -110,6 +110,10 @@ QString failureReason(int32_t code, const QString& libraryDetail = {});
 // The message box's details for a failed file: "File: PATH", then "Reason: REASON".
 QString failureDetails(const QString& path, const QString& reason);
 
+// The message that refuses a page file that would replace the output of `other`: "scan-1.JPG, a
+// page of scan.tif, would replace the output of scan-1.gif."
+QString pageClashText(const QString& pageName, const QString& fileName, const QString& other);
+
 // "3 files": the files left, the current one included.
 QString filesLeftText(int count);
 

@@ -45,7 +45,8 @@ TrialConverter::TrialConverter() = default;
 
 void TrialConverter::setCancelFlag(const std::atomic<bool>* flag) {
     cancel_ = flag;
-    control_.setCancelFlag(flag);
+    step_.setCancelFlag(flag);
+    pages_.setCancelFlag(flag);
     part_.setCancelFlag(flag);
 }
 
@@ -53,10 +54,13 @@ TrialOutput TrialConverter::convert(const QString& sourcePath,
                                     const CompressionSettings& settings) {
     TrialOutput out;
     libraryDetail_.clear();
+    failedPage_ = 0;
     try {
         out.code = prepare(sourcePath, settings, out);
         if (out.code == 0)
             out.code = encode(control_, settings, out);
+        if (out.code == 0 && request_.source.pages > 1)
+            out.code = encodeAllPages(out);
     } catch (const std::bad_alloc&) {
         out.code = imaging::kErrNoMemory;
     } catch (const std::exception&) {
@@ -76,6 +80,7 @@ TrialOutput TrialConverter::convertPart(const QString& sourcePath,
                                         double centreY, int width, int height) {
     TrialOutput out;
     libraryDetail_.clear();
+    failedPage_ = 0;
     try {
         out.code = prepare(sourcePath, settings, out);
         if (out.code == 0) {
@@ -105,90 +110,76 @@ TrialOutput TrialConverter::convertPart(const QString& sourcePath,
 // The steps of a run up to the save, skipped when the image they would give is held already.
 int32_t TrialConverter::prepare(const QString& sourcePath, const CompressionSettings& s,
                                 TrialOutput& out) {
-    imaging::FileInfoRecord info;
-    if (const int32_t result = imaging::readFileInfo(sourcePath, info); result != 1) {
-        libraryDetail_ = imaging::errorDetail();
-        return result;
+    ConversionRequest request = requestFor(sourcePath, s);
+    if (const int32_t examined = step_.examine(sourcePath, request.source)) {
+        libraryDetail_ = step_.libraryDetail();
+        return examined;
     }
-    int16_t sourceDpi = kDefaultDpi;
-    if (const int32_t e = sourceResolution(info.Format, info.XResolution, sourceDpi))
-        return e;
+    out.sourceBytes = request.source.bytes;
     const QFileInfo source(sourcePath);
-    if (!source.isFile())
-        return imaging::kErrFileNotFound;
-    out.sourceBytes = source.size();
-
-    Preparation wanted{sourcePath, source.size(), source.lastModified().toMSecsSinceEpoch(),
-                       s.BitsPerPixel, s.DepthChoice == 1};
-    const auto target = [&](int32_t width, int32_t height, ResizeTarget& result) {
-        const SizeRequest size{s.SizeChoice, s.OutWidth, s.OutHeight, s.Dpi,
-                               sourceDpi,    width,      height};
-        return resizeTarget(size, result);
-    };
-    if (prepared_ && prepared_->path == wanted.path && prepared_->size == wanted.size &&
-        prepared_->modified == wanted.modified && prepared_->bitsPerPixel == wanted.bitsPerPixel) {
-        ResizeTarget planned;
-        if (const int32_t e = target(loadedWidth_, loadedHeight_, planned))
-            return e;
-        wanted.resize = planned.resize;
-        wanted.width = planned.width;
-        wanted.height = planned.height;
-        if (wanted == *prepared_)
-            return 0;
+    const Preparation wanted{
+        sourcePath,     source.size(),      source.lastModified().toMSecsSinceEpoch(),
+        s.BitsPerPixel, s.DepthChoice == 1, s.SizeChoice,
+        s.OutWidth,     s.OutHeight,        s.Dpi};
+    if (prepared_ && wanted == *prepared_ && control_.hasImage()) {
+        request_ = request;
+        return 0;
     }
 
     prepared_.reset();
     original_.reset();
     control_.clear();
-    if (const int16_t loaded = control_.load(sourcePath, s.BitsPerPixel, 0, 1); loaded != 0) {
-        libraryDetail_ = control_.lastErrorDetail();
+    if (const int32_t loaded = step_.loadPage(request, 0)) {
+        libraryDetail_ = step_.libraryDetail();
         return loaded;
     }
     original_ = std::make_shared<const imaging::Raster>(control_.heldRaster());
-    loadedWidth_ = int32_t(control_.bitmapWidth());
-    loadedHeight_ = int32_t(control_.bitmapHeight());
-    if (wanted.gray) {
-        if (const int16_t result = control_.convertToGray(); result != 0)
-            return result;
-    }
-    ResizeTarget planned;
-    if (const int32_t e = target(loadedWidth_, loadedHeight_, planned))
-        return e;
-    if (planned.resize) {
-        const int16_t result = control_.resize(float(planned.width), float(planned.height), 1);
-        if (result != 0)
-            return result;
-    }
-    wanted.resize = planned.resize;
-    wanted.width = planned.width;
-    wanted.height = planned.height;
+    if (const int32_t shaped = step_.shapePage(request, preparedDpi_))
+        return shaped;
+    request_ = request;
     prepared_ = wanted;
     return 0;
 }
 
 int32_t TrialConverter::encode(imaging::ImagingControl& control, const CompressionSettings& s,
                                TrialOutput& out) {
-    imaging::ExtFileOptionBlock options{};
-    imaging::L_GetExtFileOption(options.data());
-    imaging::writeInt32(&options[0], s.Dpi);
-    imaging::writeInt32(&options[4], s.Dpi);
-    imaging::L_SetExtFileOption(options.data());
-
     out.formatCode = s.FileFormat;
-    const int16_t saved =
-        control.saveToMemory(out.bytes, s.FileFormat, s.BitsPerPixel, s.QualityFactor, 0);
+    request_.formatCode = s.FileFormat;
+    request_.qualityFactor = s.QualityFactor;
+    const int16_t saved = control.saveToMemory(out.bytes, saveOptionsFor(request_, preparedDpi_));
     if (saved != 0) {
         libraryDetail_ = control.lastErrorDetail();
         return saved;
     }
     if (cancelled(cancel_))
         return imaging::kErrCancelled;
+    out.outputBytes = out.bytes.size();
     if (const int32_t decoded = decodeBytes(out.bytes, out.result); decoded != 0) {
         libraryDetail_ = imaging::errorDetail();
         return decoded;
     }
     if (!imaging::isLosslessFormat(s.FileFormat))
         out.psnr = imaging::psnrOf(control.savedRaster(), out.result);
+    return 0;
+}
+
+// Every page of the source as a run converts them, into memory: the view shows page 1 (encoded
+// alone by encode(), the same bytes as page 1's file) and the size of the whole output.
+int32_t TrialConverter::encodeAllPages(TrialOutput& out) {
+    // Keys that tell the outputs apart: one per page file, or one file that holds every page.
+    request_.outputPaths.clear();
+    for (const QString& name : outputFileNames(QStringLiteral("trial.OUT"), QStringLiteral("OUT"),
+                                               request_.source.pages, request_.formatCode))
+        request_.outputPaths << name;
+    request_.toMemory = true;
+    const ConversionResult whole = pages_.run(request_);
+    if (!whole.ok()) {
+        libraryDetail_ = whole.libraryDetail;
+        failedPage_ = whole.failedPage;
+        return whole.status;
+    }
+    out.bytes = whole.bytes.front();
+    out.outputBytes = whole.outputBytes();
     return 0;
 }
 
@@ -199,7 +190,12 @@ void TrialConverter::finish(const QString& sourcePath, TrialOutput& out) {
     out.result = {};
     out.psnr.reset();
     out.message = failureMessage(out.code);
-    QString reason = failureReason(out.code, libraryDetail_);
+    ConversionResult failure;
+    failure.status = imaging::Status(out.code);
+    failure.libraryDetail = libraryDetail_;
+    failure.failedPage = failedPage_;
+    failure.pages = request_.source.pages;
+    QString reason = failure.reason();
     if (reason.isEmpty())
         reason = QStringLiteral("error %1").arg(out.code);
     out.details = failureDetails(sourcePath, reason);
@@ -221,7 +217,7 @@ int32_t decodeBytes(const QByteArray& bytes, imaging::Raster& raster) {
         done += n;
     }
     imaging::ImagingControl control;
-    const int16_t loaded = control.load(QStringLiteral("/proc/self/fd/%1").arg(fd), 0, 0, 1);
+    const int16_t loaded = control.load(QStringLiteral("/proc/self/fd/%1").arg(fd), 0);
     ::close(fd);
     if (loaded != 0)
         return loaded;

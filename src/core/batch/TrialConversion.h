@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 
+#include "batch/ConversionStep.h"
 #include "imaging/ImagingControl.h"
 #include "imaging/Raster.h"
 #include "settings/CompressionSettings.h"
@@ -18,7 +19,10 @@ struct TrialOutput {
     int32_t code = 0;  // 0, or the code a run fails the file with
     QString message;   // a run's message for the code ("Compression error.")
     QString details;   // and its details: the file and the reason
-    QByteArray bytes;  // the whole output, byte for byte what a run writes
+    // The output, byte for byte what a run writes: of a source of several pages, the file that
+    // holds them all, or page 1's file where each page gets a file of its own.
+    QByteArray bytes;
+    qint64 outputBytes = 0;  // of every file the output is, all told
     qint64 sourceBytes = 0;
     int16_t formatCode = 0;
     // Page 1 as loaded, before any gray, resize or depth change (shared, never changed).
@@ -37,9 +41,9 @@ struct TrialOutput {
     bool ok() const { return code == 0; }
 };
 
-// Converts a file as a run converts it (the file information, the load at the depth asked, gray,
-// the size rules, the resolution record, the save through the writer of the format) into memory:
-// no file is written anywhere. Meant for showing the result of choices before a run.
+// Converts a file as a run converts it, through the same ConversionStep, into memory: no file is
+// written anywhere. Meant for showing the result of choices before a run. Page 1 is shown; a
+// source of several pages is converted whole, every page, for the bytes of its output.
 //
 // The prepared image (loaded, turned gray and resized) is kept between calls: a call for the same
 // file and the same load, depth and size choices only encodes again. Not thread-safe: one thread
@@ -66,15 +70,17 @@ class TrialConverter {
     void setCancelFlag(const std::atomic<bool>* flag);
 
   private:
+    // What the prepared image was made from: the file as it was, and the choices up to the save.
     struct Preparation {
         QString path;
         qint64 size = -1;
         qint64 modified = 0;
         int16_t bitsPerPixel = 0;
         bool gray = false;
-        bool resize = false;
-        int16_t width = 0;
-        int16_t height = 0;
+        int16_t sizeChoice = 0;
+        int16_t outWidth = 0;
+        int16_t outHeight = 0;
+        int16_t dpi = 0;
         bool operator==(const Preparation&) const = default;
     };
 
@@ -82,15 +88,19 @@ class TrialConverter {
                     TrialOutput& out);
     int32_t encode(imaging::ImagingControl& control, const CompressionSettings& settings,
                    TrialOutput& out);
+    int32_t encodeAllPages(TrialOutput& out);
     void finish(const QString& sourcePath, TrialOutput& out);
 
-    imaging::ImagingControl control_;  // holds the prepared image
-    imaging::ImagingControl part_;     // holds a part of it
+    ConversionStep step_;
+    imaging::ImagingControl& control_ = step_.control();  // holds the prepared page 1
+    imaging::ImagingControl part_;                        // holds a part of it
+    ConversionStep pages_;                                // a source of several pages, whole
+    ConversionRequest request_;                           // of the prepared image
+    int16_t preparedDpi_ = 72;                            // the resolution it is saved at
     std::optional<Preparation> prepared_;
     std::shared_ptr<const imaging::Raster> original_;
-    int32_t loadedWidth_ = 0;
-    int32_t loadedHeight_ = 0;
     QString libraryDetail_;
+    int failedPage_ = 0;  // of a source of several pages: the page that failed, from 1
     const std::atomic<bool>* cancel_ = nullptr;
 };
 

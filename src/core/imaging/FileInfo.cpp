@@ -109,8 +109,7 @@ int32_t readFileInfo(const QString& path, FileInfoRecord& record) {
 }
 
 namespace {
-// One block per thread: an engine sets the options and saves on its own thread, so engines that
-// run side by side never write each other's resolution into their files.
+// One block per thread: engines that run side by side never see each other's options.
 thread_local ExtFileOptionBlock extOptions{};
 }  // namespace
 
@@ -126,10 +125,6 @@ int32_t L_SetExtFileOption(const uint8_t* block) {
         return kErrInvalidArgument;
     std::memcpy(extOptions.data(), block, kExtFileOptionSize);
     return kSuccess;
-}
-
-SaveResolution currentSaveResolution() {
-    return {readInt32(&extOptions[0]), readInt32(&extOptions[4])};
 }
 
 }  // namespace pixavant::imaging

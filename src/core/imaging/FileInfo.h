@@ -53,8 +53,9 @@ int32_t readFileInfo(const QString& path, FileInfoRecord& record);
 int64_t imageDataSize(int64_t width, int64_t height, int bitsPerPixel);
 
 // Extended save options: a 1076-byte block whose first two little-endian 32-bit fields are the
-// horizontal and vertical resolution, in dots per inch, that later saves record in their files.
-// Each thread has a block of its own, which only the saves of that thread read.
+// horizontal and vertical resolution, in dots per inch, of the saves that follow. Each thread has
+// a block of its own. The block is kept for callers that set it; a save itself is told its
+// resolution by its SaveOptions.
 inline constexpr size_t kExtFileOptionSize = 1076;
 using ExtFileOptionBlock = std::array<uint8_t, kExtFileOptionSize>;
 
@@ -65,8 +66,6 @@ struct SaveResolution {
     int32_t x = 0;
     int32_t y = 0;
 };
-// The resolution the last L_SetExtFileOption of this thread stored (0 x 0 until then).
-SaveResolution currentSaveResolution();
 
 int32_t readInt32(const uint8_t* p);
 void writeInt32(uint8_t* p, int32_t value);

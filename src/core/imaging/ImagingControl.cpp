@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
-#include <csignal>
 #include <new>
 
 #include "imaging/ErrorDetail.h"
@@ -59,19 +58,13 @@ WrittenImage writtenImage(const Raster& pixels, const ImageMeta& meta, const Sav
 }
 }  // namespace
 
-ImagingControl::ImagingControl() {
-    // A write past the file-size limit must fail with EFBIG, not end the process.
-    std::signal(SIGXFSZ, SIG_IGN);
-}
-
 bool ImagingControl::notify(int percent) {
     if (progressEnabled_ && handler_ && !cancelRequested())
         handler_(int16_t(percent));
-    return !abortRequested_ && !cancelRequested();
+    return !cancelRequested();
 }
 
 Progress ImagingControl::makeProgress() {
-    abortRequested_ = false;
     clearErrorDetail();
     lastErrorDetail_.clear();
     return Progress([this](int percent) { return notify(percent); });
@@ -144,9 +137,8 @@ void ImagingControl::hold(Raster raster, ImageMeta meta, int16_t bitsPerPixel) {
     height_ = float(image_.raster.height);
 }
 
-int16_t ImagingControl::load(const QString& path, int16_t bitsPerPixel, int16_t page,
-                             int16_t pageCount) {
-    if (!validDepth(bitsPerPixel) || page < 0 || pageCount < 1)
+int16_t ImagingControl::load(const QString& path, int16_t bitsPerPixel, int page) {
+    if (!validDepth(bitsPerPixel) || page < 0)
         return kErrInvalidArgument;
     notes_.clear();
     loadNotes_.clear();
@@ -199,9 +191,9 @@ int16_t ImagingControl::load(const QString& path, int16_t bitsPerPixel, int16_t 
     return kSuccess;
 }
 
-int16_t ImagingControl::save(const QString& path, int16_t formatCode, int16_t bitsPerPixel,
-                             int16_t qualityFactor, int16_t flags) {
-    (void)flags;
+int16_t ImagingControl::save(const QString& path, const SaveOptions& options) {
+    const int formatCode = options.formatCode;
+    const int bitsPerPixel = options.bitsPerPixel;
     if (!hasImage())
         return kErrNoImage;
     if (!validDepth(bitsPerPixel))
@@ -261,7 +253,7 @@ int16_t ImagingControl::save(const QString& path, int16_t formatCode, int16_t bi
         opened != kSuccess)
         return opened;
     OutputFile& output = *outputFile;
-    SaveRequest request{formatCode, qualityFactor, currentSaveResolution()};
+    SaveRequest request{formatCode, options.qualityFactor, options.resolution};
     request.addPage = page > 0;
     request.effort = encoderEffort_;
     // The source JPEG itself may be carried over, with its own metadata: not when the metadata
@@ -299,7 +291,7 @@ int16_t ImagingControl::save(const QString& path, int16_t formatCode, int16_t bi
         if (!carriedJpeg.empty()) {
             verification_ = verifyJpegReconstruction(output.temporaryPath(), carriedJpeg);
         } else {
-            status = verifyOutput(output.temporaryPath(), pixels, formatCode, qualityFactor,
+            status = verifyOutput(output.temporaryPath(), pixels, formatCode, options.qualityFactor,
                                   progress, verification_, page);
             if (status != kSuccess)
                 return int16_t(status);
@@ -322,13 +314,12 @@ int16_t ImagingControl::save(const QString& path, int16_t formatCode, int16_t bi
     return int16_t(status);
 }
 
-int16_t ImagingControl::saveToMemory(QByteArray& bytes, int16_t formatCode, int16_t bitsPerPixel,
-                                     int16_t qualityFactor, int16_t flags) {
+int16_t ImagingControl::saveToMemory(QByteArray& bytes, const SaveOptions& options) {
     bytes.clear();
     if (documentOpen_)
         return kErrInvalidArgument;
     memoryOutput_ = &bytes;
-    const int16_t status = save(QString(), formatCode, bitsPerPixel, qualityFactor, flags);
+    const int16_t status = save(QString(), options);
     memoryOutput_ = nullptr;
     if (status != kSuccess)
         bytes.clear();
@@ -356,7 +347,10 @@ int16_t ImagingControl::openOutput(const QString& path, int formatCode,
         output = earlier.file.get();
         return kSuccess;
     }
-    DocumentOutput added{path, std::make_unique<OutputFile>(path), 1};
+    DocumentOutput added{path,
+                         documentInMemory_ ? std::make_unique<OutputFile>(OutputFile::InMemory{})
+                                           : std::make_unique<OutputFile>(path),
+                         1};
     if (const int created = added.file->create(); created != kSuccess) {
         lastErrorDetail_ = added.file->failure();
         return int16_t(created);
@@ -366,16 +360,17 @@ int16_t ImagingControl::openOutput(const QString& path, int formatCode,
     return kSuccess;
 }
 
-void ImagingControl::beginDocument() {
+void ImagingControl::beginDocument(DocumentTarget target) {
     document_.clear();
+    documentBytes_.clear();
     documentOpen_ = true;
+    documentInMemory_ = target == DocumentTarget::Memory;
 }
 
 int16_t ImagingControl::commitDocument() {
     documentOpen_ = false;
     std::vector<DocumentOutput> outputs = std::move(document_);
     document_.clear();
-    abortRequested_ = false;
     // Flushing is the end of the last save: its 100 % stands while the disk catches up.
     Progress progress([this](int) { return notify(100); });
     // Every file reaches the disk before any is put in place.
@@ -389,7 +384,10 @@ int16_t ImagingControl::commitDocument() {
     for (DocumentOutput& output : outputs)
         if (const int status = output.file->commit(); status != kSuccess) {
             lastErrorDetail_ = output.file->failure();
+            documentBytes_.clear();
             return int16_t(status);
+        } else if (documentInMemory_) {
+            documentBytes_.push_back(output.file->contents());
         }
     return kSuccess;
 }
@@ -406,8 +404,7 @@ const Raster& ImagingControl::savedRaster() const {
     return converted_ ? *converted_ : image_.raster;
 }
 
-int16_t ImagingControl::resize(float width, float height, int16_t flags) {
-    (void)flags;
+int16_t ImagingControl::resize(float width, float height) {
     if (!hasImage())
         return kErrNoImage;
     if (!std::isfinite(width) || !std::isfinite(height))
@@ -457,8 +454,7 @@ int16_t ImagingControl::readPageCount(const QString& path, int32_t& pages) {
     return int16_t(status);
 }
 
-int16_t ImagingControl::readFileInfo(const QString& path, int16_t flags) {
-    (void)flags;
+int16_t ImagingControl::readFileInfo(const QString& path) {
     FileInfoRecord record;
     const int32_t result = imaging::readFileInfo(path, record);
     lastErrorDetail_ = errorDetail();

@@ -23,6 +23,22 @@ namespace pixavant::imaging {
 // other depth reduces deep samples to 8 bits at once.
 inline constexpr int kDeepColourBits = 48;
 
+// What a save writes: the format, the depth (0: the one asked at load), the quality factor and the
+// resolution recorded in the file (0 x 0: none stated).
+struct SaveOptions {
+    SaveOptions() = default;
+    SaveOptions(int format, int bits = 0, int quality = 0, SaveResolution dpi = {})
+        : formatCode(int16_t(format)),
+          bitsPerPixel(int16_t(bits)),
+          qualityFactor(int16_t(quality)),
+          resolution(dpi) {}
+
+    int16_t formatCode = 0;
+    int16_t bitsPerPixel = 0;
+    int16_t qualityFactor = 0;
+    SaveResolution resolution;
+};
+
 // The imaging control: holds one image, loads, resizes and saves it, and reports progress.
 // Operations return a 16-bit status, 0 for success (ImagingStatus.h).
 //
@@ -32,35 +48,35 @@ class ImagingControl {
   public:
     using ProgressStatusHandler = std::function<void(int16_t percent)>;
 
-    ImagingControl();
-
-    // Loads page `page` (from 0) of `path`; one page is held at a time, whatever `pageCount`.
+    // Loads page `page` (from 0) of `path`; one page is held at a time.
     // bitsPerPixel: 0 native, 1, 8, 16, 24 or kDeepColourBits.
-    int16_t load(const QString& path, int16_t bitsPerPixel, int16_t page, int16_t pageCount);
+    int16_t load(const QString& path, int16_t bitsPerPixel, int page = 0);
     // The pages a conversion of `path` goes through (1 for one image or an animation). Fails
     // with kErrLimit beyond the page budget and kErrCorrupt when the chain of pages is broken;
     // lastErrorDetail() then says how.
     int16_t readPageCount(const QString& path, int32_t& pages);
-    // Writes the image to `path` in the format `formatCode` at `bitsPerPixel` (0: the depth asked
-    // at load) with `qualityFactor`. The file appears complete or not at all.
-    int16_t save(const QString& path, int16_t formatCode, int16_t bitsPerPixel,
-                 int16_t qualityFactor, int16_t flags);
+    // Writes the image to `path` as `options` ask. The file appears complete or not at all.
+    int16_t save(const QString& path, const SaveOptions& options);
     // Encodes the image exactly as save() writes it, through the same writer, into `bytes`
     // instead of a file: nothing is written to any file system. Not inside a document.
-    int16_t saveToMemory(QByteArray& bytes, int16_t formatCode, int16_t bitsPerPixel,
-                         int16_t qualityFactor, int16_t flags);
+    int16_t saveToMemory(QByteArray& bytes, const SaveOptions& options);
     // The outputs of one multi-page source: from beginDocument() on, saves go to temporary files
     // that commitDocument() puts in place together, after the last page; abandonDocument() removes
     // them all, as does destroying the control. A save to a path saved to before in the document
     // adds a page to that file (the TIFF formats; any other fails with kErrInvalidArgument).
-    void beginDocument();
+    // In memory, the paths only tell the outputs apart: nothing is written to any file system,
+    // and after commitDocument() documentBytes() holds each output's bytes, in the order of
+    // their first saves.
+    enum class DocumentTarget { Files, Memory };
+    void beginDocument(DocumentTarget target = DocumentTarget::Files);
     int16_t commitDocument();
+    const std::vector<QByteArray>& documentBytes() const { return documentBytes_; }
     void abandonDocument();
     bool documentOpen() const { return documentOpen_; }
     // Resamples the image to width x height (rounded to whole pixels).
-    int16_t resize(float width, float height, int16_t flags);
+    int16_t resize(float width, float height);
     // Reads the file's information; bitmapWidth() and bitmapHeight() then give the file's size.
-    int16_t readFileInfo(const QString& path, int16_t flags);
+    int16_t readFileInfo(const QString& path);
     // Turns the held image gray (the depth asked at load still applies).
     int16_t convertToGray();
 
@@ -72,11 +88,9 @@ class ImagingControl {
     void onProgressStatus(ProgressStatusHandler handler) { handler_ = std::move(handler); }
     void setEnableProgressEvent(bool enabled) { progressEnabled_ = enabled; }
     bool enableProgressEvent() const { return progressEnabled_; }
-    // Makes the operation in progress stop at its next progress point with kErrCancelled. Meant to
-    // be called from inside the progress notification, or from another thread.
-    void abortOperation() { abortRequested_ = true; }
-    // While `flag` is set (from any thread), every operation stops at its next progress point
-    // with kErrCancelled, and none starts. nullptr: none.
+    // The one way to stop: while `flag` is set (from any thread, or from inside the progress
+    // notification), every operation stops at its next progress point with kErrCancelled, and
+    // none starts. nullptr: none.
     void setCancelFlag(const std::atomic<bool>* flag) { cancelFlag_ = flag; }
 
     // Limits decoding to what a display of this size needs (0 x 0: full size). The held image may
@@ -144,7 +158,6 @@ class ImagingControl {
     float width_ = 0;
     float height_ = 0;
     bool progressEnabled_ = false;
-    std::atomic<bool> abortRequested_{false};
     const std::atomic<bool>* cancelFlag_ = nullptr;
     ProgressStatusHandler handler_;
     ReadOptions readOptions_;
@@ -159,6 +172,8 @@ class ImagingControl {
     };
     std::vector<DocumentOutput> document_;
     bool documentOpen_ = false;
+    bool documentInMemory_ = false;
+    std::vector<QByteArray> documentBytes_;
     QByteArray* memoryOutput_ = nullptr;  // during saveToMemory(): where the bytes go
     QString jpegSource_;
     ReadablePath loadedPath_;  // what jpegSource_ may name: the loaded file, by a path it opens by

@@ -93,7 +93,7 @@ void CompareWorker::work(batch::TrialConverter& converter, const CompareRequest&
         result.height = out.height;
         result.partX = out.partX;
         result.partY = out.partY;
-        result.bytes = out.bytes.size();
+        result.bytes = out.outputBytes;
         result.sourceBytes = out.sourceBytes;
         result.psnr = out.psnr;
         result.result = imageOf(out.result);

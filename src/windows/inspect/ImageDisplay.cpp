@@ -24,8 +24,8 @@ ImageDisplay::ImageDisplay(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_NoSystemBackground);
 }
 
-int16_t ImageDisplay::readFileInfo(const QString& path, int16_t flags) {
-    return control_.readFileInfo(path, flags);
+int16_t ImageDisplay::readFileInfo(const QString& path) {
+    return control_.readFileInfo(path);
 }
 
 void ImageDisplay::setDisplayMode(int mode) {
@@ -35,8 +35,7 @@ void ImageDisplay::setDisplayMode(int mode) {
     }
 }
 
-int16_t ImageDisplay::load(const QString& path, int16_t bitsPerPixel, int16_t page,
-                           int16_t pageCount) {
+int16_t ImageDisplay::load(const QString& path, int16_t bitsPerPixel, int page) {
     // Decode for the control's size in device pixels: nothing larger than what is painted.
     const qreal ratio = devicePixelRatioF();
     if (actualSize_)
@@ -44,7 +43,7 @@ int16_t ImageDisplay::load(const QString& path, int16_t bitsPerPixel, int16_t pa
     else
         control_.setDisplayFit(std::max(1, int(std::ceil(width() * ratio))),
                                std::max(1, int(std::ceil(height() * ratio))));
-    int16_t status = control_.load(path, bitsPerPixel, page, pageCount);
+    int16_t status = control_.load(path, bitsPerPixel, page);
     QImage image;
     if (status == imaging::kSuccess) {
         image = toQImage(control_.displayRaster());

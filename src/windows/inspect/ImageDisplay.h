@@ -35,7 +35,7 @@ class ImageDisplay : public QWidget {
 
     // The file information of `path`; 0 on success, bitmapWidth() and bitmapHeight() then give
     // the file's size.
-    int16_t readFileInfo(const QString& path, int16_t flags);
+    int16_t readFileInfo(const QString& path);
     float bitmapWidth() const { return control_.bitmapWidth(); }
     float bitmapHeight() const { return control_.bitmapHeight(); }
 
@@ -43,7 +43,7 @@ class ImageDisplay : public QWidget {
     int displayMode() const { return displayMode_; }
 
     // Loads and shows the file; 0 on success, otherwise the failure code.
-    int16_t load(const QString& path, int16_t bitsPerPixel, int16_t page, int16_t pageCount);
+    int16_t load(const QString& path, int16_t bitsPerPixel, int page = 0);
     bool hasImage() const { return !image_.isNull(); }
     // Shows nothing until the next load.
     void clearImage();

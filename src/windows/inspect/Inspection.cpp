@@ -65,14 +65,14 @@ void Inspection::filesGone(const QStringList& paths) {
 }
 
 bool Inspection::showPreview(const QString& path) {
-    preview_->readFileInfo(path, 1);  // the fit below reads the size it leaves
+    preview_->readFileInfo(path);  // the fit below reads the size it leaves
     preview_->setDisplayMode(ImageDisplay::kScaleToFit);
     const std::optional<ControlGeometry> fitted =
         fitPreview(preview_->bitmapWidth(), preview_->bitmapHeight(), previewBox_);
     if (!fitted)
         return false;
     preview_->setControlGeometry(*fitted);
-    if (preview_->load(path, 0, 0, 1) != imaging::kSuccess)
+    if (preview_->load(path, 0) != imaging::kSuccess)
         return false;
     previewPath_ = path;
     return true;

@@ -114,14 +114,14 @@ void ViewerWindow::previousClick() {
 
 bool ViewerWindow::showFile(const QString& path) {
     try {
-        if (path.isEmpty() || lead1_->readFileInfo(path, 1) != imaging::kSuccess)
+        if (path.isEmpty() || lead1_->readFileInfo(path) != imaging::kSuccess)
             return false;
         const std::optional<ControlGeometry> fitted =
             fitViewerImage(lead1_->bitmapWidth(), lead1_->bitmapHeight(), previewBox_);
         if (!fitted)
             return false;
         lead1_->setControlGeometry(*fitted);
-        if (lead1_->load(path, 0, 0, 1) != imaging::kSuccess)
+        if (lead1_->load(path, 0) != imaging::kSuccess)
             return false;
         setWindowTitle(path);
         shownPath_ = path;

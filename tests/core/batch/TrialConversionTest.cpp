@@ -12,6 +12,7 @@
 #include "Testdata.h"
 #include "batch/BatchEngine.h"
 #include "batch/TrialConversion.h"
+#include "imaging/Format.h"
 #include "imaging/FormatCodes.h"
 #include "imaging/ImagingStatus.h"
 
@@ -203,6 +204,75 @@ TEST_F(TrialConversionTest, PartLiesInsideTheImage) {
         EXPECT_TRUE(part.psnr.has_value());
     }
     EXPECT_TRUE(converter.convert(src + "photo.jpg", s).bytes == runOutput(src + "photo.jpg", s));
+}
+
+// A source of several pages: the view shows page 1 and the size of the whole output, which is
+// the one TIFF a run writes (every page in it), or the sum of a run's page files. A damaged page
+// fails as it fails a run.
+TEST_F(TrialConversionTest, SeveralPagesGiveTheWholeOutput) {
+    // Pages that differ in size, depth and resolution; the last one's pixels twice as tall as wide.
+    ASSERT_TRUE(writeEngineDocument(src + "doc.tif", {{80, 60, 3, 300, 300},
+                                                      {40, 30, 1, 150, 150},
+                                                      {96, 64, 0, 300, 300},
+                                                      {60, 20, 1, 200, 100}}));
+    const Choice lzw{200, 4, imaging::format::kTiffLzw, 2};
+    const Choice g4{200, 0, imaging::format::kTiffG4, 2};
+    const Choice jpeg{100, 4, imaging::format::kJpeg444, 42};
+    const Choice pixavant{100, 2, imaging::format::kPixavant, -4};
+    std::vector<std::pair<QString, std::vector<Choice>>> files = {
+        {src + "doc.tif", {lzw, g4, jpeg, pixavant}}};
+    // A real scan made by others: a manual of three pages.
+    if (const QString documents = testing::testdataDir("documents"); !documents.isEmpty())
+        files.push_back({documents + "/manual-g4-200dpi-3pages.tif", {g4}});
+    TrialConverter converter;
+    for (const auto& [file, choices] : files) {
+        for (const Choice& c : choices) {
+            SCOPED_TRACE(file.toStdString() + " format " + std::to_string(c.fileFormat));
+            const CompressionSettings s = settingsFor(c);
+            const TrialOutput trial = converter.convert(file, s);
+            ASSERT_TRUE(trial.ok()) << trial.details.toStdString();
+            // What a run writes, in name order (the page files sort by page).
+            FakeBatchView view;
+            view.work << " " + QFileInfo(file).fileName();
+            BatchEngine engine(view, s, QFileInfo(file).absolutePath() + "/");
+            engine.load();
+            engine.timerEvent();
+            ASSERT_EQ(engine.outcome(), BatchEngine::Outcome::Completed);
+            const QStringList written = QDir(out).entryList(QDir::Files, QDir::Name);
+            ASSERT_FALSE(written.isEmpty());
+            const bool onePerPage = !imaging::formatHoldsPages(c.fileFormat);
+            EXPECT_EQ(written.size() > 1, onePerPage);
+            qint64 total = 0;
+            for (const QString& name : written) {
+                total += QFileInfo(out + name).size();
+                if (name == written.first()) {
+                    QFile first(out + name);
+                    ASSERT_TRUE(first.open(QIODevice::ReadOnly));
+                    EXPECT_TRUE(trial.bytes == first.readAll());
+                }
+                QFile::remove(out + name);
+            }
+            EXPECT_EQ(trial.outputBytes, total);
+            // Page 1 is what is shown.
+            imaging::Raster firstPage;
+            ASSERT_EQ(decodeBytes(trial.bytes, firstPage), 0);
+            EXPECT_EQ(std::tuple(trial.result.width, trial.result.height),
+                      std::tuple(firstPage.width, firstPage.height));
+        }
+    }
+    const QString documents = testing::testdataDir("documents");
+    if (documents.isEmpty())
+        return;
+    const QString damaged = documents + "/manual-g4-page3-damaged.tif";
+    const CompressionSettings s = settingsFor({200, 0, imaging::format::kTiffG4, 2});
+    const TrialOutput trial = converter.convert(damaged, s);
+    QString message;
+    QString details;
+    EXPECT_TRUE(runOutput(damaged, s, &message, &details).isEmpty());
+    EXPECT_EQ(trial.code, imaging::kErrCorrupt);
+    EXPECT_EQ(std::tuple(trial.message, trial.details), std::tuple(message, details));
+    EXPECT_TRUE(details.contains("page 3 of 3")) << details.toStdString();
+    EXPECT_TRUE(QDir(out).isEmpty());
 }
 
 // A cancelled conversion leaves nothing half-prepared behind.

@@ -68,9 +68,9 @@ TEST_F(DeepColourTest, SixteenBitMastersAreKeptBitForBit) {
             SCOPED_TRACE(::testing::Message() << "format " << int(format) << " code " << code);
             ImagingControl control;
             control.setVerifySaves(true);
-            ASSERT_EQ(control.load(source, kDeepColourBits, 0, 1), kSuccess);
+            ASSERT_EQ(control.load(source, kDeepColourBits), kSuccess);
             const QString out = path("out");
-            ASSERT_EQ(control.save(out, int16_t(code), 0, -1, 0), kSuccess);
+            ASSERT_EQ(control.save(out, {int16_t(code), 0, -1}), kSuccess);
             EXPECT_EQ(control.lastVerification().method, VerifyMethod::Identical);
             EXPECT_TRUE(control.lastVerification().passed);
             DecodedImage back;
@@ -78,8 +78,8 @@ TEST_F(DeepColourTest, SixteenBitMastersAreKeptBitForBit) {
             EXPECT_EQ(back.raster.format, format);
             EXPECT_TRUE(back.raster.pixels == raster.pixels);
 
-            ASSERT_EQ(control.load(source, 24, 0, 1), kSuccess);
-            ASSERT_EQ(control.save(out, int16_t(code), 0, -1, 0), kSuccess);
+            ASSERT_EQ(control.load(source, 24), kSuccess);
+            ASSERT_EQ(control.save(out, {int16_t(code), 0, -1}), kSuccess);
             ASSERT_EQ(testing::decodeDeep(out, back), kSuccess);
             EXPECT_EQ(back.raster.format, PixelFormat::Rgb8);
         }
@@ -97,25 +97,24 @@ TEST_F(DeepColourTest, OtherSourcesResizingAndFormats) {
     ASSERT_EQ(
         makeTiffWriter()->write(graySource, gray, {}, SaveRequest{format::kTiff, 0, {}}, progress),
         kSuccess);
-    ASSERT_EQ(control.load(graySource, kDeepColourBits, 0, 1), kSuccess);
-    ASSERT_EQ(control.save(path("g.tif"), format::kTiffLzw, 0, 0, 0), kSuccess);
+    ASSERT_EQ(control.load(graySource, kDeepColourBits), kSuccess);
+    ASSERT_EQ(control.save(path("g.tif"), {format::kTiffLzw, 0, 0}), kSuccess);
     DecodedImage back;
     ASSERT_EQ(testing::decodeDeep(path("g.tif"), back), kSuccess);
     EXPECT_EQ(back.raster.format, PixelFormat::Gray8);
     EXPECT_EQ(back.raster.pixels, gray.pixels);
 
-    ASSERT_EQ(control.load(master(deepPattern(PixelFormat::Rgb16)), kDeepColourBits, 0, 1),
-              kSuccess);
+    ASSERT_EQ(control.load(master(deepPattern(PixelFormat::Rgb16)), kDeepColourBits), kSuccess);
     for (int code : {format::kJpeg444, format::kPixavant, format::kTiffG4, format::kPixavant1Bit})
-        EXPECT_EQ(control.save(path("refused"), int16_t(code), 0, 2, 0), kErrInvalidArgument)
+        EXPECT_EQ(control.save(path("refused"), {int16_t(code), 0, 2}), kErrInvalidArgument)
             << code;
     EXPECT_FALSE(QFile::exists(path("refused")));
     // Saved at a depth of its own, the deep image is reduced first.
-    ASSERT_EQ(control.save(path("j.jpg"), format::kJpeg444, 24, 2, 0), kSuccess);
+    ASSERT_EQ(control.save(path("j.jpg"), {format::kJpeg444, 24, 2}), kSuccess);
     EXPECT_EQ(control.displayRaster().format, PixelFormat::Rgb8);
 
-    ASSERT_EQ(control.resize(20, 15, 0), kSuccess);
-    ASSERT_EQ(control.save(path("r.tif"), format::kTiffLzw, 0, 0, 0), kSuccess);
+    ASSERT_EQ(control.resize(20, 15), kSuccess);
+    ASSERT_EQ(control.save(path("r.tif"), {format::kTiffLzw, 0, 0}), kSuccess);
     ASSERT_EQ(testing::decodeDeep(path("r.tif"), back), kSuccess);
     EXPECT_EQ(std::tuple(back.raster.format, back.raster.width, back.raster.height),
               std::tuple(PixelFormat::Rgb16, 20, 15));
@@ -127,8 +126,8 @@ TEST_F(DeepColourTest, DjxlReadsTheSixteenBitSamples) {
     ASSERT_FALSE(djxl.isEmpty()) << "djxl (libjxl-tools) is part of the set-up";
     const Raster raster = deepPattern(PixelFormat::Rgb16, 9, 4);
     ImagingControl control;
-    ASSERT_EQ(control.load(master(raster), kDeepColourBits, 0, 1), kSuccess);
-    ASSERT_EQ(control.save(path("d.jxl"), format::kPixavantLossless, 0, -1, 0), kSuccess);
+    ASSERT_EQ(control.load(master(raster), kDeepColourBits), kSuccess);
+    ASSERT_EQ(control.save(path("d.jxl"), {format::kPixavantLossless, 0, -1}), kSuccess);
     QProcess process;
     process.start(djxl, {path("d.jxl"), path("d.ppm"), "--bits_per_sample=16"});
     ASSERT_TRUE(process.waitForFinished(60000));

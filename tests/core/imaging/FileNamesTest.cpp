@@ -74,7 +74,7 @@ class RawNameTest : public testing::ImagingTest {
         ImagingTest::SetUp();
         root_ = QFile::encodeName(dir_.path());
         source_ = write("source.jpg", testing::makeJpeg(testing::makePhotoLike(64, 48)));
-        ASSERT_EQ(control_.load(source_, 0, 0, 1), kSuccess);
+        ASSERT_EQ(control_.load(source_, 0), kSuccess);
     }
     void TearDown() override {
         ImagingTest::TearDown();
@@ -96,8 +96,8 @@ TEST_F(RawNameTest, ALatin1FileIsReadAndWrittenByItsBytes) {
     ASSERT_EQ(readFileInfo(source, info), 1);
     EXPECT_EQ(std::pair(info.Width, info.Height), std::pair(64, 48));
     ImagingControl control;
-    ASSERT_EQ(control.load(source, 0, 0, 1), kSuccess);
-    ASSERT_EQ(control.save(decodeFileName(folder + "/Caf\xe9.TIF"), format::kTiffLzw, 0, 0, 0),
+    ASSERT_EQ(control.load(source, 0), kSuccess);
+    ASSERT_EQ(control.save(decodeFileName(folder + "/Caf\xe9.TIF"), {format::kTiffLzw, 0, 0}),
               kSuccess)
         << control.lastErrorDetail().toStdString();
     // The output under the very bytes, nothing else left behind, and it reads back.
@@ -105,7 +105,7 @@ TEST_F(RawNameTest, ALatin1FileIsReadAndWrittenByItsBytes) {
     ASSERT_EQ(::stat((folder + "/Caf\xe9.TIF").constData(), &st), 0);
     EXPECT_EQ(testing::countFilesByBytes(folder), 2);
     ImagingControl back;
-    ASSERT_EQ(back.load(decodeFileName(folder + "/Caf\xe9.TIF"), 0, 0, 1), kSuccess);
+    ASSERT_EQ(back.load(decodeFileName(folder + "/Caf\xe9.TIF"), 0), kSuccess);
     EXPECT_EQ(back.bitmapWidth(), 64);
 
     // The libraries see a descriptor's path that still tells the suffix.
@@ -119,13 +119,13 @@ TEST_F(RawNameTest, TemporaryNamesFitWhereverTheOutputNameFits) {
     const QString longest = path(QString(251, QLatin1Char('x')) + ".TIF");
     const QString accented = path(QString(125, QChar(0xE9)) + "x.TIF");
     for (const QString& output : {longest, accented}) {
-        EXPECT_EQ(control_.save(output, format::kTiffLzw, 0, 0, 0), kSuccess)
+        EXPECT_EQ(control_.save(output, {format::kTiffLzw, 0, 0}), kSuccess)
             << control_.lastErrorDetail().toStdString();
         EXPECT_TRUE(QFileInfo(output).isFile());
     }
     // One byte more does not fit: said so, naming the output.
     const QString tooLong = path(QString(252, QLatin1Char('y')) + ".TIF");
-    EXPECT_EQ(control_.save(tooLong, format::kTiffLzw, 0, 0, 0), kErrWrite);
+    EXPECT_EQ(control_.save(tooLong, {format::kTiffLzw, 0, 0}), kErrWrite);
     EXPECT_EQ(control_.lastErrorDetail(), tooLong + " (name too long)");
     EXPECT_EQ(testing::countFilesByBytes(root_), 3);  // the source and the two outputs
 }
@@ -152,10 +152,10 @@ TEST_F(RawNameTest, AFullDiskIsSaidSo) {
     if (::mount("tmpfs", QFile::encodeName(small).constData(), "tmpfs", 0, "size=64k") != 0)
         GTEST_SKIP() << "no tmpfs can be mounted here (needs root): " << std::strerror(errno);
     ImagingControl control;
-    ASSERT_EQ(control.load(write("large.jpg", testing::makeJpeg(testing::makePhotoLike(400, 300))),
-                           0, 0, 1),
-              kSuccess);
-    const int16_t saved = control.save(small + "/large.TIF", format::kTiff, 0, 0, 0);
+    ASSERT_EQ(
+        control.load(write("large.jpg", testing::makeJpeg(testing::makePhotoLike(400, 300))), 0),
+        kSuccess);
+    const int16_t saved = control.save(small + "/large.TIF", {format::kTiff, 0, 0});
     const QString detail = control.lastErrorDetail();
     ::umount2(QFile::encodeName(small).constData(), MNT_DETACH);
     EXPECT_EQ(saved, kErrWrite);

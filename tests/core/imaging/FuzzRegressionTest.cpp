@@ -73,9 +73,9 @@ QByteArray written(const QString& dir, const QString& name) {
         ImagingControl control;
         EXPECT_TRUE(testing::writeBytes(dir + "/in.jpg",
                                         testing::makeJpeg(testing::makePhotoLike(200, 150))));
-        EXPECT_EQ(control.load(dir + "/in.jpg", 24, 0, 1), kSuccess);
+        EXPECT_EQ(control.load(dir + "/in.jpg", 24), kSuccess);
         EXPECT_EQ(control.convertToGray(), kSuccess);  // encoded afresh, not carried over
-        EXPECT_EQ(control.save(path, format::kPixavantLossless, 0, 0, 0), kSuccess);
+        EXPECT_EQ(control.save(path, {format::kPixavantLossless, 0, 0}), kSuccess);
     } else {
         EXPECT_TRUE(testsupport::writeMagickImage(
             path, 64, 64, testsupport::quadrantPattern(64, 64), {.coder = name.toUpper()}));
@@ -218,7 +218,7 @@ TEST(DamagedFiles, FailCleanlyAndQuietlyInEveryReader) {
             else
                 EXPECT_EQ(result, c.info);
             ImagingControl control;
-            const int16_t status = control.load(file, 0, 0, 1);
+            const int16_t status = control.load(file, 0);
             if (c.load < 0)
                 EXPECT_TRUE(status != kSuccess && (c.load == kAnyFailure || status != kErrNoMemory))
                     << status;

@@ -94,7 +94,6 @@ class MetadataTest : public testing::ImagingTest {
     void SetUp() override {
         ImagingTest::SetUp();
         exifDir_ = testing::testdataDir(QStringLiteral("exif"));
-        testing::setSaveResolution(72, 72);
     }
 
     QString sample(const QString& name) const { return exifDir_ + QLatin1Char('/') + name; }
@@ -105,20 +104,21 @@ class MetadataTest : public testing::ImagingTest {
                       std::vector<std::string>* notes = nullptr, bool keep = true) {
         ImagingControl control;
         control.setKeepMetadata(keep);
-        EXPECT_EQ(control.load(source, 0, 0, 1), kSuccess) << source.toStdString();
+        EXPECT_EQ(control.load(source, 0), kSuccess) << source.toStdString();
         if (control.bitmapWidth() > 48) {
             const float height =
                 std::max(1.0f, 48 * control.bitmapHeight() / control.bitmapWidth());
-            EXPECT_EQ(control.resize(48, height, 1), kSuccess);
+            EXPECT_EQ(control.resize(48, height), kSuccess);
         }
-        EXPECT_EQ(control.save(path(name), int16_t(code), 0,
-                               int16_t(code == format::kJpeg444 ? 2 : -1), 0),
-                  kSuccess)
+        EXPECT_EQ(
+            control.save(path(name),
+                         {int16_t(code), 0, int16_t(code == format::kJpeg444 ? 2 : -1), {72, 72}}),
+            kSuccess)
             << source.toStdString() << " -> " << code;
         if (notes != nullptr)
             *notes = control.notes();
         ImagingControl back;
-        EXPECT_EQ(back.load(path(name), 0, 0, 1), kSuccess);
+        EXPECT_EQ(back.load(path(name), 0), kSuccess);
         return back.meta();
     }
 
@@ -134,7 +134,7 @@ TEST_F(MetadataTest, EveryExifValueOfACameraFileSurvivesIntoEachFormatAndBack) {
     for (const QString& file : kCameraFiles) {
         SCOPED_TRACE(file.toStdString());
         ImagingControl source;
-        ASSERT_EQ(source.load(sample(file), 0, 0, 1), kSuccess);
+        ASSERT_EQ(source.load(sample(file), 0), kSuccess);
         std::map<std::string, std::string> expected = exifValues(source.meta().embedded.exif);
         ASSERT_GT(expected.size(), 3u);
         for (const std::string& key : kNotCopied)
@@ -168,23 +168,22 @@ TEST_F(MetadataTest, WhatTheConversionChangesIsMadeTrue) {
         SCOPED_TRACE(output.name);
         // Turned by its orientation at load (once, not twice), then resized, saved at 300 dpi.
         ImagingControl control, back;
-        ASSERT_EQ(control.load(sample("landscape_6.jpg"), 0, 0, 1), kSuccess);
+        ASSERT_EQ(control.load(sample("landscape_6.jpg"), 0), kSuccess);
         ASSERT_EQ(control.bitmapWidth(), 600);
-        ASSERT_EQ(control.resize(120, 90, 1), kSuccess);
-        testing::setSaveResolution(300, 300);
+        ASSERT_EQ(control.resize(120, 90), kSuccess);
         const QString file = path(QStringLiteral("turned.%1").arg(output.code));
-        ASSERT_EQ(control.save(file, int16_t(output.code), 0, -1, 0), kSuccess);
-        ASSERT_EQ(back.load(file, 0, 0, 1), kSuccess);
+        ASSERT_EQ(control.save(file, {int16_t(output.code), 0, -1, {300, 300}}), kSuccess);
+        ASSERT_EQ(back.load(file, 0), kSuccess);
         const auto turned = exifValues(back.meta().embedded.exif);
         EXPECT_EQ(std::tuple(back.bitmapWidth(), tag(turned, "0:0112"), tag(turned, "0:011a")),
                   std::tuple(120, "Top-left", "300"));
 
         // The thumbnail goes; pixel dimensions follow the output (TIFF states them in its own
         // tags).
-        ASSERT_EQ(control.load(sample("Canon_40D.jpg"), 0, 0, 1), kSuccess);
-        ASSERT_EQ(control.resize(50, 34, 1), kSuccess);
-        ASSERT_EQ(control.save(file, int16_t(output.code), 8, -1, 0), kSuccess);
-        ASSERT_EQ(back.load(file, 0, 0, 1), kSuccess);
+        ASSERT_EQ(control.load(sample("Canon_40D.jpg"), 0), kSuccess);
+        ASSERT_EQ(control.resize(50, 34), kSuccess);
+        ASSERT_EQ(control.save(file, {int16_t(output.code), 8, -1, {300, 300}}), kSuccess);
+        ASSERT_EQ(back.load(file, 0), kSuccess);
         const auto canon = exifValues(back.meta().embedded.exif);
         const bool tiff = output.code == format::kTiffLzw;
         EXPECT_EQ(std::tuple(tag(canon, "thumbnail"), tag(canon, "2:a002"), tag(canon, "2:a003")),
@@ -196,7 +195,7 @@ TEST_F(MetadataTest, XmpIsMadeTrueIptcTravelsInEachFormatsOwnWayAndPixelsOnlyCar
     REQUIRE_SAMPLES();
     const ImageMeta source = [&] {
         ImagingControl control;
-        EXPECT_EQ(control.load(sample("BlueSquare.jpg"), 0, 0, 1), kSuccess);
+        EXPECT_EQ(control.load(sample("BlueSquare.jpg"), 0), kSuccess);
         return control.meta();
     }();
     ASSERT_FALSE(source.embedded.iptc.empty());
@@ -231,7 +230,7 @@ TEST_F(MetadataTest, XmpIsMadeTrueIptcTravelsInEachFormatsOwnWayAndPixelsOnlyCar
     const ImageMeta same =
         convert(sample("xmp_test.jpg"), format::kJpeg444, QStringLiteral("x.jpg"));
     ImagingControl original;
-    ASSERT_EQ(original.load(sample("xmp_test.jpg"), 0, 0, 1), kSuccess);
+    ASSERT_EQ(original.load(sample("xmp_test.jpg"), 0), kSuccess);
     EXPECT_EQ(same.embedded.xmp, original.meta().embedded.xmp);
 }
 
@@ -248,7 +247,7 @@ TEST_F(MetadataTest, MakerNotesAreCarriedOnlyWhenTheyReadBackIntact) {
                  {"Fujifilm_FinePix_E500.jpg", true}};
     for (const auto& c : cases) {
         ImagingControl source;
-        ASSERT_EQ(source.load(sample(c.file), 0, 0, 1), kSuccess);
+        ASSERT_EQ(source.load(sample(c.file), 0), kSuccess);
         const std::vector<uint8_t>& original = source.meta().embedded.exif;
         for (const Output& output : kOutputs) {
             SCOPED_TRACE(std::string(c.file) + " in " + output.name);

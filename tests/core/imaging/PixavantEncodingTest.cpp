@@ -107,7 +107,6 @@ JxlFacts inspect(const QString& path) {
 
 class PixavantEncodingTest : public testing::ImagingTest {
   protected:
-    static void setResolution(int32_t dpi) { testing::setSaveResolution(dpi, dpi); }
     QString writeJpeg(const Raster& image, const JpegFixture& fixture) {
         return write("in.jpg", testing::makeJpeg(image, fixture));
     }
@@ -136,12 +135,11 @@ TEST_F(PixavantEncodingTest, LossyFilesNameTheirColourSpaceAndKeepOtherProfilesE
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(&c - cases);
-        setResolution(72);
         ImagingControl control;
         const QString source = writeJpeg(c.gray ? grayPhoto : photo, {.icc = c.icc});
-        ASSERT_EQ(control.load(source, 0, 0, 1), kSuccess);
+        ASSERT_EQ(control.load(source, 0), kSuccess);
         const std::vector<uint8_t> decoded = control.displayRaster().pixels;
-        ASSERT_EQ(control.save(path("out.jxl"), format::kPixavant, 24, -1, 0), kSuccess);
+        ASSERT_EQ(control.save(path("out.jxl"), {format::kPixavant, 24, -1, {72, 72}}), kSuccess);
 
         const JxlFacts facts = inspect(path("out.jxl"));
         EXPECT_EQ(facts.named, c.named);
@@ -155,7 +153,7 @@ TEST_F(PixavantEncodingTest, LossyFilesNameTheirColourSpaceAndKeepOtherProfilesE
             continue;
         // Read back as sRGB, the colours are the source's: no shift, little loss.
         ImagingControl back;
-        ASSERT_EQ(back.load(path("out.jxl"), 24, 0, 1), kSuccess);
+        ASSERT_EQ(back.load(path("out.jxl"), 24), kSuccess);
         EXPECT_TRUE(back.meta().iccProfile.empty());
         const std::vector<uint8_t>& got = back.displayRaster().pixels;
         ASSERT_EQ(got.size(), decoded.size());
@@ -235,7 +233,7 @@ TEST_F(PixavantEncodingTest, UnchangedJpegIsCarriedOverWithTheResolutionAskedAnd
          72, false, 0},
         {"lossy", jfif72, false, none, format::kPixavant, 24, 72, false, 0},
         {"a palette asked", jfif72, false, none, format::kPixavantLossless, 8, 72, false, 0},
-        {"resized", jfif72, false, [](ImagingControl& c) { return c.resize(160, 120, 1); },
+        {"resized", jfif72, false, [](ImagingControl& c) { return c.resize(160, 120); },
          format::kPixavantLossless, 24, 72, false, 0},
         {"made gray", jfif72, false, [](ImagingControl& c) { return c.convertToGray(); },
          format::kPixavantLossless, 24, 72, false, 0},
@@ -243,12 +241,11 @@ TEST_F(PixavantEncodingTest, UnchangedJpegIsCarriedOverWithTheResolutionAskedAnd
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const QString source = writeJpeg(c.gray ? grayPhoto : photo, c.fixture);
-        setResolution(c.dpi);
         ImagingControl control;
         control.setVerifySaves(true);
-        ASSERT_EQ(control.load(source, c.depth, 0, 1), kSuccess);
+        ASSERT_EQ(control.load(source, c.depth), kSuccess);
         ASSERT_EQ(c.change(control), kSuccess);
-        ASSERT_EQ(control.save(path("out.jxl"), c.code, c.depth, -1, 0), kSuccess);
+        ASSERT_EQ(control.save(path("out.jxl"), {c.code, c.depth, -1, {c.dpi, c.dpi}}), kSuccess);
         EXPECT_EQ(control.lastVerification().method == VerifyMethod::JpegReconstruction, c.carried);
         EXPECT_TRUE(control.lastVerification().passed);
 
@@ -277,10 +274,10 @@ TEST_F(PixavantEncodingTest, UnchangedJpegIsCarriedOverWithTheResolutionAskedAnd
         // (which rounds a little differently from libjpeg) upright.
         EXPECT_EQ(facts.orientation, uint32_t(std::max(c.fixture.exifFields.orientation, 1)));
         ImagingControl decoded, back, fromRebuilt;
-        ASSERT_EQ(decoded.load(source, 0, 0, 1), kSuccess);
-        ASSERT_EQ(back.load(path("out.jxl"), 0, 0, 1), kSuccess);
+        ASSERT_EQ(decoded.load(source, 0), kSuccess);
+        ASSERT_EQ(back.load(path("out.jxl"), 0), kSuccess);
         // Its EXIF, which libjxl compresses, reads as the rebuilt JPEG's.
-        ASSERT_EQ(fromRebuilt.load(rebuiltPath, 0, 0, 1), kSuccess);
+        ASSERT_EQ(fromRebuilt.load(rebuiltPath, 0), kSuccess);
         if (c.fixture.exif) {
             EXPECT_EQ(back.meta().embedded.exif, fromRebuilt.meta().embedded.exif);
         }
@@ -325,12 +322,12 @@ TEST_F(PixavantEncodingTest, CameraJpegsAreCarriedOverAtTheirOwnResolutionAndAt7
         const int32_t own = info.XResolution > 0 ? info.XResolution : 72;
         for (const int32_t dpi : {own, 72}) {
             SCOPED_TRACE(std::string(c.file) + " at " + std::to_string(dpi) + " dpi");
-            setResolution(dpi);
             ImagingControl control;
             control.setVerifySaves(true);
-            ASSERT_EQ(control.load(source, 24, 0, 1), kSuccess);
-            ASSERT_EQ(control.save(path("out.jxl"), format::kPixavantLossless, 24, -1, 0),
-                      kSuccess);
+            ASSERT_EQ(control.load(source, 24), kSuccess);
+            ASSERT_EQ(
+                control.save(path("out.jxl"), {format::kPixavantLossless, 24, -1, {dpi, dpi}}),
+                kSuccess);
             EXPECT_EQ(control.lastVerification().method == VerifyMethod::JpegReconstruction,
                       c.carried);
             const JxlFacts facts = inspect(path("out.jxl"));
@@ -379,12 +376,11 @@ TEST_F(PixavantEncodingTest, TheEffortAskedForIsTheOneUsed) {
     }
 
     const QString jpeg = writeJpeg(photo, {.densityUnit = 1, .xDensity = 72, .yDensity = 72});
-    setResolution(72);
     auto saved = [&](int code, int effort) {
         ImagingControl control;
-        EXPECT_EQ(control.load(jpeg, 24, 0, 1), kSuccess);
+        EXPECT_EQ(control.load(jpeg, 24), kSuccess);
         control.setEncoderEffort(effort);
-        EXPECT_EQ(control.save(path("saved.jxl"), int16_t(code), 24, -1, 0), kSuccess);
+        EXPECT_EQ(control.save(path("saved.jxl"), {int16_t(code), 24, -1, {72, 72}}), kSuccess);
         return testing::readBytes(path("saved.jxl"));
     };
     EXPECT_NE(saved(format::kPixavant, 1), saved(format::kPixavant, 0));
@@ -439,14 +435,16 @@ TEST_F(PixavantEncodingTest, CancelAtAnyMomentLeavesNoFile) {
         for (const int stopAt : {1, 3, 8}) {
             SCOPED_TRACE(::testing::Message() << code << " stopped at report " << stopAt);
             ImagingControl control;
-            ASSERT_EQ(control.load(source, 24, 0, 1), kSuccess);
+            ASSERT_EQ(control.load(source, 24), kSuccess);
             int calls = 0;
+            std::atomic<bool> stop{false};
+            control.setCancelFlag(&stop);
             control.setEnableProgressEvent(true);
             control.onProgressStatus([&](int16_t) {
                 if (++calls == stopAt)
-                    control.abortOperation();
+                    stop = true;
             });
-            const int16_t status = control.save(out, int16_t(code), 24, -1, 0);
+            const int16_t status = control.save(out, {int16_t(code), 24, -1});
             EXPECT_EQ(status, calls >= stopAt ? kErrCancelled : kSuccess);
             // in.jpg, and out.jxl only when complete
             EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Hidden | QDir::Files).size(),
@@ -455,11 +453,13 @@ TEST_F(PixavantEncodingTest, CancelAtAnyMomentLeavesNoFile) {
         }
     }
     ImagingControl control;
-    ASSERT_EQ(control.load(source, 24, 0, 1), kSuccess);
-    ASSERT_EQ(control.save(out, format::kPixavantLossless, 24, 0, 0), kSuccess);
+    ASSERT_EQ(control.load(source, 24), kSuccess);
+    ASSERT_EQ(control.save(out, {format::kPixavantLossless, 24, 0}), kSuccess);
+    std::atomic<bool> stop{false};
+    control.setCancelFlag(&stop);
     control.setEnableProgressEvent(true);
-    control.onProgressStatus([&](int16_t) { control.abortOperation(); });
-    EXPECT_EQ(control.load(out, 0, 0, 1), kErrCancelled);
+    control.onProgressStatus([&](int16_t) { stop = true; });
+    EXPECT_EQ(control.load(out, 0), kErrCancelled);
 }
 
 }  // namespace

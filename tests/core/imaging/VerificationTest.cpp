@@ -51,7 +51,6 @@ TEST_F(VerificationTest, EveryFormatReadsBackAsWrittenAtEveryDepth) {
         {format::kPixavant, -1, "JPEG XL", lossy},
         {format::kPixavant, -9, "JPEG XL", lossy},
     };
-    testing::setSaveResolution(240, 120);
     const QString out = path(QStringLiteral("out"));
     for (const auto& o : outputs) {
         for (size_t d = 0; d < std::size(kDepths); ++d) {
@@ -59,11 +58,12 @@ TEST_F(VerificationTest, EveryFormatReadsBackAsWrittenAtEveryDepth) {
             SCOPED_TRACE(::testing::Message() << o.code << "/" << o.quality << " at " << depth);
             ImagingControl control;
             control.setVerifySaves(true);
-            ASSERT_EQ(control.load(source_, int16_t(std::max(depth, 0)), 0, 1), kSuccess);
+            ASSERT_EQ(control.load(source_, int16_t(std::max(depth, 0))), kSuccess);
             if (depth < 0) {
                 ASSERT_EQ(control.convertToGray(), kSuccess);
             }
-            ASSERT_EQ(control.save(out, int16_t(o.code), 0, int16_t(o.quality), 0), kSuccess)
+            ASSERT_EQ(control.save(out, {int16_t(o.code), 0, int16_t(o.quality), {240, 120}}),
+                      kSuccess)
                 << control.lastVerification().detail;
             FileInfoRecord i;
             ASSERT_EQ(readFileInfo(out, i), 1);
@@ -86,16 +86,15 @@ TEST_F(VerificationTest, EveryFormatReadsBackAsWrittenAtEveryDepth) {
                       o.bits[0] == 1 || depth == 1);
         }
     }
-    testing::setSaveResolution(0, 0);
 }
 
 TEST_F(VerificationTest, OutputsThatDoNotReadBackAsWrittenFail) {
     ImagingControl control;
-    ASSERT_EQ(control.load(source_, 0, 0, 1), kSuccess);
+    ASSERT_EQ(control.load(source_, 0), kSuccess);
     const QString tiff = path(QStringLiteral("out.tif"));
     const QString jpeg = path(QStringLiteral("out.jpg"));
-    ASSERT_EQ(control.save(tiff, format::kTiffLzw, 0, 0, 0), kSuccess);
-    ASSERT_EQ(control.save(jpeg, format::kJpeg444, 0, 252, 0), kSuccess);
+    ASSERT_EQ(control.save(tiff, {format::kTiffLzw, 0, 0}), kSuccess);
+    ASSERT_EQ(control.save(jpeg, {format::kJpeg444, 0, 252}), kSuccess);
     Raster written = control.savedRaster();
 
     Raster oneSampleOff = written;
@@ -161,15 +160,13 @@ TEST_F(VerificationTest, ARecompressedJpegMustRebuildItsSourceByteForByte) {
     ASSERT_TRUE(testing::writeBytes(
         jpeg, testing::makeJpeg(testing::makePhotoLike(96, 64),
                                 {.densityUnit = 1, .xDensity = 72, .yDensity = 72})));
-    testing::setSaveResolution(72, 72);
     const QString jxl = path(QStringLiteral("recompressed.jxl"));
     const QString plain = path(QStringLiteral("plain.jxl"));
     ImagingControl control;
-    ASSERT_EQ(control.load(jpeg, 24, 0, 1), kSuccess);
-    ASSERT_EQ(control.save(jxl, format::kPixavantLossless, 24, 0, 0), kSuccess);
+    ASSERT_EQ(control.load(jpeg, 24), kSuccess);
+    ASSERT_EQ(control.save(jxl, {format::kPixavantLossless, 24, 0, {72, 72}}), kSuccess);
     ASSERT_EQ(control.convertToGray(), kSuccess);  // no longer the JPEG's pixels: encoded afresh
-    ASSERT_EQ(control.save(plain, format::kPixavantLossless, 24, 0, 0), kSuccess);
-    testing::setSaveResolution(0, 0);
+    ASSERT_EQ(control.save(plain, {format::kPixavantLossless, 24, 0, {72, 72}}), kSuccess);
 
     const Verification good = verifyJpegReconstruction(jxl, jpeg);
     EXPECT_TRUE(good.passed) << good.detail;

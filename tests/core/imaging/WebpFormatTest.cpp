@@ -46,7 +46,7 @@ TEST_F(WebpFormat, AnAnimationGivesItsFirstFrameAndSaysSo) {
     EXPECT_TRUE(info.Compression.contains("animated"));
 
     imaging::ImagingControl control;
-    ASSERT_EQ(control.load(file, 24, 0, 1), imaging::kSuccess);
+    ASSERT_EQ(control.load(file, 24), imaging::kSuccess);
     EXPECT_EQ(control.notes(), std::vector<std::string>{imaging::animationNote(3)});
     EXPECT_EQ(imaging::animationNote(12), "animation of 12 frames: the first converted");
     DecodedImage image;
@@ -96,7 +96,7 @@ TEST_F(WebpFormat, DamageAndCancelAreReported) {
           std::pair{"cut-lossless.webp", lossless.left(lossless.size() - 10)},
           std::pair{"garbled.webp", garbled}}) {
         imaging::ImagingControl control;
-        EXPECT_EQ(control.load(write(name, bytes), 24, 0, 1), imaging::kErrCorrupt) << name;
+        EXPECT_EQ(control.load(write(name, bytes), 24), imaging::kErrCorrupt) << name;
         EXPECT_FALSE(control.lastErrorDetail().isEmpty()) << name;
     }
 
