@@ -195,11 +195,12 @@ int32_t BatchEngine::convertFile() {
     ConversionRequest request = requestFor(workSourcePath(state_.FileIndex), s);
     request.resolutionRule = resolutionRule_;
 
-    if (const int32_t examined = step_.examine(request.sourcePath, request.source)) {
+    const int32_t examined = step_.examine(request.sourcePath, request.source);
+    fileInfo_ = request.source.info;
+    if (examined != 0) {
         libraryDetail_ = step_.libraryDetail();
         return examined;
     }
-    fileInfo_ = request.source.info;
     state_.CurrentBytes = request.source.bytes;
     const int32_t pages = request.source.pages;
     outputName_ = outputFileName(fileName, s.OutputExt, namingRule_);

@@ -173,14 +173,13 @@ int32_t TrialConverter::encodeAllPages(TrialOutput& out) {
         request_.outputPaths << name;
     request_.toMemory = true;
     const ConversionResult whole = pages_.run(request_);
-    if (!whole.ok()) {
-        libraryDetail_ = whole.libraryDetail;
-        failedPage_ = whole.failedPage;
-        return whole.status;
+    libraryDetail_ = whole.libraryDetail;
+    failedPage_ = whole.failedPage;  // 0 unless it failed
+    if (whole.ok()) {
+        out.bytes = whole.bytes.front();
+        out.outputBytes = whole.outputBytes();
     }
-    out.bytes = whole.bytes.front();
-    out.outputBytes = whole.outputBytes();
-    return 0;
+    return whole.status;
 }
 
 void TrialConverter::finish(const QString& sourcePath, TrialOutput& out) {
