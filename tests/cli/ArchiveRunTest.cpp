@@ -221,7 +221,22 @@ TEST_F(ArchiveRunTest, ACopiedArchiveVerifiesWhereItIs) {
     EXPECT_EQ(run({"verify", "archive/m.jsonl"}), kExitOk);
     EXPECT_EQ(out, "intact     2024/a.JPG\nintact     2024/b.JPG\n2 outputs checked: 2 intact\n");
 
-    EXPECT_EQ(run({"verify", "archive/m.jsonl", "other.jsonl"}), kExitUsage);
+    // Missing, unrecorded and unreadable lines fail the check, each counted.
+    ASSERT_TRUE(QFile::remove(dir + "usb/archive/2024/a.JPG"));
+    QFile manifestCopy(dir + "usb/archive/m.jsonl");
+    ASSERT_TRUE(manifestCopy.open(QIODevice::Append));
+    manifestCopy.write("not json\n{\"output\":\"2024/c.JPG\"}\n");
+    manifestCopy.close();
+    EXPECT_EQ(run({"verify", dir + "usb/archive/m.jsonl"}), kExitFailed);
+    EXPECT_TRUE(
+        out.endsWith("3 outputs checked: 0 intact, 1 missing, 1 changed, 1 without a "
+                     "digest; 1 lines of the manifest unreadable\n"))
+        << out.toStdString();
+    EXPECT_TRUE(err.contains("m.jsonl: line 3: not a JSON object")) << err.toStdString();
+    EXPECT_EQ(run({"verify", "absent.jsonl"}), kExitFailed);
+    for (const QStringList& wrong : {QStringList{"verify"}, QStringList{"verify", "--manifest"},
+                                     QStringList{"verify", "archive/m.jsonl", "other.jsonl"}})
+        EXPECT_EQ(run(wrong), kExitUsage) << wrong.join(' ').toStdString();
     // A file on another file system keeps its absolute path.
     EXPECT_EQ(batch::manifestRelativePath("/proc/self/status", dir), "/proc/self/status");
 }
@@ -265,6 +280,11 @@ TEST_F(ArchiveRunTest, FailuresNameTheOutputAndTheCause) {
     EXPECT_TRUE(text.contains("Error writing file, or disk is full")) << text.toStdString();
     EXPECT_TRUE(text.contains((dir + "locked/" + longest + ".JPG (permission denied)").toUtf8()))
         << text.toStdString();
+
+    // A manifest that cannot be written fails the run, though every file converted.
+    EXPECT_EQ(run({"convert", "--manifest", "/dev/full", "-o", "out", longest + ".tif"}),
+              kExitFailed);
+    EXPECT_TRUE(err.contains("the manifest cannot be written")) << err.toStdString();
 }
 
 }  // namespace

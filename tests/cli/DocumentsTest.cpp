@@ -64,6 +64,16 @@ TEST_F(DocumentsTest, EachFileKeepsItsOwnResolutionUnlessDpiIsGiven) {
     const ProbedImage plain = probeTiff(dir + "out/plain.TIF");
     EXPECT_EQ(std::tuple(plain.width, plain.height, plain.xDpi), std::tuple(50, 40, 72.0));
 
+    // A 300-dpi scan stated in centimetres (118.11, 299.9994 dpi) stays a 300-dpi scan.
+    EnginePage metric{64, 48, 1, 118.11f, 118.11f};
+    metric.perCentimetre = true;
+    ASSERT_TRUE(writeEngineDocument(dir + "metric.tif", {metric}));
+    ASSERT_EQ(run({"convert", "-o", dir + "out", "--compression", "lzw", dir + "metric.tif"}),
+              kExitOk)
+        << err.toStdString();
+    const ProbedImage kept = probeTiff(dir + "out/metric.TIF");
+    EXPECT_EQ(std::tuple(kept.width, kept.height, kept.xDpi), std::tuple(64, 48, 300.0));
+
     ASSERT_EQ(run({"convert", "-o", dir + "out", "--compression", "lzw", "--dpi", "72",
                    dir + "scan.tif", dir + "photo.jpg"}),
               kExitOk)

@@ -77,13 +77,18 @@ ProbedImage probeJpeg(const QString& path) {
     cinfo.err = jpeg_std_error(&jerr);
     jpeg_create_decompress(&cinfo);
     jpeg_stdio_src(&cinfo, file);
-    if (jpeg_read_header(&cinfo, TRUE) == JPEG_HEADER_OK)
+    if (jpeg_read_header(&cinfo, TRUE) == JPEG_HEADER_OK) {
         probe = {true,
                  int(cinfo.image_width),
                  int(cinfo.image_height),
                  cinfo.num_components,
                  cinfo.density_unit == 1 ? double(cinfo.X_density) : 0.0,
                  0};
+        if (const JQUANT_TBL* table = cinfo.quant_tbl_ptrs[0]) {
+            probe.lumaQuantFirst = table->quantval[0];
+            probe.lumaQuantLast = table->quantval[63];
+        }
+    }
     jpeg_destroy_decompress(&cinfo);
     std::fclose(file);
     return probe;
@@ -140,7 +145,8 @@ bool writeEngineDocument(const QString& path, const std::vector<EnginePage>& pag
         if (page.xDpi > 0) {
             TIFFSetField(tif, TIFFTAG_XRESOLUTION, double(page.xDpi));
             TIFFSetField(tif, TIFFTAG_YRESOLUTION, double(page.yDpi > 0 ? page.yDpi : page.xDpi));
-            TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, uint16_t(RESUNIT_INCH));
+            TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT,
+                         uint16_t(page.perCentimetre ? RESUNIT_CENTIMETER : RESUNIT_INCH));
         }
         if (bilevel) {
             const size_t rowBytes = (size_t(page.width) + 7) / 8;

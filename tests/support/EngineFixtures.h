@@ -26,7 +26,8 @@ struct EnginePage {
     int channels = 1;  // 0: black and white in CCITT G4; 1 gray, 3 RGB, in LZW
     float xDpi = 0;    // 0: no resolution tags
     float yDpi = 0;
-    bool damaged = false;  // black and white: the middle of its data zeroed (bad code words)
+    bool damaged = false;        // black and white: the middle of its data zeroed (bad code words)
+    bool perCentimetre = false;  // the resolution stated in dots per centimetre
 };
 bool writeEngineDocument(const QString& path, const std::vector<EnginePage>& pages);
 
@@ -36,7 +37,9 @@ struct ProbedImage {
     int height = 0;
     int channels = 0;
     double xDpi = 0;
-    int compression = 0;  // TIFF only
+    int compression = 0;     // TIFF only
+    int lumaQuantFirst = 0;  // JPEG only: the first and last entries of the first quantisation
+    int lumaQuantLast = 0;   // table, in natural order
 };
 ProbedImage probeJpeg(const QString& path);
 ProbedImage probeTiff(const QString& path, int page = 0);
