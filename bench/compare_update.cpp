@@ -1,12 +1,14 @@
-// The compare view's update after a slider move: how long until the first view (the part in view,
-// encoded with the new choices) and until the exact bytes of the whole output, through the compare
-// view's worker as the window drives it.
+// The compare view's update after a slider move: how long until the first view (a preview with the
+// new choices: the whole picture reduced to the view when it is fitted, the part in view at 100 %)
+// and until the exact bytes of the whole output, through the compare view's worker as the window
+// drives it.
 //
 //   QT_QPA_PLATFORM=offscreen compare_update [FILE]
 //   (default: the 24-megapixel photo of ../shared/testdata/photos)
 //
-// One line for opening (the file is loaded then), then one per slider move: JPEG at levels 0, 5,
-// 12 and 25, PIXAVANT at levels 0, 3 and 8. The view is 960 x 540 pixels at 100 %.
+// One line for opening (the file is loaded then), then one per slider move, in a fitted view:
+// JPEG at levels 0, 5, 12 and 25, PIXAVANT at levels 0, 3 and 8; then JPEG at levels 12 and 25 at
+// 100 %. The view is 960 x 540 pixels.
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -38,7 +40,7 @@ Timing update(CompareWorker& worker, const CompareRequest& request) {
             t.firstView = double(clock.nsecsElapsed()) / 1e6;
         if (r.code != 0)
             t.failure = r.message + ' ' + r.details;
-        if (!r.part || r.code != 0) {
+        if (!r.quick() || r.code != 0) {
             t.exact = double(clock.nsecsElapsed()) / 1e6;
             t.bytes = r.bytes;
             done = true;
@@ -76,24 +78,30 @@ int main(int argc, char** argv) {
         const char* what;
         int type;  // CompressionChoice
         int level;
+        bool fitted;
     };
-    const Move moves[] = {{"open, JPEG level 0", 3, 0}, {"JPEG level 5", 3, 5},
-                          {"JPEG level 12", 3, 12},     {"JPEG level 25", 3, 25},
-                          {"PIXAVANT level 0", 4, 0},   {"PIXAVANT level 3", 4, 3},
-                          {"PIXAVANT level 8", 4, 8}};
-    std::printf("%s\n%-20s %12s %12s %14s\n", qPrintable(QFileInfo(path).fileName()), "update",
-                "first view", "exact bytes", "bytes");
+    const Move moves[] = {{"open, JPEG level 0", 3, 0, true}, {"JPEG level 5", 3, 5, true},
+                          {"JPEG level 12", 3, 12, true},     {"JPEG level 25", 3, 25, true},
+                          {"PIXAVANT level 0", 4, 0, true},   {"PIXAVANT level 3", 4, 3, true},
+                          {"PIXAVANT level 8", 4, 8, true},   {"JPEG level 12", 3, 12, false},
+                          {"JPEG level 25", 3, 25, false}};
+    std::printf("%s\n%-20s %-7s %12s %12s %14s\n", qPrintable(QFileInfo(path).fileName()), "update",
+                "view", "first view", "exact bytes", "bytes");
+    bool first = true;
     for (const Move& move : moves) {
         request.settings.CompressionChoice = int16_t(move.type);
         request.settings.FileFormat = *fileFormatFor(move.type, move.level);
         request.settings.QualityFactor = *qualityFactorFor(move.type, move.level);
-        request.wantOriginal = move.type == 3 && move.level == 0;
+        request.fitted = move.fitted;
+        request.wantOriginal = first;
+        first = false;
         const Timing t = update(worker, request);
         if (!t.failure.isEmpty()) {
             std::printf("%-20s failed: %s\n", move.what, qPrintable(t.failure));
             continue;
         }
-        std::printf("%-20s %9.0f ms %9.0f ms %14lld\n", move.what, t.firstView, t.exact,
+        std::printf("%-20s %-7s %9.0f ms %9.0f ms %14lld\n", move.what,
+                    move.fitted ? "fitted" : "100 %", t.firstView, t.exact,
                     static_cast<long long>(t.bytes));
     }
     return 0;

@@ -6,8 +6,10 @@
 #include <QFileInfo>
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <exception>
 #include <new>
+#include <utility>
 
 #include "batch/BatchRules.h"
 #include "imaging/ErrorDetail.h"
@@ -39,6 +41,15 @@ imaging::Raster cropped(const imaging::Raster& source, int x0, int y0, int width
     return part;
 }
 
+// The size a width x height image is reduced to so that it fits in fitWidth x fitHeight, its
+// proportions kept; never larger than it is.
+std::pair<int, int> reducedSize(int width, int height, int fitWidth, int fitHeight) {
+    const double scale = std::min(
+        {1.0, double(std::max(fitWidth, 1)) / width, double(std::max(fitHeight, 1)) / height});
+    return {std::clamp(int(std::lround(width * scale)), 1, width),
+            std::clamp(int(std::lround(height * scale)), 1, height)};
+}
+
 }  // namespace
 
 TrialConverter::TrialConverter() = default;
@@ -48,6 +59,7 @@ void TrialConverter::setCancelFlag(const std::atomic<bool>* flag) {
     step_.setCancelFlag(flag);
     pages_.setCancelFlag(flag);
     part_.setCancelFlag(flag);
+    reduced_.setCancelFlag(flag);
 }
 
 TrialOutput TrialConverter::convert(const QString& sourcePath,
@@ -78,33 +90,75 @@ TrialOutput TrialConverter::convert(const QString& sourcePath,
 TrialOutput TrialConverter::convertPart(const QString& sourcePath,
                                         const CompressionSettings& settings, double centreX,
                                         double centreY, int width, int height) {
+    return guarded(sourcePath, [&](TrialOutput& out) {
+        if (const int32_t prepared = prepare(sourcePath, settings, out); prepared != 0)
+            return prepared;
+        const imaging::Raster& held = control_.heldRaster();
+        const int w = std::clamp(width, 1, held.width);
+        const int h = std::clamp(height, 1, held.height);
+        const int x0 = std::clamp(int(centreX * held.width) - w / 2, 0, held.width - w);
+        const int y0 = std::clamp(int(centreY * held.height) - h / 2, 0, held.height - h);
+        part_.hold(cropped(held, x0, y0, w, h), control_.meta(), settings.BitsPerPixel);
+        out.partX = x0;
+        out.partY = y0;
+        out.width = held.width;
+        out.height = held.height;
+        out.original = original_;
+        return encode(part_, settings, out);
+    });
+}
+
+TrialOutput TrialConverter::convertReduced(const QString& sourcePath,
+                                           const CompressionSettings& settings, int width,
+                                           int height) {
+    return guarded(sourcePath, [&](TrialOutput& out) {
+        if (const int32_t prepared = prepare(sourcePath, settings, out); prepared != 0)
+            return prepared;
+        if (const int32_t reduced = reducePrepared(settings, width, height); reduced != 0)
+            return reduced;
+        out.width = control_.heldRaster().width;
+        out.height = control_.heldRaster().height;
+        out.original = original_;
+        return encode(reduced_, settings, out);
+    });
+}
+
+// Runs `steps` (which return 0 or a failure code) into a new output, failures made a run's.
+TrialOutput TrialConverter::guarded(const QString& sourcePath,
+                                    const std::function<int32_t(TrialOutput&)>& steps) {
     TrialOutput out;
     libraryDetail_.clear();
     failedPage_ = 0;
     try {
-        out.code = prepare(sourcePath, settings, out);
-        if (out.code == 0) {
-            const imaging::Raster& held = control_.heldRaster();
-            const int w = std::clamp(width, 1, held.width);
-            const int h = std::clamp(height, 1, held.height);
-            const int x0 = std::clamp(int(centreX * held.width) - w / 2, 0, held.width - w);
-            const int y0 = std::clamp(int(centreY * held.height) - h / 2, 0, held.height - h);
-            part_.hold(cropped(held, x0, y0, w, h), control_.meta(), settings.BitsPerPixel);
-            out.code = encode(part_, settings, out);
-            out.partX = x0;
-            out.partY = y0;
-            out.width = held.width;
-            out.height = held.height;
-            if (out.code == 0)
-                out.original = original_;
-        }
+        out.code = steps(out);
     } catch (const std::bad_alloc&) {
         out.code = imaging::kErrNoMemory;
     } catch (const std::exception&) {
         out.code = kErrInternal;
     }
+    if (out.code != 0)
+        out.original.reset();
     finish(sourcePath, out);
     return out;
+}
+
+// The prepared image reduced into reduced_, unless it holds that already.
+int32_t TrialConverter::reducePrepared(const CompressionSettings& settings, int width, int height) {
+    const imaging::Raster& held = control_.heldRaster();
+    const auto [w, h] = reducedSize(held.width, held.height, width, height);
+    const Reduction wanted{*prepared_, w, h};
+    if (reduction_ == wanted)
+        return 0;
+    reduction_.reset();
+    reduced_.hold(held, control_.meta(), settings.BitsPerPixel);
+    if (w != held.width || h != held.height) {
+        if (const int16_t result = reduced_.resize(float(w), float(h)); result != 0) {
+            libraryDetail_ = reduced_.lastErrorDetail();
+            return result;
+        }
+    }
+    reduction_ = wanted;
+    return 0;
 }
 
 // The steps of a run up to the save, skipped when the image they would give is held already.

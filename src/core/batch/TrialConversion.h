@@ -4,6 +4,7 @@
 #include <QString>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -32,7 +33,8 @@ struct TrialOutput {
     // Lossy formats: the PSNR in dB of `result` against the pixels the writer was handed (after
     // any resize and depth change); infinite when they are equal.
     std::optional<double> psnr;
-    // The size of the whole output's page 1, and for a part where it lies in it.
+    // The size of the whole output's page 1, and for a part where it lies in it (a reduced copy
+    // covers all of it).
     int width = 0;
     int height = 0;
     int partX = 0;
@@ -65,6 +67,15 @@ class TrialConverter {
     TrialOutput convertPart(const QString& sourcePath, const CompressionSettings& settings,
                             double centreX, double centreY, int width, int height);
 
+    // The same choices applied to a copy of the whole image, as it is just before the save,
+    // reduced to fit in width x height pixels (never enlarged): a quick look at the whole picture
+    // before the whole file is encoded. `bytes` holds the reduced copy's own output, not the
+    // file's; `width` and `height` give the size of the whole output's page 1. The reduced copy
+    // is kept, so a call that changes only the type or level encodes it again and nothing more;
+    // the image it prepared serves the next convert() of the same file and choices.
+    TrialOutput convertReduced(const QString& sourcePath, const CompressionSettings& settings,
+                               int width, int height);
+
     // While `flag` is set (from any thread), the conversion in progress stops at its next progress
     // point with kErrCancelled. nullptr: none.
     void setCancelFlag(const std::atomic<bool>* flag);
@@ -84,8 +95,19 @@ class TrialConverter {
         bool operator==(const Preparation&) const = default;
     };
 
+    // What the reduced copy was made of and its size.
+    struct Reduction {
+        Preparation from;
+        int width = 0;
+        int height = 0;
+        bool operator==(const Reduction&) const = default;
+    };
+
     int32_t prepare(const QString& sourcePath, const CompressionSettings& settings,
                     TrialOutput& out);
+    TrialOutput guarded(const QString& sourcePath,
+                        const std::function<int32_t(TrialOutput&)>& steps);
+    int32_t reducePrepared(const CompressionSettings& settings, int width, int height);
     int32_t encode(imaging::ImagingControl& control, const CompressionSettings& settings,
                    TrialOutput& out);
     int32_t encodeAllPages(TrialOutput& out);
@@ -97,6 +119,8 @@ class TrialConverter {
     ConversionStep pages_;                                // a source of several pages, whole
     ConversionRequest request_;                           // of the prepared image
     int16_t preparedDpi_ = 72;                            // the resolution it is saved at
+    imaging::ImagingControl reduced_;                     // holds a reduced copy of it
+    std::optional<Reduction> reduction_;
     std::optional<Preparation> prepared_;
     std::shared_ptr<const imaging::Raster> original_;
     QString libraryDetail_;

@@ -3,6 +3,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <algorithm>
+#include <cmath>
 
 namespace pixavant {
 
@@ -17,6 +18,17 @@ void ComparePane::setImage(const QImage& image, QSize size) {
     image_ = image;
     size_ = size.isValid() ? size : image.size();
     part_ = {};
+    note_.clear();
+    update();
+}
+
+void ComparePane::setNote(const QString& note) {
+    note_ = note;
+    update();
+}
+
+void ComparePane::setUnderlay(const QImage& image) {
+    underlay_ = image;
     update();
 }
 
@@ -29,6 +41,8 @@ void ComparePane::setPart(const QImage& part, QPoint at) {
 void ComparePane::clear() {
     image_ = {};
     part_ = {};
+    note_.clear();
+    underlay_ = {};
     size_ = {};
     update();
 }
@@ -63,13 +77,40 @@ void ComparePane::paintEvent(QPaintEvent*) {
     if (image_.isNull() && part_.isNull())
         return;
     const QRectF picture = pictureRect();
-    painter.setRenderHint(QPainter::SmoothPixmapTransform, scale() < 1.0);
+    // Smoothed whenever the pixels are not drawn one to one: an original of another size than
+    // the output, or a reduced preview, would alias badly otherwise.
+    painter.setRenderHint(QPainter::SmoothPixmapTransform,
+                          scale() < 1.0 || (!image_.isNull() && image_.size() != size_));
     if (!image_.isNull())
         painter.drawImage(picture, image_);
     if (!part_.isNull()) {
         const double s = scale();
         painter.drawImage(
             QRectF(picture.topLeft() + QPointF(partAt_) * s, QSizeF(part_.size()) * s), part_);
+    }
+    if (state_.divided) {
+        const double x = std::round(width() * state_.divider);
+        if (!underlay_.isNull()) {
+            painter.save();
+            painter.setClipRect(QRectF(0, 0, x, height()));
+            painter.setRenderHint(QPainter::SmoothPixmapTransform,
+                                  scale() < 1.0 || underlay_.size() != size_);
+            painter.drawImage(picture, underlay_);
+            painter.restore();
+        }
+        painter.fillRect(QRectF(x - 1, 0, 2, height()), palette().color(QPalette::Highlight));
+    }
+    if (!note_.isEmpty()) {
+        const int margin = fontMetrics().height() / 3;
+        QRect box = fontMetrics().boundingRect(note_).adjusted(-margin, -margin, margin, margin);
+        // Over the result's side of a divided view.
+        if (state_.divided)
+            box.moveTopRight(QPoint(width() - 1 - margin, margin));
+        else
+            box.moveTopLeft(QPoint(margin, margin));
+        painter.fillRect(box, palette().color(QPalette::ToolTipBase));
+        painter.setPen(palette().color(QPalette::ToolTipText));
+        painter.drawText(box, Qt::AlignCenter, note_);
     }
 }
 

@@ -76,32 +76,57 @@ CompareWindow::CompareWindow(const CompareSource& source, QWidget* parent)
     zoom_ = new QPushButton(QStringLiteral("100 %"), this);
     zoom_->setObjectName(QStringLiteral("Zoom"));
     zoom_->setToolTip(QStringLiteral("Fitted or 100 % (F)"));
+    divide_ = new QPushButton(QStringLiteral("Divide"), this);
+    divide_->setObjectName(QStringLiteral("Divide"));
+    divide_->setCheckable(true);
+    divide_->setToolTip(QStringLiteral(
+        "Side by side or one over the other (D); Shift+Left/Right moves the divider"));
     auto* close = new QPushButton(QStringLiteral("Close"), this);
     close->setObjectName(QStringLiteral("Close"));
 
-    auto* panes = new QGridLayout;
-    panes->addWidget(originalCaption_, 0, 0);
-    panes->addWidget(resultCaption_, 0, 1);
-    panes->addWidget(originalPane_, 1, 0);
-    panes->addWidget(resultPane_, 1, 1);
-    panes->setRowStretch(1, 1);
+    panes_ = new QGridLayout;
+    panes_->addWidget(originalCaption_, 0, 0);
+    panes_->addWidget(resultCaption_, 0, 1);
+    panes_->addWidget(originalPane_, 1, 0);
+    panes_->addWidget(resultPane_, 1, 1);
+    panes_->setRowStretch(1, 1);
+    panes_->setColumnStretch(0, 1);
+    panes_->setColumnStretch(1, 1);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(status_, 1);
+    buttons->addWidget(divide_);
     buttons->addWidget(zoom_);
     buttons->addWidget(close);
     auto* layout = new QVBoxLayout(this);
-    layout->addLayout(panes, 1);
+    layout->addLayout(panes_, 1);
     layout->addWidget(figures_);
     layout->addLayout(buttons);
 
     connect(zoom_, &QPushButton::clicked, this, [this] { setFitted(!state_.fitted); });
+    connect(divide_, &QPushButton::clicked, this, [this](bool on) { setDivided(on); });
     connect(close, &QPushButton::clicked, this, &QWidget::close);
     connect(worker_, &CompareWorker::shown, this,
             [this](const CompareResult& r) { showResult(r); });
     connect(worker_, &CompareWorker::busyChanged, this, [this](bool busy) {
         status_->setText(busy ? QStringLiteral("Working...") : QString());
     });
+    // A focused button would take the arrow keys to move the focus: here they pan the picture
+    // and move the divider.
+    for (QPushButton* button : {divide_, zoom_, close})
+        button->installEventFilter(this);
     nameControls(this);
+}
+
+bool CompareWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Left || key->key() == Qt::Key_Right || key->key() == Qt::Key_Up ||
+            key->key() == Qt::Key_Down) {
+            keyPressEvent(key);
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void CompareWindow::setChoices(const CompressionSettings& choices) {
@@ -115,6 +140,7 @@ void CompareWindow::setChoices(const CompressionSettings& choices) {
     setWindowTitle(QStringLiteral("Compare - %1").arg(QFileInfo(request.path).fileName()));
     request.settings = choices;
     choices_ = choicesText(choices);
+    request.fitted = state_.fitted;
     request.centreX = state_.centre.x();
     request.centreY = state_.centre.y();
     const QSize view = viewSize();
@@ -128,9 +154,11 @@ void CompareWindow::setRefusal(const QString& text) {
     showFailure(text, QString());
 }
 
-// The part of the output in view at 100%: the pane's size (its middle at fitted view).
+// The view the quick look is made for: the pane's size in image pixels at 100 %, in the
+// screen's pixels when fitted (the reduced copy is then drawn at about its own size).
 QSize CompareWindow::viewSize() const {
-    return resultPane_->size().expandedTo(QSize(320, 240));
+    const QSize pane = resultPane_->size().expandedTo(QSize(320, 240));
+    return state_.fitted ? pane * resultPane_->devicePixelRatioF() : pane;
 }
 
 void CompareWindow::showResult(const CompareResult& r) {
@@ -143,20 +171,33 @@ void CompareWindow::showResult(const CompareResult& r) {
         shownPath_ = source_.clickedFile();
     if (!r.original.isNull() || size != outputSize_)
         originalPane_->setImage(r.original.isNull() ? originalPane_->image() : r.original, size);
+    resultPane_->setUnderlay(originalPane_->image());
     outputSize_ = size;
     resultCaption_->setText(
         QStringLiteral("Result: %1 - %2 x %3").arg(choices_).arg(r.width).arg(r.height));
     QLocale english(QLocale::English);
-    if (r.part) {
+    // A quick look is a preview: its own bytes and quality are not the output's, so none are
+    // shown until the whole output is there.
+    if (r.look == CompareLook::Reduced) {
+        resultPane_->setImage(r.result, size);
+        resultPane_->setNote(QStringLiteral("Preview: reduced to %1 x %2")
+                                 .arg(r.result.width())
+                                 .arg(r.result.height()));
+        figures_->setText(QStringLiteral("Source: %1. Result: a preview of the whole picture, "
+                                         "reduced; the exact bytes follow.")
+                              .arg(bytesText(r.sourceBytes)));
+        return;
+    }
+    if (r.look == CompareLook::Part) {
         // The rest keeps what was shown until the whole output is there.
         if (resultPane_->image().size() != size)
             resultPane_->setImage(originalPane_->image(), size);
         resultPane_->setPart(r.result, QPoint(r.partX, r.partY));
-        const double share =
-            double(r.result.width()) * r.result.height() / (double(r.width) * r.height);
+        resultPane_->setNote(QStringLiteral("Preview: the part in view"));
         figures_->setText(
-            QStringLiteral("Source: %1. Result: about %2 (from the part in view).")
-                .arg(bytesText(r.sourceBytes), bytesText(qint64(std::llround(r.bytes / share)))));
+            QStringLiteral("Source: %1. Result: a preview of the part in view; the exact bytes "
+                           "follow.")
+                .arg(bytesText(r.sourceBytes)));
         return;
     }
     resultPane_->setImage(r.result, size);
@@ -196,6 +237,23 @@ void CompareWindow::setFitted(bool fitted) {
     resultPane_->update();
 }
 
+void CompareWindow::setDivided(bool divided) {
+    state_.divided = divided;
+    divide_->setChecked(divided);
+    // Divided, the result pane takes both columns and the original is drawn in it.
+    panes_->removeWidget(resultPane_);
+    panes_->addWidget(resultPane_, 1, divided ? 0 : 1, 1, divided ? 2 : 1);
+    originalPane_->setVisible(!divided);
+    originalCaption_->setText(divided ? QStringLiteral("Original: left of the divider")
+                                      : QStringLiteral("Original"));
+    resultPane_->update();
+}
+
+void CompareWindow::moveDivider(double step) {
+    state_.divider = std::clamp(state_.divider + step, 0.0, 1.0);
+    resultPane_->update();
+}
+
 void CompareWindow::pan(QPointF moved) {
     if (state_.fitted || outputSize_.isEmpty())
         return;
@@ -208,9 +266,18 @@ void CompareWindow::pan(QPointF moved) {
 
 void CompareWindow::keyPressEvent(QKeyEvent* event) {
     constexpr double kStep = 64;
+    constexpr double kDividerStep = 0.05;
+    if (state_.divided && event->modifiers() & Qt::ShiftModifier &&
+        (event->key() == Qt::Key_Left || event->key() == Qt::Key_Right)) {
+        moveDivider(event->key() == Qt::Key_Left ? -kDividerStep : kDividerStep);
+        return;
+    }
     switch (event->key()) {
         case Qt::Key_F:
             setFitted(!state_.fitted);
+            return;
+        case Qt::Key_D:
+            setDivided(!state_.divided);
             return;
         case Qt::Key_Left:
             pan({kStep, 0});

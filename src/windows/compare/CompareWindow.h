@@ -7,6 +7,7 @@
 #include "compare/CompareWorker.h"
 #include "settings/CompressionSettings.h"
 
+class QGridLayout;
 class QLabel;
 class QPushButton;
 
@@ -16,10 +17,14 @@ class CompareSource;
 
 // "Compare": the file last clicked in the main window beside what the options dialog's current
 // choices would make of it, with the bytes of both, their ratio and, for lossy types, a quality
-// figure. Each change of the choices encodes again on a worker thread ("Working..." meanwhile): the
-// part in view first, then the whole output. Nothing is written to disk.
+// figure. Each change of the choices encodes again on a worker thread ("Working..." meanwhile): a
+// preview first (fitted, the whole picture reduced to the view; at 100 %, the part in view), then
+// the whole output. Nothing is written to disk.
 //
-// Keys: F toggles fitted and 100% views, the arrow keys pan at 100%, Escape closes.
+// Side by side, or one over the other: the original left of a divider and the result right of it.
+//
+// Keys: F toggles fitted and 100% views, the arrow keys pan at 100%, D toggles side by side and
+// one over the other, Shift with Left or Right moves the divider, Escape closes.
 class CompareWindow : public QWidget {
     Q_OBJECT
 
@@ -34,12 +39,18 @@ class CompareWindow : public QWidget {
     CompareWorker& worker() { return *worker_; }
     bool fitted() const { return state_.fitted; }
     void setFitted(bool fitted);
+    bool divided() const { return state_.divided; }
+    void setDivided(bool divided);
+    double divider() const { return state_.divider; }
+    // Moves the divider by `step`, a fraction of the pane's width.
+    void moveDivider(double step);
     // What the figures line says, for the user and for tests.
     QString figuresText() const;
     QString statusText() const;
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     void showResult(const CompareResult& result);
@@ -57,6 +68,8 @@ class CompareWindow : public QWidget {
     QLabel* figures_ = nullptr;
     QLabel* status_ = nullptr;
     QPushButton* zoom_ = nullptr;
+    QPushButton* divide_ = nullptr;
+    QGridLayout* panes_ = nullptr;
     QString shownPath_;  // the file whose original the left pane shows
     QSize outputSize_;
     QString choices_;  // of the newest request, in the dialog's words

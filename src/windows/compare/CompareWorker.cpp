@@ -82,10 +82,10 @@ void CompareWorker::run() {
 void CompareWorker::work(batch::TrialConverter& converter, const CompareRequest& request,
                          uint64_t serial) {
     bool originalSent = false;
-    const auto resultOf = [&](batch::TrialOutput& out, bool part) {
+    const auto resultOf = [&](batch::TrialOutput& out, CompareLook look) {
         CompareResult result;
         result.serial = serial;
-        result.part = part;
+        result.look = look;
         result.code = out.code;
         result.message = out.message;
         result.details = out.details;
@@ -107,19 +107,22 @@ void CompareWorker::work(batch::TrialConverter& converter, const CompareRequest&
     if (request.path.isEmpty())
         return;
     if (request.viewWidth > 0 && request.viewHeight > 0) {
-        batch::TrialOutput part =
-            converter.convertPart(request.path, request.settings, request.centreX, request.centreY,
-                                  request.viewWidth, request.viewHeight);
+        batch::TrialOutput quick =
+            request.fitted
+                ? converter.convertReduced(request.path, request.settings, request.viewWidth,
+                                           request.viewHeight)
+                : converter.convertPart(request.path, request.settings, request.centreX,
+                                        request.centreY, request.viewWidth, request.viewHeight);
         if (overtaken(serial))
             return;
-        post(resultOf(part, true));
-        if (!part.ok())
+        post(resultOf(quick, request.fitted ? CompareLook::Reduced : CompareLook::Part));
+        if (!quick.ok())
             return;  // the whole file fails the same way
     }
     batch::TrialOutput whole = converter.convert(request.path, request.settings);
     if (overtaken(serial))
         return;
-    post(resultOf(whole, false));
+    post(resultOf(whole, CompareLook::Whole));
 }
 
 void CompareWorker::post(CompareResult result) {
@@ -130,7 +133,7 @@ void CompareWorker::post(CompareResult result) {
 void CompareWorker::deliver(const CompareResult& result) {
     if (overtaken(result.serial))
         return;  // a newer request is on its way
-    const bool done = !result.part || result.code != 0;
+    const bool done = !result.quick() || result.code != 0;
     emit shown(result);
     if (done && busy_) {
         {

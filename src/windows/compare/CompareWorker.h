@@ -18,24 +18,34 @@ namespace batch {
 class TrialConverter;
 }
 
-// What the compare view asks for: a file with a set of choices, and the part of the result that is
-// in view (shown first, before the whole file is encoded).
+// What the compare view asks for: a file with a set of choices, and the view it is shown in, for a
+// quick look shown before the whole file is encoded.
 struct CompareRequest {
     QString path;
     CompressionSettings settings;
+    // Fitted: the quick look is the whole picture reduced to the view's size. At 100 %: the part
+    // in view, around the view's middle.
+    bool fitted = true;
     double centreX = 0.5;  // the middle of the view, in fractions of the image
     double centreY = 0.5;
-    int viewWidth = 0;  // 0: no quick look at a part first
+    int viewWidth = 0;  // 0: no quick look first
     int viewHeight = 0;
     bool wantOriginal = true;  // false: the view has this file's original already
 };
 
-// A result for the view: a quick look at the part in view, or the whole output.
+// What a result shows: the whole output, or a quick look before it with the same choices.
+enum class CompareLook {
+    Whole,
+    Reduced,  // the whole picture reduced: `result` is smaller than width x height
+    Part,     // a part: `result` lies at (partX, partY) in a width x height image
+};
+
+// A result for the view.
 struct CompareResult {
     uint64_t serial = 0;
-    bool part = false;  // a part: `result` lies at (partX, partY) in a width x height image
-    int32_t code = 0;   // 0, or the code a run fails the file with
-    QString message;    // the run's message and details for it
+    CompareLook look = CompareLook::Whole;
+    int32_t code = 0;  // 0, or the code a run fails the file with
+    QString message;   // the run's message and details for it
     QString details;
     QImage original;  // page 1 as loaded; null: the same as in the previous result
     QImage result;    // page 1 of the output, decoded again
@@ -43,9 +53,11 @@ struct CompareResult {
     int height = 0;
     int partX = 0;
     int partY = 0;
-    qint64 bytes = 0;  // of the whole output; of the part's own output for a part
+    qint64 bytes = 0;  // of the whole output; of the quick look's own output for a quick look
     qint64 sourceBytes = 0;
     std::optional<double> psnr;
+
+    bool quick() const { return look != CompareLook::Whole; }
 };
 
 // Encodes for the compare view on a thread of its own: one request at a time, the newest request

@@ -15,6 +15,8 @@
 #include "imaging/Format.h"
 #include "imaging/FormatCodes.h"
 #include "imaging/ImagingStatus.h"
+#include "imaging/PixelOps.h"
+#include "imaging/Verification.h"
 
 namespace pixavant::batch {
 namespace {
@@ -164,6 +166,14 @@ TEST_F(TrialConversionTest, FailuresCarryTheRunsMessageAndDetails) {
         EXPECT_EQ(trial.message, message);
         EXPECT_EQ(trial.details, details);
         EXPECT_TRUE(trial.bytes.isEmpty());
+        // The quick looks fail the same way.
+        for (const TrialOutput& quick :
+             {converter.convertReduced(src + name, s, 320, 240),
+              converter.convertPart(src + name, s, 0.5, 0.5, 320, 240)}) {
+            EXPECT_EQ(std::tuple(quick.code, quick.message, quick.details),
+                      std::tuple(trial.code, trial.message, trial.details));
+            EXPECT_TRUE(quick.bytes.isEmpty());
+        }
     }
 }
 
@@ -175,6 +185,7 @@ TEST_F(TrialConversionTest, WritesNothing) {
         EXPECT_TRUE(converter.convert(src + "photo.jpg", settingsFor(c)).ok());
         EXPECT_TRUE(
             converter.convertPart(src + "photo.jpg", settingsFor(c), 0.5, 0.5, 64, 64).ok());
+        EXPECT_TRUE(converter.convertReduced(src + "photo.jpg", settingsFor(c), 64, 64).ok());
     }
     EXPECT_EQ(QDir(src).entryList(QDir::AllEntries | QDir::Hidden), before);
     EXPECT_TRUE(
@@ -273,6 +284,68 @@ TEST_F(TrialConversionTest, SeveralPagesGiveTheWholeOutput) {
     EXPECT_EQ(std::tuple(trial.message, trial.details), std::tuple(message, details));
     EXPECT_TRUE(details.contains("page 3 of 3")) << details.toStdString();
     EXPECT_TRUE(QDir(out).isEmpty());
+}
+
+// The quick look of a fitted view: the whole picture as the output will be (after any resize and
+// at the depth written), reduced to fit the view with its proportions kept and never enlarged.
+// Each call follows the choices, even though the reduced copy is kept between calls.
+TEST_F(TrialConversionTest, ReducedCopyIsTheWholeOutputFittedToTheView) {
+    ASSERT_TRUE(writeEngineJpeg(src + "photo.jpg", 640, 480, 3, 72));
+    ASSERT_TRUE(writeEngineTiff(src + "scan.tif", 500, 700, 1, 300));
+    ASSERT_TRUE(writeEngineJpeg(src + "strip.jpg", 40, 900, 3, 72));
+    struct Case {
+        const char* file;
+        Choice choice;
+        int fitWidth, fitHeight;
+        int width, height;  // of the output
+        int reducedWidth, reducedHeight;
+    };
+    const Case cases[] = {
+        {"photo.jpg", {72, 4, imaging::format::kJpeg444, 2}, 200, 200, 640, 480, 200, 150},
+        {"photo.jpg", {72, 4, imaging::format::kJpeg444, 102}, 200, 200, 640, 480, 200, 150},
+        {"photo.jpg", {72, 1, imaging::format::kJpeg444, 102}, 200, 200, 640, 480, 200, 150},
+        {"photo.jpg", {72, 4, imaging::format::kPixavant, -3}, 1000, 1000, 640, 480, 640, 480},
+        {"photo.jpg", {144, 4, imaging::format::kJpeg444, 2}, 320, 240, 1280, 960, 320, 240},
+        {"scan.tif", {300, 0, imaging::format::kTiffG4, 2}, 100, 100, 500, 700, 71, 100},
+        {"strip.jpg", {72, 4, imaging::format::kTiffLzw, 2}, 320, 240, 40, 900, 11, 240},
+        // The same size of copy, but gray: made again.
+        {"strip.jpg", {72, 1, imaging::format::kTiffLzw, 2}, 320, 240, 40, 900, 11, 240},
+        {"photo.jpg", {72, 4, imaging::format::kJpeg444, 2}, 200, 200, 640, 480, 200, 150},
+    };
+    TrialConverter converter;
+    std::vector<qsizetype> previewBytes;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.file) + " format " + std::to_string(c.choice.fileFormat) +
+                     " depth " + std::to_string(c.choice.depthChoice) + " fit " +
+                     std::to_string(c.fitWidth));
+        const CompressionSettings s = settingsFor(c.choice);
+        const TrialOutput reduced =
+            converter.convertReduced(src + c.file, s, c.fitWidth, c.fitHeight);
+        ASSERT_TRUE(reduced.ok()) << reduced.details.toStdString();
+        EXPECT_EQ(std::tuple(reduced.width, reduced.height, reduced.result.width,
+                             reduced.result.height, reduced.partX, reduced.partY),
+                  std::tuple(c.width, c.height, c.reducedWidth, c.reducedHeight, 0, 0));
+        EXPECT_EQ(reduced.formatCode, c.choice.fileFormat);
+        ASSERT_NE(reduced.original, nullptr);
+        previewBytes.push_back(reduced.bytes.size());
+
+        const TrialOutput whole = converter.convert(src + c.file, s);
+        ASSERT_TRUE(whole.ok()) << whole.details.toStdString();
+        EXPECT_TRUE(whole.bytes == runOutput(src + c.file, s));
+        // The same picture as the whole output, at the depth it is written (bilevel pictures,
+        // dithered at another size, compared by the gray levels of their areas).
+        EXPECT_EQ(reduced.result.format, whole.result.format);
+        const bool bilevel = c.choice.depthChoice == 0;
+        const int width = bilevel ? c.reducedWidth / 3 : c.reducedWidth;
+        const int height = bilevel ? c.reducedHeight / 3 : c.reducedHeight;
+        imaging::Raster shrunk = whole.result;
+        imaging::Raster preview = reduced.result;
+        ASSERT_EQ(imaging::resample(shrunk, width, height), 0);
+        ASSERT_EQ(imaging::resample(preview, width, height), 0);
+        EXPECT_GT(imaging::psnrOf(shrunk, preview), bilevel ? 25.0 : 35.0);
+    }
+    // The kept copy is encoded again at the new level.
+    EXPECT_LT(previewBytes[1], previewBytes[0]);
 }
 
 // A cancelled conversion leaves nothing half-prepared behind.

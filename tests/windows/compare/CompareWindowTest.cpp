@@ -12,6 +12,7 @@
 
 #include "EngineFixtures.h"
 #include "batch/TrialConversion.h"
+#include "compare/ComparePane.h"
 #include "compare/CompareSource.h"
 #include "compare/CompareWindow.h"
 #include "options/CompressOptionDialog.h"
@@ -70,12 +71,16 @@ TEST_F(CompareWindowTest, BurstShowsOnlyTheNewestResult) {
     for (const QList<QVariant>& signal : shown) {
         const auto result = signal.at(0).value<CompareResult>();
         EXPECT_EQ(result.code, 0) << result.details.toStdString();
-        if (!result.part) {
+        if (!result.quick()) {
             ++whole;
             bytes = result.bytes;
         }
     }
     EXPECT_EQ(whole, 1);
+    // Not even a preview of an overtaken request is shown.
+    for (const QList<QVariant>& signal : shown)
+        EXPECT_EQ(signal.at(0).value<CompareResult>().serial,
+                  shown.last().at(0).value<CompareResult>().serial);
     EXPECT_EQ(bytes, bytesOf(source.path, jpeg(12)));
     EXPECT_TRUE(window.figuresText().contains(QLocale(QLocale::English).toString(bytes)))
         << window.figuresText().toStdString();
@@ -84,6 +89,54 @@ TEST_F(CompareWindowTest, BurstShowsOnlyTheNewestResult) {
     EXPECT_EQ(busy.count(), 2);
     // Nothing was written beside the photo.
     EXPECT_EQ(QDir(tmp.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"photo.jpg"});
+}
+
+// Fitted, the first view is the whole picture reduced to the pane, marked as a preview and
+// with no byte figure of the result; then the exact output replaces it. At 100 % the first view
+// is the part in view.
+TEST_F(CompareWindowTest, PreviewComesFirstAndShowsNoBytesOfItsOwn) {
+    struct Seen {
+        CompareLook look;
+        QSize result;
+        QSize output;
+        QString figures;
+        QString note;
+    };
+    const qint64 exact = bytesOf(source.path, jpeg(5));
+    const QString exactText = QLocale(QLocale::English).toString(exact);
+    for (const bool fitted : {true, false}) {
+        SCOPED_TRACE(fitted ? "fitted" : "100 %");
+        CompareWindow window(source);
+        window.resize(700, 500);
+        window.setFitted(fitted);
+        const auto* pane = window.findChild<ComparePane*>("ResultPane");
+        std::vector<Seen> seen;
+        // Connected after the window's own handler: sees what the window shows for each result.
+        QObject::connect(&window.worker(), &CompareWorker::shown, &window,
+                         [&](const CompareResult& r) {
+                             seen.push_back({r.look, r.result.size(), QSize(r.width, r.height),
+                                             window.figuresText(), pane->note()});
+                         });
+        window.setChoices(jpeg(5));
+        settle(window);
+        ASSERT_EQ(seen.size(), 2u);
+        const Seen& first = seen[0];
+        EXPECT_EQ(first.look, fitted ? CompareLook::Reduced : CompareLook::Part);
+        EXPECT_EQ(first.output, QSize(800, 600));
+        if (fitted) {
+            // The whole picture, its proportions kept, within the view.
+            EXPECT_LT(first.result.width(), 800);
+            EXPECT_EQ(first.result.width() * 600, first.result.height() * 800);
+        }
+        EXPECT_TRUE(first.note.startsWith("Preview")) << first.note.toStdString();
+        EXPECT_TRUE(first.figures.contains("preview")) << first.figures.toStdString();
+        EXPECT_FALSE(first.figures.contains("Ratio"));
+        EXPECT_FALSE(first.figures.contains(exactText));
+        EXPECT_EQ(seen[1].look, CompareLook::Whole);
+        EXPECT_EQ(seen[1].result, QSize(800, 600));
+        EXPECT_TRUE(seen[1].note.isEmpty());
+        EXPECT_TRUE(seen[1].figures.contains(exactText)) << seen[1].figures.toStdString();
+    }
 }
 
 TEST_F(CompareWindowTest, ShowsTheRunsFailureTextAndTheMissingClick) {
@@ -107,6 +160,62 @@ TEST_F(CompareWindowTest, FKeyTogglesFittedAnd100Percent) {
     EXPECT_FALSE(window.fitted());
     window.findChild<QPushButton*>("Zoom")->click();
     EXPECT_TRUE(window.fitted());
+}
+
+// One over the other: D and "Divide" toggle it, Shift+Left/Right move the divider (only then,
+// and never out of the pane).
+TEST_F(CompareWindowTest, DividerIsDrivenFromTheKeyboard) {
+    CompareWindow window(source);
+    window.show();
+    auto* original = window.findChild<ComparePane*>("OriginalPane");
+    EXPECT_FALSE(window.divided());
+    QTest::keyClick(&window, Qt::Key_Right, Qt::ShiftModifier);
+    EXPECT_DOUBLE_EQ(window.divider(), 0.5);
+
+    QTest::keyClick(&window, Qt::Key_D);
+    EXPECT_TRUE(window.divided());
+    EXPECT_FALSE(original->isVisible());
+    EXPECT_TRUE(window.findChild<QPushButton*>("Divide")->isChecked());
+    QTest::keyClick(&window, Qt::Key_Left, Qt::ShiftModifier);
+    EXPECT_NEAR(window.divider(), 0.45, 1e-9);
+    // Also while a button has the focus (it would move the focus on otherwise).
+    auto* close = window.findChild<QPushButton*>("Close");
+    for (int i = 0; i < 30; ++i)
+        QTest::keyClick(close, Qt::Key_Right, Qt::ShiftModifier);
+    EXPECT_DOUBLE_EQ(window.divider(), 1.0);
+
+    window.findChild<QPushButton*>("Divide")->click();
+    EXPECT_FALSE(window.divided());
+    EXPECT_TRUE(original->isVisible());
+}
+
+// Divided, the pane draws the original left of the divider and the result right of it.
+TEST(ComparePaneTest, DividedPaneDrawsTheOriginalLeftOfTheDivider) {
+    CompareViewState state;
+    ComparePane pane(state);
+    pane.resize(200, 100);
+    QImage result(200, 100, QImage::Format_RGB888);
+    result.fill(Qt::red);
+    QImage original(400, 200, QImage::Format_RGB888);  // another size: scaled to the output's
+    original.fill(Qt::blue);
+    pane.setImage(result, result.size());
+    pane.setUnderlay(original);
+    struct Case {
+        bool divided;
+        double divider;
+        QColor at20, at100, at180;
+    };
+    for (const Case& c :
+         {Case{false, 0.5, Qt::red, Qt::red, Qt::red}, Case{true, 0.25, Qt::blue, Qt::red, Qt::red},
+          Case{true, 0.75, Qt::blue, Qt::blue, Qt::red}}) {
+        SCOPED_TRACE(c.divider);
+        state.divided = c.divided;
+        state.divider = c.divider;
+        const QImage shown = pane.grab().toImage();
+        EXPECT_EQ(shown.pixelColor(20, 50), c.at20);
+        EXPECT_EQ(shown.pixelColor(100, 50), c.at100);
+        EXPECT_EQ(shown.pixelColor(180, 50), c.at180);
+    }
 }
 
 // From the options dialog: "Compare" shows the dialog's current choices, not the stored
