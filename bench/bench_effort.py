@@ -10,8 +10,8 @@ lossy (the default): every image is written as PIXAVANT lossy at each level and 
    unit from one quality to the next), and the bytes interpolated between the two qualities
    around the target. --bisect adds the JPEG found by bisecting the whole-number quality, the
    smallest whose measured butteraugli is no larger. The table gives the bytes of all images
-   together against those JPEGs, and the encoder's CPU time (the time on one core). With --cjxl,
-   libjxl's own cjxl encodes instead (at --distances of its own), to try encoder settings.
+   together against those JPEGs, and the encoder's CPU time (the time on one core). With --jxl,
+   libjxl encodes with the frame settings given (at --distances of its own), to try settings.
 lossless, bilevel, lossy-size: the bytes and CPU time of PIXAVANT lossless (colour and gray
    pages), 1-bit (black and white pages) or lossy (at the first of --levels, no JPEG) per effort,
    and each effort's size against the default's.
@@ -21,13 +21,13 @@ Inputs are PNGs or any image Pillow reads; the pages of multi-page TIFFs count a
 24-megapixel photo takes minutes). Every measurement is kept in the cache directory, so a rerun,
 or a run with more efforts, repeats none of them.
 
-Bench-only dependencies (Debian): butteraugli python3-skimage python3-pil (and, for --cjxl,
-libjxl-tools, which scripts/deps installs)
+Bench-only dependencies (Debian): butteraugli python3-skimage python3-pil (and djxl, for
+--jxl: libjxl-tools, which scripts/deps installs)
     apt-get install -y --no-install-recommends butteraugli python3-skimage python3-pil
 
 Usage:
     bench/bench_effort.py [--build build] [--efforts 4-7] [--levels 0-8] [--crop 1] FILE|DIR...
-    bench/bench_effort.py --cjxl "--epf=3" --distances 1,2,4.5 ../shared/testdata/kodak
+    bench/bench_effort.py --jxl "epf=3" --distances 1,2,4.5 ../shared/testdata/kodak
     bench/bench_effort.py --mode lossless --efforts 1-7 ../shared/testdata/kodak
     bench/bench_effort.py --mode bilevel --efforts 1-9 ../shared/testdata/documents
 Run it niced on a shared machine: nice -n 10 bench/bench_effort.py ...
@@ -256,18 +256,16 @@ class JpegCurve:
         return self.at(best, slow)
 
 
-def cjxl(png, distance, effort, options, workdir):
-    """libjxl's own encoder with extra options (to try settings before the writer takes them):
-    bytes, CPU seconds and the decoded pixels. Its files are PIXAVANT's without the container's
-    few dozen bytes."""
-    out, decoded = Path(workdir) / "cjxl.jxl", Path(workdir) / "cjxl.png"
-    before = resource.getrusage(resource.RUSAGE_CHILDREN)
-    subprocess.run(["cjxl", str(png), str(out), "-d", f"{distance:g}", "-e", str(effort),
-                    "--num_threads=1", *options.split()], check=True, capture_output=True)
-    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+def libjxl(tool, pnm, distance, effort, options, workdir):
+    """libjxl called directly with frame settings of its own (to try settings before the writer
+    takes them): bytes, CPU seconds and the pixels djxl decodes. Its files are PIXAVANT's without
+    the container's few dozen bytes."""
+    out, decoded = Path(workdir) / "try.jxl", Path(workdir) / "try.png"
+    result = subprocess.run([tool, "jxl", str(pnm), str(out), f"{distance:g}", str(effort),
+                             *options.split()], check=True, capture_output=True, text=True)
+    size, cpu = result.stdout.split()[:2]
     subprocess.run(["djxl", str(out), str(decoded)], check=True, capture_output=True)
-    cpu = after.ru_utime + after.ru_stime - before.ru_utime - before.ru_stime
-    return out.stat().st_size, cpu, np.asarray(Image.open(decoded).convert("RGB"))
+    return int(size), float(cpu), np.asarray(Image.open(decoded).convert("RGB"))
 
 
 def lossy(args, tool, distances, workdir):
@@ -287,8 +285,8 @@ def lossy(args, tool, distances, workdir):
                 distance = distances[level]
 
                 def measure():
-                    if args.cjxl is not None:
-                        size, cpu, decoded = cjxl(reference, distance, effort, args.cjxl, workdir)
+                    if args.jxl is not None:
+                        size, cpu, decoded = libjxl(tool, pnm, distance, effort, args.jxl, workdir)
                         seconds = cpu
                     else:
                         size, seconds, cpu, decoded = encode(tool, pnm, 5, -(level + 1), effort,
@@ -296,7 +294,7 @@ def lossy(args, tool, distances, workdir):
                     return {"bytes": size, "seconds": seconds, "cpu": cpu,
                             "butteraugli": butteraugli(reference, decoded, workdir),
                             "ssim": float(ssim_of(pixels, decoded))}
-                what = "pixavant" if args.cjxl is None else f"cjxl {args.cjxl}".strip()
+                what = "pixavant" if args.jxl is None else f"libjxl {args.jxl}".strip()
                 try:
                     ours = cache.get(f"{what} d{distance} e{effort}", measure)
                     by_butteraugli = curve.bytes_for("butteraugli", ours["butteraugli"])
@@ -321,7 +319,7 @@ def lossy(args, tool, distances, workdir):
             pass
         print(f"{name}: done", file=sys.stderr)
     count = max((sums[6] for sums in rows.values()), default=0)
-    encoder = "PIXAVANT" if args.cjxl is None else f"cjxl {args.cjxl}".strip()
+    encoder = "PIXAVANT" if args.jxl is None else f"libjxl {args.jxl}".strip()
     print(f"{encoder} lossy against optimised JPEG (4:4:4, optimised Huffman) of equal quality, "
           f"{count} images; time: encoder CPU seconds, all images")
     print(f"(JPEG's butteraugli rose with the quality at {reversals[0]} of {reversals[1]} steps of "
@@ -384,11 +382,11 @@ def main():
                         help="lossy levels, 0 to 8 (default all)")
     parser.add_argument("--crop", type=float, help="cut each image to this many megapixels")
     parser.add_argument("--cache", default="/tmp/pixavant-bench-effort")
-    parser.add_argument("--cjxl", metavar="OPTIONS",
-                        help="lossy: encode with cjxl and these extra options instead of PIXAVANT's "
-                             "writer (\"\" for none), to try settings")
+    parser.add_argument("--jxl", metavar="SETTINGS",
+                        help="lossy: encode with libjxl and these frame settings (\"epf=3 "
+                             "resampling=2\", \"\" for none) instead of PIXAVANT's writer")
     parser.add_argument("--distances", type=lambda text: [float(d) for d in text.split(",")],
-                        help="with --cjxl: the distance of each level instead of PIXAVANT's")
+                        help="with --jxl: the distance of each level instead of PIXAVANT's")
     parser.add_argument("--bisect", action="store_true",
                         help="also against the JPEG found by bisecting its quality")
     parser.add_argument("--verbose", action="store_true", help="each image's figures on stderr")
@@ -404,8 +402,8 @@ def main():
     distances = {int(f[1]): float(f[2]) for f in map(str.split, settings) if f and f[0] == "distance"}
     defaults = {int(f[1]): int(f[-1]) for f in map(str.split, settings) if f and f[0] == "effort"}
     if args.distances:
-        if args.cjxl is None:
-            sys.exit("--distances needs --cjxl: PIXAVANT's writer has its own")
+        if args.jxl is None:
+            sys.exit("--distances needs --jxl: PIXAVANT's writer has its own")
         distances = dict(enumerate(args.distances))
     if args.levels is None:
         args.levels = sorted(distances)
