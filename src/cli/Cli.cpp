@@ -81,7 +81,7 @@ QString usageText() {
         "                     lossless, 8 smallest), g3 and g4 0 or 1. Not for lzw or\n"
         "                     pixavant-lossless.\n"
         "  --effort N         PIXAVANT only: how hard the JPEG XL encoder works, from 1 (fastest)\n"
-        "                     to 9 (smallest file). Default: 7 for pixavant, 3 for\n"
+        "                     to 9 (smallest file). Default: 7 for pixavant (6 at level 8), 3 for\n"
         "                     pixavant-lossless, 7 for g4 level 1 (1-bit); the window always\n"
         "                     uses these. Size and time on one core against the default\n"
         "                     (lossy at level 0 and lossless: Kodak photos; 1-bit: fax and\n"
