@@ -13,6 +13,10 @@
 //       size of each, with THREADS worker threads (0: on the calling thread only); FIRST and LAST
 //       choose other efforts, PATCHES (0/1) and GROUP (modular group size 0..3: 128 to 1024 pixels)
 //       override those libjxl settings.
+//   bench_compression jxl IN.pnm OUT.jxl DISTANCE EFFORT [SETTING=VALUE...]
+//       Encodes IN (sRGB) lossy with libjxl on the calling thread, with frame settings of
+//       libjxl's by name (epf, gaborish, resampling, progressive_dc, patches, dots), to try
+//       settings the writer does not use; prints "bytes cpu_seconds".
 //
 // bench_compression.py beside this file runs the whole comparison against JPEG and CCITT G4.
 
@@ -154,6 +158,25 @@ int settingsCommand() {
     return 0;
 }
 
+// Runs the encoder to the end; the bytes, or an empty vector when it fails.
+std::vector<uint8_t> drain(JxlEncoder* encoder) {
+    std::vector<uint8_t> out(1 << 20);
+    size_t used = 0;
+    for (;;) {
+        uint8_t* next = out.data() + used;
+        size_t avail = out.size() - used;
+        const JxlEncoderStatus status = JxlEncoderProcessOutput(encoder, &next, &avail);
+        used = size_t(next - out.data());
+        if (status == JXL_ENC_SUCCESS)
+            break;
+        if (status != JXL_ENC_NEED_MORE_OUTPUT)
+            return {};
+        out.resize(out.size() * 2);
+    }
+    out.resize(used);
+    return out;
+}
+
 int effortsCommand(char** argv, int argc) {
     Raster raster;
     if (!readPnm(argv[2], raster)) {
@@ -207,27 +230,79 @@ int effortsCommand(char** argv, int argc) {
         const auto start = Clock::now();
         JxlEncoderAddImageFrame(settings, &format, raster.pixels.data(), raster.pixels.size());
         JxlEncoderCloseInput(encoder);
-        std::vector<uint8_t> out(1 << 20);
-        size_t used = 0;
-        JxlEncoderStatus status;
-        for (;;) {
-            uint8_t* next = out.data() + used;
-            size_t avail = out.size() - used;
-            status = JxlEncoderProcessOutput(encoder, &next, &avail);
-            used = size_t(next - out.data());
-            if (status != JXL_ENC_NEED_MORE_OUTPUT)
-                break;
-            out.resize(out.size() * 2);
-        }
+        const std::vector<uint8_t> out = drain(encoder);
         const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
         std::printf("effort %d: %s %zu bytes %.3f s (%.1f MP/s)\n", effort,
-                    status == JXL_ENC_SUCCESS ? "ok" : "FAILED", used, seconds,
+                    out.empty() ? "FAILED" : "ok", out.size(), seconds,
                     double(raster.width) * raster.height / 1e6 / seconds);
         std::fflush(stdout);
         if (runner)
             JxlThreadParallelRunnerDestroy(runner);
         JxlEncoderDestroy(encoder);
     }
+    return 0;
+}
+
+int jxlCommand(char** argv, int argc) {
+    Raster raster;
+    if (!readPnm(argv[2], raster)) {
+        std::fprintf(stderr, "cannot read %s\n", argv[2]);
+        return 2;
+    }
+    const struct {
+        const char* name;
+        JxlEncoderFrameSettingId id;
+    } known[] = {
+        {"epf", JXL_ENC_FRAME_SETTING_EPF},
+        {"gaborish", JXL_ENC_FRAME_SETTING_GABORISH},
+        {"resampling", JXL_ENC_FRAME_SETTING_RESAMPLING},
+        {"progressive_dc", JXL_ENC_FRAME_SETTING_PROGRESSIVE_DC},
+        {"patches", JXL_ENC_FRAME_SETTING_PATCHES},
+        {"dots", JXL_ENC_FRAME_SETTING_DOTS},
+    };
+    JxlEncoder* encoder = JxlEncoderCreate(nullptr);
+    JxlBasicInfo info;
+    JxlEncoderInitBasicInfo(&info);
+    info.xsize = uint32_t(raster.width);
+    info.ysize = uint32_t(raster.height);
+    info.num_color_channels = uint32_t(raster.channels());
+    JxlEncoderSetBasicInfo(encoder, &info);
+    JxlColorEncoding colour{};
+    JxlColorEncodingSetToSRGB(&colour, raster.channels() == 1);
+    JxlEncoderSetColorEncoding(encoder, &colour);
+    JxlEncoderFrameSettings* settings = JxlEncoderFrameSettingsCreate(encoder, nullptr);
+    bool ok = JxlEncoderSetFrameDistance(settings, float(std::atof(argv[4]))) == JXL_ENC_SUCCESS &&
+              JxlEncoderFrameSettingsSetOption(settings, JXL_ENC_FRAME_SETTING_EFFORT,
+                                               std::atoi(argv[5])) == JXL_ENC_SUCCESS;
+    for (int i = 6; ok && i < argc; ++i) {
+        const std::string setting = argv[i];
+        const size_t equals = setting.find('=');
+        ok = false;
+        for (const auto& k : known) {
+            if (setting.compare(0, equals, k.name) == 0 && equals == std::strlen(k.name))
+                ok =
+                    JxlEncoderFrameSettingsSetOption(
+                        settings, k.id, std::atoi(setting.c_str() + equals + 1)) == JXL_ENC_SUCCESS;
+        }
+        if (!ok)
+            std::fprintf(stderr, "setting not taken: %s\n", argv[i]);
+    }
+    const JxlPixelFormat format{uint32_t(raster.channels()), JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0};
+    const double cpuStart = cpuSeconds();
+    ok = ok && JxlEncoderAddImageFrame(settings, &format, raster.pixels.data(),
+                                       raster.pixels.size()) == JXL_ENC_SUCCESS;
+    JxlEncoderCloseInput(encoder);
+    const std::vector<uint8_t> out = ok ? drain(encoder) : std::vector<uint8_t>{};
+    const double cpu = cpuSeconds() - cpuStart;
+    JxlEncoderDestroy(encoder);
+    QFile file(QString::fromLocal8Bit(argv[3]));
+    if (out.empty() || !file.open(QIODevice::WriteOnly) ||
+        file.write(reinterpret_cast<const char*>(out.data()), qint64(out.size())) !=
+            qint64(out.size())) {
+        std::fprintf(stderr, "encode failed\n");
+        return 1;
+    }
+    std::printf("%zu %.4f\n", out.size(), cpu);
     return 0;
 }
 
@@ -239,13 +314,16 @@ int main(int argc, char** argv) {
         return encodeCommand(argv, argc);
     if (argc >= 4 && std::strcmp(argv[1], "efforts") == 0)
         return effortsCommand(argv, argc);
+    if (argc >= 6 && std::strcmp(argv[1], "jxl") == 0)
+        return jxlCommand(argv, argc);
     if (argc == 2 && std::strcmp(argv[1], "settings") == 0)
         return settingsCommand();
     std::fprintf(stderr,
                  "usage: %s encode IN.pnm CODE QUALITY OUT.jxl [DECODED.pnm|- [EFFORT]]\n"
                  "       %s settings\n"
                  "       %s efforts IN.pnm lossy|lossless|bilevel [THREADS [FIRST LAST [PATCHES "
-                 "[GROUP]]]]\n",
-                 argv[0], argv[0], argv[0]);
+                 "[GROUP]]]]\n"
+                 "       %s jxl IN.pnm OUT.jxl DISTANCE EFFORT [SETTING=VALUE...]\n",
+                 argv[0], argv[0], argv[0], argv[0]);
     return 2;
 }
