@@ -89,9 +89,9 @@ int main(int argc, char** argv) {
                 "view", "first view", "exact bytes", "bytes");
     bool first = true;
     for (const Move& move : moves) {
-        request.settings.CompressionChoice = int16_t(move.type);
-        request.settings.FileFormat = *fileFormatFor(move.type, move.level);
-        request.settings.QualityFactor = *qualityFactorFor(move.type, move.level);
+        request.settings.CompressionChoice = CompressionType(move.type);
+        request.settings.FileFormat = *fileFormatFor(CompressionType(move.type), move.level);
+        request.settings.QualityFactor = *qualityFactorFor(CompressionType(move.type), move.level);
         request.fitted = move.fitted;
         request.wantOriginal = first;
         first = false;

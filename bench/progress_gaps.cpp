@@ -34,6 +34,7 @@
 #include "batch/BatchView.h"
 #include "batch/ThreadedBatchView.h"
 #include "compress/FileCompressWindow.h"
+#include "imaging/FormatCodes.h"
 #include "imaging/ImagingControl.h"
 #include "settings/AppState.h"
 #include "settings/CompressionSettings.h"
@@ -176,7 +177,8 @@ CompressionSettings settingsFor(const Options& o, const QString& dir, const QStr
     } else if (o.format == QLatin1String("pixavant-lossless")) {
         s.FileFormat = 30;
     }
-    s.OutputExt = s.FileFormat == 10 ? QStringLiteral("JPG") : QStringLiteral("JXL");
+    s.OutputExt =
+        s.FileFormat == imaging::format::kJpeg444 ? QStringLiteral("JPG") : QStringLiteral("JXL");
     s.OutputDir = out + QLatin1Char('/');
     return s;
 }

@@ -23,12 +23,16 @@ namespace {
 
 struct Compression {
     const char* name;
-    int choice;
+    CompressionType type;
     bool lossless;
 };
 constexpr Compression kCompressions[] = {
-    {"lzw", 0, false},  {"g3", 1, false},       {"g4", 2, false},
-    {"jpeg", 3, false}, {"pixavant", 4, false}, {"pixavant-lossless", 4, true},
+    {"lzw", CompressionType::Lzw, false},
+    {"g3", CompressionType::CcittG3, false},
+    {"g4", CompressionType::CcittG4, false},
+    {"jpeg", CompressionType::Jpeg, false},
+    {"pixavant", CompressionType::Pixavant, false},
+    {"pixavant-lossless", CompressionType::Pixavant, true},
 };
 
 struct Depth {
@@ -43,7 +47,7 @@ constexpr int kDeepDepthChoice = 5;
 // Why --depth 48 cannot go with the compression, or nothing when it can: only TIFF LZW and
 // PIXAVANT lossless hold 16 bits per channel.
 std::optional<QString> deepDepthRefusal(const Compression& compression) {
-    if (compression.choice == 0 || compression.lossless)
+    if (compression.type == CompressionType::Lzw || compression.lossless)
         return std::nullopt;
     return QStringLiteral(
                "--depth 48 keeps 16 bits per channel in --compression lzw or "
@@ -68,8 +72,7 @@ QString parseEffort(const std::map<QString, QString>& values, int formatCode, in
     const auto given = values.find(QStringLiteral("--effort"));
     if (given == values.end())
         return {};
-    if (formatCode != imaging::format::kPixavant && formatCode != imaging::format::kPixavant1Bit &&
-        formatCode != imaging::format::kPixavantLossless)
+    if (!imaging::format::isPixavant(formatCode))
         return QStringLiteral(
             "--effort applies to PIXAVANT output only (--compression pixavant, "
             "pixavant-lossless, or g4 --level 1)");
@@ -220,7 +223,8 @@ ConvertParse parseConvert(const QStringList& args) {
                                          "pixavant, pixavant-lossless")
                               .arg(values["--compression"]));
     }
-    const bool ccitt = compression && (compression->choice == 1 || compression->choice == 2);
+    const bool ccitt = compression && (compression->type == CompressionType::CcittG3 ||
+                                       compression->type == CompressionType::CcittG4);
     if (ccitt && depth && *depth != 0)
         return refuse(QStringLiteral("--compression %1 writes black and white only: use it with "
                                      "--depth bw (or without --depth)")
@@ -238,7 +242,7 @@ ConvertParse parseConvert(const QStringList& args) {
     s.BitsPerPixel = bitsPerPixelFor(*depth);
 
     int level = 0;
-    const int maxLevel = compression->lossless ? 0 : maxCompressionLevel(compression->choice);
+    const int maxLevel = compression->lossless ? 0 : maxCompressionLevel(compression->type);
     if (values.count("--level") != 0) {
         const QString name = QLatin1String(compression->name);
         if (maxLevel == 0)
@@ -250,9 +254,10 @@ ConvertParse parseConvert(const QStringList& args) {
                               .arg(values["--level"], name)
                               .arg(maxLevel));
     }
-    s.CompressionChoice = int16_t(compression->choice);
-    s.FileFormat = compression->lossless ? int16_t(30) : *fileFormatFor(compression->choice, level);
-    if (const auto quality = qualityFactorFor(compression->choice, level))
+    s.CompressionChoice = compression->type;
+    s.FileFormat = compression->lossless ? int16_t(imaging::format::kPixavantLossless)
+                                         : *fileFormatFor(compression->type, level);
+    if (const auto quality = qualityFactorFor(compression->type, level))
         s.QualityFactor = *quality;
 
     if (const QString error = parseEffort(values, s.FileFormat, parse.job.effort); !error.isEmpty())

@@ -77,7 +77,7 @@ TEST_F(ConvertOptionsTest, FillsTheSettingsAsTheOptionsDialogWould) {
         EXPECT_EQ(s.OutHeight, c.height) << what;
         EXPECT_EQ(s.DepthChoice, c.depthChoice) << what;
         EXPECT_EQ(s.BitsPerPixel, c.bits) << what;
-        EXPECT_EQ(s.CompressionChoice, c.compression) << what;
+        EXPECT_EQ(int(s.CompressionChoice), c.compression) << what;
         EXPECT_EQ(s.FileFormat, c.format) << what;
         EXPECT_EQ(s.QualityFactor, c.quality) << what;
         EXPECT_EQ(p.job.outputExt, QString::fromLatin1(c.ext)) << what;

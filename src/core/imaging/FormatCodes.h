@@ -49,4 +49,14 @@ inline constexpr int kHeif = 102;  // HEIF, HEVC-coded (HEIC)
 inline constexpr int kAvif = 103;  // HEIF, AV1-coded (AVIF)
 inline constexpr int kWebp = 104;
 
+// PIXAVANT's own formats: JPEG XL files.
+constexpr bool isPixavant(int code) {
+    return code == kPixavant || code == kPixavant1Bit || code == kPixavantLossless;
+}
+
+// Formats that hold black and white only: anything else is dithered before it is written.
+constexpr bool holdsBlackAndWhiteOnly(int code) {
+    return code == kPixavant1Bit || code == kTiffG3_1D || code == kTiffG3_2D || code == kTiffG4;
+}
+
 }  // namespace pixavant::imaging::format

@@ -1,186 +1,110 @@
 #include "imaging/FormatNames.h"
 
+#include <iterator>
+
+#include "imaging/FormatCodes.h"
+
 namespace pixavant::imaging {
 
+namespace {
+
+struct FormatNameEntry {
+    int32_t code;
+    const char* name;
+};
+
+// The names of the codes the file information knows. Codes without a name of their own in
+// FormatCodes.h are formats the program reads no file of; they are named for completeness.
+constexpr FormatNameEntry kFormatNames[] = {
+    {format::kPcx, "PCX"},
+    {format::kGif, "GIF"},
+    {format::kTiff, "TIFF"},
+    {format::kTiffLzw, "TIFF"},
+    {format::kTiffCcittRle, "TIFF"},
+    {format::kTiffG3_1D, "TIFF"},
+    {format::kTiffG3_2D, "TIFF"},
+    {format::kTiffG4, "TIFF"},
+    {format::kTiffPackBits, "TIFF"},
+    {format::kTga, "TARGA"},
+    {format::kPixavant, "Proprietary"},
+    {format::kBmp, "Windows BMP"},
+    {format::kBmpRle, "Windows BMP"},
+    {format::kJpeg444, "JPEG YUV4:4:4"},
+    {format::kTiffJpeg444, "JTIF YUV4:4:4"},
+    {format::kOs2BmpV1, "OS/2 BMP version 1.x"},
+    {format::kWmf, "Windows Meta File"},
+    {format::kEps, "PostScript"},
+    {format::kJpeg420, "JPEG YUV4:1:1"},
+    {format::kTiffJpeg420, "JTIF YUV4:1:1"},
+    {format::kJpeg422, "JPEG YUV4:2:2"},
+    {format::kTiffJpeg422, "JTIF YUV4:2:2"},
+    {format::kPixavant1Bit, "Proprietary 1-bit"},
+    {format::kPixavantLossless, "Proprietary lossless"},
+    {50, "CALS"},
+    {51, "MacPaint"},
+    {52, "GEM Image"},
+    {53, "Microsoft Paint"},
+    {54, "Word Perfect"},
+    {format::kSunRaster, "Sun Raster"},
+    {format::kPict, "PICT"},
+    {format::kPhotoCd, "PhotoCD"},
+    {59, "AVI"},
+    {63, "PostScript TIFF"},
+    {64, "PostScript WMF"},
+    {66, "Raw Fax"},
+    {67, "Raw Fax"},
+    {68, "Raw Fax"},
+    {69, "Winfax"},
+    {70, "Winfax"},
+    {71, "IOCA"},
+    {72, "IOCA"},
+    {73, "IOCA"},
+    {77, "IOCA"},
+    {78, "IOCA"},
+    {79, "IOCA"},
+    {format::kOs2BmpV2, "OS/2 BMP version 2.x"},
+    {format::kPng, "PNG"},
+    {format::kPsd, "Adobe Photoshop"},
+    {80, "FlashPix"},
+    {81, "FlashPix single color"},
+    {82, "FlashPix JPEG"},
+    {83, "FlashPix JPEG"},
+    {format::kTiffCmyk, "TIFF CMYK"},
+    {format::kTiffCmykLzw, "TIFF CMYK"},
+    {format::kTiffCmykPackBits, "TIFF CMYK"},
+    {89, "DICOM grayscae"},
+    {90, "DICOM color (RGB)"},
+    {format::kIcon, "Windows icon file"},
+    {format::kCursor, "Windows cursor file"},
+    {format::kTiffYcc, "TIFF YCbCr"},
+    {format::kTiffYccLzw, "TIFF YCbCr"},
+    {format::kTiffYccPackBits, "TIFF YCbCr"},
+    {96, "Exif TIFF"},
+    {97, "Exif YCC"},
+    {format::kExifJpeg, "Exif JPEG"},
+    {format::kExifJpeg420, "Exif JPEG"},
+    {99, "Microsoft FAX format"},
+    {format::kHeif, "HEIF"},
+    {format::kAvif, "AVIF"},
+    {format::kWebp, "WebP"},
+};
+
+constexpr bool eachCodeOnce() {
+    for (size_t i = 0; i < std::size(kFormatNames); ++i)
+        for (size_t j = i + 1; j < std::size(kFormatNames); ++j)
+            if (kFormatNames[i].code == kFormatNames[j].code)
+                return false;
+    return true;
+}
+static_assert(eachCodeOnce(), "a format code named twice: the later name would never be found");
+
+}  // namespace
+
 QString formatName(int32_t code) {
-    const char* name = nullptr;
-    switch (code) {
-        case 1:
-            name = "PCX";
-            break;
-        case 2:
-            name = "GIF";
-            break;
-        case 3:
-        case 17:
-        case 25:
-        case 27:
-        case 28:
-        case 29:
-        case 87:
-            name = "TIFF";
-            break;
-        case 4:
-            name = "TARGA";
-            break;
-        case 5:
-            name = "Proprietary";
-            break;
-        case 6:
-        case 84:
-            name = "Windows BMP";
-            break;
-        case 10:
-            name = "JPEG YUV4:4:4";
-            break;
-        case 11:
-            name = "JTIF YUV4:4:4";
-            break;
-        case 14:
-            name = "OS/2 BMP version 1.x";
-            break;
-        case 15:
-            name = "Windows Meta File";
-            break;
-        case 16:
-            name = "PostScript";
-            break;
-        case 21:
-            name = "JPEG YUV4:1:1";
-            break;
-        case 22:
-            name = "JTIF YUV4:1:1";
-            break;
-        case 23:
-            name = "JPEG YUV4:2:2";
-            break;
-        case 24:
-            name = "JTIF YUV4:2:2";
-            break;
-        case 26:
-            name = "Proprietary 1-bit";
-            break;
-        case 30:
-            name = "Proprietary lossless";
-            break;
-        case 50:
-            name = "CALS";
-            break;
-        case 51:
-            name = "MacPaint";
-            break;
-        case 52:
-            name = "GEM Image";
-            break;
-        case 53:
-            name = "Microsoft Paint";
-            break;
-        case 54:
-            name = "Word Perfect";
-            break;
-        case 55:
-            name = "Sun Raster";
-            break;
-        case 56:
-            name = "PICT";
-            break;
-        case 57:
-            name = "PhotoCD";
-            break;
-        case 59:
-            name = "AVI";
-            break;
-        case 63:
-            name = "PostScript TIFF";
-            break;
-        case 64:
-            name = "PostScript WMF";
-            break;
-        case 66:
-        case 67:
-        case 68:
-            name = "Raw Fax";
-            break;
-        case 69:
-        case 70:
-            name = "Winfax";
-            break;
-        case 71:
-        case 72:
-        case 73:
-        case 77:
-        case 78:
-        case 79:
-            name = "IOCA";
-            break;
-        case 74:
-            name = "OS/2 BMP version 2.x";
-            break;
-        case 75:
-            name = "PNG";
-            break;
-        case 76:
-            name = "Adobe Photoshop";
-            break;
-        case 80:
-            name = "FlashPix";
-            break;
-        case 81:
-            name = "FlashPix single color";
-            break;
-        case 82:
-        case 83:
-            name = "FlashPix JPEG";
-            break;
-        case 85:
-        case 86:
-        case 88:
-            name = "TIFF CMYK";
-            break;
-        case 89:
-            name = "DICOM grayscae";
-            break;
-        case 90:
-            name = "DICOM color (RGB)";
-            break;
-        case 91:
-            name = "Windows icon file";
-            break;
-        case 92:
-            name = "Windows cursor file";
-            break;
-        case 93:
-        case 94:
-        case 95:
-            name = "TIFF YCbCr";
-            break;
-        case 96:
-            name = "Exif TIFF";
-            break;
-        case 97:
-            name = "Exif YCC";
-            break;
-        case 98:
-        case 101:
-            name = "Exif JPEG";
-            break;
-        case 99:
-            name = "Microsoft FAX format";
-            break;
-        case 102:
-            name = "HEIF";
-            break;
-        case 103:
-            name = "AVIF";
-            break;
-        case 104:
-            name = "WebP";
-            break;
-        default:
-            name = "Unknown format";
-            break;
-    }
-    return QString::fromLatin1(name);
+    for (const FormatNameEntry& entry : kFormatNames)
+        if (entry.code == code)
+            return QString::fromLatin1(entry.name);
+    return QStringLiteral("Unknown format");
 }
 
 ImageInfoTexts imageInfoTexts(const FileInfoRecord& info) {
@@ -193,7 +117,7 @@ ImageInfoTexts imageInfoTexts(const FileInfoRecord& info) {
     t.imageSize = space + QString::number(info.SizeMem) + QStringLiteral(" bytes");
     t.compress = space + info.Compression.left(20);
     t.format = formatName(info.Format);
-    if (info.Format == 5 || info.Format == 26 || info.Format == 30)
+    if (format::isPixavant(info.Format))
         t.compress = space + QStringLiteral("Proprietary");
     t.format.prepend(space);
     if (t.format.contains(QStringLiteral("TIFF"), Qt::CaseSensitive))

@@ -29,11 +29,7 @@ bool holdsDeepColour(int formatCode) {
            formatCode == format::kPixavantLossless;
 }
 
-// Formats that hold black and white only: anything else is dithered before it is written.
-bool holdsBlackAndWhiteOnly(int formatCode) {
-    return formatCode == format::kPixavant1Bit || formatCode == format::kTiffG3_1D ||
-           formatCode == format::kTiffG3_2D || formatCode == format::kTiffG4;
-}
+using format::holdsBlackAndWhiteOnly;
 
 bool isBlackAndWhite(const Raster& raster) {
     if (raster.format == PixelFormat::Bilevel)

@@ -9,20 +9,10 @@ namespace pixavant::imaging {
 
 namespace {
 
-bool isPixavant(int code) {
-    return code == format::kPixavant || code == format::kPixavant1Bit ||
-           code == format::kPixavantLossless;
-}
-
-bool isBilevelOnly(int code) {
-    return code == format::kPixavant1Bit || code == format::kTiffG3_1D ||
-           code == format::kTiffG3_2D || code == format::kTiffG4;
-}
-
 const char* mimeTypeOf(int code) {
     if (code == format::kJpeg444)
         return "image/jpeg";
-    return isPixavant(code) ? "image/jxl" : "image/tiff";
+    return format::isPixavant(code) ? "image/jxl" : "image/tiff";
 }
 
 }  // namespace
@@ -40,7 +30,7 @@ EmbeddedMetadata prepareOutputMetadata(const EmbeddedMetadata& source, const Wri
                         " cannot be carried intact: left out");
     }
 
-    const bool iptcAsXmp = isPixavant(formatCode);
+    const bool iptcAsXmp = format::isPixavant(formatCode);
     out.xmp = rewriteXmp(source.xmp, image, mimeTypeOf(formatCode),
                          iptcAsXmp ? source.iptc : std::vector<uint8_t>{}, notes);
     if (jpeg && out.xmp.size() > kJpegXmpLimit) {
@@ -59,7 +49,7 @@ EmbeddedMetadata prepareOutputMetadata(const EmbeddedMetadata& source, const Wri
 bool profileIsWritten(const std::vector<uint8_t>& profile, const Raster& pixels, int formatCode) {
     if (profile.size() < 128)
         return false;
-    const bool gray = pixels.isGray() || isBilevelOnly(formatCode);
+    const bool gray = pixels.isGray() || format::holdsBlackAndWhiteOnly(formatCode);
     return std::memcmp(profile.data() + 16, gray ? "GRAY" : "RGB ", 4) == 0;
 }
 

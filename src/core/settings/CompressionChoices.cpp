@@ -37,72 +37,98 @@ int16_t bitsPerPixelFor(int depthChoice) {
     }
 }
 
-int maxCompressionLevel(int compressionChoice) {
-    switch (compressionChoice) {
-        case 0:
+ColorCompression colorCompressionOf(CompressionType type) {
+    switch (type) {
+        case CompressionType::Lzw:
+            return ColorCompression::Lzw;
+        case CompressionType::Jpeg:
+            return ColorCompression::Jpeg;
+        case CompressionType::Pixavant:
+            return ColorCompression::Pixavant;
+        default:
+            return ColorCompression::Other;
+    }
+}
+
+CompressionType compressionTypeOf(ColorCompression remembered) {
+    switch (remembered) {
+        case ColorCompression::Lzw:
+            return CompressionType::Lzw;
+        case ColorCompression::Jpeg:
+            return CompressionType::Jpeg;
+        case ColorCompression::Pixavant:
+            return CompressionType::Pixavant;
+        default:
+            return CompressionType::Other;
+    }
+}
+
+int maxCompressionLevel(CompressionType type) {
+    switch (type) {
+        case CompressionType::Lzw:
             return 0;
-        case 1:
-        case 2:
+        case CompressionType::CcittG3:
+        case CompressionType::CcittG4:
             return 1;
-        case 3:
+        case CompressionType::Jpeg:
             return 25;
-        case 4:
+        case CompressionType::Pixavant:
             return 8;
         default:
             return -1;
     }
 }
 
-std::optional<int16_t> fileFormatFor(int compressionChoice, int level) {
-    switch (compressionChoice) {
-        case 0:
-            return 17;
-        case 1:
-            return level == 0 ? 27 : 28;
-        case 2:
-            return level == 0 ? 29 : 26;
-        case 3:
-            return 10;
-        case 4:
-            return 5;
+std::optional<int16_t> fileFormatFor(CompressionType type, int level) {
+    namespace format = imaging::format;
+    switch (type) {
+        case CompressionType::Lzw:
+            return int16_t(format::kTiffLzw);
+        case CompressionType::CcittG3:
+            return int16_t(level == 0 ? format::kTiffG3_1D : format::kTiffG3_2D);
+        case CompressionType::CcittG4:
+            // The second level of Group 4 is PIXAVANT's 1-bit format.
+            return int16_t(level == 0 ? format::kTiffG4 : format::kPixavant1Bit);
+        case CompressionType::Jpeg:
+            return int16_t(format::kJpeg444);
+        case CompressionType::Pixavant:
+            return int16_t(format::kPixavant);
         default:
             return std::nullopt;
     }
 }
 
-std::optional<int16_t> qualityFactorFor(int compressionChoice, int level) {
-    switch (compressionChoice) {
-        case 3:
+std::optional<int16_t> qualityFactorFor(CompressionType type, int level) {
+    switch (type) {
+        case CompressionType::Jpeg:
             return int16_t(10 * level + 2);
-        case 4:
+        case CompressionType::Pixavant:
             return int16_t(level <= 7 ? -1 - level : -9);
         default:
             return std::nullopt;
     }
 }
 
-QString proposedExtension(int compressionChoice) {
-    switch (compressionChoice) {
-        case 0:
-        case 1:
-        case 2:
+QString proposedExtension(CompressionType type) {
+    switch (type) {
+        case CompressionType::Lzw:
+        case CompressionType::CcittG3:
+        case CompressionType::CcittG4:
             return QStringLiteral("TIF");
-        case 3:
-        case 4:
+        case CompressionType::Jpeg:
+        case CompressionType::Pixavant:
             return QStringLiteral("JPG");
-        case 5:
+        case CompressionType::Other:
             return QStringLiteral("CMP");
         default:
             return {};
     }
 }
 
-QString proposedExtension(int compressionChoice, int fileFormat) {
-    namespace format = imaging::format;
-    if (fileFormat == format::kPixavant || fileFormat == format::kPixavant1Bit ||
-        fileFormat == format::kPixavantLossless)
+QString proposedExtension(CompressionType type, int fileFormat) {
+    if (imaging::format::isPixavant(fileFormat))
         return QStringLiteral("JXL");
-    return proposedExtension(compressionChoice);
+    return proposedExtension(type);
 }
 
 }  // namespace pixavant

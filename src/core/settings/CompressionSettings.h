@@ -5,6 +5,24 @@
 
 namespace pixavant {
 
+// The compression types of the options dialog, in the order of its buttons. The numbers are the
+// ones the settings record holds and the command line and the windows count in.
+enum class CompressionType : int16_t {
+    Lzw = 0,
+    CcittG3 = 1,
+    CcittG4 = 2,
+    Jpeg = 3,
+    Pixavant = 4,
+    Other = 5,  // JBIG, PKZIP or none: the format code and quality factor are kept
+};
+
+// The colour compression remembered while B/W is chosen, to be selected again when a colour depth
+// is (CompressionChoices.h maps it to and from the type).
+enum class ColorCompression : int16_t { Lzw = 0, Jpeg = 1, Pixavant = 2, Other = 3 };
+
+// The CCITT group remembered while a colour depth is chosen.
+enum class BilevelCompression : int16_t { CcittG3 = 0, CcittG4 = 1 };
+
 // Every choice that decides how a batch is encoded and where its output goes. One instance for the
 // whole program (compressionSettings()): the dialogs write it, the batch engine reads it. Nothing of
 // it is saved between runs.
@@ -18,11 +36,11 @@ struct CompressionSettings {
     int16_t KeepAspect = 1;       // initial state of "Keep Aspect Ratios": 0 unchecked, 1 checked
     int16_t DepthChoice = 4;      // 0 B/W, 1 Gray Scale, 2 8-bit, 3 16-bit, 4 24-bit colour
     int16_t BitsPerPixel = 0;     // 1, 8, 8, 16, 24 for the depth choices
-    int16_t CompressionChoice = 3;// 0 LZW, 1 CCITT Group3, 2 CCITT Group4, 3 JPEG, 4 PIXAVANT, 5 other
+    CompressionType CompressionChoice = CompressionType::Jpeg;
     int16_t FileFormat = 0;       // format code handed to the save operation
     int16_t QualityFactor = 0;    // quality argument handed to the save operation
-    int16_t LastColorCompression = 1;   // 0 LZW, 1 JPEG, 2 PIXAVANT, 3 any other
-    int16_t LastBilevelCompression = 0; // 0 CCITT Group3, 1 anything else
+    ColorCompression LastColorCompression = ColorCompression::Jpeg;
+    BilevelCompression LastBilevelCompression = BilevelCompression::CcittG3;
     QString OutputDir;            // always ends in "/"
     QString OutputExt;            // without the dot
 

@@ -12,6 +12,7 @@
 
 #include "common/WindowLooks.h"
 #include "compare/CompareSource.h"
+#include "imaging/FormatCodes.h"
 
 namespace pixavant {
 
@@ -28,19 +29,21 @@ QString choicesText(const CompressionSettings& s) {
                                           "24-Bit Color"};
     QString type = QStringLiteral("format %1").arg(s.FileFormat);
     switch (s.CompressionChoice) {
-        case 0:
+        case CompressionType::Lzw:
             type = QLatin1String(kTypes[0]);
             break;
-        case 1:
-        case 2: {
-            const bool second = s.FileFormat == 28 || s.FileFormat == 26;
-            type = QStringLiteral("%1 level %2").arg(kTypes[s.CompressionChoice]).arg(second);
+        case CompressionType::CcittG3:
+        case CompressionType::CcittG4: {
+            namespace format = imaging::format;
+            const bool second =
+                s.FileFormat == format::kTiffG3_2D || s.FileFormat == format::kPixavant1Bit;
+            type = QStringLiteral("%1 level %2").arg(kTypes[int(s.CompressionChoice)]).arg(second);
             break;
         }
-        case 3:
+        case CompressionType::Jpeg:
             type = QStringLiteral("JPEG level %1").arg((s.QualityFactor - 2) / 10);
             break;
-        case 4:
+        case CompressionType::Pixavant:
             type = QStringLiteral("PIXAVANT level %1").arg(-1 - s.QualityFactor);
             break;
         default:

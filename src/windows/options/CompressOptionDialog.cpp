@@ -322,31 +322,35 @@ void CompressOptionDialog::openFromSettings() {
         CompSlider->setMinimum(0);
         CompSlider->setMaximum(maximum);
     };
-    switch (settings.CompressionChoice) {
-        case 0:
-            select(CompLZW);
-            CompSlider->setEnabled(false);
-            break;
-        case 1:
-            setSliderRange(1);
-            select(CompCCITTG3);
-            break;
-        case 2:
-            setSliderRange(1);
-            select(CompCCITTG4);
-            break;
-        case 3:
-            setSliderRange(25);
-            select(CompJPEG1);
-            break;
-        case 4:
-            setSliderRange(8);
-            select(CompJPEG2);
-            break;
+    const CompressionType type = settings.CompressionChoice;
+    if (maxCompressionLevel(type) > 0)
+        setSliderRange(maxCompressionLevel(type));
+    select(compressionButton(type));
+    if (type == CompressionType::Lzw)
+        CompSlider->setEnabled(false);
+}
+
+QRadioButton* CompressOptionDialog::compressionButton(CompressionType type) const {
+    switch (type) {
+        case CompressionType::Lzw:
+            return CompLZW;
+        case CompressionType::CcittG3:
+            return CompCCITTG3;
+        case CompressionType::CcittG4:
+            return CompCCITTG4;
+        case CompressionType::Jpeg:
+            return CompJPEG1;
+        case CompressionType::Pixavant:
+            return CompJPEG2;
         default:
-            select(CompMPEG);
-            break;
+            return CompMPEG;
     }
+}
+
+// JBIG, PKZIP or nothing selected: Other, which keeps the format code and quality factor.
+CompressionType CompressOptionDialog::selectedCompression() const {
+    return CompressionType(
+        firstSelected({CompLZW, CompCCITTG3, CompCCITTG4, CompJPEG1, CompJPEG2}));
 }
 
 CompressOptionDialog::Choices CompressOptionDialog::readChoices() const {
@@ -393,10 +397,8 @@ CompressOptionDialog::Choices CompressOptionDialog::readChoices() const {
     settings.DepthChoice = int16_t(firstSelected({Bit1, BitGrayScale, Bit8, Bit16}));
     settings.BitsPerPixel = bitsPerPixelFor(settings.DepthChoice);
 
-    // JBIG, PKZIP or nothing selected: type 5, which keeps the format code and quality factor.
     const int level = CompSlider->value();
-    settings.CompressionChoice =
-        int16_t(firstSelected({CompLZW, CompCCITTG3, CompCCITTG4, CompJPEG1, CompJPEG2}));
+    settings.CompressionChoice = selectedCompression();
     if (const std::optional<int16_t> format = fileFormatFor(settings.CompressionChoice, level)) {
         settings.FileFormat = *format;
     }
@@ -492,19 +494,12 @@ void CompressOptionDialog::updateAspectAvailability() {
 
 void CompressOptionDialog::Bit1_Click() {
     CompressionSettings& settings = compressionSettings();
-    if (CompLZW->isChecked()) {
-        settings.LastColorCompression = 0;
-    } else if (CompJPEG1->isChecked()) {
-        settings.LastColorCompression = 1;
-    } else if (CompJPEG2->isChecked()) {
-        settings.LastColorCompression = 2;
-    } else {
-        settings.LastColorCompression = 3;
-    }
+    settings.LastColorCompression = colorCompressionOf(selectedCompression());
     DisableCompressionChoices();
     CompCCITTG3->setEnabled(true);
     CompCCITTG4->setEnabled(true);
-    select(settings.LastBilevelCompression == 0 ? CompCCITTG3 : CompCCITTG4);
+    select(settings.LastBilevelCompression == BilevelCompression::CcittG3 ? CompCCITTG3
+                                                                          : CompCCITTG4);
 }
 
 void CompressOptionDialog::BitGrayScale_Click() {
@@ -587,22 +582,10 @@ void CompressOptionDialog::DisableCompressionChoices() {
 
 void CompressOptionDialog::ApplyColorDepth() {
     CompressionSettings& settings = compressionSettings();
-    settings.LastBilevelCompression = CompCCITTG3->isChecked() ? 0 : 1;
+    settings.LastBilevelCompression =
+        CompCCITTG3->isChecked() ? BilevelCompression::CcittG3 : BilevelCompression::CcittG4;
     EnableCompressionChoices();
-    switch (settings.LastColorCompression) {
-        case 0:
-            select(CompLZW);
-            break;
-        case 1:
-            select(CompJPEG1);
-            break;
-        case 2:
-            select(CompJPEG2);
-            break;
-        default:
-            select(CompMPEG);
-            break;
-    }
+    select(compressionButton(compressionTypeOf(settings.LastColorCompression)));
     CompCCITTG3->setEnabled(false);
     CompCCITTG4->setEnabled(false);
 }

@@ -89,6 +89,8 @@ class CompressOptionDialog : public QDialog {
     void DisableCompressionChoices();
     void ApplyColorDepth();
     void updateAspectAvailability();
+    QRadioButton* compressionButton(CompressionType type) const;
+    CompressionType selectedCompression() const;
 
     QGroupBox* Resolution = nullptr;
     QRadioButton* DPI72 = nullptr;

@@ -38,10 +38,10 @@ Written runChoice(const QString& dir, int choice, int level, int16_t storedForma
     CompressionSettings s = CompressionSettings::defaults(out);
     s.Dpi = 72;
     s.BitsPerPixel = bitsPerPixelFor(4);
-    s.CompressionChoice = int16_t(choice);
-    s.FileFormat = fileFormatFor(choice, level).value_or(storedFormat);
-    s.QualityFactor = qualityFactorFor(choice, level).value_or(s.QualityFactor);
-    s.OutputExt = proposedExtension(choice, s.FileFormat);
+    s.CompressionChoice = CompressionType(choice);
+    s.FileFormat = fileFormatFor(CompressionType(choice), level).value_or(storedFormat);
+    s.QualityFactor = qualityFactorFor(CompressionType(choice), level).value_or(s.QualityFactor);
+    s.OutputExt = proposedExtension(CompressionType(choice), s.FileFormat);
     batch::test::FakeBatchView view;
     view.work = {" photo.tif"};
     batch::BatchEngine engine(view, s, src);

@@ -217,9 +217,9 @@ TEST_F(FileCompressTest, WholeRoadFromTheMainWindowToTheOutputs) {
     addPhoto("one.jpg");
     addPhoto("two.jpg", 30, 20);
     MainWindow window;
-    window.load(sourceDir);                       // the output directory is the source directory
-    compressionSettings().CompressionChoice = 0;  // LZW: TIFF outputs
-    compressionSettings().LastColorCompression = 0;
+    window.load(sourceDir);  // the output directory is the source directory
+    compressionSettings().CompressionChoice = CompressionType::Lzw;  // TIFF outputs
+    compressionSettings().LastColorCompression = ColorCompression::Lzw;
     window.selectAllClick();
     window.addClick();
     ASSERT_EQ(window.workList()->items(), QStringList({" one.jpg", " two.jpg"}));

@@ -44,7 +44,7 @@ TEST(OutputRules, DirectoryAlwaysEndsInOneSlash) {
 // file its own) and the output directory; OK stores the fields trimmed, closing nothing.
 TEST_F(FileOutputTest, OpensWithTheProposalAndOkStoresTrimmedFieldsAndClosingNothing) {
     std::tie(compressionSettings().CompressionChoice, compressionSettings().FileFormat) =
-        std::pair(4, 5);
+        std::pair(CompressionType::Pixavant, 5);
     for (const bool ok : {false, true}) {
         open();
         EXPECT_EQ(std::pair(field("txtExt")->text(), field("TxtOutputDir")->text()),

@@ -89,7 +89,7 @@ TEST_F(CompressOptionTest, EachDepthOpensSelectedAndIsStored) {
         open();
         EXPECT_EQ(std::tuple(selectedDepth(), enabledCompressions(), selectedCompression()),
                   std::tuple(option, compressions, "CompJPEG1"));
-        EXPECT_EQ(std::pair(s.LastColorCompression, s.LastBilevelCompression),
+        EXPECT_EQ(std::pair(int16_t(s.LastColorCompression), int16_t(s.LastBilevelCompression)),
                   std::pair(int16_t(lastColor), int16_t(lastBilevel)));
         ASSERT_TRUE(pressCompress());
         EXPECT_EQ(std::pair(s.DepthChoice, s.BitsPerPixel),
@@ -107,7 +107,7 @@ TEST_F(CompressOptionTest, EachCompressionTypeOpensSelectedAndStoresItsFormat) {
         {17, "CompMPEG", true, 25, 5, 99, 77}};
     for (const auto& [choice, option, sliderOn, sliderMaximum, stored, format, quality] : cases) {
         SCOPED_TRACE(choice);
-        compressionSettings().CompressionChoice = int16_t(choice);
+        compressionSettings().CompressionChoice = CompressionType(choice);
         compressionSettings().FileFormat = 99;
         compressionSettings().QualityFactor = 77;
         open();
@@ -116,7 +116,7 @@ TEST_F(CompressOptionTest, EachCompressionTypeOpensSelectedAndStoresItsFormat) {
                   std::tuple(option, sliderOn, sliderMaximum, 0));
         ASSERT_TRUE(pressCompress());
         const CompressionSettings& s = compressionSettings();
-        EXPECT_EQ(std::tuple(s.CompressionChoice, s.FileFormat, s.QualityFactor),
+        EXPECT_EQ(std::tuple(int(s.CompressionChoice), s.FileFormat, s.QualityFactor),
                   std::tuple(stored, format, quality));
     }
 }
@@ -236,7 +236,7 @@ TEST_F(CompressOptionTest, ColourDepthAndCompressionKeepEachOtherConsistent) {
         SCOPED_TRACE(clicks);
         compressionSettings() = CompressionSettings::defaults("/pictures/");
         compressionSettings().DepthChoice = int16_t(depth);
-        compressionSettings().CompressionChoice = int16_t(compression);
+        compressionSettings().CompressionChoice = CompressionType(compression);
         open();
         for (const QString& name : QString(clicks).split(' '))
             click(name.toLatin1().constData());
@@ -250,7 +250,7 @@ TEST_F(CompressOptionTest, ColourDepthAndCompressionKeepEachOtherConsistent) {
         std::pair(27, 42);
     ASSERT_TRUE(pressCompress());
     const CompressionSettings& s = compressionSettings();
-    EXPECT_EQ(std::tuple(s.CompressionChoice, s.FileFormat, s.QualityFactor),
+    EXPECT_EQ(std::tuple(int(s.CompressionChoice), s.FileFormat, s.QualityFactor),
               std::tuple(5, 27, 42));
 
     // A level beyond the new range is clamped: group 4 at level 1 writes the 1-bit format.
@@ -260,7 +260,7 @@ TEST_F(CompressOptionTest, ColourDepthAndCompressionKeepEachOtherConsistent) {
     click("Bit1");
     EXPECT_EQ(slider()->value(), 1);
     ASSERT_TRUE(pressCompress());
-    EXPECT_EQ(std::tuple(s.DepthChoice, s.BitsPerPixel, s.CompressionChoice, s.FileFormat),
+    EXPECT_EQ(std::tuple(s.DepthChoice, s.BitsPerPixel, int(s.CompressionChoice), s.FileFormat),
               std::tuple(0, 1, 2, 26));
 }
 
@@ -271,16 +271,17 @@ TEST_F(CompressOptionTest, SliderEndsGiveTheFormatAndQuality) {
                                                          {4, 4, 7, 5, -8},    {4, 4, 8, 5, -9},
                                                          {1, 0, 1, 28, 77},   {2, 0, 1, 26, 77}};
     for (const auto& [compression, depth, position, format, quality] : cases) {
-        compressionSettings().CompressionChoice = int16_t(compression);
+        compressionSettings().CompressionChoice = CompressionType(compression);
         compressionSettings().DepthChoice = int16_t(depth);
-        compressionSettings().LastBilevelCompression = compression == 1 ? 0 : 1;
+        compressionSettings().LastBilevelCompression =
+            compression == 1 ? BilevelCompression::CcittG3 : BilevelCompression::CcittG4;
         compressionSettings().QualityFactor = 77;
         open();
         slider()->setValue(position);
         ASSERT_EQ(slider()->value(), position);
         ASSERT_TRUE(pressCompress());
         const CompressionSettings& s = compressionSettings();
-        EXPECT_EQ(std::tuple(s.CompressionChoice, s.FileFormat, s.QualityFactor),
+        EXPECT_EQ(std::tuple(int(s.CompressionChoice), s.FileFormat, s.QualityFactor),
                   std::tuple(compression, format, quality));
     }
 }
@@ -288,7 +289,7 @@ TEST_F(CompressOptionTest, SliderEndsGiveTheFormatAndQuality) {
 TEST_F(CompressOptionTest, GoBackAndCloseBoxStoreNothingButTheRememberedTypes) {
     const auto stored = [](const CompressionSettings& s) {
         return std::tuple(s.DpiChoice, s.Dpi, s.SizeChoice, s.OutWidth, s.DepthChoice,
-                          s.BitsPerPixel, s.CompressionChoice, s.FileFormat, s.QualityFactor);
+                          s.BitsPerPixel, int(s.CompressionChoice), s.FileFormat, s.QualityFactor);
     };
     const CompressionSettings before = compressionSettings();
     for (bool closeBox : {false, true}) {
@@ -301,7 +302,7 @@ TEST_F(CompressOptionTest, GoBackAndCloseBoxStoreNothingButTheRememberedTypes) {
         dialog->show();
         closeBox ? void(dialog->close()) : click("Back");
         EXPECT_TRUE(dialog->result() == QDialog::Rejected && !dialog->isVisible());
-        EXPECT_EQ(compressionSettings().LastColorCompression, 1);
+        EXPECT_EQ(compressionSettings().LastColorCompression, ColorCompression::Jpeg);
         EXPECT_EQ(stored(compressionSettings()), stored(before));
     }
 }
@@ -325,7 +326,7 @@ TEST_F(CompressOptionTest, TabReachesEachGroupAtItsSelectedOption) {
     EXPECT_EQ(tabStops(), "DPI300 Bit1 SizeSame " + selectedCompression());
 
     // The selected option is disabled: the first enabled option takes the Tab.
-    compressionSettings().CompressionChoice = 5;
+    compressionSettings().CompressionChoice = CompressionType::Other;
     open();
     EXPECT_EQ(selectedCompression(), "CompMPEG");
     EXPECT_EQ(tabStops(), "DPI72 Bit24 SizeSame CompJPEG1");
