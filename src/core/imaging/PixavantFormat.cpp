@@ -42,6 +42,7 @@
 #include "imaging/Format.h"
 #include "imaging/FormatCodes.h"
 #include "imaging/ImagingStatus.h"
+#include "imaging/JpegMarkers.h"
 #include "imaging/JxlRunner.h"
 #include "imaging/MetadataSupport.h"
 #include "imaging/PixavantEncoding.h"
@@ -1029,94 +1030,6 @@ int estimatedPercent(double elapsed, double expected) {
 // ---------------------------------------------------------------------------------------------
 // A JPEG carried over as it is
 
-// What a JPEG file's markers say that decides whether it can be carried over, and where it
-// states its resolution.
-struct JpegFacts {
-    int components = 0;
-    int orientation = 1;  // as the JPEG reader applies it
-    size_t exifAt = 0;    // the TIFF header of the first EXIF block in the file; 0: none
-    size_t exifSize = 0;
-    size_t jfifAt = 0;  // the body of the JFIF marker; 0: none
-};
-
-// The orientation the JPEG reader turns the pixels by: the first EXIF block's, 1 to 8, anything
-// else 1.
-int exifOrientation(const uint8_t* app1, size_t size) {
-    ExifData* exif = newLiteralExifData();
-    if (exif == nullptr)
-        return 1;
-    exif_data_load_data(exif, app1, unsigned(size));
-    ExifContent* ifd0 = exif->ifd[EXIF_IFD_0];
-    ExifEntry* e = ifd0 != nullptr ? exif_content_get_entry(ifd0, EXIF_TAG_ORIENTATION) : nullptr;
-    int orientation = 1;
-    if (e != nullptr && e->format == EXIF_FORMAT_SHORT && e->components >= 1 &&
-        e->data != nullptr && e->size >= 2)
-        orientation = exif_get_short(e->data, exif_data_get_byte_order(exif));
-    exif_data_unref(exif);
-    return orientation >= 1 && orientation <= 8 ? orientation : 1;
-}
-
-// Walks the markers up to the first scan. False when the file is not a JPEG as expected.
-bool readJpegFacts(const std::vector<uint8_t>& jpeg, JpegFacts& facts) {
-    size_t at = 2;
-    if (jpeg.size() < 4 || jpeg[0] != 0xFF || jpeg[1] != 0xD8)
-        return false;
-    while (at + 4 <= jpeg.size()) {
-        if (jpeg[at] != 0xFF)
-            return false;
-        const uint8_t marker = jpeg[at + 1];
-        if (marker == 0xFF) {  // fill byte
-            ++at;
-            continue;
-        }
-        const size_t length = size_t(jpeg[at + 2]) << 8 | jpeg[at + 3];
-        if (length < 2 || at + 2 + length > jpeg.size())
-            return false;
-        const uint8_t* body = jpeg.data() + at + 4;
-        const size_t bodySize = length - 2;
-        if (marker == 0xDA)  // start of scan
-            return facts.components > 0;
-        const bool frame =
-            marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
-        if (frame && bodySize >= 6)
-            facts.components = body[5];
-        // Identifier, version, unit, two densities and the thumbnail's size: 14 bytes.
-        if (marker == 0xE0 && bodySize >= 14 && std::memcmp(body, "JFIF\0", 5) == 0 &&
-            facts.jfifAt == 0)
-            facts.jfifAt = at + 4;
-        if (marker == 0xE1 && bodySize >= 6 && std::memcmp(body, "Exif\0\0", 6) == 0 &&
-            facts.exifAt == 0) {
-            facts.exifAt = at + 4 + 6;
-            facts.exifSize = bodySize - 6;
-            facts.orientation = exifOrientation(body, bodySize);
-        }
-        at += 2 + length;
-    }
-    return false;
-}
-
-// Makes the JFIF density at `body` state xDpi by yDpi in place, unless it states no resolution
-// (unit 0: an aspect ratio only) or that one already. False when it cannot hold it.
-bool setJfifDensityInPlace(std::vector<uint8_t>& jpeg, size_t body, int32_t xDpi, int32_t yDpi) {
-    uint8_t* jfif = jpeg.data() + body;
-    const int unit = jfif[7];
-    const int x = jfif[8] << 8 | jfif[9];
-    const int y = jfif[10] << 8 | jfif[11];
-    if ((unit != 1 && unit != 2) || x == 0 || y == 0)
-        return true;
-    const double perInch = unit == 1 ? 1.0 : 2.54;
-    if (std::lround(x * perInch) == xDpi && std::lround(y * perInch) == yDpi)
-        return true;
-    if (xDpi > 0xFFFF || yDpi > 0xFFFF)
-        return false;
-    jfif[7] = 1;
-    jfif[8] = uint8_t(xDpi >> 8);
-    jfif[9] = uint8_t(xDpi);
-    jfif[10] = uint8_t(yDpi >> 8);
-    jfif[11] = uint8_t(yDpi);
-    return true;
-}
-
 // The JPEG named by the request as it is to be carried over, when that keeps everything the
 // caller asked for: gray or colour (CMYK is not carried), and the resolution asked stated
 // wherever the file states one. EXIF and JFIF values that state another are rewritten in place,
@@ -1201,10 +1114,7 @@ int statedOrientation(const std::vector<uint8_t>& encoded) {
 
 class PixavantWriter final : public FormatWriter {
   public:
-    bool writes(int formatCode) const override {
-        return formatCode == format::kPixavant || formatCode == format::kPixavant1Bit ||
-               formatCode == format::kPixavantLossless;
-    }
+    bool writes(int formatCode) const override { return format::isPixavant(formatCode); }
 
     int write(const QString& path, const Raster& raster, const ImageMeta& meta,
               const SaveRequest& request, Progress& progress) override {
