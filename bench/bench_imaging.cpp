@@ -175,7 +175,7 @@ int main(int argc, char** argv) {
     for (const QString& name : names) {
         Photo photo{QDir(directory).filePath(name)};
         FileInfoRecord record;
-        if (readFileInfo(photo.path, record) != 1) {
+        if (readFileInfo(photo.path, record) != kSuccess) {
             std::fprintf(stderr, "skipping %s: no file information\n", qPrintable(name));
             continue;
         }

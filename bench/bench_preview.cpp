@@ -55,7 +55,7 @@ Timing measure(const QString& path, ImageDisplay& preview, const PreviewBox& pre
     auto start = Clock::now();
     const double cpuStart = cpuMs();
     imaging::FileInfoRecord record;
-    t.ok = imaging::readFileInfo(path, record) == 1;
+    t.ok = imaging::readFileInfo(path, record) == imaging::kSuccess;
     t.info = msSince(start);
     if (!t.ok)
         return t;

@@ -40,7 +40,8 @@ struct Task {
 
 int64_t pixelCost(const QString& path) {
     imaging::FileInfoRecord info;
-    if (imaging::readFileInfo(path, info) != 1 || info.Width <= 0 || info.Height <= 0)
+    if (imaging::readFileInfo(path, info) != imaging::kSuccess || info.Width <= 0 ||
+        info.Height <= 0)
         return 0;
     return int64_t(info.Width) * info.Height;
 }

@@ -61,9 +61,10 @@ int runInfo(const QStringList& args, CliIo& io) {
     bool first = true;
     for (const QString& file : files) {
         imaging::FileInfoRecord info;
-        const int32_t result = imaging::fileStatus(file).isFile ? imaging::readFileInfo(file, info)
-                                                                : imaging::kErrFileNotFound;
-        if (result != 1) {
+        const imaging::Status result = imaging::fileStatus(file).isFile
+                                           ? imaging::readFileInfo(file, info)
+                                           : imaging::kErrFileNotFound;
+        if (result != imaging::kSuccess) {
             io.out.flush();
             io.err << "pixavant: " << imaging::displayFileName(file) << ": " << infoFailure(result)
                    << "\n";

@@ -98,7 +98,7 @@ int convert(imaging::ImagingControl& control, const QString& source, const QStri
     int code = imaging::readFileInfo(source, info);
     QString detail = imaging::errorDetail();
     int32_t pages = 1;
-    if (code == 1) {
+    if (code == imaging::kSuccess) {
         code = control.readPageCount(source, pages);
         detail = control.lastErrorDetail();
     }

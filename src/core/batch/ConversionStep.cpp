@@ -82,7 +82,8 @@ void ConversionStep::onControlProgress(int16_t percent) {
 
 int32_t ConversionStep::examine(const QString& path, SourceFacts& facts) {
     libraryDetail_.clear();
-    if (const int32_t result = imaging::readFileInfo(path, facts.info); result != 1) {
+    if (const int32_t result = imaging::readFileInfo(path, facts.info);
+        result != imaging::kSuccess) {
         libraryDetail_ = imaging::errorDetail();
         return result;
     }

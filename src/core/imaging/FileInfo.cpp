@@ -98,14 +98,16 @@ int32_t L_FileInfo(const char* path, uint8_t* block, int32_t flags) {
     return 1;
 }
 
-int32_t readFileInfo(const QString& path, FileInfoRecord& record) {
+Status readFileInfo(const QString& path, FileInfoRecord& record) {
     FileInfoBlock block = toBlock(record);
     const ReadablePath readable(path);
     const int32_t result =
         L_FileInfo(QFile::encodeName(readable.path()).constData(), block.data(), 1);
-    if (result == 1)
-        record = fromBlock(block);
-    return result;
+    // L_FileInfo keeps its callers' convention, 1 for a filled block.
+    if (result != 1)
+        return Status(result);
+    record = fromBlock(block);
+    return kSuccess;
 }
 
 namespace {

@@ -4,6 +4,8 @@
 #include <array>
 #include <cstdint>
 
+#include "imaging/ImagingStatus.h"
+
 namespace pixavant::imaging {
 
 // What the file layer reports about an image file without decoding its pixels.
@@ -46,8 +48,9 @@ FileInfoRecord fromBlock(const FileInfoBlock& block);
 // block was filled, otherwise a failure code (ImagingStatus.h) and the block is left unchanged.
 int32_t L_FileInfo(const char* path, uint8_t* block, int32_t flags);
 
-// The record-level form used by the program: converts around L_FileInfo.
-int32_t readFileInfo(const QString& path, FileInfoRecord& record);
+// The record-level form used by the program: converts around L_FileInfo. Returns kSuccess when
+// `record` was filled, otherwise the failure code and the record is left unchanged.
+Status readFileInfo(const QString& path, FileInfoRecord& record);
 
 // Bytes of an uncompressed image with rows padded to a multiple of 4 bytes.
 int64_t imageDataSize(int64_t width, int64_t height, int bitsPerPixel);

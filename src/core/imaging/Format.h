@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "imaging/FileInfo.h"
+#include "imaging/ImagingStatus.h"
 #include "imaging/Progress.h"
 #include "imaging/Raster.h"
 
@@ -35,17 +36,19 @@ class FormatReader {
     virtual bool recognises(const FileHeader& header) const = 0;
     // Fills everything of `info` but SizeDisk (the caller knows the file size). Returns kSuccess or
     // a failure code.
-    virtual int readInfo(const QString& path, const FileHeader& header, FileInfoRecord& info) = 0;
+    virtual Status readInfo(const QString& path, const FileHeader& header,
+                            FileInfoRecord& info) = 0;
     // Decodes the first page into a Gray8 or Rgb8 raster, EXIF orientation applied.
-    virtual int read(const QString& path, const FileHeader& header, const ReadOptions& options,
-                     DecodedImage& image, Progress& progress) = 0;
+    virtual Status read(const QString& path, const FileHeader& header, const ReadOptions& options,
+                        DecodedImage& image, Progress& progress) = 0;
     // The pages a conversion goes through: 1 for formats of one image and for animations (their
     // first frame is the image). A file over the page budget fails with kErrLimit, a chain of
     // pages that loops or is cut short with kErrCorrupt.
-    virtual int pageCount(const QString& path, const FileHeader& header, int& pages);
+    virtual Status pageCount(const QString& path, const FileHeader& header, int& pages);
     // Decodes page `page` (from 0) as read() decodes the first.
-    virtual int readPage(const QString& path, const FileHeader& header, const ReadOptions& options,
-                         int page, DecodedImage& image, Progress& progress);
+    virtual Status readPage(const QString& path, const FileHeader& header,
+                            const ReadOptions& options, int page, DecodedImage& image,
+                            Progress& progress);
 };
 
 // The budget of one multi-page file: beyond either figure it is refused, not converted for hours.
@@ -88,8 +91,8 @@ class FormatWriter {
   public:
     virtual ~FormatWriter() = default;
     virtual bool writes(int formatCode) const = 0;
-    virtual int write(const QString& path, const Raster& raster, const ImageMeta& meta,
-                      const SaveRequest& request, Progress& progress) = 0;
+    virtual Status write(const QString& path, const Raster& raster, const ImageMeta& meta,
+                         const SaveRequest& request, Progress& progress) = 0;
 };
 
 // The readers and writers of every format, one pair per source file.
@@ -121,6 +124,6 @@ class FormatRegistry {
 
 // Reads the header of the file at `path`. Returns kSuccess, or kErrFileNotFound when the path is
 // not a readable regular file.
-int readFileHeader(const QString& path, FileHeader& header, qint64& fileSize);
+Status readFileHeader(const QString& path, FileHeader& header, qint64& fileSize);
 
 }  // namespace pixavant::imaging

@@ -14,14 +14,14 @@ bool formatHoldsPages(int formatCode) {
            formatCode == format::kTiffG4;
 }
 
-int FormatReader::pageCount(const QString&, const FileHeader&, int& pages) {
+Status FormatReader::pageCount(const QString&, const FileHeader&, int& pages) {
     pages = 1;
     return kSuccess;
 }
 
-int FormatReader::readPage(const QString& path, const FileHeader& header,
-                           const ReadOptions& options, int page, DecodedImage& image,
-                           Progress& progress) {
+Status FormatReader::readPage(const QString& path, const FileHeader& header,
+                              const ReadOptions& options, int page, DecodedImage& image,
+                              Progress& progress) {
     return page == 0 ? read(path, header, options, image, progress) : kErrInvalidArgument;
 }
 
@@ -61,7 +61,7 @@ FormatWriter* FormatRegistry::writerFor(int formatCode) const {
     return nullptr;
 }
 
-int readFileHeader(const QString& path, FileHeader& header, qint64& fileSize) {
+Status readFileHeader(const QString& path, FileHeader& header, qint64& fileSize) {
     const QFileInfo info(path);
     if (path.isEmpty() || !info.exists() || !info.isFile())
         return kErrFileNotFound;

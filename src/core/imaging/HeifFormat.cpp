@@ -50,7 +50,7 @@ using ImagePtr = std::unique_ptr<heif_image, ImageRelease>;
 using NclxPtr = std::unique_ptr<heif_color_profile_nclx, NclxFree>;
 
 // The status for a libheif error, its message kept as the reason.
-int statusOf(const heif_error& error) {
+Status statusOf(const heif_error& error) {
     if (error.code == heif_error_Ok)
         return kSuccess;
     if (error.message != nullptr && *error.message != '\0')
@@ -80,24 +80,24 @@ struct OpenFile {
     HandlePtr primary;
 };
 
-int openFile(const QString& path, OpenFile& file) {
+Status openFile(const QString& path, OpenFile& file) {
     file.context.reset(heif_context_alloc());
     if (!file.context)
         return kErrNoMemory;
     const QByteArray name = QFile::encodeName(path);
-    if (const int status =
+    if (const Status status =
             statusOf(heif_context_read_from_file(file.context.get(), name.constData(), nullptr));
         status != kSuccess)
         return status;
     heif_image_handle* primary = nullptr;
-    if (const int status =
+    if (const Status status =
             statusOf(heif_context_get_primary_image_handle(file.context.get(), &primary));
         status != kSuccess)
         return status;
     file.primary.reset(primary);
     // The size as shown (after the transforms) and as coded: neither may exceed the pixel limit.
     const heif_image_handle* h = primary;
-    if (const int status =
+    if (const Status status =
             checkImageSize(heif_image_handle_get_width(h), heif_image_handle_get_height(h));
         status != kSuccess)
         return status;
@@ -308,12 +308,12 @@ struct SampleReader {
 };
 
 // The decoded image into the raster: gray or colour, alpha composited over white.
-int copyPixels(const heif_image* image, bool gray, bool alpha, bool premultiplied,
-               DecodedImage& out, Progress& progress) {
+Status copyPixels(const heif_image* image, bool gray, bool alpha, bool premultiplied,
+                  DecodedImage& out, Progress& progress) {
     const heif_channel channel = gray ? heif_channel_Y : heif_channel_interleaved;
     const int width = heif_image_get_width(image, channel);
     const int height = heif_image_get_height(image, channel);
-    if (const int status = checkImageSize(width, height); status != kSuccess)
+    if (const Status status = checkImageSize(width, height); status != kSuccess)
         return status;
     int stride = 0;
     const uint8_t* plane = heif_image_get_plane_readonly(image, channel, &stride);
@@ -354,7 +354,7 @@ int copyPixels(const heif_image* image, bool gray, bool alpha, bool premultiplie
     return kSuccess;
 }
 
-int decode(const OpenFile& file, DecodedImage& out, Progress& progress) {
+Status decode(const OpenFile& file, DecodedImage& out, Progress& progress) {
     const heif_image_handle* handle = file.primary.get();
     const bool alpha = heif_image_handle_has_alpha_channel(handle) != 0;
     // Gray with alpha is decoded as colour: libheif has no interleaved gray-and-alpha layout.
@@ -384,7 +384,7 @@ int decode(const OpenFile& file, DecodedImage& out, Progress& progress) {
     heif_image* decoded = nullptr;
     const heif_error error = heif_decode_image(handle, &decoded, space, chroma, options.get());
     const ImagePtr image(decoded);
-    if (const int status = statusOf(error); status != kSuccess)
+    if (const Status status = statusOf(error); status != kSuccess)
         return status;
     if (!image)
         return kErrCorrupt;
@@ -397,7 +397,7 @@ int decode(const OpenFile& file, DecodedImage& out, Progress& progress) {
         return kErrCorrupt;
     }
     const bool premultiplied = heif_image_handle_is_premultiplied_alpha(handle) != 0;
-    if (const int status = copyPixels(image.get(), gray, alpha, premultiplied, out, progress);
+    if (const Status status = copyPixels(image.get(), gray, alpha, premultiplied, out, progress);
         status != kSuccess)
         return status;
     readColour(handle, image.get(), gray, out.meta);
@@ -416,9 +416,9 @@ class HeifReader final : public FormatReader {
         return kind == heif_filetype_yes_supported || kind == heif_filetype_yes_unsupported;
     }
 
-    int readInfo(const QString& path, const FileHeader& header, FileInfoRecord& info) override {
+    Status readInfo(const QString& path, const FileHeader& header, FileInfoRecord& info) override {
         OpenFile file;
-        if (const int status = openFile(path, file); status != kSuccess)
+        if (const Status status = openFile(path, file); status != kSuccess)
             return status;
         const heif_image_handle* handle = file.primary.get();
         const bool avif = isAvif(header.bytes);
@@ -433,15 +433,15 @@ class HeifReader final : public FormatReader {
         return kSuccess;
     }
 
-    int read(const QString& path, const FileHeader&, const ReadOptions&, DecodedImage& image,
-             Progress& progress) override {
+    Status read(const QString& path, const FileHeader&, const ReadOptions&, DecodedImage& image,
+                Progress& progress) override {
         if (!progress.report(0))
             return kErrCancelled;
         OpenFile file;
-        if (const int status = openFile(path, file); status != kSuccess)
+        if (const Status status = openFile(path, file); status != kSuccess)
             return status;
         DecodedImage decoded;
-        if (const int status = decode(file, decoded, progress); status != kSuccess)
+        if (const Status status = decode(file, decoded, progress); status != kSuccess)
             return status;
         image = std::move(decoded);
         return kSuccess;

@@ -149,7 +149,7 @@ int16_t ImagingControl::load(const QString& path, int16_t bitsPerPixel, int page
     if (!progress.report(0))
         return kErrCancelled;
     DecodedImage decoded;
-    int status = kSuccess;
+    Status status = kSuccess;
     try {
         status = page == 0 ? reader->read(readable.path(), header, readOptions_, decoded, progress)
                            : reader->readPage(readable.path(), header, readOptions_, page, decoded,
@@ -215,7 +215,7 @@ int16_t ImagingControl::save(const QString& path, const SaveOptions& options) {
                         (depth == 24 && image_.raster.format == PixelFormat::Rgb8 &&
                          image_.raster.significantBits == 8) ||
                         (depth == kDeepColourBits && image_.raster.isDeep());
-    int status = kSuccess;
+    Status status = kSuccess;
     try {
         if (!asHeld) {
             Progress depthPart = progress.part(0, kDepthShare);
@@ -322,17 +322,17 @@ int16_t ImagingControl::saveToMemory(QByteArray& bytes, const SaveOptions& optio
     return status;
 }
 
-int16_t ImagingControl::openOutput(const QString& path, int formatCode,
-                                   std::unique_ptr<OutputFile>& own, OutputFile*& output,
-                                   int& page) {
+Status ImagingControl::openOutput(const QString& path, int formatCode,
+                                  std::unique_ptr<OutputFile>& own, OutputFile*& output,
+                                  int& page) {
     page = 0;
     if (!documentOpen_) {
         own = memoryOutput_ != nullptr ? std::make_unique<OutputFile>(OutputFile::InMemory{})
                                        : std::make_unique<OutputFile>(path);
         output = own.get();
-        const int created = own->create();
+        const Status created = own->create();
         lastErrorDetail_ = own->failure();
-        return int16_t(created);
+        return Status(created);
     }
     for (DocumentOutput& earlier : document_) {
         if (earlier.path != path)
@@ -349,7 +349,7 @@ int16_t ImagingControl::openOutput(const QString& path, int formatCode,
                          1};
     if (const int created = added.file->create(); created != kSuccess) {
         lastErrorDetail_ = added.file->failure();
-        return int16_t(created);
+        return Status(created);
     }
     output = added.file.get();
     document_.push_back(std::move(added));
@@ -363,7 +363,7 @@ void ImagingControl::beginDocument(DocumentTarget target) {
     documentInMemory_ = target == DocumentTarget::Memory;
 }
 
-int16_t ImagingControl::commitDocument() {
+Status ImagingControl::commitDocument() {
     documentOpen_ = false;
     std::vector<DocumentOutput> outputs = std::move(document_);
     document_.clear();
@@ -371,17 +371,17 @@ int16_t ImagingControl::commitDocument() {
     Progress progress([this](int) { return notify(100); });
     // Every file reaches the disk before any is put in place.
     for (DocumentOutput& output : outputs) {
-        const int status = runWatched(progress, [&](CallState&) { return output.file->sync(); });
+        const Status status = runWatched(progress, [&](CallState&) { return output.file->sync(); });
         if (status != kSuccess) {
             lastErrorDetail_ = output.file->failure();
-            return int16_t(status);
+            return Status(status);
         }
     }
     for (DocumentOutput& output : outputs)
-        if (const int status = output.file->commit(); status != kSuccess) {
+        if (const Status status = output.file->commit(); status != kSuccess) {
             lastErrorDetail_ = output.file->failure();
             documentBytes_.clear();
-            return int16_t(status);
+            return Status(status);
         } else if (documentInMemory_) {
             documentBytes_.push_back(output.file->contents());
         }
@@ -400,7 +400,7 @@ const Raster& ImagingControl::savedRaster() const {
     return converted_ ? *converted_ : image_.raster;
 }
 
-int16_t ImagingControl::resize(float width, float height) {
+Status ImagingControl::resize(float width, float height) {
     if (!hasImage())
         return kErrNoImage;
     if (!std::isfinite(width) || !std::isfinite(height))
@@ -409,19 +409,19 @@ int16_t ImagingControl::resize(float width, float height) {
     const long h = std::lrint(height);
     if (w < 1 || h < 1 || w > 65535 || h > 65535)
         return kErrInvalidArgument;
-    if (const int16_t size = checkImageSize(w, h); size != kSuccess)
+    if (const Status size = checkImageSize(w, h); size != kSuccess)
         return size;
     Progress progress = makeProgress();
     if (!progress.report(0))
         return kErrCancelled;
-    int status = kSuccess;
+    Status status = kSuccess;
     try {
         status = resample(image_.raster, int(w), int(h), &progress);
     } catch (const std::bad_alloc&) {
         status = kErrNoMemory;
     }
     if (status != kSuccess)
-        return int16_t(status);
+        return Status(status);
     jpegSource_.clear();
     displayCache_.reset();
     converted_.reset();
@@ -433,7 +433,7 @@ int16_t ImagingControl::resize(float width, float height) {
     return kSuccess;
 }
 
-int16_t ImagingControl::readPageCount(const QString& path, int32_t& pages) {
+Status ImagingControl::readPageCount(const QString& path, int32_t& pages) {
     pages = 1;
     lastErrorDetail_.clear();
     clearErrorDetail();
@@ -442,29 +442,29 @@ int16_t ImagingControl::readPageCount(const QString& path, int32_t& pages) {
     int found = kSuccess;
     FormatReader* reader = readerOf(readable.path(), header, found);
     if (reader == nullptr)
-        return int16_t(found);
+        return Status(found);
     int count = 1;
-    const int status = reader->pageCount(readable.path(), header, count);
+    const Status status = reader->pageCount(readable.path(), header, count);
     lastErrorDetail_ = errorDetail();
     pages = std::max(count, 1);
-    return int16_t(status);
+    return Status(status);
 }
 
-int16_t ImagingControl::readFileInfo(const QString& path) {
+Status ImagingControl::readFileInfo(const QString& path) {
     FileInfoRecord record;
-    const int32_t result = imaging::readFileInfo(path, record);
+    const Status result = imaging::readFileInfo(path, record);
     lastErrorDetail_ = errorDetail();
-    if (result != 1)
-        return int16_t(result);
+    if (result != kSuccess)
+        return result;
     width_ = float(record.Width);
     height_ = float(record.Height);
     return kSuccess;
 }
 
-int16_t ImagingControl::convertToGray() {
+Status ImagingControl::convertToGray() {
     if (!hasImage())
         return kErrNoImage;
-    int status = kSuccess;
+    Status status = kSuccess;
     try {
         if (!image_.raster.isGray())
             jpegSource_.clear();
@@ -475,7 +475,7 @@ int16_t ImagingControl::convertToGray() {
     displayCache_.reset();
     converted_.reset();
     saved_ = false;
-    return int16_t(status);
+    return Status(status);
 }
 
 const Raster& ImagingControl::displayRaster() {

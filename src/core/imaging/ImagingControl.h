@@ -54,7 +54,7 @@ class ImagingControl {
     // The pages a conversion of `path` goes through (1 for one image or an animation). Fails
     // with kErrLimit beyond the page budget and kErrCorrupt when the chain of pages is broken;
     // lastErrorDetail() then says how.
-    int16_t readPageCount(const QString& path, int32_t& pages);
+    Status readPageCount(const QString& path, int32_t& pages);
     // Writes the image to `path` as `options` ask. The file appears complete or not at all.
     int16_t save(const QString& path, const SaveOptions& options);
     // Encodes the image exactly as save() writes it, through the same writer, into `bytes`
@@ -69,16 +69,16 @@ class ImagingControl {
     // their first saves.
     enum class DocumentTarget { Files, Memory };
     void beginDocument(DocumentTarget target = DocumentTarget::Files);
-    int16_t commitDocument();
+    Status commitDocument();
     const std::vector<QByteArray>& documentBytes() const { return documentBytes_; }
     void abandonDocument();
     bool documentOpen() const { return documentOpen_; }
     // Resamples the image to width x height (rounded to whole pixels).
-    int16_t resize(float width, float height);
+    Status resize(float width, float height);
     // Reads the file's information; bitmapWidth() and bitmapHeight() then give the file's size.
-    int16_t readFileInfo(const QString& path);
+    Status readFileInfo(const QString& path);
     // Turns the held image gray (the depth asked at load still applies).
-    int16_t convertToGray();
+    Status convertToGray();
 
     float bitmapWidth() const { return width_; }
     float bitmapHeight() const { return height_; }
@@ -138,8 +138,8 @@ class ImagingControl {
   private:
     // The file a save writes to: its own (in `own`), or in a document the one of its path,
     // `page` being the pages it holds already.
-    int16_t openOutput(const QString& path, int formatCode, std::unique_ptr<OutputFile>& own,
-                       OutputFile*& output, int& page);
+    Status openOutput(const QString& path, int formatCode, std::unique_ptr<OutputFile>& own,
+                      OutputFile*& output, int& page);
     bool notify(int percent);
     Progress makeProgress();
     bool cancelRequested() const { return cancelFlag_ != nullptr && cancelFlag_->load(); }

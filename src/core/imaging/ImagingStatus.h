@@ -28,7 +28,7 @@ enum Status : int16_t {
 inline constexpr int64_t kMaxPixels = int64_t{1} << 28;
 
 // Failure code for an image of the given size, or kSuccess when it is within the limits.
-inline int16_t checkImageSize(int64_t width, int64_t height) {
+inline Status checkImageSize(int64_t width, int64_t height) {
     if (width <= 0 || height <= 0)
         return kErrCorrupt;
     // Each side first: the product of two header fields of up to 32 bits would overflow.

@@ -47,11 +47,11 @@ constexpr int kMaxScans = 500;
 struct ErrorManager {
     jpeg_error_mgr pub;
     std::jmp_buf jump;
-    int status = kSuccess;  // set before a deliberate abort; otherwise derived from the message
-    bool sawEnd = false;    // the file ended before its end-of-image marker
+    Status status = kSuccess;  // set before a deliberate abort; otherwise derived from the message
+    bool sawEnd = false;       // the file ended before its end-of-image marker
 };
 
-int statusForMessage(int code) {
+Status statusForMessage(int code) {
     switch (code) {
         case JERR_OUT_OF_MEMORY:
             return kErrNoMemory;
@@ -116,7 +116,7 @@ void initErrors(ErrorManager& err) {
     err.sawEnd = false;
 }
 
-[[noreturn]] void abortWith(j_common_ptr cinfo, int status) {
+[[noreturn]] void abortWith(j_common_ptr cinfo, Status status) {
     auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
     err->status = status;
     std::longjmp(err->jump, 1);
@@ -371,7 +371,7 @@ void openHeader(DecodeJob& job, bool withIcc) {
 // The information of the file from its header alone. Width, height and resolution are those of the
 // image a load gives: turned for EXIF orientations 5 to 8, so that the information and the loaded
 // image always agree.
-int infoJob(DecodeJob& job, FileInfoRecord& info) {
+Status infoJob(DecodeJob& job, FileInfoRecord& info) {
     if (setjmp(job.err.jump))
         return job.err.status;
     openHeader(job, false);
@@ -435,14 +435,58 @@ inline uint8_t multiply255(unsigned a, unsigned b) {
     return uint8_t((a * b + 127) / 255);
 }
 
-int decodeJob(DecodeJob& job, const ReadOptions& options, DecodedImage& image, Progress& progress) {
+// The ICC profile the file holds, into `meta`.
+void readIccProfile(j_decompress_ptr cinfo, ImageMeta& meta) {
+    JOCTET* icc = nullptr;
+    unsigned iccSize = 0;
+    if (!jpeg_read_icc_profile(cinfo, &icc, &iccSize) || icc == nullptr)
+        return;
+    bool copied = true;
+    try {
+        meta.iccProfile.assign(icc, icc + iccSize);
+    } catch (const std::bad_alloc&) {
+        copied = false;
+    }
+    std::free(icc);
+    if (!copied)
+        abortWith(reinterpret_cast<j_common_ptr>(cinfo), kErrNoMemory);
+}
+
+// One decoded row into the raster, each pixel `stepX` bytes after the last (the orientation
+// decides the direction); CMYK becomes RGB.
+void placeRow(const uint8_t* src, int width, bool cmyk, bool invertedCmyk, int channels,
+              ptrdiff_t stepX, uint8_t* dst) {
+    if (cmyk) {
+        for (int x = 0; x < width; ++x, src += 4, dst += stepX) {
+            const unsigned c = invertedCmyk ? src[0] : 255u - src[0];
+            const unsigned m = invertedCmyk ? src[1] : 255u - src[1];
+            const unsigned yel = invertedCmyk ? src[2] : 255u - src[2];
+            const unsigned k = invertedCmyk ? src[3] : 255u - src[3];
+            dst[0] = multiply255(c, k);
+            dst[1] = multiply255(m, k);
+            dst[2] = multiply255(yel, k);
+        }
+    } else if (channels == 3) {
+        for (int x = 0; x < width; ++x, src += 3, dst += stepX) {
+            dst[0] = src[0];
+            dst[1] = src[1];
+            dst[2] = src[2];
+        }
+    } else {
+        for (int x = 0; x < width; ++x, ++src, dst += stepX)
+            *dst = *src;
+    }
+}
+
+Status decodeJob(DecodeJob& job, const ReadOptions& options, DecodedImage& image,
+                 Progress& progress) {
     if (setjmp(job.err.jump))
         return job.err.status;
     openHeader(job, true);
     j_decompress_ptr cinfo = &job.cinfo;
     auto* common = reinterpret_cast<j_common_ptr>(cinfo);
 
-    if (const int16_t size = checkImageSize(cinfo->image_width, cinfo->image_height);
+    if (const Status size = checkImageSize(cinfo->image_width, cinfo->image_height);
         size != kSuccess)
         abortWith(common, size);
 
@@ -453,19 +497,7 @@ int decodeJob(DecodeJob& job, const ReadOptions& options, DecodedImage& image, P
     resolutionOf(cinfo, exif, image.meta.xDpi, image.meta.yDpi);
     if (swap)
         std::swap(image.meta.xDpi, image.meta.yDpi);
-    JOCTET* icc = nullptr;
-    unsigned iccSize = 0;
-    if (jpeg_read_icc_profile(cinfo, &icc, &iccSize) && icc != nullptr) {
-        bool copied = true;
-        try {
-            image.meta.iccProfile.assign(icc, icc + iccSize);
-        } catch (const std::bad_alloc&) {
-            copied = false;
-        }
-        std::free(icc);
-        if (!copied)
-            abortWith(common, kErrNoMemory);
-    }
+    readIccProfile(cinfo, image.meta);
 
     const bool cmyk = cinfo->jpeg_color_space == JCS_CMYK || cinfo->jpeg_color_space == JCS_YCCK;
     // Adobe writes CMYK inverted (0 is full ink); files without its marker use the plain form.
@@ -521,28 +553,8 @@ int decodeJob(DecodeJob& job, const ReadOptions& options, DecodedImage& image, P
         if (direct)
             continue;
         for (int i = 0; i < got; ++i) {
-            const uint8_t* src = job.rows[size_t(i)];
             uint8_t* dst = raster.pixels.data() + place.base + place.stepY * (y0 + i);
-            if (cmyk) {
-                for (int x = 0; x < width; ++x, src += 4, dst += place.stepX) {
-                    const unsigned c = invertedCmyk ? src[0] : 255u - src[0];
-                    const unsigned m = invertedCmyk ? src[1] : 255u - src[1];
-                    const unsigned yel = invertedCmyk ? src[2] : 255u - src[2];
-                    const unsigned k = invertedCmyk ? src[3] : 255u - src[3];
-                    dst[0] = multiply255(c, k);
-                    dst[1] = multiply255(m, k);
-                    dst[2] = multiply255(yel, k);
-                }
-            } else if (channels == 3) {
-                for (int x = 0; x < width; ++x, src += 3, dst += place.stepX) {
-                    dst[0] = src[0];
-                    dst[1] = src[1];
-                    dst[2] = src[2];
-                }
-            } else {
-                for (int x = 0; x < width; ++x, ++src, dst += place.stepX)
-                    *dst = *src;
-            }
+            placeRow(job.rows[size_t(i)], width, cmyk, invertedCmyk, channels, place.stepX, dst);
         }
     }
     // A file of several scans that ends early may have lost whole scans without any scan being cut
@@ -567,28 +579,28 @@ class JpegReader final : public FormatReader {
                uint8_t(b[2]) == 0xFF;
     }
 
-    int readInfo(const QString& path, const FileHeader&, FileInfoRecord& info) override {
+    Status readInfo(const QString& path, const FileHeader&, FileInfoRecord& info) override {
         DecodeJob job;
         job.file = openForReading(path);
         if (job.file == nullptr)
             return kErrFileNotFound;
         initErrors(job.err);
         FileInfoRecord found = info;
-        const int status = infoJob(job, found);
+        const Status status = infoJob(job, found);
         if (status == kSuccess)
             info = found;
         return status;
     }
 
-    int read(const QString& path, const FileHeader&, const ReadOptions& options,
-             DecodedImage& image, Progress& progress) override {
+    Status read(const QString& path, const FileHeader&, const ReadOptions& options,
+                DecodedImage& image, Progress& progress) override {
         DecodeJob job;
         job.file = openForReading(path);
         if (job.file == nullptr)
             return kErrFileNotFound;
         initErrors(job.err);
         DecodedImage decoded;
-        const int status = decodeJob(job, options, decoded, progress);
+        const Status status = decodeJob(job, options, decoded, progress);
         if (status != kSuccess)
             return status;
         image = std::move(decoded);
@@ -715,8 +727,8 @@ void writeMarker(j_compress_ptr cinfo, int marker, const char* identifier, size_
     jpeg_write_marker(cinfo, marker, buffer.data(), unsigned(buffer.size()));
 }
 
-int encodeJob(EncodeJob& job, const Raster& raster, const ImageMeta& meta,
-              const SaveRequest& request, Progress& progress) {
+Status encodeJob(EncodeJob& job, const Raster& raster, const ImageMeta& meta,
+                 const SaveRequest& request, Progress& progress) {
     if (setjmp(job.err.jump))
         return job.err.status;
     j_compress_ptr cinfo = &job.cinfo;
@@ -803,8 +815,8 @@ class JpegWriter final : public FormatWriter {
   public:
     bool writes(int formatCode) const override { return formatCode == format::kJpeg444; }
 
-    int write(const QString& path, const Raster& raster, const ImageMeta& meta,
-              const SaveRequest& request, Progress& progress) override {
+    Status write(const QString& path, const Raster& raster, const ImageMeta& meta,
+                 const SaveRequest& request, Progress& progress) override {
         if (!writes(request.formatCode))
             return kErrInvalidArgument;
         if (raster.empty() || raster.width > JPEG_MAX_DIMENSION ||
@@ -820,7 +832,7 @@ class JpegWriter final : public FormatWriter {
             return kErrWrite;
         initErrors(job.err);
         job.resources = iptcResources(request.metadata.iptc);
-        const int status = encodeJob(job, raster, meta, request, progress);
+        const Status status = encodeJob(job, raster, meta, request, progress);
         if (status != kSuccess)
             return status;
         const int fd = job.dest.fd;

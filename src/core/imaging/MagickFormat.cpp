@@ -397,8 +397,8 @@ bool setFilename(ImageInfo* info, const char* coder, const QString& path) {
 
 // Failure of a GraphicsMagick read: the image, the exception it left. A corrupt-image warning
 // counts as a failure too: the pixels of a truncated file are not all there.
-int readStatus(const Image* image, magick::Exception& exception, Progress* progress,
-               const QString& path) {
+Status readStatus(const Image* image, magick::Exception& exception, Progress* progress,
+                  const QString& path) {
     if (progress != nullptr && progress->cancelled())
         return kErrCancelled;
     // Coders report to the exception they are given or to the image's own.
@@ -406,7 +406,7 @@ int readStatus(const Image* image, magick::Exception& exception, Progress* progr
     if (image != nullptr && image->exception.severity > worst->severity)
         worst = &image->exception;
     const int severity = int(worst->severity);
-    int status = kSuccess;
+    Status status = kSuccess;
     if (image == nullptr) {
         status = magick::statusForSeverity(severity);
         if (status == kSuccess)
@@ -429,7 +429,7 @@ int readStatus(const Image* image, magick::Exception& exception, Progress* progr
     return status;
 }
 
-magick::ImagePtr openImage(const char* coder, const QString& path, bool ping, int& status,
+magick::ImagePtr openImage(const char* coder, const QString& path, bool ping, Status& status,
                            Progress* progress) {
     magick::ensureInitialized();
     magick::ImageInfoPtr info(CloneImageInfo(nullptr));
@@ -544,7 +544,7 @@ bool unset(const PixelPacket& p) {
 // What the coder left in the pixel cache. A row whose every pixel still holds the allocator's mark
 // was never written: the decode stopped short without saying so, and the file counts as damaged.
 // An opacity channel that was never written anywhere is no alpha.
-int checkWritten(Image* image, bool& alphaWritten) {
+Status checkWritten(Image* image, bool& alphaWritten) {
     magick::Exception exception;
     alphaWritten = false;
     for (long y = 0; y < long(image->rows); ++y) {
@@ -563,12 +563,12 @@ int checkWritten(Image* image, bool& alphaWritten) {
 }
 
 // The first frame on its canvas as Gray8 (gray images) or Rgb8, transparency composited over white.
-int toRaster(Image* image, const Detected& d, DecodedImage& out, Progress& progress) {
+Status toRaster(Image* image, const Detected& d, DecodedImage& out, Progress& progress) {
     const Canvas canvas = canvasOf(d, image);
-    if (const int status = checkImageSize(canvas.width, canvas.height); status != kSuccess)
+    if (const Status status = checkImageSize(canvas.width, canvas.height); status != kSuccess)
         return status;
     bool alphaWritten = false;
-    if (const int status = checkWritten(image, alphaWritten); status != kSuccess)
+    if (const Status status = checkWritten(image, alphaWritten); status != kSuccess)
         return status;
     magick::Exception exception;
     const bool recolour = !d.palette.empty() && image->storage_class == PseudoClass;
@@ -672,8 +672,8 @@ std::optional<BoundingBox> parseBoundingBox(const QByteArray& text) {
 }
 
 // Where the PostScript of the file is: the section of a DOS EPS binary, or the whole file.
-int postScriptSection(const QString& path, const QByteArray& header, qint64& offset,
-                      qint64& length) {
+Status postScriptSection(const QString& path, const QByteArray& header, qint64& offset,
+                         qint64& length) {
     QFileInfo info(path);
     offset = 0;
     length = info.size();
@@ -705,14 +705,14 @@ std::optional<BoundingBox> findBoundingBox(const QString& path, const QByteArray
 }
 
 // Renders the first page of the PostScript file into `ppm` with Ghostscript.
-int renderPostScript(const QString& path, const QByteArray& header,
-                     const std::optional<BoundingBox>& box, const QTemporaryDir& dir, QString& ppm,
-                     Progress& progress) {
+Status renderPostScript(const QString& path, const QByteArray& header,
+                        const std::optional<BoundingBox>& box, const QTemporaryDir& dir,
+                        QString& ppm, Progress& progress) {
     const QString gs = QStandardPaths::findExecutable("gs");
     if (gs.isEmpty())
         return kErrFormat;
     qint64 offset = 0, length = 0;
-    if (const int status = postScriptSection(path, header, offset, length); status != kSuccess)
+    if (const Status status = postScriptSection(path, header, offset, length); status != kSuccess)
         return status;
     QString input = QFileInfo(path).absoluteFilePath();
     if (offset > 0) {  // DOS EPS binary: hand Ghostscript the PostScript section alone
@@ -862,7 +862,7 @@ class MagickReader final : public FormatReader {
         return detect(header).kind != Kind::None;
     }
 
-    int readInfo(const QString& path, const FileHeader& header, FileInfoRecord& info) override {
+    Status readInfo(const QString& path, const FileHeader& header, FileInfoRecord& info) override {
         const Detected d = detect(header);
         if (d.kind == Kind::None)
             return kErrFormat;
@@ -873,14 +873,14 @@ class MagickReader final : public FormatReader {
             return postScriptInfo(path, header, info);
 
         if (d.width > 0 && d.height > 0)
-            if (const int status = checkImageSize(d.width, d.height); status != kSuccess)
+            if (const Status status = checkImageSize(d.width, d.height); status != kSuccess)
                 return status;
-        int status = kSuccess;
+        Status status = kSuccess;
         magick::ImagePtr image = openImage(d.coder, path, true, status, nullptr);
         if (!image)
             return status;
         const Canvas canvas = canvasOf(d, image.get());
-        if (const int sizeStatus = checkImageSize(canvas.width, canvas.height);
+        if (const Status sizeStatus = checkImageSize(canvas.width, canvas.height);
             sizeStatus != kSuccess)
             return sizeStatus;
         info.Width = int32_t(canvas.width);
@@ -896,8 +896,8 @@ class MagickReader final : public FormatReader {
         return kSuccess;
     }
 
-    int read(const QString& path, const FileHeader& header, const ReadOptions&, DecodedImage& out,
-             Progress& progress) override {
+    Status read(const QString& path, const FileHeader& header, const ReadOptions&,
+                DecodedImage& out, Progress& progress) override {
         const Detected d = detect(header);
         if (d.kind == Kind::None)
             return kErrFormat;
@@ -908,9 +908,9 @@ class MagickReader final : public FormatReader {
 
         // Sizes first: from the header, then from GraphicsMagick without decoding.
         if (d.width > 0 && d.height > 0)
-            if (const int status = checkImageSize(d.width, d.height); status != kSuccess)
+            if (const Status status = checkImageSize(d.width, d.height); status != kSuccess)
                 return status;
-        int status = kSuccess;
+        Status status = kSuccess;
         if (magick::ImagePtr pinged = openImage(d.coder, path, true, status, nullptr)) {
             const Canvas canvas = canvasOf(d, pinged.get());
             status = checkImageSize(canvas.width, canvas.height);
@@ -928,9 +928,9 @@ class MagickReader final : public FormatReader {
     }
 
   private:
-    static int decode(const Detected& d, const QString& path, DecodedImage& out, Progress& progress,
-                      int from) {
-        int status = kSuccess;
+    static Status decode(const Detected& d, const QString& path, DecodedImage& out,
+                         Progress& progress, int from) {
+        Status status = kSuccess;
         magick::ImagePtr image;
         {
             magick::MonitorScope scope(progress, from, 90);
@@ -943,10 +943,11 @@ class MagickReader final : public FormatReader {
         return progress.report(100) ? kSuccess : kErrCancelled;
     }
 
-    static int postScriptInfo(const QString& path, const FileHeader& header, FileInfoRecord& info) {
+    static Status postScriptInfo(const QString& path, const FileHeader& header,
+                                 FileInfoRecord& info) {
         if (auto box = findBoundingBox(path, header.bytes)) {
             const PageSize page = pageSizeOf(*box);
-            if (const int status = checkImageSize(page.width, page.height); status != kSuccess)
+            if (const Status status = checkImageSize(page.width, page.height); status != kSuccess)
                 return status;
             info.Width = int32_t(page.width);
             info.Height = int32_t(page.height);
@@ -954,7 +955,8 @@ class MagickReader final : public FormatReader {
             // No bounding box: the size is the page Ghostscript renders.
             DecodedImage page;
             Progress silent;
-            if (const int status = readPostScript(path, header, page, silent); status != kSuccess)
+            if (const Status status = readPostScript(path, header, page, silent);
+                status != kSuccess)
                 return status;
             info.Width = page.raster.width;
             info.Height = page.raster.height;
@@ -963,23 +965,23 @@ class MagickReader final : public FormatReader {
         return kSuccess;
     }
 
-    static int readPostScript(const QString& path, const FileHeader& header, DecodedImage& out,
-                              Progress& progress) {
+    static Status readPostScript(const QString& path, const FileHeader& header, DecodedImage& out,
+                                 Progress& progress) {
         const std::optional<BoundingBox> box = findBoundingBox(path, header.bytes);
         if (box) {
             const PageSize page = pageSizeOf(*box);
-            if (const int status = checkImageSize(page.width, page.height); status != kSuccess)
+            if (const Status status = checkImageSize(page.width, page.height); status != kSuccess)
                 return status;
         }
         QTemporaryDir dir;
         if (!dir.isValid())
             return kErrWrite;
         QString ppm;
-        if (const int status = renderPostScript(path, header.bytes, box, dir, ppm, progress);
+        if (const Status status = renderPostScript(path, header.bytes, box, dir, ppm, progress);
             status != kSuccess)
             return status;
         Detected pnm = magickFormat("PNM", format::kUnknown);
-        const int status = decode(pnm, ppm, out, progress, 50);
+        const Status status = decode(pnm, ppm, out, progress, 50);
         if (status == kSuccess)
             out.meta.xDpi = out.meta.yDpi = kPostScriptDpi;
         return status;

@@ -180,7 +180,7 @@ void ensureInitialized() {
     std::call_once(once, initialize);
 }
 
-int statusForSeverity(int severity) {
+Status statusForSeverity(int severity) {
     if (severity == UndefinedException)
         return kSuccess;
     switch (severity) {

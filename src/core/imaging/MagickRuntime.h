@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "imaging/ImagingStatus.h"
 #include "imaging/Progress.h"
 #include "imaging/WatchedCall.h"
 
@@ -48,7 +49,7 @@ struct ImageInfoDeleter {
 using ImageInfoPtr = std::unique_ptr<ImageInfo, ImageInfoDeleter>;
 
 // Maps a GraphicsMagick exception severity onto a status code (kSuccess for none).
-int statusForSeverity(int severity);
+Status statusForSeverity(int severity);
 
 // GraphicsMagick has one progress monitor for the whole process; these scopes route what it
 // reports to whoever started the operation.

@@ -268,8 +268,8 @@ void readEmbeddedMetadata(const QString& path, ImageMeta& meta) {
 namespace {
 
 // EXIF and XMP through exiv2, which rewrites the whole file in memory and puts it back.
-int addTiffExifAndXmp(const QString& path, const EmbeddedMetadata& metadata,
-                      std::vector<std::string>& notes) {
+Status addTiffExifAndXmp(const QString& path, const EmbeddedMetadata& metadata,
+                         std::vector<std::string>& notes) {
     initialiseExiv2();
     std::vector<uint8_t> original;
     if (!readWholeFile(path, original))
@@ -307,8 +307,8 @@ int quietTiff(TIFF*, void*, const char*, const char*, va_list) {
 
 // IPTC through libtiff, as the data sets came: exiv2 would re-encode them (and give a time that
 // states no zone one of +00:00). The first directory is written again with the tag added.
-int addTiffIptc(const QString& path, const std::vector<uint8_t>& iptc,
-                std::vector<std::string>& notes) {
+Status addTiffIptc(const QString& path, const std::vector<uint8_t>& iptc,
+                   std::vector<std::string>& notes) {
     TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
     if (options == nullptr)
         return kErrNoMemory;
@@ -330,10 +330,10 @@ int addTiffIptc(const QString& path, const std::vector<uint8_t>& iptc,
 
 }  // namespace
 
-int addTiffMetadata(const QString& path, const EmbeddedMetadata& metadata,
-                    std::vector<std::string>& notes) {
+Status addTiffMetadata(const QString& path, const EmbeddedMetadata& metadata,
+                       std::vector<std::string>& notes) {
     if (!metadata.exif.empty() || !metadata.xmp.empty()) {
-        if (const int status = addTiffExifAndXmp(path, metadata, notes); status != kSuccess)
+        if (const Status status = addTiffExifAndXmp(path, metadata, notes); status != kSuccess)
             return status;
     }
     if (!metadata.iptc.empty())

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "imaging/ExifSupport.h"
+#include "imaging/ImagingStatus.h"
 #include "imaging/Raster.h"
 
 namespace pixavant::imaging {
@@ -22,8 +23,8 @@ void readEmbeddedMetadata(const QString& path, ImageMeta& meta);
 // Adds `metadata` to the complete TIFF file at `path`, whose pixels and image tags stay as they
 // are. Returns kSuccess, also when metadata had to be left out (`notes` says so; the file is then
 // as it was), or kErrWrite when the file could not be rewritten (it may then be damaged).
-int addTiffMetadata(const QString& path, const EmbeddedMetadata& metadata,
-                    std::vector<std::string>& notes);
+Status addTiffMetadata(const QString& path, const EmbeddedMetadata& metadata,
+                       std::vector<std::string>& notes);
 
 // The XMP packet of a source made true of an output (orientation, pixel size, resolution, format,
 // no thumbnail or digest of the source's values), with the IPTC data sets of `iptc` added as the

@@ -53,12 +53,12 @@ OutputFile::~OutputFile() {
         ::close(dirFd_);
 }
 
-int OutputFile::fail(int error) {
+Status OutputFile::fail(int error) {
     failure_ = QStringLiteral("%1 (%2)").arg(displayFileName(finalPath_), failureCause(error));
     return kErrWrite;
 }
 
-int OutputFile::create() {
+Status OutputFile::create() {
     if (inMemory_) {
         if (memoryFd_ < 0)
             memoryFd_ = ::memfd_create("pixavant-output", MFD_CLOEXEC);
@@ -112,7 +112,7 @@ int OutputFile::create() {
     return fail(EEXIST);
 }
 
-int OutputFile::sync() {
+Status OutputFile::sync() {
     if (inMemory_)
         return memoryFd_ >= 0 ? kSuccess : fail(ENOENT);
     if (tempName_.isEmpty())
@@ -126,7 +126,7 @@ int OutputFile::sync() {
     return synced_ ? kSuccess : fail(error);
 }
 
-int OutputFile::commit() {
+Status OutputFile::commit() {
     if (inMemory_)
         return commitToMemory();
     if (!synced_ && sync() != kSuccess)
@@ -137,7 +137,7 @@ int OutputFile::commit() {
     return kSuccess;
 }
 
-int OutputFile::commitToMemory() {
+Status OutputFile::commitToMemory() {
     struct stat st {};
     if (memoryFd_ < 0 || ::fstat(memoryFd_, &st) != 0 || st.st_size > INT32_MAX)
         return kErrWrite;

@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include "imaging/ImagingStatus.h"
+
 namespace pixavant::imaging {
 
 // A new file written beside its final place and renamed into place when complete: a failed or
@@ -25,13 +27,13 @@ class OutputFile {
     OutputFile& operator=(const OutputFile&) = delete;
 
     // Creates the temporary file. Returns kSuccess or kErrWrite.
-    int create();
+    Status create();
     const QString& temporaryPath() const { return tempPath_; }
     // Flushes the temporary file to disk. Returns kSuccess or kErrWrite.
-    int sync();
+    Status sync();
     // Flushes the temporary file to disk (unless sync() did) and renames it to the final path.
     // Returns kSuccess or kErrWrite.
-    int commit();
+    Status commit();
     // In memory: the bytes written, once commit() succeeded.
     const QByteArray& contents() const { return contents_; }
 
@@ -42,8 +44,8 @@ class OutputFile {
     QString writeFailure(int error) const;
 
   private:
-    int fail(int error);
-    int commitToMemory();
+    Status fail(int error);
+    Status commitToMemory();
 
     QString finalPath_;
     QString tempPath_;

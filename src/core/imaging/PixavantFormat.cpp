@@ -119,13 +119,13 @@ class InputFile {
 
 // Writes `data` to `path` (an existing, empty file). Any failure, a short write, a full disk or a
 // file-size limit, is kErrWrite.
-int writeWholeFile(const QString& path, const std::vector<uint8_t>& data, Progress& progress) {
+Status writeWholeFile(const QString& path, const std::vector<uint8_t>& data, Progress& progress) {
     const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_TRUNC | O_CLOEXEC);
     if (fd < 0)
         return kErrWrite;
     constexpr size_t kBlock = 1 << 20;
     size_t done = 0;
-    int status = kSuccess;
+    Status status = kSuccess;
     while (done < data.size()) {
         const size_t want = std::min(kBlock, data.size() - done);
         const ssize_t n = ::write(fd, data.data() + done, want);
@@ -499,7 +499,7 @@ struct DecodeJob {
     std::mutex mutex;
     std::condition_variable finished;
     bool done = false;
-    int status = kSuccess;
+    Status status = kSuccess;
 };
 
 // Gets the colour profile of the decoded pixels into `meta`: nothing when they are sRGB, the ICC
@@ -533,7 +533,30 @@ bool handleColorEncoding(JxlDecoder* decoder, const JxlBasicInfo& info, ImageMet
     return true;
 }
 
-int runDecode(DecodeJob& job) {
+// Shapes the raster and the pixel format the decoder writes by the basic information; the
+// pixels are allocated later.
+Status shapeOutput(const JxlBasicInfo& info, DecodeJob& job, JxlPixelFormat& pixelFormat) {
+    int64_t width = 0;
+    int64_t height = 0;
+    orientedSize(info, width, height);
+    if (const Status size = checkImageSize(width, height); size != kSuccess)
+        return size;
+    Raster& raster = job.image->raster;
+    raster.width = int(width);
+    raster.height = int(height);
+    raster.format = info.num_color_channels == 1 ? PixelFormat::Gray8 : PixelFormat::Rgb8;
+    if (decodesDeep(info)) {
+        raster.format = info.num_color_channels == 1 ? PixelFormat::Gray16 : PixelFormat::Rgb16;
+        pixelFormat.data_type = JXL_TYPE_UINT16;
+    }
+    job.sink.raster = &raster;
+    job.sink.inputChannels = raster.channels() + (info.alpha_bits > 0 ? 1 : 0);
+    pixelFormat.num_channels = uint32_t(job.sink.inputChannels);
+    job.totalPixels.store(width * height);
+    return kSuccess;
+}
+
+Status runDecode(DecodeJob& job) {
     InputFile file(job.path);
     if (!file.isOpen())
         return kErrFileNotFound;
@@ -568,30 +591,13 @@ int runDecode(DecodeJob& job) {
                     return kErrCorrupt;
                 job.bytesFed.store(input.fed());
                 break;
-            case JXL_DEC_BASIC_INFO: {
+            case JXL_DEC_BASIC_INFO:
                 if (JxlDecoderGetBasicInfo(decoder.get(), &info) != JXL_DEC_SUCCESS)
                     return kErrCorrupt;
-                int64_t width = 0;
-                int64_t height = 0;
-                orientedSize(info, width, height);
-                if (const int size = checkImageSize(width, height); size != kSuccess)
-                    return size;
-                raster.width = int(width);
-                raster.height = int(height);
-                raster.format =
-                    info.num_color_channels == 1 ? PixelFormat::Gray8 : PixelFormat::Rgb8;
-                if (decodesDeep(info)) {
-                    raster.format =
-                        info.num_color_channels == 1 ? PixelFormat::Gray16 : PixelFormat::Rgb16;
-                    pixelFormat.data_type = JXL_TYPE_UINT16;
-                }
-                job.sink.raster = &raster;
-                job.sink.inputChannels = raster.channels() + (info.alpha_bits > 0 ? 1 : 0);
-                pixelFormat.num_channels = uint32_t(job.sink.inputChannels);
-                job.totalPixels.store(width * height);
+                if (const Status shaped = shapeOutput(info, job, pixelFormat); shaped != kSuccess)
+                    return shaped;
                 haveInfo = true;
                 break;
-            }
             case JXL_DEC_COLOR_ENCODING:
                 if (!haveInfo || !handleColorEncoding(decoder.get(), info, job.image->meta))
                     return kErrCorrupt;
@@ -620,7 +626,7 @@ int runDecode(DecodeJob& job) {
 }
 
 // Reads only as far as the basic information.
-int readBasicInfo(const QString& path, JxlBasicInfo& info) {
+Status readBasicInfo(const QString& path, JxlBasicInfo& info) {
     InputFile file(path);
     if (!file.isOpen())
         return kErrFileNotFound;
@@ -653,14 +659,14 @@ class PixavantReader final : public FormatReader {
                startsWith(header.bytes, kContainerSignature.data(), kContainerSignature.size());
     }
 
-    int readInfo(const QString& path, const FileHeader&, FileInfoRecord& record) override {
+    Status readInfo(const QString& path, const FileHeader&, FileInfoRecord& record) override {
         JxlBasicInfo info{};
-        if (const int status = readBasicInfo(path, info); status != kSuccess)
+        if (const Status status = readBasicInfo(path, info); status != kSuccess)
             return status;
         int64_t width = 0;
         int64_t height = 0;
         orientedSize(info, width, height);
-        if (const int size = checkImageSize(width, height); size != kSuccess)
+        if (const Status size = checkImageSize(width, height); size != kSuccess)
             return size;
         const int channels = info.num_color_channels == 1 ? 1 : 3;
         record.Format = formatCodeOf(info);
@@ -680,15 +686,15 @@ class PixavantReader final : public FormatReader {
         return kSuccess;
     }
 
-    int read(const QString& path, const FileHeader&, const ReadOptions&, DecodedImage& image,
-             Progress& progress) override {
+    Status read(const QString& path, const FileHeader&, const ReadOptions&, DecodedImage& image,
+                Progress& progress) override {
         auto job = std::make_shared<DecodeJob>();
         job->path = path;
         DecodedImage decoded;
         job->image = &decoded;
 
         std::thread worker([job] {
-            int status = kSuccess;
+            Status status = kSuccess;
             try {
                 status = runDecode(*job);
             } catch (const std::bad_alloc&) {
@@ -760,7 +766,7 @@ bool iccMatches(const std::vector<uint8_t>& icc, uint32_t channels) {
 
 // Bilevel pixels: a raster that holds only black and white is taken as it is; anything else is
 // dithered to black and white first.
-int prepareBilevel(const Raster& raster, EncoderInput& input) {
+Status prepareBilevel(const Raster& raster, EncoderInput& input) {
     const bool twoLevels = raster.format == PixelFormat::Bilevel ||
                            (raster.format == PixelFormat::Gray8 &&
                             std::all_of(raster.pixels.begin(), raster.pixels.end(),
@@ -770,7 +776,7 @@ int prepareBilevel(const Raster& raster, EncoderInput& input) {
         input.size = raster.pixels.size();
     } else {
         Raster bilevel;
-        if (const int status = convertDepth(raster, 1, bilevel); status != kSuccess)
+        if (const Status status = convertDepth(raster, 1, bilevel); status != kSuccess)
             return status;
         if (bilevel.format != PixelFormat::Bilevel && bilevel.format != PixelFormat::Gray8)
             return kErrInvalidArgument;
@@ -784,7 +790,7 @@ int prepareBilevel(const Raster& raster, EncoderInput& input) {
 }
 
 // 16 bits per sample, as the raster holds them.
-int prepareDeepInput(const Raster& raster, EncoderInput& input) {
+Status prepareDeepInput(const Raster& raster, EncoderInput& input) {
     input.pixels = raster.pixels.data();
     input.size = raster.rowBytes() * size_t(raster.height);
     input.channels = uint32_t(raster.channels());
@@ -792,7 +798,7 @@ int prepareDeepInput(const Raster& raster, EncoderInput& input) {
     return kSuccess;
 }
 
-int prepareInput(const Raster& raster, int formatCode, EncoderInput& input) {
+Status prepareInput(const Raster& raster, int formatCode, EncoderInput& input) {
     if (raster.empty() || raster.pixels.size() < raster.rowBytes() * size_t(raster.height))
         return kErrInvalidArgument;
     if (formatCode == format::kPixavant1Bit)
@@ -837,14 +843,14 @@ struct EncodeJob {
     // A JPEG file carried over as it is, instead of pixels.
     std::vector<uint8_t> jpeg;
     std::vector<uint8_t> output;
-    int status = kSuccess;
+    Status status = kSuccess;
     std::mutex mutex;
     std::condition_variable finished;
     bool pixelsTaken = false;
     bool done = false;
 };
 
-int encoderFailure(JxlEncoder* encoder) {
+Status encoderFailure(JxlEncoder* encoder) {
     return JxlEncoderGetError(encoder) == JXL_ENC_ERR_OOM ? kErrNoMemory : kErrInvalidArgument;
 }
 
@@ -884,7 +890,7 @@ JxlEncoderStatus setColour(JxlEncoder* encoder, const ImageMeta& meta, uint32_t 
 }
 
 // A new encoder on the job's runner, writing a container.
-int createEncoder(EncodeJob& job) {
+Status createEncoder(EncodeJob& job) {
     job.encoder.reset(JxlEncoderCreate(nullptr));
     JxlEncoder* encoder = job.encoder.get();
     if (!encoder || !job.runner.valid())
@@ -896,8 +902,8 @@ int createEncoder(EncodeJob& job) {
     return kSuccess;
 }
 
-int addMetadataBoxes(JxlEncoder* encoder, const std::vector<uint8_t>& exif,
-                     const std::vector<uint8_t>& xmp) {
+Status addMetadataBoxes(JxlEncoder* encoder, const std::vector<uint8_t>& exif,
+                        const std::vector<uint8_t>& xmp) {
     if (exif.empty() && xmp.empty())
         return kSuccess;
     if (JxlEncoderUseBoxes(encoder) != JXL_ENC_SUCCESS ||
@@ -911,10 +917,10 @@ int addMetadataBoxes(JxlEncoder* encoder, const std::vector<uint8_t>& exif,
 }
 
 // Sets up the encoder; the pixels are handed over on the worker.
-int configureEncoder(EncodeJob& job, const EncoderInput& input, const Raster& raster,
-                     const ImageMeta& meta, const SaveRequest& request,
-                     const ColourSignal& colour) {
-    if (const int status = createEncoder(job); status != kSuccess)
+Status configureEncoder(EncodeJob& job, const EncoderInput& input, const Raster& raster,
+                        const ImageMeta& meta, const SaveRequest& request,
+                        const ColourSignal& colour) {
+    if (const Status status = createEncoder(job); status != kSuccess)
         return status;
     JxlEncoder* encoder = job.encoder.get();
     const bool lossy = request.formatCode == format::kPixavant;
@@ -951,7 +957,8 @@ int configureEncoder(EncodeJob& job, const EncoderInput& input, const Raster& ra
     }
     if (!ok)
         return encoderFailure(encoder);
-    if (const int status = addMetadataBoxes(encoder, exifBoxPayload(request), request.metadata.xmp);
+    if (const Status status =
+            addMetadataBoxes(encoder, exifBoxPayload(request), request.metadata.xmp);
         status != kSuccess)
         return status;
     job.settings = settings;
@@ -963,7 +970,7 @@ int configureEncoder(EncodeJob& job, const EncoderInput& input, const Raster& ra
 }
 
 // Runs the encoder until the whole file is in job.output.
-int drainOutput(EncodeJob& job) {
+Status drainOutput(EncodeJob& job) {
     JxlEncoder* encoder = job.encoder.get();
     job.output.resize(1 << 16);
     size_t used = 0;
@@ -983,7 +990,7 @@ int drainOutput(EncodeJob& job) {
     return kSuccess;
 }
 
-int runEncode(EncodeJob& job) {
+Status runEncode(EncodeJob& job) {
     JxlEncoder* encoder = job.encoder.get();
     bool added = false;
     if (!job.jpeg.empty()) {
@@ -1065,15 +1072,15 @@ std::vector<uint8_t> jpegToCarryOver(const SaveRequest& request, JpegFacts& fact
 // Sets up the encoder to carry the JPEG over (losslessly recompressed, the original file
 // reconstructible bit for bit). The file's own EXIF goes with it, and libjxl signals its
 // orientation in the header; without one, the resolution gets an Exif box of its own.
-int configureJpegCarryOver(EncodeJob& job, std::vector<uint8_t> jpeg, const JpegFacts& facts,
-                           const SaveRequest& request) {
-    if (const int status = createEncoder(job); status != kSuccess)
+Status configureJpegCarryOver(EncodeJob& job, std::vector<uint8_t> jpeg, const JpegFacts& facts,
+                              const SaveRequest& request) {
+    if (const Status status = createEncoder(job); status != kSuccess)
         return status;
     JxlEncoder* encoder = job.encoder.get();
     if (JxlEncoderStoreJPEGMetadata(encoder, JXL_TRUE) != JXL_ENC_SUCCESS)
         return encoderFailure(encoder);
     if (facts.exifAt == 0) {
-        if (const int status = addMetadataBoxes(
+        if (const Status status = addMetadataBoxes(
                 encoder, makeExifPayload(request.resolution.x, request.resolution.y), {});
             status != kSuccess)
             return status;
@@ -1086,7 +1093,7 @@ int configureJpegCarryOver(EncodeJob& job, std::vector<uint8_t> jpeg, const Jpeg
 }
 
 // A JPEG carried over is recompressed at libjxl's own effort unless the caller asks for one.
-int setRequestedEffort(EncodeJob& job, const SaveRequest& request) {
+Status setRequestedEffort(EncodeJob& job, const SaveRequest& request) {
     if (request.effort < kMinEffort || request.effort > kMaxEffort)
         return kSuccess;
     return JxlEncoderFrameSettingsSetOption(job.settings, JXL_ENC_FRAME_SETTING_EFFORT,
@@ -1116,16 +1123,16 @@ class PixavantWriter final : public FormatWriter {
   public:
     bool writes(int formatCode) const override { return format::isPixavant(formatCode); }
 
-    int write(const QString& path, const Raster& raster, const ImageMeta& meta,
-              const SaveRequest& request, Progress& progress) override {
+    Status write(const QString& path, const Raster& raster, const ImageMeta& meta,
+                 const SaveRequest& request, Progress& progress) override {
         if (!writes(request.formatCode))
             return kErrInvalidArgument;
-        if (const int size = checkImageSize(raster.width, raster.height); size != kSuccess)
+        if (const Status size = checkImageSize(raster.width, raster.height); size != kSuccess)
             return size == kErrCorrupt ? kErrInvalidArgument : size;
         const double pixels = double(raster.width) * double(raster.height);
         effort_ = effectiveEffort(request.formatCode, request.qualityFactor, request.effort);
 
-        int status = carryOver(request, pixels, progress);
+        Status status = carryOver(request, pixels, progress);
         if (status == kErrCancelled || status == kErrNoMemory)
             return status;
         // Otherwise, a JPEG that cannot be carried over is encoded from its pixels.
@@ -1157,16 +1164,18 @@ class PixavantWriter final : public FormatWriter {
   private:
     // Carries the request's JPEG over into output_. kSuccess when it did, with the bytes carried
     // handed to the caller; any other status when the pixels are to be encoded instead.
-    int carryOver(const SaveRequest& request, double pixels, Progress& progress) {
+    Status carryOver(const SaveRequest& request, double pixels, Progress& progress) {
         JpegFacts facts;
         std::vector<uint8_t> jpeg = jpegToCarryOver(request, facts);
         if (jpeg.empty())
             return kErrInvalidArgument;
         std::vector<uint8_t> carried = jpeg;
-        const int status = encode(progress, pixels, request.formatCode, true, [&](EncodeJob& job) {
-            const int configured = configureJpegCarryOver(job, std::move(jpeg), facts, request);
-            return configured == kSuccess ? setRequestedEffort(job, request) : configured;
-        });
+        const Status status =
+            encode(progress, pixels, request.formatCode, true, [&](EncodeJob& job) {
+                const Status configured =
+                    configureJpegCarryOver(job, std::move(jpeg), facts, request);
+                return configured == kSuccess ? setRequestedEffort(job, request) : configured;
+            });
         if (status != kSuccess)
             return status;
         // The pixels were turned as the JPEG reader read the orientation: libjxl must state the
@@ -1178,17 +1187,17 @@ class PixavantWriter final : public FormatWriter {
         return kSuccess;
     }
 
-    int encode(Progress& progress, double pixels, int formatCode, bool jpeg,
-               const std::function<int(EncodeJob&)>& configure) {
+    Status encode(Progress& progress, double pixels, int formatCode, bool jpeg,
+                  const std::function<Status(EncodeJob&)>& configure) {
         output_.clear();
         auto job = std::make_shared<EncodeJob>();
-        if (const int status = configure(*job); status != kSuccess)
+        if (const Status status = configure(*job); status != kSuccess)
             return status;
         if (!progress.report(1))
             return kErrCancelled;
 
         std::thread worker([job] {
-            int status = kSuccess;
+            Status status = kSuccess;
             try {
                 status = runEncode(*job);
             } catch (const std::bad_alloc&) {

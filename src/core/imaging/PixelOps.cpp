@@ -34,7 +34,7 @@ bool makeRaster(Raster& raster, int width, int height, PixelFormat format, int s
     return raster.allocate();
 }
 
-int toGray(const Raster& source, Raster& result, Progress& progress) {
+Status toGray(const Raster& source, Raster& result, Progress& progress) {
     if (source.format == PixelFormat::Gray8 || source.format == PixelFormat::Bilevel) {
         try {
             result = source;
@@ -69,7 +69,7 @@ int toGray(const Raster& source, Raster& result, Progress& progress) {
 }
 
 // Floyd-Steinberg error diffusion of a Gray8 raster into 0 / 255, serpentine scan.
-int ditherToBilevel(const Raster& gray, Raster& result, Progress& progress) {
+Status ditherToBilevel(const Raster& gray, Raster& result, Progress& progress) {
     if (!makeRaster(result, gray.width, gray.height, PixelFormat::Bilevel, 8))
         return kErrNoMemory;
     const int width = gray.width;
@@ -112,7 +112,7 @@ struct RgbHash {
 
 // An exact palette when the colour raster has at most 256 colours; false otherwise.
 // (Cancelled: true, with status kErrCancelled.)
-bool exactPalette(const Raster& rgb, Raster& result, int& status, Progress& progress) {
+bool exactPalette(const Raster& rgb, Raster& result, Status& status, Progress& progress) {
     std::unordered_map<uint32_t, uint8_t, RgbHash> index;
     std::vector<PaletteEntry> palette;
     const size_t count = size_t(rgb.width) * size_t(rgb.height);
@@ -153,8 +153,8 @@ magick::ImagePtr constitute(const Raster& raster, magick::Exception& exception) 
         raster.isDeep() ? ShortPixel : CharPixel, raster.pixels.data(), exception.get()));
 }
 
-int failureOf(magick::Exception& exception) {
-    const int status = magick::statusForSeverity(exception.severity());
+Status failureOf(magick::Exception& exception) {
+    const Status status = magick::statusForSeverity(exception.severity());
     return status == kSuccess ? kErrNoMemory : status;
 }
 
@@ -163,7 +163,7 @@ int failureOf(magick::Exception& exception) {
 constexpr int64_t kPaletteSamplePixels = int64_t{1} << 19;
 
 // The palette GraphicsMagick's colour quantiser chooses for the image (at most 256 colours).
-int choosePalette(const Raster& rgb, std::vector<PaletteEntry>& palette) {
+Status choosePalette(const Raster& rgb, std::vector<PaletteEntry>& palette) {
     const int64_t pixels = int64_t(rgb.width) * rgb.height;
     int step = 1;
     while (pixels / (int64_t(step) * step) > kPaletteSamplePixels)
@@ -241,9 +241,9 @@ class NearestColour {
 
 // A 256-colour image: the palette GraphicsMagick's quantiser chooses, the pixels mapped onto it
 // with Floyd-Steinberg error diffusion.
-int quantize(const Raster& rgb, Raster& result, Progress& progress) {
+Status quantize(const Raster& rgb, Raster& result, Progress& progress) {
     std::vector<PaletteEntry> palette;
-    if (const int status = choosePalette(rgb, palette); status != kSuccess)
+    if (const Status status = choosePalette(rgb, palette); status != kSuccess)
         return status;
     if (!progress.report(10))
         return kErrCancelled;
@@ -302,7 +302,7 @@ namespace {
 
 // Colour from any format, row by row; `transform` is applied to every sample on the way.
 template <typename Transform>
-int toRgb(const Raster& source, Raster& result, Progress& progress, Transform transform) {
+Status toRgb(const Raster& source, Raster& result, Progress& progress, Transform transform) {
     Raster out;
     if (!makeRaster(out, source.width, source.height, PixelFormat::Rgb8, source.significantBits))
         return kErrNoMemory;
@@ -336,7 +336,7 @@ uint8_t unchanged(uint8_t v) {
     return v;
 }
 
-int copyOf(const Raster& source, Raster& result) {
+Status copyOf(const Raster& source, Raster& result) {
     try {
         result = source;
     } catch (const std::bad_alloc&) {
@@ -346,7 +346,7 @@ int copyOf(const Raster& source, Raster& result) {
 }
 
 // 16-bit colour to 16-bit gray, by the weights of luma() at full precision.
-int deepToGray(Raster& raster) {
+Status deepToGray(Raster& raster) {
     Raster gray;
     if (!makeRaster(gray, raster.width, raster.height, PixelFormat::Gray16, 8))
         return kErrNoMemory;
@@ -362,7 +362,7 @@ int deepToGray(Raster& raster) {
 
 }  // namespace
 
-int reduceToEightBit(const Raster& source, Raster& result) {
+Status reduceToEightBit(const Raster& source, Raster& result) {
     if (!source.isDeep())
         return copyOf(source, result);
     Raster out;
@@ -381,14 +381,14 @@ int reduceToEightBit(const Raster& source, Raster& result) {
     return kSuccess;
 }
 
-int keepDeepColour(const Raster& source, Raster& result, Progress* progress) {
+Status keepDeepColour(const Raster& source, Raster& result, Progress* progress) {
     if (source.isDeep())
         return copyOf(source, result);
     // Sources of 8 bits per sample stay at 8: gray as gray, everything else as colour.
     Progress none;
     Progress& whole = progress != nullptr ? *progress : none;
     Raster out;
-    int status = kSuccess;
+    Status status = kSuccess;
     if (source.isGray()) {
         status = toGray(source, out, whole);
         out.format = PixelFormat::Gray8;
@@ -403,12 +403,12 @@ int keepDeepColour(const Raster& source, Raster& result, Progress* progress) {
     return kSuccess;
 }
 
-int convertToRgb(const Raster& source, Raster& result) {
+Status convertToRgb(const Raster& source, Raster& result) {
     if (source.format == PixelFormat::Rgb8)
         return copyOf(source, result);
     if (source.isDeep()) {
         Raster eightBit;
-        if (const int status = reduceToEightBit(source, eightBit); status != kSuccess)
+        if (const Status status = reduceToEightBit(source, eightBit); status != kSuccess)
             return status;
         return convertToRgb(eightBit, result);
     }
@@ -416,20 +416,20 @@ int convertToRgb(const Raster& source, Raster& result) {
     return toRgb(source, result, none, unchanged);
 }
 
-int convertToGray(Raster& raster) {
+Status convertToGray(Raster& raster) {
     if (raster.isGray())
         return kSuccess;
     if (raster.format == PixelFormat::Rgb16)
         return deepToGray(raster);
     Raster gray;
     Progress none;
-    if (const int status = toGray(raster, gray, none); status != kSuccess)
+    if (const Status status = toGray(raster, gray, none); status != kSuccess)
         return status;
     raster = std::move(gray);
     return kSuccess;
 }
 
-int convertDepth(const Raster& source, int bitsPerPixel, Raster& result, Progress* progress) {
+Status convertDepth(const Raster& source, int bitsPerPixel, Raster& result, Progress* progress) {
     if (bitsPerPixel != 0 && bitsPerPixel != 1 && bitsPerPixel != 8 && bitsPerPixel != 16 &&
         bitsPerPixel != 24 && bitsPerPixel != 48)
         return kErrInvalidArgument;
@@ -439,14 +439,14 @@ int convertDepth(const Raster& source, int bitsPerPixel, Raster& result, Progres
         return keepDeepColour(source, result, progress);
     if (source.isDeep() && bitsPerPixel != 0) {
         Raster eightBit;
-        if (const int status = reduceToEightBit(source, eightBit); status != kSuccess)
+        if (const Status status = reduceToEightBit(source, eightBit); status != kSuccess)
             return status;
         return convertDepth(eightBit, bitsPerPixel, result, progress);
     }
     Progress none;
     Progress& whole = progress != nullptr ? *progress : none;
     Raster out;
-    int status = kSuccess;
+    Status status = kSuccess;
     switch (bitsPerPixel) {
         case 0:
             status = copyOf(source, out);
@@ -516,18 +516,19 @@ constexpr int kDispatchRows = 256;
 // GraphicsMagick's resize 5 to 95 %, copying the result out 95 to 100 %.
 // Leaves its result in `result` (empty when nothing changes); the caller takes it only when the
 // call succeeded, so a cancel that arrives as the call ends leaves the image as it was.
-int resampleWatched(const Raster& raster, int width, int height, CallState& state, Raster& result) {
+Status resampleWatched(const Raster& raster, int width, int height, CallState& state,
+                       Raster& result) {
     // Bilevel and palette images are resampled as gray or colour, never as dithered pixels.
     Raster converted;
     const Raster* source = &raster;
     Progress none;
     if (raster.format == PixelFormat::Bilevel) {
-        if (const int status = toGray(raster, converted, none); status != kSuccess)
+        if (const Status status = toGray(raster, converted, none); status != kSuccess)
             return status;
         converted.format = PixelFormat::Gray8;
         source = &converted;
     } else if (raster.format == PixelFormat::Indexed8) {
-        if (const int status = toRgb(raster, converted, none, unchanged); status != kSuccess)
+        if (const Status status = toRgb(raster, converted, none, unchanged); status != kSuccess)
             return status;
         source = &converted;
     }
@@ -577,16 +578,16 @@ int resampleWatched(const Raster& raster, int width, int height, CallState& stat
 
 }  // namespace
 
-int resample(Raster& raster, int width, int height, Progress* progress) {
+Status resample(Raster& raster, int width, int height, Progress* progress) {
     if (raster.empty())
         return kErrNoImage;
     if (width <= 0 || height <= 0)
         return kErrInvalidArgument;
-    if (const int status = checkImageSize(width, height); status != kSuccess)
+    if (const Status status = checkImageSize(width, height); status != kSuccess)
         return status;
     Progress none;
     Raster result;
-    const int status = runWatched(progress != nullptr ? *progress : none, [&](CallState& state) {
+    const Status status = runWatched(progress != nullptr ? *progress : none, [&](CallState& state) {
         return resampleWatched(raster, width, height, state, result);
     });
     if (status == kSuccess && !result.empty())
@@ -594,7 +595,7 @@ int resample(Raster& raster, int width, int height, Progress* progress) {
     return status;
 }
 
-int applyOrientation(Raster& raster, int orientation) {
+Status applyOrientation(Raster& raster, int orientation) {
     if (orientation < 2 || orientation > 8 || raster.empty())
         return kSuccess;
     const int w = raster.width;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "imaging/ImagingStatus.h"
 #include "imaging/Progress.h"
 #include "imaging/Raster.h"
 
@@ -13,28 +14,28 @@ namespace pixavant::imaging {
 // Floyd-Steinberg error diffusion from gray; 8 a 256-colour palette, or 8-bit gray when the image
 // is gray; 16 each channel reduced to 5 bits; 24 RGB; 48 keepDeepColour(). Any other depth is
 // kErrInvalidArgument. A deep raster is reduced to 8 bits per sample for every depth but 0 and 48.
-int convertDepth(const Raster& source, int bitsPerPixel, Raster& result,
-                 Progress* progress = nullptr);
+Status convertDepth(const Raster& source, int bitsPerPixel, Raster& result,
+                    Progress* progress = nullptr);
 
 // A deep (16-bit) raster at 8 bits per sample, each sample round(v x 255 / 65535); any other
 // raster is copied.
-int reduceToEightBit(const Raster& source, Raster& result);
+Status reduceToEightBit(const Raster& source, Raster& result);
 
 // The raster as the 48-bit depth keeps it: a deep raster as it is; one of 8 bits per sample gray
 // when it is gray, colour otherwise.
-int keepDeepColour(const Raster& source, Raster& result, Progress* progress = nullptr);
+Status keepDeepColour(const Raster& source, Raster& result, Progress* progress = nullptr);
 
 // Gray from colour (Rec. 601 luma); a gray raster stays as it is.
-int convertToGray(Raster& raster);
+Status convertToGray(Raster& raster);
 
 // Colour from any format (palette expanded, gray replicated).
-int convertToRgb(const Raster& source, Raster& result);
+Status convertToRgb(const Raster& source, Raster& result);
 
 // Resamples a raster to width x height with a Lanczos filter (bilevel and palette images as gray
 // or colour). The raster is unchanged when this fails or is cancelled.
-int resample(Raster& raster, int width, int height, Progress* progress = nullptr);
+Status resample(Raster& raster, int width, int height, Progress* progress = nullptr);
 
 // Turns the raster by an EXIF orientation (1 to 8); other values change nothing.
-int applyOrientation(Raster& raster, int orientation);
+Status applyOrientation(Raster& raster, int orientation);
 
 }  // namespace pixavant::imaging

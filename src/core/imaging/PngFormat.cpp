@@ -44,7 +44,7 @@ uint32_t bigEndian32(const uint8_t* p) {
 // Whether every chunk's declared length lies within the file, up to IEND: kErrCorrupt with the
 // chunk named in `problem` when one does not. `frames` gets the frame count of an animation
 // (acTL), 1 otherwise.
-int checkPngChunkLengths(const QString& path, QString& problem, uint32_t& frames) {
+Status checkPngChunkLengths(const QString& path, QString& problem, uint32_t& frames) {
     frames = 1;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
@@ -91,9 +91,10 @@ class PngSession {
     PngSession(const PngSession&) = delete;
     PngSession& operator=(const PngSession&) = delete;
 
-    int open(const QString& path) {
+    Status open(const QString& path) {
         QString problem;
-        if (const int status = checkPngChunkLengths(path, problem, frames_); status != kSuccess) {
+        if (const Status status = checkPngChunkLengths(path, problem, frames_);
+            status != kSuccess) {
             if (!problem.isEmpty())
                 noteErrorDetail(problem);
             return status;
@@ -126,7 +127,7 @@ class PngSession {
     }
 
     // The code of a failed call, with libpng's words as the detail.
-    int failure() const {
+    Status failure() const {
         noteErrorDetail(QString::fromUtf8(message_));
         return outOfMemory_ ? kErrNoMemory : kErrCorrupt;
     }
@@ -160,7 +161,7 @@ struct PngHeader {
     int interlace = 0;
 };
 
-int readHeader(PngSession& s, PngHeader& h) {
+Status readHeader(PngSession& s, PngHeader& h) {
     if (!s.guarded([&] {
             png_read_info(s.png(), s.info());
             png_get_IHDR(s.png(), s.info(), &h.width, &h.height, &h.bitDepth, &h.colourType,
@@ -171,8 +172,8 @@ int readHeader(PngSession& s, PngHeader& h) {
 }
 
 // Opens the file and reads as far as the pixels.
-int openHeader(PngSession& s, const QString& path, PngHeader& h) {
-    if (const int status = s.open(path); status != kSuccess)
+Status openHeader(PngSession& s, const QString& path, PngHeader& h) {
+    if (const Status status = s.open(path); status != kSuccess)
         return status;
     return readHeader(s, h);
 }
@@ -330,7 +331,7 @@ void storeRow(const uint8_t* in, bool alpha, Raster& raster, int y) {
             out[i + c] = overWhite8(in[s + c], in[s + colours]);
 }
 
-int decodePixels(PngSession& s, const PngHeader& h, Raster& raster, Progress& progress) {
+Status decodePixels(PngSession& s, const PngHeader& h, Raster& raster, Progress& progress) {
     setTransforms(s, h);
     int passes = 1;
     if (!s.guarded([&] {
@@ -391,10 +392,10 @@ class PngReader final : public FormatReader {
         return header.bytes.startsWith(QByteArray(kSignature, 8));
     }
 
-    int readInfo(const QString& path, const FileHeader&, FileInfoRecord& info) override {
+    Status readInfo(const QString& path, const FileHeader&, FileInfoRecord& info) override {
         PngSession session;
         PngHeader h;
-        if (const int status = openHeader(session, path, h); status != kSuccess)
+        if (const Status status = openHeader(session, path, h); status != kSuccess)
             return status;
         info.Format = format::kPng;
         info.Width = int32_t(h.width);
@@ -408,18 +409,18 @@ class PngReader final : public FormatReader {
         return kSuccess;
     }
 
-    int read(const QString& path, const FileHeader&, const ReadOptions&, DecodedImage& image,
-             Progress& progress) override {
+    Status read(const QString& path, const FileHeader&, const ReadOptions&, DecodedImage& image,
+                Progress& progress) override {
         if (!progress.report(0))
             return kErrCancelled;
         PngSession session;
         PngHeader h;
-        if (const int status = openHeader(session, path, h); status != kSuccess)
+        if (const Status status = openHeader(session, path, h); status != kSuccess)
             return status;
         DecodedImage decoded;
         readResolution(session, decoded.meta.xDpi, decoded.meta.yDpi);
         readMetadata(session, decoded.meta);
-        if (const int status = decodePixels(session, h, decoded.raster, progress);
+        if (const Status status = decodePixels(session, h, decoded.raster, progress);
             status != kSuccess)
             return status;
         // Chunks after the pixels may hold metadata too; what cannot be read of them costs the
@@ -434,7 +435,7 @@ class PngReader final : public FormatReader {
             decoded.meta.notes.push_back("animated PNG of " + std::to_string(session.frames()) +
                                          " frames: its still image converted");
         const int orientation = exifOrientation(decoded.meta.embedded.exif);
-        if (const int turned = applyOrientation(decoded.raster, orientation); turned != kSuccess)
+        if (const Status turned = applyOrientation(decoded.raster, orientation); turned != kSuccess)
             return turned;
         image = std::move(decoded);
         return kSuccess;

@@ -67,11 +67,11 @@ class TgaReader final : public FormatReader {
         return readHeader(header, tga);
     }
 
-    int readInfo(const QString&, const FileHeader& header, FileInfoRecord& info) override {
+    Status readInfo(const QString&, const FileHeader& header, FileInfoRecord& info) override {
         TgaHeader tga;
         if (!readHeader(header, tga))
             return kErrFormat;
-        if (const int status = checkImageSize(tga.width, tga.height); status != kSuccess)
+        if (const Status status = checkImageSize(tga.width, tga.height); status != kSuccess)
             return status;
         info.Format = format::kTga;
         info.Width = tga.width;
@@ -81,12 +81,12 @@ class TgaReader final : public FormatReader {
         return kSuccess;
     }
 
-    int read(const QString& path, const FileHeader& header, const ReadOptions&, DecodedImage& image,
-             Progress& progress) override {
+    Status read(const QString& path, const FileHeader& header, const ReadOptions&,
+                DecodedImage& image, Progress& progress) override {
         TgaHeader tga;
         if (!readHeader(header, tga))
             return kErrFormat;
-        if (const int status = checkImageSize(tga.width, tga.height); status != kSuccess)
+        if (const Status status = checkImageSize(tga.width, tga.height); status != kSuccess)
             return status;
         if (!progress.report(0))
             return kErrCancelled;
@@ -125,7 +125,7 @@ class TgaReader final : public FormatReader {
                 *out++ = overWhite(in[c], a);
         }
         if (tga.rightToLeft)
-            if (const int mirrored = applyOrientation(raster, 2); mirrored != kSuccess)
+            if (const Status mirrored = applyOrientation(raster, 2); mirrored != kSuccess)
                 return mirrored;
         if (!progress.report(100))
             return kErrCancelled;

@@ -142,7 +142,7 @@ class TiffFile {
     TIFF* get() const { return tif_; }
     const TiffMessages& messages() const { return messages_; }
     // The code for a failed read: memory, or damaged data. libtiff's message becomes the detail.
-    int readFailure() const {
+    Status readFailure() const {
         if (!messages_.lastError.empty())
             noteErrorDetail(QString::fromStdString(messages_.lastError));
         return messages_.outOfMemory ? kErrNoMemory : kErrCorrupt;
@@ -153,7 +153,7 @@ class TiffFile {
         messages_.firstDamage.clear();
     }
     // kErrCorrupt when the decoding since startDecoding() lost or made up pixels.
-    int decodingStatus() const {
+    Status decodingStatus() const {
         if (messages_.damage == 0)
             return kSuccess;
         noteErrorDetail(QString::fromStdString(messages_.firstDamage));
@@ -347,6 +347,43 @@ struct PageChain {
     int64_t pixels = 0;      // width x height summed over the pages whose size could be read
 };
 
+// The integers of a TIFF file, in its byte order.
+struct FileIntegers {
+    bool bigEndian = false;
+    uint64_t operator()(const uint8_t* p, int bytes) const {
+        uint64_t v = 0;
+        for (int i = 0; i < bytes; ++i)
+            v |= uint64_t(p[bigEndian ? bytes - 1 - i : i]) << (8 * i);
+        return v;
+    }
+};
+
+// Width x height as the ImageWidth and ImageLength entries of a directory state them (0 when
+// either is missing), each side capped just over kMaxPixels.
+int64_t directoryPixels(const FileIntegers& value, bool bigTiff,
+                        const std::vector<uint8_t>& entries, size_t count) {
+    const size_t entryBytes = bigTiff ? 20 : 12;
+    uint64_t width = 0;
+    uint64_t height = 0;
+    for (size_t e = 0; e < count; ++e) {
+        const uint8_t* entry = entries.data() + e * entryBytes;
+        const uint64_t tag = value(entry, 2);
+        if (tag != TIFFTAG_IMAGEWIDTH && tag != TIFFTAG_IMAGELENGTH)
+            continue;
+        const uint64_t type = value(entry + 2, 2);
+        const uint8_t* field = entry + 4 + (bigTiff ? 8 : 4);  // after tag, type and count
+        uint64_t v = 0;
+        if (type == TIFF_SHORT)
+            v = value(field, 2);
+        else if (type == TIFF_LONG)
+            v = value(field, 4);
+        else if (type == TIFF_LONG8 && bigTiff)
+            v = value(field, 8);
+        (tag == TIFFTAG_IMAGEWIDTH ? width : height) = std::min<uint64_t>(v, kMaxPixels + 1);
+    }
+    return int64_t(width * height);
+}
+
 // Follows the chain of directory offsets, at most `maxPages` directories, reading each one's
 // ImageWidth and ImageLength entries for the pixel sum. Plain and BigTIFF, either byte order.
 PageChain walkPageChain(const QString& path, int maxPages) {
@@ -357,13 +394,7 @@ PageChain walkPageChain(const QString& path, int maxPages) {
     uint8_t head[16];
     if (file.read(reinterpret_cast<char*>(head), 16) < 8)
         return chain;
-    const bool big = head[0] == 'M';
-    auto value = [big](const uint8_t* p, int bytes) {
-        uint64_t v = 0;
-        for (int i = 0; i < bytes; ++i)
-            v |= uint64_t(p[big ? bytes - 1 - i : i]) << (8 * i);
-        return v;
-    };
+    const FileIntegers value{head[0] == 'M'};
     const bool bigTiff = value(head + 2, 2) == 43;
     const int offsetBytes = bigTiff ? 8 : 4;
     const int countBytes = bigTiff ? 8 : 2;
@@ -404,25 +435,7 @@ PageChain walkPageChain(const QString& path, int maxPages) {
             chain.cutShort = true;
             break;
         }
-        uint64_t width = 0;
-        uint64_t height = 0;
-        for (size_t e = 0; e < size_t(count); ++e) {
-            const uint8_t* entry = entries.data() + e * size_t(entryBytes);
-            const uint64_t tag = value(entry, 2);
-            if (tag != TIFFTAG_IMAGEWIDTH && tag != TIFFTAG_IMAGELENGTH)
-                continue;
-            const uint64_t type = value(entry + 2, 2);
-            const uint8_t* field = entry + 4 + (bigTiff ? 8 : 4);  // after tag, type and count
-            uint64_t v = 0;
-            if (type == TIFF_SHORT)
-                v = value(field, 2);
-            else if (type == TIFF_LONG)
-                v = value(field, 4);
-            else if (type == TIFF_LONG8 && bigTiff)
-                v = value(field, 8);
-            (tag == TIFFTAG_IMAGEWIDTH ? width : height) = std::min<uint64_t>(v, kMaxPixels + 1);
-        }
-        chain.pixels += int64_t(width * height);
+        chain.pixels += directoryPixels(value, bigTiff, entries, size_t(count));
         // The entries end where the offset of the next directory begins.
         if (file.read(reinterpret_cast<char*>(buffer), offsetBytes) != offsetBytes) {
             chain.cutShort = true;
@@ -440,7 +453,7 @@ int countPages(const QString& path) {
 }
 
 // The page budget and the soundness of the chain, for a conversion of every page.
-int checkPageChain(const QString& path, int& pages) {
+Status checkPageChain(const QString& path, int& pages) {
     const PageChain chain = walkPageChain(path, kMaxDocumentPages);
     pages = std::max(chain.pages, 1);
     if (chain.overCount) {
@@ -467,7 +480,7 @@ int checkPageChain(const QString& path, int& pages) {
 }
 
 // Makes page `page` (from 0) the current directory.
-int selectPage(TiffFile& file, int page) {
+Status selectPage(TiffFile& file, int page) {
     if (page == 0)
         return kSuccess;
     if (page < 0 || page >= kMaxDocumentPages)
@@ -498,7 +511,7 @@ class RowReader {
   public:
     RowReader(TiffFile& file, const TiffLayout& layout) : file_(file), l_(layout) {}
 
-    int prepare() {
+    Status prepare() {
         TIFF* tif = file_.get();
         rowBytes_ = size_t((int64_t(l_.width) * l_.samplesPerPixel * l_.bitsPerSample + 7) / 8);
         tiled_ = TIFFIsTiled(tif) != 0;
@@ -649,7 +662,7 @@ class ScanlineDecoder {
 
     ScanlineDecoder(TiffFile& file, const TiffLayout& layout) : file_(file), l_(layout) {}
 
-    int decode(Raster& raster, Progress& progress) {
+    Status decode(Raster& raster, Progress& progress) {
         TIFF* tif = file_.get();
         const bool palette = l_.photometric == PHOTOMETRIC_PALETTE;
         const bool rgb = l_.photometric == PHOTOMETRIC_RGB;
@@ -657,7 +670,7 @@ class ScanlineDecoder {
             return kErrCorrupt;
         const bool cmyk = l_.photometric == PHOTOMETRIC_SEPARATED;
         RowReader rows(file_, l_);
-        if (const int status = rows.prepare(); status != kSuccess)
+        if (const Status status = rows.prepare(); status != kSuccess)
             return status;
         raster.width = int(l_.width);
         raster.height = int(l_.height);
@@ -887,9 +900,9 @@ class SampleDecoder {
 
     SampleDecoder(TiffFile& file, const TiffLayout& layout) : file_(file), l_(layout) {}
 
-    int decode(Raster& raster, Progress& progress) {
+    Status decode(Raster& raster, Progress& progress) {
         RowReader rows(file_, l_);
-        if (const int status = rows.prepare(); status != kSuccess)
+        if (const Status status = rows.prepare(); status != kSuccess)
             return status;
         const int colours = l_.photometric == PHOTOMETRIC_RGB ? 3 : 1;
         const bool deep = l_.bitsPerSample > 8 || l_.sampleFormat == SAMPLEFORMAT_IEEEFP;
@@ -966,15 +979,9 @@ struct LcmsProfile {
     }
 };
 
-int decodeLab(TiffFile& file, const TiffLayout& l, Raster& raster, Progress& progress) {
-    RowReader rows(file, l);
-    if (const int status = rows.prepare(); status != kSuccess)
-        return status;
-    const bool deep = l.bitsPerSample == 16;
-    // The values are relative to a white point: the one the file states (D65 unless it says
-    // otherwise), or for ICC L*a*b* the D50 of the profile connection space. They go to XYZ under
-    // that white, are adapted (Bradford) to D50, and from there to sRGB.
-    const bool icc = l.photometric == PHOTOMETRIC_ICCLAB;
+// The white the L*a*b* values are relative to, in XYZ: the one the file states (D65 unless it
+// says otherwise), or for ICC L*a*b* the D50 of the profile connection space.
+cmsCIEXYZ labWhite(TiffFile& file, bool icc) {
     cmsCIExyY white{0.3127, 0.3290, 1.0};
     if (icc)
         cmsXYZ2xyY(&white, cmsD50_XYZ());
@@ -984,16 +991,52 @@ int decodeLab(TiffFile& file, const TiffLayout& l, Raster& raster, Progress& pro
         white = {stated[0], stated[1], 1.0};
     cmsCIEXYZ whiteXYZ;
     cmsxyY2XYZ(&whiteXYZ, &white);
-    double adapt[3][3];
+    return whiteXYZ;
+}
+
+// The Bradford adaptation from `white` to D50, as a matrix on XYZ. False when lcms refuses it.
+bool adaptationToD50(const cmsCIEXYZ& white, double adapt[3][3]) {
     for (int c = 0; c < 3; ++c) {
         const cmsCIEXYZ unit{c == 0 ? 1.0 : 0.0, c == 1 ? 1.0 : 0.0, c == 2 ? 1.0 : 0.0};
         cmsCIEXYZ adapted;
-        if (!cmsAdaptToIlluminant(&adapted, &whiteXYZ, cmsD50_XYZ(), &unit))
-            return kErrCorrupt;
+        if (!cmsAdaptToIlluminant(&adapted, &white, cmsD50_XYZ(), &unit))
+            return false;
         adapt[0][c] = adapted.X;
         adapt[1][c] = adapted.Y;
         adapt[2][c] = adapted.Z;
     }
+    return true;
+}
+
+// One pixel's samples as L*a*b*: CIE a and b are signed, ICC ones offset by half the range.
+cmsCIELab labOf(const uint8_t* samples, bool deep, bool icc) {
+    double lab3[3];
+    if (deep) {
+        uint16_t v[3];
+        std::memcpy(v, samples, 6);
+        lab3[0] = v[0] * 100.0 / 65535.0;
+        for (int c = 1; c < 3; ++c)
+            lab3[c] = icc ? (v[c] - 32768.0) / 256.0 : int16_t(v[c]) / 256.0;
+    } else {
+        lab3[0] = samples[0] * 100.0 / 255.0;
+        for (int c = 1; c < 3; ++c)
+            lab3[c] = icc ? samples[c] - 128.0 : double(int8_t(samples[c]));
+    }
+    return cmsCIELab{lab3[0], lab3[1], lab3[2]};
+}
+
+Status decodeLab(TiffFile& file, const TiffLayout& l, Raster& raster, Progress& progress) {
+    RowReader rows(file, l);
+    if (const Status status = rows.prepare(); status != kSuccess)
+        return status;
+    const bool deep = l.bitsPerSample == 16;
+    // The values go to XYZ under their white (labWhite), are adapted (Bradford) to D50, and from
+    // there to sRGB.
+    const bool icc = l.photometric == PHOTOMETRIC_ICCLAB;
+    const cmsCIEXYZ whiteXYZ = labWhite(file, icc);
+    double adapt[3][3];
+    if (!adaptationToD50(whiteXYZ, adapt))
+        return kErrCorrupt;
     LcmsProfile xyz{cmsCreateXYZProfile()};
     LcmsProfile srgb{cmsCreate_sRGBProfile()};
     if (xyz.handle == nullptr || srgb.handle == nullptr)
@@ -1025,20 +1068,8 @@ int decodeLab(TiffFile& file, const TiffLayout& l, Raster& raster, Progress& pro
         if (in == nullptr)
             return file.readFailure();
         for (uint32_t x = 0; x < l.width; ++x) {
-            double lab3[3];
-            if (deep) {
-                uint16_t v[3];
-                std::memcpy(v, in + size_t(x) * spp * 2, 6);
-                lab3[0] = v[0] * 100.0 / 65535.0;
-                for (int c = 1; c < 3; ++c)
-                    lab3[c] = icc ? (v[c] - 32768.0) / 256.0 : int16_t(v[c]) / 256.0;
-            } else {
-                const uint8_t* v = in + size_t(x) * spp;
-                lab3[0] = v[0] * 100.0 / 255.0;
-                for (int c = 1; c < 3; ++c)
-                    lab3[c] = icc ? v[c] - 128.0 : double(int8_t(v[c]));
-            }
-            const cmsCIELab lab{lab3[0], lab3[1], lab3[2]};
+            const cmsCIELab lab =
+                labOf(deep ? in + size_t(x) * spp * 2 : in + size_t(x) * spp, deep, icc);
             cmsCIEXYZ under;
             cmsLab2XYZ(&whiteXYZ, &under, &lab);
             double* out = values.data() + size_t(x) * 3;
@@ -1053,7 +1084,7 @@ int decodeLab(TiffFile& file, const TiffLayout& l, Raster& raster, Progress& pro
 }
 
 // Every other image, through libtiff's RGBA interface.
-int decodeRgba(TiffFile& file, const TiffLayout& layout, Raster& raster, Progress& progress) {
+Status decodeRgba(TiffFile& file, const TiffLayout& layout, Raster& raster, Progress& progress) {
     TIFF* tif = file.get();
     char message[1024] = "";
     if (TIFFRGBAImageOK(tif, message) != 1)
@@ -1126,7 +1157,7 @@ class TiffReader final : public FormatReader {
     }
 
     // Files are read, never memory-mapped: a file cut short while it is read then fails cleanly.
-    int readInfo(const QString& path, const FileHeader&, FileInfoRecord& info) override {
+    Status readInfo(const QString& path, const FileHeader&, FileInfoRecord& info) override {
         TiffFile file;
         if (!file.open(path, "rm"))
             return file.readFailure();
@@ -1154,27 +1185,27 @@ class TiffReader final : public FormatReader {
         return kSuccess;
     }
 
-    int read(const QString& path, const FileHeader& header, const ReadOptions& options,
-             DecodedImage& image, Progress& progress) override {
+    Status read(const QString& path, const FileHeader& header, const ReadOptions& options,
+                DecodedImage& image, Progress& progress) override {
         return readPage(path, header, options, 0, image, progress);
     }
 
-    int pageCount(const QString& path, const FileHeader&, int& pages) override {
+    Status pageCount(const QString& path, const FileHeader&, int& pages) override {
         return checkPageChain(path, pages);
     }
 
-    int readPage(const QString& path, const FileHeader&, const ReadOptions&, int page,
-                 DecodedImage& image, Progress& progress) override {
+    Status readPage(const QString& path, const FileHeader&, const ReadOptions&, int page,
+                    DecodedImage& image, Progress& progress) override {
         TiffFile file;
         if (!file.open(path, "rm"))
             return file.readFailure();
-        if (const int selected = selectPage(file, page); selected != kSuccess)
+        if (const Status selected = selectPage(file, page); selected != kSuccess)
             return selected;
         TIFF* tif = file.get();
         TiffLayout layout;
         if (!readLayout(tif, layout))
             return kErrCorrupt;
-        if (const int16_t size = checkImageSize(layout.width, layout.height); size != kSuccess)
+        if (const Status size = checkImageSize(layout.width, layout.height); size != kSuccess)
             return size;
         if (layout.sampleFormat != SAMPLEFORMAT_UINT && layout.sampleFormat != SAMPLEFORMAT_VOID &&
             !SampleDecoder::handles(layout))
@@ -1192,7 +1223,7 @@ class TiffReader final : public FormatReader {
             decoded.meta.iccProfile.assign(bytes, bytes + iccSize);
         }
 
-        int status = kSuccess;
+        Status status = kSuccess;
         file.startDecoding();
         if (isLab(layout)) {
             decoded.meta.iccProfile.clear();  // the pixels are sRGB now
@@ -1213,7 +1244,7 @@ class TiffReader final : public FormatReader {
         file.close();
         if (layout.orientation > ORIENTATION_TOPLEFT && layout.orientation <= ORIENTATION_LEFTBOT) {
             // TIFF and EXIF number the eight orientations alike.
-            if (const int turned = applyOrientation(decoded.raster, layout.orientation);
+            if (const Status turned = applyOrientation(decoded.raster, layout.orientation);
                 turned != kSuccess)
                 return turned;
         }
@@ -1261,14 +1292,97 @@ uint16_t storedBitsPerSample(const Raster& image, bool oneBit) {
     return uint16_t(8 * image.bytesPerSample());
 }
 
+uint16_t photometricFor(const Raster& image, bool oneBit) {
+    if (oneBit)
+        return PHOTOMETRIC_MINISWHITE;
+    if (image.format == PixelFormat::Gray8 || image.format == PixelFormat::Gray16)
+        return PHOTOMETRIC_MINISBLACK;
+    if (image.format == PixelFormat::Indexed8)
+        return PHOTOMETRIC_PALETTE;
+    return image.channels() == 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISWHITE;
+}
+
+uint16_t compressionFor(int code) {
+    if (code == format::kTiffLzw)
+        return COMPRESSION_LZW;
+    if (code == format::kTiffG3_1D || code == format::kTiffG3_2D)
+        return COMPRESSION_CCITTFAX3;
+    if (code == format::kTiffG4)
+        return COMPRESSION_CCITTFAX4;
+    return COMPRESSION_NONE;
+}
+
+// The resolution asked, one side standing for both when the other is 0; none when both are.
+bool setResolutionTags(TIFF* tif, const SaveResolution& resolution) {
+    const int32_t xDpi = resolution.x > 0 ? resolution.x : resolution.y;
+    const int32_t yDpi = resolution.y > 0 ? resolution.y : resolution.x;
+    if (xDpi <= 0 || yDpi <= 0)
+        return true;
+    return TIFFSetField(tif, TIFFTAG_XRESOLUTION, double(xDpi)) == 1 &&
+           TIFFSetField(tif, TIFFTAG_YRESOLUTION, double(yDpi)) == 1 &&
+           TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, uint16_t(RESUNIT_INCH)) == 1;
+}
+
+// The ICC profile when its colour space is the one written, and the palette.
+bool setColourTags(TIFF* tif, const Raster& image, uint16_t photometric,
+                   const std::vector<uint8_t>& iccProfile) {
+    bool ok = true;
+    const std::string space = iccColourSpace(iccProfile);
+    const bool colourOut = photometric == PHOTOMETRIC_RGB || photometric == PHOTOMETRIC_PALETTE;
+    if ((colourOut && space == "RGB ") || (!colourOut && space == "GRAY"))
+        ok = TIFFSetField(tif, TIFFTAG_ICCPROFILE, uint32_t(iccProfile.size()),
+                          iccProfile.data()) == 1;
+    if (photometric == PHOTOMETRIC_PALETTE) {
+        std::vector<uint16_t> map(3 * 256, 0);
+        for (size_t i = 0; i < image.palette.size(); ++i)
+            for (size_t c = 0; c < 3; ++c)
+                map[c * 256 + i] = uint16_t(image.palette[i][c] * 257);
+        ok = ok && TIFFSetField(tif, TIFFTAG_COLORMAP, map.data(), map.data() + 256,
+                                map.data() + 512) == 1;
+    }
+    return ok;
+}
+
+// The pixels, strip by strip; one bit per pixel packed, set for black (min-is-white).
+Status writeStrips(TiffFile& file, const Raster& image, bool oneBit, size_t lineBytes,
+                   uint32_t rowsPerStrip, Progress& progress) {
+    std::vector<uint8_t> strip;
+    try {
+        strip.resize(lineBytes * rowsPerStrip);
+    } catch (const std::bad_alloc&) {
+        return kErrNoMemory;
+    }
+    const uint32_t height = uint32_t(image.height);
+    for (uint32_t row = 0, index = 0; row < height; row += rowsPerStrip, ++index) {
+        const uint32_t rows = std::min(rowsPerStrip, height - row);
+        for (uint32_t r = 0; r < rows; ++r) {
+            uint8_t* out = strip.data() + size_t(r) * lineBytes;
+            const uint8_t* in = image.row(int(row + r));
+            if (oneBit) {
+                std::memset(out, 0, lineBytes);
+                for (int x = 0; x < image.width; ++x)
+                    if (in[x] < 128)
+                        out[x >> 3] |= uint8_t(0x80u >> (x & 7));
+            } else {
+                std::memcpy(out, in, lineBytes);
+            }
+        }
+        if (TIFFWriteEncodedStrip(file.get(), index, strip.data(), tmsize_t(lineBytes * rows)) < 0)
+            return file.messages().outOfMemory ? kErrNoMemory : kErrWrite;
+        if (!progress.report(int64_t(row) + rows, int64_t(height)))
+            return kErrCancelled;
+    }
+    return kSuccess;
+}
+
 class TiffWriter final : public FormatWriter {
   public:
     bool writes(int code) const override {
         return code == format::kTiff || code == format::kTiffLzw || isCcitt(code);
     }
 
-    int write(const QString& path, const Raster& raster, const ImageMeta& meta,
-              const SaveRequest& request, Progress& progress) override {
+    Status write(const QString& path, const Raster& raster, const ImageMeta& meta,
+                 const SaveRequest& request, Progress& progress) override {
         const int code = request.formatCode;
         if (!writes(code))
             return kErrInvalidArgument;
@@ -1279,7 +1393,7 @@ class TiffWriter final : public FormatWriter {
         const Raster* source = &raster;
         Raster bilevel;
         if (isCcitt(code) && !isTwoLevel(raster)) {
-            if (const int status = convertDepth(raster, 1, bilevel); status != kSuccess)
+            if (const Status status = convertDepth(raster, 1, bilevel); status != kSuccess)
                 return status;
             if (!isTwoLevel(bilevel))
                 return kErrInvalidArgument;
@@ -1300,22 +1414,8 @@ class TiffWriter final : public FormatWriter {
             return kErrWrite;
         TIFF* tif = file.get();
 
-        uint16_t photometric = PHOTOMETRIC_MINISWHITE;
-        if (!oneBit) {
-            if (image.channels() == 3)
-                photometric = PHOTOMETRIC_RGB;
-            if (image.format == PixelFormat::Gray8 || image.format == PixelFormat::Gray16)
-                photometric = PHOTOMETRIC_MINISBLACK;
-            if (image.format == PixelFormat::Indexed8)
-                photometric = PHOTOMETRIC_PALETTE;
-        }
-        uint16_t compression = COMPRESSION_NONE;
-        if (code == format::kTiffLzw)
-            compression = COMPRESSION_LZW;
-        if (code == format::kTiffG3_1D || code == format::kTiffG3_2D)
-            compression = COMPRESSION_CCITTFAX3;
-        if (code == format::kTiffG4)
-            compression = COMPRESSION_CCITTFAX4;
+        const uint16_t photometric = photometricFor(image, oneBit);
+        const uint16_t compression = compressionFor(code);
 
         bool ok =
             TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, uint32_t(image.width)) == 1 &&
@@ -1337,65 +1437,22 @@ class TiffWriter final : public FormatWriter {
         if (compression == COMPRESSION_LZW && !oneBit && photometric != PHOTOMETRIC_PALETTE)
             ok = ok && TIFFSetField(tif, TIFFTAG_PREDICTOR, uint16_t(PREDICTOR_HORIZONTAL)) == 1;
 
-        const int32_t xDpi = request.resolution.x > 0 ? request.resolution.x : request.resolution.y;
-        const int32_t yDpi = request.resolution.y > 0 ? request.resolution.y : request.resolution.x;
-        if (xDpi > 0 && yDpi > 0)
-            ok = ok && TIFFSetField(tif, TIFFTAG_XRESOLUTION, double(xDpi)) == 1 &&
-                 TIFFSetField(tif, TIFFTAG_YRESOLUTION, double(yDpi)) == 1 &&
-                 TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, uint16_t(RESUNIT_INCH)) == 1;
-
-        const std::string space = iccColourSpace(meta.iccProfile);
-        const bool colourOut = photometric == PHOTOMETRIC_RGB || photometric == PHOTOMETRIC_PALETTE;
-        if ((colourOut && space == "RGB ") || (!colourOut && space == "GRAY"))
-            ok = ok && TIFFSetField(tif, TIFFTAG_ICCPROFILE, uint32_t(meta.iccProfile.size()),
-                                    meta.iccProfile.data()) == 1;
-
-        if (photometric == PHOTOMETRIC_PALETTE) {
-            std::vector<uint16_t> map(3 * 256, 0);
-            for (size_t i = 0; i < image.palette.size(); ++i)
-                for (size_t c = 0; c < 3; ++c)
-                    map[c * 256 + i] = uint16_t(image.palette[i][c] * 257);
-            ok = ok && TIFFSetField(tif, TIFFTAG_COLORMAP, map.data(), map.data() + 256,
-                                    map.data() + 512) == 1;
-        }
+        ok = ok && setResolutionTags(tif, request.resolution) &&
+             setColourTags(tif, image, photometric, meta.iccProfile);
         if (!ok)
             return kErrWrite;
-
-        std::vector<uint8_t> strip;
-        try {
-            strip.resize(lineBytes * rowsPerStrip);
-        } catch (const std::bad_alloc&) {
-            return kErrNoMemory;
-        }
-        const uint32_t height = uint32_t(image.height);
-        for (uint32_t row = 0, index = 0; row < height; row += rowsPerStrip, ++index) {
-            const uint32_t rows = std::min(rowsPerStrip, height - row);
-            for (uint32_t r = 0; r < rows; ++r) {
-                uint8_t* out = strip.data() + size_t(r) * lineBytes;
-                const uint8_t* in = image.row(int(row + r));
-                if (oneBit) {
-                    // Min-is-white: a set bit is black.
-                    std::memset(out, 0, lineBytes);
-                    for (int x = 0; x < image.width; ++x)
-                        if (in[x] < 128)
-                            out[x >> 3] |= uint8_t(0x80u >> (x & 7));
-                } else {
-                    std::memcpy(out, in, lineBytes);
-                }
-            }
-            if (TIFFWriteEncodedStrip(tif, index, strip.data(), tmsize_t(lineBytes * rows)) < 0)
-                return file.messages().outOfMemory ? kErrNoMemory : kErrWrite;
-            if (!progress.report(int64_t(row) + rows, int64_t(height)))
-                return kErrCancelled;
-        }
+        if (const Status written =
+                writeStrips(file, image, oneBit, lineBytes, rowsPerStrip, progress);
+            written != kSuccess)
+            return written;
         if (TIFFFlush(tif) != 1)
             return kErrWrite;
         file.close();
         if (request.addPage)  // the file's metadata went in with its first page
             return kSuccess;
         std::vector<std::string> dropped;
-        const int added = addTiffMetadata(path, request.metadata,
-                                          request.notes != nullptr ? *request.notes : dropped);
+        const Status added = addTiffMetadata(path, request.metadata,
+                                             request.notes != nullptr ? *request.notes : dropped);
         return added;
     }
 };

@@ -75,8 +75,8 @@ bool wellFormed(const Raster& r) {
     return !r.empty() && r.pixels.size() >= r.rowBytes() * size_t(r.height);
 }
 
-bool readBack(const QString& path, int page, DecodedImage& decoded, Progress& progress, int& status,
-              std::string& detail) {
+bool readBack(const QString& path, int page, DecodedImage& decoded, Progress& progress,
+              Status& status, std::string& detail) {
     FileHeader header;
     qint64 size = 0;
     status = readFileHeader(path, header, size);
@@ -154,14 +154,14 @@ double psnrOf(const Raster& written, const Raster& decoded) {
     return 10.0 * std::log10(peak * peak / mse);
 }
 
-int verifyOutput(const QString& path, const Raster& written, int formatCode, int qualityFactor,
-                 Progress& progress, Verification& result, int page) {
+Status verifyOutput(const QString& path, const Raster& written, int formatCode, int qualityFactor,
+                    Progress& progress, Verification& result, int page) {
     result = {};
     const bool lossless = isLosslessFormat(formatCode);
     result.method = lossless ? VerifyMethod::Identical : VerifyMethod::Psnr;
     result.floor = psnrFloor(formatCode, qualityFactor);
     DecodedImage decoded;
-    int status = kSuccess;
+    Status status = kSuccess;
     if (!readBack(path, page, decoded, progress, status, result.detail))
         return status == kErrCancelled || status == kErrNoMemory ? status : kSuccess;
     const Raster& back = decoded.raster;

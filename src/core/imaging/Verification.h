@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "imaging/ImagingStatus.h"
 #include "imaging/Progress.h"
 #include "imaging/Raster.h"
 
@@ -44,8 +45,8 @@ double psnrOf(const Raster& written, const Raster& decoded);
 // was given for `formatCode`. Returns kSuccess with the outcome in `result` (an output that cannot
 // be read back fails verification), or kErrCancelled / kErrNoMemory when the check itself stopped.
 // `page`: the page of a file that holds pages (from 0).
-int verifyOutput(const QString& path, const Raster& written, int formatCode, int qualityFactor,
-                 Progress& progress, Verification& result, int page = 0);
+Status verifyOutput(const QString& path, const Raster& written, int formatCode, int qualityFactor,
+                    Progress& progress, Verification& result, int page = 0);
 
 // For a PIXAVANT file recompressed losslessly from a JPEG: rebuilds the JPEG from the file's
 // reconstruction data and compares it byte for byte with the source JPEG at `sourceJpegPath`.

@@ -16,15 +16,15 @@ namespace {
 constexpr auto kPollInterval = std::chrono::milliseconds(20);
 }  // namespace
 
-int runWatched(Progress& progress, const std::function<int(CallState& state)>& call) {
+Status runWatched(Progress& progress, const std::function<Status(CallState& state)>& call) {
     CallState state;
     std::mutex mutex;
     std::condition_variable finished;
     bool done = false;
-    int status = kSuccess;
+    Status status = kSuccess;
 
     std::thread worker([&] {
-        int result = kSuccess;
+        Status result = kSuccess;
         try {
             result = call(state);
         } catch (const std::bad_alloc&) {

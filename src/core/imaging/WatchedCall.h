@@ -3,6 +3,7 @@
 #include <atomic>
 #include <functional>
 
+#include "imaging/ImagingStatus.h"
 #include "imaging/Progress.h"
 
 namespace pixavant::imaging {
@@ -18,6 +19,6 @@ struct CallState {
 // told so through `state.cancel` and waited for; the result is then kErrCancelled. Meant for
 // library calls that report progress rarely or from threads of their own (GraphicsMagick's
 // resize, a file system flush): the listener is only ever called on the calling thread.
-int runWatched(Progress& progress, const std::function<int(CallState& state)>& call);
+Status runWatched(Progress& progress, const std::function<Status(CallState& state)>& call);
 
 }  // namespace pixavant::imaging

@@ -59,7 +59,7 @@ const char* statusText(VP8StatusCode status) {
     }
 }
 
-int failWith(VP8StatusCode status) {
+Status failWith(VP8StatusCode status) {
     noteErrorDetail(QString::fromLatin1(statusText(status)));
     switch (status) {
         case VP8_STATUS_OUT_OF_MEMORY:
@@ -71,7 +71,7 @@ int failWith(VP8StatusCode status) {
     }
 }
 
-int readWholeFile(const QString& path, QByteArray& bytes) {
+Status readWholeFile(const QString& path, QByteArray& bytes) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return kErrFileNotFound;
@@ -125,7 +125,7 @@ struct WebpFacts {
     int orientation = 1;
 };
 
-int factsOf(const QByteArray& bytes, WebPDemuxer* demux, WebpFacts& facts) {
+Status factsOf(const QByteArray& bytes, WebPDemuxer* demux, WebpFacts& facts) {
     facts.width = int(WebPDemuxGetI(demux, WEBP_FF_CANVAS_WIDTH));
     facts.height = int(WebPDemuxGetI(demux, WEBP_FF_CANVAS_HEIGHT));
     facts.frames = std::max(1, int(WebPDemuxGetI(demux, WEBP_FF_FRAME_COUNT)));
@@ -165,7 +165,7 @@ void compositeRgba(const uint8_t* rgba, Raster& raster) {
     }
 }
 
-int prepareRaster(const WebpFacts& facts, Raster& raster) {
+Status prepareRaster(const WebpFacts& facts, Raster& raster) {
     raster.width = facts.width;
     raster.height = facts.height;
     raster.format = PixelFormat::Rgb8;
@@ -173,9 +173,9 @@ int prepareRaster(const WebpFacts& facts, Raster& raster) {
 }
 
 // A still through the incremental decoder, fed a piece at a time.
-int decodeStill(const QByteArray& bytes, const WebpFacts& facts, Raster& raster,
-                Progress& progress) {
-    if (const int status = prepareRaster(facts, raster); status != kSuccess)
+Status decodeStill(const QByteArray& bytes, const WebpFacts& facts, Raster& raster,
+                   Progress& progress) {
+    if (const Status status = prepareRaster(facts, raster); status != kSuccess)
         return status;
     std::vector<uint8_t> rgba;
     WebPDecoderConfig config;
@@ -215,8 +215,8 @@ int decodeStill(const QByteArray& bytes, const WebpFacts& facts, Raster& raster,
 }
 
 // The first frame of an animation on its canvas (transparent where the frame leaves it uncovered).
-int decodeFirstFrame(const QByteArray& bytes, const WebpFacts& facts, Raster& raster,
-                     Progress& progress) {
+Status decodeFirstFrame(const QByteArray& bytes, const WebpFacts& facts, Raster& raster,
+                        Progress& progress) {
     WebPAnimDecoderOptions options;
     if (!WebPAnimDecoderOptionsInit(&options))
         return kErrFormat;
@@ -242,7 +242,7 @@ int decodeFirstFrame(const QByteArray& bytes, const WebpFacts& facts, Raster& ra
     }
     if (!progress.report(90))
         return kErrCancelled;
-    if (const int status = prepareRaster(facts, raster); status != kSuccess)
+    if (const Status status = prepareRaster(facts, raster); status != kSuccess)
         return status;
     compositeRgba(canvas, raster);
     return kSuccess;
@@ -265,8 +265,8 @@ struct OpenWebp {
     WebpFacts facts;
 };
 
-int openWebp(const QString& path, OpenWebp& file) {
-    if (const int status = readWholeFile(path, file.bytes); status != kSuccess)
+Status openWebp(const QString& path, OpenWebp& file) {
+    if (const Status status = readWholeFile(path, file.bytes); status != kSuccess)
         return status;
     file.demux = demuxOf(file.bytes);
     if (!file.demux)
@@ -281,9 +281,9 @@ class WebpReader final : public FormatReader {
         return b.size() >= 12 && b.startsWith("RIFF") && b.mid(8, 4) == "WEBP";
     }
 
-    int readInfo(const QString& path, const FileHeader&, FileInfoRecord& info) override {
+    Status readInfo(const QString& path, const FileHeader&, FileInfoRecord& info) override {
         OpenWebp file;
-        if (const int status = openWebp(path, file); status != kSuccess)
+        if (const Status status = openWebp(path, file); status != kSuccess)
             return status;
         const WebpFacts& facts = file.facts;
         const bool swap = facts.orientation >= 5;
@@ -295,21 +295,21 @@ class WebpReader final : public FormatReader {
         return kSuccess;
     }
 
-    int read(const QString& path, const FileHeader&, const ReadOptions&, DecodedImage& image,
-             Progress& progress) override {
+    Status read(const QString& path, const FileHeader&, const ReadOptions&, DecodedImage& image,
+                Progress& progress) override {
         if (!progress.report(0))
             return kErrCancelled;
         OpenWebp file;
-        if (const int status = openWebp(path, file); status != kSuccess)
+        if (const Status status = openWebp(path, file); status != kSuccess)
             return status;
         const WebpFacts& facts = file.facts;
         DecodedImage decoded;
-        const int status = facts.animated
-                               ? decodeFirstFrame(file.bytes, facts, decoded.raster, progress)
-                               : decodeStill(file.bytes, facts, decoded.raster, progress);
+        const Status status = facts.animated
+                                  ? decodeFirstFrame(file.bytes, facts, decoded.raster, progress)
+                                  : decodeStill(file.bytes, facts, decoded.raster, progress);
         if (status != kSuccess)
             return status;
-        if (const int turned = applyOrientation(decoded.raster, facts.orientation);
+        if (const Status turned = applyOrientation(decoded.raster, facts.orientation);
             turned != kSuccess)
             return turned;
         readMetadata(file.demux.get(), decoded.meta);

@@ -24,7 +24,7 @@ ImageDisplay::ImageDisplay(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_NoSystemBackground);
 }
 
-int16_t ImageDisplay::readFileInfo(const QString& path) {
+imaging::Status ImageDisplay::readFileInfo(const QString& path) {
     return control_.readFileInfo(path);
 }
 

@@ -35,7 +35,7 @@ class ImageDisplay : public QWidget {
 
     // The file information of `path`; 0 on success, bitmapWidth() and bitmapHeight() then give
     // the file's size.
-    int16_t readFileInfo(const QString& path);
+    imaging::Status readFileInfo(const QString& path);
     float bitmapWidth() const { return control_.bitmapWidth(); }
     float bitmapHeight() const { return control_.bitmapHeight(); }
 

@@ -30,7 +30,7 @@ void Inspection::inspectCurrentFile() {
     panel_->clear();
     shownPath_ = path;
     try {
-        if (imaging::readFileInfo(path, fileInfo_) != 1) {
+        if (imaging::readFileInfo(path, fileInfo_) != imaging::kSuccess) {
             // Unreadable: the fields stay empty, and the preview shows nothing either.
             preview_->clearImage();
             previewPath_.clear();

@@ -80,7 +80,7 @@ TEST_F(ConversionStepTest, RequestResolutionIsWrittenAndMemoryEqualsTheFile) {
             ASSERT_TRUE(file.open(QIODevice::ReadOnly));
             EXPECT_TRUE(file.readAll() == inMemory.bytes[i]) << i;
             imaging::FileInfoRecord info;
-            ASSERT_EQ(imaging::readFileInfo(onDisk.written[i].path, info), 1);
+            ASSERT_EQ(imaging::readFileInfo(onDisk.written[i].path, info), imaging::kSuccess);
             EXPECT_EQ(std::tuple(info.XResolution, info.YResolution), std::tuple(c.dpi, c.dpi));
             file.remove();
         }

@@ -93,7 +93,7 @@ TEST_F(RawNameTest, ALatin1FileIsReadAndWrittenByItsBytes) {
     const QString source = decodeFileName(folder + "/Caf\xe9.jpg");
 
     FileInfoRecord info;
-    ASSERT_EQ(readFileInfo(source, info), 1);
+    ASSERT_EQ(readFileInfo(source, info), imaging::kSuccess);
     EXPECT_EQ(std::pair(info.Width, info.Height), std::pair(64, 48));
     ImagingControl control;
     ASSERT_EQ(control.load(source, 0), kSuccess);

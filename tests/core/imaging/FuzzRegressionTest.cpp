@@ -103,7 +103,7 @@ QByteArray jxlClaiming(uint32_t width, uint32_t height) {
     return bytes + QByteArray(64, '\0');
 }
 
-constexpr int kFails = 0;            // the information: any failure code
+constexpr int kFails = -3;           // the information: any failure code
 constexpr int kFailsNotMemory = -1;  // the load: any failure but kErrNoMemory
 constexpr int kAnyFailure = -2;      // the load: any failure code
 
@@ -147,35 +147,35 @@ TEST(DamagedFiles, FailCleanlyAndQuietlyInEveryReader) {
     const struct {
         const char* name;
         QByteArray bytes;
-        int info;  // 1: the information is read; otherwise the failure code, or kFails
+        int info;  // kSuccess: the information is read; otherwise the failure code, or kFails
         int load;  // the load's code, or kFailsNotMemory
     } cases[] = {
         {"empty.tif", "", kFails, kFailsNotMemory},
         {"random.tif", random, kFails, kFailsNotMemory},
         {"garbage after the signature.tif", "II*\0" + random, kFails, kFailsNotMemory},
-        {"strip beyond the end.tif", testing::buildRawTiff(beyond), 1, kFailsNotMemory},
-        {"strip cut short.tif", testing::buildRawTiff(shortStrip), 1, kFailsNotMemory},
-        {"bad LZW.tif", testing::buildRawTiff(badLzw), 1, kFailsNotMemory},
+        {"strip beyond the end.tif", testing::buildRawTiff(beyond), kSuccess, kFailsNotMemory},
+        {"strip cut short.tif", testing::buildRawTiff(shortStrip), kSuccess, kFailsNotMemory},
+        {"bad LZW.tif", testing::buildRawTiff(badLzw), kSuccess, kFailsNotMemory},
         {"zero width.tif", testing::buildRawTiff(noWidth), kFails, kFailsNotMemory},
-        {"garbled fax data.tif", faxGarbled, 1, kErrCorrupt},
-        {"half-float samples.tif", testing::readBytes(d + "/float.tif"), 1, kErrFormat},
+        {"garbled fax data.tif", faxGarbled, kSuccess, kErrCorrupt},
+        {"half-float samples.tif", testing::readBytes(d + "/float.tif"), kSuccess, kErrFormat},
         {"directory cut off.tif", tif.left(6000), kFails, kFailsNotMemory},
-        {"cut in the image data.jpg", jpg.left(jpg.size() * 6 / 10), 1, kErrCorrupt},
-        {"end marker missing.jpg", jpg.left(jpg.size() - 2), 1, kSuccess},
+        {"cut in the image data.jpg", jpg.left(jpg.size() * 6 / 10), kSuccess, kErrCorrupt},
+        {"end marker missing.jpg", jpg.left(jpg.size() - 2), kSuccess, kSuccess},
         {"cut in the header.jpg", jpg.left(40), kFails, kErrCorrupt},
         {"signature only.jpg", "\xFF\xD8\xFF", kFails, kErrCorrupt},
-        {"markers in the image data.jpg", jpgMarkers, 1, kErrCorrupt},
+        {"markers in the image data.jpg", jpgMarkers, kSuccess, kErrCorrupt},
         {"signature only.jxl", jxl.left(12), kErrCorrupt, kErrCorrupt},
-        {"cut after the header.jxl", jxl.left(jxl.size() / 2), 1, kErrCorrupt},
+        {"cut after the header.jxl", jxl.left(jxl.size() / 2), kSuccess, kErrCorrupt},
         {"random after the container signature.jxl", jxl.left(12) + randomBytes(5000, 1), kFails,
          kErrCorrupt},
         {"random after the codestream signature.jxl", "\xFF\x0A" + randomBytes(5000, 2), kFails,
          kErrCorrupt},
         // The information needs only the intact header.
-        {"corrupted pixel data.jxl", jxlNoise, 1, kErrCorrupt},
+        {"corrupted pixel data.jxl", jxlNoise, kSuccess, kErrCorrupt},
         {"huge.jxl", jxlClaiming(100000, 100000), kErrNoMemory, kErrNoMemory},
         {"just over the limit.jxl", jxlClaiming(16385, 16384), kErrNoMemory, kErrNoMemory},
-        {"cut.gif", gif.left(gif.size() / 2), 1, kErrCorrupt},
+        {"cut.gif", gif.left(gif.size() / 2), kSuccess, kErrCorrupt},
         {"cut.bmp", bmp.left(bmp.size() / 2), kFails, kErrCorrupt},
         // Formats that are refused: video, scripts that read other files, nothing at all.
         {"clip.mpeg", mpeg + QByteArray(2000, '\0'), kErrFormat, kErrFormat},
@@ -214,7 +214,7 @@ TEST(DamagedFiles, FailCleanlyAndQuietlyInEveryReader) {
             FileInfoRecord info;
             const int32_t result = readFileInfo(file, info);
             if (c.info == kFails)
-                EXPECT_NE(result, 1);
+                EXPECT_NE(result, kSuccess);
             else
                 EXPECT_EQ(result, c.info);
             ImagingControl control;

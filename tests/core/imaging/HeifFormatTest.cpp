@@ -52,7 +52,7 @@ TEST_F(HeifFormat, TheFilesTransformIsAppliedAndItsExifOrientationNever) {
     f.exif = exifWithOrientation(8);
     const QString file = write("turned.heic", makeHeif(quadrants(64, 32), f));
     imaging::FileInfoRecord info;
-    ASSERT_EQ(imaging::readFileInfo(file, info), 1);
+    ASSERT_EQ(imaging::readFileInfo(file, info), imaging::kSuccess);
     EXPECT_EQ(info.Format, imaging::format::kHeif);
     EXPECT_EQ(std::make_pair(info.Width, info.Height), std::make_pair(32, 64));
 
@@ -92,7 +92,7 @@ TEST_F(HeifFormat, HevcAndAv1AreNamedWithTheirCompressionAndDepth) {
         f.alpha = c.alpha;
         const QString file = write(c.av1 ? "a.avif" : "a.heic", makeHeif(photo, f));
         imaging::FileInfoRecord info;
-        ASSERT_EQ(imaging::readFileInfo(file, info), 1) << c.name;
+        ASSERT_EQ(imaging::readFileInfo(file, info), imaging::kSuccess) << c.name;
         EXPECT_EQ(info.Format, c.code);
         EXPECT_EQ(imaging::formatName(info.Format), c.name);
         EXPECT_EQ(info.Compression, c.compression);

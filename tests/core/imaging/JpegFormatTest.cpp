@@ -18,7 +18,7 @@ class JpegFormatTest : public testing::ImagingTest {
     }
     static FileInfoRecord info(const QString& file) {
         FileInfoRecord record;
-        EXPECT_EQ(readFileInfo(file, record), 1) << file.toStdString();
+        EXPECT_EQ(readFileInfo(file, record), imaging::kSuccess) << file.toStdString();
         return record;
     }
 };

@@ -262,8 +262,8 @@ TEST_F(PixavantEncodingTest, UnchangedJpegIsCarriedOverWithTheResolutionAskedAnd
         const QString rebuiltPath =
             write("rebuilt.jpg", QByteArray(reinterpret_cast<const char*>(facts.jpeg.data()),
                                             qsizetype(facts.jpeg.size())));
-        ASSERT_EQ(readFileInfo(rebuiltPath, rebuilt), 1);
-        ASSERT_EQ(readFileInfo(path("out.jxl"), info), 1);
+        ASSERT_EQ(readFileInfo(rebuiltPath, rebuilt), imaging::kSuccess);
+        ASSERT_EQ(readFileInfo(path("out.jxl"), info), imaging::kSuccess);
         EXPECT_EQ(std::tuple(info.Format, info.XResolution, info.YResolution),
                   std::tuple(format::kPixavantLossless, int32_t(c.dpi), int32_t(c.dpi)));
         if (c.fixture.densityUnit != 0 || c.fixture.exif) {
@@ -318,7 +318,7 @@ TEST_F(PixavantEncodingTest, CameraJpegsAreCarriedOverAtTheirOwnResolutionAndAt7
     for (const auto& c : cases) {
         const QString source = root + QLatin1Char('/') + QLatin1String(c.file);
         FileInfoRecord info;
-        ASSERT_EQ(readFileInfo(source, info), 1) << c.file;
+        ASSERT_EQ(readFileInfo(source, info), imaging::kSuccess) << c.file;
         const int32_t own = info.XResolution > 0 ? info.XResolution : 72;
         for (const int32_t dpi : {own, 72}) {
             SCOPED_TRACE(std::string(c.file) + " at " + std::to_string(dpi) + " dpi");
@@ -339,7 +339,7 @@ TEST_F(PixavantEncodingTest, CameraJpegsAreCarriedOverAtTheirOwnResolutionAndAt7
             EXPECT_LE(changed, 5 + 18);
             EXPECT_LT(QFileInfo(path("out.jxl")).size(), QFileInfo(source).size());
             FileInfoRecord written;
-            ASSERT_EQ(readFileInfo(path("out.jxl"), written), 1);
+            ASSERT_EQ(readFileInfo(path("out.jxl"), written), imaging::kSuccess);
             EXPECT_EQ(std::tuple(written.Width, written.Height, written.XResolution),
                       std::tuple(info.Width, info.Height, dpi));
         }

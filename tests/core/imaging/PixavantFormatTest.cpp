@@ -94,7 +94,7 @@ TEST_F(PixavantFormatTest, ColourProfilesTravelWithLosslessFiles) {
     ASSERT_EQ(readDirect(path("p3.jxl"), image), kSuccess);
     ASSERT_FALSE(image.meta.iccProfile.empty());
     FileInfoRecord info;
-    ASSERT_EQ(readFileInfo(path("p3.jxl"), info), 1);
+    ASSERT_EQ(readFileInfo(path("p3.jxl"), info), imaging::kSuccess);
     EXPECT_EQ(std::tuple(info.Format, info.Width, info.Height, info.BitsPerPixel),
               std::tuple(format::kPixavantLossless, 4, 3, 24));
 
@@ -163,7 +163,7 @@ TEST_F(PixavantFormatTest, ResolutionFollowsTheExifUnitAndDamageIsIgnored) {
         QByteArray bytes = written;
         write("p.jxl", bytes.replace(payload + c.offset, c.bytes.size(), c.bytes));
         FileInfoRecord info;
-        ASSERT_EQ(readFileInfo(path("p.jxl"), info), 1);
+        ASSERT_EQ(readFileInfo(path("p.jxl"), info), imaging::kSuccess);
         EXPECT_EQ(info.XResolution, c.dpi);
         EXPECT_EQ(info.YResolution, c.dpi);
         DecodedImage image;

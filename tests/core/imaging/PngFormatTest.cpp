@@ -121,7 +121,7 @@ TEST_F(PngTest, InformationNamesTheFormatDepthAndResolution) {
             .image(QByteArray(36, '\x11'))
             .finish();
     FileInfoRecord info;
-    ASSERT_EQ(readFileInfo(write("i.png", png), info), 1);
+    ASSERT_EQ(readFileInfo(write("i.png", png), info), imaging::kSuccess);
     EXPECT_EQ(std::tuple(info.Format, info.Width, info.Height, info.BitsPerPixel, info.Compression,
                          info.XResolution, info.YResolution, info.TotalPages),
               std::tuple(format::kPng, 3, 2, 48, QStringLiteral("Deflate"), 300, 150, 1));

@@ -165,7 +165,7 @@ TEST_P(TiffInfoTest, ReportsCodeDepthAndCompressionAndDecodes) {
     const QString file = fixture(QString::fromLatin1(c.name) + ".tif", f);
 
     FileInfoRecord i;
-    ASSERT_EQ(readFileInfo(file, i), 1);
+    ASSERT_EQ(readFileInfo(file, i), imaging::kSuccess);
     EXPECT_EQ(std::tuple(i.Format, i.Width, i.Height, i.BitsPerPixel, i.Compression, i.TotalPages),
               std::tuple(c.code, int(f.width), int(f.height), c.bits,
                          QString::fromLatin1(c.compression), 1));
@@ -201,14 +201,14 @@ TEST_F(TiffTest, ResolutionIsReportedInDotsPerInch) {
         f.resolutionUnit = c.unit;
         const QString file = fixture("res.tif", f);
         FileInfoRecord info;
-        ASSERT_EQ(readFileInfo(file, info), 1);
+        ASSERT_EQ(readFileInfo(file, info), imaging::kSuccess);
         EXPECT_EQ(info.XResolution, c.dpi) << c.value << " unit " << c.unit;
         DecodedImage image;
         ASSERT_EQ(testing::decode(file, image), kSuccess);
         EXPECT_NEAR(image.meta.xDpi, c.dpi, 0.51);
     }
     FileInfoRecord info;
-    ASSERT_EQ(readFileInfo(fixture("none.tif", patterned(4, 4, 8, 1, 1)), info), 1);
+    ASSERT_EQ(readFileInfo(fixture("none.tif", patterned(4, 4, 8, 1, 1)), info), imaging::kSuccess);
     EXPECT_EQ(info.XResolution, 0);
 }
 
@@ -325,7 +325,7 @@ TEST_F(TiffTest, PagesAreCountedAndTheFirstIsLoaded) {
         f.bigTiff = big;
         const QString file = fixture("pages.tif", f);
         FileInfoRecord info;
-        ASSERT_EQ(readFileInfo(file, info), 1);
+        ASSERT_EQ(readFileInfo(file, info), imaging::kSuccess);
         EXPECT_EQ(info.TotalPages, 3) << "BigTIFF " << big;
         DecodedImage image;
         ASSERT_EQ(testing::decode(file, image), kSuccess);
@@ -339,7 +339,7 @@ TEST_F(TiffTest, PagesAreCountedAndTheFirstIsLoaded) {
         raw.loop = loop;
         ASSERT_TRUE(writeFile(path("many.tif"), buildRawTiff(raw)));
         FileInfoRecord info;
-        ASSERT_EQ(readFileInfo(path("many.tif"), info), 1);
+        ASSERT_EQ(readFileInfo(path("many.tif"), info), imaging::kSuccess);
         EXPECT_EQ(info.TotalPages, pages);
         DecodedImage image;
         EXPECT_EQ(testing::decode(path("many.tif"), image), kSuccess);
@@ -361,7 +361,7 @@ TEST_F(TiffTest, CcittOutputDecodesWithLibtiffTools) {
         ASSERT_TRUE(process.waitForFinished(20000));
         ASSERT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
         FileInfoRecord info;
-        ASSERT_EQ(readFileInfo(plain, info), 1);
+        ASSERT_EQ(readFileInfo(plain, info), imaging::kSuccess);
         EXPECT_EQ(info.Format, 3);
         DecodedImage image;
         ASSERT_EQ(testing::decode(plain, image), kSuccess);
@@ -574,7 +574,7 @@ TEST_F(TiffTest, DeepRastersAreWrittenAtSixteenBits) {
             const QString out = path("deep.tif");
             ASSERT_EQ(save(out, raster, code), kSuccess);
             FileInfoRecord info;
-            ASSERT_EQ(readFileInfo(out, info), 1);
+            ASSERT_EQ(readFileInfo(out, info), imaging::kSuccess);
             EXPECT_EQ(info.BitsPerPixel, 16 * raster.channels());
             DecodedImage back;
             ASSERT_EQ(testing::decodeDeep(out, back), kSuccess);

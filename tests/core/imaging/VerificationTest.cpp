@@ -66,7 +66,7 @@ TEST_F(VerificationTest, EveryFormatReadsBackAsWrittenAtEveryDepth) {
                       kSuccess)
                 << control.lastVerification().detail;
             FileInfoRecord i;
-            ASSERT_EQ(readFileInfo(out, i), 1);
+            ASSERT_EQ(readFileInfo(out, i), imaging::kSuccess);
             EXPECT_EQ(std::tuple(i.Format, i.Width, i.Height, i.BitsPerPixel, i.Compression,
                                  i.XResolution, i.YResolution),
                       std::tuple(o.code, 96, 64, o.bits[d], QString::fromLatin1(o.compression), 240,

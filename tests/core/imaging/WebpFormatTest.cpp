@@ -40,7 +40,7 @@ TEST_F(WebpFormat, AnAnimationGivesItsFirstFrameAndSaysSo) {
     f.frames = 3;
     const QString file = write("anim.webp", makeWebp(photo, f));
     imaging::FileInfoRecord info;
-    ASSERT_EQ(imaging::readFileInfo(file, info), 1);
+    ASSERT_EQ(imaging::readFileInfo(file, info), imaging::kSuccess);
     EXPECT_EQ(info.Format, imaging::format::kWebp);
     EXPECT_EQ(info.TotalPages, 1);  // an animation's frames are not pages
     EXPECT_TRUE(info.Compression.contains("animated"));
@@ -63,7 +63,7 @@ TEST_F(WebpFormat, ExifOrientationIsAppliedAsAJpegsIs) {
     f.icc = std::vector<uint8_t>(200, 7);
     const QString file = write("turned.webp", makeWebp(marked, f));
     imaging::FileInfoRecord info;
-    ASSERT_EQ(imaging::readFileInfo(file, info), 1);
+    ASSERT_EQ(imaging::readFileInfo(file, info), imaging::kSuccess);
     EXPECT_EQ(std::make_pair(info.Width, info.Height), std::make_pair(20, 30));
     DecodedImage image;
     ASSERT_EQ(decode(file, image), imaging::kSuccess);
@@ -115,7 +115,8 @@ TEST_F(WebpFormat, NamedInTheInformation) {
     EXPECT_EQ(imaging::formatName(imaging::format::kWebp), "WebP");
     EXPECT_EQ(imaging::formatName(imaging::format::kPng), "PNG");
     imaging::FileInfoRecord info;
-    ASSERT_EQ(imaging::readFileInfo(write("a.webp", makeWebp(makePhotoLike(8, 8, 1))), info), 1);
+    ASSERT_EQ(imaging::readFileInfo(write("a.webp", makeWebp(makePhotoLike(8, 8, 1))), info),
+              imaging::kSuccess);
     EXPECT_EQ(info.Compression, "VP8L lossless");
     EXPECT_EQ(info.BitsPerPixel, 24);
 }
