@@ -32,7 +32,10 @@ bool isCliCommand(int argc, char** argv) {
            std::strcmp(first, "-h") == 0 || std::strcmp(first, "--version") == 0;
 }
 
-QString usageText() {
+namespace {
+
+// The commands, and what convert does by default.
+QString usageSynopsis() {
     return QStringLiteral(
         "Usage:\n"
         "  pixavant convert [OPTIONS] FILE...   convert image files\n"
@@ -47,7 +50,12 @@ QString usageText() {
         "The defaults are the program's start-up settings (24-bit colour, same size, JPEG at\n"
         "the best quality, written as NAME.JPG beside each file), except the resolution: each\n"
         "file keeps its own.\n"
-        "\n"
+        "\n");
+}
+
+// The options of convert that decide the encoding.
+QString encodingOptions() {
+    return QStringLiteral(
         "  --dpi N            resolution of the output in dots per inch, 1 to 32767, as the\n"
         "                     options dialog's choice: TIFF files count by the resolution they\n"
         "                     state; files of every other format, and TIFF files that state\n"
@@ -93,7 +101,12 @@ QString usageText() {
         "                              time  0.8x  0.8x  1.0x  3.3x  4.0x  4.2x  6.3x     -     -\n"
         "                     1-bit size     716%  503%  443%  356%  101%  100%  100%     -     -\n"
         "                           time     0.1x  0.1x  0.1x  0.2x  0.9x  1.0x  1.0x     -     -\n"
-        "                     Above 7 the encoder needs much more memory and time.\n"
+        "                     Above 7 the encoder needs much more memory and time.\n");
+}
+
+// The options of convert that decide where outputs go and how the files are run.
+QString outputAndRunOptions() {
+    return QStringLiteral(
         "  -o, --output DIR   directory for the output files (default: each file's own); made,\n"
         "                     with its parents, when it is missing.\n"
         "  --full-names       name each output up to the last dot of its source's name instead\n"
@@ -137,7 +150,12 @@ QString usageText() {
         "                     so that a copied archive is checked where it is.\n"
         "  --keep-dates       give each output its source's modification time.\n"
         "  --strip            write the pixels only: no EXIF, XMP or IPTC (kept by default,\n"
-        "                     made true of the output: orientation 1, its size and resolution).\n"
+        "                     made true of the output: orientation 1, its size and resolution).\n");
+}
+
+// How convert names, replaces and reports.
+QString convertNotes() {
+    return QStringLiteral(
         "\n"
         "An output file is named after its source up to the first dot: scan.2.tif becomes\n"
         "scan.JPG (up to the last dot with --full-names). Files of the same name in the output\n"
@@ -162,7 +180,12 @@ QString usageText() {
         "error as 'pixavant: FILE: message (reason)' (a failed write names the output and the\n"
         "cause: permission denied, name too long, no space), and so does what of a file's\n"
         "metadata could not be carried (damaged metadata is left out; the pixels are still\n"
-        "written).\n"
+        "written).\n");
+}
+
+// The other commands, and the exit statuses.
+QString infoAndVerifyUsage() {
+    return QStringLiteral(
         "\n"
         "info: prints format, compression, width, height, bits per pixel, resolution, file size\n"
         "and image size of each FILE (of its first page), and the page count of a multi-page\n"
@@ -176,6 +199,13 @@ QString usageText() {
         "\n"
         "Exit status: 0 done; 1 a file could not be converted or read; 2 a wrong option or\n"
         "value (nothing was touched); 130 interrupted.\n");
+}
+
+}  // namespace
+
+QString usageText() {
+    return usageSynopsis() + encodingOptions() + outputAndRunOptions() + convertNotes() +
+           infoAndVerifyUsage();
 }
 
 int showUsage() {

@@ -246,6 +246,54 @@ QString filesText(int64_t count) {
            (count == 1 ? QStringLiteral(" file") : QStringLiteral(" files"));
 }
 
+// After each write with --keep-dates: every output gets its source's modification time, or the
+// file fails saying so.
+void giveSourceDate(FileOutcome& outcome) {
+    QString error;
+    for (const batch::WrittenOutput& written : writtenOf(outcome)) {
+        if (carryModificationTime(outcome.source, written.path, error))
+            continue;
+        outcome.result = FileOutcome::Result::Failed;
+        outcome.code = imaging::kErrWrite;
+        outcome.message = QStringLiteral("The date of %1 could not be set.")
+                              .arg(imaging::displayFileName(QFileInfo(written.path).fileName()));
+        outcome.detail = QStringLiteral("the output is written, with today's date: ") + error;
+        return;
+    }
+}
+
+// After each write with --manifest: the lines the manifest gets for the file's outputs, with
+// paths relative to the manifest's folder.
+void makeManifestRecord(const QString& manifestPath, FileOutcome& outcome) {
+    const QString cwd = imaging::currentDirectory();
+    const QString manifestDir = manifestPath.left(manifestPath.lastIndexOf(QLatin1Char('/')) + 1);
+    QByteArrayList lines;
+    for (const batch::WrittenOutput& written : writtenOf(outcome)) {
+        batch::ManifestEntry entry = batch::describeConversion(
+            absoluteCleanPath(outcome.source, cwd), absoluteCleanPath(written.path, cwd),
+            outcome.formatCode, written.verification);
+        entry.page = written.page;
+        entry.source = batch::manifestRelativePath(entry.source, manifestDir);
+        entry.output = batch::manifestRelativePath(entry.output, manifestDir);
+        lines << batch::toJsonLine(entry);
+    }
+    outcome.record = lines.join('\n');
+}
+
+// The last line on a terminal: what the run did, and the bytes it saved.
+void printTotals(const RunSummary& summary, const batch::RunTotals& totals, CliIo& io) {
+    io.out << filesText(summary.converted) << " converted";
+    if (summary.skipped > 0)
+        io.out << ", " << summary.skipped << " skipped";
+    if (summary.failed > 0)
+        io.out << ", " << summary.failed << " failed";
+    if (summary.abandoned > 0)
+        io.out << ", " << summary.abandoned << " abandoned";
+    if (summary.converted > 0)
+        io.out << ": " << batch::bytesText(totals);
+    io.out << "\n";
+}
+
 }  // namespace
 
 int runConvert(const QStringList& args, CliIo& io) {
@@ -282,38 +330,10 @@ int runConvert(const QStringList& args, CliIo& io) {
     ConvertRunner runner(job, io.interrupted);
     runner.setBeforeConverting(beforeConverting);
     if (job.keepDates)
-        runner.addAfterWrite([](FileOutcome& outcome) {
-            QString error;
-            for (const batch::WrittenOutput& written : writtenOf(outcome)) {
-                if (carryModificationTime(outcome.source, written.path, error))
-                    continue;
-                outcome.result = FileOutcome::Result::Failed;
-                outcome.code = imaging::kErrWrite;
-                outcome.message =
-                    QStringLiteral("The date of %1 could not be set.")
-                        .arg(imaging::displayFileName(QFileInfo(written.path).fileName()));
-                outcome.detail =
-                    QStringLiteral("the output is written, with today's date: ") + error;
-                return;
-            }
-        });
+        runner.addAfterWrite(giveSourceDate);
     if (!job.manifestPath.isEmpty())
-        runner.addAfterWrite([&job](FileOutcome& outcome) {
-            const QString cwd = imaging::currentDirectory();
-            const QString manifestDir =
-                job.manifestPath.left(job.manifestPath.lastIndexOf(QLatin1Char('/')) + 1);
-            QByteArrayList lines;
-            for (const batch::WrittenOutput& written : writtenOf(outcome)) {
-                batch::ManifestEntry entry = batch::describeConversion(
-                    absoluteCleanPath(outcome.source, cwd), absoluteCleanPath(written.path, cwd),
-                    outcome.formatCode, written.verification);
-                entry.page = written.page;
-                entry.source = batch::manifestRelativePath(entry.source, manifestDir);
-                entry.output = batch::manifestRelativePath(entry.output, manifestDir);
-                lines << batch::toJsonLine(entry);
-            }
-            outcome.record = lines.join('\n');
-        });
+        runner.addAfterWrite(
+            [&job](FileOutcome& outcome) { makeManifestRecord(job.manifestPath, outcome); });
     ProgressLine line(io);
     CliReporter reporter(io, line, job, job.manifestPath.isEmpty() ? nullptr : &manifest);
     const RunSummary summary = runner.run(sources, reporter);
@@ -337,18 +357,8 @@ int runConvert(const QStringList& args, CliIo& io) {
         io.err.flush();
         return kExitInterrupted;
     }
-    if (io.terminal && summary.listError.isEmpty()) {
-        io.out << filesText(summary.converted) << " converted";
-        if (summary.skipped > 0)
-            io.out << ", " << summary.skipped << " skipped";
-        if (summary.failed > 0)
-            io.out << ", " << summary.failed << " failed";
-        if (summary.abandoned > 0)
-            io.out << ", " << summary.abandoned << " abandoned";
-        if (summary.converted > 0)
-            io.out << ": " << batch::bytesText(reporter.totals());
-        io.out << "\n";
-    }
+    if (io.terminal && summary.listError.isEmpty())
+        printTotals(summary, reporter.totals(), io);
     io.out.flush();
     io.err.flush();
     const bool failed =

@@ -116,7 +116,16 @@ void MainWindow::buildWindow() {
     auto* client = new QWidget(this);
     client->setObjectName(QStringLiteral("client"));
     setCentralWidget(client);
+    buildControls(client);
+    setControlsTabOrder();
+    buildMenu();
+    connectControls();
+    nameControls(this);
+    applyHeight();
+}
 
+// The lists, the buttons and the places of the preview and the information panel.
+void MainWindow::buildControls(QWidget* client) {
     const QFont labelFont = sansFont(8.25);
     const QFont buttonFont = sansFont(8.25, true);
 
@@ -174,8 +183,9 @@ void MainWindow::buildWindow() {
     srcFileList_->setAccessibleName(QStringLiteral("Source Files(s)"));
     workFileList_->setAccessibleName(QStringLiteral("Destination Files(s)"));
     lead1_->setAccessibleName(QStringLiteral("Preview"));
+}
 
-    // Tab order.
+void MainWindow::setControlsTabOrder() {
     setTabOrder(srcBrowser_, srcView_);
     setTabOrder(srcView_, compress_);
     setTabOrder(compress_, deleteFile_);
@@ -185,8 +195,9 @@ void MainWindow::buildWindow() {
     setTabOrder(add_, workFileList_);
     setTabOrder(workFileList_, srcFileList_);
     srcBrowser_->setFocus();
+}
 
-    // Menu.
+void MainWindow::buildMenu() {
     QMenu* option = menuBar()->addMenu(QStringLiteral("&Option"));
     option->setObjectName(QStringLiteral("mOption"));
     mPreviewImage_ = option->addAction(QStringLiteral("&Preview"));
@@ -209,7 +220,9 @@ void MainWindow::buildWindow() {
         applyHeight();
     });
     connect(mAbout_, &QAction::triggered, this, &MainWindow::aboutClick);
+}
 
+void MainWindow::connectControls() {
     connect(srcFileList_, &FileListBox::listClicked, this, &MainWindow::srcFileListClick);
     connect(workFileList_, &FileListBox::listClicked, this, &MainWindow::workFileListClick);
     connect(workFileList_, &FileListBox::pathsDropped, this, &MainWindow::dropOnWorkList);
@@ -224,9 +237,6 @@ void MainWindow::buildWindow() {
     connect(srcBrowser_, &QPushButton::clicked, this, &MainWindow::srcBrowserClick);
     connect(srcView_, &QPushButton::clicked, this, &MainWindow::srcViewClick);
     connect(compress_, &QPushButton::clicked, this, &MainWindow::compressClick);
-
-    nameControls(this);
-    applyHeight();
 }
 
 void MainWindow::applyHeight() {

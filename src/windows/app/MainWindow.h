@@ -124,6 +124,10 @@ class MainWindow : public QMainWindow, public InspectionHost {
 
   private:
     void buildWindow();
+    void buildControls(QWidget* client);
+    void setControlsTabOrder();
+    void buildMenu();
+    void connectControls();
     void listClick(FileListBox* clicked, FileListBox* other);
     void applyHeight();
     void setCountText(QLabel* label, const QString& text, const QRect& design);

@@ -129,6 +129,74 @@ bool writeAll(int fd, const QByteArray& bytes) {
     return true;
 }
 
+// Where a file goes, and the path its record keeps: absolute in the home trash, relative to the
+// top directory in a file system's own trash (which may be mounted elsewhere next time).
+struct TrashPlace {
+    QString dir;
+    QString recordedPath;
+};
+
+std::optional<TrashPlace> trashPlace(const QString& homeTrashDir, const QString& parent,
+                                     dev_t parentDevice, const QString& original, QString* error) {
+    if (!homeTrashDir.isEmpty() && deviceOfNearest(homeTrashDir) == parentDevice) {
+        if (!makePrivateDirectory(homeTrashDir, error))
+            return std::nullopt;
+        return TrashPlace{homeTrashDir, original};
+    }
+    const QString top = mountTop(parent, parentDevice);
+    const std::optional<QString> topTrash = topDirectoryTrash(top, error);
+    if (!topTrash)
+        return std::nullopt;
+    return TrashPlace{*topTrash,
+                      top == QLatin1String("/") ? original.mid(1) : original.mid(top.size() + 1)};
+}
+
+// Writes the record under the first free name, then moves the file beside it. Returns the path
+// it has in the trash.
+std::optional<QString> moveUnderFreeName(const QString& path, const QString& fileName,
+                                         const QString& filesDir, const QString& infoDir,
+                                         const QByteArray& record, QString* error) {
+    for (int attempt = 1; attempt < 10000; ++attempt) {
+        const QString name = candidateName(fileName, attempt);
+        const QString infoPath = infoDir + QLatin1Char('/') + name + QStringLiteral(".trashinfo");
+        const QString trashedPath = filesDir + QLatin1Char('/') + name;
+        // Creating the record exclusively reserves the name, even against another program.
+        const int fd = ::open(QFile::encodeName(infoPath).constData(),
+                              O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0) {
+            if (errno == EEXIST)
+                continue;
+            *error = QStringLiteral("cannot write to the trash: %1").arg(systemError(errno));
+            return std::nullopt;
+        }
+        bool written = writeAll(fd, record);
+        int writeError = errno;
+        if (::close(fd) != 0 && written) {
+            written = false;
+            writeError = errno;
+        }
+        if (!written) {
+            ::unlink(QFile::encodeName(infoPath).constData());
+            *error = QStringLiteral("cannot write to the trash: %1").arg(systemError(writeError));
+            return std::nullopt;
+        }
+        struct stat existing {};
+        if (lstatPath(trashedPath, &existing)) {
+            ::unlink(QFile::encodeName(infoPath).constData());  // a leftover without its record
+            continue;
+        }
+        if (::rename(QFile::encodeName(path).constData(),
+                     QFile::encodeName(trashedPath).constData()) != 0) {
+            *error = systemError(errno);
+            ::unlink(QFile::encodeName(infoPath).constData());  // the file stayed: no record
+            return std::nullopt;
+        }
+        return trashedPath;
+    }
+    *error = QStringLiteral("the trash holds too many files of this name");
+    return std::nullopt;
+}
+
 }  // namespace
 
 Trash::Trash() : homeTrashDir_(homeTrashFromEnvironment()) {}
@@ -171,71 +239,20 @@ std::optional<QString> Trash::moveToTrash(const QString& path, QString* error) c
     const QString original =
         (parent == QLatin1String("/") ? QString() : parent) + QLatin1Char('/') + info.fileName();
 
-    // Where it goes, and the path its record keeps: absolute in the home trash, relative to the
-    // top directory in a file system's own trash (which may be mounted elsewhere next time).
-    QString trashDir;
-    QString recordedPath;
-    if (!homeTrashDir_.isEmpty() && deviceOfNearest(homeTrashDir_) == parentStat.st_dev) {
-        if (!makePrivateDirectory(homeTrashDir_, error))
-            return std::nullopt;
-        trashDir = homeTrashDir_;
-        recordedPath = original;
-    } else {
-        const QString top = mountTop(parent, parentStat.st_dev);
-        const std::optional<QString> topTrash = topDirectoryTrash(top, error);
-        if (!topTrash)
-            return std::nullopt;
-        trashDir = *topTrash;
-        recordedPath = top == QLatin1String("/") ? original.mid(1) : original.mid(top.size() + 1);
-    }
-    const QString filesDir = trashDir + QStringLiteral("/files");
-    const QString infoDir = trashDir + QStringLiteral("/info");
+    const std::optional<TrashPlace> place =
+        trashPlace(homeTrashDir_, parent, parentStat.st_dev, original, error);
+    if (!place)
+        return std::nullopt;
+    const QString filesDir = place->dir + QStringLiteral("/files");
+    const QString infoDir = place->dir + QStringLiteral("/info");
     if (!makePrivateDirectory(filesDir, error) || !makePrivateDirectory(infoDir, error))
         return std::nullopt;
 
     const QByteArray record =
-        "[Trash Info]\nPath=" + encodeTrashPath(recordedPath) + "\nDeletionDate=" +
+        "[Trash Info]\nPath=" + encodeTrashPath(place->recordedPath) + "\nDeletionDate=" +
         QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")).toLatin1() +
         "\n";
-    for (int attempt = 1; attempt < 10000; ++attempt) {
-        const QString name = candidateName(info.fileName(), attempt);
-        const QString infoPath = infoDir + QLatin1Char('/') + name + QStringLiteral(".trashinfo");
-        const QString trashedPath = filesDir + QLatin1Char('/') + name;
-        // Creating the record exclusively reserves the name, even against another program.
-        const int fd = ::open(QFile::encodeName(infoPath).constData(),
-                              O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (fd < 0) {
-            if (errno == EEXIST)
-                continue;
-            *error = QStringLiteral("cannot write to the trash: %1").arg(systemError(errno));
-            return std::nullopt;
-        }
-        bool written = writeAll(fd, record);
-        int writeError = errno;
-        if (::close(fd) != 0 && written) {
-            written = false;
-            writeError = errno;
-        }
-        if (!written) {
-            ::unlink(QFile::encodeName(infoPath).constData());
-            *error = QStringLiteral("cannot write to the trash: %1").arg(systemError(writeError));
-            return std::nullopt;
-        }
-        struct stat existing {};
-        if (lstatPath(trashedPath, &existing)) {
-            ::unlink(QFile::encodeName(infoPath).constData());  // a leftover without its record
-            continue;
-        }
-        if (::rename(QFile::encodeName(path).constData(),
-                     QFile::encodeName(trashedPath).constData()) != 0) {
-            *error = systemError(errno);
-            ::unlink(QFile::encodeName(infoPath).constData());  // the file stayed: no record
-            return std::nullopt;
-        }
-        return trashedPath;
-    }
-    *error = QStringLiteral("the trash holds too many files of this name");
-    return std::nullopt;
+    return moveUnderFreeName(path, info.fileName(), filesDir, infoDir, record, error);
 }
 
 }  // namespace pixavant

@@ -7,6 +7,7 @@
 #include <QRadioButton>
 #include <QSlider>
 #include <QTimer>
+#include <array>
 #include <optional>
 
 #include "common/FormLayout.h"
@@ -89,9 +90,7 @@ CompressOptionDialog::CompressOptionDialog(QWidget* parent, const CompareSource*
     openFromSettings();
 }
 
-void CompressOptionDialog::buildControls() {
-    const QPoint top(0, 0);
-
+void CompressOptionDialog::buildResolutionFrame() {
     Resolution = makeFrame(this, "Resolution", QStringLiteral("Resolution"), 0, 0, 459, 101);
     const QPoint r = Resolution->pos();
     DPI72 = makeControl<QRadioButton>(Resolution, "DPI72", QStringLiteral("72  DPI "), r, 44, 26,
@@ -108,7 +107,9 @@ void CompressOptionDialog::buildControls() {
                                          57, 91, 23);
     DPIEnter = makeTextField(Resolution, "DPIEnter", r, 282, 58, 79, 21);
     labDPI = makeControl<QLabel>(Resolution, "labDPI", QStringLiteral("DPI"), r, 366, 62, 37, 21);
+}
 
+void CompressOptionDialog::buildDepthFrame() {
     ColorDepth = makeFrame(this, "ColorDepth", QStringLiteral("Color Depth"), 0, 102, 459, 71);
     const QPoint c = ColorDepth->pos();
     Bit1 = makeControl<QRadioButton>(ColorDepth, "Bit1", QStringLiteral("B/W"), c, 44, 128, 53, 23);
@@ -120,7 +121,9 @@ void CompressOptionDialog::buildControls() {
                                       127, 75, 25);
     Bit24 = makeControl<QRadioButton>(ColorDepth, "Bit24", QStringLiteral("24-Bit Color"), c, 370,
                                       126, 75, 27);
+}
 
+void CompressOptionDialog::buildSizeFrame() {
     Frame1 = makeFrame(this, "Frame1", QStringLiteral("Size"), 0, 174, 459, 101);
     const QPoint s = Frame1->pos();
     // Two pixels to the left, so that the caption ends where "Other (Specify)" begins.
@@ -136,7 +139,9 @@ void CompressOptionDialog::buildControls() {
     labHeight =
         makeControl<QLabel>(Frame1, "labHeight", QStringLiteral("Height"), s, 258, 242, 39, 21);
     txtHeight = makeTextField(Frame1, "txtHeight", s, 308, 240, 79, 21);
+}
 
+void CompressOptionDialog::buildCompressionFrame() {
     Frame2 = makeFrame(this, "Frame2", QStringLiteral("Compression Type"), 0, 276, 459, 125);
     const QPoint k = Frame2->pos();
     CompLZW =
@@ -168,7 +173,10 @@ void CompressOptionDialog::buildControls() {
     Label6 = makeControl<QLabel>(Frame2, "Label6", QStringLiteral("High"), k, 398, 336, 31, 17);
     Label4 = makeControl<QLabel>(Frame2, "Label4", QStringLiteral("Compression   Level"), k, 284,
                                  368, 125, 19);
+}
 
+void CompressOptionDialog::buildButtons() {
+    const QPoint top(0, 0);
     Back = makeControl<QPushButton>(this, "Back", QStringLiteral("Go Back"), top, 112, 416, 67, 29);
     Compress = makeControl<QPushButton>(this, "Compress", QStringLiteral("Compress"), top, 278, 416,
                                         67, 29);
@@ -179,6 +187,14 @@ void CompressOptionDialog::buildControls() {
     Compare->setAutoDefault(false);
     Compare->setVisible(compareSource_ != nullptr);
     Compare->setToolTip(QStringLiteral("See the clicked file as these choices would write it"));
+}
+
+void CompressOptionDialog::buildControls() {
+    buildResolutionFrame();
+    buildDepthFrame();
+    buildSizeFrame();
+    buildCompressionFrame();
+    buildButtons();
 
     // Names for screen readers where the caption is not the control's own.
     labWidth->setBuddy(txtWidth);
@@ -253,32 +269,15 @@ void CompressOptionDialog::deselect(QRadioButton* option) {
 void CompressOptionDialog::openFromSettings() {
     const CompressionSettings& settings = compressionSettings();
 
-    for (QRadioButton* option : {DPI72, DPI100, DPI200, DPI300, DPI400, DPIOther})
+    // The options in the order of the choices the settings record counts.
+    const std::array resolutions = {DPI72, DPI100, DPI200, DPI300, DPI400, DPIOther};
+    for (QRadioButton* option : resolutions)
         deselect(option);
     DPIEnter->setText(QString::number(settings.OtherDpiDefault));
-    switch (settings.DpiChoice) {
-        case 0:
-            select(DPI72);
-            break;
-        case 1:
-            select(DPI100);
-            break;
-        case 2:
-            select(DPI200);
-            break;
-        case 3:
-            select(DPI300);
-            break;
-        case 4:
-            select(DPI400);
-            break;
-        case 5:
-            select(DPIOther);
-            EnableDpiEntry();
-            break;
-        default:
-            break;
-    }
+    if (settings.DpiChoice >= 0 && settings.DpiChoice < int(resolutions.size()))
+        select(resolutions[size_t(settings.DpiChoice)]);
+    if (settings.DpiChoice == 5)
+        EnableDpiEntry();
 
     txtWidth->setText(QStringLiteral("0"));
     txtHeight->setText(QStringLiteral("0"));
@@ -292,25 +291,12 @@ void CompressOptionDialog::openFromSettings() {
         EnableSizeEntry();
     }
 
-    for (QRadioButton* option : {Bit1, BitGrayScale, Bit8, Bit16, Bit24})
+    const std::array depths = {Bit1, BitGrayScale, Bit8, Bit16, Bit24};
+    for (QRadioButton* option : depths)
         deselect(option);
-    switch (settings.DepthChoice) {
-        case 0:
-            select(Bit1);
-            break;
-        case 1:
-            select(BitGrayScale);
-            break;
-        case 2:
-            select(Bit8);
-            break;
-        case 3:
-            select(Bit16);
-            break;
-        default:
-            select(Bit24);
-            break;
-    }
+    // Any other number: 24-bit colour.
+    const bool knownDepth = settings.DepthChoice >= 0 && settings.DepthChoice < 4;
+    select(knownDepth ? depths[size_t(settings.DepthChoice)] : Bit24);
 
     CompLZW->setEnabled(false);
     for (QRadioButton* option :

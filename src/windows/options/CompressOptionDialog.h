@@ -49,6 +49,11 @@ class CompressOptionDialog : public QDialog {
   private:
     void updateCompareView();
     void buildControls();
+    void buildResolutionFrame();
+    void buildDepthFrame();
+    void buildSizeFrame();
+    void buildCompressionFrame();
+    void buildButtons();
     void connectReactions();
     void openFromSettings();
 
