@@ -19,7 +19,7 @@ enum Status : int16_t {
         20009,            // an argument out of range: a size, a depth, an unknown save format code
     kErrNoImage = 20010,  // save or resize without a loaded image
     kErrCancelled = 20011,  // the operation was abandoned from the progress notification
-    kErrLimit = 20012,  // a resource or time limit of a delegate was hit (for example Ghostscript)
+    kErrLimit = 20012,   // a resource or time limit of a delegate was hit (for example Ghostscript)
     kErrVerify = 20013,  // the output did not read back as it was written (ImagingControl)
 };
 

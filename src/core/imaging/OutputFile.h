@@ -51,8 +51,8 @@ class OutputFile {
     QString tempPath_;
     QByteArray tempName_;  // in the output folder
     QByteArray finalName_;
-    int dirFd_ = -1;       // the output folder
-    int memoryFd_ = -1;    // in memory: the memory file, -1 otherwise
+    int dirFd_ = -1;     // the output folder
+    int memoryFd_ = -1;  // in memory: the memory file, -1 otherwise
     bool inMemory_ = false;
     QByteArray contents_;
     QString failure_;
