@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <jpeglib.h>
+#include <jxl/encode.h>
 #include <lcms2.h>
 #include <tiffio.h>
 
@@ -84,8 +85,7 @@ std::vector<uint8_t> grayProfile(double gamma) {
 JxlColorEncoding encoding(JxlColorSpace space, JxlPrimaries primaries, JxlTransferFunction transfer,
                           double gamma = 0) {
     JxlColorEncoding e{};
-    e.color_space = space;
-    e.white_point = JXL_WHITE_POINT_D65;
+    JxlColorEncodingSetToSRGB(&e, space == JXL_COLOR_SPACE_GRAY);
     e.primaries = primaries;
     e.transfer_function = transfer;
     e.gamma = gamma;
