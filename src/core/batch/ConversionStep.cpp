@@ -80,25 +80,25 @@ void ConversionStep::onControlProgress(int16_t percent) {
     progress_(percent, page_, phase_ == Phase::Save);
 }
 
-int32_t ConversionStep::examine(const QString& path, SourceFacts& facts) {
+imaging::Status ConversionStep::examine(const QString& path, SourceFacts& facts) {
     libraryDetail_.clear();
     if (const int32_t result = imaging::readFileInfo(path, facts.info);
         result != imaging::kSuccess) {
         libraryDetail_ = imaging::errorDetail();
-        return result;
+        return imaging::Status(result);
     }
     if (const int32_t e =
             sourceResolution(facts.info.Format, facts.info.XResolution, facts.sourceDpi))
-        return e;
+        return imaging::Status(e);
     const imaging::FileStatus file = imaging::fileStatus(path);
     if (!file.isFile)
         return imaging::kErrFileNotFound;
     facts.bytes = file.size;
     if (const int16_t counted = control_.readPageCount(path, facts.pages); counted != 0) {
         libraryDetail_ = control_.lastErrorDetail();
-        return counted;
+        return imaging::Status(counted);
     }
-    return 0;
+    return imaging::kSuccess;
 }
 
 void ConversionStep::planLoadShare(const ConversionRequest& r) {
@@ -147,7 +147,8 @@ ConversionResult ConversionStep::run(const ConversionRequest& request) {
     return result;
 }
 
-int32_t ConversionStep::runPages(const ConversionRequest& request, ConversionResult& result) {
+imaging::Status ConversionStep::runPages(const ConversionRequest& request,
+                                         ConversionResult& result) {
     const int pages = request.source.pages;
     if (request.outputPaths.isEmpty() || pages < 1)
         return imaging::kErrInvalidArgument;
@@ -166,7 +167,7 @@ int32_t ConversionStep::runPages(const ConversionRequest& request, ConversionRes
         control_.clear();  // the next page's image is not decoded beside this one
         if (code != 0) {
             control_.abandonDocument();
-            return code;
+            return imaging::Status(code);
         }
         addOutput(result, path, filePerPage ? page + 1 : 0);
     }
@@ -176,21 +177,21 @@ int32_t ConversionStep::runPages(const ConversionRequest& request, ConversionRes
         return imaging::kErrCancelled;
     if (committed != 0) {
         libraryDetail_ = control_.lastErrorDetail();
-        return committed;
+        return imaging::Status(committed);
     }
     if (request.toMemory)
         result.bytes = control_.documentBytes();
-    return 0;
+    return imaging::kSuccess;
 }
 
-int32_t ConversionStep::preparePage(const ConversionRequest& request, int page,
-                                    int16_t& outputDpi) {
+imaging::Status ConversionStep::preparePage(const ConversionRequest& request, int page,
+                                            int16_t& outputDpi) {
     if (const int32_t loaded = loadPage(request, page))
-        return loaded;
+        return imaging::Status(loaded);
     return shapePage(request, outputDpi);
 }
 
-int32_t ConversionStep::loadPage(const ConversionRequest& request, int page) {
+imaging::Status ConversionStep::loadPage(const ConversionRequest& request, int page) {
     page_ = page;
     phase_ = Phase::Load;
     const int16_t loaded = control_.load(request.sourcePath, request.bitsPerPixel, page);
@@ -198,52 +199,53 @@ int32_t ConversionStep::loadPage(const ConversionRequest& request, int page) {
         return imaging::kErrCancelled;
     if (loaded != 0)
         libraryDetail_ = control_.lastErrorDetail();
-    return loaded;
+    return imaging::Status(loaded);
 }
 
-int32_t ConversionStep::shapePage(const ConversionRequest& request, int16_t& outputDpi) {
+imaging::Status ConversionStep::shapePage(const ConversionRequest& request, int16_t& outputDpi) {
     if (request.gray) {
         if (const int16_t result = control_.convertToGray(); result != 0)
-            return result;
+            return imaging::Status(result);
     }
     // The loaded image, which is the page's stored size turned by its orientation, if any.
     const auto width = int32_t(control_.bitmapWidth());
     const auto height = int32_t(control_.bitmapHeight());
     PageResolution resolution;
     if (const int32_t e = pageResolution(request, height, resolution))
-        return e;
+        return imaging::Status(e);
     outputDpi = resolution.outputDpi;
     return resizeForPage(request, width, height, resolution);
 }
 
-int32_t ConversionStep::resizeForPage(const ConversionRequest& r, int32_t width, int32_t height,
-                                      const PageResolution& resolution) {
+imaging::Status ConversionStep::resizeForPage(const ConversionRequest& r, int32_t width,
+                                              int32_t height, const PageResolution& resolution) {
     const SizeRequest size{r.sizeChoice,           r.outWidth,           r.outHeight,
                            resolution.outputDpi,   resolution.sourceDpi, width,
                            resolution.squareHeight};
     ResizeTarget target;
     if (const int32_t e = resizeTarget(size, target))
-        return e;
+        return imaging::Status(e);
     if (!target.resize && resolution.squareHeight != height) {
         int16_t w = 0;
         int16_t h = 0;
         if (const int32_t e = scaleRounded(width, 1, 1, w))
-            return e;
+            return imaging::Status(e);
         if (const int32_t e = scaleRounded(resolution.squareHeight, 1, 1, h))
-            return e;
+            return imaging::Status(e);
         target = {true, w, h};
     }
     if (!target.resize)
-        return 0;
+        return imaging::kSuccess;
     phase_ = Phase::Resize;
     const int16_t result = control_.resize(float(target.width), float(target.height));
     if (stopped())
         return imaging::kErrCancelled;
-    return result;
+    return imaging::Status(result);
 }
 
-int32_t ConversionStep::savePage(const ConversionRequest& request, const QString& outputPath,
-                                 int16_t dpi, QByteArray* bytes) {
+imaging::Status ConversionStep::savePage(const ConversionRequest& request,
+                                         const QString& outputPath, int16_t dpi,
+                                         QByteArray* bytes) {
     phase_ = Phase::Save;
     if (saving_)
         saving_(page_, dpi);
@@ -254,17 +256,17 @@ int32_t ConversionStep::savePage(const ConversionRequest& request, const QString
         return imaging::kErrCancelled;
     if (saved != 0)
         libraryDetail_ = control_.lastErrorDetail();
-    return saved;
+    return imaging::Status(saved);
 }
 
-int32_t ConversionStep::pageResolution(const ConversionRequest& request, int32_t height,
-                                       PageResolution& resolution) const {
+imaging::Status ConversionStep::pageResolution(const ConversionRequest& request, int32_t height,
+                                               PageResolution& resolution) const {
     const imaging::ImageMeta& meta = control_.meta();
     resolution = {kDefaultDpi, request.dpi, height};
     const bool own = request.resolutionRule == ResolutionRule::FileOwn;
     // The window counts every file but a TIFF as 72 dpi: its stated resolution plays no part.
     if (!own && !formatCarriesResolution(request.source.info.Format))
-        return 0;
+        return imaging::kSuccess;
     int32_t x = statedDpi(meta.xDpi);
     int32_t y = statedDpi(meta.yDpi);
     // A figure no device has (a BMP claiming 762000 dpi) states nothing usable: 72, as none.
@@ -272,13 +274,13 @@ int32_t ConversionStep::pageResolution(const ConversionRequest& request, int32_t
         x = y = 0;
     int16_t dpi = kDefaultDpi;
     if (const int32_t e = sourceResolution(imaging::format::kTiff, x, dpi))
-        return e;
+        return imaging::Status(e);
     resolution.sourceDpi = dpi;
     if (own)
         resolution.outputDpi = dpi;
     if (x > 0)
-        return squarePixelHeight(height, x, y, resolution.squareHeight);
-    return 0;
+        return imaging::Status(squarePixelHeight(height, x, y, resolution.squareHeight));
+    return imaging::kSuccess;
 }
 
 void ConversionStep::addOutput(ConversionResult& result, const QString& path, int page) const {

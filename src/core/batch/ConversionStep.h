@@ -104,21 +104,21 @@ class ConversionStep {
 
     // The file information, its resolution for the size rules, its size and its pages, in that
     // order; 0 or the code of the first that fails (libraryDetail() then says why).
-    int32_t examine(const QString& path, SourceFacts& facts);
+    imaging::Status examine(const QString& path, SourceFacts& facts);
     ConversionResult run(const ConversionRequest& request);
 
     // The path each page takes, for a caller that keeps a prepared page between saves: prepares
     // page `page` in control() up to the save (loadPage(), then shapePage()), giving the
     // resolution it is saved at.
-    int32_t preparePage(const ConversionRequest& request, int page, int16_t& outputDpi);
+    imaging::Status preparePage(const ConversionRequest& request, int page, int16_t& outputDpi);
     // Loads page `page` at the depth asked.
-    int32_t loadPage(const ConversionRequest& request, int page);
+    imaging::Status loadPage(const ConversionRequest& request, int page);
     // Gray, the resolution, the size rules and square pixels, on the page loaded.
-    int32_t shapePage(const ConversionRequest& request, int16_t& outputDpi);
+    imaging::Status shapePage(const ConversionRequest& request, int16_t& outputDpi);
     // Saves the prepared page to `outputPath`, or into `bytes` when the request goes to memory
     // and no document is open.
-    int32_t savePage(const ConversionRequest& request, const QString& outputPath, int16_t dpi,
-                     QByteArray* bytes = nullptr);
+    imaging::Status savePage(const ConversionRequest& request, const QString& outputPath,
+                             int16_t dpi, QByteArray* bytes = nullptr);
 
     void onProgress(ProgressHandler handler) { progress_ = std::move(handler); }
     void onSaving(SavingHandler handler) { saving_ = std::move(handler); }
@@ -137,11 +137,11 @@ class ConversionStep {
         int32_t squareHeight = 0;
     };
 
-    int32_t runPages(const ConversionRequest& request, ConversionResult& result);
-    int32_t pageResolution(const ConversionRequest& request, int32_t height,
-                           PageResolution& resolution) const;
-    int32_t resizeForPage(const ConversionRequest& request, int32_t width, int32_t height,
-                          const PageResolution& resolution);
+    imaging::Status runPages(const ConversionRequest& request, ConversionResult& result);
+    imaging::Status pageResolution(const ConversionRequest& request, int32_t height,
+                                   PageResolution& resolution) const;
+    imaging::Status resizeForPage(const ConversionRequest& request, int32_t width, int32_t height,
+                                  const PageResolution& resolution);
     void planLoadShare(const ConversionRequest& request);
     void addOutput(ConversionResult& result, const QString& path, int page) const;
     void onControlProgress(int16_t percent);

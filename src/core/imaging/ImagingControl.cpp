@@ -133,7 +133,7 @@ void ImagingControl::hold(Raster raster, ImageMeta meta, int16_t bitsPerPixel) {
     height_ = float(image_.raster.height);
 }
 
-int16_t ImagingControl::load(const QString& path, int16_t bitsPerPixel, int page) {
+Status ImagingControl::load(const QString& path, int16_t bitsPerPixel, int page) {
     if (!validDepth(bitsPerPixel) || page < 0)
         return kErrInvalidArgument;
     notes_.clear();
@@ -143,7 +143,7 @@ int16_t ImagingControl::load(const QString& path, int16_t bitsPerPixel, int page
     int found = kSuccess;
     FormatReader* reader = readerOf(readable.path(), header, found);
     if (reader == nullptr)
-        return int16_t(found);
+        return Status(found);
 
     Progress progress = makeProgress();
     if (!progress.report(0))
@@ -159,7 +159,7 @@ int16_t ImagingControl::load(const QString& path, int16_t bitsPerPixel, int page
     }
     lastErrorDetail_ = errorDetail();
     if (status != kSuccess)
-        return int16_t(status);
+        return Status(status);
     if (decoded.raster.empty())
         return kErrCorrupt;
     if (!progress.report(100))
@@ -169,7 +169,7 @@ int16_t ImagingControl::load(const QString& path, int16_t bitsPerPixel, int page
     if (bitsPerPixel != kDeepColourBits && decoded.raster.isDeep()) {
         Raster eightBit;
         if (const int reduced = reduceToEightBit(decoded.raster, eightBit); reduced != kSuccess)
-            return int16_t(reduced);
+            return Status(reduced);
         decoded.raster = std::move(eightBit);
     }
     image_ = std::move(decoded);
@@ -187,7 +187,7 @@ int16_t ImagingControl::load(const QString& path, int16_t bitsPerPixel, int page
     return kSuccess;
 }
 
-int16_t ImagingControl::save(const QString& path, const SaveOptions& options) {
+Status ImagingControl::save(const QString& path, const SaveOptions& options) {
     const int formatCode = options.formatCode;
     const int bitsPerPixel = options.bitsPerPixel;
     if (!hasImage())
@@ -237,7 +237,7 @@ int16_t ImagingControl::save(const QString& path, const SaveOptions& options) {
     }
     if (status != kSuccess) {
         converted_.reset();
-        return int16_t(status);
+        return Status(status);
     }
     const Raster& pixels = converted_ ? *converted_ : image_.raster;
     saved_ = true;
@@ -245,7 +245,7 @@ int16_t ImagingControl::save(const QString& path, const SaveOptions& options) {
     std::unique_ptr<OutputFile> ownOutput;
     OutputFile* outputFile = nullptr;
     int page = 0;
-    if (const int16_t opened = openOutput(path, formatCode, ownOutput, outputFile, page);
+    if (const Status opened = openOutput(path, formatCode, ownOutput, outputFile, page);
         opened != kSuccess)
         return opened;
     OutputFile& output = *outputFile;
@@ -280,7 +280,7 @@ int16_t ImagingControl::save(const QString& path, const SaveOptions& options) {
     notes_ = loadNotes_;
     notes_.insert(notes_.end(), saveNotes.begin(), saveNotes.end());
     if (status != kSuccess)
-        return int16_t(status);
+        return Status(status);
     if (verifySaves_) {
         // A JPEG carried over is checked by rebuilding it: the bytes carried, which may state
         // another resolution than the source; anything else by decoding its pixels.
@@ -290,7 +290,7 @@ int16_t ImagingControl::save(const QString& path, const SaveOptions& options) {
             status = verifyOutput(output.temporaryPath(), pixels, formatCode, options.qualityFactor,
                                   progress, verification_, page);
             if (status != kSuccess)
-                return int16_t(status);
+                return Status(status);
         }
         if (!verification_.passed)
             return kErrVerify;
@@ -307,15 +307,15 @@ int16_t ImagingControl::save(const QString& path, const SaveOptions& options) {
         lastErrorDetail_ = output.failure();
     if (status == kSuccess && memoryOutput_ != nullptr)
         *memoryOutput_ = output.contents();
-    return int16_t(status);
+    return Status(status);
 }
 
-int16_t ImagingControl::saveToMemory(QByteArray& bytes, const SaveOptions& options) {
+Status ImagingControl::saveToMemory(QByteArray& bytes, const SaveOptions& options) {
     bytes.clear();
     if (documentOpen_)
         return kErrInvalidArgument;
     memoryOutput_ = &bytes;
-    const int16_t status = save(QString(), options);
+    const Status status = save(QString(), options);
     memoryOutput_ = nullptr;
     if (status != kSuccess)
         bytes.clear();

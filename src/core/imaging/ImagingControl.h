@@ -50,16 +50,16 @@ class ImagingControl {
 
     // Loads page `page` (from 0) of `path`; one page is held at a time.
     // bitsPerPixel: 0 native, 1, 8, 16, 24 or kDeepColourBits.
-    int16_t load(const QString& path, int16_t bitsPerPixel, int page = 0);
+    Status load(const QString& path, int16_t bitsPerPixel, int page = 0);
     // The pages a conversion of `path` goes through (1 for one image or an animation). Fails
     // with kErrLimit beyond the page budget and kErrCorrupt when the chain of pages is broken;
     // lastErrorDetail() then says how.
     Status readPageCount(const QString& path, int32_t& pages);
     // Writes the image to `path` as `options` ask. The file appears complete or not at all.
-    int16_t save(const QString& path, const SaveOptions& options);
+    Status save(const QString& path, const SaveOptions& options);
     // Encodes the image exactly as save() writes it, through the same writer, into `bytes`
     // instead of a file: nothing is written to any file system. Not inside a document.
-    int16_t saveToMemory(QByteArray& bytes, const SaveOptions& options);
+    Status saveToMemory(QByteArray& bytes, const SaveOptions& options);
     // The outputs of one multi-page source: from beginDocument() on, saves go to temporary files
     // that commitDocument() puts in place together, after the last page; abandonDocument() removes
     // them all, as does destroying the control. A save to a path saved to before in the document
