@@ -82,10 +82,10 @@ void ConversionStep::onControlProgress(int16_t percent) {
 
 imaging::Status ConversionStep::examine(const QString& path, SourceFacts& facts) {
     libraryDetail_.clear();
-    if (const int32_t result = imaging::readFileInfo(path, facts.info);
+    if (const imaging::Status result = imaging::readFileInfo(path, facts.info);
         result != imaging::kSuccess) {
         libraryDetail_ = imaging::errorDetail();
-        return imaging::Status(result);
+        return result;
     }
     if (const int32_t e =
             sourceResolution(facts.info.Format, facts.info.XResolution, facts.sourceDpi))
@@ -94,9 +94,9 @@ imaging::Status ConversionStep::examine(const QString& path, SourceFacts& facts)
     if (!file.isFile)
         return imaging::kErrFileNotFound;
     facts.bytes = file.size;
-    if (const int16_t counted = control_.readPageCount(path, facts.pages); counted != 0) {
+    if (const imaging::Status counted = control_.readPageCount(path, facts.pages); counted != 0) {
         libraryDetail_ = control_.lastErrorDetail();
-        return imaging::Status(counted);
+        return counted;
     }
     return imaging::kSuccess;
 }
@@ -161,23 +161,23 @@ imaging::Status ConversionStep::runPages(const ConversionRequest& request,
         const QString& path =
             filePerPage ? request.outputPaths.value(page) : request.outputPaths.first();
         int16_t dpi = request.dpi;
-        int32_t code = preparePage(request, page, dpi);
+        imaging::Status code = preparePage(request, page, dpi);
         if (code == 0)
             code = savePage(request, path, dpi);
         control_.clear();  // the next page's image is not decoded beside this one
         if (code != 0) {
             control_.abandonDocument();
-            return imaging::Status(code);
+            return code;
         }
         addOutput(result, path, filePerPage ? page + 1 : 0);
     }
     result.failedPage = 0;
-    const int16_t committed = control_.commitDocument();
+    const imaging::Status committed = control_.commitDocument();
     if (stopped())
         return imaging::kErrCancelled;
     if (committed != 0) {
         libraryDetail_ = control_.lastErrorDetail();
-        return imaging::Status(committed);
+        return committed;
     }
     if (request.toMemory)
         result.bytes = control_.documentBytes();
@@ -186,33 +186,33 @@ imaging::Status ConversionStep::runPages(const ConversionRequest& request,
 
 imaging::Status ConversionStep::preparePage(const ConversionRequest& request, int page,
                                             int16_t& outputDpi) {
-    if (const int32_t loaded = loadPage(request, page))
-        return imaging::Status(loaded);
+    if (const imaging::Status loaded = loadPage(request, page))
+        return loaded;
     return shapePage(request, outputDpi);
 }
 
 imaging::Status ConversionStep::loadPage(const ConversionRequest& request, int page) {
     page_ = page;
     phase_ = Phase::Load;
-    const int16_t loaded = control_.load(request.sourcePath, request.bitsPerPixel, page);
+    const imaging::Status loaded = control_.load(request.sourcePath, request.bitsPerPixel, page);
     if (stopped())
         return imaging::kErrCancelled;
     if (loaded != 0)
         libraryDetail_ = control_.lastErrorDetail();
-    return imaging::Status(loaded);
+    return loaded;
 }
 
 imaging::Status ConversionStep::shapePage(const ConversionRequest& request, int16_t& outputDpi) {
     if (request.gray) {
-        if (const int16_t result = control_.convertToGray(); result != 0)
-            return imaging::Status(result);
+        if (const imaging::Status result = control_.convertToGray(); result != 0)
+            return result;
     }
     // The loaded image, which is the page's stored size turned by its orientation, if any.
     const auto width = int32_t(control_.bitmapWidth());
     const auto height = int32_t(control_.bitmapHeight());
     PageResolution resolution;
-    if (const int32_t e = pageResolution(request, height, resolution))
-        return imaging::Status(e);
+    if (const imaging::Status e = pageResolution(request, height, resolution))
+        return e;
     outputDpi = resolution.outputDpi;
     return resizeForPage(request, width, height, resolution);
 }
@@ -237,10 +237,10 @@ imaging::Status ConversionStep::resizeForPage(const ConversionRequest& r, int32_
     if (!target.resize)
         return imaging::kSuccess;
     phase_ = Phase::Resize;
-    const int16_t result = control_.resize(float(target.width), float(target.height));
+    const imaging::Status result = control_.resize(float(target.width), float(target.height));
     if (stopped())
         return imaging::kErrCancelled;
-    return imaging::Status(result);
+    return result;
 }
 
 imaging::Status ConversionStep::savePage(const ConversionRequest& request,
