@@ -38,14 +38,14 @@ AboutBox::AboutBox(QWidget* parent) : QDialog(parent) {
     const QFont font = sansFont(8.25);
     setFont(font);
 
-    lAbout_ = new QLabel(this);
-    lAbout_->setObjectName(QStringLiteral("lAbout"));
-    lAbout_->setTextFormat(Qt::PlainText);
-    lAbout_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    QPalette palette = lAbout_->palette();
+    aboutText_ = new QLabel(this);
+    aboutText_->setObjectName(QStringLiteral("lAbout"));
+    aboutText_->setTextFormat(Qt::PlainText);
+    aboutText_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    QPalette palette = aboutText_->palette();
     palette.setColor(QPalette::WindowText, QColor(0, 0, 255));
-    lAbout_->setPalette(palette);
-    lAbout_->setText(aboutText());
+    aboutText_->setPalette(palette);
+    aboutText_->setText(aboutText());
 
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setObjectName(QStringLiteral("OK"));
@@ -58,7 +58,7 @@ AboutBox::AboutBox(QWidget* parent) : QDialog(parent) {
     const int textHeight = QFontMetrics(font).lineSpacing() * aboutLines().size() + 4;
     const int extra = std::max(0, textHeight - textRect.height());
     textRect.setHeight(textRect.height() + extra);
-    lAbout_->setGeometry(textRect);
+    aboutText_->setGeometry(textRect);
     ok->setGeometry(twipRect(4110, 1770, 1125, 465).translated(0, extra));
     setFixedSize(twipsToPixels(5700), twipsToPixels(2685) + extra);
     keepWindowFixed(this);

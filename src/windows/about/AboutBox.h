@@ -20,7 +20,7 @@ class AboutBox : public QDialog {
     static QString aboutText();
 
   private:
-    QLabel* lAbout_ = nullptr;
+    QLabel* aboutText_ = nullptr;
 };
 
 }  // namespace pixavant

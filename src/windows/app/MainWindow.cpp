@@ -138,13 +138,14 @@ void MainWindow::buildControls(QWidget* client) {
         label->setGeometry(rect);
         return label;
     };
-    label1_ = makeLabel("Label1", QStringLiteral("Source File(s)"), twipRect(210, 240, 3015, 345));
-    label2_ =
+    sourceCountLabel_ =
+        makeLabel("Label1", QStringLiteral("Source File(s)"), twipRect(210, 240, 3015, 345));
+    workCountLabel_ =
         makeLabel("Label2", QStringLiteral("Destination File(s)"), twipRect(4920, 240, 3015, 345));
-    srcFileList_ = new FileListBox(client);
-    srcFileList_->setObjectName(QStringLiteral("SrcFileList"));
-    srcFileList_->setFont(labelFont);
-    srcFileList_->setGeometry(twipRect(210, 630, 3015, 2010));
+    sourceFileList_ = new FileListBox(client);
+    sourceFileList_->setObjectName(QStringLiteral("SrcFileList"));
+    sourceFileList_->setFont(labelFont);
+    sourceFileList_->setGeometry(twipRect(210, 630, 3015, 2010));
     workFileList_ = new FileListBox(client);
     workFileList_->setObjectName(QStringLiteral("WorkFileList"));
     workFileList_->setFont(labelFont);
@@ -158,109 +159,110 @@ void MainWindow::buildControls(QWidget* client) {
         button->setGeometry(twipRect(left, top, 1005, 435));
         return button;
     };
-    add_ = makeButton("Add", QStringLiteral("Add"), 3578, 615);
-    delete_ = makeButton("Delete", QStringLiteral("Remove"), 3578, 1425);
-    selectAll_ = makeButton("SelectAll", QStringLiteral("Select All"), 3570, 2220);
-    srcBrowser_ = makeButton("SrcBrowser", QStringLiteral("Browser"), 180, 3030);
-    srcView_ = makeButton("SrcView", QStringLiteral("View"), 1440, 3030);
-    deleteFile_ = makeButton("DeleteFile", QStringLiteral("Delete"), 2790, 3030);
-    compress_ = makeButton("Compress", QStringLiteral("Compress"), 5910, 3030);
-    runTotals_ = makeLabel("lblRunTotals", QString(),
-                           twipRect(210, kRunTotalsTop, kClientWidth - 2 * 210, kRunTotalsHeight));
-    runTotals_->setAccessibleName(QStringLiteral("Run totals"));
-    runTotals_->hide();
+    addButton_ = makeButton("Add", QStringLiteral("Add"), 3578, 615);
+    removeButton_ = makeButton("Delete", QStringLiteral("Remove"), 3578, 1425);
+    selectAllButton_ = makeButton("SelectAll", QStringLiteral("Select All"), 3570, 2220);
+    sourceFolderButton_ = makeButton("SrcBrowser", QStringLiteral("Browser"), 180, 3030);
+    viewButton_ = makeButton("SrcView", QStringLiteral("View"), 1440, 3030);
+    deleteFileButton_ = makeButton("DeleteFile", QStringLiteral("Delete"), 2790, 3030);
+    compressButton_ = makeButton("Compress", QStringLiteral("Compress"), 5910, 3030);
+    runTotalsLabel_ =
+        makeLabel("lblRunTotals", QString(),
+                  twipRect(210, kRunTotalsTop, kClientWidth - 2 * 210, kRunTotalsHeight));
+    runTotalsLabel_->setAccessibleName(QStringLiteral("Run totals"));
+    runTotalsLabel_->hide();
 
     // The lower part: the preview on the left, the information panel on the right. Both are
     // filled by the inspection windows.
-    lead1_ = new QWidget(client);
-    lead1_->setObjectName(QStringLiteral("LEAD1"));
-    lead1_->setGeometry(twipRect(338, 3750, 3435, 2595));
+    preview_ = new QWidget(client);
+    preview_->setObjectName(QStringLiteral("LEAD1"));
+    preview_->setGeometry(twipRect(338, 3750, 3435, 2595));
     infoPanel_ = new QWidget(client);
     infoPanel_->setObjectName(QStringLiteral("InfoPanel"));
     // Eight rows 312 twips apart, captions from x = 4230, value fields up to 5640 + 1845.
     infoPanel_->setGeometry(twipRect(4230, kLowerPartTop, 5640 + 1845 - 4230, 7 * 312 + 285));
 
-    srcFileList_->setAccessibleName(QStringLiteral("Source Files(s)"));
+    sourceFileList_->setAccessibleName(QStringLiteral("Source Files(s)"));
     workFileList_->setAccessibleName(QStringLiteral("Destination Files(s)"));
-    lead1_->setAccessibleName(QStringLiteral("Preview"));
+    preview_->setAccessibleName(QStringLiteral("Preview"));
 }
 
 void MainWindow::setControlsTabOrder() {
-    setTabOrder(srcBrowser_, srcView_);
-    setTabOrder(srcView_, compress_);
-    setTabOrder(compress_, deleteFile_);
-    setTabOrder(deleteFile_, selectAll_);
-    setTabOrder(selectAll_, delete_);
-    setTabOrder(delete_, add_);
-    setTabOrder(add_, workFileList_);
-    setTabOrder(workFileList_, srcFileList_);
-    srcBrowser_->setFocus();
+    setTabOrder(sourceFolderButton_, viewButton_);
+    setTabOrder(viewButton_, compressButton_);
+    setTabOrder(compressButton_, deleteFileButton_);
+    setTabOrder(deleteFileButton_, selectAllButton_);
+    setTabOrder(selectAllButton_, removeButton_);
+    setTabOrder(removeButton_, addButton_);
+    setTabOrder(addButton_, workFileList_);
+    setTabOrder(workFileList_, sourceFileList_);
+    sourceFolderButton_->setFocus();
 }
 
 void MainWindow::buildMenu() {
     QMenu* option = menuBar()->addMenu(QStringLiteral("&Option"));
     option->setObjectName(QStringLiteral("mOption"));
-    mPreviewImage_ = option->addAction(QStringLiteral("&Preview"));
-    mPreviewImage_->setObjectName(QStringLiteral("mPreviewImage"));
-    mPreviewImage_->setCheckable(true);
-    mPreviewImage_->setChecked(true);
-    mImageInfo_ = option->addAction(QStringLiteral("&Info"));
-    mImageInfo_->setObjectName(QStringLiteral("mImageInfo"));
-    mImageInfo_->setCheckable(true);
-    mImageInfo_->setChecked(true);
-    mAbout_ = menuBar()->addAction(QStringLiteral("&About"));
-    mAbout_->setObjectName(QStringLiteral("mAbout"));
+    previewAction_ = option->addAction(QStringLiteral("&Preview"));
+    previewAction_->setObjectName(QStringLiteral("mPreviewImage"));
+    previewAction_->setCheckable(true);
+    previewAction_->setChecked(true);
+    infoAction_ = option->addAction(QStringLiteral("&Info"));
+    infoAction_->setObjectName(QStringLiteral("mImageInfo"));
+    infoAction_->setCheckable(true);
+    infoAction_->setChecked(true);
+    aboutAction_ = menuBar()->addAction(QStringLiteral("&About"));
+    aboutAction_->setObjectName(QStringLiteral("mAbout"));
 
-    connect(mPreviewImage_, &QAction::triggered, this, [this] {
-        appState().PreviewEnabled = mPreviewImage_->isChecked();
+    connect(previewAction_, &QAction::triggered, this, [this] {
+        appState().PreviewEnabled = previewAction_->isChecked();
         applyHeight();
     });
-    connect(mImageInfo_, &QAction::triggered, this, [this] {
-        appState().ImageInfoEnabled = mImageInfo_->isChecked();
+    connect(infoAction_, &QAction::triggered, this, [this] {
+        appState().ImageInfoEnabled = infoAction_->isChecked();
         applyHeight();
     });
-    connect(mAbout_, &QAction::triggered, this, &MainWindow::aboutClick);
+    connect(aboutAction_, &QAction::triggered, this, &MainWindow::aboutClick);
 }
 
 void MainWindow::connectControls() {
-    connect(srcFileList_, &FileListBox::listClicked, this, &MainWindow::srcFileListClick);
+    connect(sourceFileList_, &FileListBox::listClicked, this, &MainWindow::srcFileListClick);
     connect(workFileList_, &FileListBox::listClicked, this, &MainWindow::workFileListClick);
     connect(workFileList_, &FileListBox::pathsDropped, this, &MainWindow::dropOnWorkList);
     workFileList_->setAcceptsFileDrops(true);
     setAcceptDrops(true);
-    connect(srcFileList_, &FileListBox::listDoubleClicked, this, &MainWindow::srcViewClick);
+    connect(sourceFileList_, &FileListBox::listDoubleClicked, this, &MainWindow::srcViewClick);
     connect(workFileList_, &FileListBox::listDoubleClicked, this, &MainWindow::srcViewClick);
-    connect(add_, &QPushButton::clicked, this, &MainWindow::addClick);
-    connect(delete_, &QPushButton::clicked, this, &MainWindow::removeClick);
-    connect(deleteFile_, &QPushButton::clicked, this, &MainWindow::deleteFileClick);
-    connect(selectAll_, &QPushButton::clicked, this, &MainWindow::selectAllClick);
-    connect(srcBrowser_, &QPushButton::clicked, this, &MainWindow::srcBrowserClick);
-    connect(srcView_, &QPushButton::clicked, this, &MainWindow::srcViewClick);
-    connect(compress_, &QPushButton::clicked, this, &MainWindow::compressClick);
+    connect(addButton_, &QPushButton::clicked, this, &MainWindow::addClick);
+    connect(removeButton_, &QPushButton::clicked, this, &MainWindow::removeClick);
+    connect(deleteFileButton_, &QPushButton::clicked, this, &MainWindow::deleteFileClick);
+    connect(selectAllButton_, &QPushButton::clicked, this, &MainWindow::selectAllClick);
+    connect(sourceFolderButton_, &QPushButton::clicked, this, &MainWindow::srcBrowserClick);
+    connect(viewButton_, &QPushButton::clicked, this, &MainWindow::srcViewClick);
+    connect(compressButton_, &QPushButton::clicked, this, &MainWindow::compressClick);
 }
 
 void MainWindow::applyHeight() {
     const bool shown = lowerPartShown();
     const int clientHeight = twipsToPixels(shown ? kFullClientHeight : kShortClientHeight);
-    lead1_->setVisible(shown);
+    preview_->setVisible(shown);
     infoPanel_->setVisible(shown);
     centralWidget()->setFixedSize(twipsToPixels(kClientWidth), clientHeight);
     setFixedSize(twipsToPixels(kClientWidth), menuBar()->sizeHint().height() + clientHeight);
 }
 
 void MainWindow::setPreviewControl(QWidget* control) {
-    control->setParent(lead1_->parentWidget());
-    control->setObjectName(lead1_->objectName());
-    control->setAccessibleName(lead1_->accessibleName());
-    control->setGeometry(lead1_->geometry());
-    control->setHidden(lead1_->isHidden());
-    control->stackUnder(lead1_);
-    delete lead1_;
-    lead1_ = control;
+    control->setParent(preview_->parentWidget());
+    control->setObjectName(preview_->objectName());
+    control->setAccessibleName(preview_->accessibleName());
+    control->setGeometry(preview_->geometry());
+    control->setHidden(preview_->isHidden());
+    control->stackUnder(preview_);
+    delete preview_;
+    preview_ = control;
 }
 
 bool MainWindow::lowerPartShown() const {
-    return mPreviewImage_->isChecked() || mImageInfo_->isChecked();
+    return previewAction_->isChecked() || infoAction_->isChecked();
 }
 
 void MainWindow::load(const QString& startDir) {
@@ -268,8 +270,8 @@ void MainWindow::load(const QString& startDir) {
     state.ListClickUpdatesEnabled = true;
     state.CrossDeselectEnabled = true;
     state.AllSelected = false;
-    state.ImageInfoEnabled = mImageInfo_->isChecked();
-    state.PreviewEnabled = mPreviewImage_->isChecked();
+    state.ImageInfoEnabled = infoAction_->isChecked();
+    state.PreviewEnabled = previewAction_->isChecked();
     state.SourceDir = startDir;
     fillSourceList();
     updateWorkCount();
@@ -277,38 +279,40 @@ void MainWindow::load(const QString& startDir) {
 }
 
 void MainWindow::fillSourceList() {
-    srcFileList_->clearItems();
+    sourceFileList_->clearItems();
     for (const QString& name : scanSourceDirectory(appState().SourceDir)) {
-        srcFileList_->addItem(listItemText(name), appState().SourceDir);
+        sourceFileList_->addItem(listItemText(name), appState().SourceDir);
     }
     updateSourceCount();
-    if (srcFileList_->count() > 0) {
-        srcFileList_->setSelected(0, true);  // runs the click behaviour for the first file
+    if (sourceFileList_->count() > 0) {
+        sourceFileList_->setSelected(0, true);  // runs the click behaviour for the first file
     }
 }
 
 void MainWindow::selectSourceFile(const QString& fileName) {
-    const int index = srcFileList_->items().indexOf(listItemText(fileName));
+    const int index = sourceFileList_->items().indexOf(listItemText(fileName));
     if (index < 0)
         return;
     appState().ListClickUpdatesEnabled = false;
-    for (int i = 0; i < srcFileList_->count(); ++i)
-        srcFileList_->setSelected(i, false);
+    for (int i = 0; i < sourceFileList_->count(); ++i)
+        sourceFileList_->setSelected(i, false);
     appState().ListClickUpdatesEnabled = true;
-    srcFileList_->setSelected(index, true);
+    sourceFileList_->setSelected(index, true);
 }
 
 void MainWindow::addSourceFile(const QString& fileName) {
-    srcFileList_->addItem(listItemText(fileName), appState().SourceDir);
+    sourceFileList_->addItem(listItemText(fileName), appState().SourceDir);
     updateSourceCount();
 }
 
 void MainWindow::updateSourceCount() {
-    setCountText(label1_, sourceCountText(srcFileList_->count()), twipRect(210, 240, 3015, 345));
+    setCountText(sourceCountLabel_, sourceCountText(sourceFileList_->count()),
+                 twipRect(210, 240, 3015, 345));
 }
 
 void MainWindow::updateWorkCount() {
-    setCountText(label2_, workCountText(workFileList_->count()), twipRect(4920, 240, 3015, 345));
+    setCountText(workCountLabel_, workCountText(workFileList_->count()),
+                 twipRect(4920, 240, 3015, 345));
 }
 
 void MainWindow::setCountText(QLabel* label, const QString& text, const QRect& design) {
@@ -349,33 +353,33 @@ void MainWindow::listClick(FileListBox* clicked, FileListBox* other) {
 }
 
 void MainWindow::srcFileListClick() {
-    listClick(srcFileList_, workFileList_);
+    listClick(sourceFileList_, workFileList_);
 }
 
 void MainWindow::workFileListClick() {
-    listClick(workFileList_, srcFileList_);
+    listClick(workFileList_, sourceFileList_);
 }
 
 void MainWindow::addClick() {
     AppState& state = appState();
     state.ListClickUpdatesEnabled = false;
-    if (srcFileList_->currentItemIndex() != -1) {
+    if (sourceFileList_->currentItemIndex() != -1) {
         bool allSelected = true;
-        for (int i = 0; i < srcFileList_->count() && allSelected; ++i) {
-            allSelected = srcFileList_->isSelected(i);
+        for (int i = 0; i < sourceFileList_->count() && allSelected; ++i) {
+            allSelected = sourceFileList_->isSelected(i);
         }
         if (!allSelected) {
-            for (int i = 0; i < srcFileList_->count(); ++i) {
-                if (!srcFileList_->isSelected(i)) {
+            for (int i = 0; i < sourceFileList_->count(); ++i) {
+                if (!sourceFileList_->isSelected(i)) {
                     continue;
                 }
-                const QString text = srcFileList_->itemText(i);
+                const QString text = sourceFileList_->itemText(i);
                 bool listed = false;
                 for (int j = 0; j < workFileList_->count() && !listed; ++j) {
                     listed = workFileList_->itemText(j) == text;
                 }
                 if (!listed) {
-                    workFileList_->addItem(text, srcFileList_->itemFolder(i));
+                    workFileList_->addItem(text, sourceFileList_->itemFolder(i));
                 }
             }
         } else {
@@ -383,8 +387,9 @@ void MainWindow::addClick() {
             for (int j = workFileList_->count() - 1; j >= 0; --j) {
                 workFileList_->removeItem(j);
             }
-            for (int i = 0; i < srcFileList_->count(); ++i) {
-                workFileList_->addItem(srcFileList_->itemText(i), srcFileList_->itemFolder(i));
+            for (int i = 0; i < sourceFileList_->count(); ++i) {
+                workFileList_->addItem(sourceFileList_->itemText(i),
+                                       sourceFileList_->itemFolder(i));
             }
         }
     }
@@ -411,24 +416,24 @@ void MainWindow::deleteFileClick() {
     state.ListClickUpdatesEnabled = false;
     QStringList failures;
     QStringList trashed;
-    if (srcFileList_->currentItemIndex() != -1) {
+    if (sourceFileList_->currentItemIndex() != -1) {
         const Trash trash;
-        for (int i = srcFileList_->count() - 1; i >= 0; --i) {
-            if (!srcFileList_->isSelected(i)) {
+        for (int i = sourceFileList_->count() - 1; i >= 0; --i) {
+            if (!sourceFileList_->isSelected(i)) {
                 continue;
             }
-            const QString path = QDir::cleanPath(itemPath(srcFileList_, i));
+            const QString path = QDir::cleanPath(itemPath(sourceFileList_, i));
             if (trashed.contains(path)) {
                 // The same file listed twice: gone with its first item.
-                srcFileList_->removeItem(i);
+                sourceFileList_->removeItem(i);
                 continue;
             }
             QString error;
             if (trash.moveToTrash(path, &error)) {
                 trashed.append(path);
-                srcFileList_->removeItem(i);
+                sourceFileList_->removeItem(i);
             } else {
-                failures.prepend(listItemFileName(srcFileList_->itemText(i)) +
+                failures.prepend(listItemFileName(sourceFileList_->itemText(i)) +
                                  QStringLiteral(": ") + error);
             }
         }
@@ -459,9 +464,9 @@ void MainWindow::takeOffWorkList(const QStringList& paths) {
 }
 
 void MainWindow::setRunTotals(const QString& text) {
-    runTotals_->setText(text);
-    runTotals_->setToolTip(text);
-    runTotals_->setVisible(!text.isEmpty());
+    runTotalsLabel_->setText(text);
+    runTotalsLabel_->setToolTip(text);
+    runTotalsLabel_->setVisible(!text.isEmpty());
 }
 
 void MainWindow::dropOnWorkList(const QStringList& paths) {
@@ -550,8 +555,8 @@ void MainWindow::findSelectedList() {
     AppState& state = appState();
     state.SelectedList = 0;
     state.AllSelected = true;
-    for (int i = 0; i < srcFileList_->count(); ++i) {
-        if (srcFileList_->isSelected(i)) {
+    for (int i = 0; i < sourceFileList_->count(); ++i) {
+        if (sourceFileList_->isSelected(i)) {
             state.SelectedList = 1;
         } else {
             state.AllSelected = false;
@@ -573,7 +578,7 @@ const QListWidget* MainWindow::selectedList() {
     findSelectedList();
     switch (appState().SelectedList) {
         case 1:
-            return srcFileList_;
+            return sourceFileList_;
         case 2:
             return workFileList_;
         default:
@@ -582,7 +587,7 @@ const QListWidget* MainWindow::selectedList() {
 }
 
 QString MainWindow::itemPath(const QListWidget* list, int index) const {
-    const FileListBox* box = list == workFileList_ ? workFileList_ : srcFileList_;
+    const FileListBox* box = list == workFileList_ ? workFileList_ : sourceFileList_;
     if (list != box || index < 0 || index >= box->count())
         return QString();
     const QString folder = box->itemFolder(index);
@@ -599,8 +604,8 @@ void MainWindow::selectAllClick() {
     findSelectedList();
     if (state.SelectedList == 1) {
         const bool select = !state.AllSelected;
-        for (int i = 0; i < srcFileList_->count(); ++i) {
-            srcFileList_->setSelected(i, select);
+        for (int i = 0; i < sourceFileList_->count(); ++i) {
+            sourceFileList_->setSelected(i, select);
         }
     } else if (state.SelectedList == 2) {
         const bool select = !state.AllSelected;
@@ -635,11 +640,11 @@ void MainWindow::compressClick() {
 }
 
 void MainWindow::previewImageClick() {
-    mPreviewImage_->trigger();
+    previewAction_->trigger();
 }
 
 void MainWindow::imageInfoClick() {
-    mImageInfo_->trigger();
+    infoAction_->trigger();
 }
 
 void MainWindow::aboutClick() {

@@ -37,17 +37,17 @@ class MainWindow : public QMainWindow, public InspectionHost {
     // work count and resets the settings record with OutputDir := SourceDir.
     void load(const QString& startDir);
 
-    FileListBox* sourceList() const { return srcFileList_; }
+    FileListBox* sourceList() const { return sourceFileList_; }
     FileListBox* workList() const { return workFileList_; }
-    QLabel* sourceCountLabel() const { return label1_; }
-    QLabel* workCountLabel() const { return label2_; }
+    QLabel* sourceCountLabel() const { return sourceCountLabel_; }
+    QLabel* workCountLabel() const { return workCountLabel_; }
     // The line between the buttons and the preview that tells what the last run achieved (empty
     // before the first run and while a run goes on).
-    QLabel* runTotalsLabel() const { return runTotals_; }
+    QLabel* runTotalsLabel() const { return runTotalsLabel_; }
     void setRunTotals(const QString& text);
 
     // The lower part of the window: the preview area and the information panel area.
-    QWidget* previewArea() const { return lead1_; }
+    QWidget* previewArea() const { return preview_; }
     QWidget* infoPanelArea() const override { return infoPanel_; }
     // Puts the preview's display control in place of the preview area: it takes the area's
     // geometry, name and visibility, and the area is discarded.
@@ -133,23 +133,23 @@ class MainWindow : public QMainWindow, public InspectionHost {
     void setCountText(QLabel* label, const QString& text, const QRect& design);
     void takeOffWorkList(const QStringList& paths);
 
-    QLabel* label1_ = nullptr;
-    QLabel* label2_ = nullptr;
-    FileListBox* srcFileList_ = nullptr;
+    QLabel* sourceCountLabel_ = nullptr;
+    QLabel* workCountLabel_ = nullptr;
+    FileListBox* sourceFileList_ = nullptr;
     FileListBox* workFileList_ = nullptr;
-    QPushButton* add_ = nullptr;
-    QPushButton* delete_ = nullptr;
-    QPushButton* selectAll_ = nullptr;
-    QPushButton* srcBrowser_ = nullptr;
-    QPushButton* srcView_ = nullptr;
-    QPushButton* deleteFile_ = nullptr;
-    QPushButton* compress_ = nullptr;
-    QLabel* runTotals_ = nullptr;
-    QWidget* lead1_ = nullptr;
+    QPushButton* addButton_ = nullptr;
+    QPushButton* removeButton_ = nullptr;
+    QPushButton* selectAllButton_ = nullptr;
+    QPushButton* sourceFolderButton_ = nullptr;
+    QPushButton* viewButton_ = nullptr;
+    QPushButton* deleteFileButton_ = nullptr;
+    QPushButton* compressButton_ = nullptr;
+    QLabel* runTotalsLabel_ = nullptr;
+    QWidget* preview_ = nullptr;
     QWidget* infoPanel_ = nullptr;
-    QAction* mPreviewImage_ = nullptr;
-    QAction* mImageInfo_ = nullptr;
-    QAction* mAbout_ = nullptr;
+    QAction* previewAction_ = nullptr;
+    QAction* infoAction_ = nullptr;
+    QAction* aboutAction_ = nullptr;
 
     std::unique_ptr<RunLists> runLists_;
     Hook inspectionHook_;

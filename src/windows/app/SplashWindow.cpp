@@ -55,10 +55,10 @@ SplashWindow::SplashWindow(int durationMs, QWidget* parent)
     makeLabel("lblCompany", QStringLiteral("Pixavant Software"), twipRect(360, 2400, 5565, 255),
               sansFont(8.25));
 
-    timer1_.setObjectName(QStringLiteral("Timer1"));
-    timer1_.setSingleShot(true);
-    timer1_.setInterval(durationMs);
-    connect(&timer1_, &QTimer::timeout, this, &SplashWindow::timerTick);
+    closeTimer_.setObjectName(QStringLiteral("Timer1"));
+    closeTimer_.setSingleShot(true);
+    closeTimer_.setInterval(durationMs);
+    connect(&closeTimer_, &QTimer::timeout, this, &SplashWindow::timerTick);
 }
 
 void SplashWindow::showEvent(QShowEvent* event) {
@@ -66,8 +66,8 @@ void SplashWindow::showEvent(QShowEvent* event) {
     if (QScreen* screen = this->screen()) {
         move(screen->availableGeometry().center() - rect().center());
     }
-    if (!timer1_.isActive()) {
-        timer1_.start();
+    if (!closeTimer_.isActive()) {
+        closeTimer_.start();
     }
 }
 

@@ -28,7 +28,7 @@ class SplashWindow : public QWidget {
   private:
     void timerTick();
 
-    QTimer timer1_;
+    QTimer closeTimer_;
 };
 
 }  // namespace pixavant

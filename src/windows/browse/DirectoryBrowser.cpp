@@ -168,29 +168,29 @@ void DirectoryBrowser::buildWindow() {
     const QFont font = sansFont(8.25);
     setFont(font);
 
-    drive1_ = new QComboBox(this);
-    drive1_->setObjectName(QStringLiteral("Drive1"));
-    drive1_->setGeometry(twipRect(600, 300, 2505, 315));
-    dir1_ = new DirectoryList(this);
-    dir1_->setObjectName(QStringLiteral("Dir1"));
-    dir1_->setGeometry(twipRect(600, 780, 2505, 1665));
-    dir1_->setItemDelegate(new IndentDelegate(dir1_));
-    dir1_->setSelectionMode(QAbstractItemView::SingleSelection);
+    driveBox_ = new QComboBox(this);
+    driveBox_->setObjectName(QStringLiteral("Drive1"));
+    driveBox_->setGeometry(twipRect(600, 300, 2505, 315));
+    folderList_ = new DirectoryList(this);
+    folderList_->setObjectName(QStringLiteral("Dir1"));
+    folderList_->setGeometry(twipRect(600, 780, 2505, 1665));
+    folderList_->setItemDelegate(new IndentDelegate(folderList_));
+    folderList_->setSelectionMode(QAbstractItemView::SingleSelection);
     ok_ = new QPushButton(QStringLiteral("Ok"), this);
     ok_->setObjectName(QStringLiteral("OK"));
     ok_->setGeometry(twipRect(3510, 1200, 885, 465));
     ok_->setDefault(true);
-    drive1_->setAccessibleName(QStringLiteral("Drive"));
-    dir1_->setAccessibleName(QStringLiteral("Directory"));
+    driveBox_->setAccessibleName(QStringLiteral("Drive"));
+    folderList_->setAccessibleName(QStringLiteral("Directory"));
     nameControls(this);
 
-    setTabOrder(ok_, dir1_);
-    setTabOrder(dir1_, drive1_);
+    setTabOrder(ok_, folderList_);
+    setTabOrder(folderList_, driveBox_);
     ok_->setFocus();
 
-    connect(drive1_, &QComboBox::activated, this, &DirectoryBrowser::driveActivated);
-    connect(dir1_, &QListWidget::itemDoubleClicked, this,
-            [this](QListWidgetItem* item) { openItem(dir1_->row(item)); });
+    connect(driveBox_, &QComboBox::activated, this, &DirectoryBrowser::driveActivated);
+    connect(folderList_, &QListWidget::itemDoubleClicked, this,
+            [this](QListWidgetItem* item) { openItem(folderList_->row(item)); });
     connect(ok_, &QPushButton::clicked, this, &DirectoryBrowser::okClick);
 }
 
@@ -221,7 +221,7 @@ bool DirectoryBrowser::setPath(const QString& dir) {
 }
 
 void DirectoryBrowser::fillDirectoryList() {
-    dir1_->clear();
+    folderList_->clear();
     const QIcon openIcon = style()->standardIcon(QStyle::SP_DirOpenIcon);
     const QIcon closedIcon = style()->standardIcon(QStyle::SP_DirClosedIcon);
 
@@ -236,17 +236,17 @@ void DirectoryBrowser::fillDirectoryList() {
     int level = 0;
     for (const QString& p : chain) {
         const QString name = p == QStringLiteral("/") ? p : QFileInfo(p).fileName();
-        auto* item = new QListWidgetItem(openIcon, name, dir1_);
+        auto* item = new QListWidgetItem(openIcon, name, folderList_);
         item->setData(kPathRole, p);
         item->setData(kLevelRole, level++);
     }
-    dir1_->setCurrentRow(dir1_->count() - 1);
+    folderList_->setCurrentRow(folderList_->count() - 1);
 
     const QString prefix = path_ == QStringLiteral("/") ? path_ : path_ + QLatin1Char('/');
     const QStringList subdirs =
         QDir(path_).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
     for (const QString& name : subdirs) {
-        auto* item = new QListWidgetItem(closedIcon, name, dir1_);
+        auto* item = new QListWidgetItem(closedIcon, name, folderList_);
         item->setData(kPathRole, prefix + name);
         item->setData(kLevelRole, level);
     }
@@ -260,7 +260,7 @@ void DirectoryBrowser::fillDirectoryList() {
 }
 
 bool DirectoryBrowser::openItem(int row) {
-    QListWidgetItem* item = dir1_->item(row);
+    QListWidgetItem* item = folderList_->item(row);
     if (!item) {
         return false;
     }
@@ -281,15 +281,15 @@ bool DirectoryBrowser::openParent() {
 
 QStringList DirectoryBrowser::drives() const {
     QStringList list;
-    for (int i = 0; i < drive1_->count(); ++i) {
-        list.append(drive1_->itemText(i));
+    for (int i = 0; i < driveBox_->count(); ++i) {
+        list.append(driveBox_->itemText(i));
     }
     return list;
 }
 
 void DirectoryBrowser::setDrives(const QStringList& mountPoints) {
-    drive1_->clear();
-    drive1_->addItems(mountPoints);
+    driveBox_->clear();
+    driveBox_->addItems(mountPoints);
     selectDriveEntry(drive_);
 }
 
@@ -309,14 +309,14 @@ bool DirectoryBrowser::setDrive(const QString& mountPoint) {
 }
 
 void DirectoryBrowser::driveActivated(int index) {
-    const QString chosen = drive1_->itemText(index);
+    const QString chosen = driveBox_->itemText(index);
     if (!setDrive(chosen)) {
         showMessage(this, QStringLiteral("The drive %1 cannot be read.").arg(chosen));
     }
 }
 
 void DirectoryBrowser::selectDriveEntry(const QString& mountPoint) {
-    drive1_->setCurrentIndex(drive1_->findText(mountPoint));
+    driveBox_->setCurrentIndex(driveBox_->findText(mountPoint));
 }
 
 void DirectoryBrowser::okClick() {

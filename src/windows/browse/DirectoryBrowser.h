@@ -71,8 +71,8 @@ class DirectoryBrowser : public QDialog {
     QString path_;
     QString drive_;
     std::optional<QString> chosen_;
-    QComboBox* drive1_ = nullptr;
-    QListWidget* dir1_ = nullptr;
+    QComboBox* driveBox_ = nullptr;
+    QListWidget* folderList_ = nullptr;
     QPushButton* ok_ = nullptr;
 };
 

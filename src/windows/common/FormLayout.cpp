@@ -18,7 +18,10 @@ QFont formFont(double pointSize) {
     return font;
 }
 
-void placeControl(QWidget* control, int left, int top, int width, int height) {
+void placeControl(QWidget* control, QRect design) {
+    int top = design.top();
+    int width = design.width();
+    int height = design.height();
     const bool captioned =
         qobject_cast<QAbstractButton*>(control) || qobject_cast<QLabel*>(control);
     const bool textField = qobject_cast<QLineEdit*>(control) != nullptr;
@@ -32,7 +35,7 @@ void placeControl(QWidget* control, int left, int top, int width, int height) {
             height = hint.height();
         }
     }
-    control->setGeometry(left, top, width, height);
+    control->setGeometry(design.left(), top, width, height);
 }
 
 QRect WrappingCheckBox::indicatorRect() const {

@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QFont>
+#include <QRect>
 
 class QWidget;
 
@@ -10,10 +11,10 @@ namespace pixavant {
 // The font of the dialogs: the platform's sans-serif at the given point size, semi-condensed.
 QFont formFont(double pointSize = 8);
 
-// Places a control at a position and size in pixels within its parent. Buttons and labels grow to
+// Places a control at its designed place within its parent (`twipRect`). Buttons and labels grow to
 // the right and text fields and buttons grow around their middle where the font needs more room, so
 // that no caption is clipped.
-void placeControl(QWidget* control, int left, int top, int width, int height);
+void placeControl(QWidget* control, QRect design);
 
 // A check box whose caption wraps onto further lines when the box is narrower than the caption.
 class WrappingCheckBox : public QCheckBox {

@@ -16,6 +16,7 @@
 #include "common/FormLayout.h"
 #include "common/Message.h"
 #include "common/WindowLooks.h"
+#include "common/WindowMetrics.h"
 #include "settings/AppState.h"
 #include "settings/CompressionSettings.h"
 
@@ -41,18 +42,17 @@ Workers& workers() {
     return all;
 }
 
-QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, int left, int top,
-                  int width, int height) {
+QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, QRect design) {
     auto* label = new QLabel(text, parent);
     label->setObjectName(QString::fromLatin1(name));
-    placeControl(label, left, top, width, height);
+    placeControl(label, design);
     return label;
 }
 
-ProgressBar* makeBar(QWidget* parent, const char* name, int left, int top, int width, int height) {
+ProgressBar* makeBar(QWidget* parent, const char* name, QRect design) {
     auto* bar = new ProgressBar(parent);
     bar->setObjectName(QString::fromLatin1(name));
-    bar->setGeometry(left, top, width, height);
+    bar->setGeometry(design);
     return bar;
 }
 
@@ -87,30 +87,37 @@ FileCompressWindow::FileCompressWindow(RunLists& lists, QWidget* parent)
     setObjectName(QStringLiteral("frmFileCompress"));
     setWindowTitle(QStringLiteral("File Compress"));
     setFont(formFont(8));
-    setFixedSize(354, 222);
+    setFixedSize(twipsToPixels(5310), twipsToPixels(3330));
     keepWindowFixed(this);
 
-    TotalFile = makeLabel(this, "TotalFile", QStringLiteral("Files Left:"), 40, 20, 73, 21);
-    TotalFileLeft = makeLabel(this, "TotalFileLeft", QStringLiteral("0 files"), 124, 20, 137, 21);
-    TotalStatus = makeLabel(this, "TotalStatus", QStringLiteral("Status:"), 56, 52, 49, 21);
-    TotalBar = makeBar(this, "TotalBar", 120, 48, 181, 29);
-    TotalPct = makeLabel(this, "TotalPct", QStringLiteral("100 %"), 310, 52, 41, 21);
-    SingleFile = makeLabel(this, "SingleFile", QStringLiteral("File Compressed:"), 8, 104, 107, 25);
-    SingleFileName = makeLabel(this, "SingleFileName", QString(), 128, 104, 189, 25);
-    SingleStatus = makeLabel(this, "SingleStatus", QStringLiteral("Status:"), 56, 144, 49, 21);
-    SingleBar = makeBar(this, "SingleBar", 120, 140, 181, 29);
-    SinglePct = makeLabel(this, "SinglePct", QStringLiteral("100 %"), 310, 144, 41, 23);
-    Cancel = new QPushButton(QStringLiteral("&Cancel"), this);
-    Cancel->setObjectName(QStringLiteral("Cancel"));
-    placeControl(Cancel, 144, 182, 67, 29);
-    connect(Cancel, &QPushButton::clicked, this, [this] { Cancel_Click(); });
-    TotalBar->setAccessibleName(QStringLiteral("Total Status"));
-    SingleBar->setAccessibleName(QStringLiteral("File Status"));
+    filesLeftCaption_ =
+        makeLabel(this, "TotalFile", QStringLiteral("Files Left:"), twipRect(600, 300, 1095, 315));
+    filesLeftLabel_ =
+        makeLabel(this, "TotalFileLeft", QStringLiteral("0 files"), twipRect(1860, 300, 2055, 315));
+    totalStatusCaption_ =
+        makeLabel(this, "TotalStatus", QStringLiteral("Status:"), twipRect(840, 780, 735, 315));
+    totalBar_ = makeBar(this, "TotalBar", twipRect(1800, 720, 2715, 435));
+    totalPercentLabel_ =
+        makeLabel(this, "TotalPct", QStringLiteral("100 %"), twipRect(4650, 780, 615, 315));
+    fileCaption_ = makeLabel(this, "SingleFile", QStringLiteral("File Compressed:"),
+                             twipRect(120, 1560, 1605, 375));
+    fileNameLabel_ = makeLabel(this, "SingleFileName", QString(), twipRect(1920, 1560, 2835, 375));
+    fileStatusCaption_ =
+        makeLabel(this, "SingleStatus", QStringLiteral("Status:"), twipRect(840, 2160, 735, 315));
+    fileBar_ = makeBar(this, "SingleBar", twipRect(1800, 2100, 2715, 435));
+    filePercentLabel_ =
+        makeLabel(this, "SinglePct", QStringLiteral("100 %"), twipRect(4650, 2160, 615, 345));
+    cancelButton_ = new QPushButton(QStringLiteral("&Cancel"), this);
+    cancelButton_->setObjectName(QStringLiteral("Cancel"));
+    placeControl(cancelButton_, twipRect(2160, 2730, 1005, 435));
+    connect(cancelButton_, &QPushButton::clicked, this, [this] { Cancel_Click(); });
+    totalBar_->setAccessibleName(QStringLiteral("Total Status"));
+    fileBar_->setAccessibleName(QStringLiteral("File Status"));
     nameControls(this);
 
-    Timer1.setObjectName(QStringLiteral("Timer1"));
-    Timer1.setInterval(testDelays() ? testDelays()->startMs : 500);
-    connect(&Timer1, &QTimer::timeout, this, [this] { Timer1_Timer(); });
+    runTimer_.setObjectName(QStringLiteral("Timer1"));
+    runTimer_.setInterval(testDelays() ? testDelays()->startMs : 500);
+    connect(&runTimer_, &QTimer::timeout, this, [this] { Timer1_Timer(); });
 
     run_ = std::make_shared<Run>();
     run_->settings = compressionSettings();
@@ -124,7 +131,7 @@ FileCompressWindow::FileCompressWindow(RunLists& lists, QWidget* parent)
             QObject::connect(app, &QCoreApplication::aboutToQuit, app, &waitForAllWorkers);
     });
     Form_Load();
-    Timer1.start();
+    runTimer_.start();
 }
 
 FileCompressWindow::~FileCompressWindow() {
@@ -204,7 +211,7 @@ void FileCompressWindow::Timer1_Timer() {
     if (!started) {
         // The whole run, on the worker. It switches the timer off itself, but the request takes a
         // moment to arrive.
-        Timer1.stop();
+        runTimer_.stop();
         startWorker();
         return;
     }
@@ -223,7 +230,7 @@ void FileCompressWindow::reject() {
     if (running())
         run_->engine->cancel();
     letGo();
-    Timer1.stop();
+    runTimer_.stop();
     closing_ = true;
     QDialog::reject();
 }
@@ -237,40 +244,40 @@ void FileCompressWindow::done(int result) {
 }
 
 void FileCompressWindow::setTotalFileLeft(const QString& text) {
-    TotalFileLeft->setText(text);
+    filesLeftLabel_->setText(text);
 }
 
 void FileCompressWindow::setSingleFileName(const QString& text) {
     // A long name is shortened in the middle; the whole name is in the tool tip.
-    SingleFileName->setToolTip(text);
-    SingleFileName->setText(
-        SingleFileName->fontMetrics().elidedText(text, Qt::ElideMiddle, SingleFileName->width()));
+    fileNameLabel_->setToolTip(text);
+    fileNameLabel_->setText(
+        fileNameLabel_->fontMetrics().elidedText(text, Qt::ElideMiddle, fileNameLabel_->width()));
 }
 
 void FileCompressWindow::setTotalPct(const QString& text) {
-    TotalPct->setText(text);
+    totalPercentLabel_->setText(text);
 }
 void FileCompressWindow::setSinglePct(const QString& text) {
-    SinglePct->setText(text);
+    filePercentLabel_->setText(text);
 }
 void FileCompressWindow::setTotalBar(float value) {
-    TotalBar->setBarValue(value);
+    totalBar_->setBarValue(value);
 }
 void FileCompressWindow::setSingleBar(float value) {
-    SingleBar->setBarValue(value);
+    fileBar_->setBarValue(value);
 }
 
 void FileCompressWindow::setTimerEnabled(bool enabled) {
     if (enabled) {
-        Timer1.start();
+        runTimer_.start();
     } else {
-        Timer1.stop();
+        runTimer_.stop();
     }
 }
 
 void FileCompressWindow::setTimerInterval(int milliseconds) {
     // The engine sets an interval only for the close after a successful run.
-    Timer1.setInterval(testDelays() ? testDelays()->closeMs : milliseconds);
+    runTimer_.setInterval(testDelays() ? testDelays()->closeMs : milliseconds);
 }
 
 void FileCompressWindow::showMessage(const QString& text, const QString& details) {
@@ -279,16 +286,16 @@ void FileCompressWindow::showMessage(const QString& text, const QString& details
 
 void FileCompressWindow::closeWindow() {
     closing_ = true;
-    Timer1.stop();
+    runTimer_.stop();
     done(QDialog::Accepted);
 }
 
 void FileCompressWindow::progressStatus(int16_t percent, const batch::RunState& state) {
     const batch::ProgressDisplay display = batch::progressDisplay(percent, state);
-    SingleBar->setBarValue(display.singleBar);
-    SinglePct->setText(batch::singlePctText(SingleBar->barValue()));
-    TotalBar->setBarValue(float(display.totalBar));
-    TotalPct->setText(display.totalPct);
+    fileBar_->setBarValue(display.singleBar);
+    filePercentLabel_->setText(batch::singlePctText(fileBar_->barValue()));
+    totalBar_->setBarValue(float(display.totalBar));
+    totalPercentLabel_->setText(display.totalPct);
 }
 
 void FileCompressWindow::fileConverted(const QString& sourcePath, const QString& outputPath) {

@@ -100,20 +100,20 @@ class FileCompressWindow : public QDialog, public batch::BatchView {
     batch::RunTotals totals_;
     bool totalsShown_ = false;
     std::shared_ptr<Run> run_;
-    QTimer Timer1;
+    QTimer runTimer_;
     bool closing_ = false;
 
-    QLabel* TotalFile = nullptr;
-    QLabel* TotalFileLeft = nullptr;
-    QLabel* TotalStatus = nullptr;
-    ProgressBar* TotalBar = nullptr;
-    QLabel* TotalPct = nullptr;
-    QLabel* SingleFile = nullptr;
-    QLabel* SingleFileName = nullptr;
-    QLabel* SingleStatus = nullptr;
-    ProgressBar* SingleBar = nullptr;
-    QLabel* SinglePct = nullptr;
-    QPushButton* Cancel = nullptr;
+    QLabel* filesLeftCaption_ = nullptr;
+    QLabel* filesLeftLabel_ = nullptr;
+    QLabel* totalStatusCaption_ = nullptr;
+    ProgressBar* totalBar_ = nullptr;
+    QLabel* totalPercentLabel_ = nullptr;
+    QLabel* fileCaption_ = nullptr;
+    QLabel* fileNameLabel_ = nullptr;
+    QLabel* fileStatusCaption_ = nullptr;
+    ProgressBar* fileBar_ = nullptr;
+    QLabel* filePercentLabel_ = nullptr;
+    QPushButton* cancelButton_ = nullptr;
 };
 
 // Opens the progress window modally over `parent`, running the work list of `lists`, and returns

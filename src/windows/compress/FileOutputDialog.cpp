@@ -7,6 +7,7 @@
 #include "browse/DirectoryBrowser.h"
 #include "common/FormLayout.h"
 #include "common/WindowLooks.h"
+#include "common/WindowMetrics.h"
 #include "compress/FileCompressWindow.h"
 #include "settings/AppState.h"
 #include "settings/CompressionChoices.h"
@@ -32,34 +33,35 @@ FileOutputDialog::FileOutputDialog(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("FileOutput"));
     setWindowTitle(QStringLiteral("Ouput As"));
     setFont(formFont(8));
-    setFixedSize(341, 152);
+    setFixedSize(twipsToPixels(5115), twipsToPixels(2280));
     keepWindowFixed(this);
 
-    Label2 = new QLabel(QStringLiteral("Output Extension"), this);
-    Label2->setObjectName(QStringLiteral("Label2"));
-    placeControl(Label2, 24, 24, 83, 21);
-    txtExt = new QLineEdit(this);
-    txtExt->setObjectName(QStringLiteral("txtExt"));
-    placeControl(txtExt, 112, 20, 63, 21);
-    Label1 = new QLabel(QStringLiteral("Output Dirctory"), this);
-    Label1->setObjectName(QStringLiteral("Label1"));
-    placeControl(Label1, 24, 66, 83, 21);
-    TxtOutputDir = new QLineEdit(this);
-    TxtOutputDir->setObjectName(QStringLiteral("TxtOutputDir"));
-    placeControl(TxtOutputDir, 112, 62, 115, 21);
-    OutputDirBrowser = new QPushButton(QStringLiteral("Change"), this);
-    OutputDirBrowser->setObjectName(QStringLiteral("OutputDirBrowser"));
-    placeControl(OutputDirBrowser, 246, 58, 67, 29);
-    Compress = new QPushButton(QStringLiteral("OK"), this);
-    Compress->setObjectName(QStringLiteral("Compress"));
-    placeControl(Compress, 118, 104, 67, 29);
-    Compress->setDefault(true);
-    Label2->setBuddy(txtExt);
-    Label1->setBuddy(TxtOutputDir);
+    extensionLabel_ = new QLabel(QStringLiteral("Output Extension"), this);
+    extensionLabel_->setObjectName(QStringLiteral("Label2"));
+    placeControl(extensionLabel_, twipRect(360, 360, 1245, 315));
+    extensionField_ = new QLineEdit(this);
+    extensionField_->setObjectName(QStringLiteral("txtExt"));
+    placeControl(extensionField_, twipRect(1680, 300, 945, 315));
+    directoryLabel_ = new QLabel(QStringLiteral("Output Dirctory"), this);
+    directoryLabel_->setObjectName(QStringLiteral("Label1"));
+    placeControl(directoryLabel_, twipRect(360, 990, 1245, 315));
+    directoryField_ = new QLineEdit(this);
+    directoryField_->setObjectName(QStringLiteral("TxtOutputDir"));
+    placeControl(directoryField_, twipRect(1680, 930, 1725, 315));
+    changeDirectoryButton_ = new QPushButton(QStringLiteral("Change"), this);
+    changeDirectoryButton_->setObjectName(QStringLiteral("OutputDirBrowser"));
+    placeControl(changeDirectoryButton_, twipRect(3690, 870, 1005, 435));
+    okButton_ = new QPushButton(QStringLiteral("OK"), this);
+    okButton_->setObjectName(QStringLiteral("Compress"));
+    placeControl(okButton_, twipRect(1770, 1560, 1005, 435));
+    okButton_->setDefault(true);
+    extensionLabel_->setBuddy(extensionField_);
+    directoryLabel_->setBuddy(directoryField_);
     nameControls(this);
 
-    connect(Compress, &QPushButton::clicked, this, [this] { Compress_Click(); });
-    connect(OutputDirBrowser, &QPushButton::clicked, this, [this] { OutputDirBrowser_Click(); });
+    connect(okButton_, &QPushButton::clicked, this, [this] { Compress_Click(); });
+    connect(changeDirectoryButton_, &QPushButton::clicked, this,
+            [this] { OutputDirBrowser_Click(); });
     Form_Load();
 }
 
@@ -69,14 +71,14 @@ void FileOutputDialog::setDirectoryPicker(DirectoryPicker picker) {
 
 void FileOutputDialog::Form_Load() {
     const CompressionSettings& settings = compressionSettings();
-    txtExt->setText(proposedExtension(settings.CompressionChoice, settings.FileFormat));
-    TxtOutputDir->setText(settings.OutputDir);
+    extensionField_->setText(proposedExtension(settings.CompressionChoice, settings.FileFormat));
+    directoryField_->setText(settings.OutputDir);
 }
 
 void FileOutputDialog::Compress_Click() {
     CompressionSettings& settings = compressionSettings();
-    settings.OutputExt = txtExt->text().trimmed();
-    settings.OutputDir = outputDirectoryFromText(TxtOutputDir->text());
+    settings.OutputExt = extensionField_->text().trimmed();
+    settings.OutputDir = outputDirectoryFromText(directoryField_->text());
     accept();
 }
 
@@ -86,7 +88,7 @@ void FileOutputDialog::OutputDirBrowser_Click() {
                                               ? directoryPicker()(this, appState().SourceDir)
                                               : DirectoryBrowser::pickOutputDirectory(this);
     if (picked) {
-        TxtOutputDir->setText(*picked);
+        directoryField_->setText(*picked);
     }
 }
 

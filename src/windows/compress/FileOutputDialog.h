@@ -34,12 +34,12 @@ class FileOutputDialog : public QDialog {
     void Compress_Click();
     void OutputDirBrowser_Click();
 
-    QLabel* Label2 = nullptr;
-    QLineEdit* txtExt = nullptr;
-    QLabel* Label1 = nullptr;
-    QLineEdit* TxtOutputDir = nullptr;
-    QPushButton* OutputDirBrowser = nullptr;
-    QPushButton* Compress = nullptr;
+    QLabel* extensionLabel_ = nullptr;
+    QLineEdit* extensionField_ = nullptr;
+    QLabel* directoryLabel_ = nullptr;
+    QLineEdit* directoryField_ = nullptr;
+    QPushButton* changeDirectoryButton_ = nullptr;
+    QPushButton* okButton_ = nullptr;
 };
 
 class RunLists;

@@ -88,14 +88,14 @@ InfoPanel::InfoPanel(QWidget* area, int areaLeftTwips, int areaTopTwips) : QObje
     area->resize(std::max(area->width(), lastField.right() + 1),
                  std::max(area->height(), lastField.bottom() + 1));
 
-    txtFormat_ = fields_[0];
-    txtCompress_ = fields_[1];
-    txtWidth_ = fields_[2];
-    txtHeight_ = fields_[3];
-    txtBitsPerPixel_ = fields_[4];
-    txtResoultion_ = fields_[5];
-    txtFileSize_ = fields_[6];
-    txtImageSize_ = fields_[7];
+    formatField_ = fields_[0];
+    compressionField_ = fields_[1];
+    widthField_ = fields_[2];
+    heightField_ = fields_[3];
+    bitsPerPixelField_ = fields_[4];
+    resolutionField_ = fields_[5];
+    fileSizeField_ = fields_[6];
+    imageSizeField_ = fields_[7];
 }
 
 void InfoPanel::clear() {
@@ -106,19 +106,19 @@ void InfoPanel::clear() {
 void InfoPanel::showImageInfo(const imaging::FileInfoRecord& info) {
     const imaging::ImageInfoTexts texts = imaging::imageInfoTexts(info);
     // The panel's own order of writing: sizes first, then compression, format and resolution.
-    txtWidth_->setText(texts.width);
-    txtHeight_->setText(texts.height);
-    txtBitsPerPixel_->setText(texts.bitsPerPixel);
-    txtFileSize_->setText(texts.fileSize);
-    txtImageSize_->setText(texts.imageSize);
-    txtCompress_->setText(texts.compress);
-    txtFormat_->setText(texts.format);
-    txtResoultion_->setText(texts.resolution);
+    widthField_->setText(texts.width);
+    heightField_->setText(texts.height);
+    bitsPerPixelField_->setText(texts.bitsPerPixel);
+    fileSizeField_->setText(texts.fileSize);
+    imageSizeField_->setText(texts.imageSize);
+    compressionField_->setText(texts.compress);
+    formatField_->setText(texts.format);
+    resolutionField_->setText(texts.resolution);
 }
 
 void InfoPanel::showFailure() {
     clear();
-    txtFormat_->setText(QStringLiteral("Unknown format"));
+    formatField_->setText(QStringLiteral("Unknown format"));
 }
 
 }  // namespace pixavant

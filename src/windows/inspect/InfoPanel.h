@@ -34,14 +34,14 @@ class InfoPanel : public QObject {
   private:
     std::array<QLabel*, imaging::kImageInfoRows> captions_{};
     std::array<QLineEdit*, imaging::kImageInfoRows> fields_{};
-    QLineEdit* txtFormat_ = nullptr;
-    QLineEdit* txtCompress_ = nullptr;
-    QLineEdit* txtWidth_ = nullptr;
-    QLineEdit* txtHeight_ = nullptr;
-    QLineEdit* txtBitsPerPixel_ = nullptr;
-    QLineEdit* txtResoultion_ = nullptr;
-    QLineEdit* txtFileSize_ = nullptr;
-    QLineEdit* txtImageSize_ = nullptr;
+    QLineEdit* formatField_ = nullptr;
+    QLineEdit* compressionField_ = nullptr;
+    QLineEdit* widthField_ = nullptr;
+    QLineEdit* heightField_ = nullptr;
+    QLineEdit* bitsPerPixelField_ = nullptr;
+    QLineEdit* resolutionField_ = nullptr;
+    QLineEdit* fileSizeField_ = nullptr;
+    QLineEdit* imageSizeField_ = nullptr;
 };
 
 }  // namespace pixavant

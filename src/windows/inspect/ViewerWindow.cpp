@@ -24,8 +24,8 @@ ViewerWindow::ViewerWindow(ViewerSource& source) : QDialog(source.hostWindow()),
     setFixedSize(twipsToPixels(kClientWidth), twipsToPixels(kClientHeight));
     keepWindowFixed(this);
 
-    lead1_ = new ImageDisplay(this);
-    lead1_->setGeometry(twipRect(60, 60, 8115, 6585));
+    display_ = new ImageDisplay(this);
+    display_->setGeometry(twipRect(60, 60, 8115, 6585));
 
     const QFont buttonFont = sansFont(8.25, true);
     auto makeButton = [&](const char* name, const QString& caption, int left) {
@@ -38,14 +38,14 @@ ViewerWindow::ViewerWindow(ViewerSource& source) : QDialog(source.hostWindow()),
     };
     previous_ = makeButton("Previous", QStringLiteral("Previous"), 2513);
     next_ = makeButton("Next", QStringLiteral("Next"), 4703);
-    lead1_->setAccessibleName(QStringLiteral("Image"));
+    display_->setAccessibleName(QStringLiteral("Image"));
     nameControls(this);
     connect(previous_, &QPushButton::clicked, this, &ViewerWindow::previousClick);
     connect(next_, &QPushButton::clicked, this, &ViewerWindow::nextClick);
     addKeys();
 
     // The window's load: the box first, then the current item of the list in use.
-    previewBox_ = lead1_->previewBox();
+    previewBox_ = display_->previewBox();
     QString path;
     if (const QListWidget* list = source_.selectedList()) {
         const int current = list->currentRow();
@@ -85,7 +85,7 @@ QString ViewerWindow::itemPath(const QListWidget* list, int index) const {
 }
 
 void ViewerWindow::toggleActualSize() {
-    lead1_->setActualSize(!lead1_->actualSize());
+    display_->setActualSize(!display_->actualSize());
     if (!shownPath_.isEmpty())
         showFile(shownPath_);
 }
@@ -114,14 +114,14 @@ void ViewerWindow::previousClick() {
 
 bool ViewerWindow::showFile(const QString& path) {
     try {
-        if (path.isEmpty() || lead1_->readFileInfo(path) != imaging::kSuccess)
+        if (path.isEmpty() || display_->readFileInfo(path) != imaging::kSuccess)
             return false;
         const std::optional<ControlGeometry> fitted =
-            fitViewerImage(lead1_->bitmapWidth(), lead1_->bitmapHeight(), previewBox_);
+            fitViewerImage(display_->bitmapWidth(), display_->bitmapHeight(), previewBox_);
         if (!fitted)
             return false;
-        lead1_->setControlGeometry(*fitted);
-        if (lead1_->load(path, 0) != imaging::kSuccess)
+        display_->setControlGeometry(*fitted);
+        if (display_->load(path, 0) != imaging::kSuccess)
             return false;
         setWindowTitle(path);
         shownPath_ = path;

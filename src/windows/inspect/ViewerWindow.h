@@ -37,7 +37,7 @@ class ViewerWindow : public QDialog {
     void toggleActualSize();
 
     int16_t currentIndex() const { return currentIndex_; }
-    ImageDisplay& display() { return *lead1_; }
+    ImageDisplay& display() { return *display_; }
     const PreviewBox& previewBox() const { return previewBox_; }
 
   private:
@@ -48,7 +48,7 @@ class ViewerWindow : public QDialog {
     bool showFile(const QString& path);
 
     ViewerSource& source_;
-    ImageDisplay* lead1_ = nullptr;
+    ImageDisplay* display_ = nullptr;
     QPushButton* previous_ = nullptr;
     QPushButton* next_ = nullptr;
     PreviewBox previewBox_;

@@ -13,6 +13,7 @@
 #include "common/FormLayout.h"
 #include "common/Message.h"
 #include "common/WindowLooks.h"
+#include "common/WindowMetrics.h"
 #include "compare/CompareWindow.h"
 #include "compress/FileOutputDialog.h"
 #include "options/NumberReading.h"
@@ -26,27 +27,25 @@ namespace {
 
 template <class Control>
 Control* makeControl(QWidget* parent, const char* name, const QString& caption, QPoint origin,
-                     int left, int top, int width, int height) {
+                     QRect design) {
     auto* control = new Control(caption, parent);
     control->setObjectName(QString::fromLatin1(name));
-    placeControl(control, left - origin.x(), top - origin.y(), width, height);
+    placeControl(control, design.translated(-origin));
     return control;
 }
 
-QLineEdit* makeTextField(QWidget* parent, const char* name, QPoint origin, int left, int top,
-                         int width, int height) {
+QLineEdit* makeTextField(QWidget* parent, const char* name, QPoint origin, QRect design) {
     auto* field = new QLineEdit(parent);
     field->setObjectName(QString::fromLatin1(name));
-    placeControl(field, left - origin.x(), top - origin.y(), width, height);
+    placeControl(field, design.translated(-origin));
     return field;
 }
 
 // A frame's option buttons are its children and form one group.
-QGroupBox* makeFrame(QWidget* parent, const char* name, const QString& caption, int left, int top,
-                     int width, int height) {
+QGroupBox* makeFrame(QWidget* parent, const char* name, const QString& caption, QRect design) {
     auto* frame = new QGroupBox(caption, parent);
     frame->setObjectName(QString::fromLatin1(name));
-    frame->setGeometry(left, top, width, height);
+    frame->setGeometry(design);
     return frame;
 }
 
@@ -81,112 +80,129 @@ CompressOptionDialog::CompressOptionDialog(QWidget* parent, const CompareSource*
     setObjectName(QStringLiteral("CompressOption"));
     setWindowTitle(QStringLiteral("Compression Palette"));
     setFont(formFont(8));
-    setFixedSize(461, 453);
+    setFixedSize(twipsToPixels(6915), twipsToPixels(6795));
     keepWindowFixed(this);
     buildControls();
     connectReactions();
-    for (QGroupBox* group : {Resolution, ColorDepth, Frame1, Frame2})
+    for (QGroupBox* group : {resolutionFrame_, depthFrame_, sizeFrame_, compressionFrame_})
         OptionGroupFocus::install(group);
     openFromSettings();
 }
 
 void CompressOptionDialog::buildResolutionFrame() {
-    Resolution = makeFrame(this, "Resolution", QStringLiteral("Resolution"), 0, 0, 459, 101);
-    const QPoint r = Resolution->pos();
-    DPI72 = makeControl<QRadioButton>(Resolution, "DPI72", QStringLiteral("72  DPI "), r, 44, 26,
-                                      73, 21);
-    DPI100 = makeControl<QRadioButton>(Resolution, "DPI100", QStringLiteral("100 DPI"), r, 44, 56,
-                                       89, 25);
-    DPI200 = makeControl<QRadioButton>(Resolution, "DPI200", QStringLiteral("200 DPI"), r, 132, 25,
-                                       77, 23);
-    DPI300 = makeControl<QRadioButton>(Resolution, "DPI300", QStringLiteral("300 DPI"), r, 132, 58,
-                                       71, 21);
-    DPI400 = makeControl<QRadioButton>(Resolution, "DPI400", QStringLiteral("400 DPI"), r, 216, 22,
-                                       83, 29);
-    DPIOther = makeControl<QRadioButton>(Resolution, "DPIOther", QStringLiteral("Other"), r, 216,
-                                         57, 91, 23);
-    DPIEnter = makeTextField(Resolution, "DPIEnter", r, 282, 58, 79, 21);
-    labDPI = makeControl<QLabel>(Resolution, "labDPI", QStringLiteral("DPI"), r, 366, 62, 37, 21);
+    resolutionFrame_ =
+        makeFrame(this, "Resolution", QStringLiteral("Resolution"), twipRect(0, 0, 6885, 1515));
+    const QPoint r = resolutionFrame_->pos();
+    dpi72Option_ = makeControl<QRadioButton>(resolutionFrame_, "DPI72", QStringLiteral("72  DPI "),
+                                             r, twipRect(660, 390, 1095, 315));
+    dpi100Option_ = makeControl<QRadioButton>(resolutionFrame_, "DPI100", QStringLiteral("100 DPI"),
+                                              r, twipRect(660, 840, 1335, 375));
+    dpi200Option_ = makeControl<QRadioButton>(resolutionFrame_, "DPI200", QStringLiteral("200 DPI"),
+                                              r, twipRect(1980, 375, 1155, 345));
+    dpi300Option_ = makeControl<QRadioButton>(resolutionFrame_, "DPI300", QStringLiteral("300 DPI"),
+                                              r, twipRect(1980, 870, 1065, 315));
+    dpi400Option_ = makeControl<QRadioButton>(resolutionFrame_, "DPI400", QStringLiteral("400 DPI"),
+                                              r, twipRect(3240, 330, 1245, 435));
+    otherDpiOption_ = makeControl<QRadioButton>(
+        resolutionFrame_, "DPIOther", QStringLiteral("Other"), r, twipRect(3240, 855, 1365, 345));
+    otherDpiField_ = makeTextField(resolutionFrame_, "DPIEnter", r, twipRect(4230, 870, 1185, 315));
+    dpiUnitLabel_ = makeControl<QLabel>(resolutionFrame_, "labDPI", QStringLiteral("DPI"), r,
+                                        twipRect(5490, 930, 555, 315));
 }
 
 void CompressOptionDialog::buildDepthFrame() {
-    ColorDepth = makeFrame(this, "ColorDepth", QStringLiteral("Color Depth"), 0, 102, 459, 71);
-    const QPoint c = ColorDepth->pos();
-    Bit1 = makeControl<QRadioButton>(ColorDepth, "Bit1", QStringLiteral("B/W"), c, 44, 128, 53, 23);
-    BitGrayScale = makeControl<QRadioButton>(ColorDepth, "BitGrayScale",
-                                             QStringLiteral("Gray Scale"), c, 110, 128, 77, 23);
-    Bit8 = makeControl<QRadioButton>(ColorDepth, "Bit8", QStringLiteral("8-Bit Color"), c, 200, 128,
-                                     69, 23);
-    Bit16 = makeControl<QRadioButton>(ColorDepth, "Bit16", QStringLiteral("16-Bit Color"), c, 282,
-                                      127, 75, 25);
-    Bit24 = makeControl<QRadioButton>(ColorDepth, "Bit24", QStringLiteral("24-Bit Color"), c, 370,
-                                      126, 75, 27);
+    depthFrame_ =
+        makeFrame(this, "ColorDepth", QStringLiteral("Color Depth"), twipRect(0, 1530, 6885, 1065));
+    const QPoint c = depthFrame_->pos();
+    blackWhiteOption_ = makeControl<QRadioButton>(depthFrame_, "Bit1", QStringLiteral("B/W"), c,
+                                                  twipRect(660, 1920, 795, 345));
+    grayScaleOption_ =
+        makeControl<QRadioButton>(depthFrame_, "BitGrayScale", QStringLiteral("Gray Scale"), c,
+                                  twipRect(1650, 1920, 1155, 345));
+    color8Option_ = makeControl<QRadioButton>(depthFrame_, "Bit8", QStringLiteral("8-Bit Color"), c,
+                                              twipRect(3000, 1920, 1035, 345));
+    color16Option_ = makeControl<QRadioButton>(depthFrame_, "Bit16", QStringLiteral("16-Bit Color"),
+                                               c, twipRect(4230, 1905, 1125, 375));
+    color24Option_ = makeControl<QRadioButton>(depthFrame_, "Bit24", QStringLiteral("24-Bit Color"),
+                                               c, twipRect(5550, 1890, 1125, 405));
 }
 
 void CompressOptionDialog::buildSizeFrame() {
-    Frame1 = makeFrame(this, "Frame1", QStringLiteral("Size"), 0, 174, 459, 101);
-    const QPoint s = Frame1->pos();
-    // Two pixels to the left, so that the caption ends where "Other (Specify)" begins.
-    SizeSame = makeControl<QRadioButton>(Frame1, "SizeSame", QStringLiteral("Same as Original"), s,
-                                         42, 200, 105, 25);
-    SizeOther = makeControl<QRadioButton>(Frame1, "SizeOther", QStringLiteral("Other (Specify)"), s,
-                                          152, 200, 93, 25);
-    ckAspect = makeControl<WrappingCheckBox>(
-        Frame1, "ckAspect", QStringLiteral("Keep Aspect Ratios"), s, 152, 237, 87, 27);
-    labWidth =
-        makeControl<QLabel>(Frame1, "labWidth", QStringLiteral("Width"), s, 258, 206, 39, 21);
-    txtWidth = makeTextField(Frame1, "txtWidth", s, 308, 202, 79, 21);
-    labHeight =
-        makeControl<QLabel>(Frame1, "labHeight", QStringLiteral("Height"), s, 258, 242, 39, 21);
-    txtHeight = makeTextField(Frame1, "txtHeight", s, 308, 240, 79, 21);
+    sizeFrame_ = makeFrame(this, "Frame1", QStringLiteral("Size"), twipRect(0, 2610, 6885, 1515));
+    const QPoint s = sizeFrame_->pos();
+    // Two pixels (30 twips) to the left, so that the caption ends where "Other (Specify)" begins.
+    sameSizeOption_ =
+        makeControl<QRadioButton>(sizeFrame_, "SizeSame", QStringLiteral("Same as Original"), s,
+                                  twipRect(630, 3000, 1575, 375));
+    otherSizeOption_ =
+        makeControl<QRadioButton>(sizeFrame_, "SizeOther", QStringLiteral("Other (Specify)"), s,
+                                  twipRect(2280, 3000, 1395, 375));
+    keepAspectBox_ =
+        makeControl<WrappingCheckBox>(sizeFrame_, "ckAspect", QStringLiteral("Keep Aspect Ratios"),
+                                      s, twipRect(2280, 3555, 1305, 405));
+    widthLabel_ = makeControl<QLabel>(sizeFrame_, "labWidth", QStringLiteral("Width"), s,
+                                      twipRect(3870, 3090, 585, 315));
+    widthField_ = makeTextField(sizeFrame_, "txtWidth", s, twipRect(4620, 3030, 1185, 315));
+    heightLabel_ = makeControl<QLabel>(sizeFrame_, "labHeight", QStringLiteral("Height"), s,
+                                       twipRect(3870, 3630, 585, 315));
+    heightField_ = makeTextField(sizeFrame_, "txtHeight", s, twipRect(4620, 3600, 1185, 315));
 }
 
 void CompressOptionDialog::buildCompressionFrame() {
-    Frame2 = makeFrame(this, "Frame2", QStringLiteral("Compression Type"), 0, 276, 459, 125);
-    const QPoint k = Frame2->pos();
-    CompLZW =
-        makeControl<QRadioButton>(Frame2, "CompLZW", QStringLiteral("LZW"), k, 44, 294, 73, 27);
-    CompCCITTG3 = makeControl<QRadioButton>(Frame2, "CompCCITTG3", QStringLiteral("CCITT Group3"),
-                                            k, 124, 294, 107, 27);
-    CompCCITTG4 = makeControl<QRadioButton>(Frame2, "CompCCITTG4", QStringLiteral("CCITT Group4"),
-                                            k, 248, 292, 97, 31);
-    CompJPEG1 =
-        makeControl<QRadioButton>(Frame2, "CompJPEG1", QStringLiteral("JPEG"), k, 44, 334, 75, 21);
-    CompJPEG2 = makeControl<QRadioButton>(Frame2, "CompJPEG2", QStringLiteral("PIXAVANT"), k, 124,
-                                          329, 101, 31);
-    CompMPEG =
-        makeControl<QRadioButton>(Frame2, "CompMPEG", QStringLiteral("JBIG"), k, 44, 366, 67, 25);
-    Option1 =
-        makeControl<QRadioButton>(Frame2, "Option1", QStringLiteral("PKZIP"), k, 124, 366, 67, 25);
-    CompMPEG->setEnabled(false);
-    Option1->setEnabled(false);
+    compressionFrame_ = makeFrame(this, "Frame2", QStringLiteral("Compression Type"),
+                                  twipRect(0, 4140, 6885, 1875));
+    const QPoint k = compressionFrame_->pos();
+    lzwOption_ = makeControl<QRadioButton>(compressionFrame_, "CompLZW", QStringLiteral("LZW"), k,
+                                           twipRect(660, 4410, 1095, 405));
+    ccittG3Option_ =
+        makeControl<QRadioButton>(compressionFrame_, "CompCCITTG3", QStringLiteral("CCITT Group3"),
+                                  k, twipRect(1860, 4410, 1605, 405));
+    ccittG4Option_ =
+        makeControl<QRadioButton>(compressionFrame_, "CompCCITTG4", QStringLiteral("CCITT Group4"),
+                                  k, twipRect(3720, 4380, 1455, 465));
+    jpegOption_ = makeControl<QRadioButton>(compressionFrame_, "CompJPEG1", QStringLiteral("JPEG"),
+                                            k, twipRect(660, 5010, 1125, 315));
+    pixavantOption_ =
+        makeControl<QRadioButton>(compressionFrame_, "CompJPEG2", QStringLiteral("PIXAVANT"), k,
+                                  twipRect(1860, 4935, 1515, 465));
+    jbigOption_ = makeControl<QRadioButton>(compressionFrame_, "CompMPEG", QStringLiteral("JBIG"),
+                                            k, twipRect(660, 5490, 1005, 375));
+    pkzipOption_ = makeControl<QRadioButton>(compressionFrame_, "Option1", QStringLiteral("PKZIP"),
+                                             k, twipRect(1860, 5490, 1005, 375));
+    jbigOption_->setEnabled(false);
+    pkzipOption_->setEnabled(false);
 
-    CompSlider = new QSlider(Qt::Horizontal, Frame2);
-    CompSlider->setObjectName(QStringLiteral("CompSlider"));
-    CompSlider->setGeometry(278 - k.x(), 329 - k.y(), 109, 33);
-    CompSlider->setRange(0, 10);
-    CompSlider->setValue(0);
-    CompSlider->setTickPosition(QSlider::TicksBelow);
-    CompSlider->setTickInterval(1);
-    CompSlider->setPageStep(1);
-    Label2 = makeControl<QLabel>(Frame2, "Label2", QStringLiteral("Low"), k, 250, 336, 29, 17);
-    Label6 = makeControl<QLabel>(Frame2, "Label6", QStringLiteral("High"), k, 398, 336, 31, 17);
-    Label4 = makeControl<QLabel>(Frame2, "Label4", QStringLiteral("Compression   Level"), k, 284,
-                                 368, 125, 19);
+    qualitySlider_ = new QSlider(Qt::Horizontal, compressionFrame_);
+    qualitySlider_->setObjectName(QStringLiteral("CompSlider"));
+    qualitySlider_->setGeometry(twipRect(4170, 4935, 1635, 495).translated(-k));
+    qualitySlider_->setRange(0, 10);
+    qualitySlider_->setValue(0);
+    qualitySlider_->setTickPosition(QSlider::TicksBelow);
+    qualitySlider_->setTickInterval(1);
+    qualitySlider_->setPageStep(1);
+    lowLabel_ = makeControl<QLabel>(compressionFrame_, "Label2", QStringLiteral("Low"), k,
+                                    twipRect(3750, 5040, 435, 255));
+    highLabel_ = makeControl<QLabel>(compressionFrame_, "Label6", QStringLiteral("High"), k,
+                                     twipRect(5970, 5040, 465, 255));
+    levelLabel_ =
+        makeControl<QLabel>(compressionFrame_, "Label4", QStringLiteral("Compression   Level"), k,
+                            twipRect(4260, 5520, 1875, 285));
 }
 
 void CompressOptionDialog::buildButtons() {
     const QPoint top(0, 0);
-    Back = makeControl<QPushButton>(this, "Back", QStringLiteral("Go Back"), top, 112, 416, 67, 29);
-    Compress = makeControl<QPushButton>(this, "Compress", QStringLiteral("Compress"), top, 278, 416,
-                                        67, 29);
-    Compress->setDefault(true);
+    backButton_ = makeControl<QPushButton>(this, "Back", QStringLiteral("Go Back"), top,
+                                           twipRect(1680, 6240, 1005, 435));
+    compressButton_ = makeControl<QPushButton>(this, "Compress", QStringLiteral("Compress"), top,
+                                               twipRect(4170, 6240, 1005, 435));
+    compressButton_->setDefault(true);
     // Between the two, one step of their spacing from each.
-    Compare = makeControl<QPushButton>(this, "Compare", QStringLiteral("Co&mpare"), top, 195, 416,
-                                       67, 29);
-    Compare->setAutoDefault(false);
-    Compare->setVisible(compareSource_ != nullptr);
-    Compare->setToolTip(QStringLiteral("See the clicked file as these choices would write it"));
+    compareButton_ = makeControl<QPushButton>(this, "Compare", QStringLiteral("Co&mpare"), top,
+                                              twipRect(2925, 6240, 1005, 435));
+    compareButton_->setAutoDefault(false);
+    compareButton_->setVisible(compareSource_ != nullptr);
+    compareButton_->setToolTip(
+        QStringLiteral("See the clicked file as these choices would write it"));
 }
 
 void CompressOptionDialog::buildControls() {
@@ -197,10 +213,10 @@ void CompressOptionDialog::buildControls() {
     buildButtons();
 
     // Names for screen readers where the caption is not the control's own.
-    labWidth->setBuddy(txtWidth);
-    labHeight->setBuddy(txtHeight);
-    DPIEnter->setAccessibleName(QStringLiteral("Other DPI"));
-    CompSlider->setAccessibleName(QStringLiteral("Compression Level"));
+    widthLabel_->setBuddy(widthField_);
+    heightLabel_->setBuddy(heightField_);
+    otherDpiField_->setAccessibleName(QStringLiteral("Other DPI"));
+    qualitySlider_->setAccessibleName(QStringLiteral("Compression Level"));
     nameControls(this);
 }
 
@@ -212,31 +228,31 @@ void CompressOptionDialog::connectReactions() {
                 (this->*reaction)();
         });
     };
-    onSelected(DPI72, &CompressOptionDialog::DPI72_Click);
-    onSelected(DPI100, &CompressOptionDialog::DPI100_Click);
-    onSelected(DPI200, &CompressOptionDialog::DPI200_Click);
-    onSelected(DPI300, &CompressOptionDialog::DPI300_Click);
-    onSelected(DPI400, &CompressOptionDialog::DPI400_Click);
-    onSelected(DPIOther, &CompressOptionDialog::DPIOther_Click);
-    onSelected(SizeSame, &CompressOptionDialog::SizeSame_Click);
-    onSelected(SizeOther, &CompressOptionDialog::SizeOther_Click);
-    onSelected(Bit1, &CompressOptionDialog::Bit1_Click);
-    onSelected(BitGrayScale, &CompressOptionDialog::BitGrayScale_Click);
-    onSelected(Bit8, &CompressOptionDialog::Bit8_Click);
-    onSelected(Bit16, &CompressOptionDialog::Bit16_Click);
-    onSelected(Bit24, &CompressOptionDialog::Bit24_Click);
-    onSelected(CompLZW, &CompressOptionDialog::CompLZW_Click);
-    onSelected(CompCCITTG3, &CompressOptionDialog::CompCCITTG3_Click);
-    onSelected(CompCCITTG4, &CompressOptionDialog::CompCCITTG4_Click);
-    onSelected(CompJPEG1, &CompressOptionDialog::CompJPEG1_Click);
-    onSelected(CompJPEG2, &CompressOptionDialog::CompJPEG2_Click);
+    onSelected(dpi72Option_, &CompressOptionDialog::DPI72_Click);
+    onSelected(dpi100Option_, &CompressOptionDialog::DPI100_Click);
+    onSelected(dpi200Option_, &CompressOptionDialog::DPI200_Click);
+    onSelected(dpi300Option_, &CompressOptionDialog::DPI300_Click);
+    onSelected(dpi400Option_, &CompressOptionDialog::DPI400_Click);
+    onSelected(otherDpiOption_, &CompressOptionDialog::DPIOther_Click);
+    onSelected(sameSizeOption_, &CompressOptionDialog::SizeSame_Click);
+    onSelected(otherSizeOption_, &CompressOptionDialog::SizeOther_Click);
+    onSelected(blackWhiteOption_, &CompressOptionDialog::Bit1_Click);
+    onSelected(grayScaleOption_, &CompressOptionDialog::BitGrayScale_Click);
+    onSelected(color8Option_, &CompressOptionDialog::Bit8_Click);
+    onSelected(color16Option_, &CompressOptionDialog::Bit16_Click);
+    onSelected(color24Option_, &CompressOptionDialog::Bit24_Click);
+    onSelected(lzwOption_, &CompressOptionDialog::CompLZW_Click);
+    onSelected(ccittG3Option_, &CompressOptionDialog::CompCCITTG3_Click);
+    onSelected(ccittG4Option_, &CompressOptionDialog::CompCCITTG4_Click);
+    onSelected(jpegOption_, &CompressOptionDialog::CompJPEG1_Click);
+    onSelected(pixavantOption_, &CompressOptionDialog::CompJPEG2_Click);
 
     // textChanged, unlike textEdited, also fires when code sets the text.
-    connect(txtWidth, &QLineEdit::textChanged, this, [this] { txtWidth_Change(); });
-    connect(txtHeight, &QLineEdit::textChanged, this, [this] { txtHeight_Change(); });
+    connect(widthField_, &QLineEdit::textChanged, this, [this] { txtWidth_Change(); });
+    connect(heightField_, &QLineEdit::textChanged, this, [this] { txtHeight_Change(); });
 
-    connect(Compress, &QPushButton::clicked, this, [this] { Compress_Click(); });
-    connect(Compare, &QPushButton::clicked, this, [this] { Compare_Click(); });
+    connect(compressButton_, &QPushButton::clicked, this, [this] { Compress_Click(); });
+    connect(compareButton_, &QPushButton::clicked, this, [this] { Compare_Click(); });
 
     // The compare view follows every change, once the reactions to it have run.
     choicesChanged_ = new QTimer(this);
@@ -249,10 +265,10 @@ void CompressOptionDialog::connectReactions() {
     };
     for (QRadioButton* option : findChildren<QRadioButton*>())
         connect(option, &QRadioButton::toggled, this, follow);
-    for (QLineEdit* field : {DPIEnter, txtWidth, txtHeight})
+    for (QLineEdit* field : {otherDpiField_, widthField_, heightField_})
         connect(field, &QLineEdit::textChanged, this, follow);
-    connect(CompSlider, &QSlider::valueChanged, this, follow);
-    connect(Back, &QPushButton::clicked, this, [this] { Back_Click(); });
+    connect(qualitySlider_, &QSlider::valueChanged, this, follow);
+    connect(backButton_, &QPushButton::clicked, this, [this] { Back_Click(); });
 }
 
 void CompressOptionDialog::select(QRadioButton* option) {
@@ -270,92 +286,95 @@ void CompressOptionDialog::openFromSettings() {
     const CompressionSettings& settings = compressionSettings();
 
     // The options in the order of the choices the settings record counts.
-    const std::array resolutions = {DPI72, DPI100, DPI200, DPI300, DPI400, DPIOther};
+    const std::array resolutions = {dpi72Option_,  dpi100Option_, dpi200Option_,
+                                    dpi300Option_, dpi400Option_, otherDpiOption_};
     for (QRadioButton* option : resolutions)
         deselect(option);
-    DPIEnter->setText(QString::number(settings.OtherDpiDefault));
+    otherDpiField_->setText(QString::number(settings.OtherDpiDefault));
     if (settings.DpiChoice >= 0 && settings.DpiChoice < int(resolutions.size()))
         select(resolutions[size_t(settings.DpiChoice)]);
     if (settings.DpiChoice == 5)
         EnableDpiEntry();
 
-    txtWidth->setText(QStringLiteral("0"));
-    txtHeight->setText(QStringLiteral("0"));
-    ckAspect->setChecked(settings.KeepAspect == 1);
+    widthField_->setText(QStringLiteral("0"));
+    heightField_->setText(QStringLiteral("0"));
+    keepAspectBox_->setChecked(settings.KeepAspect == 1);
     if (settings.SizeChoice == 0) {
-        select(SizeSame);
-        deselect(SizeOther);
+        select(sameSizeOption_);
+        deselect(otherSizeOption_);
         DisableSizeEntry();
     } else {
-        deselect(SizeSame);
+        deselect(sameSizeOption_);
         EnableSizeEntry();
     }
 
-    const std::array depths = {Bit1, BitGrayScale, Bit8, Bit16, Bit24};
+    const std::array depths = {blackWhiteOption_, grayScaleOption_, color8Option_, color16Option_,
+                               color24Option_};
     for (QRadioButton* option : depths)
         deselect(option);
     // Any other number: 24-bit colour.
     const bool knownDepth = settings.DepthChoice >= 0 && settings.DepthChoice < 4;
-    select(knownDepth ? depths[size_t(settings.DepthChoice)] : Bit24);
+    select(knownDepth ? depths[size_t(settings.DepthChoice)] : color24Option_);
 
-    CompLZW->setEnabled(false);
+    lzwOption_->setEnabled(false);
     for (QRadioButton* option :
-         {CompLZW, CompCCITTG3, CompCCITTG4, CompJPEG1, CompJPEG2, CompMPEG}) {
+         {lzwOption_, ccittG3Option_, ccittG4Option_, jpegOption_, pixavantOption_, jbigOption_}) {
         deselect(option);
     }
     const auto setSliderRange = [this](int maximum) {
-        CompSlider->setEnabled(true);
-        CompSlider->setMinimum(0);
-        CompSlider->setMaximum(maximum);
+        qualitySlider_->setEnabled(true);
+        qualitySlider_->setMinimum(0);
+        qualitySlider_->setMaximum(maximum);
     };
     const CompressionType type = settings.CompressionChoice;
     if (maxCompressionLevel(type) > 0)
         setSliderRange(maxCompressionLevel(type));
     select(compressionButton(type));
     if (type == CompressionType::Lzw)
-        CompSlider->setEnabled(false);
+        qualitySlider_->setEnabled(false);
 }
 
 QRadioButton* CompressOptionDialog::compressionButton(CompressionType type) const {
     switch (type) {
         case CompressionType::Lzw:
-            return CompLZW;
+            return lzwOption_;
         case CompressionType::CcittG3:
-            return CompCCITTG3;
+            return ccittG3Option_;
         case CompressionType::CcittG4:
-            return CompCCITTG4;
+            return ccittG4Option_;
         case CompressionType::Jpeg:
-            return CompJPEG1;
+            return jpegOption_;
         case CompressionType::Pixavant:
-            return CompJPEG2;
+            return pixavantOption_;
         default:
-            return CompMPEG;
+            return jbigOption_;
     }
 }
 
 // JBIG, PKZIP or nothing selected: Other, which keeps the format code and quality factor.
 CompressionType CompressOptionDialog::selectedCompression() const {
     return CompressionType(
-        firstSelected({CompLZW, CompCCITTG3, CompCCITTG4, CompJPEG1, CompJPEG2}));
+        firstSelected({lzwOption_, ccittG3Option_, ccittG4Option_, jpegOption_, pixavantOption_}));
 }
 
 CompressOptionDialog::Choices CompressOptionDialog::readChoices() const {
     Choices choices;
     choices.settings = compressionSettings();
     // Every number is read before anything is stored, so a refused number stores nothing.
-    const int resolution = firstSelected({DPI72, DPI100, DPI200, DPI300, DPI400, DPIOther});
+    const int resolution = firstSelected({dpi72Option_, dpi100Option_, dpi200Option_, dpi300Option_,
+                                          dpi400Option_, otherDpiOption_});
     std::optional<int16_t> otherDpi;
     if (resolution == 5) {
-        otherDpi = readField(DPIEnter, QStringLiteral("The \"Other\" resolution"), choices);
+        otherDpi = readField(otherDpiField_, QStringLiteral("The \"Other\" resolution"), choices);
         if (!otherDpi)
             return choices;
     }
     std::optional<int16_t> width, height;
-    if (!SizeSame->isChecked()) {
-        width = readField(txtWidth, QStringLiteral("The width"), choices);
+    if (!sameSizeOption_->isChecked()) {
+        width = readField(widthField_, QStringLiteral("The width"), choices);
         if (!width)
             return choices;
-        height = readField(txtHeight, QStringLiteral("The height"), choices);
+        height = readField(heightField_, QStringLiteral("The height"), choices);
         if (!height)
             return choices;
     }
@@ -371,7 +390,7 @@ CompressOptionDialog::Choices CompressOptionDialog::readChoices() const {
         settings.Dpi = *otherDpi;
     }  // none selected: both kept
 
-    if (SizeSame->isChecked()) {
+    if (sameSizeOption_->isChecked()) {
         settings.SizeChoice = 0;  // the stored width and height are kept
     } else {
         settings.SizeChoice = 1;
@@ -380,10 +399,11 @@ CompressOptionDialog::Choices CompressOptionDialog::readChoices() const {
     }
 
     // None of the four: 24-bit colour.
-    settings.DepthChoice = int16_t(firstSelected({Bit1, BitGrayScale, Bit8, Bit16}));
+    settings.DepthChoice = int16_t(
+        firstSelected({blackWhiteOption_, grayScaleOption_, color8Option_, color16Option_}));
     settings.BitsPerPixel = bitsPerPixelFor(settings.DepthChoice);
 
-    const int level = CompSlider->value();
+    const int level = qualitySlider_->value();
     settings.CompressionChoice = selectedCompression();
     if (const std::optional<int16_t> format = fileFormatFor(settings.CompressionChoice, level)) {
         settings.FileFormat = *format;
@@ -474,18 +494,18 @@ void CompressOptionDialog::txtHeight_Change() {
 void CompressOptionDialog::updateAspectAvailability() {
     // A fraction such as 0.4 counts as a size here: the values are not rounded.
     const bool bothGiven =
-        leadingNumber(txtWidth->text()) != 0.0 && leadingNumber(txtHeight->text()) != 0.0;
-    ckAspect->setEnabled(!bothGiven);
+        leadingNumber(widthField_->text()) != 0.0 && leadingNumber(heightField_->text()) != 0.0;
+    keepAspectBox_->setEnabled(!bothGiven);
 }
 
 void CompressOptionDialog::Bit1_Click() {
     CompressionSettings& settings = compressionSettings();
     settings.LastColorCompression = colorCompressionOf(selectedCompression());
     DisableCompressionChoices();
-    CompCCITTG3->setEnabled(true);
-    CompCCITTG4->setEnabled(true);
-    select(settings.LastBilevelCompression == BilevelCompression::CcittG3 ? CompCCITTG3
-                                                                          : CompCCITTG4);
+    ccittG3Option_->setEnabled(true);
+    ccittG4Option_->setEnabled(true);
+    select(settings.LastBilevelCompression == BilevelCompression::CcittG3 ? ccittG3Option_
+                                                                          : ccittG4Option_);
 }
 
 void CompressOptionDialog::BitGrayScale_Click() {
@@ -502,66 +522,67 @@ void CompressOptionDialog::Bit24_Click() {
 }
 
 void CompressOptionDialog::CompLZW_Click() {
-    CompSlider->setEnabled(false);
+    qualitySlider_->setEnabled(false);
 }
 
 void CompressOptionDialog::CompCCITTG3_Click() {
-    CompSlider->setEnabled(true);
-    CompSlider->setMinimum(0);
-    CompSlider->setMaximum(1);  // a position beyond the new end moves to it
+    qualitySlider_->setEnabled(true);
+    qualitySlider_->setMinimum(0);
+    qualitySlider_->setMaximum(1);  // a position beyond the new end moves to it
 }
 
 void CompressOptionDialog::CompCCITTG4_Click() {
-    CompSlider->setEnabled(true);
-    CompSlider->setMinimum(0);
-    CompSlider->setMaximum(1);
+    qualitySlider_->setEnabled(true);
+    qualitySlider_->setMinimum(0);
+    qualitySlider_->setMaximum(1);
 }
 
 void CompressOptionDialog::CompJPEG1_Click() {
-    CompSlider->setEnabled(true);
-    CompSlider->setMinimum(0);
-    CompSlider->setMaximum(25);
+    qualitySlider_->setEnabled(true);
+    qualitySlider_->setMinimum(0);
+    qualitySlider_->setMaximum(25);
 }
 
 void CompressOptionDialog::CompJPEG2_Click() {
-    CompSlider->setEnabled(true);
-    CompSlider->setMinimum(0);
-    CompSlider->setMaximum(8);
+    qualitySlider_->setEnabled(true);
+    qualitySlider_->setMinimum(0);
+    qualitySlider_->setMaximum(8);
 }
 
 void CompressOptionDialog::EnableDpiEntry() {
-    labDPI->setEnabled(true);
-    DPIEnter->setEnabled(true);
+    dpiUnitLabel_->setEnabled(true);
+    otherDpiField_->setEnabled(true);
 }
 
 void CompressOptionDialog::DisableDpiEntry() {
-    labDPI->setEnabled(false);
-    DPIEnter->setEnabled(false);
+    dpiUnitLabel_->setEnabled(false);
+    otherDpiField_->setEnabled(false);
 }
 
 void CompressOptionDialog::DisableSizeEntry() {
-    for (QWidget* control :
-         std::initializer_list<QWidget*>{ckAspect, labWidth, txtWidth, labHeight, txtHeight}) {
+    for (QWidget* control : std::initializer_list<QWidget*>{
+             keepAspectBox_, widthLabel_, widthField_, heightLabel_, heightField_}) {
         control->setEnabled(false);
     }
 }
 
 void CompressOptionDialog::EnableSizeEntry() {
-    select(SizeOther);
-    for (QWidget* control :
-         std::initializer_list<QWidget*>{ckAspect, labWidth, txtWidth, labHeight, txtHeight}) {
+    select(otherSizeOption_);
+    for (QWidget* control : std::initializer_list<QWidget*>{
+             keepAspectBox_, widthLabel_, widthField_, heightLabel_, heightField_}) {
         control->setEnabled(true);
     }
 }
 
 void CompressOptionDialog::EnableCompressionChoices() {
-    for (QRadioButton* option : {CompCCITTG3, CompCCITTG4, CompJPEG1, CompJPEG2}) {
+    for (QRadioButton* option : {ccittG3Option_, ccittG4Option_, jpegOption_, pixavantOption_}) {
         option->setEnabled(true);
     }
 }
 
 void CompressOptionDialog::DisableCompressionChoices() {
-    for (QRadioButton* option : {CompCCITTG3, CompCCITTG4, CompJPEG1, CompJPEG2, CompMPEG}) {
+    for (QRadioButton* option :
+         {ccittG3Option_, ccittG4Option_, jpegOption_, pixavantOption_, jbigOption_}) {
         option->setEnabled(false);
     }
 }
@@ -569,11 +590,11 @@ void CompressOptionDialog::DisableCompressionChoices() {
 void CompressOptionDialog::ApplyColorDepth() {
     CompressionSettings& settings = compressionSettings();
     settings.LastBilevelCompression =
-        CompCCITTG3->isChecked() ? BilevelCompression::CcittG3 : BilevelCompression::CcittG4;
+        ccittG3Option_->isChecked() ? BilevelCompression::CcittG3 : BilevelCompression::CcittG4;
     EnableCompressionChoices();
     select(compressionButton(compressionTypeOf(settings.LastColorCompression)));
-    CompCCITTG3->setEnabled(false);
-    CompCCITTG4->setEnabled(false);
+    ccittG3Option_->setEnabled(false);
+    ccittG4Option_->setEnabled(false);
 }
 
 void openCompressOption(QWidget* parent, RunLists& lists, const CompareSource* compareSource) {
