@@ -153,20 +153,17 @@ TEST_F(CompareWindowTest, ShowsTheRunsFailureTextAndTheMissingClick) {
     EXPECT_TRUE(window.figuresText().startsWith("No file to compare."));
 }
 
-TEST_F(CompareWindowTest, FKeyTogglesFittedAnd100Percent) {
+// F and "Zoom" switch between fitted and 100 %. One over the other: D and "Divide" toggle it,
+// Shift+Left/Right move the divider (only then, and never out of the pane).
+TEST_F(CompareWindowTest, ZoomAndDividerAreDrivenFromTheKeyboard) {
     CompareWindow window(source);
+    window.show();
     EXPECT_TRUE(window.fitted());
     QTest::keyClick(&window, Qt::Key_F);
     EXPECT_FALSE(window.fitted());
     window.findChild<QPushButton*>("Zoom")->click();
     EXPECT_TRUE(window.fitted());
-}
 
-// One over the other: D and "Divide" toggle it, Shift+Left/Right move the divider (only then,
-// and never out of the pane).
-TEST_F(CompareWindowTest, DividerIsDrivenFromTheKeyboard) {
-    CompareWindow window(source);
-    window.show();
     auto* original = window.findChild<ComparePane*>("OriginalPane");
     EXPECT_FALSE(window.divided());
     QTest::keyClick(&window, Qt::Key_Right, Qt::ShiftModifier);

@@ -18,16 +18,6 @@
 
 namespace pixavant::testing {
 
-// The eight texts of the information panel, top to bottom: format, compression, width, height,
-// bits, resolution, file size, image size.
-using Texts = std::array<QString, 8>;
-inline Texts panelTexts(const InfoPanel& panel) {
-    Texts texts;
-    for (int row = 0; row < 8; ++row)
-        texts[size_t(row)] = panel.field(row)->text();
-    return texts;
-}
-
 // A temporary source directory with image files written into it.
 class ImageDir {
   public:

@@ -8,7 +8,10 @@ namespace pixavant {
 namespace {
 
 using testing::ImageDir;
-using testing::Texts;
+
+// The eight texts of the information panel, top to bottom: format, compression, width, height,
+// bits, resolution, file size, image size.
+using Texts = std::array<QString, 8>;
 
 // A main window at a directory of a.jpg (640 x 480) and b.tif (100 x 400), and what more a test
 // writes there before open().
@@ -20,7 +23,12 @@ class InspectionTest : public testing::InspectTest {
         dir.tiff("b.tif", 100, 400);
     }
     void open() { w = InspectTest::open(dir.path()); }
-    Texts texts() const { return testing::panelTexts(inspection->panel()); }
+    Texts texts() const {
+        Texts texts;
+        for (int row = 0; row < 8; ++row)
+            texts[size_t(row)] = inspection->panel().field(row)->text();
+        return texts;
+    }
     ImageDisplay& preview() { return inspection->preview(); }
 
     ImageDir dir;

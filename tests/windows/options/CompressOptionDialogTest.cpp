@@ -97,27 +97,41 @@ TEST_F(CompressOptionTest, EachDepthOpensSelectedAndIsStored) {
     }
 }
 
-// The stored type opens selected with its slider (left at 0: a stored level is not shown again),
-// and is stored with its format and quality; FileFormat and QualityFactor start at 99 and 77.
-TEST_F(CompressOptionTest, EachCompressionTypeOpensSelectedAndStoresItsFormat) {
-    const std::tuple<int, const char*, bool, int, int, int, int> cases[] = {
-        {0, "CompLZW", false, 25, 0, 17, 77},   {1, "CompCCITTG3", true, 1, 1, 27, 77},
-        {2, "CompCCITTG4", true, 1, 2, 29, 77}, {3, "CompJPEG1", true, 25, 3, 10, 2},
-        {4, "CompJPEG2", true, 8, 4, 5, -1},    {5, "CompMPEG", true, 25, 5, 99, 77},
-        {17, "CompMPEG", true, 25, 5, 99, 77}};
-    for (const auto& [choice, option, sliderOn, sliderMaximum, stored, format, quality] : cases) {
-        SCOPED_TRACE(choice);
-        compressionSettings().CompressionChoice = CompressionType(choice);
-        compressionSettings().FileFormat = 99;
-        compressionSettings().QualityFactor = 77;
+// The stored type opens selected with its slider (left at 0: a stored level is not shown again);
+// with the slider moved to a position, the type is stored with the format and quality of that
+// level. FileFormat and QualityFactor start at 99 and 77.
+TEST_F(CompressOptionTest, EachCompressionTypeOpensSelectedAndStoresTheFormatOfItsLevel) {
+    struct Case {
+        int choice, depth, position;
+        const char* option;
+        bool sliderOn;
+        int sliderMaximum, stored, format, quality;
+    };
+    const Case cases[] = {
+        {0, 4, 0, "CompLZW", false, 25, 0, 17, 77},    {1, 4, 0, "CompCCITTG3", true, 1, 1, 27, 77},
+        {2, 4, 0, "CompCCITTG4", true, 1, 2, 29, 77},  {3, 4, 0, "CompJPEG1", true, 25, 3, 10, 2},
+        {4, 4, 0, "CompJPEG2", true, 8, 4, 5, -1},     {5, 4, 0, "CompMPEG", true, 25, 5, 99, 77},
+        {17, 4, 0, "CompMPEG", true, 25, 5, 99, 77},   {3, 4, 1, "CompJPEG1", true, 25, 3, 10, 12},
+        {3, 4, 25, "CompJPEG1", true, 25, 3, 10, 252}, {4, 4, 7, "CompJPEG2", true, 8, 4, 5, -8},
+        {4, 4, 8, "CompJPEG2", true, 8, 4, 5, -9},     {1, 0, 1, "CompCCITTG3", true, 1, 1, 28, 77},
+        {2, 0, 1, "CompCCITTG4", true, 1, 2, 26, 77}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.choice << " at " << c.position);
+        CompressionSettings& s = compressionSettings();
+        s.CompressionChoice = CompressionType(c.choice);
+        s.DepthChoice = int16_t(c.depth);
+        s.LastBilevelCompression =
+            c.choice == 1 ? BilevelCompression::CcittG3 : BilevelCompression::CcittG4;
+        std::tie(s.FileFormat, s.QualityFactor) = std::pair(99, 77);
         open();
         EXPECT_EQ(std::tuple(selectedCompression(), slider()->isEnabled(), slider()->maximum(),
                              slider()->value()),
-                  std::tuple(option, sliderOn, sliderMaximum, 0));
+                  std::tuple(c.option, c.sliderOn, c.sliderMaximum, 0));
+        slider()->setValue(c.position);
+        ASSERT_EQ(slider()->value(), c.position);
         ASSERT_TRUE(pressCompress());
-        const CompressionSettings& s = compressionSettings();
         EXPECT_EQ(std::tuple(int(s.CompressionChoice), s.FileFormat, s.QualityFactor),
-                  std::tuple(stored, format, quality));
+                  std::tuple(c.stored, c.format, c.quality));
     }
 }
 
@@ -262,28 +276,6 @@ TEST_F(CompressOptionTest, ColourDepthAndCompressionKeepEachOtherConsistent) {
     ASSERT_TRUE(pressCompress());
     EXPECT_EQ(std::tuple(s.DepthChoice, s.BitsPerPixel, int(s.CompressionChoice), s.FileFormat),
               std::tuple(0, 1, 2, 26));
-}
-
-TEST_F(CompressOptionTest, SliderEndsGiveTheFormatAndQuality) {
-    // Type, depth, slider position, then the format and quality stored (QualityFactor starts at
-    // 77).
-    const std::tuple<int, int, int, int, int> cases[] = {{3, 4, 25, 10, 252}, {3, 4, 1, 10, 12},
-                                                         {4, 4, 7, 5, -8},    {4, 4, 8, 5, -9},
-                                                         {1, 0, 1, 28, 77},   {2, 0, 1, 26, 77}};
-    for (const auto& [compression, depth, position, format, quality] : cases) {
-        compressionSettings().CompressionChoice = CompressionType(compression);
-        compressionSettings().DepthChoice = int16_t(depth);
-        compressionSettings().LastBilevelCompression =
-            compression == 1 ? BilevelCompression::CcittG3 : BilevelCompression::CcittG4;
-        compressionSettings().QualityFactor = 77;
-        open();
-        slider()->setValue(position);
-        ASSERT_EQ(slider()->value(), position);
-        ASSERT_TRUE(pressCompress());
-        const CompressionSettings& s = compressionSettings();
-        EXPECT_EQ(std::tuple(int(s.CompressionChoice), s.FileFormat, s.QualityFactor),
-                  std::tuple(compression, format, quality));
-    }
 }
 
 TEST_F(CompressOptionTest, GoBackAndCloseBoxStoreNothingButTheRememberedTypes) {
