@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QFont>
 #include <QRect>
+#include <QString>
 
 class QWidget;
 
@@ -15,6 +16,14 @@ QFont formFont(double pointSize = 8);
 // the right and text fields and buttons grow around their middle where the font needs more room, so
 // that no caption is clipped.
 void placeControl(QWidget* control, QRect design);
+
+// `control` named (its objectName) and placed as placeControl places it.
+template <class Control>
+Control* placeNamed(Control* control, const char* name, QRect design) {
+    control->setObjectName(QLatin1String(name));
+    placeControl(control, design);
+    return control;
+}
 
 // A check box whose caption wraps onto further lines when the box is narrower than the caption.
 class WrappingCheckBox : public QCheckBox {

@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+#include <tuple>
 
 #include "batch/ProgressMath.h"
 #include "batch/ThreadedBatchView.h"
@@ -42,18 +43,16 @@ Workers& workers() {
     return all;
 }
 
-QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, QRect design) {
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(QString::fromLatin1(name));
-    placeControl(label, design);
-    return label;
-}
-
-ProgressBar* makeBar(QWidget* parent, const char* name, QRect design) {
-    auto* bar = new ProgressBar(parent);
-    bar->setObjectName(QString::fromLatin1(name));
-    bar->setGeometry(design);
-    return bar;
+// A row of the window: "Status:", the bar and its percentage, the bar `top` twips down.
+std::tuple<QLabel*, ProgressBar*, QLabel*> placeStatusRow(QWidget* window, const char* statusName,
+                                                          const char* barName,
+                                                          const char* percentName, int top,
+                                                          int percentHeight) {
+    return {placeNamed(new QLabel(QStringLiteral("Status:"), window), statusName,
+                       twipRect(840, top + 60, 735, 315)),
+            placeNamed(new ProgressBar(window), barName, twipRect(1800, top, 2715, 435)),
+            placeNamed(new QLabel(QStringLiteral("100 %"), window), percentName,
+                       twipRect(4650, top + 60, 615, percentHeight))};
 }
 
 }  // namespace
@@ -90,26 +89,20 @@ FileCompressWindow::FileCompressWindow(RunLists& lists, QWidget* parent)
     setFixedSize(twipsToPixels(5310), twipsToPixels(3330));
     keepWindowFixed(this);
 
-    filesLeftCaption_ =
-        makeLabel(this, "TotalFile", QStringLiteral("Files Left:"), twipRect(600, 300, 1095, 315));
-    filesLeftLabel_ =
-        makeLabel(this, "TotalFileLeft", QStringLiteral("0 files"), twipRect(1860, 300, 2055, 315));
-    totalStatusCaption_ =
-        makeLabel(this, "TotalStatus", QStringLiteral("Status:"), twipRect(840, 780, 735, 315));
-    totalBar_ = makeBar(this, "TotalBar", twipRect(1800, 720, 2715, 435));
-    totalPercentLabel_ =
-        makeLabel(this, "TotalPct", QStringLiteral("100 %"), twipRect(4650, 780, 615, 315));
-    fileCaption_ = makeLabel(this, "SingleFile", QStringLiteral("File Compressed:"),
-                             twipRect(120, 1560, 1605, 375));
-    fileNameLabel_ = makeLabel(this, "SingleFileName", QString(), twipRect(1920, 1560, 2835, 375));
-    fileStatusCaption_ =
-        makeLabel(this, "SingleStatus", QStringLiteral("Status:"), twipRect(840, 2160, 735, 315));
-    fileBar_ = makeBar(this, "SingleBar", twipRect(1800, 2100, 2715, 435));
-    filePercentLabel_ =
-        makeLabel(this, "SinglePct", QStringLiteral("100 %"), twipRect(4650, 2160, 615, 345));
-    cancelButton_ = new QPushButton(QStringLiteral("&Cancel"), this);
-    cancelButton_->setObjectName(QStringLiteral("Cancel"));
-    placeControl(cancelButton_, twipRect(2160, 2730, 1005, 435));
+    filesLeftCaption_ = placeNamed(new QLabel(QStringLiteral("Files Left:"), this), "TotalFile",
+                                   twipRect(600, 300, 1095, 315));
+    filesLeftLabel_ = placeNamed(new QLabel(QStringLiteral("0 files"), this), "TotalFileLeft",
+                                 twipRect(1860, 300, 2055, 315));
+    std::tie(totalStatusCaption_, totalBar_, totalPercentLabel_) =
+        placeStatusRow(this, "TotalStatus", "TotalBar", "TotalPct", 720, 315);
+    fileCaption_ = placeNamed(new QLabel(QStringLiteral("File Compressed:"), this), "SingleFile",
+                              twipRect(120, 1560, 1605, 375));
+    fileNameLabel_ =
+        placeNamed(new QLabel(QString(), this), "SingleFileName", twipRect(1920, 1560, 2835, 375));
+    std::tie(fileStatusCaption_, fileBar_, filePercentLabel_) =
+        placeStatusRow(this, "SingleStatus", "SingleBar", "SinglePct", 2100, 345);
+    cancelButton_ = placeNamed(new QPushButton(QStringLiteral("&Cancel"), this), "Cancel",
+                               twipRect(2160, 2730, 1005, 435));
     connect(cancelButton_, &QPushButton::clicked, this, [this] { Cancel_Click(); });
     totalBar_->setAccessibleName(QStringLiteral("Total Status"));
     fileBar_->setAccessibleName(QStringLiteral("File Status"));

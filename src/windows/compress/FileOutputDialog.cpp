@@ -36,24 +36,17 @@ FileOutputDialog::FileOutputDialog(QWidget* parent) : QDialog(parent) {
     setFixedSize(twipsToPixels(5115), twipsToPixels(2280));
     keepWindowFixed(this);
 
-    extensionLabel_ = new QLabel(QStringLiteral("Output Extension"), this);
-    extensionLabel_->setObjectName(QStringLiteral("Label2"));
-    placeControl(extensionLabel_, twipRect(360, 360, 1245, 315));
-    extensionField_ = new QLineEdit(this);
-    extensionField_->setObjectName(QStringLiteral("txtExt"));
-    placeControl(extensionField_, twipRect(1680, 300, 945, 315));
-    directoryLabel_ = new QLabel(QStringLiteral("Output Dirctory"), this);
-    directoryLabel_->setObjectName(QStringLiteral("Label1"));
-    placeControl(directoryLabel_, twipRect(360, 990, 1245, 315));
-    directoryField_ = new QLineEdit(this);
-    directoryField_->setObjectName(QStringLiteral("TxtOutputDir"));
-    placeControl(directoryField_, twipRect(1680, 930, 1725, 315));
-    changeDirectoryButton_ = new QPushButton(QStringLiteral("Change"), this);
-    changeDirectoryButton_->setObjectName(QStringLiteral("OutputDirBrowser"));
-    placeControl(changeDirectoryButton_, twipRect(3690, 870, 1005, 435));
-    okButton_ = new QPushButton(QStringLiteral("OK"), this);
-    okButton_->setObjectName(QStringLiteral("Compress"));
-    placeControl(okButton_, twipRect(1770, 1560, 1005, 435));
+    extensionLabel_ = placeNamed(new QLabel(QStringLiteral("Output Extension"), this), "Label2",
+                                 twipRect(360, 360, 1245, 315));
+    extensionField_ = placeNamed(new QLineEdit(this), "txtExt", twipRect(1680, 300, 945, 315));
+    directoryLabel_ = placeNamed(new QLabel(QStringLiteral("Output Dirctory"), this), "Label1",
+                                 twipRect(360, 990, 1245, 315));
+    directoryField_ =
+        placeNamed(new QLineEdit(this), "TxtOutputDir", twipRect(1680, 930, 1725, 315));
+    changeDirectoryButton_ = placeNamed(new QPushButton(QStringLiteral("Change"), this),
+                                        "OutputDirBrowser", twipRect(3690, 870, 1005, 435));
+    okButton_ = placeNamed(new QPushButton(QStringLiteral("OK"), this), "Compress",
+                           twipRect(1770, 1560, 1005, 435));
     okButton_->setDefault(true);
     extensionLabel_->setBuddy(extensionField_);
     directoryLabel_->setBuddy(directoryField_);

@@ -28,17 +28,11 @@ namespace {
 template <class Control>
 Control* makeControl(QWidget* parent, const char* name, const QString& caption, QPoint origin,
                      QRect design) {
-    auto* control = new Control(caption, parent);
-    control->setObjectName(QString::fromLatin1(name));
-    placeControl(control, design.translated(-origin));
-    return control;
+    return placeNamed(new Control(caption, parent), name, design.translated(-origin));
 }
 
 QLineEdit* makeTextField(QWidget* parent, const char* name, QPoint origin, QRect design) {
-    auto* field = new QLineEdit(parent);
-    field->setObjectName(QString::fromLatin1(name));
-    placeControl(field, design.translated(-origin));
-    return field;
+    return placeNamed(new QLineEdit(parent), name, design.translated(-origin));
 }
 
 // A frame's option buttons are its children and form one group.
