@@ -4,13 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
-#include <unistd.h>
 #include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 
+#include "CliRunTest.h"
 #include "EngineFixtures.h"
-#include "RawNames.h"
 #include "Unprivileged.h"
 #include "batch/Manifest.h"
 #include "cli/Cli.h"
@@ -22,52 +20,20 @@ namespace {
 using namespace pixavant::testsupport;
 using imaging::decodeFileName;
 
-class ArchiveRunTest : public ::testing::Test {
+class ArchiveRunTest : public test::CliRunTest {
   protected:
-    void SetUp() override {
-        ASSERT_TRUE(tmp.isValid());
-        dir = tmp.path() + "/";
-        cwd = QDir::currentPath();
-        QDir::setCurrent(dir);
-    }
-    void TearDown() override {
-        QDir::setCurrent(cwd);
-        testing::removeTreeByBytes(tmp.path());
-    }
-
-    // Runs the command line in the test's folder; `input` is what standard input holds.
-    int run(const QStringList& args, const QByteArray& input = {}) {
-        int fds[2] = {-1, -1};
-        if (!input.isEmpty()) {
-            EXPECT_EQ(::pipe(fds), 0);
-            EXPECT_EQ(::write(fds[1], input.constData(), size_t(input.size())), input.size());
-            ::close(fds[1]);
-        }
-        out.clear();
-        err.clear();
-        QTextStream outStream(&out);
-        QTextStream errStream(&err);
-        CliIo io{outStream, errStream};
-        io.inputFd = fds[0];
-        const int status = runCli(args, io);
-        if (fds[0] >= 0)
-            ::close(fds[0]);
-        return status;
-    }
     // Whether a file exists under these very bytes (relative to the test's folder).
     bool exists(const QByteArray& path) const {
         struct stat st {};
         return ::stat((QFile::encodeName(dir) + path).constData(), &st) == 0 && S_ISREG(st.st_mode);
     }
-    QStringList files(const QString& path) const {
-        return QDir(dir + path).entryList(QDir::Files | QDir::Hidden, QDir::Name);
-    }
+};
 
-    QTemporaryDir tmp;
-    QString dir;
-    QString cwd;
-    QString out;
-    QString err;
+// The ways a run is given its files, with what standard input holds.
+struct Way {
+    const char* name;
+    QStringList args;
+    QByteArray input;
 };
 
 TEST_F(ArchiveRunTest, OutputsThatWouldClashRefuseTheRunHoweverTheFilesAreNamed) {
@@ -79,11 +45,6 @@ TEST_F(ArchiveRunTest, OutputsThatWouldClashRefuseTheRunHoweverTheFilesAreNamed)
     ASSERT_TRUE(writeEngineFile(dir + "names.txt", dated.join('\n').toUtf8() + '\n'));
     const QByteArray nulNames = dated.join(QChar(0)).toUtf8() + '\0';
 
-    struct Way {
-        const char* name;
-        QStringList args;
-        QByteArray input;
-    };
     const Way ways[] = {
         {"arguments", dated, {}},
         {"-r", {"-r", "dated"}, {}},
@@ -141,11 +102,6 @@ TEST_F(ArchiveRunTest, ALatin1NameIsConvertedHoweverItIsNamed) {
     // Arguments come as bytes too: decoded as the program decodes its own.
     const QString cafe = decodeFileName("in/Caf\xe9.jpg");
 
-    struct Way {
-        const char* name;
-        QStringList args;
-        QByteArray input;
-    };
     const Way ways[] = {
         {"argument", {cafe}, {}},
         {"-r", {"-r", "in"}, {}},
@@ -239,19 +195,6 @@ TEST_F(ArchiveRunTest, ACopiedArchiveVerifiesWhereItIs) {
         EXPECT_EQ(run(wrong), kExitUsage) << wrong.join(' ').toStdString();
     // A file on another file system keeps its absolute path.
     EXPECT_EQ(batch::manifestRelativePath("/proc/self/status", dir), "/proc/self/status");
-}
-
-TEST_F(ArchiveRunTest, KeepGoingGoesOnPastAMissingFile) {
-    ASSERT_TRUE(writeEngineTiff(dir + "a.tif", 10, 10, 3, 72));
-    ASSERT_TRUE(writeEngineTiff(dir + "c.tif", 10, 10, 3, 72));
-    EXPECT_EQ(run({"convert", "-o", "out", "a.tif", "missing.tif", "c.tif"}), kExitUsage);
-    EXPECT_FALSE(QFileInfo::exists(dir + "out"));
-    EXPECT_EQ(run({"convert", "--keep-going", "-o", "out", "a.tif", "missing.tif", "c.tif"}),
-              kExitFailed);
-    EXPECT_EQ(files("out"), (QStringList{"a.JPG", "c.JPG"}));
-    EXPECT_TRUE(
-        err.contains("pixavant: " + dir + "missing.tif: Compression error. (no such file)\n"))
-        << err.toStdString();
 }
 
 TEST_F(ArchiveRunTest, FailuresNameTheOutputAndTheCause) {
