@@ -182,11 +182,9 @@ TEST_F(CliTest, ParallelRunsWriteWhatOneJobWrites) {
     ASSERT_TRUE(writeEngineJpeg(dir + "b.jpg", 40, 50, 3, 72));
     QStringList given = list;
     list << dir + "a.tif" << dir + "b.jpg";
-    QFile names(dir + "names.txt");
-    ASSERT_TRUE(names.open(QIODevice::WriteOnly));
-    names.write(QString(dir + "a.tif\n" + dir + "b.jpg\n").toUtf8());
-    names.close();
-    given << "--files-from" << names.fileName();
+    ASSERT_TRUE(
+        writeEngineFile(dir + "names.txt", QFile::encodeName(dir + "a.tif\n" + dir + "b.jpg\n")));
+    given << "--files-from" << dir + "names.txt";
 
     const QStringList settings[] = {{},
                                     {"--compression", "pixavant"},
@@ -229,12 +227,9 @@ TEST_F(CliTest, RealFilesConvertInABatchAsTheyDoAlone) {
     if (list.isEmpty())
         GTEST_SKIP() << "no shared test files at " << testdata.toStdString();
     QDir(dir).mkpath("batch");
-    QFile names(dir + "names.txt");
-    ASSERT_TRUE(names.open(QIODevice::WriteOnly));
-    names.write((list.join('\n') + '\n').toUtf8());
-    names.close();
+    ASSERT_TRUE(writeEngineFile(dir + "names.txt", (list.join('\n') + '\n').toUtf8()));
     const int status = run({"convert", "--keep-going", "--jobs", "3", "-o", dir + "batch",
-                            "--files-from", names.fileName()});
+                            "--files-from", dir + "names.txt"});
     EXPECT_NE(status, kExitUsage);
     const QStringList batchFailures = err.split('\n', Qt::SkipEmptyParts);
 

@@ -9,7 +9,6 @@
 
 #include "CliRunTest.h"
 #include "EngineFixtures.h"
-#include "Testdata.h"
 #include "batch/Manifest.h"
 #include "cli/Cli.h"
 
@@ -120,28 +119,6 @@ TEST_F(DocumentsTest, APageFileThatWouldReplaceAnotherOutputFailsItsFile) {
         << err.toStdString();
     EXPECT_EQ(files(dir + "out"), QStringList{"doc-2.JPG"});
     EXPECT_EQ(probeJpeg(dir + "out/doc-2.JPG").width, 10);
-}
-
-// The real damaged manual fails naming page 3, writing nothing; a real 204 x 98 dpi fax comes out
-// square at 204 dpi.
-TEST_F(DocumentsTest, RealFaxesAndDamage) {
-    const QString documents = testing::testdataDir("documents");
-    if (documents.isEmpty())
-        GTEST_SKIP() << "../shared/testdata/documents is not there";
-    EXPECT_EQ(run({"convert", "-o", dir + "out", "--compression", "g4",
-                   documents + "/manual-g4-page3-damaged.tif"}),
-              kExitFailed);
-    EXPECT_TRUE(err.contains("page 3 of 3: the file is damaged")) << err.toStdString();
-    EXPECT_EQ(files(dir + "out"), QStringList{});
-
-    ASSERT_EQ(run({"convert", "-o", dir + "out", "--compression", "g4",
-                   documents + "/fax-normal-g3-204x98dpi-2pages.tif"}),
-              kExitOk)
-        << err.toStdString();
-    for (int page = 0; page < 2; ++page) {
-        const ProbedImage probe = probeTiff(dir + "out/fax-normal-g3-204x98dpi-2pages.TIF", page);
-        EXPECT_EQ(std::tuple(probe.width, probe.height, probe.xDpi), std::tuple(1728, 2386, 204.0));
-    }
 }
 
 }  // namespace

@@ -322,7 +322,6 @@ TEST_F(TrialConversionTest, ReducedCopyIsTheWholeOutputFittedToTheView) {
 
         const TrialOutput whole = converter.convert(src + c.file, s);
         ASSERT_TRUE(whole.ok()) << whole.details.toStdString();
-        EXPECT_TRUE(whole.bytes == runOutput(src + c.file, s));
         // The same picture as the whole output, at the depth it is written (bilevel pictures,
         // dithered at another size, compared by the gray levels of their areas).
         EXPECT_EQ(reduced.result.format, whole.result.format);
