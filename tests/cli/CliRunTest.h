@@ -14,20 +14,14 @@
 
 namespace pixavant::cli::test {
 
-// The command line run in a folder of its own, which is the working folder meanwhile; what it
-// prints is kept in `out` and `err`.
+// The command line with a folder of its own; what it prints is kept in `out` and `err`.
 class CliRunTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(tmp.isValid());
         dir = tmp.path() + "/";
-        cwd = QDir::currentPath();
-        QDir::setCurrent(dir);
     }
-    void TearDown() override {
-        QDir::setCurrent(cwd);
-        testing::removeTreeByBytes(tmp.path());  // names that are not UTF-8 too
-    }
+    void TearDown() override { testing::removeTreeByBytes(tmp.path()); }  // names not UTF-8 too
 
     // Runs the command line; `input` is what standard input holds.
     int run(const QStringList& args, const QByteArray& input = {}) {
@@ -52,6 +46,15 @@ class CliRunTest : public ::testing::Test {
             ::close(fds[0]);
         return status;
     }
+    // The same with the test's folder as the working folder (elsewhere, a manifest's relative
+    // paths would count from the working folder unnoticed).
+    int runInDir(const QStringList& args, const QByteArray& input = {}) {
+        const QString cwd = QDir::currentPath();
+        QDir::setCurrent(dir);
+        const int status = run(args, input);
+        QDir::setCurrent(cwd);
+        return status;
+    }
     // The files of a folder (absolute, or relative to the test's folder), hidden ones too.
     QStringList files(const QString& path) const {
         return QDir(QDir(dir).filePath(path)).entryList(QDir::Files | QDir::Hidden, QDir::Name);
@@ -63,7 +66,6 @@ class CliRunTest : public ::testing::Test {
 
     QTemporaryDir tmp;
     QString dir;
-    QString cwd;
     QString out;
     QString err;
     bool terminal = false;  // standard output is a terminal

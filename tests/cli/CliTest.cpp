@@ -38,7 +38,7 @@ TEST_F(CliTest, RefusedCommandsTouchNothing) {
     ASSERT_TRUE(writeEngineFile(dir + "a.tif", "not looked at"));
     const QStringList cases[] = {
         {"convert", "--depth", "32", dir + "a.tif"},
-        {"convert", "-o", "out", dir + "a.tif", dir + "missing.tif"},
+        {"convert", "-o", dir + "out", dir + "a.tif", dir + "missing.tif"},
         {"convert", "--level", "99", dir + "a.tif"},
         {"convert"},
         {"frobnicate"},
@@ -266,7 +266,8 @@ TEST_F(CliTest, ALongListStreamsThroughInListOrder) {
         names += QFile::encodeName(name) + '\n';
     }
     ASSERT_TRUE(writeEngineFile(dir + "list", names));
-    EXPECT_EQ(run({"convert", "--keep-going", "--jobs", "3", "--files-from", "list"}), kExitFailed);
+    EXPECT_EQ(runInDir({"convert", "--keep-going", "--jobs", "3", "--files-from", "list"}),
+              kExitFailed);
     EXPECT_EQ(out.split('\n', Qt::SkipEmptyParts), expectedLines);
     EXPECT_EQ(err.split('\n', Qt::SkipEmptyParts), expectedErrors);
 }
@@ -328,7 +329,7 @@ TEST_F(CliTest, FilesFromReadsNamesFromAFileOrStandardInput) {
             }
             QDir(dir + "out").removeRecursively();
             QDir(dir).mkpath("out");
-            EXPECT_EQ(run(args, standardInput ? names : QByteArray()), kExitOk)
+            EXPECT_EQ(runInDir(args, standardInput ? names : QByteArray()), kExitOk)
                 << err.toStdString();
             EXPECT_EQ(out, expected) << nul << standardInput;
         }
@@ -388,7 +389,7 @@ TEST_F(CliTest, TreesAreMirroredAndLinksDoNotLeaveThem) {
     ASSERT_TRUE(QFile::link("../elsewhere/d.tif", dir + "photos/outside.tif"));
     ASSERT_TRUE(QFile::link("../elsewhere", dir + "photos/linked"));
 
-    EXPECT_EQ(run({"convert", "-r", "--jobs", "2", "-o", "out", "photos"}), kExitOk)
+    EXPECT_EQ(runInDir({"convert", "-r", "--jobs", "2", "-o", "out", "photos"}), kExitOk)
         << err.toStdString();
     EXPECT_EQ(treeFiles(dir + "out"),
               (QStringList{"photos/2020/deep/b.JPG", "photos/a.JPG", "photos/inside.JPG"}));
@@ -399,15 +400,15 @@ TEST_F(CliTest, TreesAreMirroredAndLinksDoNotLeaveThem) {
     // Without --output the outputs go beside their sources, and a second run passes over the
     // first run's outputs instead of failing on them.
     for (int round = 0; round < 2; ++round) {
-        EXPECT_EQ(run({"convert", "-r", "--ext", "JXL", "photos/2020"}), kExitOk)
+        EXPECT_EQ(runInDir({"convert", "-r", "--ext", "JXL", "photos/2020"}), kExitOk)
             << err.toStdString();
         EXPECT_EQ(treeFiles(dir + "photos/2020"), (QStringList{"deep/b.JXL", "deep/b.jpg"}));
     }
 
     // Without --recursive a directory is refused, and so is a mirror inside its own tree.
-    EXPECT_EQ(run({"convert", "-o", "out", "photos"}), kExitUsage);
+    EXPECT_EQ(runInDir({"convert", "-o", "out", "photos"}), kExitUsage);
     EXPECT_TRUE(err.contains("--recursive")) << err.toStdString();
-    EXPECT_EQ(run({"convert", "-r", "-o", "photos/2020", "photos"}), kExitUsage);
+    EXPECT_EQ(runInDir({"convert", "-r", "-o", "photos/2020", "photos"}), kExitUsage);
     EXPECT_TRUE(err.contains("inside the tree")) << err.toStdString();
     EXPECT_EQ(treeFiles(dir + "photos/2020"), (QStringList{"deep/b.JXL", "deep/b.jpg"}));
 }
@@ -422,7 +423,7 @@ TEST_F(CliTest, TreesTakeThePhoneAndWebFormats) {
         ASSERT_TRUE(QFile::copy(modern + "/" + name, dir + "phone/2024.06.01 beach/" + name));
     ASSERT_TRUE(QFile::copy(modern + "/kodim01.heic", dir + "phone/IMG_0001.HEIF"));
     ASSERT_TRUE(writeEngineFile(dir + "phone/notes.txt", "not an image"));
-    EXPECT_EQ(run({"convert", "-r", "-o", "out", "phone"}), kExitOk) << err.toStdString();
+    EXPECT_EQ(runInDir({"convert", "-r", "-o", "out", "phone"}), kExitOk) << err.toStdString();
     EXPECT_EQ(
         treeFiles(dir + "out"),
         (QStringList{"phone/2024.06.01 beach/kodim01.JPG", "phone/2024.06.01 beach/kodim03.JPG",
