@@ -4,13 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
-#include <unistd.h>
 #include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 
+#include "CliRunTest.h"
 #include "EngineFixtures.h"
-#include "RawNames.h"
 #include "Unprivileged.h"
 #include "batch/Manifest.h"
 #include "cli/Cli.h"
@@ -22,52 +20,20 @@ namespace {
 using namespace pixavant::testsupport;
 using imaging::decodeFileName;
 
-class ArchiveRunTest : public ::testing::Test {
+class ArchiveRunTest : public test::CliRunTest {
   protected:
-    void SetUp() override {
-        ASSERT_TRUE(tmp.isValid());
-        dir = tmp.path() + "/";
-        cwd = QDir::currentPath();
-        QDir::setCurrent(dir);
-    }
-    void TearDown() override {
-        QDir::setCurrent(cwd);
-        testing::removeTreeByBytes(tmp.path());
-    }
-
-    // Runs the command line in the test's folder; `input` is what standard input holds.
-    int run(const QStringList& args, const QByteArray& input = {}) {
-        int fds[2] = {-1, -1};
-        if (!input.isEmpty()) {
-            EXPECT_EQ(::pipe(fds), 0);
-            EXPECT_EQ(::write(fds[1], input.constData(), size_t(input.size())), input.size());
-            ::close(fds[1]);
-        }
-        out.clear();
-        err.clear();
-        QTextStream outStream(&out);
-        QTextStream errStream(&err);
-        CliIo io{outStream, errStream};
-        io.inputFd = fds[0];
-        const int status = runCli(args, io);
-        if (fds[0] >= 0)
-            ::close(fds[0]);
-        return status;
-    }
     // Whether a file exists under these very bytes (relative to the test's folder).
     bool exists(const QByteArray& path) const {
         struct stat st {};
         return ::stat((QFile::encodeName(dir) + path).constData(), &st) == 0 && S_ISREG(st.st_mode);
     }
-    QStringList files(const QString& path) const {
-        return QDir(dir + path).entryList(QDir::Files | QDir::Hidden, QDir::Name);
-    }
+};
 
-    QTemporaryDir tmp;
-    QString dir;
-    QString cwd;
-    QString out;
-    QString err;
+// The ways a run is given its files, with what standard input holds.
+struct Way {
+    const char* name;
+    QStringList args;
+    QByteArray input;
 };
 
 TEST_F(ArchiveRunTest, OutputsThatWouldClashRefuseTheRunHoweverTheFilesAreNamed) {
@@ -79,11 +45,6 @@ TEST_F(ArchiveRunTest, OutputsThatWouldClashRefuseTheRunHoweverTheFilesAreNamed)
     ASSERT_TRUE(writeEngineFile(dir + "names.txt", dated.join('\n').toUtf8() + '\n'));
     const QByteArray nulNames = dated.join(QChar(0)).toUtf8() + '\0';
 
-    struct Way {
-        const char* name;
-        QStringList args;
-        QByteArray input;
-    };
     const Way ways[] = {
         {"arguments", dated, {}},
         {"-r", {"-r", "dated"}, {}},
@@ -96,7 +57,7 @@ TEST_F(ArchiveRunTest, OutputsThatWouldClashRefuseTheRunHoweverTheFilesAreNamed)
     for (const Way& way : ways) {
         SCOPED_TRACE(way.name);
         QDir(dir + "archive").removeRecursively();
-        EXPECT_EQ(run(archiving + way.args, way.input), kExitUsage);
+        EXPECT_EQ(runInDir(archiving + way.args, way.input), kExitUsage);
         for (const QString& name : dated)
             EXPECT_TRUE(err.contains(name)) << err.toStdString();
         EXPECT_TRUE(err.contains("would all be written to " + dir + "archive/"))
@@ -106,14 +67,14 @@ TEST_F(ArchiveRunTest, OutputsThatWouldClashRefuseTheRunHoweverTheFilesAreNamed)
         EXPECT_TRUE(out.isEmpty());
 
         // By the last dot, each keeps a name of its own.
-        ASSERT_EQ(run(archiving + QStringList{"--full-names"} + way.args, way.input), kExitOk)
+        ASSERT_EQ(runInDir(archiving + QStringList{"--full-names"} + way.args, way.input), kExitOk)
             << err.toStdString();
         EXPECT_EQ(out.count("(verified: "), 3) << out.toStdString();
         const QString outputs = way.args.contains("-r") ? "archive/dated" : "archive";
         EXPECT_EQ(
             files(outputs).filter(".JXL"),
             (QStringList{"2024.06.01 beach.JXL", "2024.06.02 party.JXL", "2024.06.03 hills.JXL"}));
-        EXPECT_EQ(run({"verify", "archive/m.jsonl"}), kExitOk) << out.toStdString();
+        EXPECT_EQ(runInDir({"verify", "archive/m.jsonl"}), kExitOk) << out.toStdString();
         EXPECT_TRUE(out.endsWith("3 outputs checked: 3 intact\n")) << out.toStdString();
     }
 
@@ -121,7 +82,7 @@ TEST_F(ArchiveRunTest, OutputsThatWouldClashRefuseTheRunHoweverTheFilesAreNamed)
     QDir(dir).mkpath("camera");
     ASSERT_TRUE(writeEngineTiff(dir + "camera/Nikon_D70.TIF", 20, 10, 3, 72));
     ASSERT_TRUE(writeEngineJpeg(dir + "camera/Nikon_D70.jpg", 20, 10, 3, 72));
-    EXPECT_EQ(run({"convert", "-r", "--ext", "JPEG", "camera"}), kExitUsage);
+    EXPECT_EQ(runInDir({"convert", "-r", "--ext", "JPEG", "camera"}), kExitUsage);
     EXPECT_TRUE(
         err.contains("camera/Nikon_D70.TIF and camera/Nikon_D70.jpg would both be written "
                      "to " +
@@ -141,11 +102,6 @@ TEST_F(ArchiveRunTest, ALatin1NameIsConvertedHoweverItIsNamed) {
     // Arguments come as bytes too: decoded as the program decodes its own.
     const QString cafe = decodeFileName("in/Caf\xe9.jpg");
 
-    struct Way {
-        const char* name;
-        QStringList args;
-        QByteArray input;
-    };
     const Way ways[] = {
         {"argument", {cafe}, {}},
         {"-r", {"-r", "in"}, {}},
@@ -158,7 +114,7 @@ TEST_F(ArchiveRunTest, ALatin1NameIsConvertedHoweverItIsNamed) {
         const QByteArray target = "out" + QByteArray::number(++round);
         const QStringList args = {"convert", "--manifest", "m" + QString::number(round) + ".jsonl",
                                   "-o", QString::fromLatin1(target)};
-        ASSERT_EQ(run(args + way.args, way.input), kExitOk) << err.toStdString();
+        ASSERT_EQ(runInDir(args + way.args, way.input), kExitOk) << err.toStdString();
         const bool tree = way.args.contains("-r");
         const QByteArray output = target + (tree ? "/in/Caf\xe9.JPG" : "/Caf\xe9.JPG");
         EXPECT_TRUE(exists(output));
@@ -171,16 +127,17 @@ TEST_F(ArchiveRunTest, ALatin1NameIsConvertedHoweverItIsNamed) {
         // The output holds the source's pixels, and its manifest line finds it again.
         ASSERT_EQ(::symlink(root + output, root + target + "/probe.JPG"), 0);
         EXPECT_EQ(probeJpeg(dir + QString::fromLatin1(target) + "/probe.JPG").width, 30);
-        EXPECT_EQ(run({"verify", "m" + QString::number(round) + ".jsonl"}), kExitOk)
+        EXPECT_EQ(runInDir({"verify", "m" + QString::number(round) + ".jsonl"}), kExitOk)
             << out.toStdString();
         EXPECT_TRUE(out.contains("intact     " + QString::fromLatin1(target) +
                                  (tree ? "/in/Caf\\xE9.JPG" : "/Caf\\xE9.JPG")))
             << out.toStdString();
     }
     // Beside the source, and what info says of it.
-    ASSERT_EQ(run({"convert", "--compression", "lzw", cafe}), kExitOk) << err.toStdString();
+    ASSERT_EQ(runInDir({"convert", "--compression", "lzw", cafe}), kExitOk) << err.toStdString();
     EXPECT_TRUE(exists("in/Caf\xe9.TIF"));
-    EXPECT_EQ(run({"info", cafe, decodeFileName("in/Caf\xe9.TIF")}), kExitOk) << err.toStdString();
+    EXPECT_EQ(runInDir({"info", cafe, decodeFileName("in/Caf\xe9.TIF")}), kExitOk)
+        << err.toStdString();
     EXPECT_TRUE(out.contains("in/Caf\\xE9.TIF:\n")) << out.toStdString();
 }
 
@@ -190,7 +147,7 @@ TEST_F(ArchiveRunTest, ACopiedArchiveVerifiesWhereItIs) {
     ASSERT_TRUE(writeEngineTiff(dir + "photos/b.tif", 20, 30, 3, 72));
     const QStringList args = {"convert",      "--manifest",   "archive/m.jsonl", "-o",
                               "archive/2024", "photos/a.tif", "photos/b.tif"};
-    ASSERT_EQ(run(args), kExitOk) << err.toStdString();
+    ASSERT_EQ(runInDir(args), kExitOk) << err.toStdString();
     // The missing folder is made, and said so once.
     EXPECT_EQ(err, "pixavant: made the folder " + dir + "archive/2024/\n");
     batch::Manifest manifest;
@@ -209,16 +166,16 @@ TEST_F(ArchiveRunTest, ACopiedArchiveVerifiesWhereItIs) {
     damaged.seek(damaged.size() / 2);
     damaged.write("\x55\xAA");
     damaged.close();
-    EXPECT_EQ(run({"verify", dir + "usb/archive/m.jsonl"}), kExitFailed);
+    EXPECT_EQ(runInDir({"verify", dir + "usb/archive/m.jsonl"}), kExitFailed);
     EXPECT_EQ(out,
               "intact     2024/a.JPG\nCHANGED    2024/b.JPG (SHA-256 differs)\n"
               "2 outputs checked: 1 intact, 1 changed\n");
-    EXPECT_EQ(run({"verify", "--manifest", "archive/m.jsonl"}), kExitOk) << out.toStdString();
+    EXPECT_EQ(runInDir({"verify", "--manifest", "archive/m.jsonl"}), kExitOk) << out.toStdString();
 
     // A rerun records its outputs again: the latest line of each counts, once.
-    ASSERT_EQ(run(args), kExitOk) << err.toStdString();
+    ASSERT_EQ(runInDir(args), kExitOk) << err.toStdString();
     EXPECT_TRUE(err.isEmpty()) << err.toStdString();
-    EXPECT_EQ(run({"verify", "archive/m.jsonl"}), kExitOk);
+    EXPECT_EQ(runInDir({"verify", "archive/m.jsonl"}), kExitOk);
     EXPECT_EQ(out, "intact     2024/a.JPG\nintact     2024/b.JPG\n2 outputs checked: 2 intact\n");
 
     // Missing, unrecorded and unreadable lines fail the check, each counted.
@@ -227,41 +184,28 @@ TEST_F(ArchiveRunTest, ACopiedArchiveVerifiesWhereItIs) {
     ASSERT_TRUE(manifestCopy.open(QIODevice::Append));
     manifestCopy.write("not json\n{\"output\":\"2024/c.JPG\"}\n");
     manifestCopy.close();
-    EXPECT_EQ(run({"verify", dir + "usb/archive/m.jsonl"}), kExitFailed);
+    EXPECT_EQ(runInDir({"verify", dir + "usb/archive/m.jsonl"}), kExitFailed);
     EXPECT_TRUE(
         out.endsWith("3 outputs checked: 0 intact, 1 missing, 1 changed, 1 without a "
                      "digest; 1 lines of the manifest unreadable\n"))
         << out.toStdString();
     EXPECT_TRUE(err.contains("m.jsonl: line 3: not a JSON object")) << err.toStdString();
-    EXPECT_EQ(run({"verify", "absent.jsonl"}), kExitFailed);
+    EXPECT_EQ(runInDir({"verify", "absent.jsonl"}), kExitFailed);
     for (const QStringList& wrong : {QStringList{"verify"}, QStringList{"verify", "--manifest"},
                                      QStringList{"verify", "archive/m.jsonl", "other.jsonl"}})
-        EXPECT_EQ(run(wrong), kExitUsage) << wrong.join(' ').toStdString();
+        EXPECT_EQ(runInDir(wrong), kExitUsage) << wrong.join(' ').toStdString();
     // A file on another file system keeps its absolute path.
     EXPECT_EQ(batch::manifestRelativePath("/proc/self/status", dir), "/proc/self/status");
-}
-
-TEST_F(ArchiveRunTest, KeepGoingGoesOnPastAMissingFile) {
-    ASSERT_TRUE(writeEngineTiff(dir + "a.tif", 10, 10, 3, 72));
-    ASSERT_TRUE(writeEngineTiff(dir + "c.tif", 10, 10, 3, 72));
-    EXPECT_EQ(run({"convert", "-o", "out", "a.tif", "missing.tif", "c.tif"}), kExitUsage);
-    EXPECT_FALSE(QFileInfo::exists(dir + "out"));
-    EXPECT_EQ(run({"convert", "--keep-going", "-o", "out", "a.tif", "missing.tif", "c.tif"}),
-              kExitFailed);
-    EXPECT_EQ(files("out"), (QStringList{"a.JPG", "c.JPG"}));
-    EXPECT_TRUE(
-        err.contains("pixavant: " + dir + "missing.tif: Compression error. (no such file)\n"))
-        << err.toStdString();
 }
 
 TEST_F(ArchiveRunTest, FailuresNameTheOutputAndTheCause) {
     // The longest name a folder takes converts: its temporary name is cut to fit.
     const QString longest = QString(251, QLatin1Char('x'));
     ASSERT_TRUE(writeEngineTiff(dir + longest + ".tif", 10, 10, 3, 72));
-    ASSERT_EQ(run({"convert", longest + ".tif"}), kExitOk) << err.toStdString();
+    ASSERT_EQ(runInDir({"convert", longest + ".tif"}), kExitOk) << err.toStdString();
     EXPECT_TRUE(QFileInfo(dir + longest + ".JPG").isFile());
     // An output name longer than that: said so, naming the output.
-    EXPECT_EQ(run({"convert", "--ext", "JPEG2", longest + ".tif"}), kExitFailed);
+    EXPECT_EQ(runInDir({"convert", "--ext", "JPEG2", longest + ".tif"}), kExitFailed);
     EXPECT_TRUE(err.contains(dir + longest + ".JPEG2 (name too long)")) << err.toStdString();
 
     // A folder that cannot be written, as a user who may not write it (root writes anywhere).
@@ -270,7 +214,7 @@ TEST_F(ArchiveRunTest, FailuresNameTheOutputAndTheCause) {
     ASSERT_EQ(::chmod(QFile::encodeName(dir).constData(), 0755), 0);
     ASSERT_EQ(::chmod(QFile::encodeName(dir + longest + ".tif").constData(), 0644), 0);
     const testing::UnprivilegedRun locked = testing::runUnprivileged([&](QByteArray& text) {
-        const int status = run({"convert", "--jobs", "1", "-o", "locked", longest + ".tif"});
+        const int status = runInDir({"convert", "--jobs", "1", "-o", "locked", longest + ".tif"});
         text = err.toUtf8();
         return status;
     });
@@ -282,7 +226,7 @@ TEST_F(ArchiveRunTest, FailuresNameTheOutputAndTheCause) {
         << text.toStdString();
 
     // A manifest that cannot be written fails the run, though every file converted.
-    EXPECT_EQ(run({"convert", "--manifest", "/dev/full", "-o", "out", longest + ".tif"}),
+    EXPECT_EQ(runInDir({"convert", "--manifest", "/dev/full", "-o", "out", longest + ".tif"}),
               kExitFailed);
     EXPECT_TRUE(err.contains("the manifest cannot be written")) << err.toStdString();
 }

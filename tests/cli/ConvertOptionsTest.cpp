@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QTemporaryDir>
+#include <tuple>
 
 #include "EngineFixtures.h"
 #include "cli/ConvertOptions.h"
@@ -50,7 +51,7 @@ TEST_F(ConvertOptionsTest, FillsTheSettingsAsTheOptionsDialogWould) {
         {{"--compression", "pixavant", "--level", "8"}, 0, 72, 0, 0, 0, 4, 24, 4, 5, -9, "JXL"},
         {{"--compression", "pixavant-lossless"}, 0, 72, 0, 0, 0, 4, 24, 4, 30, -1, "JXL"},
         {{"--depth", "48", "--compression", "lzw"}, 0, 72, 0, 0, 0, 5, 48, 0, 17, 0, "TIF"},
-        {{"--depth", "48", "--compression", "pixavant-lossless"},
+        {{"--compression", "pixavant-lossless", "--depth", "48"},
          0,
          72,
          0,
@@ -70,17 +71,13 @@ TEST_F(ConvertOptionsTest, FillsTheSettingsAsTheOptionsDialogWould) {
         const std::string what = c.args.join(' ').toStdString();
         ASSERT_TRUE(p.error.isEmpty()) << what << ": " << p.error.toStdString();
         const CompressionSettings& s = p.job.settings;
-        EXPECT_EQ(s.DpiChoice, c.dpiChoice) << what;
-        EXPECT_EQ(s.Dpi, c.dpi) << what;
-        EXPECT_EQ(s.SizeChoice, c.sizeChoice) << what;
-        EXPECT_EQ(s.OutWidth, c.width) << what;
-        EXPECT_EQ(s.OutHeight, c.height) << what;
-        EXPECT_EQ(s.DepthChoice, c.depthChoice) << what;
-        EXPECT_EQ(s.BitsPerPixel, c.bits) << what;
-        EXPECT_EQ(int(s.CompressionChoice), c.compression) << what;
-        EXPECT_EQ(s.FileFormat, c.format) << what;
-        EXPECT_EQ(s.QualityFactor, c.quality) << what;
-        EXPECT_EQ(p.job.outputExt, QString::fromLatin1(c.ext)) << what;
+        EXPECT_EQ(
+            std::tuple(s.DpiChoice, s.Dpi, s.SizeChoice, s.OutWidth, s.OutHeight, s.DepthChoice,
+                       s.BitsPerPixel, int(s.CompressionChoice), s.FileFormat, s.QualityFactor,
+                       p.job.outputExt),
+            std::tuple(c.dpiChoice, c.dpi, c.sizeChoice, c.width, c.height, c.depthChoice, c.bits,
+                       c.compression, c.format, c.quality, QString::fromLatin1(c.ext)))
+            << what;
         // What the options dialog never writes keeps its start-up value.
         EXPECT_EQ(s.OtherDpiDefault, 72) << what;
         EXPECT_EQ(s.KeepAspect, 1) << what;

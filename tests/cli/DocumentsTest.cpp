@@ -1,16 +1,14 @@
 // The command line on multi-page files and resolutions: each file keeps its own resolution by
 // default, --dpi acts as the window's choice, every page is converted, named, skipped, recorded
-// and verified, and `info` counts the pages.
+// and verified.
 
 #include <gtest/gtest.h>
 
 #include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
-#include <QTextStream>
 
+#include "CliRunTest.h"
 #include "EngineFixtures.h"
-#include "Testdata.h"
 #include "batch/Manifest.h"
 #include "cli/Cli.h"
 
@@ -19,32 +17,12 @@ namespace {
 
 using namespace pixavant::testsupport;
 
-class DocumentsTest : public ::testing::Test {
+class DocumentsTest : public test::CliRunTest {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(tmp.isValid());
-        dir = tmp.path() + "/";
+        CliRunTest::SetUp();
         QDir(dir).mkpath("out");
     }
-    int run(const QStringList& args) {
-        out.clear();
-        err.clear();
-        QTextStream outStream(&out);
-        QTextStream errStream(&err);
-        CliIo io{outStream, errStream};
-        const int status = runCli(args, io);
-        outStream.flush();
-        errStream.flush();
-        return status;
-    }
-    QStringList files(const QString& path) const {
-        return QDir(path).entryList(QDir::Files | QDir::Hidden, QDir::Name);
-    }
-
-    QTemporaryDir tmp;
-    QString dir;
-    QString out;
-    QString err;
 };
 
 // Without --dpi a 300-dpi master stays 640 x 480 at 300 dpi (also losslessly, and in JPEG from a
@@ -53,43 +31,34 @@ TEST_F(DocumentsTest, EachFileKeepsItsOwnResolutionUnlessDpiIsGiven) {
     ASSERT_TRUE(writeEngineTiff(dir + "scan.tif", 640, 480, 3, 300));
     ASSERT_TRUE(writeEngineJpeg(dir + "photo.jpg", 200, 100, 3, 200));
     ASSERT_TRUE(writeEngineTiff(dir + "plain.tif", 50, 40, 1, 0));
-    ASSERT_EQ(run({"convert", "-o", dir + "out", "--compression", "lzw", dir + "scan.tif",
-                   dir + "photo.jpg", dir + "plain.tif"}),
-              kExitOk)
-        << err.toStdString();
-    const ProbedImage scan = probeTiff(dir + "out/scan.TIF");
-    EXPECT_EQ(std::tuple(scan.width, scan.height, scan.xDpi), std::tuple(640, 480, 300.0));
-    const ProbedImage photo = probeTiff(dir + "out/photo.TIF");
-    EXPECT_EQ(std::tuple(photo.width, photo.height, photo.xDpi), std::tuple(200, 100, 200.0));
-    const ProbedImage plain = probeTiff(dir + "out/plain.TIF");
-    EXPECT_EQ(std::tuple(plain.width, plain.height, plain.xDpi), std::tuple(50, 40, 72.0));
-
     // A 300-dpi scan stated in centimetres (118.11, 299.9994 dpi) stays a 300-dpi scan.
     EnginePage metric{64, 48, 1, 118.11f, 118.11f};
     metric.perCentimetre = true;
     ASSERT_TRUE(writeEngineDocument(dir + "metric.tif", {metric}));
-    ASSERT_EQ(run({"convert", "-o", dir + "out", "--compression", "lzw", dir + "metric.tif"}),
+    // Into TIFF LZW in out/; the size and resolution of an output there.
+    const auto toLzw = [&](const QStringList& args) {
+        return run(QStringList{"convert", "-o", dir + "out", "--compression", "lzw"} + args);
+    };
+    const auto probed = [&](const char* name) {
+        const ProbedImage p = probeTiff(dir + "out/" + name);
+        return std::tuple(p.width, p.height, p.xDpi);
+    };
+    ASSERT_EQ(toLzw({dir + "scan.tif", dir + "photo.jpg", dir + "plain.tif", dir + "metric.tif"}),
               kExitOk)
         << err.toStdString();
-    const ProbedImage kept = probeTiff(dir + "out/metric.TIF");
-    EXPECT_EQ(std::tuple(kept.width, kept.height, kept.xDpi), std::tuple(64, 48, 300.0));
+    EXPECT_EQ(probed("scan.TIF"), std::tuple(640, 480, 300.0));
+    EXPECT_EQ(probed("photo.TIF"), std::tuple(200, 100, 200.0));
+    EXPECT_EQ(probed("plain.TIF"), std::tuple(50, 40, 72.0));
+    EXPECT_EQ(probed("metric.TIF"), std::tuple(64, 48, 300.0));
 
-    ASSERT_EQ(run({"convert", "-o", dir + "out", "--compression", "lzw", "--dpi", "72",
-                   dir + "scan.tif", dir + "photo.jpg"}),
-              kExitOk)
+    ASSERT_EQ(toLzw({"--dpi", "72", dir + "scan.tif", dir + "photo.jpg"}), kExitOk)
         << err.toStdString();
-    const ProbedImage at72 = probeTiff(dir + "out/scan.TIF");
-    EXPECT_EQ(std::tuple(at72.width, at72.height, at72.xDpi), std::tuple(154, 115, 72.0));
-    const ProbedImage jpegAt72 = probeTiff(dir + "out/photo.TIF");
-    EXPECT_EQ(std::tuple(jpegAt72.width, jpegAt72.height, jpegAt72.xDpi),
-              std::tuple(200, 100, 72.0));
+    EXPECT_EQ(probed("scan.TIF"), std::tuple(154, 115, 72.0));
+    EXPECT_EQ(probed("photo.TIF"), std::tuple(200, 100, 72.0));
 
     // --size alone resizes at the file's own resolution, without a scaling for resolution.
-    ASSERT_EQ(run({"convert", "-o", dir + "out", "--compression", "lzw", "--size", "320x0",
-                   dir + "scan.tif"}),
-              kExitOk);
-    const ProbedImage sized = probeTiff(dir + "out/scan.TIF");
-    EXPECT_EQ(std::tuple(sized.width, sized.height, sized.xDpi), std::tuple(320, 240, 300.0));
+    ASSERT_EQ(toLzw({"--size", "320x0", dir + "scan.tif"}), kExitOk) << err.toStdString();
+    EXPECT_EQ(probed("scan.TIF"), std::tuple(320, 240, 300.0));
 }
 
 // A 3-page file to JPEG: three page files, three lines, three manifest lines with their pages; a
@@ -150,37 +119,6 @@ TEST_F(DocumentsTest, APageFileThatWouldReplaceAnotherOutputFailsItsFile) {
         << err.toStdString();
     EXPECT_EQ(files(dir + "out"), QStringList{"doc-2.JPG"});
     EXPECT_EQ(probeJpeg(dir + "out/doc-2.JPG").width, 10);
-}
-
-TEST_F(DocumentsTest, InfoCountsThePages) {
-    ASSERT_TRUE(writeEngineDocument(dir + "doc.tif", {{30, 20, 1}, {30, 20, 1}, {30, 20, 0}}));
-    ASSERT_EQ(run({"info", dir + "doc.tif"}), kExitOk);
-    EXPECT_TRUE(out.endsWith("\nPages:          3\n")) << out.toStdString();
-    ASSERT_TRUE(writeEngineTiff(dir + "one.tif", 10, 10, 1, 72));
-    ASSERT_EQ(run({"info", dir + "one.tif"}), kExitOk);
-    EXPECT_FALSE(out.contains("Pages")) << out.toStdString();
-}
-
-// The real damaged manual fails naming page 3, writing nothing; a real 204 x 98 dpi fax comes out
-// square at 204 dpi.
-TEST_F(DocumentsTest, RealFaxesAndDamage) {
-    const QString documents = testing::testdataDir("documents");
-    if (documents.isEmpty())
-        GTEST_SKIP() << "../shared/testdata/documents is not there";
-    EXPECT_EQ(run({"convert", "-o", dir + "out", "--compression", "g4",
-                   documents + "/manual-g4-page3-damaged.tif"}),
-              kExitFailed);
-    EXPECT_TRUE(err.contains("page 3 of 3: the file is damaged")) << err.toStdString();
-    EXPECT_EQ(files(dir + "out"), QStringList{});
-
-    ASSERT_EQ(run({"convert", "-o", dir + "out", "--compression", "g4",
-                   documents + "/fax-normal-g3-204x98dpi-2pages.tif"}),
-              kExitOk)
-        << err.toStdString();
-    for (int page = 0; page < 2; ++page) {
-        const ProbedImage probe = probeTiff(dir + "out/fax-normal-g3-204x98dpi-2pages.TIF", page);
-        EXPECT_EQ(std::tuple(probe.width, probe.height, probe.xDpi), std::tuple(1728, 2386, 204.0));
-    }
 }
 
 }  // namespace

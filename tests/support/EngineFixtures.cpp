@@ -1,15 +1,12 @@
 #include "EngineFixtures.h"
 
 #include <QFile>
-#include <QTemporaryDir>
 #include <cstdio>
 
 #include <jpeglib.h>
 #include <tiffio.h>
 
 #include "JpegFixtures.h"
-#include "TiffFixtures.h"
-#include "imaging/FileInfo.h"
 #include "imaging/Format.h"
 
 namespace pixavant::testsupport {
@@ -42,17 +39,7 @@ imaging::Raster gradient(int width, int height, int channels) {
 }  // namespace
 
 bool writeEngineTiff(const QString& path, int width, int height, int channels, int dpi) {
-    const imaging::Raster image = gradient(width, height, channels);
-    testing::TiffFixture f;
-    f.width = uint32_t(width);
-    f.height = uint32_t(height);
-    f.samplesPerPixel = uint16_t(channels);
-    f.photometric = channels == 1 ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB;
-    f.compression = COMPRESSION_LZW;
-    f.rowsPerStrip = 16;
-    f.xResolution = f.yResolution = float(dpi);
-    f.data = image.pixels;
-    return testing::writeTiffFixture(path, f);
+    return writeEngineDocument(path, {{width, height, channels, float(dpi), float(dpi)}});
 }
 
 bool writeEngineJpeg(const QString& path, int width, int height, int channels, int dpi) {
@@ -114,10 +101,6 @@ ProbedImage probeTiff(const QString& path, int page) {
     TIFFClose(tif);
     return {true, int(width), int(height), int(spp), double(xres), int(compression)};
 }
-
-}  // namespace pixavant::testsupport
-
-namespace pixavant::testsupport {
 
 bool writeEngineDocument(const QString& path, const std::vector<EnginePage>& pages) {
     TIFFSetErrorHandler(nullptr);

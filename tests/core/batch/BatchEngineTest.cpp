@@ -28,16 +28,7 @@ using namespace pixavant::testsupport;
 
 using Outcome = BatchEngine::Outcome;
 
-class BatchEngineTest : public test::EngineRunTest {
-  protected:
-    // A run of the work list to its end (the first timer event does it all).
-    std::unique_ptr<BatchEngine> runAll(FakeBatchView& v) {
-        auto engine = std::make_unique<BatchEngine>(v, settings, src);
-        engine->load();
-        engine->timerEvent();
-        return engine;
-    }
-};
+using BatchEngineTest = test::EngineRunTest;
 
 TEST_F(BatchEngineTest, LoadSumsTheWorkListSizesAndResetsTheDisplay) {
     writeEngineFile(src + "a.tif", QByteArray(100, 'a'));
@@ -336,10 +327,8 @@ TEST(EnginesSideBySide, NeitherSeesTheOthersSettings) {
     std::vector<std::thread> threads;
     for (int e = 0; e < kEngines; ++e)
         threads.emplace_back([&, e] {
-            BatchEngine engine(views[e], settings[e], settings[e].OutputDir);
-            engine.load();
-            engine.timerEvent();
-            EXPECT_EQ(engine.outcome(), Outcome::Completed) << e;
+            const auto engine = test::runWorkList(views[e], settings[e], settings[e].OutputDir);
+            EXPECT_EQ(engine->outcome(), Outcome::Completed) << e;
         });
     for (std::thread& thread : threads)
         thread.join();

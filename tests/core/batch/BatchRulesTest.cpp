@@ -11,18 +11,27 @@
 namespace pixavant::batch {
 namespace {
 
-TEST(OutputFileName, ReplacesEverythingFromTheFirstDot) {
-    const std::tuple<const char*, const char*, const char*> cases[] = {
-        {"scan.2.tif", "JPG", "scan.JPG"},    {"README", "JPG", "README.JPG"},
-        {"photo.bmp", "", "photo."},          {"photo.tif", "jpg", "photo.jpg"},
-        {"photo.bmp", "JPG", "photo.JPG"},    {"a.b.c.d", "TIF", "a.TIF"},
-        {".hidden", "JPG", ".JPG"},           {"photo.bmp", "x.y", "photo.x.y"},
-        {"trailing.", "TIF", "trailing.TIF"},
+// Each name by both rules: the program's first dot and the command line's --full-names.
+TEST(OutputFileName, ReplacesEverythingFromTheFirstOrTheLastDot) {
+    const std::tuple<const char*, const char*, const char*, const char*> cases[] = {
+        {"scan.2.tif", "JPG", "scan.JPG", "scan.2.JPG"},
+        {"2024.06.01 beach.jpg", "JXL", "2024.JXL", "2024.06.01 beach.JXL"},
+        {"README", "JPG", "README.JPG", "README.JPG"},
+        {"photo.bmp", "", "photo.", "photo."},
+        {"photo.tif", "jpg", "photo.jpg", "photo.jpg"},
+        {"a.b.c.d", "TIF", "a.TIF", "a.b.c.TIF"},
+        {".hidden", "JPG", ".JPG", ".hidden.JPG"},
+        {".hidden.jpg", "JXL", ".JXL", ".hidden.JXL"},
+        {"photo.bmp", "x.y", "photo.x.y", "photo.x.y"},
+        {"trailing.", "TIF", "trailing.TIF", "trailing.TIF"},
+        {"archive.tar.gz", "JXL", "archive.JXL", "archive.tar.JXL"},
     };
-    for (const auto& [name, ext, expected] : cases)
-        EXPECT_EQ(outputFileName(QString::fromUtf8(name), QString::fromUtf8(ext)),
-                  QString::fromUtf8(expected))
+    for (const auto& [name, ext, firstDot, lastDot] : cases) {
+        const QString file = QString::fromUtf8(name);
+        EXPECT_EQ(outputFileName(file, ext), QString::fromUtf8(firstDot)) << name;
+        EXPECT_EQ(outputFileName(file, ext, NamingRule::LastDot), QString::fromUtf8(lastDot))
             << name;
+    }
 }
 
 TEST(SourceResolution, OnlyTheTiffFamilyStatesItsOwn) {

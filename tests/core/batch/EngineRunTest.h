@@ -5,12 +5,25 @@
 #include <QDir>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <memory>
 #include <tuple>
 
 #include "FakeBatchView.h"
+#include "batch/BatchEngine.h"
 #include "settings/CompressionSettings.h"
 
 namespace pixavant::batch::test {
+
+// A run of the view's work list from `sourceDir` to its end (the first timer event does it all);
+// the engine is kept for its outcome.
+inline std::unique_ptr<BatchEngine> runWorkList(FakeBatchView& view,
+                                                const CompressionSettings& settings,
+                                                const QString& sourceDir) {
+    auto engine = std::make_unique<BatchEngine>(view, settings, sourceDir);
+    engine->load();
+    engine->timerEvent();
+    return engine;
+}
 
 // A source and an output folder of their own, a fake view, and the settings a first "Compress" of
 // the options dialog stores, writing NAME.JPG to the output folder.
@@ -31,6 +44,7 @@ class EngineRunTest : public ::testing::Test {
         for (const QString& n : names)
             view.work << " " + n;
     }
+    std::unique_ptr<BatchEngine> runAll(FakeBatchView& v) { return runWorkList(v, settings, src); }
     QStringList outputs() const {
         return QDir(out).entryList(QDir::Files | QDir::Hidden, QDir::Name);
     }

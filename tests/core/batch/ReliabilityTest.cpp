@@ -22,7 +22,7 @@
 #include <string_view>
 #include <tuple>
 
-#include "FakeBatchView.h"
+#include "EngineRunTest.h"
 #include "JpegFixtures.h"
 #include "batch/BatchEngine.h"
 #include "imaging/FormatCodes.h"
@@ -42,25 +42,18 @@ QStringList entries(const QString& dir) {
         QDir::Files | QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System, QDir::Name);
 }
 
-class BatchFaults : public ::testing::Test {
+class BatchFaults : public test::EngineRunTest {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(root_.isValid());
-        sourceDir_ = root_.path() + "/src/";
-        outputDir_ = root_.path() + "/out/";
-        ASSERT_TRUE(QDir().mkpath(sourceDir_));
-        ASSERT_TRUE(QDir().mkpath(outputDir_));
-        settings_ = CompressionSettings::defaults(outputDir_);
-        settings_.OutputExt = "JPG";
-        std::tie(settings_.FileFormat, settings_.BitsPerPixel, settings_.QualityFactor,
-                 settings_.Dpi) = std::tuple(imaging::format::kJpeg444, 24, 20, 72);
+        EngineRunTest::SetUp();
+        settings.QualityFactor = 20;
     }
 
     // Empty source and output directories and a fresh view, for the next case of a table.
     void reset() {
-        view_ = FakeBatchView{};
+        view = FakeBatchView{};
         sourceBytes_.clear();
-        for (const QString& dir : {sourceDir_, outputDir_}) {
+        for (const QString& dir : {src, out}) {
             QDir(dir).removeRecursively();
             QDir().mkpath(dir);
         }
@@ -68,10 +61,10 @@ class BatchFaults : public ::testing::Test {
 
     // Writes a photo-like JPEG source and puts it on the work list.
     void addSource(const QString& name, int width = 64, int height = 48) {
-        const QString path = sourceDir_ + name;
+        const QString path = src + name;
         ASSERT_TRUE(testing::writeBytes(
             path, testing::makeJpeg(testing::makePhotoLike(width, height, uint32_t(qHash(name))))));
-        view_.work.append(" " + name);
+        view.work.append(" " + name);
         sourceBytes_[path] = testing::readBytes(path);
     }
 
@@ -85,13 +78,13 @@ class BatchFaults : public ::testing::Test {
                           const QString& file) {
         EXPECT_EQ(engine.outcome(), BatchEngine::Outcome::Failed);
         EXPECT_EQ(engine.errorCode(), code);
-        EXPECT_EQ(view_.messages, QStringList{message});
+        EXPECT_EQ(view.messages, QStringList{message});
         EXPECT_EQ(engine.failedFile(), file);
-        EXPECT_EQ(view_.calls.count("Close"), 1);
+        EXPECT_EQ(view.calls.count("Close"), 1);
     }
 
     std::unique_ptr<BatchEngine> run() {
-        auto engine = std::make_unique<BatchEngine>(view_, settings_, sourceDir_);
+        auto engine = std::make_unique<BatchEngine>(view, settings, src);
         engine->load();
         if (beforeRun_)
             beforeRun_();
@@ -99,11 +92,6 @@ class BatchFaults : public ::testing::Test {
         return engine;
     }
 
-    QTemporaryDir root_;
-    QString sourceDir_;
-    QString outputDir_;
-    CompressionSettings settings_;
-    FakeBatchView view_;
     std::map<QString, QByteArray> sourceBytes_;
     std::function<void()> beforeRun_;
 };
@@ -132,21 +120,21 @@ TEST_F(BatchFaults, OutputDirectoryRefusesWritesMidRun) {
     addSource("c.jpg");
     const auto lock = [&](bool on) {
         const QFile::Permissions writable = on ? QFile::Permissions() : QFile::WriteOwner;
-        return ::geteuid() == 0 ? setImmutable(outputDir_, on)
-                                : QFile::setPermissions(
-                                      outputDir_, QFile::ReadOwner | QFile::ExeOwner | writable);
+        return ::geteuid() == 0
+                   ? setImmutable(out, on)
+                   : QFile::setPermissions(out, QFile::ReadOwner | QFile::ExeOwner | writable);
     };
     bool locked = false;
-    view_.afterFile = [&](int done) { locked = locked || (done == 1 && lock(true)); };
+    view.afterFile = [&](int done) { locked = locked || (done == 1 && lock(true)); };
     const auto engine = run();
-    const QStringList left = entries(outputDir_);
+    const QStringList left = entries(out);
     lock(false);
     if (!locked)
         GTEST_SKIP() << "the file system cannot make the directory read-only for this user";
 
     expectFailedWith(*engine, imaging::kErrWrite, kWriteMessage, "b.jpg");
     EXPECT_EQ(left, QStringList{"a.JPG"});  // no partial b.JPG, no temporary file, c not tried
-    EXPECT_FALSE(testing::readBytes(outputDir_ + "a.JPG").isEmpty());
+    EXPECT_FALSE(testing::readBytes(out + "a.JPG").isEmpty());
     expectSourcesIntact();
 }
 
@@ -158,7 +146,7 @@ TEST_F(BatchFaults, DiskFullDuringASaveUnderAFileSizeLimit) {
     addSource("c.jpg", 1600, 1200);
     addSource("d.jpg");
     // An earlier output of the large file's name survives the failed save unchanged.
-    ASSERT_TRUE(testing::writeBytes(outputDir_ + "c.JPG", "earlier output"));
+    ASSERT_TRUE(testing::writeBytes(out + "c.JPG", "earlier output"));
     // In a child process, which alone has the limit; it reports on its standard error.
     const auto underTheLimit = [&] {
         ::signal(SIGXFSZ, SIG_IGN);  // writes past the limit fail with EFBIG instead
@@ -166,19 +154,19 @@ TEST_F(BatchFaults, DiskFullDuringASaveUnderAFileSizeLimit) {
         ::setrlimit(RLIMIT_FSIZE, &limit);
         const auto engine = run();
         std::fprintf(stderr, "[%d|%s|%s]", int(engine->errorCode()),
-                     qPrintable(view_.messages.join('/')), qPrintable(engine->failedFile()));
+                     qPrintable(view.messages.join('/')), qPrintable(engine->failedFile()));
         ::_exit(0);
     };
     EXPECT_EXIT(underTheLimit(), ::testing::ExitedWithCode(0),
                 "\\[20005\\|Error writing file, or disk is full\\|c\\.jpg\\]");
-    EXPECT_EQ(entries(outputDir_), (QStringList{"a.JPG", "b.JPG", "c.JPG"}));
-    EXPECT_EQ(testing::readBytes(outputDir_ + "c.JPG"), "earlier output");
+    EXPECT_EQ(entries(out), (QStringList{"a.JPG", "b.JPG", "c.JPG"}));
+    EXPECT_EQ(testing::readBytes(out + "c.JPG"), "earlier output");
     expectSourcesIntact();
 }
 
 // The same on a real small file system, where the space runs out (needs the right to mount).
 TEST_F(BatchFaults, DiskFullOnASmallFileSystem) {
-    const QByteArray target = QFile::encodeName(outputDir_);
+    const QByteArray target = QFile::encodeName(out);
     if (::mount("tmpfs", target.constData(), "tmpfs", 0, "size=96k") != 0)
         GTEST_SKIP() << "cannot mount a small file system here";
     struct Unmount {
@@ -189,11 +177,11 @@ TEST_F(BatchFaults, DiskFullOnASmallFileSystem) {
     addSource("b.jpg", 1600, 1200);
     addSource("c.jpg");
     // An existing output of the large file's name must survive the failed save unchanged.
-    ASSERT_TRUE(testing::writeBytes(outputDir_ + "b.JPG", "earlier output"));
+    ASSERT_TRUE(testing::writeBytes(out + "b.JPG", "earlier output"));
     const auto engine = run();
     expectFailedWith(*engine, imaging::kErrWrite, kWriteMessage, "b.jpg");
-    EXPECT_EQ(entries(outputDir_), (QStringList{"a.JPG", "b.JPG"}));
-    EXPECT_EQ(testing::readBytes(outputDir_ + "b.JPG"), "earlier output");
+    EXPECT_EQ(entries(out), (QStringList{"a.JPG", "b.JPG"}));
+    EXPECT_EQ(testing::readBytes(out + "b.JPG"), "earlier output");
     expectSourcesIntact();
 }
 
@@ -201,14 +189,13 @@ TEST_F(BatchFaults, DiskFullOnASmallFileSystem) {
 // removed or replaced by a file, a source is deleted or cut short (a JPEG cut short is damaged, not
 // gray at its end), or the source directory moves away or becomes unreadable.
 TEST_F(BatchFaults, WhatGoesAwayAfterTheScanEndsTheRunAtItsFile) {
-    const QString out = outputDir_.chopped(1), moved = root_.path() + "/moved",
-                  b = sourceDir_ + "b.jpg";
+    const QString outFolder = out.chopped(1), moved = tmp.path() + "/moved", b = src + "b.jpg";
     const auto cutTo = [&](qint64 size) {  // -1: half
         return
             [&, size] { ASSERT_TRUE(QFile::resize(b, size < 0 ? QFileInfo(b).size() / 2 : size)); };
     };
     const auto unlock = [&] {
-        QFile::setPermissions(sourceDir_, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QFile::setPermissions(src, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     };
     struct Case {
         const char* what;
@@ -220,29 +207,29 @@ TEST_F(BatchFaults, WhatGoesAwayAfterTheScanEndsTheRunAtItsFile) {
     const Case cases[] = {
         {"output directory removed",
          false,
-         [&] { QDir(out).removeRecursively(); },
+         [&] { QDir(outFolder).removeRecursively(); },
          {},
          imaging::kErrWrite,
          "a.jpg"},
         {"output directory replaced by a file", false,
          [&] {
-             QDir(out).removeRecursively();
-             testing::writeBytes(out, "not a directory");
+             QDir(outFolder).removeRecursively();
+             testing::writeBytes(outFolder, "not a directory");
          },
          [&] {
-             EXPECT_EQ(testing::readBytes(out), "not a directory");
-             QFile::remove(out);
+             EXPECT_EQ(testing::readBytes(outFolder), "not a directory");
+             QFile::remove(outFolder);
          },
          imaging::kErrWrite, "a.jpg"},
         {"source deleted", true, [&] { QFile::remove(b); }, {}, imaging::kErrFileNotFound, "b.jpg"},
         {"source cut to its header", true, cutTo(200), {}, imaging::kErrCorrupt, "b.jpg"},
         {"source cut to half", true, cutTo(-1), {}, imaging::kErrCorrupt, "b.jpg"},
         {"source emptied", true, cutTo(0), {}, imaging::kErrFormat, "b.jpg"},
-        {"source directory moved", false, [&] { QDir().rename(sourceDir_, moved); },
-         [&] { QDir().rename(moved, sourceDir_); }, imaging::kErrFileNotFound, "a.jpg"},
+        {"source directory moved", false, [&] { QDir().rename(src, moved); },
+         [&] { QDir().rename(moved, src); }, imaging::kErrFileNotFound, "a.jpg"},
         {"source directory unreadable", false,
-         [&] { QFile::setPermissions(sourceDir_, QFile::WriteOwner); }, unlock,
-         imaging::kErrFileNotFound, "a.jpg"},
+         [&] { QFile::setPermissions(src, QFile::WriteOwner); }, unlock, imaging::kErrFileNotFound,
+         "a.jpg"},
     };
     for (const Case& c : cases) {
         if (::geteuid() == 0 && std::string_view(c.what).ends_with("unreadable"))
@@ -255,7 +242,7 @@ TEST_F(BatchFaults, WhatGoesAwayAfterTheScanEndsTheRunAtItsFile) {
         beforeRun_ = c.whileTheFirstIsConverted ? std::function<void()>() : c.damage;
         if (c.whileTheFirstIsConverted) {
             sourceBytes_.erase(b);
-            view_.afterFile = [&](int done) {
+            view.afterFile = [&](int done) {
                 if (done == 1)
                     c.damage();
             };
@@ -266,8 +253,7 @@ TEST_F(BatchFaults, WhatGoesAwayAfterTheScanEndsTheRunAtItsFile) {
         expectFailedWith(*engine, c.code,
                          c.code == imaging::kErrWrite ? kWriteMessage : kGeneralMessage,
                          c.failedFile);
-        EXPECT_EQ(entries(outputDir_),
-                  c.whileTheFirstIsConverted ? QStringList{"a.JPG"} : QStringList());
+        EXPECT_EQ(entries(out), c.whileTheFirstIsConverted ? QStringList{"a.JPG"} : QStringList());
         expectSourcesIntact();
     }
 }

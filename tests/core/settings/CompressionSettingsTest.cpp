@@ -8,8 +8,7 @@
 #include <cmath>
 
 #include "EngineFixtures.h"
-#include "FakeBatchView.h"
-#include "batch/BatchEngine.h"
+#include "EngineRunTest.h"
 #include "imaging/FileInfo.h"
 #include "settings/CompressionChoices.h"
 #include "settings/CompressionSettings.h"
@@ -44,10 +43,7 @@ Written runChoice(const QString& dir, int choice, int level, int16_t storedForma
     s.OutputExt = proposedExtension(CompressionType(choice), s.FileFormat);
     batch::test::FakeBatchView view;
     view.work = {" photo.tif"};
-    batch::BatchEngine engine(view, s, src);
-    engine.load();
-    engine.timerEvent();
-    if (engine.outcome() != batch::BatchEngine::Outcome::Completed)
+    if (batch::test::runWorkList(view, s, src)->outcome() != batch::BatchEngine::Outcome::Completed)
         return {};
     Written written{out + "photo." + s.OutputExt};
     imaging::FileInfoRecord info;
