@@ -79,8 +79,8 @@ void BatchEngine::onProgress(int16_t percent, int page, bool saving) {
     view_.progressStatus(percent, state_);
 }
 
-// The extended save options, set before each save as callers of the engine have always seen them: the
-// block's two resolution fields. The save itself is told its resolution by the step.
+// The extended save options, set before each save as the engine always has: the block's two
+// resolution fields. The save itself is told its resolution by the step.
 void BatchEngine::setResolutionOptions(int16_t dpi) {
     imaging::L_GetExtFileOption(extOptions_.data());
     imaging::writeInt32(&extOptions_[0], dpi);
