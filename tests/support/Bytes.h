@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QString>
 #include <cstdint>
+#include <initializer_list>
+#include <vector>
 
 namespace pixavant::testing {
 
@@ -18,6 +20,22 @@ inline void putLe32(QByteArray& b, uint32_t v) {
 inline void putBe32(QByteArray& b, uint32_t v) {
     for (int shift = 24; shift >= 0; shift -= 8)
         b.append(char((v >> shift) & 0xff));
+}
+
+// The bytes of the values given, each taken modulo 256.
+inline QByteArray bytesOf(std::initializer_list<int> values) {
+    QByteArray b;
+    for (const int v : values)
+        b.append(char(v & 0xff));
+    return b;
+}
+
+inline QByteArray toBytes(const std::vector<uint8_t>& data) {
+    return QByteArray(reinterpret_cast<const char*>(data.data()), qsizetype(data.size()));
+}
+
+inline std::vector<uint8_t> toVector(const QByteArray& bytes) {
+    return {bytes.begin(), bytes.end()};
 }
 
 inline bool writeBytes(const QString& path, const QByteArray& bytes) {

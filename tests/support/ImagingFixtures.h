@@ -8,6 +8,8 @@
 #include <QString>
 #include <QTemporaryDir>
 #include <algorithm>
+#include <array>
+#include <cstring>
 #include <tuple>
 #include <vector>
 
@@ -42,6 +44,71 @@ inline int decode(const QString& path, imaging::DecodedImage& image) {
         image.raster = std::move(eightBit);
     }
     return status;
+}
+
+// A raster of the size and format, every sample `fill`.
+inline imaging::Raster makeRaster(int width, int height, imaging::PixelFormat format,
+                                  uint8_t fill = 0) {
+    imaging::Raster r;
+    r.width = width;
+    r.height = height;
+    r.format = format;
+    EXPECT_TRUE(r.allocate());
+    std::fill(r.pixels.begin(), r.pixels.end(), fill);
+    return r;
+}
+
+// The photograph-like image made gray by its luma, as a gray JPEG or scan holds it.
+inline imaging::Raster makeGrayPhoto(int width, int height, uint32_t seed = 1) {
+    imaging::Raster r = makePhotoLike(width, height, seed);
+    EXPECT_EQ(imaging::convertToGray(r), imaging::kSuccess);
+    return r;
+}
+
+// The quadrant pattern (testsupport::quadrantPattern) as an RGB raster.
+inline imaging::Raster makeQuadrants(int width, int height) {
+    imaging::Raster r = makeRaster(width, height, imaging::PixelFormat::Rgb8);
+    r.pixels = testsupport::quadrantPattern(width, height);
+    return r;
+}
+
+// The colour a pixel of an 8-bit raster stands for: gray repeated, a palette entry looked up.
+inline std::array<int, 3> rgbAt(const imaging::Raster& r, int x, int y) {
+    if (r.format == imaging::PixelFormat::Indexed8) {
+        const auto& entry = r.palette.at(r.row(y)[x]);
+        return {entry[0], entry[1], entry[2]};
+    }
+    const uint8_t* p = r.row(y) + x * r.channels();
+    return r.channels() == 1 ? std::array<int, 3>{p[0], p[0], p[0]}
+                             : std::array<int, 3>{p[0], p[1], p[2]};
+}
+
+// Every channel of `got` within `tolerance` of `want`.
+inline ::testing::AssertionResult colourNear(const std::array<int, 3>& got,
+                                             const std::array<int, 3>& want, int tolerance = 8) {
+    for (size_t c = 0; c < 3; ++c)
+        if (std::abs(got[c] - want[c]) > tolerance)
+            return ::testing::AssertionFailure()
+                   << got[0] << "," << got[1] << "," << got[2] << " is not " << want[0] << ","
+                   << want[1] << "," << want[2];
+    return ::testing::AssertionSuccess();
+}
+
+// An 8-bit raster as RGB triplets, gray repeated.
+inline std::vector<uint8_t> rgbSamples(const imaging::Raster& r) {
+    if (r.channels() == 3)
+        return r.pixels;
+    std::vector<uint8_t> out;
+    for (uint8_t v : r.pixels)
+        out.insert(out.end(), {v, v, v});
+    return out;
+}
+
+// The samples of a 16-bit raster.
+inline std::vector<uint16_t> samples16(const imaging::Raster& r) {
+    std::vector<uint16_t> out(r.pixels.size() / 2);
+    std::memcpy(out.data(), r.pixels.data(), out.size() * 2);
+    return out;
 }
 
 // What a progress listener saw: some reports, never falling, within 0 to 100.

@@ -9,11 +9,7 @@ namespace {
 
 // A 16-bit raster whose low bytes carry information (no sample is a multiple of 257).
 Raster deepPattern(PixelFormat format, int width = 45, int height = 31) {
-    Raster raster;
-    raster.width = width;
-    raster.height = height;
-    raster.format = format;
-    EXPECT_TRUE(raster.allocate());
+    Raster raster = testing::makeRaster(width, height, format);
     for (int y = 0; y < height; ++y)
         for (size_t i = 0; i < size_t(width * raster.channels()); ++i)
             raster.row16(y)[i] = uint16_t((i * 1031 + size_t(y) * 6007 + 3) % 65521);
@@ -45,11 +41,7 @@ TEST(ScaleSample, RoundsToTheNearestLevelOfTheOtherWidth) {
 
 // Reduced to 8 bits, each sample goes to the nearest 8-bit level: v x 255 / 65535, rounded.
 TEST(ReduceToEightBit, TakesTheNearestLevel) {
-    Raster raster;
-    raster.width = 6;
-    raster.height = 1;
-    raster.format = PixelFormat::Gray16;
-    ASSERT_TRUE(raster.allocate());
+    Raster raster = testing::makeRaster(6, 1, PixelFormat::Gray16);
     const uint16_t levels[6] = {0, 128, 129, 32767, 65406, 65535};
     std::memcpy(raster.pixels.data(), levels, sizeof levels);
     Raster eightBit;
@@ -90,8 +82,7 @@ TEST_F(DeepColourTest, SixteenBitMastersAreKeptBitForBit) {
 // goes with the 16-bit capable formats only.
 TEST_F(DeepColourTest, OtherSourcesResizingAndFormats) {
     ImagingControl control;
-    Raster gray = testing::makePhotoLike(40, 30);
-    ASSERT_EQ(convertToGray(gray), kSuccess);
+    const Raster gray = testing::makeGrayPhoto(40, 30);
     const QString graySource = path("gray.tif");
     Progress progress;
     ASSERT_EQ(

@@ -19,38 +19,13 @@ namespace {
 using imaging::DecodedImage;
 using imaging::Raster;
 
-// Four quadrants: red top left, green top right, blue bottom left, white bottom right.
-Raster quadrants(int width, int height) {
-    Raster r = makeSolid(width, height, 0, 0, 0);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            uint8_t* p = r.row(y) + 3 * x;
-            const bool right = x >= width / 2, bottom = y >= height / 2;
-            p[0] = (!right && !bottom) || (right && bottom) ? 255 : 0;
-            p[1] = (right && !bottom) || (right && bottom) ? 255 : 0;
-            p[2] = (!right && bottom) || (right && bottom) ? 255 : 0;
-        }
-    return r;
-}
-
-std::array<int, 3> pixel(const Raster& r, int x, int y) {
-    const uint8_t* p = r.row(y) + 3 * x;
-    return {p[0], p[1], p[2]};
-}
-
-void expectNear(const std::array<int, 3>& got, const std::array<int, 3>& want, int tolerance,
-                const char* where) {
-    for (int c = 0; c < 3; ++c)
-        EXPECT_NEAR(got[size_t(c)], want[size_t(c)], tolerance) << where << " channel " << c;
-}
-
 class HeifFormat : public ImagingTest {};
 
 TEST_F(HeifFormat, TheFilesTransformIsAppliedAndItsExifOrientationNever) {
     HeifFixture f;
     f.transform = 6;  // turned 90 degrees clockwise by the file itself
     f.exif = exifWithOrientation(8);
-    const QString file = write("turned.heic", makeHeif(quadrants(64, 32), f));
+    const QString file = write("turned.heic", makeHeif(makeQuadrants(64, 32), f));
     imaging::FileInfoRecord info;
     ASSERT_EQ(imaging::readFileInfo(file, info), imaging::kSuccess);
     EXPECT_EQ(info.Format, imaging::format::kHeif);
@@ -61,9 +36,9 @@ TEST_F(HeifFormat, TheFilesTransformIsAppliedAndItsExifOrientationNever) {
     ASSERT_EQ(image.raster.width, 32);
     ASSERT_EQ(image.raster.height, 64);
     // Turned clockwise: the bottom-left (blue) quadrant is now at the top left, red at top right.
-    expectNear(pixel(image.raster, 4, 4), {0, 0, 255}, 12, "top left");
-    expectNear(pixel(image.raster, 28, 4), {255, 0, 0}, 12, "top right");
-    expectNear(pixel(image.raster, 28, 60), {0, 255, 0}, 12, "bottom right");
+    EXPECT_TRUE(colourNear(rgbAt(image.raster, 4, 4), {0, 0, 255}, 12)) << "top left";
+    EXPECT_TRUE(colourNear(rgbAt(image.raster, 28, 4), {255, 0, 0}, 12)) << "top right";
+    EXPECT_TRUE(colourNear(rgbAt(image.raster, 28, 60), {0, 255, 0}, 12)) << "bottom right";
     // The EXIF is carried, and an output's says 1.
     EXPECT_EQ(imaging::exifOrientation(image.meta.embedded.exif), 8);
     std::vector<std::string> notes;
@@ -121,10 +96,11 @@ TEST_F(HeifFormat, DeepSamplesAreScaledToEightBitsByRounding) {
     HeifFixture f;
     f.bitDepth = 10;
     DecodedImage image;
-    ASSERT_EQ(decode(write("deep.heic", makeHeif(quadrants(64, 64), f)), image), imaging::kSuccess);
+    ASSERT_EQ(decode(write("deep.heic", makeHeif(makeQuadrants(64, 64), f)), image),
+              imaging::kSuccess);
     ASSERT_EQ(image.raster.format, imaging::PixelFormat::Rgb8);
-    expectNear(pixel(image.raster, 8, 8), {255, 0, 0}, 3, "red");
-    expectNear(pixel(image.raster, 56, 56), {255, 255, 255}, 1, "white");
+    EXPECT_TRUE(colourNear(rgbAt(image.raster, 8, 8), {255, 0, 0}, 3)) << "red";
+    EXPECT_TRUE(colourNear(rgbAt(image.raster, 56, 56), {255, 255, 255}, 1)) << "white";
 }
 
 TEST_F(HeifFormat, AlphaIsCompositedOverWhite) {
@@ -132,10 +108,10 @@ TEST_F(HeifFormat, AlphaIsCompositedOverWhite) {
     HeifFixture f;
     f.alpha = true;
     DecodedImage image;
-    ASSERT_EQ(decode(write("alpha.heic", makeHeif(quadrants(64, 64), f)), image),
+    ASSERT_EQ(decode(write("alpha.heic", makeHeif(makeQuadrants(64, 64), f)), image),
               imaging::kSuccess);
-    expectNear(pixel(image.raster, 8, 8), {255, 255, 255}, 6, "transparent red");
-    expectNear(pixel(image.raster, 56, 8), {0, 255, 0}, 12, "opaque green");
+    EXPECT_TRUE(colourNear(rgbAt(image.raster, 8, 8), {255, 255, 255}, 6)) << "transparent red";
+    EXPECT_TRUE(colourNear(rgbAt(image.raster, 56, 8), {0, 255, 0}, 12)) << "opaque green";
 }
 
 TEST_F(HeifFormat, ColourDescriptionsTravelAsProfiles) {
@@ -178,9 +154,7 @@ TEST_F(HeifFormat, ColourDescriptionsTravelAsProfiles) {
     DecodedImage image;
     ASSERT_EQ(decode(write("icc.heic", makeHeif(photo, f)), image), imaging::kSuccess);
     EXPECT_EQ(image.meta.iccProfile, f.icc);
-    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(image.meta.embedded.xmp.data()),
-                         qsizetype(image.meta.embedded.xmp.size())),
-              f.xmp);
+    EXPECT_EQ(toBytes(image.meta.embedded.xmp), f.xmp);
 }
 
 TEST_F(HeifFormat, DamagedFilesFailWithLibheifsReason) {

@@ -23,15 +23,6 @@ class JpegFormatTest : public testing::ImagingTest {
     }
 };
 
-Raster grayOf(const Raster& rgb) {
-    Raster gray = rgb;
-    gray.format = PixelFormat::Gray8;
-    gray.pixels.resize(size_t(rgb.width) * size_t(rgb.height));
-    for (size_t i = 0; i < gray.pixels.size(); ++i)
-        gray.pixels[i] = rgb.pixels[3 * i + 1];
-    return gray;
-}
-
 JpegFixture marked(int h, int v, bool jfif, bool exif) {
     return {.hSamp = h, .vSamp = v, .jfif = jfif, .exif = exif};
 }
@@ -55,7 +46,7 @@ TEST_F(JpegFormatTest, FormatCodeFollowsHeaderAndSampling) {
         {marked(1, 1, false, false), false, format::kJpeg444},
     };
     for (const auto& c : cases) {
-        const Raster image = c.gray ? grayOf(makePhotoLike(40, 24)) : makePhotoLike(40, 24);
+        const Raster image = c.gray ? testing::makeGrayPhoto(40, 24) : makePhotoLike(40, 24);
         const FileInfoRecord record = info(writeJpeg("f.jpg", image, c.fixture));
         EXPECT_EQ(std::tuple(record.Format, record.BitsPerPixel, record.Width, record.Height),
                   std::tuple(c.code, c.gray ? 8 : 24, 40, 24))
@@ -134,7 +125,7 @@ TEST_F(JpegFormatTest, IccProfileTravelsWhenItsColourSpaceMatches) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const std::vector<uint8_t> icc = testing::makeIccProfile(c.space, c.size);
-        const Raster image = c.gray ? grayOf(makePhotoLike(32, 32)) : makePhotoLike(32, 32);
+        const Raster image = c.gray ? testing::makeGrayPhoto(32, 32) : makePhotoLike(32, 32);
         const QString in = writeJpeg("icc.jpg", image, {.icc = icc});
         ImagingControl control;
         ASSERT_EQ(control.load(in, 0), kSuccess);

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "JpegFixtures.h"
+#include "ImagingFixtures.h"
 #include "imaging/JpegMarkers.h"
 
 namespace pixavant::imaging {
@@ -16,16 +16,8 @@ using testing::makeJpeg;
 using testing::makePhotoLike;
 
 std::vector<uint8_t> jpegOf(const JpegFixture& fixture, bool gray = false) {
-    Raster image = makePhotoLike(16, 16, 3);
-    if (gray) {
-        Raster g{16, 16, PixelFormat::Gray8, std::vector<uint8_t>(16 * 16), {}};
-        for (int y = 0; y < 16; ++y)
-            for (int x = 0; x < 16; ++x)
-                g.row(y)[x] = image.row(y)[3 * x + 1];
-        image = std::move(g);
-    }
-    const QByteArray bytes = makeJpeg(image, fixture);
-    return {bytes.begin(), bytes.end()};
+    return testing::toVector(
+        makeJpeg(gray ? testing::makeGrayPhoto(16, 16, 3) : makePhotoLike(16, 16, 3), fixture));
 }
 
 TEST(JpegMarkersTest, FindsComponentsOrientationAndWhereResolutionIsStated) {

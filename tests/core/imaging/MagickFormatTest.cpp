@@ -13,21 +13,9 @@ using testsupport::quadrantPattern;
 using testsupport::writeBytes;
 using testsupport::writeMagickImage;
 
+using testing::colourNear;
+using testing::rgbAt;
 using Rgb = std::array<int, 3>;
-
-Rgb pixelAt(const Raster& r, int x, int y) {
-    const uint8_t* p = r.row(y) + x * r.channels();
-    if (r.channels() == 1)
-        return {p[0], p[0], p[0]};
-    return {p[0], p[1], p[2]};
-}
-
-bool near(const Rgb& a, const Rgb& b, int tolerance = 8) {
-    for (size_t i = 0; i < 3; ++i)
-        if (std::abs(a[i] - b[i]) > tolerance)
-            return false;
-    return true;
-}
 
 class MagickFormatTest : public testing::ImagingTest {
   protected:
@@ -46,10 +34,10 @@ class MagickFormatTest : public testing::ImagingTest {
         ASSERT_EQ(decode(file, image), kSuccess);
         const Raster& r = image.raster;
         ASSERT_EQ(std::tuple(r.width, r.height, r.format), std::tuple(40, 30, PixelFormat::Rgb8));
-        EXPECT_TRUE(near(pixelAt(r, 2, 2), {255, 0, 0}));
-        EXPECT_TRUE(near(pixelAt(r, 37, 2), {0, 255, 0}));
-        EXPECT_TRUE(near(pixelAt(r, 2, 27), {0, 0, 255}));
-        EXPECT_TRUE(near(pixelAt(r, 37, 27), {255, 255, 255}));
+        EXPECT_TRUE(colourNear(rgbAt(r, 2, 2), {255, 0, 0}));
+        EXPECT_TRUE(colourNear(rgbAt(r, 37, 2), {0, 255, 0}));
+        EXPECT_TRUE(colourNear(rgbAt(r, 2, 27), {0, 0, 255}));
+        EXPECT_TRUE(colourNear(rgbAt(r, 37, 27), {255, 255, 255}));
     }
 };
 
@@ -102,7 +90,8 @@ TEST_F(MagickFormatTest, IconsAndPhotoCdGiveTheirImage) {
         ASSERT_EQ(decode(path(c.name), image), kSuccess);
         ASSERT_EQ(std::pair(image.raster.width, image.raster.height), std::pair(c.width, c.height));
         for (const auto& [x, y, colour] : c.pixels)
-            EXPECT_TRUE(near(pixelAt(image.raster, x, y), colour, c.tolerance)) << x << "," << y;
+            EXPECT_TRUE(colourNear(rgbAt(image.raster, x, y), colour, c.tolerance))
+                << x << "," << y;
     }
 }
 
@@ -116,9 +105,7 @@ TEST_F(MagickFormatTest, IccProfileIsCarried) {
     ASSERT_TRUE(writeMagickImage(png, 8, 8, quadrantPattern(8, 8), {.coder = "PNG", .icc = icc}));
     DecodedImage image;
     ASSERT_EQ(decode(png, image), kSuccess);
-    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(image.meta.iccProfile.data()),
-                         qsizetype(image.meta.iccProfile.size())),
-              icc);
+    EXPECT_EQ(testing::toBytes(image.meta.iccProfile), icc);
 }
 
 TEST(MagickRuntimeTest, DelegateAndScriptCodersCannotDecode) {
@@ -165,9 +152,9 @@ TEST_F(MagickFormatTest, GrayAlphaAndResolution) {
     ASSERT_TRUE(
         writeMagickImage(alpha, 40, 30, quadrantPattern(40, 30), {.coder = "PNG", .alpha = true}));
     ASSERT_EQ(decode(alpha, image), kSuccess);
-    EXPECT_TRUE(near(pixelAt(image.raster, 2, 2), {255, 0, 0}));
-    EXPECT_TRUE(near(pixelAt(image.raster, 37, 2), {255, 255, 255}));
-    EXPECT_TRUE(near(pixelAt(image.raster, 37, 27), {255, 255, 255}));
+    EXPECT_TRUE(colourNear(rgbAt(image.raster, 2, 2), {255, 0, 0}));
+    EXPECT_TRUE(colourNear(rgbAt(image.raster, 37, 2), {255, 255, 255}));
+    EXPECT_TRUE(colourNear(rgbAt(image.raster, 37, 27), {255, 255, 255}));
 }
 
 TEST_F(MagickFormatTest, CancelFromProgressStopsTheRead) {

@@ -48,8 +48,7 @@ std::vector<uint8_t> compactSrgb() {
 }
 
 std::vector<uint8_t> readBytes(const QString& path) {
-    const QByteArray data = testing::readBytes(path);
-    return {data.begin(), data.end()};
+    return testing::toVector(testing::readBytes(path));
 }
 
 // What libjxl's own decoder finds in a file: how its colours are stated (named, or the original
@@ -116,8 +115,7 @@ class PixavantEncodingTest : public testing::ImagingTest {
 // kept byte for byte (Adobe RGB; sRGB's primaries with gamma 1.8).
 TEST_F(PixavantEncodingTest, LossyFilesNameTheirColourSpaceAndKeepOtherProfilesExactly) {
     const Raster photo = testing::makePhotoLike(256, 192);
-    Raster grayPhoto = photo;
-    ASSERT_EQ(convertToGray(grayPhoto), kSuccess);
+    const Raster grayPhoto = testing::makeGrayPhoto(256, 192);
     const double p3[6] = {0.680, 0.320, 0.265, 0.690, 0.150, 0.060};
     const double adobe[6] = {0.64, 0.33, 0.21, 0.71, 0.15, 0.06};
     const std::vector<double> srgbCurve = {2.4, 1 / 1.055, 0.055 / 1.055, 1 / 12.92, 0.04045};
@@ -181,8 +179,7 @@ int differingBytes(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b)
 
 TEST_F(PixavantEncodingTest, UnchangedJpegIsCarriedOverWithTheResolutionAskedAndNothingElseIs) {
     const Raster photo = testing::makePhotoLike(320, 240);
-    Raster grayPhoto = photo;
-    ASSERT_EQ(convertToGray(grayPhoto), kSuccess);
+    const Raster grayPhoto = testing::makeGrayPhoto(320, 240);
     const JpegFixture jfif72{.densityUnit = 1, .xDensity = 72, .yDensity = 72};
     JpegFixture exif = jfif72;
     exif.progressive = true;
@@ -259,9 +256,7 @@ TEST_F(PixavantEncodingTest, UnchangedJpegIsCarriedOverWithTheResolutionAskedAnd
         EXPECT_EQ(changed > 0, c.rewritten > 0);
         // The rebuilt JPEG and the PIXAVANT file both state the resolution asked.
         FileInfoRecord info, rebuilt;
-        const QString rebuiltPath =
-            write("rebuilt.jpg", QByteArray(reinterpret_cast<const char*>(facts.jpeg.data()),
-                                            qsizetype(facts.jpeg.size())));
+        const QString rebuiltPath = write("rebuilt.jpg", testing::toBytes(facts.jpeg));
         ASSERT_EQ(readFileInfo(rebuiltPath, rebuilt), imaging::kSuccess);
         ASSERT_EQ(readFileInfo(path("out.jxl"), info), imaging::kSuccess);
         EXPECT_EQ(std::tuple(info.Format, info.XResolution, info.YResolution),

@@ -11,17 +11,9 @@
 namespace pixavant::imaging {
 namespace {
 
-Raster photoLike(int width, int height, PixelFormat format = PixelFormat::Rgb8) {
-    Raster raster = testing::makePhotoLike(width, height);
-    if (format == PixelFormat::Gray8) {
-        EXPECT_EQ(convertToGray(raster), kSuccess);
-    }
-    return raster;
-}
-
-Raster textLike(int width, int height) {
-    return testing::makeTextLike(width, height);
-}
+using testing::makeGrayPhoto;
+using testing::makePhotoLike;
+using testing::makeTextLike;
 
 // A lossless 4 x 3 Display P3 file (an enumerated colour space other than sRGB) as a bare
 // codestream, as other tools write it, encoded directly with libjxl.
@@ -70,7 +62,7 @@ int readDirect(const QString& path, DecodedImage& image) {
 class PixavantFormatTest : public testing::ImagingTest {};
 
 TEST_F(PixavantFormatTest, EachLevelIsStrictlySmallerAndOtherFactorsAreClamped) {
-    const Raster source = photoLike(256, 256);
+    const Raster source = makePhotoLike(256, 256);
     std::vector<qint64> sizes;
     for (int level = -1; level >= -9; --level) {
         const QString file = path(QStringLiteral("level%1.jxl").arg(-level));
@@ -107,7 +99,7 @@ TEST_F(PixavantFormatTest, ColourProfilesTravelWithLosslessFiles) {
     EXPECT_EQ(copy.raster.pixels, image.raster.pixels);
 
     // A gray output does not take an RGB profile.
-    Raster gray = photoLike(4, 3, PixelFormat::Gray8);
+    Raster gray = makeGrayPhoto(4, 3);
     ASSERT_EQ(writeDirect(path("gray.jxl"), gray, format::kPixavantLossless, 0, {}, image.meta),
               kSuccess);
     DecodedImage grayBack;
@@ -137,8 +129,9 @@ TEST_F(PixavantFormatTest, ColourProfilesTravelWithLosslessFiles) {
 // The record as written: offset 0, "MM", three entries; the unit (2, inches) is the third one's
 // value, at byte 47. Patched, the resolution follows the unit and damage is ignored.
 TEST_F(PixavantFormatTest, ResolutionFollowsTheExifUnitAndDamageIsIgnored) {
-    ASSERT_EQ(writeDirect(path("r.jxl"), textLike(40, 30), format::kPixavant1Bit, 0, {300, 300}),
-              kSuccess);
+    ASSERT_EQ(
+        writeDirect(path("r.jxl"), makeTextLike(40, 30), format::kPixavant1Bit, 0, {300, 300}),
+        kSuccess);
     const QByteArray written = testing::readBytes(path("r.jxl"));
     ASSERT_TRUE(written.startsWith(QByteArray("\0\0\0\x0CJXL \x0D\x0A\x87\x0A", 12)));
     const qsizetype payload = written.indexOf("Exif") + 4;
@@ -180,14 +173,14 @@ TEST_F(PixavantFormatTest, LibjxlsOwnDecoderReadsEveryCode) {
         int code;
         Raster raster;
     };
-    Raster five = photoLike(50, 40);
+    Raster five = makePhotoLike(50, 40);
     for (uint8_t& v : five.pixels)
         v = uint8_t(std::lrint(std::lrint(v * 31 / 255.0) * 255 / 31.0));
     five.significantBits = 5;
-    const Case cases[] = {{format::kPixavant, photoLike(50, 40)},
-                          {format::kPixavantLossless, photoLike(50, 40, PixelFormat::Gray8)},
+    const Case cases[] = {{format::kPixavant, makePhotoLike(50, 40)},
+                          {format::kPixavantLossless, makeGrayPhoto(50, 40)},
                           {format::kPixavantLossless, five},
-                          {format::kPixavant1Bit, textLike(50, 40)}};
+                          {format::kPixavant1Bit, makeTextLike(50, 40)}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.code);
         const QString in = path("d.jxl"), out = path("d.png");

@@ -9,19 +9,11 @@
 namespace pixavant::imaging {
 namespace {
 
-Raster makeRaster(int width, int height, PixelFormat format) {
-    Raster r;
-    r.width = width;
-    r.height = height;
-    r.format = format;
-    EXPECT_TRUE(r.allocate());
-    return r;
-}
+using testing::makeRaster;
+using testing::rgbAt;
 
 Raster grayField(int width, int height, uint8_t level) {
-    Raster r = makeRaster(width, height, PixelFormat::Gray8);
-    std::fill(r.pixels.begin(), r.pixels.end(), level);
-    return r;
+    return makeRaster(width, height, PixelFormat::Gray8, level);
 }
 
 // A smooth colour gradient with far more than 256 colours.
@@ -35,15 +27,6 @@ Raster photoLike(int width, int height) {
             p[2] = uint8_t((x + y) * 127 / (width + height));
         }
     return r;
-}
-
-std::array<uint8_t, 3> rgbAt(const Raster& r, int x, int y) {
-    if (r.format == PixelFormat::Indexed8)
-        return r.palette.at(r.row(y)[x]);
-    const uint8_t* p = r.row(y) + x * r.channels();
-    if (r.channels() == 1)
-        return {p[0], p[0], p[0]};
-    return {p[0], p[1], p[2]};
 }
 
 TEST(PixelOpsDepth, DitherGivesOnlyBlackAndWhiteAndKeepsTheMeanLevel) {
@@ -190,7 +173,7 @@ TEST(PixelOpsResample, SizesAndFormats) {
     indexed.palette = {{0, 0, 255}};
     ASSERT_EQ(resample(indexed, 8, 8), kSuccess);
     EXPECT_EQ(indexed.format, PixelFormat::Rgb8);
-    EXPECT_EQ(rgbAt(indexed, 3, 3), (std::array<uint8_t, 3>{0, 0, 255}));
+    EXPECT_EQ(rgbAt(indexed, 3, 3), (std::array<int, 3>{0, 0, 255}));
 
     EXPECT_EQ(resample(gray, 0, 5), kErrInvalidArgument);
     EXPECT_EQ(resample(gray, 1 << 15, 1 << 15), kErrNoMemory);

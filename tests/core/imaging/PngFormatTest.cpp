@@ -1,6 +1,7 @@
 #include <cstring>
 
 #include "ImagingFixtures.h"
+#include "ModernFixtures.h"
 #include "PngFixtures.h"
 #include "Testdata.h"
 #include "imaging/ErrorDetail.h"
@@ -9,6 +10,7 @@ namespace pixavant::imaging {
 namespace {
 
 using testing::PngBuilder;
+constexpr auto bytes = testing::bytesOf;
 
 QByteArray be16s(std::initializer_list<uint16_t> values) {
     QByteArray out;
@@ -17,25 +19,6 @@ QByteArray be16s(std::initializer_list<uint16_t> values) {
         out += char(v & 0xff);
     }
     return out;
-}
-
-QByteArray bytes(std::initializer_list<int> values) {
-    QByteArray out;
-    for (int v : values)
-        out += char(v);
-    return out;
-}
-
-std::vector<uint16_t> deepSamples(const Raster& r) {
-    std::vector<uint16_t> out(r.pixels.size() / 2);
-    std::memcpy(out.data(), r.pixels.data(), out.size() * 2);
-    return out;
-}
-
-// A little-endian EXIF block with one entry: the orientation.
-QByteArray exifWithOrientation(uint16_t orientation) {
-    return bytes({'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0, 0x12, 0x01, 3, 0, 1, 0, 0, 0, int(orientation),
-                  0,   0,   0,  0, 0, 0, 0, 0, 0});
 }
 
 class PngTest : public testing::ImagingTest {
@@ -106,7 +89,7 @@ TEST_F(PngTest, ColourTypesAndTransparency) {
         ASSERT_EQ(image.raster.format, c.format);
         std::vector<int> got;
         if (image.raster.isDeep())
-            for (uint16_t v : deepSamples(image.raster))
+            for (uint16_t v : testing::samples16(image.raster))
                 got.push_back(v);
         else
             got.assign(image.raster.pixels.begin(), image.raster.pixels.end());
@@ -133,10 +116,10 @@ TEST_F(PngTest, ExifOrientationIsApplied) {
     for (const char* where : {"before", "after"}) {
         PngBuilder builder(3, 2, 8, 0);
         if (std::strcmp(where, "before") == 0)
-            builder.chunk("eXIf", exifWithOrientation(6));
+            builder.chunk("eXIf", testing::toBytes(testing::exifWithOrientation(6)));
         builder.image(rows);
         if (std::strcmp(where, "after") == 0)
-            builder.chunk("eXIf", exifWithOrientation(6));
+            builder.chunk("eXIf", testing::toBytes(testing::exifWithOrientation(6)));
         DecodedImage image;
         ASSERT_EQ(decodeBytes(builder.finish(), image), kSuccess) << where;
         // Turned 90 degrees clockwise: 2 x 3, the first column read bottom up.
@@ -196,9 +179,7 @@ TEST_F(PngTest, DeclaredLengthsAreNotTrusted) {
     ASSERT_EQ(decodeBytes(PngBuilder(2, 1, 8, 0).chunk("iTXt", small).image(bytes({1, 2})).finish(),
                           image),
               kSuccess);
-    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(image.meta.embedded.xmp.data()),
-                         qsizetype(image.meta.embedded.xmp.size())),
-              QByteArray("<x:xmpmeta/>"));
+    EXPECT_EQ(testing::toBytes(image.meta.embedded.xmp), QByteArray("<x:xmpmeta/>"));
 }
 
 TEST_F(PngTest, DamagedPixelsFailTheFile) {

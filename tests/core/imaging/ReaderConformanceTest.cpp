@@ -37,16 +37,6 @@ class ReaderConformance : public testing::ImagingTest {
         clearErrorDetail();
         return testing::decode(file, image);
     }
-
-    // The raster as RGB bytes.
-    static std::vector<uint8_t> rgb(const Raster& r) {
-        if (r.channels() == 3)
-            return r.pixels;
-        std::vector<uint8_t> out;
-        for (uint8_t v : r.pixels)
-            out.insert(out.end(), {v, v, v});
-        return out;
-    }
 };
 
 // Layouts the BMP suite of the conformance check does not have.
@@ -76,7 +66,7 @@ TEST_F(ReaderConformance, BmpHeaderVersionsAndPixelLayouts) {
         dirtyTheHeap();
         DecodedImage image;
         ASSERT_EQ(decode(file, image), kSuccess) << errorDetail().toStdString();
-        EXPECT_EQ(rgb(image.raster),
+        EXPECT_EQ(testing::rgbSamples(image.raster),
                   c.white ? std::vector<uint8_t>(w * h * 3, 255) : quadrantPattern(w, h));
     }
 }
@@ -111,7 +101,7 @@ TEST_F(ReaderConformance, GifFrameLiesOnItsLogicalScreen) {
         for (int y = 0; y < fh; ++y)
             std::copy_n(&pattern[size_t(y) * fw * 3], fw * 3,
                         &expected[(size_t(y + top) * size_t(width) + size_t(left)) * 3]);
-        EXPECT_EQ(rgb(image.raster), expected);
+        EXPECT_EQ(testing::rgbSamples(image.raster), expected);
     }
 }
 
@@ -170,12 +160,9 @@ TEST_F(ReaderConformance, PostScriptPageIsItsBoxOrTheFirstPage) {
         ASSERT_EQ(decode(file, image), kSuccess) << errorDetail().toStdString();
         ASSERT_EQ(image.raster.width, c.width);
         ASSERT_EQ(image.raster.height, c.height);
-        const std::vector<uint8_t> pixels = rgb(image.raster);
         for (const auto& [x, y, want] : c.pixels)
-            for (int k = 0; k < 3; ++k)
-                EXPECT_NEAR(pixels[(size_t(y) * size_t(c.width) + size_t(x)) * 3 + size_t(k)],
-                            want[size_t(k)], 8)
-                    << x << "," << y;
+            EXPECT_TRUE(testing::colourNear(testing::rgbAt(image.raster, x, y), want))
+                << x << "," << y;
     }
 }
 

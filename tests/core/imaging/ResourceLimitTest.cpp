@@ -10,6 +10,7 @@
 #include <tuple>
 
 #include "ImagingFixtures.h"
+#include "PngFixtures.h"
 
 namespace pixavant::imaging {
 namespace {
@@ -58,29 +59,6 @@ QByteArray magickFile(const QString& dir, const QString& coder) {
     return testing::readBytes(path);
 }
 
-uint32_t crc32(const QByteArray& data) {
-    uint32_t crc = 0xffffffffu;
-    for (const char c : data) {
-        crc ^= uint8_t(c);
-        for (int k = 0; k < 8; ++k)
-            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
-    }
-    return ~crc;
-}
-
-// libpng checks the header's checksum before its size: a PNG built by hand.
-QByteArray pngHeader(uint32_t width, uint32_t height) {
-    QByteArray b("\x89PNG\r\n\x1a\n", 8);
-    for (QByteArray chunk :
-         {QByteArray("IHDR") + be(width) + be(height) + QByteArray("\x08\x02\0\0\0", 5),
-          QByteArray("IDAT\x78\x9c\x03\x00\x00\x00\x00\x01", 12)}) {
-        putBe32(b, uint32_t(chunk.size() - 4));
-        b += chunk;
-        putBe32(b, crc32(chunk));
-    }
-    return b;
-}
-
 QByteArray tiffWithSize(uint32_t width, uint32_t height) {
     return testing::buildRawTiff(
         {.width = width, .height = height, .stripByteCount = 64, .stripData = QByteArray(64, 'x')});
@@ -104,7 +82,9 @@ TEST_F(ResourceLimits, OversizedHeaderFailsWithNotEnoughMemoryInEveryReader) {
         {"wide.tif", tiffWithSize(4000000, 100)},
         {"huge.bmp", patched(testsupport::bmpFile(8, 8, {}), {{18, le(20000)}, {22, le(20000)}})},
         {"huge.gif", patched(magickFile(d, "GIF"), {{6, le(65000, 2)}, {8, le(65000, 2)}})},
-        {"huge.png", pngHeader(20000, 20000)},
+        {"huge.png", testing::PngBuilder(20000, 20000, 8, 2)
+                         .chunk("IDAT", QByteArray("\x78\x9c\x03\x00\x00\x00\x00\x01", 8))
+                         .finish()},
         {"huge.pcx", patched(pcx, {{8, le(64999, 2)}, {10, le(64999, 2)}, {66, le(65000, 2)}})},
         {"huge.tga", patched(magickFile(d, "TGA"), {{12, le(65000, 2)}, {14, le(65000, 2)}})},
         {"huge.ras", patched(magickFile(d, "SUN"), {{4, be(20000)}, {8, be(20000)}})},

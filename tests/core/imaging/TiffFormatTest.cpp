@@ -401,12 +401,6 @@ std::vector<uint8_t> bytesOf(std::initializer_list<T> values) {
     return out;
 }
 
-std::vector<uint16_t> deepSamples(const Raster& r) {
-    std::vector<uint16_t> out(r.pixels.size() / 2);
-    std::memcpy(out.data(), r.pixels.data(), out.size() * 2);
-    return out;
-}
-
 TiffFixture sampleFixture(uint32_t width, uint16_t bits, uint16_t kind, uint16_t samples,
                           uint16_t photometric, std::vector<uint8_t> data) {
     TiffFixture f;
@@ -478,7 +472,7 @@ TEST_F(TiffTest, SampleKindsMapToSixteenBitLevels) {
         ASSERT_EQ(testing::decodeDeep(fixture("kind.tif", c.fixture), image), kSuccess);
         ASSERT_EQ(image.raster.format, c.format);
         if (image.raster.isDeep()) {
-            EXPECT_EQ(deepSamples(image.raster), c.levels);
+            EXPECT_EQ(testing::samples16(image.raster), c.levels);
         } else {
             EXPECT_EQ(std::vector<uint16_t>(image.raster.pixels.begin(), image.raster.pixels.end()),
                       c.levels);

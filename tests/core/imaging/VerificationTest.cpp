@@ -18,12 +18,7 @@ class VerificationTest : public testing::ImagingTest {
 };
 
 Raster gray(int width, int height, uint8_t value) {
-    Raster r;
-    r.width = width;
-    r.height = height;
-    r.format = PixelFormat::Gray8;
-    r.pixels.assign(size_t(width) * size_t(height), value);
-    return r;
+    return testing::makeRaster(width, height, PixelFormat::Gray8, value);
 }
 
 // Every writer at every depth asked: the file states its format code, size, depth, compression and
