@@ -17,36 +17,17 @@ using imaging::Raster;
 
 namespace {
 
-// "Exif\0\0" and a little-endian TIFF structure with one IFD.
+// "Exif\0\0" and the block of the fields given; resolutions as hundredths.
 QByteArray exifPayload(const ExifFields& f) {
-    struct Entry {
-        uint16_t tag;
-        uint16_t type;  // 3 SHORT, 5 RATIONAL
-        double value;
-    };
-    std::vector<Entry> entries;
-    for (const Entry& e :
-         {Entry{0x0112, 3, double(f.orientation)}, Entry{0x011A, 5, f.xResolution},
-          Entry{0x011B, 5, f.yResolution}, Entry{0x0128, 3, double(f.resolutionUnit)}})
-        if (e.value != 0)
+    std::vector<TiffEntry> entries;
+    for (const TiffEntry& e :
+         {TiffEntry{0x0112, 3, uint32_t(f.orientation)},
+          TiffEntry{0x011A, 5, uint32_t(std::lround(f.xResolution * 100)), 100},
+          TiffEntry{0x011B, 5, uint32_t(std::lround(f.yResolution * 100)), 100},
+          TiffEntry{0x0128, 3, uint32_t(f.resolutionUnit)}})
+        if (e.numerator != 0)
             entries.push_back(e);
-    QByteArray tiff("II*\0\x08\0\0\0", 8), data;
-    putLe16(tiff, uint32_t(entries.size()));
-    const uint32_t dataOffset = 8 + 2 + uint32_t(entries.size()) * 12 + 4;
-    for (const Entry& e : entries) {
-        putLe16(tiff, e.tag);
-        putLe16(tiff, e.type);
-        putLe32(tiff, 1);
-        if (e.type == 3) {
-            putLe32(tiff, uint32_t(e.value));
-        } else {
-            putLe32(tiff, dataOffset + uint32_t(data.size()));
-            putLe32(data, uint32_t(std::lround(e.value * 100)));
-            putLe32(data, 100);
-        }
-    }
-    putLe32(tiff, 0);
-    return QByteArray("Exif\0\0", 6) + tiff + data;
+    return QByteArray("Exif\0\0", 6) + toBytes(exifBlock(entries));
 }
 
 // A fixture that libjpeg refuses is a fault of the test itself.
@@ -58,6 +39,40 @@ QByteArray exifPayload(const ExifFields& f) {
 }
 
 }  // namespace
+
+std::vector<uint8_t> exifBlock(const std::vector<TiffEntry>& entries, bool bigEndian,
+                               bool sharedValue) {
+    std::vector<uint8_t> b =
+        bigEndian ? std::vector<uint8_t>{'M', 'M'} : std::vector<uint8_t>{'I', 'I'};
+    const auto put = [&](uint32_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            b.push_back(uint8_t(v >> (8 * (bigEndian ? bytes - 1 - i : i))));
+    };
+    put(42, 2);
+    put(8, 4);
+    put(uint32_t(entries.size()), 2);
+    uint32_t data = 8 + 2 + 12 * uint32_t(entries.size()) + 4;
+    for (const TiffEntry& e : entries) {
+        put(e.tag, 2);
+        put(e.type, 2);
+        put(1, 4);
+        if (e.type == 3) {
+            put(e.numerator, 2);
+            put(0, 2);
+        } else {
+            put(data, 4);
+            if (!sharedValue)
+                data += 8;
+        }
+    }
+    put(0, 4);
+    for (const TiffEntry& e : entries)
+        if (e.type == 5 && (!sharedValue || &e == &entries.front())) {
+            put(e.numerator, 4);
+            put(e.denominator, 4);
+        }
+    return b;
+}
 
 QByteArray makeJpeg(const Raster& image, const JpegFixture& fixture) {
     jpeg_compress_struct cinfo{};

@@ -10,6 +10,24 @@
 
 namespace pixavant::testing {
 
+// One entry of a TIFF directory, with one value: a SHORT (type 3) or a RATIONAL (type 5).
+struct TiffEntry {
+    uint16_t tag;
+    uint16_t type;
+    uint32_t numerator;
+    uint32_t denominator = 1;
+};
+
+// An EXIF block: a TIFF structure whose one directory holds the entries. A rational's value lies
+// after the directory, unless `sharedValue` points every rational at the first one's.
+std::vector<uint8_t> exifBlock(const std::vector<TiffEntry>& entries, bool bigEndian = false,
+                               bool sharedValue = false);
+
+// An EXIF block of nothing but an orientation tag.
+inline std::vector<uint8_t> exifWithOrientation(int orientation) {
+    return exifBlock({{0x0112, 3, uint32_t(orientation)}});
+}
+
 // EXIF fields written into an APP1 "Exif" marker (IFD0 only). A value of 0 leaves the tag out.
 struct ExifFields {
     int orientation = 0;

@@ -196,10 +196,4 @@ QByteArray makeWebp(const imaging::Raster& rgb, const WebpFixture& f) {
     return bytes;
 }
 
-std::vector<uint8_t> exifWithOrientation(int orientation) {
-    // "II", 42, IFD at 8; one entry: Orientation (0x0112), SHORT, 1, value; next IFD 0.
-    return {'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0, 0x12, 0x01, 3, 0, 1, 0, 0, 0, uint8_t(orientation),
-            0,   0,   0,  0, 0, 0, 0};
-}
-
 }  // namespace pixavant::testing

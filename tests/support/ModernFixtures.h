@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "JpegFixtures.h"
 #include "imaging/Raster.h"
 
 namespace pixavant::testing {
@@ -36,8 +37,5 @@ struct WebpFixture {
 };
 
 QByteArray makeWebp(const imaging::Raster& rgb, const WebpFixture& fixture = {});
-
-// A little-endian EXIF block of nothing but an orientation tag.
-std::vector<uint8_t> exifWithOrientation(int orientation);
 
 }  // namespace pixavant::testing

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "ImagingFixtures.h"
+#include "imaging/SampleWidth.h"
 
 namespace pixavant::imaging {
 namespace {
@@ -29,14 +30,23 @@ class DeepColourTest : public testing::ImagingTest {
     }
 };
 
+// Samples of one width scaled to another go to the nearest level: the ends stay the ends. Both the
+// readers' scaling (scaleSample) and libheif's samples (rescaleSample) round so.
 TEST(ScaleSample, RoundsToTheNearestLevelOfTheOtherWidth) {
-    EXPECT_EQ(scaleSample(1023, 10, 16), 65535u);
-    EXPECT_EQ(scaleSample(512, 10, 16), 32800u);  // 512 x 65535 / 1023 = 32799.53
-    EXPECT_EQ(scaleSample(4095, 12, 8), 255u);
-    EXPECT_EQ(scaleSample(2048, 12, 8), 128u);  // 127.56
-    EXPECT_EQ(scaleSample(0x80000000u, 32, 16), 32768u);
-    EXPECT_EQ(scaleSample(255, 8, 16), 65535u);
-    EXPECT_EQ(scaleSample(65535, 16, 16), 65535u);
+    const std::tuple<uint32_t, int, int, uint32_t> cases[] = {
+        {1023, 10, 16, 65535}, {512, 10, 16, 32800},  // 32799.53
+        {4095, 12, 8, 255},    {2048, 12, 8, 128},    // 127.56
+        {2047, 12, 8, 127},    {512, 10, 8, 128},      {2, 10, 8, 0},
+        {3, 10, 8, 1},         {0, 10, 8, 0},          {0x80000000u, 32, 16, 32768},
+        {255, 8, 16, 65535},   {65535, 16, 16, 65535}, {65535, 16, 8, 255},
+        {1, 1, 16, 65535},
+    };
+    for (const auto& [value, from, to, expected] : cases) {
+        EXPECT_EQ(scaleSample(value, from, to), expected) << value << " of " << from << " bits";
+        EXPECT_EQ(rescaleSample(value, from, to), expected) << value << " of " << from << " bits";
+    }
+    // libheif's samples are clamped: a 10-bit sample over 1023 is white.
+    EXPECT_EQ(rescaleSample(2000, 10, 8), 255u);
 }
 
 // Reduced to 8 bits, each sample goes to the nearest 8-bit level: v x 255 / 65535, rounded.
@@ -50,8 +60,9 @@ TEST(ReduceToEightBit, TakesTheNearestLevel) {
     EXPECT_EQ(eightBit.pixels, std::vector<uint8_t>({0, 0, 1, 127, 254, 255}));
 }
 
-// At 48 bits a 16-bit master goes into TIFF and PIXAVANT lossless bit for bit, which the read
-// back check confirms; at any other depth it is written at 8 bits.
+// At 48 bits a 16-bit master (written by the TIFF writer, uncompressed) goes into TIFF and PIXAVANT
+// lossless bit for bit, stated as 16 bits a sample, which the read back check confirms; at any
+// other depth it is written at 8 bits.
 TEST_F(DeepColourTest, SixteenBitMastersAreKeptBitForBit) {
     for (PixelFormat format : {PixelFormat::Gray16, PixelFormat::Rgb16}) {
         const Raster raster = deepPattern(format);
@@ -65,6 +76,9 @@ TEST_F(DeepColourTest, SixteenBitMastersAreKeptBitForBit) {
             ASSERT_EQ(control.save(out, {int16_t(code), 0, -1}), kSuccess);
             EXPECT_EQ(control.lastVerification().method, VerifyMethod::Identical);
             EXPECT_TRUE(control.lastVerification().passed);
+            FileInfoRecord info;
+            ASSERT_EQ(readFileInfo(out, info), kSuccess);
+            EXPECT_EQ(info.BitsPerPixel, 16 * raster.channels());
             DecodedImage back;
             ASSERT_EQ(testing::decodeDeep(out, back), kSuccess);
             EXPECT_EQ(back.raster.format, format);

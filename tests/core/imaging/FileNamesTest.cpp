@@ -54,20 +54,6 @@ TEST(FileNames, UndecodableBytesAreShownEscaped) {
               QString::fromUtf8("caf\xc3\xa9 \\x41.jpg"));
 }
 
-TEST(FileNames, FailureCausesInAFewWords) {
-    const std::pair<int, const char*> cases[] = {
-        {EACCES, "permission denied"},
-        {EPERM, "permission denied"},
-        {ENAMETOOLONG, "name too long"},
-        {ENOSPC, "no space left on the device"},
-        {EDQUOT, "no space left on the device"},
-        {EROFS, "read-only file system"},
-        {ENOENT, "no such folder"},
-    };
-    for (const auto& [error, text] : cases)
-        EXPECT_EQ(failureCause(error), text) << error;
-}
-
 class RawNameTest : public testing::ImagingTest {
   protected:
     void SetUp() override {

@@ -1,7 +1,6 @@
 #include <cstring>
 
 #include "ImagingFixtures.h"
-#include "ModernFixtures.h"
 #include "PngFixtures.h"
 #include "Testdata.h"
 #include "imaging/ErrorDetail.h"
