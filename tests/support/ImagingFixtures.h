@@ -46,6 +46,13 @@ inline int decode(const QString& path, imaging::DecodedImage& image) {
     return status;
 }
 
+// The file's information; a failure to read it fails the test.
+inline imaging::FileInfoRecord infoOf(const QString& path) {
+    imaging::FileInfoRecord record;
+    EXPECT_EQ(imaging::readFileInfo(path, record), imaging::kSuccess) << path.toStdString();
+    return record;
+}
+
 // A raster of the size and format, every sample `fill`.
 inline imaging::Raster makeRaster(int width, int height, imaging::PixelFormat format,
                                   uint8_t fill = 0) {

@@ -76,8 +76,7 @@ TEST_F(DeepColourTest, SixteenBitMastersAreKeptBitForBit) {
             ASSERT_EQ(control.save(out, {int16_t(code), 0, -1}), kSuccess);
             EXPECT_EQ(control.lastVerification().method, VerifyMethod::Identical);
             EXPECT_TRUE(control.lastVerification().passed);
-            FileInfoRecord info;
-            ASSERT_EQ(readFileInfo(out, info), kSuccess);
+            const imaging::FileInfoRecord info = testing::infoOf(out);
             EXPECT_EQ(info.BitsPerPixel, 16 * raster.channels());
             DecodedImage back;
             ASSERT_EQ(testing::decodeDeep(out, back), kSuccess);

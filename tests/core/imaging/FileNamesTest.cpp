@@ -78,8 +78,7 @@ TEST_F(RawNameTest, ALatin1FileIsReadAndWrittenByItsBytes) {
         ::rename(QFile::encodeName(source_).constData(), (folder + "/Caf\xe9.jpg").constData()), 0);
     const QString source = decodeFileName(folder + "/Caf\xe9.jpg");
 
-    FileInfoRecord info;
-    ASSERT_EQ(readFileInfo(source, info), imaging::kSuccess);
+    const imaging::FileInfoRecord info = testing::infoOf(source);
     EXPECT_EQ(std::pair(info.Width, info.Height), std::pair(64, 48));
     ImagingControl control;
     ASSERT_EQ(control.load(source, 0), kSuccess);

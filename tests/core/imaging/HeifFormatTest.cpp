@@ -25,8 +25,7 @@ TEST_F(HeifFormat, TheFilesTransformIsAppliedAndItsExifOrientationNever) {
     f.transform = 6;  // turned 90 degrees clockwise by the file itself
     f.exif = exifWithOrientation(8);
     const QString file = write("turned.heic", makeHeif(makeQuadrants(64, 32), f));
-    imaging::FileInfoRecord info;
-    ASSERT_EQ(imaging::readFileInfo(file, info), imaging::kSuccess);
+    const imaging::FileInfoRecord info = testing::infoOf(file);
     EXPECT_EQ(info.Format, imaging::format::kHeif);
     EXPECT_EQ(std::make_pair(info.Width, info.Height), std::make_pair(32, 64));
 
@@ -65,8 +64,7 @@ TEST_F(HeifFormat, HevcAndAv1AreNamedWithTheirCompressionAndDepth) {
         f.bitDepth = c.bits;
         f.alpha = c.alpha;
         const QString file = write(c.av1 ? "a.avif" : "a.heic", makeHeif(photo, f));
-        imaging::FileInfoRecord info;
-        ASSERT_EQ(imaging::readFileInfo(file, info), imaging::kSuccess) << c.name;
+        const imaging::FileInfoRecord info = testing::infoOf(file);
         EXPECT_EQ(info.Format, c.code);
         EXPECT_EQ(imaging::formatName(info.Format), c.name);
         EXPECT_EQ(info.Compression, c.compression);

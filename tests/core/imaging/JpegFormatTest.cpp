@@ -16,11 +16,6 @@ class JpegFormatTest : public testing::ImagingTest {
     QString writeJpeg(const QString& name, const Raster& image, const JpegFixture& fixture = {}) {
         return write(name, makeJpeg(image, fixture));
     }
-    static FileInfoRecord info(const QString& file) {
-        FileInfoRecord record;
-        EXPECT_EQ(readFileInfo(file, record), imaging::kSuccess) << file.toStdString();
-        return record;
-    }
 };
 
 JpegFixture marked(int h, int v, bool jfif, bool exif) {
@@ -47,13 +42,13 @@ TEST_F(JpegFormatTest, FormatCodeFollowsHeaderAndSampling) {
     };
     for (const auto& c : cases) {
         const Raster image = c.gray ? testing::makeGrayPhoto(40, 24) : makePhotoLike(40, 24);
-        const FileInfoRecord record = info(writeJpeg("f.jpg", image, c.fixture));
+        const FileInfoRecord record = testing::infoOf(writeJpeg("f.jpg", image, c.fixture));
         EXPECT_EQ(std::tuple(record.Format, record.BitsPerPixel, record.Width, record.Height),
                   std::tuple(c.code, c.gray ? 8 : 24, 40, 24))
             << &c - cases;
     }
     const FileInfoRecord progressive =
-        info(writeJpeg("p.jpg", makePhotoLike(40, 24), {.progressive = true}));
+        testing::infoOf(writeJpeg("p.jpg", makePhotoLike(40, 24), {.progressive = true}));
     EXPECT_EQ(progressive.Compression, "Progressive JPEG");
 }
 
@@ -84,7 +79,7 @@ TEST_F(JpegFormatTest, ResolutionFromJfifDensityOrExif) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const QString jpeg = writeJpeg("r.jpg", makePhotoLike(16, 16), c.fixture);
-        const FileInfoRecord record = info(jpeg);
+        const FileInfoRecord record = testing::infoOf(jpeg);
         EXPECT_EQ(record.XResolution, c.dpi);
         EXPECT_EQ(record.YResolution, c.dpi);
         ImagingControl control;
@@ -152,7 +147,7 @@ TEST_F(JpegFormatTest, ExifOrientationTurnsTheImage) {
             {.exif = true,
              .exifFields = {.orientation = orientation, .xResolution = 300, .yResolution = 100}});
         const bool turned = orientation >= 5;
-        const FileInfoRecord record = info(file);
+        const FileInfoRecord record = testing::infoOf(file);
         EXPECT_EQ(std::tuple(record.Width, record.Height, record.XResolution),
                   turned ? std::tuple(16, 32, 100) : std::tuple(32, 16, 300));
         Raster expected = upright.displayRaster();

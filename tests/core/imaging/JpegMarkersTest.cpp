@@ -10,7 +10,6 @@
 namespace pixavant::imaging {
 namespace {
 
-using testing::ExifFields;
 using testing::JpegFixture;
 using testing::makeJpeg;
 using testing::makePhotoLike;
@@ -30,36 +29,16 @@ TEST(JpegMarkersTest, FindsComponentsOrientationAndWhereResolutionIsStated) {
         bool exif;
         bool jfif;
     };
+    const JpegFixture jfif300{.densityUnit = 1, .xDensity = 300, .yDensity = 300};
+    const JpegFixture turned{.jfif = false, .exif = true, .exifFields = {.orientation = 6}};
+    const JpegFixture exif72{.exif = true, .exifFields = {.xResolution = 72, .yResolution = 72}};
+    const JpegFixture outOfRange{.exif = true, .exifFields = {.orientation = 9}};
     const Case cases[] = {
-        {"jfif colour",
-         {.densityUnit = 1, .xDensity = 300, .yDensity = 300},
-         false,
-         3,
-         1,
-         false,
-         true},
+        {"jfif colour", jfif300, false, 3, 1, false, true},
         {"jfif gray", {}, true, 1, 1, false, true},
-        {"exif turned",
-         {.jfif = false, .exif = true, .exifFields = ExifFields{.orientation = 6}},
-         false,
-         3,
-         6,
-         true,
-         false},
-        {"exif without orientation",
-         {.exif = true, .exifFields = ExifFields{.xResolution = 72, .yResolution = 72}},
-         false,
-         3,
-         1,
-         true,
-         true},
-        {"exif orientation out of range",
-         {.exif = true, .exifFields = ExifFields{.orientation = 9}},
-         false,
-         3,
-         1,
-         true,
-         true},
+        {"exif turned", turned, false, 3, 6, true, false},
+        {"exif without orientation", exif72, false, 3, 1, true, true},
+        {"exif orientation out of range", outOfRange, false, 3, 1, true, true},
     };
     for (const Case& c : cases) {
         const std::vector<uint8_t> jpeg = jpegOf(c.fixture, c.gray);

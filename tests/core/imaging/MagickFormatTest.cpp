@@ -25,8 +25,7 @@ class MagickFormatTest : public testing::ImagingTest {
         SCOPED_TRACE(name.toStdString());
         const QString file = path(name);
         ASSERT_TRUE(writeMagickImage(file, 40, 30, quadrantPattern(40, 30), options));
-        FileInfoRecord i;
-        ASSERT_EQ(readFileInfo(file, i), imaging::kSuccess);
+        const imaging::FileInfoRecord i = testing::infoOf(file);
         EXPECT_EQ(std::tuple(i.Format, i.Width, i.Height, i.BitsPerPixel, i.Compression),
                   std::tuple(expectedCode, 40, 30, expectedBits, expectedCompression));
         EXPECT_EQ(i.SizeDisk, QFileInfo(file).size());
@@ -82,8 +81,7 @@ TEST_F(MagickFormatTest, IconsAndPhotoCdGiveTheirImage) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        FileInfoRecord info;
-        ASSERT_EQ(readFileInfo(path(c.name), info), imaging::kSuccess);
+        const imaging::FileInfoRecord info = testing::infoOf(path(c.name));
         EXPECT_EQ(std::tuple(info.Format, info.Width, info.Height),
                   std::tuple(c.code, c.width, c.height));
         DecodedImage image;
@@ -136,14 +134,12 @@ TEST_F(MagickFormatTest, GrayAlphaAndResolution) {
     EXPECT_EQ(image.raster.format, PixelFormat::Gray8);
     EXPECT_EQ(image.raster.row(3)[10], 40);
     EXPECT_NEAR(image.meta.xDpi, 300, 1);
-    FileInfoRecord info;
-    ASSERT_EQ(readFileInfo(gray, info), imaging::kSuccess);
+    const imaging::FileInfoRecord info = testing::infoOf(gray);
     EXPECT_NEAR(info.XResolution, 300, 1);
 
     const QString bmp = path("dpi.bmp");
     ASSERT_TRUE(writeMagickImage(bmp, 8, 8, quadrantPattern(8, 8), {.coder = "BMP3", .dpi = 150}));
-    ASSERT_EQ(readFileInfo(bmp, info), imaging::kSuccess);
-    EXPECT_EQ(info.XResolution, 150);
+    EXPECT_EQ(testing::infoOf(bmp).XResolution, 150);
     ASSERT_EQ(decode(bmp, image), kSuccess);
     EXPECT_NEAR(image.meta.xDpi, 150, 1);
 

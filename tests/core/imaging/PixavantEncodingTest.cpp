@@ -312,8 +312,7 @@ TEST_F(PixavantEncodingTest, CameraJpegsAreCarriedOverAtTheirOwnResolutionAndAt7
     };
     for (const auto& c : cases) {
         const QString source = root + QLatin1Char('/') + QLatin1String(c.file);
-        FileInfoRecord info;
-        ASSERT_EQ(readFileInfo(source, info), imaging::kSuccess) << c.file;
+        const imaging::FileInfoRecord info = testing::infoOf(source);
         const int32_t own = info.XResolution > 0 ? info.XResolution : 72;
         for (const int32_t dpi : {own, 72}) {
             SCOPED_TRACE(std::string(c.file) + " at " + std::to_string(dpi) + " dpi");
@@ -333,8 +332,7 @@ TEST_F(PixavantEncodingTest, CameraJpegsAreCarriedOverAtTheirOwnResolutionAndAt7
             EXPECT_EQ(changed == 0, dpi == own) << changed;
             EXPECT_LE(changed, 5 + 18);
             EXPECT_LT(QFileInfo(path("out.jxl")).size(), QFileInfo(source).size());
-            FileInfoRecord written;
-            ASSERT_EQ(readFileInfo(path("out.jxl"), written), imaging::kSuccess);
+            const imaging::FileInfoRecord written = testing::infoOf(path("out.jxl"));
             EXPECT_EQ(std::tuple(written.Width, written.Height, written.XResolution),
                       std::tuple(info.Width, info.Height, dpi));
         }

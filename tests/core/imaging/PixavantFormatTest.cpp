@@ -85,8 +85,7 @@ TEST_F(PixavantFormatTest, ColourProfilesTravelWithLosslessFiles) {
     DecodedImage image;
     ASSERT_EQ(readDirect(path("p3.jxl"), image), kSuccess);
     ASSERT_FALSE(image.meta.iccProfile.empty());
-    FileInfoRecord info;
-    ASSERT_EQ(readFileInfo(path("p3.jxl"), info), imaging::kSuccess);
+    const imaging::FileInfoRecord info = testing::infoOf(path("p3.jxl"));
     EXPECT_EQ(std::tuple(info.Format, info.Width, info.Height, info.BitsPerPixel),
               std::tuple(format::kPixavantLossless, 4, 3, 24));
 
@@ -155,8 +154,7 @@ TEST_F(PixavantFormatTest, ResolutionFollowsTheExifUnitAndDamageIsIgnored) {
         SCOPED_TRACE(c.name);
         QByteArray bytes = written;
         write("p.jxl", bytes.replace(payload + c.offset, c.bytes.size(), c.bytes));
-        FileInfoRecord info;
-        ASSERT_EQ(readFileInfo(path("p.jxl"), info), imaging::kSuccess);
+        const imaging::FileInfoRecord info = testing::infoOf(path("p.jxl"));
         EXPECT_EQ(info.XResolution, c.dpi);
         EXPECT_EQ(info.YResolution, c.dpi);
         DecodedImage image;

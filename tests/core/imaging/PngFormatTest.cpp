@@ -102,8 +102,7 @@ TEST_F(PngTest, InformationNamesTheFormatDepthAndResolution) {
             .chunk("pHYs", PngBuilder::be32(11811) + PngBuilder::be32(5906) + bytes({1}))
             .image(QByteArray(36, '\x11'))
             .finish();
-    FileInfoRecord info;
-    ASSERT_EQ(readFileInfo(write("i.png", png), info), imaging::kSuccess);
+    const imaging::FileInfoRecord info = testing::infoOf(write("i.png", png));
     EXPECT_EQ(std::tuple(info.Format, info.Width, info.Height, info.BitsPerPixel, info.Compression,
                          info.XResolution, info.YResolution, info.TotalPages),
               std::tuple(format::kPng, 3, 2, 48, QStringLiteral("Deflate"), 300, 150, 1));

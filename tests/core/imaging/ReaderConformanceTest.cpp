@@ -60,8 +60,7 @@ TEST_F(ReaderConformance, BmpHeaderVersionsAndPixelLayouts) {
         SCOPED_TRACE(c.name);
         const QString file = path(QString(c.name) + ".bmp");
         ASSERT_TRUE(testsupport::writeBytes(file, testsupport::bmpFile(w, h, c.layout)));
-        FileInfoRecord info;
-        ASSERT_EQ(readFileInfo(file, info), imaging::kSuccess);
+        const imaging::FileInfoRecord info = testing::infoOf(file);
         EXPECT_EQ(std::pair(info.Format, info.BitsPerPixel), std::pair(c.code, c.layout.bits));
         dirtyTheHeap();
         DecodedImage image;
@@ -92,8 +91,7 @@ TEST_F(ReaderConformance, GifFrameLiesOnItsLogicalScreen) {
         }
         const QString file = path("screen.gif");
         ASSERT_TRUE(testsupport::writeBytes(file, placed));
-        FileInfoRecord info;
-        ASSERT_EQ(readFileInfo(file, info), imaging::kSuccess);
+        const imaging::FileInfoRecord info = testing::infoOf(file);
         EXPECT_EQ(std::pair(info.Width, info.Height), std::pair(width, height));
         DecodedImage image;
         ASSERT_EQ(decode(file, image), kSuccess);
@@ -151,8 +149,7 @@ TEST_F(ReaderConformance, PostScriptPageIsItsBoxOrTheFirstPage) {
         SCOPED_TRACE(c.name);
         const QString file = path("page.eps");
         ASSERT_TRUE(testsupport::writeBytes(file, c.text));
-        FileInfoRecord info;
-        ASSERT_EQ(readFileInfo(file, info), imaging::kSuccess);
+        const imaging::FileInfoRecord info = testing::infoOf(file);
         EXPECT_EQ(info.Format, format::kEps);
         EXPECT_EQ(info.Width, c.width);
         EXPECT_EQ(info.Height, c.height);

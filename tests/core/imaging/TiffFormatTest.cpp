@@ -164,8 +164,7 @@ TEST_P(TiffInfoTest, ReportsCodeDepthAndCompressionAndDecodes) {
     const TiffFixture& f = c.fixture;
     const QString file = fixture(QString::fromLatin1(c.name) + ".tif", f);
 
-    FileInfoRecord i;
-    ASSERT_EQ(readFileInfo(file, i), imaging::kSuccess);
+    const imaging::FileInfoRecord i = testing::infoOf(file);
     EXPECT_EQ(std::tuple(i.Format, i.Width, i.Height, i.BitsPerPixel, i.Compression, i.TotalPages),
               std::tuple(c.code, int(f.width), int(f.height), c.bits,
                          QString::fromLatin1(c.compression), 1));
@@ -200,15 +199,14 @@ TEST_F(TiffTest, ResolutionIsReportedInDotsPerInch) {
         f.yResolution = c.value * 2;
         f.resolutionUnit = c.unit;
         const QString file = fixture("res.tif", f);
-        FileInfoRecord info;
-        ASSERT_EQ(readFileInfo(file, info), imaging::kSuccess);
+        const imaging::FileInfoRecord info = testing::infoOf(file);
         EXPECT_EQ(info.XResolution, c.dpi) << c.value << " unit " << c.unit;
         DecodedImage image;
         ASSERT_EQ(testing::decode(file, image), kSuccess);
         EXPECT_NEAR(image.meta.xDpi, c.dpi, 0.51);
     }
-    FileInfoRecord info;
-    ASSERT_EQ(readFileInfo(fixture("none.tif", patterned(4, 4, 8, 1, 1)), info), imaging::kSuccess);
+    const imaging::FileInfoRecord info =
+        testing::infoOf(fixture("none.tif", patterned(4, 4, 8, 1, 1)));
     EXPECT_EQ(info.XResolution, 0);
 }
 
@@ -336,8 +334,7 @@ TEST_F(TiffTest, PagesAreCountedAndTheFirstIsLoaded) {
         f.pages = 3;
         f.bigTiff = big;
         const QString file = fixture("pages.tif", f);
-        FileInfoRecord info;
-        ASSERT_EQ(readFileInfo(file, info), imaging::kSuccess);
+        const imaging::FileInfoRecord info = testing::infoOf(file);
         EXPECT_EQ(info.TotalPages, 3) << "BigTIFF " << big;
         DecodedImage image;
         ASSERT_EQ(testing::decode(file, image), kSuccess);
@@ -350,8 +347,7 @@ TEST_F(TiffTest, PagesAreCountedAndTheFirstIsLoaded) {
         raw.directories = directories;
         raw.loop = loop;
         ASSERT_TRUE(writeFile(path("many.tif"), buildRawTiff(raw)));
-        FileInfoRecord info;
-        ASSERT_EQ(readFileInfo(path("many.tif"), info), imaging::kSuccess);
+        const imaging::FileInfoRecord info = testing::infoOf(path("many.tif"));
         EXPECT_EQ(info.TotalPages, pages);
         DecodedImage image;
         EXPECT_EQ(testing::decode(path("many.tif"), image), kSuccess);
@@ -372,8 +368,7 @@ TEST_F(TiffTest, CcittOutputDecodesWithLibtiffTools) {
         process.start(tiffcp, {"-c", "none", out, plain});
         ASSERT_TRUE(process.waitForFinished(20000));
         ASSERT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
-        FileInfoRecord info;
-        ASSERT_EQ(readFileInfo(plain, info), imaging::kSuccess);
+        const imaging::FileInfoRecord info = testing::infoOf(plain);
         EXPECT_EQ(info.Format, 3);
         DecodedImage image;
         ASSERT_EQ(testing::decode(plain, image), kSuccess);
@@ -436,45 +431,43 @@ TEST_F(TiffTest, SampleKindsMapToSixteenBitLevels) {
         PixelFormat format;
         std::vector<uint16_t> levels;  // deep rasters; 8-bit ones as levels 0..255
     };
+    // One row of gray samples, or one RGB pixel, of the kind and width given.
+    const auto gray = [](uint16_t kind, uint16_t bits, std::vector<uint8_t> data,
+                         uint16_t photometric = PHOTOMETRIC_MINISBLACK) {
+        return sampleFixture(uint32_t(data.size() * 8 / bits), bits, kind, 1, photometric, data);
+    };
+    const auto rgb = [](uint16_t bits, std::vector<uint8_t> data) {
+        return sampleFixture(1, bits, SAMPLEFORMAT_UINT, 3, PHOTOMETRIC_RGB, data);
+    };
+    constexpr uint16_t kFloat = SAMPLEFORMAT_IEEEFP, kInt = SAMPLEFORMAT_INT;
     const Case cases[] = {
         {"float32",
-         sampleFixture(6, 32, SAMPLEFORMAT_IEEEFP, 1, PHOTOMETRIC_MINISBLACK,
-                       bytesOf<float>({0.0f, 0.5f, 1.0f, -1.0f, 2.0f, nan})),
+         gray(kFloat, 32, bytesOf<float>({0.0f, 0.5f, 1.0f, -1.0f, 2.0f, nan})),
          PixelFormat::Gray16,
          {0, 32768, 65535, 0, 65535, 0}},
         {"float64 min-is-white",
-         sampleFixture(2, 64, SAMPLEFORMAT_IEEEFP, 1, PHOTOMETRIC_MINISWHITE,
-                       bytesOf<double>({0.0, 0.25})),
+         gray(kFloat, 64, bytesOf<double>({0.0, 0.25}), 0),
          PixelFormat::Gray16,
          {65535, 49151}},
         {"int16",
-         sampleFixture(3, 16, SAMPLEFORMAT_INT, 1, PHOTOMETRIC_MINISBLACK,
-                       bytesOf<int16_t>({-32768, 0, 32767})),
+         gray(kInt, 16, bytesOf<int16_t>({-32768, 0, 32767})),
          PixelFormat::Gray16,
          {0, 32768, 65535}},
-        {"int8",
-         sampleFixture(3, 8, SAMPLEFORMAT_INT, 1, PHOTOMETRIC_MINISBLACK,
-                       bytesOf<int8_t>({-128, 0, 127})),
-         PixelFormat::Gray8,
-         {0, 128, 255}},
+        {"int8", gray(kInt, 8, bytesOf<int8_t>({-128, 0, 127})), PixelFormat::Gray8, {0, 128, 255}},
         {"int32",
-         sampleFixture(2, 32, SAMPLEFORMAT_INT, 1, PHOTOMETRIC_MINISBLACK,
-                       bytesOf<int32_t>({std::numeric_limits<int32_t>::min(), 0})),
+         gray(kInt, 32, bytesOf<int32_t>({std::numeric_limits<int32_t>::min(), 0})),
          PixelFormat::Gray16,
          {0, 32768}},
         {"uint32 rgb",
-         sampleFixture(1, 32, SAMPLEFORMAT_UINT, 3, PHOTOMETRIC_RGB,
-                       bytesOf<uint32_t>({0, 0x80000000u, 0xFFFFFFFFu})),
+         rgb(32, bytesOf<uint32_t>({0, 0x80000000u, 0xFFFFFFFFu})),
          PixelFormat::Rgb16,
          {0, 32768, 65535}},
         {"12-bit packed",
-         sampleFixture(3, 12, SAMPLEFORMAT_UINT, 1, PHOTOMETRIC_MINISBLACK,
-                       {0xff, 0xf8, 0x00, 0x00, 0x10}),
+         gray(SAMPLEFORMAT_UINT, 12, {0xff, 0xf8, 0x00, 0x00, 0x10}),
          PixelFormat::Gray16,
          {65535, 32776, 16}},
         {"uint16 rgb",
-         sampleFixture(1, 16, SAMPLEFORMAT_UINT, 3, PHOTOMETRIC_RGB,
-                       bytesOf<uint16_t>({1, 258, 65534})),
+         rgb(16, bytesOf<uint16_t>({1, 258, 65534})),
          PixelFormat::Rgb16,
          {1, 258, 65534}},
     };

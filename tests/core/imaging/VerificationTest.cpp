@@ -60,8 +60,7 @@ TEST_F(VerificationTest, EveryFormatReadsBackAsWrittenAtEveryDepth) {
             ASSERT_EQ(control.save(out, {int16_t(o.code), 0, int16_t(o.quality), {240, 120}}),
                       kSuccess)
                 << control.lastVerification().detail;
-            FileInfoRecord i;
-            ASSERT_EQ(readFileInfo(out, i), imaging::kSuccess);
+            const imaging::FileInfoRecord i = testing::infoOf(out);
             EXPECT_EQ(std::tuple(i.Format, i.Width, i.Height, i.BitsPerPixel, i.Compression,
                                  i.XResolution, i.YResolution),
                       std::tuple(o.code, 96, 64, o.bits[d], QString::fromLatin1(o.compression), 240,

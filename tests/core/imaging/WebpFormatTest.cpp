@@ -17,8 +17,7 @@ class WebpFormat : public ImagingTest {};
 TEST_F(WebpFormat, LosslessStillsAreExactAndAlphaGoesOverWhite) {
     const Raster photo = makePhotoLike(40, 24, 11);
     const QString still = write("still.webp", makeWebp(photo));
-    imaging::FileInfoRecord info;
-    ASSERT_EQ(imaging::readFileInfo(still, info), imaging::kSuccess);
+    const imaging::FileInfoRecord info = testing::infoOf(still);
     EXPECT_EQ(std::tuple(info.Format, info.Compression, info.BitsPerPixel),
               std::tuple(imaging::format::kWebp, QStringLiteral("VP8L lossless"), 24));
     DecodedImage image;
@@ -43,8 +42,7 @@ TEST_F(WebpFormat, AnAnimationGivesItsFirstFrameAndSaysSo) {
     WebpFixture f;
     f.frames = 3;
     const QString file = write("anim.webp", makeWebp(photo, f));
-    imaging::FileInfoRecord info;
-    ASSERT_EQ(imaging::readFileInfo(file, info), imaging::kSuccess);
+    const imaging::FileInfoRecord info = testing::infoOf(file);
     EXPECT_EQ(info.Format, imaging::format::kWebp);
     EXPECT_EQ(info.TotalPages, 1);  // an animation's frames are not pages
     EXPECT_TRUE(info.Compression.contains("animated"));
@@ -66,8 +64,7 @@ TEST_F(WebpFormat, ExifOrientationIsAppliedAsAJpegsIs) {
     f.xmp = "<x:xmpmeta xmlns:x='adobe:ns:meta/'/>";
     f.icc = std::vector<uint8_t>(200, 7);
     const QString file = write("turned.webp", makeWebp(marked, f));
-    imaging::FileInfoRecord info;
-    ASSERT_EQ(imaging::readFileInfo(file, info), imaging::kSuccess);
+    const imaging::FileInfoRecord info = testing::infoOf(file);
     EXPECT_EQ(std::make_pair(info.Width, info.Height), std::make_pair(20, 30));
     DecodedImage image;
     ASSERT_EQ(decode(file, image), imaging::kSuccess);
