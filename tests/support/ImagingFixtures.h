@@ -2,6 +2,7 @@
 
 // What the imaging tests share: the fixture writers, the imaging headers, a folder per test.
 #include <gtest/gtest.h>
+#include <lcms2.h>
 
 #include <QDir>
 #include <QFile>
@@ -116,6 +117,38 @@ inline std::vector<uint16_t> samples16(const imaging::Raster& r) {
     std::vector<uint16_t> out(r.pixels.size() / 2);
     std::memcpy(out.data(), r.pixels.data(), out.size() * 2);
     return out;
+}
+
+// The bytes of an lcms profile, which is closed.
+inline std::vector<uint8_t> savedProfile(cmsHPROFILE profile) {
+    cmsUInt32Number size = 0;
+    std::vector<uint8_t> icc;
+    if (profile != nullptr && cmsSaveProfileToMem(profile, nullptr, &size)) {
+        icc.resize(size);
+        cmsSaveProfileToMem(profile, icc.data(), &size);
+    }
+    cmsCloseProfile(profile);
+    return icc;
+}
+
+// An ICC profile as another tool makes it: the white point, the primaries (x, y pairs; none: gray)
+// and an lcms parametric curve (type 1: a gamma).
+inline std::vector<uint8_t> lcmsProfile(const double* primaries, int curveType,
+                                        std::vector<double> curve, double whiteX = 0.3127,
+                                        double whiteY = 0.3290) {
+    cmsToneCurve* tone = cmsBuildParametricToneCurve(nullptr, curveType, curve.data());
+    const cmsCIExyY white{whiteX, whiteY, 1};
+    cmsToneCurve* curves[3] = {tone, tone, tone};
+    const cmsCIExyYTRIPLE p = primaries == nullptr
+                                  ? cmsCIExyYTRIPLE{}
+                                  : cmsCIExyYTRIPLE{{primaries[0], primaries[1], 1},
+                                                    {primaries[2], primaries[3], 1},
+                                                    {primaries[4], primaries[5], 1}};
+    std::vector<uint8_t> icc =
+        savedProfile(primaries == nullptr ? cmsCreateGrayProfile(&white, tone)
+                                          : cmsCreateRGBProfile(&white, &p, curves));
+    cmsFreeToneCurve(tone);
+    return icc;
 }
 
 // What a progress listener saw: some reports, never falling, within 0 to 100.

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "ImagingFixtures.h"
 #include "Testdata.h"
 #include "imaging/ColorProfile.h"
 
@@ -54,33 +55,7 @@ std::vector<uint8_t> tiffProfile(const QString& path) {
     return icc;
 }
 
-std::vector<uint8_t> saved(cmsHPROFILE profile) {
-    cmsUInt32Number size = 0;
-    std::vector<uint8_t> icc;
-    if (profile != nullptr && cmsSaveProfileToMem(profile, nullptr, &size)) {
-        icc.resize(size);
-        cmsSaveProfileToMem(profile, icc.data(), &size);
-    }
-    cmsCloseProfile(profile);
-    return icc;
-}
-
-// An RGB profile of the given primaries and gamma (D65 white), as another tool would make it.
-std::vector<uint8_t> rgbProfile(const cmsCIExyYTRIPLE& primaries, double gamma) {
-    const cmsCIExyY d65{0.3127, 0.3290, 1.0};
-    cmsToneCurve* curve = cmsBuildGamma(nullptr, gamma);
-    cmsToneCurve* curves[3] = {curve, curve, curve};
-    std::vector<uint8_t> icc = saved(cmsCreateRGBProfile(&d65, &primaries, curves));
-    cmsFreeToneCurve(curve);
-    return icc;
-}
-
-std::vector<uint8_t> grayProfile(double gamma) {
-    cmsToneCurve* curve = cmsBuildGamma(nullptr, gamma);
-    std::vector<uint8_t> icc = saved(cmsCreateGrayProfile(cmsD50_xyY(), curve));
-    cmsFreeToneCurve(curve);
-    return icc;
-}
+using testing::lcmsProfile;
 
 JxlColorEncoding encoding(JxlColorSpace space, JxlPrimaries primaries, JxlTransferFunction transfer,
                           double gamma = 0) {
@@ -149,10 +124,14 @@ TEST(ColorProfile, RealProfilesOfSrgbAreNamedAndOthersTravelAsTheyAre) {
 }
 
 TEST(ColorProfile, MadeUpProfilesAreNamedWhenTheyAreTheSpaceWithinALevel) {
-    const cmsCIExyYTRIPLE p3{{0.680, 0.320, 1}, {0.265, 0.690, 1}, {0.150, 0.060, 1}};
-    const cmsCIExyYTRIPLE adobe{{0.64, 0.33, 1}, {0.21, 0.71, 1}, {0.15, 0.06, 1}};
-    const cmsCIExyYTRIPLE srgb{{0.64, 0.33, 1}, {0.30, 0.60, 1}, {0.15, 0.06, 1}};
-    const std::vector<uint8_t> lcmsSrgb = saved(cmsCreate_sRGBProfile());
+    const double p3[6] = {0.680, 0.320, 0.265, 0.690, 0.150, 0.060};
+    const double adobe[6] = {0.64, 0.33, 0.21, 0.71, 0.15, 0.06};
+    const double srgb[6] = {0.64, 0.33, 0.30, 0.60, 0.15, 0.06};
+    const auto rgbProfile = [](const double* primaries, double gamma) {
+        return lcmsProfile(primaries, 1, {gamma});
+    };
+    const auto grayProfile = [](double gamma) { return lcmsProfile(nullptr, 1, {gamma}); };
+    const std::vector<uint8_t> lcmsSrgb = testing::savedProfile(cmsCreate_sRGBProfile());
     std::vector<uint8_t> truncated = lcmsSrgb;
     truncated.resize(truncated.size() / 2);
     std::vector<uint8_t> garbage(600, 0x5A);

@@ -1,5 +1,3 @@
-#include <QProcess>
-#include <QStandardPaths>
 #include <cstring>
 
 #include "ImagingFixtures.h"
@@ -122,30 +120,6 @@ TEST_F(DeepColourTest, OtherSourcesResizingAndFormats) {
     ASSERT_EQ(testing::decodeDeep(path("r.tif"), back), kSuccess);
     EXPECT_EQ(std::tuple(back.raster.format, back.raster.width, back.raster.height),
               std::tuple(PixelFormat::Rgb16, 20, 15));
-}
-
-// libjxl's own decoder reads the 16-bit PIXAVANT file as the samples written.
-TEST_F(DeepColourTest, DjxlReadsTheSixteenBitSamples) {
-    const QString djxl = QStandardPaths::findExecutable("djxl");
-    ASSERT_FALSE(djxl.isEmpty()) << "djxl (libjxl-tools) is part of the set-up";
-    const Raster raster = deepPattern(PixelFormat::Rgb16, 9, 4);
-    ImagingControl control;
-    ASSERT_EQ(control.load(master(raster), kDeepColourBits), kSuccess);
-    ASSERT_EQ(control.save(path("d.jxl"), {format::kPixavantLossless, 0, -1}), kSuccess);
-    QProcess process;
-    process.start(djxl, {path("d.jxl"), path("d.ppm"), "--bits_per_sample=16"});
-    ASSERT_TRUE(process.waitForFinished(60000));
-    ASSERT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
-    QFile ppm(path("d.ppm"));
-    ASSERT_TRUE(ppm.open(QIODevice::ReadOnly));
-    const QByteArray data = ppm.readAll();
-    ASSERT_TRUE(data.startsWith("P6\n9 4\n65535\n")) << data.left(20).toStdString();
-    const QByteArray samples = data.mid(data.size() - 9 * 4 * 6);
-    for (size_t i = 0; i < size_t(9 * 4 * 3); ++i) {
-        const uint16_t v = uint16_t(uint8_t(samples[qsizetype(2 * i)]) << 8 |
-                                    uint8_t(samples[qsizetype(2 * i + 1)]));
-        ASSERT_EQ(v, reinterpret_cast<const uint16_t*>(raster.pixels.data())[i]) << i;
-    }
 }
 
 }  // namespace

@@ -17,34 +17,12 @@ namespace {
 
 using testing::JpegFixture;
 
-// An ICC profile made by lcms: D65 white, the primaries given (x, y pairs; none: gray) and an
-// lcms parametric curve.
-std::vector<uint8_t> profile(const double* primaries, int curveType, std::vector<double> curve,
-                             double whiteX = 0.3127, double whiteY = 0.3290) {
-    cmsToneCurve* tone = cmsBuildParametricToneCurve(nullptr, curveType, curve.data());
-    const cmsCIExyY white{whiteX, whiteY, 1};
-    cmsHPROFILE made = cmsCreateGrayProfile(&white, tone);
-    if (primaries != nullptr) {
-        cmsCloseProfile(made);
-        const cmsCIExyYTRIPLE p{{primaries[0], primaries[1], 1},
-                                {primaries[2], primaries[3], 1},
-                                {primaries[4], primaries[5], 1}};
-        cmsToneCurve* curves[3] = {tone, tone, tone};
-        made = cmsCreateRGBProfile(&white, &p, curves);
-    }
-    cmsUInt32Number size = 0;
-    cmsSaveProfileToMem(made, nullptr, &size);
-    std::vector<uint8_t> bytes(size);
-    cmsSaveProfileToMem(made, bytes.data(), &size);
-    cmsCloseProfile(made);
-    cmsFreeToneCurve(tone);
-    return bytes;
-}
+using testing::lcmsProfile;
 
 constexpr double kSrgb[6] = {0.64, 0.33, 0.30, 0.60, 0.15, 0.06};
 // sRGB as a compact profile of another make states it: its own rounding of curve and white.
 std::vector<uint8_t> compactSrgb() {
-    return profile(kSrgb, 4, {2.39999, 0.94786, 0.05214, 0.07739, 0.04045}, 0.31271, 0.32902);
+    return lcmsProfile(kSrgb, 4, {2.39999, 0.94786, 0.05214, 0.07739, 0.04045}, 0.31271, 0.32902);
 }
 
 std::vector<uint8_t> readBytes(const QString& path) {
@@ -126,10 +104,10 @@ TEST_F(PixavantEncodingTest, LossyFilesNameTheirColourSpaceAndKeepOtherProfilesE
         JxlTransferFunction transfer;
     } cases[] = {
         {compactSrgb(), false, true, JXL_PRIMARIES_SRGB, JXL_TRANSFER_FUNCTION_SRGB},
-        {profile(p3, 4, srgbCurve), false, true, JXL_PRIMARIES_P3, JXL_TRANSFER_FUNCTION_SRGB},
-        {profile(nullptr, 4, srgbCurve), true, true, {}, JXL_TRANSFER_FUNCTION_SRGB},
-        {profile(adobe, 1, {563.0 / 256}), false, false, {}, {}},
-        {profile(kSrgb, 1, {1.8}), false, false, {}, {}},
+        {lcmsProfile(p3, 4, srgbCurve), false, true, JXL_PRIMARIES_P3, JXL_TRANSFER_FUNCTION_SRGB},
+        {lcmsProfile(nullptr, 4, srgbCurve), true, true, {}, JXL_TRANSFER_FUNCTION_SRGB},
+        {lcmsProfile(adobe, 1, {563.0 / 256}), false, false, {}, {}},
+        {lcmsProfile(kSrgb, 1, {1.8}), false, false, {}, {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(&c - cases);
