@@ -108,29 +108,22 @@ QByteArray makeHeif(const imaging::Raster& rgb, const HeifFixture& f) {
 
 namespace {
 
-std::vector<uint8_t> rgbaOf(const imaging::Raster& rgb, bool invert) {
-    std::vector<uint8_t> rgba;
-    for (size_t i = 0; i + 2 < rgb.pixels.size(); i += 3) {
-        for (int c = 0; c < 3; ++c)
-            rgba.push_back(invert ? uint8_t(255 - rgb.pixels[i + c]) : rgb.pixels[i + c]);
-        rgba.push_back(alphaOf(&rgb.pixels[i]));
-    }
-    return rgba;
-}
-
+// The frame's samples, colours inverted when asked, alpha added when the fixture has it.
 bool encodeFrame(const imaging::Raster& rgb, const WebpFixture& f, bool invert, WebPPicture& pic) {
     if (!WebPPictureInit(&pic))
         return false;
     pic.use_argb = 1;
     pic.width = rgb.width;
     pic.height = rgb.height;
-    const std::vector<uint8_t> rgba = rgbaOf(rgb, invert);
-    if (f.alpha)
-        return WebPPictureImportRGBA(&pic, rgba.data(), rgb.width * 4) != 0;
-    std::vector<uint8_t> plain;
-    for (size_t i = 0; i < rgba.size(); i += 4)
-        plain.insert(plain.end(), rgba.begin() + qsizetype(i), rgba.begin() + qsizetype(i) + 3);
-    return WebPPictureImportRGB(&pic, plain.data(), rgb.width * 3) != 0;
+    std::vector<uint8_t> samples;
+    for (size_t i = 0; i + 2 < rgb.pixels.size(); i += 3) {
+        for (size_t c = 0; c < 3; ++c)
+            samples.push_back(invert ? uint8_t(255 - rgb.pixels[i + c]) : rgb.pixels[i + c]);
+        if (f.alpha)
+            samples.push_back(alphaOf(&rgb.pixels[i]));
+    }
+    return f.alpha ? WebPPictureImportRGBA(&pic, samples.data(), rgb.width * 4) != 0
+                   : WebPPictureImportRGB(&pic, samples.data(), rgb.width * 3) != 0;
 }
 
 }  // namespace
