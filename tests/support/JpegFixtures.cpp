@@ -124,11 +124,8 @@ QByteArray makeJpeg(const Raster& image, const JpegFixture& fixture) {
 }
 
 Raster makePhotoLike(int width, int height, uint32_t seed) {
-    Raster r;
-    r.width = width;
-    r.height = height;
-    r.format = PixelFormat::Rgb8;
-    r.allocate();
+    Raster r{
+        width, height, PixelFormat::Rgb8, std::vector<uint8_t>(size_t(width) * height * 3), {}};
     std::mt19937 random(seed);
     std::normal_distribution<double> noise(0.0, 4.0);
     for (int y = 0; y < height; ++y) {
@@ -161,11 +158,7 @@ Raster makePhotoLike(int width, int height, uint32_t seed) {
 }
 
 Raster makeTextLike(int width, int height, PixelFormat format) {
-    Raster r;
-    r.width = width;
-    r.height = height;
-    r.format = format;
-    r.allocate();
+    Raster r{width, height, format, std::vector<uint8_t>(size_t(width) * height), {}};
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) {
             const bool vertical = (x % 16) < 2 && (y % 32) < 24;
@@ -176,16 +169,9 @@ Raster makeTextLike(int width, int height, PixelFormat format) {
 }
 
 Raster makeSolid(int width, int height, uint8_t r, uint8_t g, uint8_t b) {
-    Raster raster;
-    raster.width = width;
-    raster.height = height;
-    raster.format = PixelFormat::Rgb8;
-    raster.allocate();
-    for (size_t i = 0; i + 2 < raster.pixels.size(); i += 3) {
-        raster.pixels[i] = r;
-        raster.pixels[i + 1] = g;
-        raster.pixels[i + 2] = b;
-    }
+    Raster raster{width, height, PixelFormat::Rgb8, {}, {}};
+    for (int i = 0; i < width * height; ++i)
+        raster.pixels.insert(raster.pixels.end(), {r, g, b});
     return raster;
 }
 

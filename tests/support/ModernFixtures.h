@@ -16,12 +16,12 @@ struct HeifFixture {
     bool alpha = false;  // alpha from the raster's red channel inverted: red 255 is transparent
     // The file's own transform (heif_orientation: 1 none, 6 turned 90 degrees clockwise, ...).
     int transform = 1;
-    std::vector<uint8_t> exif;  // a TIFF structure; written with HEIF's offset in front
-    QByteArray xmp;
+    std::vector<uint8_t> exif{};  // a TIFF structure; written with HEIF's offset in front
+    QByteArray xmp{};
     // An nclx colour description (primaries, transfer), or none when 0.
     int nclxPrimaries = 0;
     int nclxTransfer = 0;
-    std::vector<uint8_t> icc;
+    std::vector<uint8_t> icc{};
 };
 
 // An RGB raster as a HEIF file at high quality; empty on failure.
@@ -31,9 +31,9 @@ struct WebpFixture {
     bool lossless = true;
     bool alpha = false;  // alpha from the raster's red channel inverted, as above
     int frames = 1;      // more than 1: an animation, each frame's colours inverted from the last
-    std::vector<uint8_t> exif;
-    QByteArray xmp;
-    std::vector<uint8_t> icc;
+    std::vector<uint8_t> exif{};
+    QByteArray xmp{};
+    std::vector<uint8_t> icc{};
 };
 
 QByteArray makeWebp(const imaging::Raster& rgb, const WebpFixture& fixture = {});
