@@ -189,29 +189,27 @@ TEST_F(PixavantEncodingTest, UnchangedJpegIsCarriedOverWithTheResolutionAskedAnd
         bool carried;
         int rewritten;  // bytes of the rebuilt JPEG that differ from the source, at most
     };
+    constexpr int16_t kLossless = format::kPixavantLossless;
     const Case cases[] = {
-        {"baseline, 72 dpi", jfif72, false, none, format::kPixavantLossless, 24, 72, true, 0},
-        {"progressive, EXIF, ICC", exif, false, none, format::kPixavantLossless, 0, 72, true, 0},
-        {"turned by its orientation", turned, false, none, format::kPixavantLossless, 24, 72, true,
-         0},
-        {"gray", jfif72, true, none, format::kPixavantLossless, 0, 72, true, 0},
-        {"gray, 24 bits asked", jfif72, true, none, format::kPixavantLossless, 24, 72, true, 0},
-        {"gray, 8 bits asked", grayExif, true, none, format::kPixavantLossless, 8, 72, true, 0},
-        {"no resolution stated", aspectOnly, false, none, format::kPixavantLossless, 24, 72, true,
-         0},
-        {"JFIF states another", jfif72, false, none, format::kPixavantLossless, 24, 150, true, 2},
-        {"EXIF states another", exif300, false, none, format::kPixavantLossless, 24, 72, true, 16},
-        {"its own 300 dpi", exif300, false, none, format::kPixavantLossless, 24, 300, true, 0},
-        {"JFIF and EXIF in centimetres", bothStates300, false, none, format::kPixavantLossless, 24,
-         72, true, 5 + 18},
-        {"EXIF without a resolution", noExifResolution, false, none, format::kPixavantLossless, 24,
-         72, false, 0},
+        {"baseline, 72 dpi", jfif72, false, none, kLossless, 24, 72, true, 0},
+        {"progressive, EXIF, ICC", exif, false, none, kLossless, 0, 72, true, 0},
+        {"turned by its orientation", turned, false, none, kLossless, 24, 72, true, 0},
+        {"gray", jfif72, true, none, kLossless, 0, 72, true, 0},
+        {"gray, 24 bits asked", jfif72, true, none, kLossless, 24, 72, true, 0},
+        {"gray, 8 bits asked", grayExif, true, none, kLossless, 8, 72, true, 0},
+        {"no resolution stated", aspectOnly, false, none, kLossless, 24, 72, true, 0},
+        {"JFIF states another", jfif72, false, none, kLossless, 24, 150, true, 2},
+        {"EXIF states another", exif300, false, none, kLossless, 24, 72, true, 16},
+        {"its own 300 dpi", exif300, false, none, kLossless, 24, 300, true, 0},
+        {"JFIF and EXIF in centimetres", bothStates300, false, none, kLossless, 24, 72, true,
+         5 + 18},
+        {"EXIF without a resolution", noExifResolution, false, none, kLossless, 24, 72, false, 0},
         {"lossy", jfif72, false, none, format::kPixavant, 24, 72, false, 0},
-        {"a palette asked", jfif72, false, none, format::kPixavantLossless, 8, 72, false, 0},
-        {"resized", jfif72, false, [](ImagingControl& c) { return c.resize(160, 120); },
-         format::kPixavantLossless, 24, 72, false, 0},
-        {"made gray", jfif72, false, [](ImagingControl& c) { return c.convertToGray(); },
-         format::kPixavantLossless, 24, 72, false, 0},
+        {"a palette asked", jfif72, false, none, kLossless, 8, 72, false, 0},
+        {"resized", jfif72, false, [](ImagingControl& c) { return c.resize(160, 120); }, kLossless,
+         24, 72, false, 0},
+        {"made gray", jfif72, false, [](ImagingControl& c) { return c.convertToGray(); }, kLossless,
+         24, 72, false, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
