@@ -1,5 +1,7 @@
 #include "settings/CompressionChoices.h"
 
+#include <utility>
+
 #include "imaging/FormatCodes.h"
 
 namespace pixavant {
@@ -37,30 +39,25 @@ int16_t bitsPerPixelFor(int depthChoice) {
     }
 }
 
+// The colour compressions that are remembered by name; any other is remembered as Other.
+constexpr std::pair<CompressionType, ColorCompression> kRememberedByName[] = {
+    {CompressionType::Lzw, ColorCompression::Lzw},
+    {CompressionType::Jpeg, ColorCompression::Jpeg},
+    {CompressionType::Pixavant, ColorCompression::Pixavant},
+};
+
 ColorCompression colorCompressionOf(CompressionType type) {
-    switch (type) {
-        case CompressionType::Lzw:
-            return ColorCompression::Lzw;
-        case CompressionType::Jpeg:
-            return ColorCompression::Jpeg;
-        case CompressionType::Pixavant:
-            return ColorCompression::Pixavant;
-        default:
-            return ColorCompression::Other;
-    }
+    for (const auto& [named, remembered] : kRememberedByName)
+        if (named == type)
+            return remembered;
+    return ColorCompression::Other;
 }
 
 CompressionType compressionTypeOf(ColorCompression remembered) {
-    switch (remembered) {
-        case ColorCompression::Lzw:
-            return CompressionType::Lzw;
-        case ColorCompression::Jpeg:
-            return CompressionType::Jpeg;
-        case ColorCompression::Pixavant:
-            return CompressionType::Pixavant;
-        default:
-            return CompressionType::Other;
-    }
+    for (const auto& [named, value] : kRememberedByName)
+        if (value == remembered)
+            return named;
+    return CompressionType::Other;
 }
 
 int maxCompressionLevel(CompressionType type) {
